@@ -1,0 +1,91 @@
+// vantle: the desktop application (tray icon and panel).
+#include "core/SettingsKeys.h"
+#include "core/VantleApp.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+#include "platform/CommandChannel.h"
+#include "ui/LibraryPanel.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QIcon trayGlyph() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x2e, 0x7d, 0x32));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(4, 4, 56, 56), 14, 14);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(40);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, u"V"_s);
+    return QIcon(pixmap);
+}
+
+void showPanel(QWidget& panel) {
+    panel.show();
+    panel.raise();
+    panel.activateWindow();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(u"Vantle"_s);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // One Vantle per user: a second start shows the running one's panel and ends.
+    if (sendCommand(u"home"_s, 500) == CommandDelivery::delivered) {
+        std::puts("Vantle is already running; its panel is shown.");
+        return 0;
+    }
+
+    const SettingsOpening settings = openUserSettings();
+    VantleSettings::install(settings.store);
+    VantleLog::main().write(u"vantle starting pid="_s + QString::number(QApplication::applicationPid()));
+    if (!settings.problem.isEmpty()) VantleLog::main().write(u"settings: "_s + settings.problem);
+
+    VantleApp::Steps steps;
+    steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
+    VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), {}, steps);
+
+    LibraryPanel panel(vantle.store());
+    vantle.commands().on(u"home"_s, [&panel] { showPanel(panel); });
+    EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel, [&panel](const QVariantMap&) { showPanel(panel); });
+
+    QSystemTrayIcon tray(trayGlyph());
+    QMenu trayMenu;
+    trayMenu.addAction(u"Show Vantle"_s, &panel, [&panel] { showPanel(panel); });
+    trayMenu.addSeparator();
+    trayMenu.addAction(u"Quit Vantle"_s, &application, &QApplication::quit);
+    tray.setContextMenu(&trayMenu);
+    tray.setToolTip(u"Vantle"_s);
+    QObject::connect(&tray, &QSystemTrayIcon::activated, &panel, [&panel](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) showPanel(panel);
+    });
+
+    QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] { vantle.quit(); });
+    vantle.start();
+
+    // Without a system tray the panel is an ordinary window, and closing it quits.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray.show();
+    } else {
+        QApplication::setQuitOnLastWindowClosed(true);
+        showPanel(panel);
+    }
+    return QApplication::exec();
+}

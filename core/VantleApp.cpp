@@ -1,0 +1,110 @@
+#include "core/VantleApp.h"
+
+#include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+constexpr int openAppDelayMs = 500;
+
+void run(const std::function<void()>& step) {
+    if (step) step();
+}
+} // namespace
+
+VantleApp::VantleApp(LaunchArguments arguments, AppLibraryStore::Seams seams, Steps steps, QObject* parent)
+    : QObject(parent)
+    , m_arguments(std::move(arguments))
+    , m_steps(std::move(steps))
+    , m_store(std::move(seams)) // loads the library and saves it back
+{
+    if (m_arguments.launchApk && m_steps.launchApk) m_steps.launchApk(*m_arguments.launchApk);
+}
+
+VantleApp::~VantleApp() = default;
+
+bool VantleApp::start() {
+    EventCenter& events = EventCenter::shared();
+    events.observe(VantleEvent::runtimeChanged, this, [this](const QVariantMap&) {
+        m_store.setAndroidState(AndroidState::sleeping);
+    });
+    run(m_steps.refreshAndroidState);
+
+    run(m_steps.endLeftoverDisplayServers);
+    run(m_steps.prepareRunningAndroid);
+
+    registerCommands();
+    auto listening = listenForCommands([this](const QString& command) { m_commands.dispatch(command); });
+    m_listener = std::move(listening.listener);
+    if (!m_listener) VantleLog::main().write(u"command channel unavailable: "_s + listening.error);
+
+    if (VantleSettings::get(SettingsKeys::snapshots) && m_steps.writeSnapshots)
+        QTimer::singleShot(1000, this, m_steps.writeSnapshots);
+
+    m_store.refreshAndroidNames();
+    run(m_steps.attachIntegrations);
+
+    events.observe(VantleEvent::openAppRequest, this, [this](const QVariantMap& info) { openRequested(info); });
+    run(m_steps.registerHotKeyAndLoginItem);
+
+    if (m_arguments.openApp) {
+        QTimer::singleShot(openAppDelayMs, this, [this, text = *m_arguments.openApp] {
+            if (auto app = entryMatching(text)) launch(*app);
+            else VantleLog::main().write(u"open-app: no library entry matches "_s + text);
+        });
+    }
+    return m_listener != nullptr;
+}
+
+void VantleApp::quit() {
+    m_listener.reset();
+    run(m_steps.closeAllWindows);
+    if (VantleSettings::flag(SettingsKeys::stopAndroidOnQuit.key(), true) && m_steps.stopAndroid)
+        m_steps.stopAndroid(u"Vantle quit"_s);
+}
+
+std::optional<MobileApp> VantleApp::entryMatching(const QString& text) const {
+    for (const MobileApp& app : m_store.apps())
+        if (app.name.contains(text, Qt::CaseInsensitive) || app.sourcePath.contains(text, Qt::CaseInsensitive))
+            return app;
+    return std::nullopt;
+}
+
+void VantleApp::openRequested(const QVariantMap& userInfo) {
+    const QVariant id = userInfo.value(u"id"_s);
+    if (id.typeId() != QMetaType::QString) return;
+    const QUuid uuid = QUuid::fromString(id.toString());
+    if (uuid.isNull()) return;
+    if (auto app = m_store.app(uuid)) launch(*app);
+}
+
+void VantleApp::launch(const MobileApp& app) {
+    if (m_steps.launch) m_steps.launch(app);
+    else VantleLog::main().write(u"open unavailable app="_s + app.name + u" reason=no Android support built in"_s);
+}
+
+void VantleApp::registerCommands() {
+    m_commands.onPrefix(u"add:"_s, [this](const QString& path) { m_store.addFiles({QUrl::fromLocalFile(path)}); });
+    m_commands.onPrefix(u"hide-apps:"_s, [this](const QString& names) {
+        m_store.setHiddenForShots(names.split(u',', Qt::SkipEmptyParts));
+    });
+    m_commands.onPrefix(u"theme:"_s, [](const QString& style) { VantleSettings::set(SettingsKeys::theme, style); });
+    m_commands.onPrefix(u"wallpaper:"_s, [](const QString& id) { VantleSettings::set(SettingsKeys::wallpaper, id); });
+    m_commands.onPrefix(u"open:"_s, [this](const QString& name) {
+        if (auto app = entryMatching(name)) launch(*app);
+    });
+    m_commands.on(u"close-all"_s, [this] { run(m_steps.closeAllWindows); });
+    m_commands.on(u"home-settings"_s, [] { EventCenter::shared().post(VantleEvent::showSettingsPage); });
+}
+
+void endLeftoverHostDisplayServers() {
+    const QString pkill = u"/usr/bin/pkill"_s;
+    if (!QFileInfo(pkill).isExecutable()) return;
+    QProcess::startDetached(pkill, {u"-f"_s, u"com.genymobile.scrcpy.Server"_s});
+}

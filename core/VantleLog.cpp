@@ -1,0 +1,46 @@
+#include "core/VantleLog.h"
+
+#include "platform/Locations.h"
+
+#include <QDateTime>
+#include <QDir>
+
+VantleLog::VantleLog(const QString& fileName, Opening opening)
+    : m_path(Locations::logs() + u'/' + fileName) {
+    QDir().mkpath(Locations::logs());
+    auto file = std::make_unique<QFile>(m_path);
+    const QIODevice::OpenMode mode =
+        opening == Opening::truncate ? QIODevice::WriteOnly | QIODevice::Truncate : QIODevice::Append;
+    if (file->open(mode)) m_handle = std::move(file);
+}
+
+VantleLog& VantleLog::main() {
+    static VantleLog log(QStringLiteral("vantle.log"), Opening::append);
+    return log;
+}
+
+void VantleLog::write(const QString& message) {
+    const QStringList lines = message.split(u'\n', Qt::SkipEmptyParts);
+    if (lines.isEmpty()) return;
+    std::lock_guard lock(m_mutex);
+    if (!m_handle) return;
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    QByteArray bytes;
+    for (const QString& line : lines) bytes += (stamp + u' ' + line + u'\n').toUtf8();
+    m_handle->write(bytes);
+    m_handle->flush();
+}
+
+std::optional<QString> VantleLog::tail(int maxLines) const {
+    std::lock_guard lock(m_mutex);
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList kept;
+    for (qsizetype i = std::max<qsizetype>(0, lines.size() - std::max(0, maxLines)); i < lines.size(); ++i) {
+        const QString& line = lines[i];
+        const qsizetype blank = line.indexOf(u' ');
+        kept.append(blank < 0 ? line : line.mid(blank + 1));
+    }
+    return kept.join(u'\n');
+}

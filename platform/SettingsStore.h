@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+// The per-user typed key-value store behind every setting. A value is a bool, an integer (qint64),
+// a double, a QString, a QByteArray, a QVariantMap or a QVariantList whose members are again of
+// these types; it keeps its type across restarts. Implementations are safe from any thread and
+// write atomically: a crash or a full disk leaves the previous values readable.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    // The stored value, or an invalid QVariant when the key is absent.
+    virtual QVariant value(const QString& key) const = 0;
+    // Returns false when the value has an unsupported type or could not be written durably; the
+    // in-memory value is kept either way, and the next successful write carries it.
+    virtual bool setValue(const QString& key, const QVariant& value) = 0;
+    virtual bool remove(const QString& key) = 0;
+};
+
+// What opening the user's own store found. `problem` is empty when the store opened cleanly;
+// otherwise it says what was wrong and, when an unreadable file was kept aside, where it went.
+struct SettingsOpening {
+    std::shared_ptr<SettingsStore> store;
+    QString problem;
+};
+
+// The current user's store (in Locations::config()).
+SettingsOpening openUserSettings();
