@@ -1,8 +1,7 @@
-// vantlectl: Vantle's headless commands.
-#include "platform/CommandChannel.h"
+// vantlectl: Vantle's headless commands, one subcommand per file in app/ctl/.
+#include "app/ctl/CtlCommand.h"
 
 #include <QCoreApplication>
-#include <QStringList>
 
 #include <cstdio>
 
@@ -10,34 +9,28 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int exitUsage = 2;
+const CtlCommand* const commands[] = {&sendCtlCommand};
 
-int usage() {
-    std::fputs("usage: vantlectl send <command>    deliver an automation command to the running Vantle\n"
-               "                                   (for example: vantlectl send \"open:Notes\")\n",
-               stderr);
-    return exitUsage;
-}
-
-int send(const QString& command) {
-    switch (sendCommand(command)) {
-    case CommandDelivery::delivered:
-        return 0;
-    case CommandDelivery::notRunning:
-        std::fputs("vantlectl: Vantle is not running\n", stderr);
-        return 1;
-    case CommandDelivery::failed:
-        std::fputs("vantlectl: Vantle did not acknowledge the command\n", stderr);
-        return 1;
-    }
-    return 1;
+int usage(FILE* out) {
+    std::fputs("usage: vantlectl <command> [arguments]\n", out);
+    for (const CtlCommand* command : commands) std::fprintf(out, "  vantlectl %s\n", command->usage);
+    return out == stdout ? exitSuccess : exitUsage;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 3 && arguments[1] == u"send"_s) return send(arguments[2]);
-    return usage();
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.isEmpty()) return usage(stderr);
+    const QString name = arguments.takeFirst();
+    if (name == u"help"_s || name == u"--help"_s) return usage(stdout);
+    for (const CtlCommand* command : commands) {
+        if (name != QLatin1StringView(command->name)) continue;
+        const int status = command->run(arguments);
+        if (status == exitUsage) std::fprintf(stderr, "usage: vantlectl %s\n", command->usage);
+        return status;
+    }
+    std::fprintf(stderr, "vantlectl: unknown command \"%s\"\n", qPrintable(name));
+    return usage(stderr);
 }
