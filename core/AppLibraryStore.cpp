@@ -5,11 +5,7 @@
 
 #include <QCollator>
 #include <QFileInfo>
-#include <QPointer>
 #include <QtConcurrent>
-
-#include <QCoro/QCoroFuture>
-#include <QCoro/QCoroTask>
 
 #include <algorithm>
 
@@ -84,6 +80,8 @@ void AppLibraryStore::setHiddenForShots(const QStringList& fragments) {
 }
 
 QList<MobileApp> AppLibraryStore::orderedApps() const {
+    // Folding case before collating keeps the order case-insensitive on every collation backend
+    // (the POSIX one ignores setCaseSensitivity).
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // Sort keys once per entry instead of comparing display names on every step of the sort.
@@ -93,7 +91,7 @@ QList<MobileApp> AppLibraryStore::orderedApps() const {
     };
     std::vector<Keyed> keyed;
     keyed.reserve(size_t(m_apps.size()));
-    for (const MobileApp& app : m_apps) keyed.push_back({collator.sortKey(app.displayName()), &app});
+    for (const MobileApp& app : m_apps) keyed.push_back({collator.sortKey(app.displayName().toCaseFolded()), &app});
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
         if (a.app->isFavorite != b.app->isFavorite) return a.app->isFavorite;
         return a.key.compare(b.key) < 0;
@@ -190,18 +188,15 @@ void AppLibraryStore::refreshAndroidNames() {
     for (const MobileApp& app : m_apps)
         if (app.platform == MobilePlatform::android) sources.append({app.id, app.sourcePath});
 
-    // The reading runs on the thread pool; the results come back to the main thread.
-    [](QPointer<AppLibraryStore> self, QList<QPair<QUuid, QString>> sources,
-       std::function<std::optional<QString>(const QString&)> readLabel) -> QCoro::Task<> {
-        const auto labels = co_await QtConcurrent::run([sources, readLabel] {
-            QList<QPair<QUuid, QString>> found;
-            if (!readLabel) return found;
-            for (const auto& [id, path] : sources)
-                if (auto label = readLabel(path)) found.append({id, *label});
-            return found;
-        });
-        if (self) self->applyLabels(labels);
-    }(this, std::move(sources), m_seams.readLabel);
+    // The reading runs on the thread pool; the results come back to the main thread, where an
+    // entry removed in the meantime is simply not found.
+    QtConcurrent::run([sources = std::move(sources), readLabel = m_seams.readLabel] {
+        QList<QPair<QUuid, QString>> found;
+        if (!readLabel) return found;
+        for (const auto& [id, path] : sources)
+            if (auto label = readLabel(path)) found.append({id, *label});
+        return found;
+    }).then(this, [this](const QList<QPair<QUuid, QString>>& labels) { applyLabels(labels); });
 }
 
 void AppLibraryStore::applyLabels(const QList<QPair<QUuid, QString>>& labels) {

@@ -1,0 +1,158 @@
+#include "core/SettingsKeys.h"
+#include "core/VantleApp.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+#include "platform/CommandChannel.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class VantleAppTest : public ::testing::Test {
+protected:
+    ScopedSettings settings;
+    QStringList launched;
+    QStringList stopped;
+    int closedAll = 0;
+
+    std::unique_ptr<VantleApp> makeApp(const QStringList& arguments = {}) {
+        VantleApp::Steps steps;
+        steps.launch = [this](const MobileApp& app) { launched.append(app.name); };
+        steps.closeAllWindows = [this] { ++closedAll; };
+        steps.stopAndroid = [this](const QString& reason) { stopped.append(reason); };
+        auto app = std::make_unique<VantleApp>(LaunchArguments::parse(QStringList{u"vantle"_s} + arguments),
+                                               AppLibraryStore::Seams{}, steps);
+        return app;
+    }
+
+    static void addEntries(VantleApp& app, const QStringList& files) {
+        QList<QUrl> urls;
+        for (const QString& file : files) urls.append(QUrl::fromLocalFile(file));
+        app.store().addFiles(urls);
+    }
+
+    static QString mainLogTail() { return VantleLog::main().tail(50).value_or(QString()); }
+};
+
+TEST(LaunchArguments, ParsesTheThreeOptions) {
+    const auto parsed = LaunchArguments::parse(
+        {u"vantle"_s, u"-platform"_s, u"offscreen"_s, u"--open-app"_s, u"Notes"_s, u"--android-player"_s,
+         u"--launch-apk"_s, u"/a/b.apk"_s});
+    EXPECT_EQ(parsed.openApp, u"Notes"_s);
+    EXPECT_EQ(parsed.launchApk, u"/a/b.apk"_s);
+    EXPECT_TRUE(parsed.androidPlayer);
+
+    const auto dangling = LaunchArguments::parse({u"vantle"_s, u"--open-app"_s});
+    EXPECT_FALSE(dangling.openApp);
+    EXPECT_FALSE(dangling.androidPlayer);
+}
+
+TEST_F(VantleAppTest, CommandsReachTheStoreThroughTheChannel) {
+    auto app = makeApp();
+    ASSERT_TRUE(app->start());
+    const QString vantlectl = QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s;
+    const auto send = [&](const QString& command) {
+        QProcess process;
+        process.start(vantlectl, {u"send"_s, command});
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+        return process.exitCode();
+    };
+
+    EXPECT_EQ(send(u"add:/apks/Chat Beta.apk"_s), 0);
+    EXPECT_EQ(send(u"add:/apks/Maps.apk"_s), 0);
+    EXPECT_EQ(app->store().apps().size(), 2);
+    EXPECT_EQ(app->store().statusMessage(), u"Added Maps.apk"_s);
+
+    EXPECT_EQ(send(u"hide-apps:beta,,x"_s), 0);
+    EXPECT_EQ(app->store().hiddenForShots(), (QStringList{u"beta"_s, u"x"_s}));
+    EXPECT_EQ(app->store().filteredApps().size(), 1);
+
+    EXPECT_EQ(send(u"theme:glass"_s), 0);
+    EXPECT_EQ(VantleSettings::get(SettingsKeys::theme), u"glass"_s);
+
+    EXPECT_EQ(send(u"open:maps"_s), 0);
+    EXPECT_EQ(launched, QStringList{u"Maps"_s});
+
+    EXPECT_EQ(send(u"no-such-command"_s), 0); // delivered, logged, ignored
+    const QString log = mainLogTail();
+    EXPECT_TRUE(log.contains(u"command add:/apks/Maps.apk"_s));
+    EXPECT_TRUE(log.contains(u"command no-such-command"_s));
+}
+
+TEST_F(VantleAppTest, OpenRequestsLaunchOnlyKnownEntries) {
+    auto app = makeApp();
+    app->start();
+    addEntries(*app, {u"/apks/Notes.apk"_s});
+    const QString id = app->store().apps().first().id.toString(QUuid::WithoutBraces).toUpper();
+
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, QUuid::createUuid().toString()}});
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, u"garbage"_s}});
+    EventCenter::shared().post(VantleEvent::openAppRequest, {});
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, 42}});
+    EXPECT_TRUE(launched.isEmpty());
+
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, id}});
+    EXPECT_EQ(launched, QStringList{u"Notes"_s});
+}
+
+TEST_F(VantleAppTest, EventsPostedFromAnotherThreadArriveOnTheMainThread) {
+    auto app = makeApp();
+    app->start();
+    app->store().setAndroidState(AndroidState::ready);
+    std::thread poster([] { EventCenter::shared().post(VantleEvent::runtimeChanged); });
+    poster.join();
+    EXPECT_EQ(app->store().androidState(), AndroidState::ready); // not yet: queued to the main thread
+    EXPECT_TRUE(waitUntil([&] { return app->store().androidState() == AndroidState::sleeping; }));
+}
+
+TEST_F(VantleAppTest, OpenAppArgumentOpensTheFirstMatchAfterStartUp) {
+    {
+        auto first = makeApp();
+        addEntries(*first, {u"/apks/Notes-v2.apk"_s, u"/games/Chess.apk"_s, u"/games/Go.apk"_s});
+    }
+    auto app = makeApp({u"--open-app"_s, u"GAMES"_s});
+    app->start();
+    EXPECT_TRUE(launched.isEmpty()); // half a second later, not at once
+    ASSERT_TRUE(waitUntil([&] { return !launched.isEmpty(); }));
+    EXPECT_EQ(launched, QStringList{u"Chess"_s});
+
+    auto unmatched = std::make_unique<VantleApp>(
+        LaunchArguments::parse({u"vantle"_s, u"--open-app"_s, u"Photos"_s}), AppLibraryStore::Seams{},
+        VantleApp::Steps{});
+    app.reset(); // frees the command channel for the second app
+    unmatched->start();
+    ASSERT_TRUE(waitUntil([] { return mainLogTail().contains(u"open-app: no library entry matches Photos"_s); }));
+}
+
+TEST_F(VantleAppTest, QuittingClosesWindowsAndStopsAndroidUnlessTurnedOff) {
+    auto app = makeApp();
+    app->quit();
+    EXPECT_EQ(closedAll, 1);
+    EXPECT_EQ(stopped, QStringList{u"Vantle quit"_s});
+
+    VantleSettings::set(SettingsKeys::stopAndroidOnQuit, false);
+    app->quit();
+    EXPECT_EQ(stopped.size(), 1);
+
+    VantleSettings::set(SettingsKeys::stopAndroidOnQuit, u"no"_s); // not a boolean: the default holds
+    app->quit();
+    EXPECT_EQ(stopped.size(), 2);
+}
+
+TEST_F(VantleAppTest, ASettingOfTheWrongTypeReadsAsAbsent) {
+    VantleSettings::set(SettingsKeys::prewarm, u"false"_s);
+    EXPECT_TRUE(VantleSettings::get(SettingsKeys::prewarm));
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, qint64(9)); // an integer is not a double
+    EXPECT_DOUBLE_EQ(VantleSettings::get(SettingsKeys::idleShutdownMinutes), 5.0);
+    VantleSettings::set(SettingsKeys::androidAPI, 34.0);
+    EXPECT_EQ(VantleSettings::get(SettingsKeys::androidAPI), 35);
+    EXPECT_FALSE(VantleSettings::flag(u"absent"_s, false));
+    EXPECT_TRUE(VantleSettings::flag(u"absent"_s, true));
+}
+
+} // namespace

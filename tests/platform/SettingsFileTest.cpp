@@ -1,0 +1,211 @@
+#include "platform/linux/SettingsFile.h"
+#include "platform/linux/TypedJson.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QPoint>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    QString path = folder.filePath(u"settings.json"_s);
+
+    void writeRaw(const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QStringList asideFiles() const {
+        return QDir(folder.path()).entryList({u"settings.json.unreadable-*"_s}, QDir::Files);
+    }
+};
+
+TEST_F(SettingsFileTest, ValuesKeepTheirTypesAcrossReopening) {
+    const QVariantMap nested{{u"fingerprint"_s, u"123:4.5"_s}, {u"size"_s, qint64(1) << 40}};
+    {
+        SettingsFile file(path);
+        EXPECT_TRUE(file.setValue(u"flag"_s, true));
+        EXPECT_TRUE(file.setValue(u"api"_s, 35)); // int becomes a 64-bit integer
+        EXPECT_TRUE(file.setValue(u"minutes"_s, 5.0));
+        EXPECT_TRUE(file.setValue(u"text"_s, u"classic ✓"_s));
+        EXPECT_TRUE(file.setValue(u"bytes"_s, QByteArray("\x00\xff{\"x\"", 6)));
+        EXPECT_TRUE(file.setValue(u"dict"_s, nested));
+        EXPECT_TRUE(file.setValue(u"list"_s, QVariantList{1, u"two"_s, 3.5, false}));
+    }
+    SettingsFile file(path);
+    EXPECT_TRUE(file.problem().isEmpty());
+    EXPECT_EQ(file.value(u"flag"_s).typeId(), QMetaType::Bool);
+    EXPECT_EQ(file.value(u"api"_s).typeId(), QMetaType::LongLong);
+    EXPECT_EQ(file.value(u"api"_s).toLongLong(), 35);
+    // 5.0 is written as the JSON number 5 but must come back as a double, not an integer.
+    EXPECT_EQ(file.value(u"minutes"_s).typeId(), QMetaType::Double);
+    EXPECT_EQ(file.value(u"text"_s).toString(), u"classic ✓"_s);
+    EXPECT_EQ(file.value(u"bytes"_s).toByteArray(), QByteArray("\x00\xff{\"x\"", 6));
+    EXPECT_EQ(file.value(u"dict"_s).toMap().value(u"size"_s).toLongLong(), qint64(1) << 40);
+    const QVariantList list = file.value(u"list"_s).toList();
+    ASSERT_EQ(list.size(), 4);
+    EXPECT_EQ(list[0].typeId(), QMetaType::LongLong);
+    EXPECT_EQ(list[2].typeId(), QMetaType::Double);
+    EXPECT_EQ(list[3].typeId(), QMetaType::Bool);
+    EXPECT_FALSE(file.value(u"absent"_s).isValid());
+}
+
+TEST_F(SettingsFileTest, RefusesTypesItCannotKeep) {
+    SettingsFile file(path);
+    EXPECT_FALSE(file.setValue(u"date"_s, QDateTime::currentDateTimeUtc()));
+    EXPECT_FALSE(file.setValue(u"nested"_s, QVariantList{QVariant::fromValue(QPoint(1, 2))}));
+    EXPECT_FALSE(file.setValue(u"huge"_s, QVariant::fromValue(quint64(-1))));
+    EXPECT_FALSE(file.value(u"date"_s).isValid());
+}
+
+TEST_F(SettingsFileTest, RemovedKeysStayRemoved) {
+    {
+        SettingsFile file(path);
+        file.setValue(u"a"_s, 1);
+        file.setValue(u"b"_s, 2);
+        EXPECT_TRUE(file.remove(u"a"_s));
+        EXPECT_TRUE(file.remove(u"never-set"_s));
+    }
+    SettingsFile file(path);
+    EXPECT_FALSE(file.value(u"a"_s).isValid());
+    EXPECT_EQ(file.value(u"b"_s).toLongLong(), 2);
+}
+
+TEST_F(SettingsFileTest, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
+    const QList<QByteArray> broken{
+        "{ not json",
+        R"({"format":"vantle-settings","version":1,"values":{"a":{"int":"x"}}})",
+        R"({"format":"vantle-settings","version":1,"values":{"a":{"int":1,"bool":true}}})",
+        R"({"format":"vantle-settings","version":1,"values":{"a":{"data":"@@not base64"}}})",
+        R"({"format":"vantle-settings","version":1,"values":{"a":{"int":1.5}}})",
+        R"({"format":"something-else","version":1,"values":{}})",
+        R"({"format":"vantle-settings","version":2,"values":{}})",
+        R"([1,2,3])",
+    };
+    for (const QByteArray& bytes : broken) {
+        SCOPED_TRACE(bytes.toStdString());
+        for (const QString& name : asideFiles()) QFile::remove(folder.filePath(name));
+        writeRaw(bytes);
+        SettingsFile file(path);
+        EXPECT_FALSE(file.problem().isEmpty());
+        EXPECT_FALSE(file.value(u"a"_s).isValid());
+        const QStringList aside = asideFiles();
+        ASSERT_EQ(aside.size(), 1);
+        QFile kept(folder.filePath(aside.first()));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), bytes); // the user's bytes are intact
+        // The store works normally afterwards.
+        EXPECT_TRUE(file.setValue(u"a"_s, 7));
+        EXPECT_EQ(SettingsFile(path).value(u"a"_s).toLongLong(), 7);
+    }
+}
+
+TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
+    writeRaw("garbage");
+    // A folder the writer may read but not change. Root may change any folder, so as root the
+    // writer runs as the user nobody, who then owns the folder.
+    const QByteArray folderName = QFile::encodeName(folder.path());
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) ASSERT_EQ(::chown(folderName.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(folderName.constData(), 0555), 0);
+
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const QByteArray writer = QFile::encodeName(QCoreApplication::applicationDirPath() + u"/settings_writer"_s);
+    const QByteArray file = QFile::encodeName(path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+        ::execl(writer.constData(), writer.constData(), "set", file.constData(), nullptr);
+        ::_exit(4);
+    }
+    ::close(pipeEnds[1]);
+    char output[32] = {};
+    const ssize_t length = ::read(pipeEnds[0], output, sizeof output - 1);
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::chmod(folderName.constData(), 0700);
+
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(QByteArray(output, std::max<ssize_t>(length, 0)).trimmed(), QByteArray("refused"));
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("garbage"));
+}
+
+// A writer killed at any moment leaves the old or the new file, never a broken one.
+TEST_F(SettingsFileTest, KillingTheWriterNeverLeavesABrokenFile) {
+    const QString writer = QCoreApplication::applicationDirPath() + u"/settings_writer"_s;
+    qint64 lastCounter = -1;
+    for (int round = 0; round < 12; ++round) {
+        QProcess process;
+        process.start(writer, {u"loop"_s, path});
+        ASSERT_TRUE(process.waitForStarted());
+        QThread::msleep(40 + QRandomGenerator::global()->bounded(120));
+        process.kill();
+        process.waitForFinished();
+
+        SettingsFile file(path);
+        ASSERT_TRUE(file.problem().isEmpty()) << file.problem().toStdString();
+        const QVariant counter = file.value(u"counter"_s);
+        if (!counter.isValid()) continue; // killed before the first complete write
+        ASSERT_EQ(counter.typeId(), QMetaType::LongLong);
+        const QByteArray blob = file.value(u"blob"_s).toByteArray();
+        ASSERT_EQ(blob.size(), 512 * 1024);
+        // The blob is written before the counter: it belongs to the counter's write or the next.
+        const char low = char(counter.toLongLong() & 0xFF), next = char((counter.toLongLong() + 1) & 0xFF);
+        EXPECT_TRUE(blob.count(low) == blob.size() || blob.count(next) == blob.size());
+        lastCounter = counter.toLongLong();
+    }
+    EXPECT_GE(lastCounter, 0) << "the writer never completed a single write";
+}
+
+TEST_F(SettingsFileTest, AFullDiskKeepsThePreviousValues) {
+    {
+        SettingsFile file(path);
+        ASSERT_TRUE(file.setValue(u"api"_s, 34));
+    }
+    QProcess process;
+    process.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s, {u"fill"_s, path, u"65536"_s});
+    ASSERT_TRUE(process.waitForFinished());
+    EXPECT_EQ(process.readAllStandardOutput().trimmed(), QByteArray("refused"));
+    SettingsFile file(path);
+    EXPECT_TRUE(file.problem().isEmpty());
+    EXPECT_EQ(file.value(u"api"_s).toLongLong(), 34);
+    EXPECT_FALSE(file.value(u"blob"_s).isValid());
+}
+
+TEST(TypedJson, DecodesOnlyWellFormedValues) {
+    const auto decode = [](const char* json) {
+        return TypedJson::decode(QJsonDocument::fromJson(QByteArray("[") + json + "]").array().first());
+    };
+    EXPECT_EQ(decode(R"({"int": 9007199254740993})")->toLongLong(), 9007199254740993LL);
+    EXPECT_EQ(decode(R"({"array": [{"bool": false}]})")->toList().first().toBool(), false);
+    EXPECT_FALSE(decode(R"({"bool": 1})"));
+    EXPECT_FALSE(decode(R"({"string": 5})"));
+    EXPECT_FALSE(decode(R"({"array": [true]})")); // members must be typed too
+    EXPECT_FALSE(decode(R"({"dict": {"k": 1}})"));
+    EXPECT_FALSE(decode(R"({})"));
+    EXPECT_FALSE(decode(R"("plain")"));
+}
+
+} // namespace
