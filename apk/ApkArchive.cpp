@@ -1,0 +1,85 @@
+#include "apk/ApkArchive.h"
+
+#include <QStringDecoder>
+#include <archive.h>
+#include <archive_entry.h>
+#include <memory>
+
+namespace APKIconExtractor {
+
+namespace {
+
+struct ArchiveCloser {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchiveHandle = std::unique_ptr<archive, ArchiveCloser>;
+
+// The seekable zip reader trusts the central directory, so skipping an entry costs a seek, not a
+// decompression.
+ArchiveHandle openZip(const QString& apkPath) {
+    ArchiveHandle handle(archive_read_new());
+    if (!handle) return nullptr;
+    archive_read_support_format_zip_seekable(handle.get());
+    const QByteArray path = apkPath.toLocal8Bit();
+    if (archive_read_open_filename(handle.get(), path.constData(), 64 * 1024) != ARCHIVE_OK) return nullptr;
+    return handle;
+}
+
+// The stored name as raw bytes: the UTF-8 form when libarchive can give one, else the bytes as stored.
+QByteArray storedName(archive_entry* entry) {
+    if (const char* utf8 = archive_entry_pathname_utf8(entry)) return QByteArray(utf8);
+    if (const char* raw = archive_entry_pathname(entry)) return QByteArray(raw);
+    return {};
+}
+
+std::optional<QByteArray> readBody(archive* a, archive_entry* entry) {
+    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > maxEntryBytes) return std::nullopt;
+    QByteArray body;
+    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
+        body.reserve(static_cast<qsizetype>(archive_entry_size(entry)));
+    char chunk[64 * 1024];
+    for (;;) {
+        const la_ssize_t got = archive_read_data(a, chunk, sizeof chunk);
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        // The declared size may lie; the cap holds for what actually comes out.
+        if (body.size() + got > maxEntryBytes) return std::nullopt;
+        body.append(chunk, static_cast<qsizetype>(got));
+    }
+    if (body.isEmpty()) return std::nullopt;
+    return body;
+}
+
+} // namespace
+
+std::optional<QByteArray> read(const QString& apkPath, const QString& entryName) {
+    const ArchiveHandle handle = openZip(apkPath);
+    if (!handle) return std::nullopt;
+    const QByteArray wanted = entryName.toUtf8();
+    archive_entry* entry = nullptr;
+    int status;
+    while ((status = archive_read_next_header(handle.get(), &entry)) == ARCHIVE_OK ||
+           status == ARCHIVE_WARN) {
+        if (storedName(entry) == wanted) return readBody(handle.get(), entry);
+    }
+    return std::nullopt;
+}
+
+std::optional<QStringList> entryNames(const QString& apkPath) {
+    const ArchiveHandle handle = openZip(apkPath);
+    if (!handle) return std::nullopt;
+    QStringList names;
+    archive_entry* entry = nullptr;
+    int status;
+    while ((status = archive_read_next_header(handle.get(), &entry)) == ARCHIVE_OK ||
+           status == ARCHIVE_WARN) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8(storedName(entry));
+        if (utf8.hasError()) return std::nullopt;
+        names.append(decoded);
+    }
+    if (status != ARCHIVE_EOF) return std::nullopt;
+    return names;
+}
+
+} // namespace APKIconExtractor

@@ -1,0 +1,174 @@
+#include "apk/BinaryXml.h"
+
+#include <algorithm>
+
+namespace APKIconExtractor {
+
+quint8 u8(const QByteArray& bytes, qint64 offset) {
+    if (offset < 0 || offset >= bytes.size()) return 0;
+    return static_cast<quint8>(bytes.at(static_cast<qsizetype>(offset)));
+}
+
+quint16 u16(const QByteArray& bytes, qint64 offset) {
+    return static_cast<quint16>(u8(bytes, offset) | (u8(bytes, offset + 1) << 8));
+}
+
+quint32 u32(const QByteArray& bytes, qint64 offset) {
+    return static_cast<quint32>(u16(bytes, offset)) | (static_cast<quint32>(u16(bytes, offset + 2)) << 16);
+}
+
+bool isColorType(quint8 type) {
+    return type >= colorARGB8Type && type <= colorRGB4Type;
+}
+
+namespace {
+
+constexpr quint32 utf8Flag = 0x100;
+constexpr qint64 costPerString = 8;
+
+QString decodeUtf8(const QByteArray& bytes, qint64 at, qint64& budget) {
+    qint64 p = at + ((u8(bytes, at) & 0x80) ? 2 : 1); // character count, not needed
+    qint64 length = u8(bytes, p);
+    if (length & 0x80) {
+        length = ((length & 0x7F) << 8) | u8(bytes, p + 1);
+        p += 2;
+    } else {
+        p += 1;
+    }
+    if (p + length > bytes.size() || budget < length + costPerString) return {};
+    budget -= length + costPerString;
+    return QString::fromUtf8(bytes.constData() + p, static_cast<qsizetype>(length));
+}
+
+QString decodeUtf16(const QByteArray& bytes, qint64 at, qint64& budget) {
+    quint32 units = u16(bytes, at);
+    qint64 p = at + 2;
+    if (units & 0x8000) {
+        units = ((units & 0x7FFF) << 16) | u16(bytes, at + 2);
+        p += 2;
+    }
+    units = std::min(units, maxUtf16Units);
+    if (budget < units + costPerString) return {};
+    budget -= units + costPerString;
+    QString text(static_cast<qsizetype>(units), Qt::Uninitialized);
+    for (quint32 i = 0; i < units; ++i)
+        text[i] = QChar(u16(bytes, p + 2 * qint64(i)));
+    // Unpaired surrogates are invalid UTF-16.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
+}
+
+// String `index` of the pool at `pool`, which the caller has checked against the count.
+QString decodeString(const QByteArray& bytes, qint64 pool, quint32 index, qint64& budget) {
+    const qint64 headerSize = u16(bytes, pool + 2);
+    const qint64 stringsStart = u32(bytes, pool + 20);
+    const qint64 at = pool + stringsStart + u32(bytes, pool + headerSize + 4 * qint64(index));
+    const bool utf8 = u32(bytes, pool + 16) & utf8Flag;
+    return utf8 ? decodeUtf8(bytes, at, budget) : decodeUtf16(bytes, at, budget);
+}
+
+} // namespace
+
+QStringList stringPool(const QByteArray& bytes, qint64 offset) {
+    const quint32 count = std::min(u32(bytes, offset + 8), maxPoolStrings);
+    qint64 budget = maxDecodedUnits;
+    QStringList strings;
+    strings.reserve(count);
+    for (quint32 i = 0; i < count; ++i)
+        strings.append(decodeString(bytes, offset, i, budget));
+    return strings;
+}
+
+QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index) {
+    if (index < 0 || index >= u32(bytes, poolOffset + 8)) return {};
+    qint64 budget = maxDecodedUnits; // one string is bounded by its length field anyway
+    return decodeString(bytes, poolOffset, static_cast<quint32>(index), budget);
+}
+
+BinaryXmlReader::BinaryXmlReader(const QByteArray& bytes)
+    : m_bytes(bytes)
+    , m_position(u16(bytes, 2)) {}
+
+BinaryXmlReader::Token BinaryXmlReader::next() {
+    while (!m_ended) {
+        if (m_position + 8 > m_bytes.size()) break;
+        const qint64 chunk = m_position;
+        const quint16 type = u16(m_bytes, chunk);
+        const quint32 size = u32(m_bytes, chunk + 4);
+        if (size == 0) break;
+        m_position += size;
+        switch (type) {
+        case stringPoolChunk:
+            m_pool = Pool{chunk, std::min(u32(m_bytes, chunk + 8), maxPoolStrings), {}};
+            break;
+        case xmlStartElementChunk:
+            if (--m_elementsLeft < 0) {
+                m_ended = true;
+                break;
+            }
+            readStartElement(chunk);
+            return Token::startElement;
+        case xmlEndElementChunk:
+            return Token::endElement;
+        default:
+            break;
+        }
+    }
+    m_ended = true;
+    return Token::end;
+}
+
+std::optional<QString> BinaryXmlReader::poolString(quint32 index) {
+    if (m_pool.offset < 0 || index >= m_pool.count) return std::nullopt;
+    const auto known = m_pool.decoded.constFind(index);
+    if (known != m_pool.decoded.cend()) return *known;
+    const QString text = decodeString(m_bytes, m_pool.offset, index, m_unitsLeft);
+    m_pool.decoded.insert(index, text);
+    return text;
+}
+
+void BinaryXmlReader::readStartElement(qint64 chunk) {
+    m_name = poolString(u32(m_bytes, chunk + 20)).value_or(QString());
+    m_attributes.clear();
+    const qint64 start = u16(m_bytes, chunk + 24);
+    const qint64 recordSize = u16(m_bytes, chunk + 26);
+    const quint16 count = u16(m_bytes, chunk + 28);
+    for (quint16 i = 0; i < count; ++i) {
+        if (--m_attributesLeft < 0) {
+            m_ended = true; // this element is still delivered, with the attributes read so far
+            return;
+        }
+        const qint64 record = chunk + 16 + start + i * recordSize;
+        std::optional<QString> name = poolString(u32(m_bytes, record + 4));
+        if (!name) continue;
+        Attr attr;
+        attr.type = u8(m_bytes, record + 15);
+        attr.data = u32(m_bytes, record + 16);
+        attr.string = poolString(u32(m_bytes, record + 8));
+        m_attributes.append({std::move(*name), std::move(attr)});
+    }
+}
+
+Element BinaryXmlReader::element() const {
+    Element element{m_name, {}};
+    for (const auto& [name, attr] : m_attributes)
+        element.attrs.insert(name, attr);
+    return element;
+}
+
+QList<Element> elements(const QByteArray& bytes) {
+    QList<Element> found;
+    BinaryXmlReader reader(bytes);
+    for (BinaryXmlReader::Token token; (token = reader.next()) != BinaryXmlReader::Token::end;)
+        if (token == BinaryXmlReader::Token::startElement) found.append(reader.element());
+    return found;
+}
+
+} // namespace APKIconExtractor
