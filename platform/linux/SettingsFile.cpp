@@ -7,35 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 
 #include <unistd.h>
 
 namespace {
-
-const QString kFormat = QStringLiteral("vantle-settings");
-constexpr int kVersion = 1;
-
-std::optional<QVariantMap> parse(const QByteArray& bytes) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
-    const QJsonObject root = document.object();
-    if (root.value(QStringLiteral("format")).toString() != kFormat) return std::nullopt;
-    if (root.value(QStringLiteral("version")).toInt() != kVersion) return std::nullopt;
-    const QJsonValue values = root.value(QStringLiteral("values"));
-    if (!values.isObject()) return std::nullopt;
-    QVariantMap map;
-    const QJsonObject members = values.toObject();
-    for (auto it = members.begin(); it != members.end(); ++it) {
-        auto value = TypedJson::decode(it.value());
-        if (!value) return std::nullopt;
-        map.insert(it.key(), *value);
-    }
-    return map;
-}
 
 // A free name beside `path` for keeping an unreadable file.
 QString asideName(const QString& path) {
@@ -57,7 +33,7 @@ void SettingsFile::load() {
     QFile file(m_path);
     if (!file.exists()) return;
     if (file.open(QIODevice::ReadOnly)) {
-        if (auto values = parse(file.readAll())) {
+        if (auto values = TypedJson::decodeDocument(file.readAll())) {
             m_values = std::move(*values);
             return;
         }
@@ -80,8 +56,11 @@ QVariant SettingsFile::value(const QString& key) const {
 
 bool SettingsFile::setValue(const QString& key, const QVariant& value) {
     if (!TypedJson::isStorable(value)) return false;
+    QVariant stored = TypedJson::normalised(value);
     std::lock_guard lock(m_mutex);
-    m_values.insert(key, TypedJson::normalised(value));
+    // Storing what is already on disk writes nothing (start-up saves the library it just loaded).
+    if (!m_unsaved && m_values.value(key) == stored) return true;
+    m_values.insert(key, std::move(stored));
     return writeLocked();
 }
 
@@ -96,15 +75,10 @@ QString SettingsFile::problem() const {
     return m_problem;
 }
 
-bool SettingsFile::writeLocked() const {
+bool SettingsFile::writeLocked() {
+    m_unsaved = true;
     if (m_readOnly) return false;
-    QJsonObject values;
-    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) values.insert(it.key(), TypedJson::encode(*it));
-    const QJsonObject root{{QStringLiteral("format"), kFormat},
-                           {QStringLiteral("version"), kVersion},
-                           {QStringLiteral("values"), values}};
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-
+    const QByteArray bytes = TypedJson::encodeDocument(m_values);
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder)) return false;
     QSaveFile file(m_path);
@@ -118,7 +92,9 @@ bool SettingsFile::writeLocked() const {
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) return false;
+    m_unsaved = false;
+    return true;
 }
 
 SettingsOpening openUserSettings() {

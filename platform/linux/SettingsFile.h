@@ -6,10 +6,7 @@
 
 #include <mutex>
 
-// The Linux settings store: one JSON file of typed values (see TypedJson.h).
-//
-//   { "format": "vantle-settings", "version": 1, "values": { "<key>": <typed value>, ... } }
-//
+// The Linux settings store: one JSON file of typed values (its format is in TypedJson.h).
 // The whole file is rewritten on every change through a temporary file that is flushed to disk and
 // then renamed over the old one, so the file on disk is always either the old or the new version.
 // A file that cannot be parsed is renamed aside (never deleted) and the store starts empty; a file
@@ -27,11 +24,12 @@ public:
 
 private:
     void load();
-    bool writeLocked() const;
+    bool writeLocked();
 
     const QString m_path;
     mutable std::mutex m_mutex; // guards every member below
     QVariantMap m_values;
     QString m_problem;
     bool m_readOnly = false;
+    bool m_unsaved = false; // memory holds values the file does not (a write failed)
 };

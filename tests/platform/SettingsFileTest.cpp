@@ -4,14 +4,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QJsonArray>
 #include <QPoint>
 #include <QFile>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -72,6 +72,7 @@ TEST_F(SettingsFileTest, RefusesTypesItCannotKeep) {
     EXPECT_FALSE(file.setValue(u"date"_s, QDateTime::currentDateTimeUtc()));
     EXPECT_FALSE(file.setValue(u"nested"_s, QVariantList{QVariant::fromValue(QPoint(1, 2))}));
     EXPECT_FALSE(file.setValue(u"huge"_s, QVariant::fromValue(quint64(-1))));
+    EXPECT_FALSE(file.setValue(u"nan"_s, std::nan("")));
     EXPECT_FALSE(file.value(u"date"_s).isValid());
 }
 
@@ -123,7 +124,9 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
     // writer runs as the user nobody, who then owns the folder.
     const QByteArray folderName = QFile::encodeName(folder.path());
     const bool asRoot = ::geteuid() == 0;
-    if (asRoot) ASSERT_EQ(::chown(folderName.constData(), 65534, 65534), 0);
+    if (asRoot) {
+        ASSERT_EQ(::chown(folderName.constData(), 65534, 65534), 0);
+    }
     ASSERT_EQ(::chmod(folderName.constData(), 0555), 0);
 
     int pipeEnds[2];
@@ -195,17 +198,49 @@ TEST_F(SettingsFileTest, AFullDiskKeepsThePreviousValues) {
 }
 
 TEST(TypedJson, DecodesOnlyWellFormedValues) {
-    const auto decode = [](const char* json) {
-        return TypedJson::decode(QJsonDocument::fromJson(QByteArray("[") + json + "]").array().first());
+    const auto decode = [](const std::string& typed) -> std::optional<QVariant> {
+        const auto values = TypedJson::decodeDocument(
+            QByteArray::fromStdString(R"({"format":"vantle-settings","version":1,"values":{"k":)" + typed + "}}"));
+        if (!values) return std::nullopt;
+        return values->value(u"k"_s);
     };
     EXPECT_EQ(decode(R"({"int": 9007199254740993})")->toLongLong(), 9007199254740993LL);
+    EXPECT_EQ(decode(R"({"double": 5})")->typeId(), QMetaType::Double);
+    EXPECT_EQ(decode(R"({"utf8": "[{\"a\":1}]"})")->toByteArray(), QByteArray(R"([{"a":1}])"));
     EXPECT_EQ(decode(R"({"array": [{"bool": false}]})")->toList().first().toBool(), false);
     EXPECT_FALSE(decode(R"({"bool": 1})"));
+    EXPECT_FALSE(decode(R"({"int": 1.5})"));
+    EXPECT_FALSE(decode(R"({"int": 1e30})"));
     EXPECT_FALSE(decode(R"({"string": 5})"));
     EXPECT_FALSE(decode(R"({"array": [true]})")); // members must be typed too
     EXPECT_FALSE(decode(R"({"dict": {"k": 1}})"));
     EXPECT_FALSE(decode(R"({})"));
     EXPECT_FALSE(decode(R"("plain")"));
+
+    // Hostile nesting is refused, not followed down the stack.
+    std::string deep;
+    for (int i = 0; i < 100'000; ++i) deep += R"({"array":[)";
+    EXPECT_FALSE(decode(deep));
+    std::string nested = R"({"int":1})";
+    for (int i = 0; i < 100; ++i) nested = R"({"array":[)" + nested + "]}";
+    EXPECT_FALSE(decode(nested));
+}
+
+TEST(TypedJson, BytesStayBytesWhetherOrNotTheyAreText) {
+    QVariantMap values{{u"json"_s, QByteArray(R"([{"name":"Ünï"}])")},
+                             {u"binary"_s, QByteArray("\xff\xfe\x00\x01", 4)},
+                             {u"nul"_s, QByteArray("a\0b", 3)},
+                             {u"empty"_s, QByteArray()}};
+    // Runs of every byte value, long enough for any vectorised scanning in the JSON library.
+    for (int byte = 0; byte < 256; ++byte) values.insert(u"run%1"_s.arg(byte), QByteArray(40, char(byte)));
+    const QByteArray document = TypedJson::encodeDocument(values);
+    EXPECT_TRUE(document.contains(R"("utf8": "[{\"name\":)")) << document.toStdString();
+    const auto decoded = TypedJson::decodeDocument(document);
+    ASSERT_TRUE(decoded);
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        EXPECT_EQ(decoded->value(it.key()).typeId(), QMetaType::QByteArray) << it.key().toStdString();
+        EXPECT_EQ(decoded->value(it.key()).toByteArray(), it->toByteArray()) << it.key().toStdString();
+    }
 }
 
 } // namespace
