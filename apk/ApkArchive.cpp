@@ -65,6 +65,30 @@ std::optional<QByteArray> read(const QString& apkPath, const QString& entryName)
     return std::nullopt;
 }
 
+QHash<QString, QByteArray> readMany(const QString& apkPath, const QSet<QString>& entryNames) {
+    QHash<QString, QByteArray> found;
+    const ArchiveHandle handle = entryNames.isEmpty() ? nullptr : openZip(apkPath);
+    if (!handle) return found;
+    QHash<QByteArray, QString> wanted;
+    for (const QString& name : entryNames)
+        wanted.insert(name.toUtf8(), name);
+    qint64 total = 0;
+    archive_entry* entry = nullptr;
+    int status;
+    while (!wanted.isEmpty() && ((status = archive_read_next_header(handle.get(), &entry)) == ARCHIVE_OK ||
+                                 status == ARCHIVE_WARN)) {
+        const auto name = wanted.constFind(storedName(entry));
+        if (name == wanted.cend()) continue;
+        const QString key = *name;
+        wanted.erase(name); // the first entry of a name counts, as in read()
+        const std::optional<QByteArray> body = readBody(handle.get(), entry);
+        if (!body || total + body->size() > maxEntryBytes) continue;
+        total += body->size();
+        found.insert(key, *body);
+    }
+    return found;
+}
+
 std::optional<QStringList> entryNames(const QString& apkPath) {
     const ArchiveHandle handle = openZip(apkPath);
     if (!handle) return std::nullopt;

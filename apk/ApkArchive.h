@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -17,6 +19,10 @@ inline constexpr qint64 maxEntryBytes = 64 * 1024 * 1024;
 // The uncompressed bytes of the first entry stored under exactly `entryName`; none when the entry
 // is missing, empty, larger than the cap, damaged, or the archive cannot be read.
 std::optional<QByteArray> read(const QString& apkPath, const QString& entryName);
+
+// The entries named in `entryNames` that `read` would return, in one pass over the archive; the
+// whole result is also held to `maxEntryBytes`, so entries past that total are left out.
+QHash<QString, QByteArray> readMany(const QString& apkPath, const QSet<QString>& entryNames);
 
 // Every entry name in stored order (directories included); none when the archive cannot be read
 // or a name is not valid UTF-8.

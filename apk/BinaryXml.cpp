@@ -87,8 +87,12 @@ QStringList stringPool(const QByteArray& bytes, qint64 offset) {
 }
 
 QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index) {
-    if (index < 0 || index >= u32(bytes, poolOffset + 8)) return {};
     qint64 budget = maxDecodedUnits; // one string is bounded by its length field anyway
+    return string(bytes, poolOffset, index, budget);
+}
+
+QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index, qint64& budget) {
+    if (index < 0 || index >= u32(bytes, poolOffset + 8)) return {};
     return decodeString(bytes, poolOffset, static_cast<quint32>(index), budget);
 }
 

@@ -84,6 +84,8 @@ inline constexpr quint32 maxUtf16Units = 4'096;
 QStringList stringPool(const QByteArray& bytes, qint64 offset);
 // One string of the pool at `poolOffset`; an index outside the pool's count gives "".
 QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index);
+// The same, charged to `budget` (in UTF-16 units plus 8 per string); "" once the budget is spent.
+QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index, qint64& budget);
 
 // A hostile document can point thousands of string offsets at the same long string, or stack
 // thousands of tiny chunks. These caps bound the work and memory of one walk; real documents

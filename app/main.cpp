@@ -1,9 +1,11 @@
 // vantle: the desktop application (tray icon and panel).
+#include "apk/APKIconExtractor.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "platform/CommandChannel.h"
+#include "platform/TerminationSignals.h"
 #include "ui/LibraryPanel.h"
 
 #include <QApplication>
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"Vantle"_s);
     QApplication::setQuitOnLastWindowClosed(false);
+    quitOnTerminationSignals();
 
     // One Vantle per user: a second start shows the running one's panel and ends.
     if (sendCommand(u"home"_s, 500) == CommandDelivery::delivered) {
@@ -60,7 +63,9 @@ int main(int argc, char** argv) {
 
     VantleApp::Steps steps;
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
-    VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), {}, steps);
+    AppLibraryStore::Seams seams;
+    seams.readLabel = &APKIconExtractor::label;
+    VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
 
     LibraryPanel panel(vantle.store());
     vantle.commands().on(u"home"_s, [&panel] { showPanel(panel); });
@@ -77,7 +82,10 @@ int main(int argc, char** argv) {
         if (reason == QSystemTrayIcon::Trigger) showPanel(panel);
     });
 
-    QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] { vantle.quit(); });
+    QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] {
+        VantleLog::main().write(u"vantle quitting"_s);
+        vantle.quit();
+    });
     vantle.start();
 
     // Without a system tray the panel is an ordinary window, and closing it quits.

@@ -16,3 +16,4 @@ inline constexpr int exitUsage = 2;
 
 // Each subcommand lives in its own file under app/ctl/ and defines its CtlCommand.
 extern const CtlCommand sendCtlCommand;
+extern const CtlCommand apkInfoCtlCommand;

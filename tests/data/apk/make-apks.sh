@@ -17,7 +17,7 @@ for source in "$here"/src/*/; do
   # One fixture keeps its resource strings in UTF-16, as apps built for old Android do.
   [ "$name" = adaptive_vector ] && extra+=(--utf16)
   mkdir -p "$work/$name"
-  aapt package -f "${extra[@]}" -M "$source/AndroidManifest.xml" -S "$source/res" -I "$framework" \
+  aapt package -f --min-sdk-version 26 "${extra[@]}" -M "$source/AndroidManifest.xml" -S "$source/res" -I "$framework" \
     -J "$work/$name" -F "$here/$name.apk" >/dev/null
   find "$work/$name" -name R.java -exec cp {} "$here/$name.R.java" \;
 done
