@@ -9,7 +9,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand};
+const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand, &simCtlCommand};
 
 int usage(FILE* out) {
     std::fputs("usage: vantlectl <command> [arguments]\n", out);

@@ -16,4 +16,5 @@ inline constexpr int exitUsage = 2;
 
 // Each subcommand lives in its own file under app/ctl/ and defines its CtlCommand.
 extern const CtlCommand sendCtlCommand;
+extern const CtlCommand simCtlCommand;
 extern const CtlCommand apkInfoCtlCommand;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What the simulated package manager learns from an APK, all through Vantle's own APK reader: the
+// package name, and from the manifest's elements the version, SDK levels, the split name of a
+// split APK and the launcher activity (the first activity or alias whose intent filter has the
+// MAIN action and the LAUNCHER category).
+struct ApkFacts {
+    QString package;
+    QString split;             // empty for a base APK
+    qint64 versionCode = 0;
+    QString versionName;
+    int minSdk = 1;
+    int targetSdk = 0;
+    QString launcherActivity;  // "com.example/.MainActivity"; empty when nothing can be launched
+
+    // Nothing when the file is not an APK with a readable manifest and package name.
+    static std::optional<ApkFacts> read(const QString& apkPath);
+};

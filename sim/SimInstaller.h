@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Lays out the simulated Android as the managed runtime of a Vantle home: the SDK folder with the
+// simulator's tools at the places of Google's SDK, the system image, the virtual device files
+// exactly as Vantle's provisioner writes them, runtime-manifest.json and the licence text. To
+// Vantle the result looks like an Android it downloaded itself.
+struct SimInstallRequest {
+    QString runtimeRoot; // Locations::runtime()
+    QString toolsFolder; // where the built simulator executables are
+    int api = 35;
+    std::optional<int> bootDelayMs;
+    std::optional<int> networkDelayMs;
+};
+
+namespace SimInstaller {
+
+inline constexpr int minimumApi = 30;
+inline constexpr int maximumApi = 36;
+
+// The Android commands the device shell finds in /system/bin (all one executable).
+const QStringList& deviceCommands();
+
+// Installs or refreshes the simulated runtime. Returns an error text, empty on success.
+QString install(const SimInstallRequest& request);
+
+// The folder of the built simulator executables next to a build's vantlectl, or empty.
+QString findTools(const QString& executableFolder);
+
+// Deletes the device's data (a factory reset); refused while its emulator runs.
+QString wipe(const QString& runtimeRoot, int api);
+
+} // namespace SimInstaller

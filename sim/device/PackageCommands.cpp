@@ -1,0 +1,349 @@
+// pm and "cmd package": the package manager of the simulated device. Installs copy the APKs to a
+// fresh code folder under /data/app and create the app's data folder under /data/data with its
+// own user id, as Android's installer does; every answer and failure text follows Android's
+// package manager shell command.
+#include "sim/ApkFacts.h"
+#include "sim/device/DeviceCommands.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRandomGenerator>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr const char* serviceDown = "Error: Could not access the Package Manager.  Is the system running?\n";
+
+QString randomToken() {
+    QByteArray bytes(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), 4);
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding));
+}
+
+// A root shell on the host owns every file; without root, ids outside the user namespace cannot
+// be set and the folder keeps the namespace's root as owner.
+void setOwner(const QString& path, int uid, int gid) {
+    if (lchown(path.toLocal8Bit().constData(), uid_t(uid), gid_t(gid)) != 0) {}
+}
+
+void makeFolder(const QString& path, mode_t mode, int uid, int gid) {
+    QDir().mkpath(path);
+    chmod(path.toLocal8Bit().constData(), mode);
+    setOwner(path, uid, gid);
+}
+
+QString failure(const QString& code, const QString& message) {
+    return message.isEmpty() ? u"Failure [%1]\n"_s.arg(code) : u"Failure [%1: %2]\n"_s.arg(code, message);
+}
+
+QString splitFileName(const ApkFacts& facts, const QString& path) {
+    const QString name = facts.split.isEmpty() ? QFileInfo(path).completeBaseName() : facts.split;
+    return u"split_"_s + name + u".apk"_s;
+}
+
+int install(DeviceContext& context, const QStringList& arguments) {
+    bool allowDowngrade = false;
+    QStringList paths;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == u"-d"_s) allowDowngrade = true;
+        else if (argument == u"--user"_s || argument == u"-i"_s || argument == u"-S"_s) ++i;
+        else if (argument.startsWith(u'-')) continue; // -r, -t, -g, -f and friends change nothing here
+        else paths.append(argument);
+    }
+    if (paths.isEmpty()) {
+        context.err(u"Error: no package specified\n"_s);
+        return 1;
+    }
+    const QJsonObject before = context.state.read();
+    if (!DeviceFacts::packageServiceUp(before)) {
+        context.err(QLatin1StringView(serviceDown));
+        return 1;
+    }
+    QList<ApkFacts> apks;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable()) {
+            context.err(u"Error: Unable to open file: %1\nConsider using a file under /data/local/tmp/\n"_s.arg(path));
+            return 1;
+        }
+        const std::optional<ApkFacts> facts = ApkFacts::read(path);
+        if (!facts) {
+            context.out(failure(u"INSTALL_PARSE_FAILED_NOT_APK"_s, u"Failed to parse %1"_s.arg(path)));
+            return 1;
+        }
+        apks.append(*facts);
+    }
+    const ApkFacts& base = apks.first();
+    const QString package = base.package;
+    for (qsizetype i = 1; i < apks.size(); ++i)
+        if (apks[i].package != package) {
+            context.out(failure(u"INSTALL_FAILED_INVALID_APK"_s,
+                                u"Inconsistent package %1 in %2; expected %3"_s.arg(apks[i].package, paths[i], package)));
+            return 1;
+        }
+
+    // An injected failure answers exactly once, in Android's words.
+    QString injected;
+    context.state.update([&](QJsonObject& state) {
+        QJsonObject faults = state.value(u"faults"_s).toObject();
+        injected = faults.take(u"nextInstallFailure"_s).toString();
+        state.insert(u"faults"_s, faults);
+        return !injected.isEmpty();
+    });
+    if (!injected.isEmpty()) {
+        const qsizetype colon = injected.indexOf(u':');
+        const QString code = colon < 0 ? injected : injected.left(colon).trimmed();
+        QString message = colon < 0 ? QString() : injected.mid(colon + 1).trimmed();
+        if (message.isEmpty() && code == u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s)
+            message = u"Package %1 signatures do not match previously installed version; ignoring!"_s.arg(package);
+        context.out(failure(code, message));
+        return 1;
+    }
+
+    const int api = context.runtime().value(u"api"_s).toInt();
+    if (api > 0 && base.minSdk > api) {
+        context.out(failure(u"INSTALL_FAILED_OLDER_SDK"_s,
+                            u"Failed parse during installPackageLI: /data/app/vmdl%1.tmp/base.apk: Requires newer "
+                            u"sdk version #%2 (current version is #%3)"_s.arg(QDateTime::currentSecsSinceEpoch())
+                                .arg(base.minSdk)
+                                .arg(api)));
+        return 1;
+    }
+    const QJsonObject existing = before.value(u"packages"_s).toObject().value(package).toObject();
+    if (!existing.isEmpty() && !allowDowngrade && existing.value(u"versionCode"_s).toInteger() > base.versionCode) {
+        context.out(failure(u"INSTALL_FAILED_VERSION_DOWNGRADE"_s,
+                            u"Downgrade detected: Update version code %1 is older than current %2"_s.arg(base.versionCode)
+                                .arg(existing.value(u"versionCode"_s).toInteger())));
+        return 1;
+    }
+
+    // Copy into a new code folder first; the state switches over only once the copy is whole.
+    const QString codePath = u"/data/app/~~%1/%2-%3"_s.arg(randomToken(), package, randomToken());
+    QDir().mkpath(codePath + u"/lib/x86_64"_s);
+    QJsonArray installedApks;
+    for (qsizetype i = 0; i < apks.size(); ++i) {
+        const QString target = codePath + u'/' + (i == 0 ? u"base.apk"_s : splitFileName(apks[i], paths[i]));
+        if (!QFile::copy(paths[i], target)) {
+            QDir(codePath).removeRecursively();
+            context.out(failure(u"INSTALL_FAILED_INSUFFICIENT_STORAGE"_s, u"Failed to copy "_s + paths[i]));
+            return 1;
+        }
+        installedApks.append(target);
+    }
+
+    QString oldCodePath;
+    int uid = 0;
+    context.state.update([&](QJsonObject& state) {
+        QJsonObject packages = state.value(u"packages"_s).toObject();
+        QJsonObject record = packages.value(package).toObject();
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (record.isEmpty()) {
+            uid = state.value(u"nextUid"_s).toInt(firstApplicationUid + 100);
+            state.insert(u"nextUid"_s, uid + 1);
+            record.insert(u"uid"_s, uid);
+            record.insert(u"firstInstallTime"_s, now);
+        } else {
+            uid = record.value(u"uid"_s).toInt();
+            oldCodePath = record.value(u"codePath"_s).toString();
+        }
+        record.insert(u"codePath"_s, codePath);
+        record.insert(u"apks"_s, installedApks);
+        record.insert(u"versionCode"_s, base.versionCode);
+        record.insert(u"versionName"_s, base.versionName);
+        record.insert(u"minSdk"_s, base.minSdk);
+        record.insert(u"targetSdk"_s, base.targetSdk);
+        record.insert(u"launcher"_s, base.launcherActivity);
+        record.insert(u"lastUpdateTime"_s, now);
+        packages.insert(package, record);
+        state.insert(u"packages"_s, packages);
+        // Replacing an app stops it, as Android does.
+        if (!oldCodePath.isEmpty()) DeviceFacts::forceStop(state, package);
+        return true;
+    });
+    if (!oldCodePath.isEmpty() && oldCodePath != codePath) {
+        QDir(oldCodePath).removeRecursively();
+        QDir(QFileInfo(oldCodePath).path()).rmdir(u"."_s);
+        QDir().rmdir(QFileInfo(oldCodePath).path());
+    }
+    const QString data = u"/data/data/"_s + package;
+    if (!QFileInfo::exists(data)) {
+        makeFolder(data, 0700, uid, uid);
+        for (const char* cache : {"cache", "code_cache"}) makeFolder(data + u'/' + QLatin1StringView(cache), 02771, uid, uid + 10000);
+    }
+    QFile::remove(data + u"/lib"_s);
+    QFile::link(codePath + u"/lib/x86_64"_s, data + u"/lib"_s);
+    setOwner(data + u"/lib"_s, 1000, 1000);
+    context.record(u"install"_s, QJsonObject{{u"package"_s, package}, {u"apks"_s, installedApks.size()}});
+    context.out(u"Success\n"_s);
+    return 0;
+}
+
+int uninstall(DeviceContext& context, const QStringList& arguments) {
+    QString package;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--user"_s) ++i;
+        else if (!arguments[i].startsWith(u'-')) package = arguments[i];
+    }
+    if (package.isEmpty()) {
+        context.err(u"Error: package name not specified\n"_s);
+        return 1;
+    }
+    QJsonObject removed;
+    context.state.update([&](QJsonObject& state) {
+        QJsonObject packages = state.value(u"packages"_s).toObject();
+        removed = packages.take(package).toObject();
+        if (removed.isEmpty()) return false;
+        DeviceFacts::forceStop(state, package);
+        state.insert(u"packages"_s, packages);
+        return true;
+    });
+    if (removed.isEmpty()) {
+        context.out(u"Failure [DELETE_FAILED_INTERNAL_ERROR]\n"_s);
+        return 1;
+    }
+    const QString codePath = removed.value(u"codePath"_s).toString();
+    QDir(codePath).removeRecursively();
+    QDir().rmdir(QFileInfo(codePath).path());
+    for (const QString& folder : {u"/data/data/"_s, u"/data/media/0/Android/data/"_s, u"/data/media/0/Android/obb/"_s})
+        QDir(folder + package).removeRecursively();
+    context.record(u"uninstall"_s, QJsonObject{{u"package"_s, package}});
+    context.out(u"Success\n"_s);
+    return 0;
+}
+
+int listPackages(DeviceContext& context, const QStringList& arguments) {
+    bool thirdParty = false, system = false, withPath = false, withUid = false;
+    QString filter;
+    for (const QString& argument : arguments) {
+        if (argument == u"-3"_s) thirdParty = true;
+        else if (argument == u"-s"_s) system = true;
+        else if (argument == u"-f"_s) withPath = true;
+        else if (argument == u"-U"_s) withUid = true;
+        else if (!argument.startsWith(u'-')) filter = argument;
+    }
+    const QJsonObject packages = context.state.read().value(u"packages"_s).toObject();
+    QString text;
+    auto add = [&](const QString& package, const QString& apk, int uid) {
+        if (!filter.isEmpty() && !package.contains(filter)) return;
+        text += u"package:"_s + (withPath ? apk + u'=' : QString()) + package +
+                (withUid ? u" uid:%1"_s.arg(uid) : QString()) + u'\n';
+    };
+    if (!thirdParty)
+        for (const QString& package : DeviceFacts::systemPackages())
+            add(package, u"/system/priv-app/%1/%1.apk"_s.arg(package.section(u'.', -1)), 1000);
+    if (!system)
+        for (auto it = packages.begin(); it != packages.end(); ++it) {
+            const QJsonObject record = it.value().toObject();
+            add(it.key(), record.value(u"apks"_s).toArray().first().toString(), record.value(u"uid"_s).toInt());
+        }
+    context.out(text);
+    return 0;
+}
+
+int path(DeviceContext& context, const QStringList& arguments) {
+    const QString package = arguments.value(0);
+    if (DeviceFacts::systemPackages().contains(package)) {
+        context.out(u"package:/system/priv-app/%1/%1.apk\n"_s.arg(package.section(u'.', -1)));
+        return 0;
+    }
+    const QJsonObject record = context.state.read().value(u"packages"_s).toObject().value(package).toObject();
+    if (record.isEmpty()) return 1;
+    for (const QJsonValue& apk : record.value(u"apks"_s).toArray()) context.out(u"package:"_s + apk.toString() + u'\n');
+    return 0;
+}
+
+int resolveActivity(DeviceContext& context, const QStringList& arguments) {
+    QString package;
+    for (const QString& argument : arguments)
+        if (!argument.startsWith(u'-')) package = argument;
+    const QJsonObject packages = context.state.read().value(u"packages"_s).toObject();
+    QString activity = packages.value(package).toObject().value(u"launcher"_s).toString();
+    if (package == u"com.android.launcher3"_s) activity = QLatin1StringView(DeviceFacts::launcherActivity);
+    if (activity.isEmpty()) {
+        context.out(u"No activity found\n"_s);
+        return 0;
+    }
+    context.out(u"priority=0 preferredOrder=0 match=0x108000 specificIndex=-1 isDefault=false\n"_s + activity + u'\n');
+    return 0;
+}
+
+int clear(DeviceContext& context, const QStringList& arguments) {
+    const QString package = arguments.value(0);
+    if (!context.state.read().value(u"packages"_s).toObject().contains(package)) {
+        context.out(u"Failed\n"_s);
+        return 1;
+    }
+    QDir data(u"/data/data/"_s + package);
+    for (const QFileInfo& entry : data.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
+        if (entry.fileName() == u"lib"_s) continue;
+        if (entry.isDir() && !entry.isSymLink()) QDir(entry.filePath()).removeRecursively();
+        else QFile::remove(entry.filePath());
+    }
+    context.out(u"Success\n"_s);
+    return 0;
+}
+
+} // namespace
+
+int pmCommand(DeviceContext& context, const QStringList& arguments) {
+    const QString verb = arguments.value(0);
+    const QStringList rest = arguments.mid(1);
+    if (verb.isEmpty()) {
+        context.err(u"usage: pm [list|path|install|uninstall|clear|resolve-activity] ...\n"_s);
+        return 1;
+    }
+    if (!DeviceFacts::packageServiceUp(context.state.read())) {
+        context.err(QLatin1StringView(serviceDown));
+        return 1;
+    }
+    if (verb == u"list"_s && rest.value(0) == u"packages"_s) return listPackages(context, rest.mid(1));
+    if (verb == u"path"_s) return path(context, rest);
+    if (verb == u"install"_s || verb == u"install-multiple"_s) return install(context, rest);
+    if (verb == u"uninstall"_s) return uninstall(context, rest);
+    if (verb == u"clear"_s) return clear(context, rest);
+    if (verb == u"resolve-activity"_s) return resolveActivity(context, rest);
+    if (verb == u"dump"_s) return dumpsysCommand(context, QStringList{u"package"_s} + rest);
+    context.err(u"Unknown command: "_s + verb + u'\n');
+    return 1;
+}
+
+namespace DeviceFacts {
+
+const QStringList& systemPackages() {
+    static const QStringList names{u"android"_s,
+                                   u"com.android.launcher3"_s,
+                                   u"com.android.providers.media"_s,
+                                   u"com.android.providers.settings"_s,
+                                   u"com.android.settings"_s,
+                                   u"com.android.shell"_s,
+                                   u"com.android.systemui"_s};
+    return names;
+}
+
+bool packageServiceUp(const QJsonObject& state) {
+    return !state.value(u"faults"_s).toObject().value(u"packageServiceMissing"_s).toBool();
+}
+
+QString packageOf(const QString& component) { return component.section(u'/', 0, 0); }
+
+void forceStop(QJsonObject& state, const QString& package) {
+    if (packageOf(state.value(u"resumed"_s).toString()) == package)
+        state.insert(u"resumed"_s, QLatin1StringView(launcherActivity));
+    for (const char* list : {"notifications", "mediaSessions"}) {
+        QJsonArray kept;
+        for (const QJsonValue& item : state.value(QLatin1StringView(list)).toArray())
+            if (item.toObject().value(u"package"_s).toString() != package) kept.append(item);
+        state.insert(QLatin1StringView(list), kept);
+    }
+}
+
+QString stateNightMode(const QJsonObject& state) { return state.value(u"nightMode"_s).toString(u"no"_s); }
+
+} // namespace DeviceFacts
