@@ -14,7 +14,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString hex(quint64 value, int width = 8) { return u"%1"_s.arg(value, width, 16, u'0'); }
+QString hex(quint64 value, int width = 8) { return u"%1"_s.arg(value, width, 16, QChar(u'0')); }
 
 QString extra(const QString& value, bool redact) {
     return redact ? u"String [length=%1]"_s.arg(value.size()) : u"String ("_s + value + u')';

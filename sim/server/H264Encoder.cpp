@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -11,6 +12,7 @@ extern "C" {
 #include <string>
 
 H264Encoder::H264Encoder(int width, int height, int fps, int bitRate) : m_width(width), m_height(height) {
+    av_log_set_level(AV_LOG_ERROR); // x264's banner and statistics would end up in the server's output
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) throw std::runtime_error("libx264 encoder not available");
     m_context = avcodec_alloc_context3(codec);

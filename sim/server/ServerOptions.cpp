@@ -14,7 +14,7 @@ std::optional<bool> parseBool(const QString& value) {
 
 } // namespace
 
-QString ServerOptions::socketName() const { return u"scrcpy_%1"_s.arg(scid, 8, 16, u'0'); }
+QString ServerOptions::socketName() const { return u"scrcpy_%1"_s.arg(scid, 8, 16, QChar(u'0')); }
 
 std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString& error) {
     ServerOptions options;

@@ -1,0 +1,76 @@
+#include "SimTestDevice.h"
+
+#include "platform/Locations.h"
+#include "sim/SimInstaller.h"
+#include "sim/SimLayout.h"
+
+#include <QDeadlineTimer>
+#include <QProcessEnvironment>
+#include <QThread>
+
+using namespace Qt::Literals::StringLiterals;
+
+SimTestDevice::SimTestDevice(int api) : m_api(api) {
+    qputenv("VANTLE_HOME", m_home.path().toLocal8Bit());
+    SimInstallRequest request;
+    request.runtimeRoot = Locations::runtime();
+    request.toolsFolder = QStringLiteral(VANTLE_SIM_TOOLS_DIR);
+    request.api = api;
+    request.bootDelayMs = 150;
+    request.networkDelayMs = 150;
+    const QString error = SimInstaller::install(request);
+    if (!error.isEmpty()) qFatal("sim install failed: %s", qPrintable(error));
+}
+
+SimTestDevice::~SimTestDevice() { kill(); }
+
+QString SimTestDevice::runtime() const { return m_home.path() + u"/.local/share/Vantle/Runtime"_s; }
+QString SimTestDevice::sdk() const { return SimLayout::sdkRoot(runtime()); }
+QString SimTestDevice::adbPath() const { return sdk() + u"/platform-tools/adb"_s; }
+QString SimTestDevice::dataRoot() const {
+    return SimLayout::deviceData(SimLayout::avdFolder(SimLayout::avdHome(runtime()), SimLayout::avdName(m_api)));
+}
+QString SimTestDevice::dataFile(const QString& name) { return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name; }
+
+bool SimTestDevice::start(bool waitForBoot) {
+    m_emulator = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"ANDROID_SDK_ROOT"_s, sdk());
+    environment.insert(u"ANDROID_HOME"_s, sdk());
+    environment.insert(u"ANDROID_AVD_HOME"_s, SimLayout::avdHome(runtime()));
+    m_emulator->setProcessEnvironment(environment);
+    m_emulator->start(sdk() + u"/emulator/emulator"_s,
+                      {u"@"_s + SimLayout::avdName(m_api), u"-port"_s, u"5556"_s, u"-no-window"_s, u"-no-boot-anim"_s,
+                       u"-gpu"_s, u"host"_s, u"-memory"_s, u"2048"_s, u"-no-snapshot"_s});
+    if (!m_emulator->waitForStarted()) return false;
+    return !waitForBoot || waitForDevice(u"device"_s);
+}
+
+void SimTestDevice::kill() {
+    if (!m_emulator) return;
+    if (m_emulator->state() != QProcess::NotRunning) {
+        m_emulator->terminate();
+        m_emulator->waitForFinished(5000);
+    }
+    m_emulator.reset();
+}
+
+AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial) const {
+    QProcess process;
+    process.start(adbPath(), withSerial ? QStringList{u"-s"_s, u"emulator-5556"_s} + arguments : arguments);
+    AdbResult result;
+    if (!process.waitForFinished(30000)) return result;
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+bool SimTestDevice::waitForDevice(const QString& state, int timeoutMs) const {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state)) return true;
+        QThread::msleep(30);
+    }
+    return false;
+}
