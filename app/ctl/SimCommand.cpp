@@ -9,6 +9,7 @@
 #include "sim/server/ReplayFile.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -77,6 +78,13 @@ int run(const QStringList& all) {
         if (const auto running = EmulatorRun::find(SimLayout::sdkRoot(Locations::runtime()), SimLayout::consolePort))
             api = running->api;
     if (verb == u"install"_s) return install(arguments, api);
+    if (verb == u"check"_s && arguments.isEmpty()) {
+        // Whether the managed runtime holds an SDK at all (downloaded or simulated).
+        const QString sdk = SimLayout::sdkRoot(Locations::runtime());
+        return QFileInfo(sdk + u"/platform-tools/adb"_s).isExecutable() && QFileInfo(sdk + u"/emulator/emulator"_s).isExecutable()
+                   ? exitSuccess
+                   : exitFailure;
+    }
     if (verb == u"make-replay"_s) return makeReplay(arguments);
     if (verb == u"wipe"_s) return arguments.isEmpty() ? report(SimInstaller::wipe(Locations::runtime(), api)) : exitUsage;
 
@@ -124,6 +132,7 @@ int run(const QStringList& all) {
 const CtlCommand simCtlCommand{
     "sim",
     "sim [--api N] install [--boot-ms N] [--network-ms N]   install the simulated Android device\n"
+    "  vantlectl sim check                      exit status 0 when an Android SDK is installed\n"
     "  vantlectl sim [--api N] wipe | state | received [--clear] | clear-faults\n"
     "  vantlectl sim notify <package> <id> <title> <text> [--ongoing] [--media] | cancel <package> <id>\n"
     "  vantlectl sim media <package> playing|paused|stopped|none [title] [artist] [album]\n"
