@@ -37,6 +37,7 @@ QString decodeUtf8(const QByteArray& bytes, qint64 at, qint64& budget) {
     }
     if (p + length > bytes.size() || budget < length + costPerString) return {};
     budget -= length + costPerString;
+    if (length == 0) return {};
     return QString::fromUtf8(bytes.constData() + p, static_cast<qsizetype>(length));
 }
 
@@ -50,6 +51,7 @@ QString decodeUtf16(const QByteArray& bytes, qint64 at, qint64& budget) {
     units = std::min(units, maxUtf16Units);
     if (budget < units + costPerString) return {};
     budget -= units + costPerString;
+    if (units == 0) return {};
     QString text(static_cast<qsizetype>(units), Qt::Uninitialized);
     for (quint32 i = 0; i < units; ++i)
         text[i] = QChar(u16(bytes, p + 2 * qint64(i)));
@@ -65,24 +67,38 @@ QString decodeUtf16(const QByteArray& bytes, qint64 at, qint64& budget) {
     return text;
 }
 
-// String `index` of the pool at `pool`, which the caller has checked against the count.
-QString decodeString(const QByteArray& bytes, qint64 pool, quint32 index, qint64& budget) {
-    const qint64 headerSize = u16(bytes, pool + 2);
-    const qint64 stringsStart = u32(bytes, pool + 20);
-    const qint64 at = pool + stringsStart + u32(bytes, pool + headerSize + 4 * qint64(index));
-    const bool utf8 = u32(bytes, pool + 16) & utf8Flag;
-    return utf8 ? decodeUtf8(bytes, at, budget) : decodeUtf16(bytes, at, budget);
+// A pool's header fields, read once for all its strings.
+struct PoolHeader {
+    qint64 offset;
+    qint64 offsetsStart;
+    qint64 stringsStart;
+    bool utf8;
+    quint32 count; // as claimed
+};
+
+PoolHeader poolHeader(const QByteArray& bytes, qint64 pool) {
+    return {pool, pool + u16(bytes, pool + 2), pool + u32(bytes, pool + 20),
+            bool(u32(bytes, pool + 16) & utf8Flag), u32(bytes, pool + 8)};
+}
+
+// String `index` of the pool, which the caller has checked against the count.
+QString decodeString(const QByteArray& bytes, const PoolHeader& pool, quint32 index, qint64& budget) {
+    const qint64 at = pool.stringsStart + u32(bytes, pool.offsetsStart + 4 * qint64(index));
+    return pool.utf8 ? decodeUtf8(bytes, at, budget) : decodeUtf16(bytes, at, budget);
 }
 
 } // namespace
 
 QStringList stringPool(const QByteArray& bytes, qint64 offset) {
-    const quint32 count = std::min(u32(bytes, offset + 8), maxPoolStrings);
+    const PoolHeader pool = poolHeader(bytes, offset);
+    const quint32 count = std::min(pool.count, maxPoolStrings);
     qint64 budget = maxDecodedUnits;
     QStringList strings;
     strings.reserve(count);
-    for (quint32 i = 0; i < count; ++i)
-        strings.append(decodeString(bytes, offset, i, budget));
+    // Once the budget cannot pay for even an empty string, the rest are empty.
+    for (quint32 i = 0; i < count && budget >= costPerString; ++i)
+        strings.append(decodeString(bytes, pool, i, budget));
+    strings.resize(count);
     return strings;
 }
 
@@ -92,8 +108,9 @@ QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index) {
 }
 
 QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index, qint64& budget) {
-    if (index < 0 || index >= u32(bytes, poolOffset + 8)) return {};
-    return decodeString(bytes, poolOffset, static_cast<quint32>(index), budget);
+    const PoolHeader pool = poolHeader(bytes, poolOffset);
+    if (index < 0 || index >= pool.count) return {};
+    return decodeString(bytes, pool, static_cast<quint32>(index), budget);
 }
 
 BinaryXmlReader::BinaryXmlReader(const QByteArray& bytes)
@@ -133,7 +150,7 @@ std::optional<QString> BinaryXmlReader::poolString(quint32 index) {
     if (m_pool.offset < 0 || index >= m_pool.count) return std::nullopt;
     const auto known = m_pool.decoded.constFind(index);
     if (known != m_pool.decoded.cend()) return *known;
-    const QString text = decodeString(m_bytes, m_pool.offset, index, m_unitsLeft);
+    const QString text = decodeString(m_bytes, poolHeader(m_bytes, m_pool.offset), index, m_unitsLeft);
     m_pool.decoded.insert(index, text);
     return text;
 }

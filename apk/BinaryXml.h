@@ -92,8 +92,8 @@ QString string(const QByteArray& bytes, qint64 poolOffset, qint64 index, qint64&
 // stay far below them (a large manifest has a few thousand elements and strings).
 // Each decoded string costs its length plus 8 units of the budget.
 inline constexpr qint64 maxDecodedUnits = 4 * 1024 * 1024;
-inline constexpr qint64 maxElements = 100'000;
-inline constexpr qint64 maxAttributes = 1'000'000;
+inline constexpr qint64 maxElements = 50'000;
+inline constexpr qint64 maxAttributes = 200'000;
 
 // Pull reader over a document's chunks. Start element chunk (offsets from the chunk start):
 //   +16 u32 namespace index (unused)   +20 u32 name index

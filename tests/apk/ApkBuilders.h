@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <utility>
+
+// Byte-level builders for the hand-made cases that aapt cannot produce (UTF-8 manifests, sparse
+// and 16-bit offset tables, compact entries, truncated and hostile files), and a zip writer to
+// wrap them in an APK. Layouts follow the framework's ResourceTypes.h.
+namespace ApkBuilders {
+
+void putU16(QByteArray& bytes, quint16 value);
+void putU32(QByteArray& bytes, quint32 value);
+void setU32(QByteArray& bytes, qsizetype offset, quint32 value);
+
+// A string pool chunk (header 28 bytes, offsets, strings, padded to 4).
+QByteArray stringPool(const QStringList& strings, bool utf8);
+
+// A compiled XML document: one pool, then start and end element chunks in the order given.
+class XmlBuilder {
+public:
+    struct Attribute {
+        QString name;
+        std::optional<QString> raw; // the raw value string, or none (index 0xFFFFFFFF)
+        quint8 type = 0x03;
+        quint32 data = 0;
+    };
+
+    explicit XmlBuilder(bool utf8 = false)
+        : m_utf8(utf8) {}
+    XmlBuilder& start(const QString& name, const QList<Attribute>& attributes = {});
+    XmlBuilder& end();
+    quint32 index(const QString& string); // the pool index of a string, added when new
+    QByteArray build() const;
+
+private:
+    bool m_utf8;
+    QStringList m_strings;
+    QByteArray m_body;
+};
+
+// A string attribute (raw value and type 0x03), and a typed one without raw value.
+XmlBuilder::Attribute text(const QString& name, const QString& value);
+XmlBuilder::Attribute typed(const QString& name, quint8 type, quint32 data);
+
+// A resource table of one package with the given type chunks.
+struct EntrySpec {
+    quint8 type = 0x03;
+    quint32 data = 0;
+    bool compact = false;
+    bool complex = false;
+};
+enum class Offsets { bits32, bits16, sparse };
+struct TypeSpec {
+    quint8 typeID = 1;
+    quint16 density = 0;
+    Offsets offsets = Offsets::bits32;
+    QList<std::optional<EntrySpec>> entries; // by entry index; none = no entry
+};
+QByteArray table(const QStringList& globalStrings, quint32 packageID, const QList<TypeSpec>& types);
+
+// Writes a zip (deflate) with the entries in order; false when it cannot be written.
+bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& entries);
+
+// The path of a committed fixture APK, "tests/data/apk/<name>.apk".
+QString fixture(const QString& name);
+
+} // namespace ApkBuilders
