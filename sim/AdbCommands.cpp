@@ -1,5 +1,4 @@
 #include "sim/AdbDevice.h"
-
 #include "sim/DeviceState.h"
 #include "sim/SimLayout.h"
 #include "sim/server/ServerLauncher.h"
@@ -8,7 +7,6 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QRegularExpression>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -63,12 +61,14 @@ int pushFile(const AdbDevice& device, const QString& local, const QString& remot
         return 1;
     }
     QByteArray err;
-    const int status = device.runScript(
-        u"d=\"$1\"; case \"$d\" in */) d=\"$d$2\";; *) [ -d \"$d\" ] && d=\"$d/$2\";; esac; "
-        u"mkdir -p \"$(dirname \"$d\")\" 2>/dev/null; cat > \"$d\""_s,
-        {remote, QFileInfo(local).fileName()}, fd, nullptr, &err);
+    const int status =
+        device.runScript(u"d=\"$1\"; case \"$d\" in */) d=\"$d$2\";; *) [ -d \"$d\" ] && d=\"$d/$2\";; esac; "
+                         u"mkdir -p \"$(dirname \"$d\")\" 2>/dev/null; cat > \"$d\""_s,
+                         {remote, QFileInfo(local).fileName()}, fd, nullptr, &err);
     close(fd);
-    if (status != 0) error = u"failed to copy '%1' to '%2': remote couldn't create file: %3"_s.arg(local, remote, reason(err));
+    if (status != 0)
+        error =
+            u"failed to copy '%1' to '%2': remote couldn't create file: %3"_s.arg(local, remote, reason(err));
     return status == 0 ? 0 : 1;
 }
 
@@ -81,7 +81,8 @@ DeviceShell AdbDevice::shell() const {
 int AdbDevice::run(const QStringList& program, int stdinFd, QByteArray* out, QByteArray* err) const {
     int outFd = -1;
     if (out) outFd = memfd_create("adb-out", MFD_CLOEXEC);
-    const int status = shell().run(program, stdinFd < 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : stdinFd, outFd, err);
+    const int status =
+        shell().run(program, stdinFd < 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : stdinFd, outFd, err);
     if (out && outFd >= 0) {
         *out = readDescriptor(outFd);
         close(outFd);
@@ -98,7 +99,9 @@ namespace AdbCommands {
 
 int shell(const AdbDevice& device, const QStringList& arguments) {
     QStringList words = arguments;
-    if (!words.isEmpty() && (words.first() == u"-T"_s || words.first() == u"-t"_s || words.first() == u"-x"_s)) words.removeFirst();
+    if (!words.isEmpty() &&
+        (words.first() == u"-T"_s || words.first() == u"-t"_s || words.first() == u"-x"_s))
+        words.removeFirst();
     // Like adb, several arguments become one command line for the device's shell.
     const QString command = words.join(u' ');
     const QStringList tokens = command.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
@@ -106,8 +109,8 @@ int shell(const AdbDevice& device, const QStringList& arguments) {
         return ServerLauncher::run(device, tokens);
     std::fflush(stdout);
     device.shell().execShell(command.isEmpty() ? u"exec /bin/sh -i"_s : command);
-    std::fprintf(stderr, "error: could not start the device shell (%s): %s\n", qPrintable(DeviceShell::bwrapPath()),
-                 strerror(errno));
+    std::fprintf(stderr, "error: could not start the device shell (%s): %s\n",
+                 qPrintable(DeviceShell::bwrapPath()), strerror(errno));
     return 1;
 }
 
@@ -115,13 +118,19 @@ int install(const AdbDevice& device, const QStringList& arguments, bool multiple
     QStringList flags, files;
     bool streaming = true;
     for (const QString& argument : arguments) {
-        if (argument == u"--no-streaming"_s) streaming = false;
-        else if (argument == u"--streaming"_s) streaming = true;
-        else if (argument.startsWith(u'-')) flags.append(argument);
-        else files.append(argument);
+        if (argument == u"--no-streaming"_s)
+            streaming = false;
+        else if (argument == u"--streaming"_s)
+            streaming = true;
+        else if (argument.startsWith(u'-'))
+            flags.append(argument);
+        else
+            files.append(argument);
     }
     if (files.isEmpty() || (!multiple && files.size() != 1)) {
-        std::fputs(multiple ? "adb: need APK files on command line\n" : "adb: need APK file on command line\n", stderr);
+        std::fputs(multiple ? "adb: need APK files on command line\n"
+                            : "adb: need APK file on command line\n",
+                   stderr);
         return 1;
     }
     for (const QString& file : files) {
@@ -129,7 +138,8 @@ int install(const AdbDevice& device, const QStringList& arguments, bool multiple
             std::fprintf(stderr, "adb: failed to stat %s: No such file or directory\n", qPrintable(file));
             return 1;
         }
-        if (!file.endsWith(u".apk"_s, Qt::CaseInsensitive) && !file.endsWith(u".apex"_s, Qt::CaseInsensitive)) {
+        if (!file.endsWith(u".apk"_s, Qt::CaseInsensitive) &&
+            !file.endsWith(u".apex"_s, Qt::CaseInsensitive)) {
             std::fprintf(stderr, "adb: filename doesn't end .apk or .apex: %s\n", qPrintable(file));
             return 1;
         }
@@ -192,7 +202,9 @@ int push(const AdbDevice& device, const QStringList& arguments) {
         if (info.isDir()) {
             error = u"pushing folders is not supported: '%1'"_s.arg(local);
             status = 1;
-        } else if (pushFile(device, local, paths.size() > 1 && !remote.endsWith(u'/') ? remote + u'/' : remote, error) == 0) {
+        } else if (pushFile(device, local,
+                            paths.size() > 1 && !remote.endsWith(u'/') ? remote + u'/' : remote,
+                            error) == 0) {
             print(stdout, transferSummary(local, "pushed", info.size(), timer.nsecsElapsed()));
             continue;
         }
@@ -224,8 +236,9 @@ int pull(const AdbDevice& device, const QStringList& arguments) {
     timer.start();
     QByteArray err;
     const int outFd = dup(fd);
-    const int status = device.shell().run({u"/bin/sh"_s, u"-c"_s, u"[ -d \"$1\" ] && exit 21; exec cat -- \"$1\""_s, u"sh"_s, remote},
-                                          open("/dev/null", O_RDONLY | O_CLOEXEC), outFd, &err);
+    const int status = device.shell().run(
+        {u"/bin/sh"_s, u"-c"_s, u"[ -d \"$1\" ] && exit 21; exec cat -- \"$1\""_s, u"sh"_s, remote},
+        open("/dev/null", O_RDONLY | O_CLOEXEC), outFd, &err);
     close(outFd);
     const qint64 size = lseek(fd, 0, SEEK_END);
     close(fd);
@@ -245,10 +258,12 @@ int pull(const AdbDevice& device, const QStringList& arguments) {
 
 int reverse(const AdbDevice& device, const QStringList& arguments) {
     DeviceState state(device.facts.dataRoot);
-    static const QRegularExpression local(u"^(localabstract:.+|tcp:\\d+|localreserved:.+|localfilesystem:.+)$"_s);
+    static const QRegularExpression local(
+        u"^(localabstract:.+|tcp:\\d+|localreserved:.+|localfilesystem:.+)$"_s);
     static const QRegularExpression remote(u"^tcp:(\\d+)$"_s);
     if (arguments.value(0) == u"--list"_s) {
-        for (auto [spec, target] : state.read().value(u"reverse"_s).toObject().toVariantMap().asKeyValueRange())
+        for (auto [spec, target] :
+             state.read().value(u"reverse"_s).toObject().toVariantMap().asKeyValueRange())
             std::printf("UsbFfs %s %s\n", qPrintable(spec), qPrintable(target.toString()));
         return 0;
     }
@@ -279,7 +294,8 @@ int reverse(const AdbDevice& device, const QStringList& arguments) {
     const QStringList specs = noRebind ? arguments.mid(1) : arguments;
     const QRegularExpressionMatch target = remote.match(specs.value(1));
     const int port = target.captured(1).toInt();
-    if (specs.size() != 2 || !local.match(specs[0]).hasMatch() || !target.hasMatch() || port <= 0 || port > 65535) {
+    if (specs.size() != 2 || !local.match(specs[0]).hasMatch() || !target.hasMatch() || port <= 0 ||
+        port > 65535) {
         std::fputs("adb: error: cannot bind listener: malformed reverse spec\n", stderr);
         return 1;
     }

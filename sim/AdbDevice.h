@@ -14,7 +14,8 @@ struct AdbDevice {
     DeviceShell shell() const;
     // Runs `program` inside the device; standard output and error are collected.
     int run(const QStringList& program, int stdinFd, QByteArray* out, QByteArray* err) const;
-    int runScript(const QString& script, const QStringList& arguments, int stdinFd, QByteArray* out, QByteArray* err) const;
+    int runScript(const QString& script, const QStringList& arguments, int stdinFd, QByteArray* out,
+                  QByteArray* err) const;
 };
 
 // The adb commands other than the device listing. Each returns adb's exit status.

@@ -14,7 +14,8 @@ int devices(const QString& sdk, bool longForm) {
     if (const std::optional<RunningEmulator> running = EmulatorRun::find(sdk, SimLayout::consolePort)) {
         const char* state = running->booted ? "device" : "offline";
         if (longForm)
-            std::printf("%-22s %s product:sdk_gphone64_x86_64 model:sdk_gphone64_x86_64 device:emu64x transport_id:1\n",
+            std::printf("%-22s %s product:sdk_gphone64_x86_64 model:sdk_gphone64_x86_64 device:emu64x "
+                        "transport_id:1\n",
                         SimLayout::serial, state);
         else
             std::printf("%s\t%s\n", SimLayout::serial, state);
@@ -24,7 +25,8 @@ int devices(const QString& sdk, bool longForm) {
 }
 
 int usage() {
-    std::fputs("adb: usage: adb [-s SERIAL] (devices|shell|exec-out|emu|install|install-multiple|uninstall|push|pull|"
+    std::fputs("adb: usage: adb [-s SERIAL] "
+               "(devices|shell|exec-out|emu|install|install-multiple|uninstall|push|pull|"
                "reverse) ...\n",
                stderr);
     return 1;
@@ -34,7 +36,8 @@ int usage() {
 
 int main(int argc, char** argv) {
     QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QString serial;
     while (!arguments.isEmpty() && arguments.first().startsWith(u'-')) {
         const QString option = arguments.takeFirst();
@@ -60,8 +63,9 @@ int main(int argc, char** argv) {
     }
     if (command == u"start-server"_s || command == u"kill-server"_s) return 0;
 
-    static const QStringList deviceCommands{u"shell"_s,   u"exec-out"_s, u"emu"_s,  u"install"_s, u"install-multiple"_s,
-                                            u"uninstall"_s, u"push"_s,   u"pull"_s, u"reverse"_s, u"get-state"_s};
+    static const QStringList deviceCommands{
+        u"shell"_s,     u"exec-out"_s, u"emu"_s,  u"install"_s, u"install-multiple"_s,
+        u"uninstall"_s, u"push"_s,     u"pull"_s, u"reverse"_s, u"get-state"_s};
     if (!deviceCommands.contains(command)) {
         std::fprintf(stderr, "adb: unknown command %s\n", qPrintable(command));
         return 1;
@@ -72,8 +76,10 @@ int main(int argc, char** argv) {
     }
     const std::optional<RunningEmulator> running = EmulatorRun::find(sdk, SimLayout::consolePort);
     if (!running) {
-        if (serial.isEmpty()) std::fputs("error: no devices/emulators found\n", stderr);
-        else std::fprintf(stderr, "error: device '%s' not found\n", qPrintable(serial));
+        if (serial.isEmpty())
+            std::fputs("error: no devices/emulators found\n", stderr);
+        else
+            std::fprintf(stderr, "error: device '%s' not found\n", qPrintable(serial));
         return 1;
     }
     const AdbDevice device{sdk, *running};

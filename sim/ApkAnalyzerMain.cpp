@@ -3,11 +3,11 @@
 #include "apk/APKManifestReader.h"
 
 #include <QFileInfo>
-
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc != 4 || std::string_view(argv[1]) != "manifest" || std::string_view(argv[2]) != "application-id") {
+    if (argc != 4 || std::string_view(argv[1]) != "manifest" ||
+        std::string_view(argv[2]) != "application-id") {
         std::fputs("Usage: apkanalyzer manifest application-id <apk-file>\n", stderr);
         return 1;
     }

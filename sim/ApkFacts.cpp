@@ -14,10 +14,11 @@ using APKIconExtractor::Attr;
 
 QString text(const QList<std::pair<QString, Attr>>& attributes, const QString& name) {
     for (const auto& [key, value] : attributes)
-        if (key == name) return value.string.value_or(value.type == APKIconExtractor::decimalType ||
-                                                              value.type == APKIconExtractor::hexadecimalType
-                                                          ? QString::number(value.data)
-                                                          : QString());
+        if (key == name)
+            return value.string.value_or(value.type == APKIconExtractor::decimalType ||
+                                                 value.type == APKIconExtractor::hexadecimalType
+                                             ? QString::number(value.data)
+                                             : QString());
     return {};
 }
 
@@ -29,8 +30,10 @@ qint64 number(const QList<std::pair<QString, Attr>>& attributes, const QString& 
 
 // "com.example/.Main" for a class inside the package, else "com.example/org.other.Main".
 QString component(const QString& package, QString activity) {
-    if (activity.startsWith(package + u'.')) activity = activity.mid(package.size());
-    else if (!activity.contains(u'.')) activity.prepend(u'.');
+    if (activity.startsWith(package + u'.'))
+        activity = activity.mid(package.size());
+    else if (!activity.contains(u'.'))
+        activity.prepend(u'.');
     return package + u'/' + activity;
 }
 
@@ -49,7 +52,8 @@ std::optional<ApkFacts> ApkFacts::read(const QString& apkPath) {
     QString activity, launcher;
     bool hasMain = false, hasLauncher = false;
     APKIconExtractor::BinaryXmlReader reader(*manifest);
-    for (auto token = reader.next(); token != APKIconExtractor::BinaryXmlReader::Token::end; token = reader.next()) {
+    for (auto token = reader.next(); token != APKIconExtractor::BinaryXmlReader::Token::end;
+         token = reader.next()) {
         if (token == APKIconExtractor::BinaryXmlReader::Token::endElement) {
             const QString closed = stack.isEmpty() ? QString() : stack.takeLast();
             if (closed == u"intent-filter"_s) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // What the simulated package manager learns from an APK, all through Vantle's own APK reader: the
@@ -10,12 +9,12 @@
 // MAIN action and the LAUNCHER category).
 struct ApkFacts {
     QString package;
-    QString split;             // empty for a base APK
+    QString split; // empty for a base APK
     qint64 versionCode = 0;
     QString versionName;
     int minSdk = 1;
     int targetSdk = 0;
-    QString launcherActivity;  // "com.example/.MainActivity"; empty when nothing can be launched
+    QString launcherActivity; // "com.example/.MainActivity"; empty when nothing can be launched
 
     // Nothing when the file is not an APK with a readable manifest and package name.
     static std::optional<ApkFacts> read(const QString& apkPath);

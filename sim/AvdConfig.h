@@ -2,7 +2,6 @@
 
 #include <QMap>
 #include <QString>
-
 #include <optional>
 
 // One virtual device as the emulator reads it: <avdHome>/<name>.ini points at the .avd folder,
@@ -13,7 +12,9 @@ struct AvdConfig {
     int api = 0;
     QMap<QString, QString> values; // config.ini
 
-    QString value(const QString& key, const QString& fallback = {}) const { return values.value(key, fallback); }
+    QString value(const QString& key, const QString& fallback = {}) const {
+        return values.value(key, fallback);
+    }
     int intValue(const QString& key, int fallback) const;
 
     // Reads the AVD `name` below `avdHome`; nothing when its .ini or config.ini is missing.

@@ -4,12 +4,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -19,27 +17,32 @@ namespace {
 std::vector<QByteArray> toLocal(const QStringList& list) {
     std::vector<QByteArray> bytes;
     bytes.reserve(size_t(list.size()));
-    for (const QString& item : list) bytes.push_back(item.toLocal8Bit());
+    for (const QString& item : list)
+        bytes.push_back(item.toLocal8Bit());
     return bytes;
 }
 
 std::vector<char*> argvOf(std::vector<QByteArray>& bytes) {
     std::vector<char*> argv;
-    for (QByteArray& item : bytes) argv.push_back(item.data());
+    for (QByteArray& item : bytes)
+        argv.push_back(item.data());
     argv.push_back(nullptr);
     return argv;
 }
 
 } // namespace
 
-QString DeviceShell::bwrapPath() { return u"/usr/bin/bwrap"_s; }
+QString DeviceShell::bwrapPath() {
+    return u"/usr/bin/bwrap"_s;
+}
 
 QStringList DeviceShell::sandbox() const {
-    QStringList args{bwrapPath(), u"--die-with-parent"_s, u"--new-session"_s, u"--unshare-pid"_s,
-                     u"--unshare-ipc"_s, u"--unshare-uts"_s, u"--hostname"_s, u"localhost"_s};
+    QStringList args{bwrapPath(),        u"--die-with-parent"_s, u"--new-session"_s, u"--unshare-pid"_s,
+                     u"--unshare-ipc"_s, u"--unshare-uts"_s,     u"--hostname"_s,    u"localhost"_s};
     if (geteuid() == 0) {
         args << u"--cap-drop"_s << u"ALL"_s;
-        for (const char* cap : {"CAP_CHOWN", "CAP_FOWNER", "CAP_DAC_OVERRIDE", "CAP_DAC_READ_SEARCH", "CAP_KILL"})
+        for (const char* cap :
+             {"CAP_CHOWN", "CAP_FOWNER", "CAP_DAC_OVERRIDE", "CAP_DAC_READ_SEARCH", "CAP_KILL"})
             args << u"--cap-add"_s << QLatin1StringView(cap);
     } else {
         args << u"--unshare-user"_s << u"--uid"_s << u"0"_s << u"--gid"_s << u"0"_s;
@@ -61,10 +64,14 @@ QStringList DeviceShell::sandbox() const {
     args << u"--symlink"_s << u"/storage/self/primary"_s << u"/sdcard"_s;
     // Everything outside the mounts above is an empty, read-only root, as Android's / is.
     args << u"--remount-ro"_s << u"/"_s << u"--clearenv"_s;
-    const QList<std::pair<const char*, const char*>> environment{
-        {"PATH", "/system/bin:/usr/bin:/bin"}, {"HOME", "/"},         {"ANDROID_DATA", "/data"},
-        {"ANDROID_ROOT", "/system"},           {"EXTERNAL_STORAGE", "/sdcard"},
-        {"TMPDIR", "/data/local/tmp"},         {"LANG", "C.UTF-8"},   {"USER", "root"}};
+    const QList<std::pair<const char*, const char*>> environment{{"PATH", "/system/bin:/usr/bin:/bin"},
+                                                                 {"HOME", "/"},
+                                                                 {"ANDROID_DATA", "/data"},
+                                                                 {"ANDROID_ROOT", "/system"},
+                                                                 {"EXTERNAL_STORAGE", "/sdcard"},
+                                                                 {"TMPDIR", "/data/local/tmp"},
+                                                                 {"LANG", "C.UTF-8"},
+                                                                 {"USER", "root"}};
     for (const auto& [name, value] : environment)
         args << u"--setenv"_s << QLatin1StringView(name) << QLatin1StringView(value);
     args << u"--chdir"_s << u"/"_s;
@@ -106,6 +113,7 @@ int DeviceShell::run(const QStringList& program, int stdinFd, int stdoutFd, QByt
     }
     close(errorPipe[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -18,9 +18,9 @@
 // As root on the host the shell keeps only the capabilities a root shell on Android uses on files
 // (chown, fowner, dac override, kill); as any other user it runs in a user namespace as uid 0.
 struct DeviceShell {
-    QString sdk;       // for /system/bin
+    QString sdk;         // for /system/bin
     QString systemImage; // the system image folder, for build.prop
-    QString dataRoot;  // the device's /data on the host
+    QString dataRoot;    // the device's /data on the host
 
     // bwrap and its options, ending just before the program to run inside.
     QStringList sandbox() const;

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -126,7 +125,8 @@ int DeviceState::lockFile(int operation) const {
     if (folderFd < 0) return -1;
     const int fd = openat(folderFd, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
-    while (flock(fd, operation) != 0 && errno == EINTR) {}
+    while (flock(fd, operation) != 0 && errno == EINTR) {
+    }
     return fd;
 }
 
@@ -165,8 +165,8 @@ QByteArray DeviceState::readFile(const char* name) const {
 bool DeviceState::writeFile(const char* name, const QByteArray& bytes) {
     if (folderFd < 0) return false;
     const QByteArray temporary = QByteArray(name) + ".tmp-" + QByteArray::number(getpid());
-    const int fd = openat(folderFd, temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                          0664);
+    const int fd =
+        openat(folderFd, temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0664);
     if (fd < 0) return false;
     const bool ok = writeAll(fd, bytes);
     close(fd);
@@ -181,7 +181,8 @@ void DeviceState::record(QJsonObject event) {
     if (folderFd < 0) return;
     event.insert(u"atMs"_s, QDateTime::currentMSecsSinceEpoch());
     const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
-    const int fd = openat(folderFd, receivedName, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0664);
+    const int fd =
+        openat(folderFd, receivedName, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0664);
     if (fd < 0) return;
     // One write per line: O_APPEND keeps concurrent writers' lines whole.
     writeAll(fd, line);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-
 #include <functional>
 #include <optional>
 

@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -36,16 +35,18 @@ int fail(const char* level, const QString& message) {
 
 // Flags that take a value, as the real emulator's command line has them; the rest stand alone.
 bool takesValue(const QString& flag) {
-    static const QStringList withValue{u"-port"_s,   u"-gpu"_s,     u"-memory"_s,  u"-cores"_s,   u"-camera-back"_s,
-                                       u"-camera-front"_s, u"-netdelay"_s, u"-netspeed"_s, u"-dns-server"_s,
-                                       u"-skin"_s,   u"-sysdir"_s,  u"-datadir"_s, u"-avd"_s};
+    static const QStringList withValue{u"-port"_s,        u"-gpu"_s,          u"-memory"_s,   u"-cores"_s,
+                                       u"-camera-back"_s, u"-camera-front"_s, u"-netdelay"_s, u"-netspeed"_s,
+                                       u"-dns-server"_s,  u"-skin"_s,         u"-sysdir"_s,   u"-datadir"_s,
+                                       u"-avd"_s};
     return withValue.contains(flag);
 }
 
 std::optional<Options> parse(const QStringList& arguments, QString& error) {
-    static const QStringList standalone{u"-no-window"_s, u"-no-boot-anim"_s, u"-no-snapshot"_s, u"-no-audio"_s,
-                                        u"-no-snapshot-save"_s, u"-no-snapshot-load"_s, u"-wipe-data"_s,
-                                        u"-read-only"_s, u"-verbose"_s, u"-list-avds"_s, u"-no-metrics"_s};
+    static const QStringList standalone{u"-no-window"_s, u"-no-boot-anim"_s,     u"-no-snapshot"_s,
+                                        u"-no-audio"_s,  u"-no-snapshot-save"_s, u"-no-snapshot-load"_s,
+                                        u"-wipe-data"_s, u"-read-only"_s,        u"-verbose"_s,
+                                        u"-list-avds"_s, u"-no-metrics"_s};
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -95,9 +96,9 @@ QString sdkRoot() {
 
 // The folders Android has on a fresh device; /sdcard is data/media/0.
 void prepareDevice(const QString& data) {
-    for (const char* folder : {"app", "data", "local/tmp", "system/sim", "media/0/Download", "media/0/Pictures",
-                               "media/0/Music", "media/0/Movies", "media/0/DCIM", "media/0/Documents",
-                               "media/0/Android/data", "media/0/Android/media"})
+    for (const char* folder : {"app", "data", "local/tmp", "system/sim", "media/0/Download",
+                               "media/0/Pictures", "media/0/Music", "media/0/Movies", "media/0/DCIM",
+                               "media/0/Documents", "media/0/Android/data", "media/0/Android/media"})
         QDir().mkpath(data + u'/' + QLatin1StringView(folder));
 }
 
@@ -130,7 +131,8 @@ bool stopSignalWithin(const sigset_t& signals, int ms) {
 
 int main(int argc, char** argv) {
     QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QString error;
     const std::optional<Options> options = parse(arguments, error);
     if (!options) return fail("ERROR", error);
@@ -142,7 +144,8 @@ int main(int argc, char** argv) {
 
     const QString sdk = sdkRoot();
     const std::optional<AvdConfig> avd = AvdConfig::load(avdHome(), options->avd);
-    if (!avd) return fail("PANIC", u"Unknown AVD name [%1], use -list-avds to see valid list."_s.arg(options->avd));
+    if (!avd)
+        return fail("PANIC", u"Unknown AVD name [%1], use -list-avds to see valid list."_s.arg(options->avd));
     const QString sysdir = avd->value(u"image.sysdir.1"_s);
     if (sysdir.isEmpty() || !QFile::exists(sdk + u'/' + sysdir + u"/system.img"_s))
         return fail("PANIC", u"Broken AVD system path. Check your ANDROID_SDK_ROOT value [%1]!"_s.arg(sdk));
@@ -150,12 +153,14 @@ int main(int argc, char** argv) {
     // Signals are taken synchronously by the wait loop below.
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&signals, s);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaddset(&signals, s);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
 
     const int lock = EmulatorRun::claim(sdk, options->port);
     if (lock < 0)
-        return fail("ERROR", u"Console port %1 is already in use by another emulator instance."_s.arg(options->port));
+        return fail("ERROR",
+                    u"Console port %1 is already in use by another emulator instance."_s.arg(options->port));
 
     const QString data = SimLayout::deviceData(avd->folder);
     prepareDevice(data);
@@ -185,16 +190,19 @@ int main(int argc, char** argv) {
     const SimConfig config = SimConfig::load(sdk);
     bool stopping = stopSignalWithin(signals, config.bootDelayMs);
     // A boot held back by the control tool stays unfinished until the fault is cleared.
-    while (!stopping && faultSet(state, u"bootNeverCompletes"_s)) stopping = stopSignalWithin(signals, 200);
+    while (!stopping && faultSet(state, u"bootNeverCompletes"_s))
+        stopping = stopSignalWithin(signals, 200);
     if (!stopping) {
         writeRuntime(state, *avd, true, false);
         std::printf("INFO    | Boot completed\n");
         std::fflush(stdout);
         stopping = stopSignalWithin(signals, config.networkDelayMs);
-        while (!stopping && faultSet(state, u"networkNeverValidates"_s)) stopping = stopSignalWithin(signals, 200);
+        while (!stopping && faultSet(state, u"networkNeverValidates"_s))
+            stopping = stopSignalWithin(signals, 200);
         if (!stopping) {
             writeRuntime(state, *avd, true, true);
-            while (!stopping) stopping = stopSignalWithin(signals, 24 * 3600 * 1000);
+            while (!stopping)
+                stopping = stopSignalWithin(signals, 24 * 3600 * 1000);
         }
     }
     writeRuntime(state, *avd, false, false);

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,7 +48,8 @@ std::optional<RunningEmulator> find(const QString& sdk, int port) {
     facts.avdFolder = json.value(u"avdFolder"_s).toString();
     facts.dataRoot = json.value(u"dataRoot"_s).toString();
     if (facts.dataRoot.isEmpty()) return std::nullopt;
-    const QJsonObject runtime = QJsonDocument::fromJson(DeviceState(facts.dataRoot).readFile("runtime.json")).object();
+    const QJsonObject runtime =
+        QJsonDocument::fromJson(DeviceState(facts.dataRoot).readFile("runtime.json")).object();
     facts.booted = runtime.value(u"bootCompleted"_s).toBool();
     facts.networkValidated = runtime.value(u"networkValidated"_s).toBool();
     return facts;
@@ -76,7 +76,9 @@ bool publish(const QString& sdk, int port, const RunningEmulator& facts) {
     return file.commit();
 }
 
-void withdraw(const QString& sdk, int port) { QFile::remove(runFile(sdk, port, "json")); }
+void withdraw(const QString& sdk, int port) {
+    QFile::remove(runFile(sdk, port, "json"));
+}
 
 } // namespace EmulatorRun
 
@@ -97,7 +99,8 @@ bool SimConfig::save(const QString& sdk) const {
     QDir().mkpath(SimLayout::simFolder(sdk));
     QSaveFile file(SimLayout::simFolder(sdk) + u"/config.json"_s);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(QJsonDocument(QJsonObject{{u"bootDelayMs"_s, bootDelayMs}, {u"networkDelayMs"_s, networkDelayMs}})
-                   .toJson());
+    file.write(
+        QJsonDocument(QJsonObject{{u"bootDelayMs"_s, bootDelayMs}, {u"networkDelayMs"_s, networkDelayMs}})
+            .toJson());
     return file.commit();
 }

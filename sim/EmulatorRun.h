@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The registry of the running simulated emulator of one SDK. The emulator holds an exclusive
@@ -13,8 +12,8 @@ struct RunningEmulator {
     int api = 0;
     QString avdName;
     QString avdFolder;
-    QString dataRoot;     // the device's /data on the host
-    bool booted = false;  // sys.boot_completed
+    QString dataRoot;    // the device's /data on the host
+    bool booted = false; // sys.boot_completed
     bool networkValidated = false;
 };
 

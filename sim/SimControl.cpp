@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,18 +30,24 @@ SimControl::SimControl(const QString& runtimeRoot, int api)
     : m_data(SimLayout::deviceData(
           SimLayout::avdFolder(SimLayout::avdHome(runtimeRoot), SimLayout::avdName(api)))) {}
 
-bool SimControl::exists() const { return QFileInfo(m_data + u"/system/sim"_s).isDir(); }
+bool SimControl::exists() const {
+    return QFileInfo(m_data + u"/system/sim"_s).isDir();
+}
 
-QString SimControl::postNotification(const QString& package, int id, const QString& title, const QString& text,
-                                     int flags, bool media) {
+QString SimControl::postNotification(const QString& package, int id, const QString& title,
+                                     const QString& text, int flags, bool media) {
     if (!exists()) return noDevice;
     DeviceState state(m_data);
     state.update([&](QJsonObject& s) {
         QJsonArray list = without(s.value(u"notifications"_s).toArray(), [&](const QJsonObject& n) {
             return n.value(u"package"_s).toString() == package && n.value(u"id"_s).toInt() == id;
         });
-        list.append(QJsonObject{{u"package"_s, package}, {u"id"_s, id},     {u"title"_s, title},
-                                {u"text"_s, text},       {u"flags"_s, flags}, {u"media"_s, media},
+        list.append(QJsonObject{{u"package"_s, package},
+                                {u"id"_s, id},
+                                {u"title"_s, title},
+                                {u"text"_s, text},
+                                {u"flags"_s, flags},
+                                {u"media"_s, media},
                                 {u"postedAt"_s, QDateTime::currentMSecsSinceEpoch()}});
         s.insert(u"notifications"_s, list);
         return true;
@@ -68,8 +73,12 @@ QString SimControl::cancelNotification(const QString& package, int id) {
 QString SimControl::setMediaSession(const QString& package, const QString& state, const QString& title,
                                     const QString& artist, const QString& album) {
     if (!exists()) return noDevice;
-    const int playback = state == u"playing"_s ? 3 : state == u"paused"_s ? 2 : state == u"stopped"_s ? 1 : -1;
-    if (playback < 0 && state != u"none"_s) return u"Unknown media state "_s + state + u" (playing, paused, stopped, none)"_s;
+    const int playback = state == u"playing"_s   ? 3
+                         : state == u"paused"_s  ? 2
+                         : state == u"stopped"_s ? 1
+                                                 : -1;
+    if (playback < 0 && state != u"none"_s)
+        return u"Unknown media state "_s + state + u" (playing, paused, stopped, none)"_s;
     DeviceState(m_data).update([&](QJsonObject& s) {
         QJsonArray sessions = without(s.value(u"mediaSessions"_s).toArray(), [&](const QJsonObject& m) {
             return m.value(u"package"_s).toString() == package;
@@ -112,14 +121,16 @@ QString SimControl::setClipboard(const QString& text) {
 }
 
 QString SimControl::setFault(const QString& name, const QJsonValue& value) {
-    static const QStringList known{u"nextInstallFailure"_s, u"packageServiceMissing"_s, u"bootNeverCompletes"_s,
-                                   u"networkNeverValidates"_s};
+    static const QStringList known{u"nextInstallFailure"_s, u"packageServiceMissing"_s,
+                                   u"bootNeverCompletes"_s, u"networkNeverValidates"_s};
     if (!known.contains(name)) return u"Unknown fault "_s + name + u" ("_s + known.join(u", "_s) + u')';
     if (!exists()) return noDevice;
     DeviceState(m_data).update([&](QJsonObject& s) {
         QJsonObject faults = s.value(u"faults"_s).toObject();
-        if (value.isNull() || value == QJsonValue(false)) faults.remove(name);
-        else faults.insert(name, value);
+        if (value.isNull() || value == QJsonValue(false))
+            faults.remove(name);
+        else
+            faults.insert(name, value);
         s.insert(u"faults"_s, faults);
         return true;
     });
@@ -127,14 +138,18 @@ QString SimControl::setFault(const QString& name, const QJsonValue& value) {
 }
 
 QString SimControl::setServerFault(const QString& name, const QJsonValue& value) {
-    static const QStringList known{u"dieAfterFrames"_s, u"videoCodecId"_s, u"audioCodecId"_s, u"replay"_s, u"replayFps"_s};
-    if (!known.contains(name)) return u"Unknown display-server fault "_s + name + u" ("_s + known.join(u", "_s) + u')';
+    static const QStringList known{u"dieAfterFrames"_s, u"videoCodecId"_s, u"audioCodecId"_s, u"replay"_s,
+                                   u"replayFps"_s};
+    if (!known.contains(name))
+        return u"Unknown display-server fault "_s + name + u" ("_s + known.join(u", "_s) + u')';
     if (!exists()) return noDevice;
     DeviceState(m_data).update([&](QJsonObject& s) {
         QJsonObject faults = s.value(u"faults"_s).toObject();
         QJsonObject server = faults.value(u"server"_s).toObject();
-        if (value.isNull()) server.remove(name);
-        else server.insert(name, value);
+        if (value.isNull())
+            server.remove(name);
+        else
+            server.insert(name, value);
         faults.insert(u"server"_s, server);
         s.insert(u"faults"_s, faults);
         return true;
@@ -151,6 +166,12 @@ QString SimControl::clearFaults() {
     return {};
 }
 
-QList<QJsonObject> SimControl::received() const { return DeviceState(m_data).received(); }
-void SimControl::clearReceived() { DeviceState(m_data).clearReceived(); }
-QJsonObject SimControl::state() const { return DeviceState(m_data).read(); }
+QList<QJsonObject> SimControl::received() const {
+    return DeviceState(m_data).received();
+}
+void SimControl::clearReceived() {
+    DeviceState(m_data).clearReceived();
+}
+QJsonObject SimControl::state() const {
+    return DeviceState(m_data).read();
+}

@@ -15,12 +15,12 @@ public:
     QString dataRoot() const { return m_data; }
     bool exists() const;
 
-    QString postNotification(const QString& package, int id, const QString& title, const QString& text, int flags,
-                             bool media);
+    QString postNotification(const QString& package, int id, const QString& title, const QString& text,
+                             int flags, bool media);
     QString cancelNotification(const QString& package, int id);
     // state: "playing", "paused" or "stopped"; "none" removes the package's session.
-    QString setMediaSession(const QString& package, const QString& state, const QString& title, const QString& artist,
-                            const QString& album);
+    QString setMediaSession(const QString& package, const QString& state, const QString& title,
+                            const QString& artist, const QString& album);
     QString putDownload(const QString& hostFile, const QString& name = {});
     QString setClipboard(const QString& text);
     QString setFault(const QString& name, const QJsonValue& value);

@@ -21,9 +21,9 @@ constexpr const char* simRevision = "1.0.0";
 constexpr const char* licenseId = "vantle-sim-license";
 
 struct Tool {
-    const char* name;      // executable in the tools folder
-    const char* target;    // path inside the SDK
-    const char* package;   // SDK package path, as in Google's repository lists
+    const char* name;    // executable in the tools folder
+    const char* target;  // path inside the SDK
+    const char* package; // SDK package path, as in Google's repository lists
 };
 
 const Tool tools[] = {
@@ -48,8 +48,9 @@ bool installExecutable(const QString& source, const QString& target) {
     const QString temporary = target + u".new"_s;
     QFile::remove(temporary);
     if (!QFile::copy(source, temporary)) return false;
-    QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                         QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                         QFile::ExeOther);
     return std::rename(temporary.toLocal8Bit().constData(), target.toLocal8Bit().constData()) == 0;
 }
 
@@ -63,13 +64,19 @@ QString sha1(const QString& path) {
 
 QString releaseOf(int api) {
     switch (api) {
-    case 30: return u"11"_s;
+    case 30:
+        return u"11"_s;
     case 31:
-    case 32: return u"12"_s;
-    case 33: return u"13"_s;
-    case 34: return u"14"_s;
-    case 35: return u"15"_s;
-    default: return u"16"_s;
+    case 32:
+        return u"12"_s;
+    case 33:
+        return u"13"_s;
+    case 34:
+        return u"14"_s;
+    case 35:
+        return u"15"_s;
+    default:
+        return u"16"_s;
     }
 }
 
@@ -85,7 +92,8 @@ QByteArray buildProp(int api) {
     text += u"ro.product.brand=google\nro.product.name=sdk_gphone64_x86_64\nro.product.device=emu64x\n"_s;
     text += u"ro.product.cpu.abi=x86_64\nro.product.cpu.abilist=x86_64\nro.hardware=ranchu\n"_s;
     text += u"ro.kernel.qemu=1\nro.boot.qemu=1\n"_s;
-    text += u"ro.build.fingerprint=google/sdk_gphone64_x86_64/emu64x:%1/SIM.%2/1:userdebug/dev-keys\n"_s.arg(release)
+    text += u"ro.build.fingerprint=google/sdk_gphone64_x86_64/emu64x:%1/SIM.%2/1:userdebug/dev-keys\n"_s
+                .arg(release)
                 .arg(api);
     return text.toUtf8();
 }
@@ -94,21 +102,45 @@ QByteArray buildProp(int api) {
 bool writeAvd(const QString& avdHome, const QString& name, int api) {
     const QString folder = SimLayout::avdFolder(avdHome, name);
     if (!QDir().mkpath(folder)) return false;
-    const QString pointer = u"avd.ini.encoding=UTF-8\npath=%1\npath.rel=avd/%2.avd\ntarget=android-%3\n"_s.arg(folder)
-                                .arg(name)
-                                .arg(api);
+    const QString pointer =
+        u"avd.ini.encoding=UTF-8\npath=%1\npath.rel=avd/%2.avd\ntarget=android-%3\n"_s.arg(folder)
+            .arg(name)
+            .arg(api);
     const QString abi = QLatin1StringView(SimLayout::abi);
-    const QStringList lines{
-        u"AvdId="_s + name, u"avd.ini.displayname=Vantle "_s + SimLayout::androidVersionName(api),
-        u"avd.ini.encoding=UTF-8"_s, u"PlayStore.enabled=false"_s, u"abi.type="_s + abi,
-        u"disk.dataPartition.size=6442450944"_s, u"fastboot.forceColdBoot=no"_s, u"fastboot.forceFastBoot=yes"_s,
-        u"hw.accelerometer=no"_s, u"hw.audioInput=no"_s, u"hw.audioOutput=yes"_s, u"hw.battery=yes"_s,
-        u"hw.camera.back=none"_s, u"hw.camera.front=none"_s, u"hw.cpu.arch="_s + abi, u"hw.cpu.ncore=4"_s,
-        u"hw.dPad=no"_s, u"hw.gps=no"_s, u"hw.gpu.enabled=yes"_s, u"hw.gpu.mode=host"_s, u"hw.keyboard=yes"_s,
-        u"hw.lcd.density=420"_s, u"hw.lcd.height=2400"_s, u"hw.lcd.width=1080"_s, u"hw.mainKeys=no"_s,
-        u"hw.ramSize=2048"_s, u"hw.sdCard=no"_s, u"hw.sensors.orientation=no"_s, u"hw.sensors.proximity=no"_s,
-        u"hw.trackBall=no"_s, u"image.sysdir.1=system-images/android-%1/default/%2/"_s.arg(api).arg(abi),
-        u"tag.display=Default Android System Image"_s, u"tag.id=default"_s, u"vm.heapSize=256"_s};
+    const QStringList lines{u"AvdId="_s + name,
+                            u"avd.ini.displayname=Vantle "_s + SimLayout::androidVersionName(api),
+                            u"avd.ini.encoding=UTF-8"_s,
+                            u"PlayStore.enabled=false"_s,
+                            u"abi.type="_s + abi,
+                            u"disk.dataPartition.size=6442450944"_s,
+                            u"fastboot.forceColdBoot=no"_s,
+                            u"fastboot.forceFastBoot=yes"_s,
+                            u"hw.accelerometer=no"_s,
+                            u"hw.audioInput=no"_s,
+                            u"hw.audioOutput=yes"_s,
+                            u"hw.battery=yes"_s,
+                            u"hw.camera.back=none"_s,
+                            u"hw.camera.front=none"_s,
+                            u"hw.cpu.arch="_s + abi,
+                            u"hw.cpu.ncore=4"_s,
+                            u"hw.dPad=no"_s,
+                            u"hw.gps=no"_s,
+                            u"hw.gpu.enabled=yes"_s,
+                            u"hw.gpu.mode=host"_s,
+                            u"hw.keyboard=yes"_s,
+                            u"hw.lcd.density=420"_s,
+                            u"hw.lcd.height=2400"_s,
+                            u"hw.lcd.width=1080"_s,
+                            u"hw.mainKeys=no"_s,
+                            u"hw.ramSize=2048"_s,
+                            u"hw.sdCard=no"_s,
+                            u"hw.sensors.orientation=no"_s,
+                            u"hw.sensors.proximity=no"_s,
+                            u"hw.trackBall=no"_s,
+                            u"image.sysdir.1=system-images/android-%1/default/%2/"_s.arg(api).arg(abi),
+                            u"tag.display=Default Android System Image"_s,
+                            u"tag.id=default"_s,
+                            u"vm.heapSize=256"_s};
     // A config.ini edited since (hardware settings) keeps its lines; only a missing one is written.
     const QString config = folder + u"/config.ini"_s;
     const bool configOk = QFile::exists(config) || writeText(config, (lines.join(u'\n') + u'\n').toUtf8());
@@ -127,9 +159,10 @@ QJsonObject packageRecord(const QString& path, const QString& file, const QStrin
 namespace SimInstaller {
 
 const QStringList& deviceCommands() {
-    static const QStringList names{u"getprop"_s, u"setprop"_s,   u"service"_s,  u"pm"_s,    u"cmd"_s,
-                                   u"am"_s,      u"settings"_s,  u"dumpsys"_s,  u"content"_s, u"input"_s,
-                                   u"screencap"_s, u"restorecon"_s, u"su"_s,    u"chown"_s, u"app_process"_s};
+    static const QStringList names{u"getprop"_s, u"setprop"_s, u"service"_s,    u"pm"_s,
+                                   u"cmd"_s,     u"am"_s,      u"settings"_s,   u"dumpsys"_s,
+                                   u"content"_s, u"input"_s,   u"screencap"_s,  u"restorecon"_s,
+                                   u"su"_s,      u"chown"_s,   u"app_process"_s};
     return names;
 }
 
@@ -139,7 +172,8 @@ QString findTools(const QString& executableFolder) {
     if (!fromEnvironment.isEmpty()) candidates << fromEnvironment;
     candidates << executableFolder + u"/../sim"_s << executableFolder + u"/sim"_s;
     for (const QString& folder : candidates)
-        if (QFileInfo(folder + u"/adb"_s).isExecutable() && QFileInfo(folder + u"/android-commands"_s).isExecutable())
+        if (QFileInfo(folder + u"/adb"_s).isExecutable() &&
+            QFileInfo(folder + u"/android-commands"_s).isExecutable())
             return QDir(folder).canonicalPath();
     return {};
 }
@@ -160,10 +194,12 @@ QString install(const SimInstallRequest& request) {
     }
 
     const QString image = SimLayout::systemImageFolder(sdk, request.api);
-    const QByteArray imageText = "Vantle simulated Android system image, API " + QByteArray::number(request.api) +
-                                 ", " + SimLayout::abi + "\n";
-    bool ok = writeText(image + u"/system.img"_s, imageText) && writeText(image + u"/build.prop"_s, buildProp(request.api));
-    const QByteArray properties = QByteArray("Pkg.Desc=Simulated by Vantle\nPkg.Revision=") + simRevision + '\n';
+    const QByteArray imageText = "Vantle simulated Android system image, API " +
+                                 QByteArray::number(request.api) + ", " + SimLayout::abi + "\n";
+    bool ok = writeText(image + u"/system.img"_s, imageText) &&
+              writeText(image + u"/build.prop"_s, buildProp(request.api));
+    const QByteArray properties =
+        QByteArray("Pkg.Desc=Simulated by Vantle\nPkg.Revision=") + simRevision + '\n';
     for (const char* folder : {"platform-tools", "emulator", "cmdline-tools/latest"})
         ok = ok && writeText(sdk + u'/' + QLatin1StringView(folder) + u"/source.properties"_s, properties);
     ok = ok && writeText(image + u"/source.properties"_s,
@@ -183,16 +219,17 @@ QString install(const SimInstallRequest& request) {
     const QJsonArray packages{
         packageRecord(u"platform-tools"_s, sdk + u"/platform-tools/adb"_s, source + u"/adb"_s),
         packageRecord(u"emulator"_s, sdk + u"/emulator/emulator"_s, source + u"/emulator"_s),
-        packageRecord(u"system-images;android-%1;default;%2"_s.arg(request.api).arg(QLatin1StringView(SimLayout::abi)),
-                      image + u"/system.img"_s, source + u"/android-commands"_s)};
-    const QJsonObject manifest{
-        {u"installedAt"_s, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-        {u"acceptedLicenses"_s, QJsonArray{QLatin1StringView(licenseId)}},
-        {u"packages"_s, packages}};
+        packageRecord(
+            u"system-images;android-%1;default;%2"_s.arg(request.api).arg(QLatin1StringView(SimLayout::abi)),
+            image + u"/system.img"_s, source + u"/android-commands"_s)};
+    const QJsonObject manifest{{u"installedAt"_s, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                               {u"acceptedLicenses"_s, QJsonArray{QLatin1StringView(licenseId)}},
+                               {u"packages"_s, packages}};
     // Sorted keys: QJsonObject keeps its members sorted.
     if (!writeText(request.runtimeRoot + u"/runtime-manifest.json"_s, QJsonDocument(manifest).toJson()))
         return u"Could not write runtime-manifest.json"_s;
-    const QByteArray license = "The simulated Android device is part of Vantle. It contains no Google software.\n";
+    const QByteArray license =
+        "The simulated Android device is part of Vantle. It contains no Google software.\n";
     if (!writeText(sdk + u"/licenses/"_s + QLatin1StringView(licenseId) + u".txt"_s, license))
         return u"Could not write the licence text"_s;
     return {};

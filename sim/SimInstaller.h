@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // Lays out the simulated Android as the managed runtime of a Vantle home: the SDK folder with the

@@ -18,7 +18,7 @@ inline constexpr int consolePort = 5556;
 inline constexpr const char* serial = "emulator-5556";
 inline constexpr const char* abi = "x86_64";
 
-QString avdName(int api);                  // "Vantle" for 35, else "Vantle-<api>"
+QString avdName(int api);                    // "Vantle" for 35, else "Vantle-<api>"
 QString sdkRoot(const QString& runtimeRoot); // runtimeRoot + "/sdk"
 QString avdHome(const QString& runtimeRoot); // runtimeRoot + "/avd"
 QString systemImageFolder(const QString& sdk, int api);

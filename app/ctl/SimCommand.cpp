@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -52,7 +51,8 @@ int install(QStringList arguments, int api) {
     request.networkDelayMs = takeInt(arguments, u"--network-ms"_s, bad);
     if (bad || !arguments.isEmpty()) return exitUsage;
     request.toolsFolder = SimInstaller::findTools(QCoreApplication::applicationDirPath());
-    if (request.toolsFolder.isEmpty()) return report(u"the simulator's executables were not found (build the sim targets)"_s);
+    if (request.toolsFolder.isEmpty())
+        return report(u"the simulator's executables were not found (build the sim targets)"_s);
     if (const QString error = SimInstaller::install(request); !error.isEmpty()) return report(error);
     std::printf("Simulated Android (API %d) installed in %s\n", api, qPrintable(request.runtimeRoot));
     return exitSuccess;
@@ -75,41 +75,51 @@ int run(const QStringList& all) {
     const QString verb = arguments.takeFirst();
     int api = requestedApi.value_or(35);
     if (!requestedApi)
-        if (const auto running = EmulatorRun::find(SimLayout::sdkRoot(Locations::runtime()), SimLayout::consolePort))
+        if (const auto running =
+                EmulatorRun::find(SimLayout::sdkRoot(Locations::runtime()), SimLayout::consolePort))
             api = running->api;
     if (verb == u"install"_s) return install(arguments, api);
     if (verb == u"check"_s && arguments.isEmpty()) {
         // Whether the managed runtime holds an SDK at all (downloaded or simulated).
         const QString sdk = SimLayout::sdkRoot(Locations::runtime());
-        return QFileInfo(sdk + u"/platform-tools/adb"_s).isExecutable() && QFileInfo(sdk + u"/emulator/emulator"_s).isExecutable()
+        return QFileInfo(sdk + u"/platform-tools/adb"_s).isExecutable() &&
+                       QFileInfo(sdk + u"/emulator/emulator"_s).isExecutable()
                    ? exitSuccess
                    : exitFailure;
     }
     if (verb == u"make-replay"_s) return makeReplay(arguments);
-    if (verb == u"wipe"_s) return arguments.isEmpty() ? report(SimInstaller::wipe(Locations::runtime(), api)) : exitUsage;
+    if (verb == u"wipe"_s)
+        return arguments.isEmpty() ? report(SimInstaller::wipe(Locations::runtime(), api)) : exitUsage;
 
     SimControl device(Locations::runtime(), api);
     const qsizetype count = arguments.size();
     if (verb == u"notify"_s && count >= 4) {
-        const bool ongoing = arguments.removeAll(u"--ongoing"_s) > 0, media = arguments.removeAll(u"--media"_s) > 0;
-        return report(device.postNotification(arguments[0], arguments[1].toInt(), arguments[2], arguments.value(3),
-                                              ongoing ? 0x62 : 0x10, media));
+        const bool ongoing = arguments.removeAll(u"--ongoing"_s) > 0,
+                   media = arguments.removeAll(u"--media"_s) > 0;
+        return report(device.postNotification(arguments[0], arguments[1].toInt(), arguments[2],
+                                              arguments.value(3), ongoing ? 0x62 : 0x10, media));
     }
-    if (verb == u"cancel"_s && count == 2) return report(device.cancelNotification(arguments[0], arguments[1].toInt()));
+    if (verb == u"cancel"_s && count == 2)
+        return report(device.cancelNotification(arguments[0], arguments[1].toInt()));
     if (verb == u"media"_s && count >= 2)
-        return report(device.setMediaSession(arguments[0], arguments[1], arguments.value(2), arguments.value(3),
-                                             arguments.value(4)));
-    if (verb == u"download"_s && (count == 1 || count == 2)) return report(device.putDownload(arguments[0], arguments.value(1)));
+        return report(device.setMediaSession(arguments[0], arguments[1], arguments.value(2),
+                                             arguments.value(3), arguments.value(4)));
+    if (verb == u"download"_s && (count == 1 || count == 2))
+        return report(device.putDownload(arguments[0], arguments.value(1)));
     if (verb == u"clipboard"_s && count == 1) return report(device.setClipboard(arguments[0]));
-    if (verb == u"fail-install"_s && count == 1) return report(device.setFault(u"nextInstallFailure"_s, arguments[0]));
-    if (verb == u"package-service"_s && count == 1 && (arguments[0] == u"healthy"_s || arguments[0] == u"missing"_s))
+    if (verb == u"fail-install"_s && count == 1)
+        return report(device.setFault(u"nextInstallFailure"_s, arguments[0]));
+    if (verb == u"package-service"_s && count == 1 &&
+        (arguments[0] == u"healthy"_s || arguments[0] == u"missing"_s))
         return report(device.setFault(u"packageServiceMissing"_s, arguments[0] == u"missing"_s));
     if (verb == u"boot"_s && count == 1 && (arguments[0] == u"normal"_s || arguments[0] == u"never"_s))
         return report(device.setFault(u"bootNeverCompletes"_s, arguments[0] == u"never"_s));
     if (verb == u"server-fault"_s && count == 2) {
         bool number = false;
         const qint64 value = arguments[1].toLongLong(&number, 0);
-        const QJsonValue json = arguments[1] == u"none"_s ? QJsonValue() : number ? QJsonValue(value) : QJsonValue(arguments[1]);
+        const QJsonValue json = arguments[1] == u"none"_s ? QJsonValue()
+                                : number                  ? QJsonValue(value)
+                                                          : QJsonValue(arguments[1]);
         return report(device.setServerFault(arguments[0], json));
     }
     if (verb == u"clear-faults"_s && count == 0) return report(device.clearFaults());

@@ -9,7 +9,6 @@
 
 #include <QByteArray>
 #include <QTemporaryDir>
-
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -22,7 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 double liveEncodeFps(int width, int height, double duration) {
     H264Encoder encoder(width, height, 60, 8000000);
@@ -66,7 +67,8 @@ ReplayRate replayRate(const ReplayFile& replay, double duration) {
         QByteArray bytes(12, '\0');
         const uint32_t size = uint32_t(frame.data.size());
         bytes[0] = frame.key ? char(0x20) : char(0);
-        for (int i = 0; i < 4; ++i) bytes[8 + i] = char((size >> (24 - 8 * i)) & 0xff);
+        for (int i = 0; i < 4; ++i)
+            bytes[8 + i] = char((size >> (24 - 8 * i)) & 0xff);
         packets.push_back(bytes + frame.data);
     }
     long long bytesRead = 0;
@@ -92,7 +94,8 @@ ReplayRate replayRate(const ReplayFile& replay, double duration) {
     const double elapsed = seconds(start);
     shutdown(writer, SHUT_WR);
     drain.join();
-    for (int fd : {writer, reader, listener}) close(fd);
+    for (int fd : {writer, reader, listener})
+        close(fd);
     return {frames / elapsed, double(bytesWritten) / elapsed / 1e6};
 }
 
@@ -101,8 +104,10 @@ ReplayRate replayRate(const ReplayFile& replay, double duration) {
 int main(int argc, char** argv) {
     const int width = argc >= 3 ? std::atoi(argv[1]) : 1080, height = argc >= 3 ? std::atoi(argv[2]) : 2088;
     const double duration = argc >= 4 ? std::atof(argv[3]) : 5.0;
-    std::printf("simulated display server, %dx%d, %u hardware threads\n", width, height, std::thread::hardware_concurrency());
-    std::printf("live encode (paint + convert + libx264 ultrafast): %.1f fps\n", liveEncodeFps(width, height, duration));
+    std::printf("simulated display server, %dx%d, %u hardware threads\n", width, height,
+                std::thread::hardware_concurrency());
+    std::printf("live encode (paint + convert + libx264 ultrafast): %.1f fps\n",
+                liveEncodeFps(width, height, duration));
 
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("replay.h264"));
@@ -114,7 +119,7 @@ int main(int argc, char** argv) {
     const std::optional<ReplayFile> replay = ReplayFile::load(file);
     if (!replay) return 1;
     const ReplayRate rate = replayRate(*replay, duration);
-    std::printf("replay over loopback TCP (as fast as read): %.0f frames/s, %.1f MB/s\n", rate.framesPerSecond,
-                rate.megabytesPerSecond);
+    std::printf("replay over loopback TCP (as fast as read): %.0f frames/s, %.1f MB/s\n",
+                rate.framesPerSecond, rate.megabytesPerSecond);
     return 0;
 }

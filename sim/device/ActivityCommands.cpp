@@ -35,8 +35,8 @@ struct Intent {
 
 // Parses am's intent options; the first argument that is no option is taken as data or component.
 std::optional<Intent> parseIntent(const QStringList& arguments, QString& error) {
-    static const QStringList twoValueExtras{u"--es"_s, u"--ei"_s, u"--el"_s, u"--ez"_s, u"--ef"_s, u"--eu"_s,
-                                            u"--esa"_s, u"--eia"_s, u"--ecn"_s, u"-e"_s};
+    static const QStringList twoValueExtras{u"--es"_s, u"--ei"_s,  u"--el"_s,  u"--ez"_s,  u"--ef"_s,
+                                            u"--eu"_s, u"--esa"_s, u"--eia"_s, u"--ecn"_s, u"-e"_s};
     Intent intent;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments[i];
@@ -45,19 +45,27 @@ std::optional<Intent> parseIntent(const QStringList& arguments, QString& error) 
             return arguments[++i];
         };
         std::optional<QString> v;
-        if (option == u"-a"_s || option == u"-d"_s || option == u"-t"_s || option == u"-c"_s || option == u"-n"_s ||
-            option == u"-p"_s || option == u"--display"_s || option == u"--user"_s || option == u"-f"_s) {
+        if (option == u"-a"_s || option == u"-d"_s || option == u"-t"_s || option == u"-c"_s ||
+            option == u"-n"_s || option == u"-p"_s || option == u"--display"_s || option == u"--user"_s ||
+            option == u"-f"_s) {
             if (!(v = value())) {
                 error = u"Error: No value specified for "_s + option;
                 return std::nullopt;
             }
-            if (option == u"-a"_s) intent.action = *v;
-            else if (option == u"-d"_s) intent.data = *v;
-            else if (option == u"-t"_s) intent.type = *v;
-            else if (option == u"-c"_s) intent.categories << *v;
-            else if (option == u"-n"_s) intent.component = *v;
-            else if (option == u"-p"_s) intent.package = *v;
-            else if (option == u"--display"_s) intent.display = v->toInt();
+            if (option == u"-a"_s)
+                intent.action = *v;
+            else if (option == u"-d"_s)
+                intent.data = *v;
+            else if (option == u"-t"_s)
+                intent.type = *v;
+            else if (option == u"-c"_s)
+                intent.categories << *v;
+            else if (option == u"-n"_s)
+                intent.component = *v;
+            else if (option == u"-p"_s)
+                intent.package = *v;
+            else if (option == u"--display"_s)
+                intent.display = v->toInt();
         } else if (twoValueExtras.contains(option)) {
             if (i + 2 >= arguments.size()) {
                 error = u"Error: No value specified for "_s + option;
@@ -131,7 +139,8 @@ int broadcast(DeviceContext& context, const QStringList& arguments) {
         return 1;
     }
     context.out(u"Broadcasting: "_s + intent->describe() + u'\n');
-    if (intent->action == u"android.intent.action.MEDIA_SCANNER_SCAN_FILE"_s && intent->data.startsWith(u"file://"_s)) {
+    if (intent->action == u"android.intent.action.MEDIA_SCANNER_SCAN_FILE"_s &&
+        intent->data.startsWith(u"file://"_s)) {
         const QString path = canonicalMediaPath(intent->data);
         const QFileInfo file(path);
         if (file.isFile()) {
@@ -152,7 +161,9 @@ int broadcast(DeviceContext& context, const QStringList& arguments) {
             });
         }
     }
-    context.record(u"am"_s, QJsonObject{{u"command"_s, u"broadcast"_s}, {u"action"_s, intent->action}, {u"data"_s, intent->data}});
+    context.record(u"am"_s, QJsonObject{{u"command"_s, u"broadcast"_s},
+                                        {u"action"_s, intent->action},
+                                        {u"data"_s, intent->data}});
     context.out(u"Broadcast completed: result=0\n"_s);
     return 0;
 }
@@ -160,8 +171,10 @@ int broadcast(DeviceContext& context, const QStringList& arguments) {
 int forceStop(DeviceContext& context, const QStringList& arguments) {
     QString package;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--user"_s) ++i;
-        else if (!arguments[i].startsWith(u'-')) package = arguments[i];
+        if (arguments[i] == u"--user"_s)
+            ++i;
+        else if (!arguments[i].startsWith(u'-'))
+            package = arguments[i];
     }
     if (package.isEmpty()) {
         context.err(u"Error: no package specified\n"_s);
@@ -236,9 +249,12 @@ int mediaSession(DeviceContext& context, const QStringList& arguments) {
         std::optional<int> set;
         bool get = false;
         for (qsizetype i = 1; i < arguments.size(); ++i) {
-            if (arguments[i] == u"--stream"_s) stream = arguments.value(++i);
-            else if (arguments[i] == u"--get"_s) get = true;
-            else if (arguments[i] == u"--set"_s) set = arguments.value(++i).toInt();
+            if (arguments[i] == u"--stream"_s)
+                stream = arguments.value(++i);
+            else if (arguments[i] == u"--get"_s)
+                get = true;
+            else if (arguments[i] == u"--set"_s)
+                set = arguments.value(++i).toInt();
         }
         const QJsonObject volume = volumeOf(context.state.read(), stream);
         if (volume.isEmpty()) {
@@ -246,7 +262,8 @@ int mediaSession(DeviceContext& context, const QStringList& arguments) {
             return 1;
         }
         if (get) {
-            context.out(u"[V] will get volume\n[V] volume is %1 in range [%2..%3]\n"_s.arg(volume.value(u"current"_s).toInt())
+            context.out(u"[V] will get volume\n[V] volume is %1 in range [%2..%3]\n"_s
+                            .arg(volume.value(u"current"_s).toInt())
                             .arg(volume.value(u"min"_s).toInt())
                             .arg(volume.value(u"max"_s).toInt()));
         } else if (set) {
@@ -263,10 +280,14 @@ int mediaSession(DeviceContext& context, const QStringList& arguments) {
             if (sessions.isEmpty()) return false;
             QJsonObject session = sessions.first().toObject();
             const int playback = session.value(u"state"_s).toInt();
-            if (key == u"play"_s) session.insert(u"state"_s, 3);
-            else if (key == u"pause"_s) session.insert(u"state"_s, 2);
-            else if (key == u"play-pause"_s) session.insert(u"state"_s, playback == 3 ? 2 : 3);
-            else if (key == u"stop"_s) session.insert(u"state"_s, 1);
+            if (key == u"play"_s)
+                session.insert(u"state"_s, 3);
+            else if (key == u"pause"_s)
+                session.insert(u"state"_s, 2);
+            else if (key == u"play-pause"_s)
+                session.insert(u"state"_s, playback == 3 ? 2 : 3);
+            else if (key == u"stop"_s)
+                session.insert(u"state"_s, 1);
             sessions.replace(0, session);
             state.insert(u"mediaSessions"_s, sessions);
             return true;
@@ -301,11 +322,13 @@ int cmdCommand(DeviceContext& context, const QStringList& arguments) {
     const QString service = arguments.value(0);
     const QStringList rest = arguments.mid(1);
     if (service.isEmpty()) {
-        context.err(u"cmd: No service specified; use -l to list all running services. Use -w to start and wait for a service.\n"_s);
+        context.err(
+            u"cmd: No service specified; use -l to list all running services. Use -w to start and wait for a service.\n"_s);
         return 20;
     }
     if (service == u"-l"_s) {
-        context.out(u"Currently running services:\n  activity\n  audio\n  media_session\n  package\n  settings\n  uimode\n"_s);
+        context.out(
+            u"Currently running services:\n  activity\n  audio\n  media_session\n  package\n  settings\n  uimode\n"_s);
         return 0;
     }
     if (service == u"package"_s) {
@@ -332,24 +355,30 @@ int contentCommand(DeviceContext& context, const QStringList& arguments) {
     QString uri, where;
     QStringList projection;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--uri"_s) uri = arguments.value(++i);
-        else if (arguments[i] == u"--projection"_s) projection = arguments.value(++i).split(u':', Qt::SkipEmptyParts);
-        else if (arguments[i] == u"--where"_s) where = arguments.value(++i);
-        else if (arguments[i] == u"--sort"_s || arguments[i] == u"--user"_s) ++i;
+        if (arguments[i] == u"--uri"_s)
+            uri = arguments.value(++i);
+        else if (arguments[i] == u"--projection"_s)
+            projection = arguments.value(++i).split(u':', Qt::SkipEmptyParts);
+        else if (arguments[i] == u"--where"_s)
+            where = arguments.value(++i);
+        else if (arguments[i] == u"--sort"_s || arguments[i] == u"--user"_s)
+            ++i;
     }
     if (uri.isEmpty()) {
         context.err(u"Error: Content provider URI not specified\n"_s);
         return 1;
     }
     if (!uri.startsWith(u"content://media/external/"_s)) {
-        context.err(u"Error while accessing provider:%1\njava.lang.IllegalArgumentException: Unknown URI %2\n"_s
-                        .arg(QUrl(uri).host(), uri));
+        context.err(
+            u"Error while accessing provider:%1\njava.lang.IllegalArgumentException: Unknown URI %2\n"_s.arg(
+                QUrl(uri).host(), uri));
         return 1;
     }
     std::optional<std::pair<QString, QString>> condition;
     if (!where.isEmpty() && !(condition = parseWhere(where))) {
-        context.err(u"Error while accessing provider:media\nandroid.database.sqlite.SQLiteException: near \"%1\": syntax error\n"_s
-                        .arg(where));
+        context.err(
+            u"Error while accessing provider:media\nandroid.database.sqlite.SQLiteException: near \"%1\": syntax error\n"_s
+                .arg(where));
         return 1;
     }
     int index = 0;
@@ -357,11 +386,13 @@ int contentCommand(DeviceContext& context, const QStringList& arguments) {
     for (const QJsonValue& value : context.state.read().value(u"mediaStore"_s).toArray()) {
         const QJsonObject row = value.toObject();
         if (condition && row.value(condition->first).toVariant().toString() != condition->second) continue;
-        QStringList columns = projection.isEmpty() ? QStringList{u"_id"_s, u"_data"_s, u"_display_name"_s, u"_size"_s, u"mime_type"_s}
+        QStringList columns = projection.isEmpty() ? QStringList{u"_id"_s, u"_data"_s, u"_display_name"_s,
+                                                                 u"_size"_s, u"mime_type"_s}
                                                    : projection;
         QStringList cells;
         for (const QString& column : columns)
-            cells << column + u'=' + (row.contains(column) ? row.value(column).toVariant().toString() : u"NULL"_s);
+            cells << column + u'=' +
+                         (row.contains(column) ? row.value(column).toVariant().toString() : u"NULL"_s);
         text += u"Row: %1 "_s.arg(index++) + cells.join(u", "_s) + u'\n';
     }
     context.out(text.isEmpty() ? u"No result found.\n"_s : text);

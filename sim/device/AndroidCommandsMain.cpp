@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -18,16 +17,28 @@ struct Entry {
 };
 
 const Entry entries[] = {
-    {"pm", pmCommand},           {"cmd", cmdCommand},         {"am", amCommand},
-    {"settings", settingsCommand}, {"dumpsys", dumpsysCommand}, {"content", contentCommand},
-    {"input", inputCommand},     {"screencap", screencapCommand}, {"getprop", getpropCommand},
-    {"setprop", setpropCommand}, {"service", serviceCommand}, {"restorecon", restoreconCommand},
-    {"su", suCommand},           {"chown", chownCommand},     {"app_process", appProcessCommand},
+    {"pm", pmCommand},
+    {"cmd", cmdCommand},
+    {"am", amCommand},
+    {"settings", settingsCommand},
+    {"dumpsys", dumpsysCommand},
+    {"content", contentCommand},
+    {"input", inputCommand},
+    {"screencap", screencapCommand},
+    {"getprop", getpropCommand},
+    {"setprop", setpropCommand},
+    {"service", serviceCommand},
+    {"restorecon", restoreconCommand},
+    {"su", suCommand},
+    {"chown", chownCommand},
+    {"app_process", appProcessCommand},
 };
 
 } // namespace
 
-QJsonObject DeviceContext::runtime() const { return QJsonDocument::fromJson(state.readFile("runtime.json")).object(); }
+QJsonObject DeviceContext::runtime() const {
+    return QJsonDocument::fromJson(state.readFile("runtime.json")).object();
+}
 
 void DeviceContext::out(const QString& text) const {
     const QByteArray bytes = text.toUtf8();
@@ -46,7 +57,8 @@ void DeviceContext::record(const QString& type, QJsonObject event) {
 
 int main(int argc, char** argv) {
     QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QString name = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
     if (name == u"android-commands"_s && !arguments.isEmpty()) name = arguments.takeFirst();
     for (const Entry& entry : entries) {

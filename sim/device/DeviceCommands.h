@@ -12,9 +12,9 @@
 struct DeviceContext {
     DeviceState state{QStringLiteral("/data")};
 
-    QJsonObject runtime() const; // runtime.json: API level, boot and network state, hardware
-    void out(const QString& text) const;  // to standard output, as UTF-8
-    void err(const QString& text) const;  // to standard error
+    QJsonObject runtime() const;         // runtime.json: API level, boot and network state, hardware
+    void out(const QString& text) const; // to standard output, as UTF-8
+    void err(const QString& text) const; // to standard error
     void record(const QString& type, QJsonObject event);
 };
 

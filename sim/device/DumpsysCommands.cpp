@@ -14,7 +14,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString hex(quint64 value, int width = 8) { return u"%1"_s.arg(value, width, 16, QChar(u'0')); }
+QString hex(quint64 value, int width = 8) {
+    return u"%1"_s.arg(value, width, 16, QChar(u'0'));
+}
 
 QString extra(const QString& value, bool redact) {
     return redact ? u"String [length=%1]"_s.arg(value.size()) : u"String ("_s + value + u')';
@@ -35,18 +37,21 @@ int notification(DeviceContext& context, const QStringList& arguments) {
         const bool media = n.value(u"media"_s).toBool();
         const QString category = media ? u" category=transport"_s : QString();
         text += u"    NotificationRecord(0x%1: pkg=%2 user=UserHandle{0} id=%3 tag=null importance=3 key=%4: "
-                u"Notification(channel=default shortcut=null contentView=null vibrate=null sound=null defaults=0x0 "
+                u"Notification(channel=default shortcut=null contentView=null vibrate=null sound=null "
+                u"defaults=0x0 "
                 u"flags=0x%5 color=0x00000000%6 vis=PRIVATE))\n"_s.arg(hex(qHash(key) & 0xffffffffu), package)
                     .arg(id)
                     .arg(key, QString::number(flags, 16), category);
-        text += u"      uid=%1 userId=0\n      opPkg=%2\n      flags=0x%3\n      pri=0\n      key=%4\n"_s.arg(uid)
-                    .arg(package, QString::number(flags, 16), key);
+        text +=
+            u"      uid=%1 userId=0\n      opPkg=%2\n      flags=0x%3\n      pri=0\n      key=%4\n"_s.arg(uid)
+                .arg(package, QString::number(flags, 16), key);
         text += u"      seen=false\n      extras={\n"_s;
         text += u"        android.title="_s + extra(n.value(u"title"_s).toString(), redact) + u'\n';
         text += u"        android.text="_s + extra(n.value(u"text"_s).toString(), redact) + u'\n';
         if (media) {
             text += u"        android.template=String (android.app.Notification$MediaStyle)\n"_s;
-            text += u"        android.mediaSession=MediaSession.Token {Binder: android.os.BinderProxy@1a2b3c}\n"_s;
+            text +=
+                u"        android.mediaSession=MediaSession.Token {Binder: android.os.BinderProxy@1a2b3c}\n"_s;
         }
         text += u"        android.showWhen=Boolean (true)\n      }\n"_s;
     }
@@ -65,23 +70,28 @@ int mediaSession(DeviceContext& context) {
         const QJsonObject s = value.toObject();
         const QString package = s.value(u"package"_s).toString();
         const int playback = s.value(u"state"_s).toInt();
-        const QStringList parts{s.value(u"title"_s).toString(u"null"_s), s.value(u"artist"_s).toString(u"null"_s),
+        const QStringList parts{s.value(u"title"_s).toString(u"null"_s),
+                                s.value(u"artist"_s).toString(u"null"_s),
                                 s.value(u"album"_s).toString(u"null"_s)};
         text += u"    %1 %2/%1 (userId=0)\n"_s.arg(s.value(u"tag"_s).toString(u"MediaSession"_s), package);
         text += u"      ownerPid=%1, ownerUid=%2, userId=0\n"_s.arg(4000 + qHash(package) % 1000)
                     .arg(packages.value(package).toObject().value(u"uid"_s).toInt());
         text += u"      package="_s + package + u'\n';
-        text += u"      launchIntent=null\n      mediaButtonReceiver=null\n      active=true\n      flags=3\n"_s;
+        text +=
+            u"      launchIntent=null\n      mediaButtonReceiver=null\n      active=true\n      flags=3\n"_s;
         text += u"      rating type=0\n      controllers: 1\n"_s;
-        text += u"      state=PlaybackState {state=%1, position=%2, buffered position=0, speed=%3, updated=%4, "
-                u"actions=823, custom actions=[], active item id=-1, error=null}\n"_s.arg(playback)
-                    .arg(s.value(u"position"_s).toInteger())
-                    .arg(playback == 3 ? u"1.0"_s : u"0.0"_s)
-                    .arg(QDateTime::currentMSecsSinceEpoch() % 100000000);
-        text += u"      audioAttrs=AudioAttributes: usage=USAGE_MEDIA content=CONTENT_TYPE_MUSIC flags=0x800 tags= "
+        text +=
+            u"      state=PlaybackState {state=%1, position=%2, buffered position=0, speed=%3, updated=%4, "
+            u"actions=823, custom actions=[], active item id=-1, error=null}\n"_s.arg(playback)
+                .arg(s.value(u"position"_s).toInteger())
+                .arg(playback == 3 ? u"1.0"_s : u"0.0"_s)
+                .arg(QDateTime::currentMSecsSinceEpoch() % 100000000);
+        text += u"      audioAttrs=AudioAttributes: usage=USAGE_MEDIA content=CONTENT_TYPE_MUSIC flags=0x800 "
+                u"tags= "
                 u"bundle=null\n"_s;
         text += u"      volumeType=1, controlType=2, max=0, current=0\n"_s;
-        text += u"      metadata: size=%1, description=%2\n"_s.arg(s.contains(u"title"_s) ? 4 : 0).arg(parts.join(u", "_s));
+        text += u"      metadata: size=%1, description=%2\n"_s.arg(s.contains(u"title"_s) ? 4 : 0)
+                    .arg(parts.join(u", "_s));
         text += u"      queueTitle=null, size=0\n"_s;
     }
     text += u"\n  Media button session is null\n"_s;
@@ -97,11 +107,13 @@ int package(DeviceContext& context, const QStringList& arguments) {
         return 0;
     }
     auto time = [&](const char* key) {
-        return QDateTime::fromMSecsSinceEpoch(record.value(QLatin1StringView(key)).toInteger()).toString(u"yyyy-MM-dd HH:mm:ss"_s);
+        return QDateTime::fromMSecsSinceEpoch(record.value(QLatin1StringView(key)).toInteger())
+            .toString(u"yyyy-MM-dd HH:mm:ss"_s);
     };
     const QString codePath = record.value(u"codePath"_s).toString();
     QString text = u"Packages:\n  Package [%1] (%2):\n"_s.arg(name, hex(qHash(name) & 0xfffffff, 7));
-    text += u"    userId=%1\n    pkg=Package{%2 %3}\n    codePath=%4\n    resourcePath=%4\n"_s.arg(record.value(u"uid"_s).toInt())
+    text += u"    userId=%1\n    pkg=Package{%2 %3}\n    codePath=%4\n    resourcePath=%4\n"_s
+                .arg(record.value(u"uid"_s).toInt())
                 .arg(hex(qHash(codePath) & 0xfffffff, 7), name, codePath);
     text += u"    primaryCpuAbi=x86_64\n    secondaryCpuAbi=null\n"_s;
     text += u"    versionCode=%1 minSdk=%2 targetSdk=%3\n"_s.arg(record.value(u"versionCode"_s).toInteger())
@@ -109,7 +121,8 @@ int package(DeviceContext& context, const QStringList& arguments) {
                 .arg(record.value(u"targetSdk"_s).toInt());
     text += u"    versionName=%1\n"_s.arg(record.value(u"versionName"_s).toString());
     text += u"    dataDir=/data/user/0/%1\n"_s.arg(name);
-    text += u"    firstInstallTime=%1\n    lastUpdateTime=%2\n"_s.arg(time("firstInstallTime"), time("lastUpdateTime"));
+    text += u"    firstInstallTime=%1\n    lastUpdateTime=%2\n"_s.arg(time("firstInstallTime"),
+                                                                      time("lastUpdateTime"));
     text += u"    installerPackageName=null\n"_s;
     context.out(text);
     return 0;
@@ -119,12 +132,14 @@ int activities(DeviceContext& context) {
     const QString resumed = context.state.read().value(u"resumed"_s).toString();
     const QString record = u"ActivityRecord{%1 u0 %2 t%3}"_s.arg(hex(qHash(resumed) & 0xfffffff, 7), resumed)
                                .arg(10 + qHash(resumed) % 90);
-    QString text = u"ACTIVITY MANAGER ACTIVITIES (dumpsys activity activities)\nDisplay #0 (activities from top to bottom):\n"_s;
+    QString text =
+        u"ACTIVITY MANAGER ACTIVITIES (dumpsys activity activities)\nDisplay #0 (activities from top to bottom):\n"_s;
     text += u"  * Task{%1 #%2 type=standard A=10000:%3}\n"_s.arg(hex(qHash(resumed) & 0xfffffff, 7))
                 .arg(10 + qHash(resumed) % 90)
                 .arg(DeviceFacts::packageOf(resumed));
     text += u"    * Hist  #0: "_s + record + u'\n';
-    text += u"\n  Resumed activities in task display areas (from top to bottom):\n    ResumedActivity: "_s + record + u'\n';
+    text += u"\n  Resumed activities in task display areas (from top to bottom):\n    ResumedActivity: "_s +
+            record + u'\n';
     text += u"\n  ResumedActivity: "_s + record + u'\n';
     context.out(text);
     return 0;
@@ -132,13 +147,18 @@ int activities(DeviceContext& context) {
 
 int connectivity(DeviceContext& context) {
     const bool validated = context.runtime().value(u"networkValidated"_s).toBool();
-    QString capabilities = u"INTERNET&NOT_RESTRICTED&TRUSTED&NOT_VPN&NOT_SUSPENDED&NOT_ROAMING&FOREGROUND&NOT_CONGESTED"_s;
+    QString capabilities =
+        u"INTERNET&NOT_RESTRICTED&TRUSTED&NOT_VPN&NOT_SUSPENDED&NOT_ROAMING&FOREGROUND&NOT_CONGESTED"_s;
     if (validated) capabilities += u"&VALIDATED"_s;
-    QString text = u"NetworkProviders for:\nActive default network: 100\n\nCurrent network preferences:\n\n"_s;
-    text += u"Current Networks:\n  NetworkAgentInfo{network{100}  handle{432902426637}  ni{WIFI CONNECTED extra: } "
-            u"Score(Policies : IS_VALIDATED&EVER_USER_SELECTED ; KeepConnected : 0)  lp{{InterfaceName: wlan0 "
-            u"LinkAddresses: [ 10.0.2.16/24 ] DnsAddresses: [ /10.0.2.3 ]}}  nc{[ Transports: WIFI Capabilities: "_s +
-            capabilities + u" LinkUpBandwidth>=30000Kbps LinkDnBandwidth>=30000Kbps]}  factorySerialNumber=2}\n"_s;
+    QString text =
+        u"NetworkProviders for:\nActive default network: 100\n\nCurrent network preferences:\n\n"_s;
+    text +=
+        u"Current Networks:\n  NetworkAgentInfo{network{100}  handle{432902426637}  ni{WIFI CONNECTED extra: "
+        u"} "
+        u"Score(Policies : IS_VALIDATED&EVER_USER_SELECTED ; KeepConnected : 0)  lp{{InterfaceName: wlan0 "
+        u"LinkAddresses: [ 10.0.2.16/24 ] DnsAddresses: [ /10.0.2.3 ]}}  nc{[ Transports: WIFI Capabilities: "_s +
+        capabilities +
+        u" LinkUpBandwidth>=30000Kbps LinkDnBandwidth>=30000Kbps]}  factorySerialNumber=2}\n"_s;
     context.out(text);
     return 0;
 }
@@ -157,11 +177,13 @@ int dumpsysCommand(DeviceContext& context, const QStringList& arguments) {
         }
         return package(context, rest);
     }
-    if (service == u"activity"_s && (rest.isEmpty() || rest.first() == u"activities"_s || rest.first() == u"a"_s))
+    if (service == u"activity"_s &&
+        (rest.isEmpty() || rest.first() == u"activities"_s || rest.first() == u"a"_s))
         return activities(context);
     if (service == u"connectivity"_s) return connectivity(context);
     if (service == u"-l"_s) {
-        context.out(u"Currently running services:\n  activity\n  connectivity\n  media_session\n  notification\n  package\n"_s);
+        context.out(
+            u"Currently running services:\n  activity\n  connectivity\n  media_session\n  notification\n  package\n"_s);
         return 0;
     }
     context.out(u"Can't find service: "_s + service + u'\n');

@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRandomGenerator>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +29,8 @@ QString randomToken() {
 // A root shell on the host owns every file; without root, ids outside the user namespace cannot
 // be set and the folder keeps the namespace's root as owner.
 void setOwner(const QString& path, int uid, int gid) {
-    if (lchown(path.toLocal8Bit().constData(), uid_t(uid), gid_t(gid)) != 0) {}
+    if (lchown(path.toLocal8Bit().constData(), uid_t(uid), gid_t(gid)) != 0) {
+    }
 }
 
 void makeFolder(const QString& path, mode_t mode, int uid, int gid) {
@@ -53,10 +53,14 @@ int install(DeviceContext& context, const QStringList& arguments) {
     QStringList paths;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (argument == u"-d"_s) allowDowngrade = true;
-        else if (argument == u"--user"_s || argument == u"-i"_s || argument == u"-S"_s) ++i;
-        else if (argument.startsWith(u'-')) continue; // -r, -t, -g, -f and friends change nothing here
-        else paths.append(argument);
+        if (argument == u"-d"_s)
+            allowDowngrade = true;
+        else if (argument == u"--user"_s || argument == u"-i"_s || argument == u"-S"_s)
+            ++i;
+        else if (argument.startsWith(u'-'))
+            continue; // -r, -t, -g, -f and friends change nothing here
+        else
+            paths.append(argument);
     }
     if (paths.isEmpty()) {
         context.err(u"Error: no package specified\n"_s);
@@ -70,7 +74,9 @@ int install(DeviceContext& context, const QStringList& arguments) {
     QList<ApkFacts> apks;
     for (const QString& path : paths) {
         if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable()) {
-            context.err(u"Error: Unable to open file: %1\nConsider using a file under /data/local/tmp/\n"_s.arg(path));
+            context.err(
+                u"Error: Unable to open file: %1\nConsider using a file under /data/local/tmp/\n"_s.arg(
+                    path));
             return 1;
         }
         const std::optional<ApkFacts> facts = ApkFacts::read(path);
@@ -84,8 +90,9 @@ int install(DeviceContext& context, const QStringList& arguments) {
     const QString package = base.package;
     for (qsizetype i = 1; i < apks.size(); ++i)
         if (apks[i].package != package) {
-            context.out(failure(u"INSTALL_FAILED_INVALID_APK"_s,
-                                u"Inconsistent package %1 in %2; expected %3"_s.arg(apks[i].package, paths[i], package)));
+            context.out(failure(
+                u"INSTALL_FAILED_INVALID_APK"_s,
+                u"Inconsistent package %1 in %2; expected %3"_s.arg(apks[i].package, paths[i], package)));
             return 1;
         }
 
@@ -102,25 +109,29 @@ int install(DeviceContext& context, const QStringList& arguments) {
         const QString code = colon < 0 ? injected : injected.left(colon).trimmed();
         QString message = colon < 0 ? QString() : injected.mid(colon + 1).trimmed();
         if (message.isEmpty() && code == u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s)
-            message = u"Package %1 signatures do not match previously installed version; ignoring!"_s.arg(package);
+            message =
+                u"Package %1 signatures do not match previously installed version; ignoring!"_s.arg(package);
         context.out(failure(code, message));
         return 1;
     }
 
     const int api = context.runtime().value(u"api"_s).toInt();
     if (api > 0 && base.minSdk > api) {
-        context.out(failure(u"INSTALL_FAILED_OLDER_SDK"_s,
-                            u"Failed parse during installPackageLI: /data/app/vmdl%1.tmp/base.apk: Requires newer "
-                            u"sdk version #%2 (current version is #%3)"_s.arg(QDateTime::currentSecsSinceEpoch())
-                                .arg(base.minSdk)
-                                .arg(api)));
+        context.out(
+            failure(u"INSTALL_FAILED_OLDER_SDK"_s,
+                    u"Failed parse during installPackageLI: /data/app/vmdl%1.tmp/base.apk: Requires newer "
+                    u"sdk version #%2 (current version is #%3)"_s.arg(QDateTime::currentSecsSinceEpoch())
+                        .arg(base.minSdk)
+                        .arg(api)));
         return 1;
     }
     const QJsonObject existing = before.value(u"packages"_s).toObject().value(package).toObject();
-    if (!existing.isEmpty() && !allowDowngrade && existing.value(u"versionCode"_s).toInteger() > base.versionCode) {
-        context.out(failure(u"INSTALL_FAILED_VERSION_DOWNGRADE"_s,
-                            u"Downgrade detected: Update version code %1 is older than current %2"_s.arg(base.versionCode)
-                                .arg(existing.value(u"versionCode"_s).toInteger())));
+    if (!existing.isEmpty() && !allowDowngrade &&
+        existing.value(u"versionCode"_s).toInteger() > base.versionCode) {
+        context.out(failure(
+            u"INSTALL_FAILED_VERSION_DOWNGRADE"_s,
+            u"Downgrade detected: Update version code %1 is older than current %2"_s.arg(base.versionCode)
+                .arg(existing.value(u"versionCode"_s).toInteger())));
         return 1;
     }
 
@@ -175,7 +186,8 @@ int install(DeviceContext& context, const QStringList& arguments) {
     const QString data = u"/data/data/"_s + package;
     if (!QFileInfo::exists(data)) {
         makeFolder(data, 0700, uid, uid);
-        for (const char* cache : {"cache", "code_cache"}) makeFolder(data + u'/' + QLatin1StringView(cache), 02771, uid, uid + 10000);
+        for (const char* cache : {"cache", "code_cache"})
+            makeFolder(data + u'/' + QLatin1StringView(cache), 02771, uid, uid + 10000);
     }
     QFile::remove(data + u"/lib"_s);
     QFile::link(codePath + u"/lib/x86_64"_s, data + u"/lib"_s);
@@ -188,8 +200,10 @@ int install(DeviceContext& context, const QStringList& arguments) {
 int uninstall(DeviceContext& context, const QStringList& arguments) {
     QString package;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--user"_s) ++i;
-        else if (!arguments[i].startsWith(u'-')) package = arguments[i];
+        if (arguments[i] == u"--user"_s)
+            ++i;
+        else if (!arguments[i].startsWith(u'-'))
+            package = arguments[i];
     }
     if (package.isEmpty()) {
         context.err(u"Error: package name not specified\n"_s);
@@ -211,7 +225,8 @@ int uninstall(DeviceContext& context, const QStringList& arguments) {
     const QString codePath = removed.value(u"codePath"_s).toString();
     QDir(codePath).removeRecursively();
     QDir().rmdir(QFileInfo(codePath).path());
-    for (const QString& folder : {u"/data/data/"_s, u"/data/media/0/Android/data/"_s, u"/data/media/0/Android/obb/"_s})
+    for (const QString& folder :
+         {u"/data/data/"_s, u"/data/media/0/Android/data/"_s, u"/data/media/0/Android/obb/"_s})
         QDir(folder + package).removeRecursively();
     context.record(u"uninstall"_s, QJsonObject{{u"package"_s, package}});
     context.out(u"Success\n"_s);
@@ -222,11 +237,16 @@ int listPackages(DeviceContext& context, const QStringList& arguments) {
     bool thirdParty = false, system = false, withPath = false, withUid = false;
     QString filter;
     for (const QString& argument : arguments) {
-        if (argument == u"-3"_s) thirdParty = true;
-        else if (argument == u"-s"_s) system = true;
-        else if (argument == u"-f"_s) withPath = true;
-        else if (argument == u"-U"_s) withUid = true;
-        else if (!argument.startsWith(u'-')) filter = argument;
+        if (argument == u"-3"_s)
+            thirdParty = true;
+        else if (argument == u"-s"_s)
+            system = true;
+        else if (argument == u"-f"_s)
+            withPath = true;
+        else if (argument == u"-U"_s)
+            withUid = true;
+        else if (!argument.startsWith(u'-'))
+            filter = argument;
     }
     const QJsonObject packages = context.state.read().value(u"packages"_s).toObject();
     QString text;
@@ -241,7 +261,8 @@ int listPackages(DeviceContext& context, const QStringList& arguments) {
     if (!system)
         for (auto it = packages.begin(); it != packages.end(); ++it) {
             const QJsonObject record = it.value().toObject();
-            add(it.key(), record.value(u"apks"_s).toArray().first().toString(), record.value(u"uid"_s).toInt());
+            add(it.key(), record.value(u"apks"_s).toArray().first().toString(),
+                record.value(u"uid"_s).toInt());
         }
     context.out(text);
     return 0;
@@ -255,7 +276,8 @@ int path(DeviceContext& context, const QStringList& arguments) {
     }
     const QJsonObject record = context.state.read().value(u"packages"_s).toObject().value(package).toObject();
     if (record.isEmpty()) return 1;
-    for (const QJsonValue& apk : record.value(u"apks"_s).toArray()) context.out(u"package:"_s + apk.toString() + u'\n');
+    for (const QJsonValue& apk : record.value(u"apks"_s).toArray())
+        context.out(u"package:"_s + apk.toString() + u'\n');
     return 0;
 }
 
@@ -270,7 +292,8 @@ int resolveActivity(DeviceContext& context, const QStringList& arguments) {
         context.out(u"No activity found\n"_s);
         return 0;
     }
-    context.out(u"priority=0 preferredOrder=0 match=0x108000 specificIndex=-1 isDefault=false\n"_s + activity + u'\n');
+    context.out(u"priority=0 preferredOrder=0 match=0x108000 specificIndex=-1 isDefault=false\n"_s +
+                activity + u'\n');
     return 0;
 }
 
@@ -281,10 +304,13 @@ int clear(DeviceContext& context, const QStringList& arguments) {
         return 1;
     }
     QDir data(u"/data/data/"_s + package);
-    for (const QFileInfo& entry : data.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
+    for (const QFileInfo& entry :
+         data.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
         if (entry.fileName() == u"lib"_s) continue;
-        if (entry.isDir() && !entry.isSymLink()) QDir(entry.filePath()).removeRecursively();
-        else QFile::remove(entry.filePath());
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
     }
     context.out(u"Success\n"_s);
     return 0;
@@ -331,7 +357,9 @@ bool packageServiceUp(const QJsonObject& state) {
     return !state.value(u"faults"_s).toObject().value(u"packageServiceMissing"_s).toBool();
 }
 
-QString packageOf(const QString& component) { return component.section(u'/', 0, 0); }
+QString packageOf(const QString& component) {
+    return component.section(u'/', 0, 0);
+}
 
 void forceStop(QJsonObject& state, const QString& package) {
     if (packageOf(state.value(u"resumed"_s).toString()) == package)
@@ -344,6 +372,8 @@ void forceStop(QJsonObject& state, const QString& package) {
     }
 }
 
-QString stateNightMode(const QJsonObject& state) { return state.value(u"nightMode"_s).toString(u"no"_s); }
+QString stateNightMode(const QJsonObject& state) {
+    return state.value(u"nightMode"_s).toString(u"no"_s);
+}
 
 } // namespace DeviceFacts

@@ -1,7 +1,6 @@
 // getprop, setprop, service, settings, input, screencap, su, chown, restorecon and app_process:
 // the small system commands of the simulated device, with Android's output texts.
 #include "sim/device/DeviceCommands.h"
-
 #include "sim/screen/DeviceScreen.h"
 
 #include <QBuffer>
@@ -10,7 +9,6 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QMap>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,7 +40,8 @@ QMap<QString, QString> properties(const DeviceContext& context) {
     props.insert(u"ro.serialno"_s, u"EMULATOR35X1X10X0"_s);
     props.insert(u"persist.sys.timezone"_s, u"GMT"_s);
     const QJsonObject stored = context.state.read().value(u"props"_s).toObject();
-    for (auto it = stored.begin(); it != stored.end(); ++it) props.insert(it.key(), it.value().toString());
+    for (auto it = stored.begin(); it != stored.end(); ++it)
+        props.insert(it.key(), it.value().toString());
     return props;
 }
 
@@ -60,11 +59,16 @@ std::optional<QPoint> point(const QString& x, const QString& y) {
 }
 
 int keycodeOf(const QString& key) {
-    static const QMap<QString, int> names{{u"KEYCODE_HOME"_s, 3},      {u"KEYCODE_BACK"_s, 4},
-                                          {u"KEYCODE_DPAD_UP"_s, 19},  {u"KEYCODE_DPAD_DOWN"_s, 20},
-                                          {u"KEYCODE_ENTER"_s, 66},    {u"KEYCODE_DEL"_s, 67},
-                                          {u"KEYCODE_MEDIA_PLAY_PAUSE"_s, 85}, {u"KEYCODE_MEDIA_NEXT"_s, 87},
-                                          {u"KEYCODE_MEDIA_PREVIOUS"_s, 88}, {u"KEYCODE_APP_SWITCH"_s, 187}};
+    static const QMap<QString, int> names{{u"KEYCODE_HOME"_s, 3},
+                                          {u"KEYCODE_BACK"_s, 4},
+                                          {u"KEYCODE_DPAD_UP"_s, 19},
+                                          {u"KEYCODE_DPAD_DOWN"_s, 20},
+                                          {u"KEYCODE_ENTER"_s, 66},
+                                          {u"KEYCODE_DEL"_s, 67},
+                                          {u"KEYCODE_MEDIA_PLAY_PAUSE"_s, 85},
+                                          {u"KEYCODE_MEDIA_NEXT"_s, 87},
+                                          {u"KEYCODE_MEDIA_PREVIOUS"_s, 88},
+                                          {u"KEYCODE_APP_SWITCH"_s, 187}};
     bool ok = false;
     const int number = key.toInt(&ok);
     if (ok) return number;
@@ -92,7 +96,8 @@ int chownVisit(const char* path, const struct stat*, int, struct FTW*) {
 }
 
 std::optional<int> accountId(const QString& name) {
-    static const QMap<QString, int> names{{u"root"_s, 0}, {u"system"_s, 1000}, {u"shell"_s, 2000}, {u"media_rw"_s, 1023}};
+    static const QMap<QString, int> names{
+        {u"root"_s, 0}, {u"system"_s, 1000}, {u"shell"_s, 2000}, {u"media_rw"_s, 1023}};
     bool ok = false;
     const int number = name.toInt(&ok);
     if (ok && number >= 0) return number;
@@ -110,7 +115,8 @@ int getpropCommand(DeviceContext& context, const QStringList& arguments) {
     const QMap<QString, QString> props = properties(context);
     if (arguments.isEmpty()) {
         QString text;
-        for (auto it = props.begin(); it != props.end(); ++it) text += u"[%1]: [%2]\n"_s.arg(it.key(), it.value());
+        for (auto it = props.begin(); it != props.end(); ++it)
+            text += u"[%1]: [%2]\n"_s.arg(it.key(), it.value());
         context.out(text);
         return 0;
     }
@@ -137,15 +143,16 @@ int setpropCommand(DeviceContext& context, const QStringList& arguments) {
 }
 
 int serviceCommand(DeviceContext& context, const QStringList& arguments) {
-    static const QStringList services{u"activity"_s, u"audio"_s,    u"clipboard"_s, u"connectivity"_s,
-                                      u"media_session"_s, u"notification"_s, u"package"_s, u"settings"_s,
-                                      u"uimode"_s, u"window"_s};
+    static const QStringList services{
+        u"activity"_s,     u"audio"_s,   u"clipboard"_s, u"connectivity"_s, u"media_session"_s,
+        u"notification"_s, u"package"_s, u"settings"_s,  u"uimode"_s,       u"window"_s};
     const QJsonObject state = context.state.read();
     auto running = [&](const QString& name) {
         return services.contains(name) && (name != u"package"_s || DeviceFacts::packageServiceUp(state));
     };
     if (arguments.value(0) == u"check"_s && arguments.size() == 2) {
-        context.out(u"Service %1: %2\n"_s.arg(arguments[1], running(arguments[1]) ? u"found"_s : u"not found"_s));
+        context.out(
+            u"Service %1: %2\n"_s.arg(arguments[1], running(arguments[1]) ? u"found"_s : u"not found"_s));
         return 0;
     }
     if (arguments.value(0) == u"list"_s) {
@@ -167,7 +174,8 @@ int settingsCommand(DeviceContext& context, const QStringList& arguments) {
         if (!namespaces.contains(ns)) return settingsNamespaceError(context, ns);
         const QJsonObject values = context.state.read().value(u"settings"_s).toObject().value(ns).toObject();
         QString text;
-        for (auto it = values.begin(); it != values.end(); ++it) text += it.key() + u'=' + it.value().toString() + u'\n';
+        for (auto it = values.begin(); it != values.end(); ++it)
+            text += it.key() + u'=' + it.value().toString() + u'\n';
         context.out(text);
         return 0;
     }
@@ -192,8 +200,10 @@ int settingsCommand(DeviceContext& context, const QStringList& arguments) {
         QJsonObject settings = state.value(u"settings"_s).toObject();
         QJsonObject values = settings.value(ns).toObject();
         existed = values.contains(key);
-        if (verb == u"put"_s) values.insert(key, arguments[3]);
-        else values.remove(key);
+        if (verb == u"put"_s)
+            values.insert(key, arguments[3]);
+        else
+            values.remove(key);
         settings.insert(ns, values);
         state.insert(u"settings"_s, settings);
         return true;
@@ -207,7 +217,8 @@ int settingsCommand(DeviceContext& context, const QStringList& arguments) {
 
 int inputCommand(DeviceContext& context, const QStringList& arguments) {
     QStringList args = arguments;
-    if (!args.isEmpty() && (args.first() == u"touchscreen"_s || args.first() == u"keyboard"_s)) args.removeFirst();
+    if (!args.isEmpty() && (args.first() == u"touchscreen"_s || args.first() == u"keyboard"_s))
+        args.removeFirst();
     const QString verb = args.value(0);
     QJsonObject event{{u"action"_s, verb}};
     std::optional<QPoint> mark;
@@ -252,8 +263,10 @@ int screencapCommand(DeviceContext& context, const QStringList& arguments) {
     bool png = false;
     QString file;
     for (const QString& argument : arguments) {
-        if (argument == u"-p"_s) png = true;
-        else if (!argument.startsWith(u'-')) file = argument;
+        if (argument == u"-p"_s)
+            png = true;
+        else if (!argument.startsWith(u'-'))
+            file = argument;
     }
     if (file.endsWith(u".png"_s)) png = true;
     const QImage image = DeviceScreen::capture(context.state.read(), context.runtime());
@@ -293,13 +306,16 @@ int suCommand(DeviceContext& context, const QStringList& arguments) {
     }
     if (command.isEmpty()) command = {u"/bin/sh"_s};
     std::vector<QByteArray> bytes;
-    for (const QString& part : command) bytes.push_back(part.toLocal8Bit());
+    for (const QString& part : command)
+        bytes.push_back(part.toLocal8Bit());
     std::vector<char*> argv;
-    for (QByteArray& part : bytes) argv.push_back(part.data());
+    for (QByteArray& part : bytes)
+        argv.push_back(part.data());
     argv.push_back(nullptr);
     std::fflush(stdout);
     execvp(argv[0], argv.data());
-    context.err(u"su: exec failed for %1: %2\n"_s.arg(command.first(), QString::fromLocal8Bit(std::strerror(errno))));
+    context.err(
+        u"su: exec failed for %1: %2\n"_s.arg(command.first(), QString::fromLocal8Bit(std::strerror(errno))));
     return 1;
 }
 
@@ -307,9 +323,12 @@ int chownCommand(DeviceContext& context, const QStringList& arguments) {
     bool recursive = false;
     QStringList rest;
     for (const QString& argument : arguments) {
-        if (argument == u"-R"_s) recursive = true;
-        else if (argument == u"-h"_s || argument == u"-H"_s || argument == u"-L"_s || argument == u"-P"_s) continue;
-        else rest.append(argument);
+        if (argument == u"-R"_s)
+            recursive = true;
+        else if (argument == u"-h"_s || argument == u"-H"_s || argument == u"-L"_s || argument == u"-P"_s)
+            continue;
+        else
+            rest.append(argument);
     }
     if (rest.size() < 2) {
         context.err(u"chown: Need 2 arguments (see \"chown --help\")\n"_s);

@@ -43,13 +43,15 @@ ScreenState fromState(const QJsonObject& state) {
     return screen;
 }
 
-void applyInput(QJsonObject& state, std::optional<QPoint> touch, const QString& typed, const QJsonArray& keycodes) {
+void applyInput(QJsonObject& state, std::optional<QPoint> touch, const QString& typed,
+                const QJsonArray& keycodes) {
     const QString package = resumedPackage(state);
     QJsonObject marks = state.value(u"screen"_s).toObject();
     if (marks.value(u"package"_s).toString() != package) marks = QJsonObject{{u"package"_s, package}};
     QJsonArray touches = marks.value(u"touches"_s).toArray();
     if (touch) touches.append(QJsonArray{touch->x(), touch->y()});
-    while (touches.size() > ScreenPainter::maxTouches) touches.removeFirst();
+    while (touches.size() > ScreenPainter::maxTouches)
+        touches.removeFirst();
     QString text = marks.value(u"typed"_s).toString() + typed;
     for (const QJsonValue& code : keycodes) {
         if (code.toInt() == deleteKey) text.chop(1);
@@ -68,8 +70,8 @@ QImage capture(const QJsonObject& state, const QJsonObject& runtime) {
     const int height = std::clamp(hardware.value(u"hw.lcd.height"_s).toString().toInt(), 0, 8192);
     ScreenImage image(width > 0 ? width : 1080, height > 0 ? height : 2400);
     ScreenPainter::paint(image, fromState(state));
-    return QImage(reinterpret_cast<const uchar*>(image.pixels.data()), image.width, image.height, image.width * 4,
-                  QImage::Format_RGB32)
+    return QImage(reinterpret_cast<const uchar*>(image.pixels.data()), image.width, image.height,
+                  image.width * 4, QImage::Format_RGB32)
         .copy();
 }
 

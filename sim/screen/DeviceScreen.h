@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
-
 #include <optional>
 
 // The device's screen as its state describes it: the resumed app, and the touches and text that
@@ -17,7 +16,8 @@ QString labelFor(const QString& package);
 
 ScreenState fromState(const QJsonObject& state);
 // Adds a touch mark, typed text or key effects (back and home leave the app) to `state`.
-void applyInput(QJsonObject& state, std::optional<QPoint> touch, const QString& typed, const QJsonArray& keycodes);
+void applyInput(QJsonObject& state, std::optional<QPoint> touch, const QString& typed,
+                const QJsonArray& keycodes);
 // The screen at the size the AVD's hardware gives (hw.lcd.width by hw.lcd.height).
 QImage capture(const QJsonObject& state, const QJsonObject& runtime);
 

@@ -3,7 +3,6 @@
 #include "sim/screen/BitmapFont.h"
 
 #include <QDateTime>
-
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,7 +19,9 @@ uint32_t backgroundFor(const QString& package, bool night) {
     return 0xff000000 | ((r / scale) << 16) | ((g / scale) << 8) | (b / scale);
 }
 
-int touchMarkRadius(const ScreenImage& image) { return std::max(4, std::min(image.width, image.height) / 40); }
+int touchMarkRadius(const ScreenImage& image) {
+    return std::max(4, std::min(image.width, image.height) / 40);
+}
 
 void fillRect(ScreenImage& image, int x, int y, int w, int h, uint32_t color) {
     const int x0 = std::clamp(x, 0, image.width), x1 = std::clamp(x + w, 0, image.width);
@@ -78,7 +79,8 @@ void paint(ScreenImage& image, const ScreenState& state) {
 
     const int radius = touchMarkRadius(image);
     for (const QPoint& touch : state.touches)
-        fillRect(image, touch.x() - radius, touch.y() - radius, 2 * radius + 1, 2 * radius + 1, touchMarkColor);
+        fillRect(image, touch.x() - radius, touch.y() - radius, 2 * radius + 1, 2 * radius + 1,
+                 touchMarkColor);
 }
 
 } // namespace ScreenPainter

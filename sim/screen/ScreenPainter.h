@@ -3,7 +3,6 @@
 #include <QList>
 #include <QPoint>
 #include <QString>
-
 #include <cstdint>
 #include <vector>
 
@@ -12,13 +11,13 @@
 // launcher. Drawing is plain pixel work into a 32-bit image (0xffRRGGBB words), which the display
 // server encodes and screencap writes as PNG.
 struct ScreenState {
-    QString package;         // empty: the launcher is resumed
+    QString package; // empty: the launcher is resumed
     QString label;
     quint64 frame = 0;
-    qint64 clockMs = 0;      // milliseconds since the epoch, shown as the clock
-    QList<QPoint> touches;   // in screen pixels, oldest first
+    qint64 clockMs = 0;    // milliseconds since the epoch, shown as the clock
+    QList<QPoint> touches; // in screen pixels, oldest first
     QString typed;
-    QString statusLine;      // one extra line (the clipboard, the media session)
+    QString statusLine; // one extra line (the clipboard, the media session)
     bool night = false;
 };
 
@@ -28,7 +27,10 @@ struct ScreenImage {
     std::vector<uint32_t> pixels; // row-major, width * height
 
     ScreenImage() = default;
-    ScreenImage(int w, int h) : width(w), height(h), pixels(size_t(w) * size_t(h)) {}
+    ScreenImage(int w, int h)
+        : width(w)
+        , height(h)
+        , pixels(size_t(w) * size_t(h)) {}
     uint32_t at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
 };
 

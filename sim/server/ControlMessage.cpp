@@ -6,11 +6,13 @@ namespace {
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes) : m_bytes(bytes) {}
+    explicit Reader(const QByteArray& bytes)
+        : m_bytes(bytes) {}
     bool has(qsizetype n) const { return m_position + n <= m_bytes.size(); }
     uint64_t read(int width) {
         uint64_t value = 0;
-        for (int i = 0; i < width; ++i) value = (value << 8) | uint8_t(m_bytes[m_position++]);
+        for (int i = 0; i < width; ++i)
+            value = (value << 8) | uint8_t(m_bytes[m_position++]);
         return value;
     }
     QByteArray take(qsizetype n) {
@@ -158,13 +160,15 @@ QByteArray clipboard(const QString& text) {
     const QByteArray utf8 = text.toUtf8().left(int(maxClipboardBytes));
     QByteArray bytes(1, '\0');
     const uint32_t length = uint32_t(utf8.size());
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.append(char((length >> shift) & 0xff));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.append(char((length >> shift) & 0xff));
     return bytes + utf8;
 }
 
 QByteArray acknowledgement(uint64_t sequence) {
     QByteArray bytes(1, '\1');
-    for (int shift = 56; shift >= 0; shift -= 8) bytes.append(char((sequence >> shift) & 0xff));
+    for (int shift = 56; shift >= 0; shift -= 8)
+        bytes.append(char((sequence >> shift) & 0xff));
     return bytes;
 }
 

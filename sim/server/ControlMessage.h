@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstdint>
 #include <optional>
 
@@ -29,9 +28,25 @@
 // Based on the scrcpy 5.0.1 control protocol as Vantle's client writes it.
 struct ControlMessage {
     enum Type : uint8_t {
-        key = 0, text = 1, touch = 2, scroll = 3, back = 4, expandNotifications = 5, expandSettings = 6,
-        collapsePanels = 7, getClipboard = 8, setClipboard = 9, displayPower = 10, rotate = 11, uhidCreate = 12,
-        uhidInput = 13, uhidDestroy = 14, keyboardSettings = 15, startApp = 16, resetVideo = 17, resizeDisplay = 21
+        key = 0,
+        text = 1,
+        touch = 2,
+        scroll = 3,
+        back = 4,
+        expandNotifications = 5,
+        expandSettings = 6,
+        collapsePanels = 7,
+        getClipboard = 8,
+        setClipboard = 9,
+        displayPower = 10,
+        rotate = 11,
+        uhidCreate = 12,
+        uhidInput = 13,
+        uhidDestroy = 14,
+        keyboardSettings = 15,
+        startApp = 16,
+        resetVideo = 17,
+        resizeDisplay = 21
     };
     Type type = key;
     uint8_t action = 0;
@@ -43,7 +58,7 @@ struct ControlMessage {
     int16_t hscroll = 0, vscroll = 0;
     uint64_t sequence = 0;
     bool paste = false;
-    QString string;      // text, clipboard text, app name
+    QString string;                 // text, clipboard text, app name
     uint16_t width = 0, height = 0; // resize
 };
 

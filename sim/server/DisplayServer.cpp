@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-
 #include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
@@ -28,7 +27,8 @@ constexpr int audioFramesPerPacket = 960; // 20 ms at 48 kHz
 constexpr uint64_t configFlag = 1ull << 62, keyFlag = 1ull << 61;
 
 void putBE(QByteArray& bytes, uint64_t value, int width) {
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) bytes.append(char((value >> shift) & 0xff));
+    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
+        bytes.append(char((value >> shift) & 0xff));
 }
 
 // 12-byte packet header: flags and presentation time (u64), payload size (u32).
@@ -77,18 +77,24 @@ int connectTo(int port) {
 }
 
 // Video sizes must be even for 4:2:0; tiny requests are raised to a usable minimum.
-int evenSize(int value) { return std::max(16, value & ~1); }
+int evenSize(int value) {
+    return std::max(16, value & ~1);
+}
 
 } // namespace
 
 DisplayServer::DisplayServer(const AdbDevice& device, const ServerOptions& options)
-    : m_device(device), m_options(options), m_state(device.facts.dataRoot) {
+    : m_device(device)
+    , m_options(options)
+    , m_state(device.facts.dataRoot) {
     const QJsonObject state = m_state.read();
     m_faults = state.value(u"faults"_s).toObject().value(u"server"_s).toObject();
     const QJsonObject hardware =
         QJsonDocument::fromJson(m_state.readFile("runtime.json")).object().value(u"hardware"_s).toObject();
-    m_width = evenSize(options.width > 0 ? options.width : hardware.value(u"hw.lcd.width"_s).toString().toInt());
-    m_height = evenSize(options.height > 0 ? options.height : hardware.value(u"hw.lcd.height"_s).toString().toInt());
+    m_width =
+        evenSize(options.width > 0 ? options.width : hardware.value(u"hw.lcd.width"_s).toString().toInt());
+    m_height =
+        evenSize(options.height > 0 ? options.height : hardware.value(u"hw.lcd.height"_s).toString().toInt());
     m_lastClipboard = state.value(u"clipboard"_s).toString();
     // A new virtual display starts empty: no app until the client starts one.
     m_screen.night = state.value(u"nightMode"_s).toString() == u"yes"_s;
@@ -129,14 +135,17 @@ int DisplayServer::run() {
                              "Connection refused\n");
         return 1;
     }
-    record(u"server"_s, QJsonObject{{u"event"_s, u"connected"_s}, {u"width"_s, m_width}, {u"height"_s, m_height}});
+    record(u"server"_s,
+           QJsonObject{{u"event"_s, u"connected"_s}, {u"width"_s, m_width}, {u"height"_s, m_height}});
     std::thread control, audio;
     if (m_controlFd >= 0) control = std::thread([this] { controlLoop(); });
     if (m_audioFd >= 0) audio = std::thread([this] { audioLoop(); });
     const QString replay = m_faults.value(u"replay"_s).toString();
     if (m_videoFd >= 0) {
-        if (replay.isEmpty()) videoLoop();
-        else replayLoop(replay, m_faults.value(u"replayFps"_s).toDouble());
+        if (replay.isEmpty())
+            videoLoop();
+        else
+            replayLoop(replay, m_faults.value(u"replayFps"_s).toDouble());
     } else {
         std::unique_lock lock(m_lock);
         m_wake.wait(lock, [this] { return m_stopping.load(); });
@@ -204,23 +213,26 @@ void DisplayServer::videoLoop() {
                 return;
             }
             image = ScreenImage(m_width, m_height);
-            if (!sendVideo(sessionPacket(m_width, m_height)) || !sendVideo(packet(configFlag, encoder->parameterSets())))
+            if (!sendVideo(sessionPacket(m_width, m_height)) ||
+                !sendVideo(packet(configFlag, encoder->parameterSets())))
                 return;
         }
         ScreenPainter::paint(image, screen);
-        const uint64_t pts = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::steady_clock::now() - start)
-                                          .count());
+        const uint64_t pts = uint64_t(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+                .count());
         for (const EncodedFrame& out : encoder->encode(image, frame, key))
             if (!sendVideo(packet(pts | (out.key ? keyFlag : 0), out.data))) return;
         if (++frame == dieAfter) {
-            std::fprintf(stderr, "[server] ERROR: simulated crash after %lld frames\n", static_cast<long long>(frame));
+            std::fprintf(stderr, "[server] ERROR: simulated crash after %lld frames\n",
+                         static_cast<long long>(frame));
             std::fflush(stderr);
             _exit(1);
         }
         next += interval;
         std::unique_lock lock(m_lock);
-        m_wake.wait_until(lock, next, [this] { return m_stopping.load() || m_keyFrameRequested || m_sizeChanged; });
+        m_wake.wait_until(lock, next,
+                          [this] { return m_stopping.load() || m_keyFrameRequested || m_sizeChanged; });
         if (std::chrono::steady_clock::now() > next + interval) next = std::chrono::steady_clock::now();
     }
 }
@@ -239,8 +251,10 @@ void DisplayServer::replayLoop(const QString& path, double fps) {
         return;
     // Whole packets are prepared once; the loop only writes, so the client is the bottleneck.
     std::vector<QByteArray> packets;
-    for (const ReplayFile::Frame& frame : replay->frames) packets.push_back(packet(frame.key ? keyFlag : 0, frame.data));
-    const auto interval = fps > 0 ? std::chrono::microseconds(int64_t(1e6 / fps)) : std::chrono::microseconds(0);
+    for (const ReplayFile::Frame& frame : replay->frames)
+        packets.push_back(packet(frame.key ? keyFlag : 0, frame.data));
+    const auto interval =
+        fps > 0 ? std::chrono::microseconds(int64_t(1e6 / fps)) : std::chrono::microseconds(0);
     auto next = std::chrono::steady_clock::now();
     for (size_t i = 0; !m_stopping; i = (i + 1) % packets.size()) {
         if (!sendVideo(packets[i])) return;
@@ -267,7 +281,8 @@ void DisplayServer::followDeviceState() {
     }
     if (clipboard != m_lastClipboard) {
         m_lastClipboard = clipboard;
-        if (m_options.clipboardAutosync && !clipboard.isEmpty()) sendDevice(ControlMessages::clipboard(clipboard));
+        if (m_options.clipboardAutosync && !clipboard.isEmpty())
+            sendDevice(ControlMessages::clipboard(clipboard));
     }
 }
 
@@ -318,8 +333,9 @@ void DisplayServer::controlLoop() {
             const ControlMessages::Decoded decoded = ControlMessages::decode(buffer);
             if (decoded.status == ControlMessages::Decoded::needMore) break;
             if (decoded.status == ControlMessages::Decoded::malformed) {
-                std::fprintf(stderr, "[server] ERROR: Controller error\ncom.genymobile.scrcpy.control."
-                                     "ControlProtocolException: %s\n",
+                std::fprintf(stderr,
+                             "[server] ERROR: Controller error\ncom.genymobile.scrcpy.control."
+                             "ControlProtocolException: %s\n",
                              qPrintable(decoded.error));
                 record(u"control"_s, QJsonObject{{u"malformed"_s, decoded.error}});
                 stop();
@@ -375,7 +391,8 @@ void DisplayServer::apply(const ControlMessage& m) {
             event.insert(u"ignored"_s, true);
         } else if (m.action != 1) {
             m_screen.touches.append(QPoint(m.x, m.y));
-            while (m_screen.touches.size() > ScreenPainter::maxTouches) m_screen.touches.removeFirst();
+            while (m_screen.touches.size() > ScreenPainter::maxTouches)
+                m_screen.touches.removeFirst();
         }
         break;
     }
@@ -448,7 +465,7 @@ void DisplayServer::audioLoop() {
         auto* out = reinterpret_cast<int16_t*>(pcm.data());
         for (int i = 0; i < audioFramesPerPacket; ++i, ++sample) {
             const auto value = int16_t(8000.0 * std::sin(2.0 * M_PI * toneHz * double(sample) / 48000.0));
-            out[2 * i] = value;     // little-endian on this host, as the protocol wants
+            out[2 * i] = value; // little-endian on this host, as the protocol wants
             out[2 * i + 1] = value;
         }
         const uint64_t pts = uint64_t(packetIndex) * 20000;

@@ -7,7 +7,6 @@
 #include "sim/server/ServerOptions.h"
 
 #include <QJsonObject>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>

@@ -11,7 +11,9 @@ extern "C" {
 #include <stdexcept>
 #include <string>
 
-H264Encoder::H264Encoder(int width, int height, int fps, int bitRate) : m_width(width), m_height(height) {
+H264Encoder::H264Encoder(int width, int height, int fps, int bitRate)
+    : m_width(width)
+    , m_height(height) {
     av_log_set_level(AV_LOG_ERROR); // x264's banner and statistics would end up in the server's output
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) throw std::runtime_error("libx264 encoder not available");
@@ -40,8 +42,8 @@ H264Encoder::H264Encoder(int width, int height, int fps, int bitRate) : m_width(
     m_frame->height = height;
     av_frame_get_buffer(m_frame, 32);
     m_packet = av_packet_alloc();
-    m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr,
-                              nullptr, nullptr);
+    m_scaler = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_POINT,
+                              nullptr, nullptr, nullptr);
 }
 
 H264Encoder::~H264Encoder() {

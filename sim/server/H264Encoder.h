@@ -3,7 +3,6 @@
 #include "sim/screen/ScreenPainter.h"
 
 #include <QByteArray>
-
 #include <memory>
 #include <vector>
 

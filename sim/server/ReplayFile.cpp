@@ -24,9 +24,11 @@ QByteArray parameterSetsOf(const QByteArray& annexB) {
         }
         const qsizetype begin = i + 3;
         qsizetype end = begin;
-        while (end < n && !startCodeAt(end)) ++end;
+        while (end < n && !startCodeAt(end))
+            ++end;
         qsizetype unitEnd = end;
-        if (end < n && unitEnd > begin && annexB[unitEnd - 1] == 0) --unitEnd; // 4-byte start code of the next
+        if (end < n && unitEnd > begin && annexB[unitEnd - 1] == 0)
+            --unitEnd; // 4-byte start code of the next
         const int type = begin < n ? annexB[begin] & 0x1f : 0;
         if (type == 7 || type == 8) sets += QByteArray("\0\0\0\1", 4) + annexB.mid(begin, unitEnd - begin);
         i = end;

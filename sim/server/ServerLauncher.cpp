@@ -38,15 +38,18 @@ int run(const AdbDevice& device, const QStringList& tokens) {
     const QString jar = tokens[0].mid(QStringLiteral("CLASSPATH=").size());
     const QString className = tokens.value(3);
     if (!jarPresent(device, jar) || className != QLatin1StringView(serverClass))
-        return fail(u"java.lang.ClassNotFoundException: Didn't find class \"%1\" on path: DexPathList[[zip file \"%2\"],"
+        return fail(u"java.lang.ClassNotFoundException: Didn't find class \"%1\" on path: DexPathList[[zip "
+                    u"file \"%2\"],"
                     u"nativeLibraryDirectories=[/system/lib64, /system_ext/lib64]]"_s.arg(className, jar));
     QString error;
     const std::optional<ServerOptions> options = ServerOptions::parse(tokens.mid(4), error);
     if (!options) return fail(error);
     if (options->videoCodec != u"h264"_s)
-        return fail(u"com.genymobile.scrcpy.util.ConfigurationException: Could not find encoder for codec "_s +
-                    options->videoCodec);
-    std::printf("[server] INFO: Device: [Google] google sdk_gphone64_x86_64 (Android API %d)\n", device.facts.api);
+        return fail(
+            u"com.genymobile.scrcpy.util.ConfigurationException: Could not find encoder for codec "_s +
+            options->videoCodec);
+    std::printf("[server] INFO: Device: [Google] google sdk_gphone64_x86_64 (Android API %d)\n",
+                device.facts.api);
     std::fflush(stdout);
     DisplayServer server(device, *options);
     return server.run();

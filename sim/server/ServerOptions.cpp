@@ -14,7 +14,9 @@ std::optional<bool> parseBool(const QString& value) {
 
 } // namespace
 
-QString ServerOptions::socketName() const { return u"scrcpy_%1"_s.arg(scid, 8, 16, QChar(u'0')); }
+QString ServerOptions::socketName() const {
+    return u"scrcpy_%1"_s.arg(scid, 8, 16, QChar(u'0'));
+}
 
 std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString& error) {
     ServerOptions options;
@@ -24,14 +26,16 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     }
     options.version = arguments.first();
     if (options.version != QLatin1StringView(serverVersion)) {
-        error = u"java.lang.IllegalArgumentException: The server version (%1) does not match the client (%2)"_s.arg(
-            QLatin1StringView(serverVersion), options.version);
+        error =
+            u"java.lang.IllegalArgumentException: The server version (%1) does not match the client (%2)"_s
+                .arg(QLatin1StringView(serverVersion), options.version);
         return std::nullopt;
     }
-    static const QStringList ignored{u"log_level"_s, u"flex_display"_s, u"vd_system_decorations"_s, u"cleanup"_s,
-                                     u"send_device_meta"_s, u"send_codec_meta"_s, u"send_frame_meta"_s,
-                                     u"send_dummy_byte"_s, u"stay_awake"_s, u"show_touches"_s, u"power_off_on_close"_s,
-                                     u"audio_bit_rate"_s, u"video_encoder"_s, u"audio_encoder"_s, u"audio_source"_s};
+    static const QStringList ignored{
+        u"log_level"_s,        u"flex_display"_s,    u"vd_system_decorations"_s, u"cleanup"_s,
+        u"send_device_meta"_s, u"send_codec_meta"_s, u"send_frame_meta"_s,       u"send_dummy_byte"_s,
+        u"stay_awake"_s,       u"show_touches"_s,    u"power_off_on_close"_s,    u"audio_bit_rate"_s,
+        u"video_encoder"_s,    u"audio_encoder"_s,   u"audio_source"_s};
     static const QRegularExpression display(u"^(?:(\\d+)x(\\d+))?(?:/(\\d+))?$"_s);
     for (const QString& argument : arguments.mid(1)) {
         const qsizetype equals = argument.indexOf(u'=');
@@ -50,11 +54,16 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
             const qulonglong scid = value.toULongLong(&ok, 16);
             ok = ok && value.size() == 8 && scid < 0x80000000u;
             options.scid = uint32_t(scid);
-        } else if (key == u"video"_s) flag(options.video);
-        else if (key == u"audio"_s) flag(options.audio);
-        else if (key == u"control"_s) flag(options.control);
-        else if (key == u"clipboard_autosync"_s) flag(options.clipboardAutosync);
-        else if (key == u"power_on"_s) flag(options.powerOn);
+        } else if (key == u"video"_s)
+            flag(options.video);
+        else if (key == u"audio"_s)
+            flag(options.audio);
+        else if (key == u"control"_s)
+            flag(options.control);
+        else if (key == u"clipboard_autosync"_s)
+            flag(options.clipboardAutosync);
+        else if (key == u"power_on"_s)
+            flag(options.powerOn);
         else if (key == u"video_codec"_s) {
             ok = value == u"h264"_s || value == u"h265"_s || value == u"av1"_s;
             options.videoCodec = value;

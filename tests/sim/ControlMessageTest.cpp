@@ -1,5 +1,6 @@
 // Byte-exact decoding of control messages, including partial and hostile input.
 #include "sim/server/ControlMessage.h"
+
 #include "sim/server/ServerOptions.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,8 @@ using ControlMessages::Decoded;
 
 TEST(ControlMessageTest, DecodesEachFixedLayout) {
     // touch: type 2, down, pointer -2, x=101, y=200, 1080x2088, pressure 0xffff, buttons 0
-    const QByteArray touch = QByteArray::fromHex("0200fffffffffffffffe00000065000000c804380828ffff0000000000000000");
+    const QByteArray touch =
+        QByteArray::fromHex("0200fffffffffffffffe00000065000000c804380828ffff0000000000000000");
     ASSERT_EQ(touch.size(), 32);
     Decoded d = ControlMessages::decode(touch.left(31));
     EXPECT_EQ(d.status, Decoded::needMore);
@@ -39,9 +41,11 @@ TEST(ControlMessageTest, DecodesEachFixedLayout) {
 
 TEST(ControlMessageTest, WaitsForWholeMessagesAndRejectsHostileOnes) {
     const QByteArray text = QByteArray::fromHex("0100000003") + "abc";
-    for (qsizetype cut = 1; cut < text.size(); ++cut) EXPECT_EQ(ControlMessages::decode(text.left(cut)).status, Decoded::needMore);
+    for (qsizetype cut = 1; cut < text.size(); ++cut)
+        EXPECT_EQ(ControlMessages::decode(text.left(cut)).status, Decoded::needMore);
     EXPECT_EQ(ControlMessages::decode(QByteArray::fromHex("01ffffffff")).status, Decoded::malformed);
-    EXPECT_EQ(ControlMessages::decode(QByteArray::fromHex("09000000000000000100ffffffff")).status, Decoded::malformed);
+    EXPECT_EQ(ControlMessages::decode(QByteArray::fromHex("09000000000000000100ffffffff")).status,
+              Decoded::malformed);
     const Decoded unknown = ControlMessages::decode(QByteArray::fromHex("63"));
     EXPECT_EQ(unknown.status, Decoded::malformed);
     EXPECT_EQ(unknown.error, u"Unknown event type: 99"_s);
@@ -51,7 +55,8 @@ TEST(ControlMessageTest, DeviceMessagesAndServerOptions) {
     EXPECT_EQ(ControlMessages::clipboard(u"hi"_s), QByteArray::fromHex("00000000026869"));
     EXPECT_EQ(ControlMessages::acknowledgement(2), QByteArray::fromHex("010000000000000002"));
     QString error;
-    const auto options = ServerOptions::parse({u"5.0.1"_s, u"scid=0000abcd"_s, u"audio=false"_s, u"new_display=776x1448/320"_s}, error);
+    const auto options = ServerOptions::parse(
+        {u"5.0.1"_s, u"scid=0000abcd"_s, u"audio=false"_s, u"new_display=776x1448/320"_s}, error);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->socketName(), u"scrcpy_0000abcd"_s);
     EXPECT_FALSE(options->audio);

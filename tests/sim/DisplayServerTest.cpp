@@ -1,14 +1,12 @@
 // Display-server sessions as Vantle's stream client runs them: jar push, reverse tunnel, the
 // 18-argument start, three connections in order, then the byte streams, decoded with libavcodec.
 #include "SimTestDevice.h"
-
 #include "sim/SimControl.h"
 #include "sim/server/ReplayFile.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -41,12 +39,14 @@ bool readExactly(int fd, char* data, size_t count, int timeoutMs = 5000) {
 
 uint64_t be(const QByteArray& bytes, int offset, int width) {
     uint64_t value = 0;
-    for (int i = 0; i < width; ++i) value = (value << 8) | uint8_t(bytes[offset + i]);
+    for (int i = 0; i < width; ++i)
+        value = (value << 8) | uint8_t(bytes[offset + i]);
     return value;
 }
 
 void putBE(QByteArray& bytes, uint64_t value, int width) {
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) bytes.append(char((value >> shift) & 0xff));
+    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
+        bytes.append(char((value >> shift) & 0xff));
 }
 
 struct Packet {
@@ -86,7 +86,8 @@ struct Decoder {
             height = frame->height;
             luma.resize(qsizetype(width) * height);
             for (int y = 0; y < height; ++y)
-                memcpy(luma.data() + qsizetype(y) * width, frame->data[0] + y * frame->linesize[0], size_t(width));
+                memcpy(luma.data() + qsizetype(y) * width, frame->data[0] + y * frame->linesize[0],
+                       size_t(width));
         }
         return true;
     }
@@ -95,7 +96,8 @@ struct Decoder {
 
 class StreamSession {
 public:
-    StreamSession(SimTestDevice& device, bool audio, const QStringList& extra = {}) : m_device(device) {
+    StreamSession(SimTestDevice& device, bool audio, const QStringList& extra = {})
+        : m_device(device) {
         m_listener = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -107,12 +109,24 @@ public:
         const QString name = u"scrcpy_%1"_s.arg(uint(scid), 8, 16, QChar(u'0'));
         device.adb({u"reverse"_s, u"localabstract:"_s + name, u"tcp:%1"_s.arg(ntohs(address.sin_port))});
         server.setProcessChannelMode(QProcess::MergedChannels);
-        QStringList arguments{u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
-                              u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s, u"5.0.1"_s,
-                              u"scid=%1"_s.arg(uint(scid), 8, 16, QChar(u'0')), u"log_level=info"_s,
-                              audio ? u"audio_codec=raw"_s : u"audio=false"_s, u"video_bit_rate=2000000"_s,
-                              u"max_fps=30"_s, u"new_display=320x640/160"_s, u"flex_display=true"_s,
-                              u"vd_system_decorations=false"_s, u"clipboard_autosync=true"_s, u"power_on=false"_s};
+        QStringList arguments{u"-s"_s,
+                              u"emulator-5556"_s,
+                              u"shell"_s,
+                              u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
+                              u"app_process"_s,
+                              u"/"_s,
+                              u"com.genymobile.scrcpy.Server"_s,
+                              u"5.0.1"_s,
+                              u"scid=%1"_s.arg(uint(scid), 8, 16, QChar(u'0')),
+                              u"log_level=info"_s,
+                              audio ? u"audio_codec=raw"_s : u"audio=false"_s,
+                              u"video_bit_rate=2000000"_s,
+                              u"max_fps=30"_s,
+                              u"new_display=320x640/160"_s,
+                              u"flex_display=true"_s,
+                              u"vd_system_decorations=false"_s,
+                              u"clipboard_autosync=true"_s,
+                              u"power_on=false"_s};
         server.start(device.adbPath(), arguments + extra);
     }
     ~StreamSession() {
@@ -146,7 +160,8 @@ public:
         p.config = first & 0x40;
         p.key = first & 0x20;
         p.payload.resize(qsizetype(be(header, 8, 4)));
-        if (!readExactly(fd < 0 ? video : fd, p.payload.data(), size_t(p.payload.size()))) return std::nullopt;
+        if (!readExactly(fd < 0 ? video : fd, p.payload.data(), size_t(p.payload.size())))
+            return std::nullopt;
         return p;
     }
     // Reads and decodes packets until `done` holds or `limit` packets went by.
@@ -154,13 +169,17 @@ public:
         for (int i = 0; i < limit; ++i) {
             const std::optional<Packet> p = next();
             if (!p) return false;
-            if (p->session) decoder.reset();
-            else decoder.feed(p->payload);
+            if (p->session)
+                decoder.reset();
+            else
+                decoder.feed(p->payload);
             if (done(*p)) return true;
         }
         return false;
     }
-    void send(const QByteArray& message) { ASSERT_EQ(write(control, message.constData(), size_t(message.size())), message.size()); }
+    void send(const QByteArray& message) {
+        ASSERT_EQ(write(control, message.constData(), size_t(message.size())), message.size());
+    }
 
     QProcess server;
     int video = -1, audio = -1, control = -1;
@@ -199,9 +218,14 @@ protected:
     static void SetUpTestSuite() {
         device = new SimTestDevice();
         ASSERT_TRUE(device->start());
-        const AdbResult install = device->adb({u"install"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
+        const AdbResult install =
+            device->adb({u"install"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
         ASSERT_EQ(install.status, 0);
-        ASSERT_EQ(device->adb({u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s), u"/data/local/tmp/scrcpy-server.jar"_s}).status, 0);
+        ASSERT_EQ(device
+                      ->adb({u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s),
+                             u"/data/local/tmp/scrcpy-server.jar"_s})
+                      .status,
+                  0);
     }
     static void TearDownTestSuite() {
         delete device;
@@ -231,14 +255,18 @@ TEST_F(DisplayServerTest, FullSessionFollowsInputResizeResetAndClipboard) {
     EXPECT_EQ(decoder.width, 320);
     EXPECT_EQ(decoder.height, 640);
     QByteArray output = session.server.readAll();
-    while (!output.contains("(id=") && session.server.waitForReadyRead(2000)) output += session.server.readAll();
+    while (!output.contains("(id=") && session.server.waitForReadyRead(2000))
+        output += session.server.readAll();
     EXPECT_TRUE(output.contains("(id=")) << output.constData();
-    EXPECT_TRUE(device->shell(u"dumpsys activity activities | grep ResumedActivity"_s).text().contains(u"org.vantle.sim.notes/"_s));
+    EXPECT_TRUE(device->shell(u"dumpsys activity activities | grep ResumedActivity"_s)
+                    .text()
+                    .contains(u"org.vantle.sim.notes/"_s));
 
     // A touch leaves a dark mark on the next frames; elsewhere the app's colour stays.
     session.send(touch(0, 100, 400, 320, 640));
     session.send(touch(1, 100, 400, 320, 640));
-    ASSERT_TRUE(session.pump(decoder, [&](const Packet&) { return decoder.frames > 8 && decoder.lumaAt(100, 400) < 60; }));
+    ASSERT_TRUE(session.pump(
+        decoder, [&](const Packet&) { return decoder.frames > 8 && decoder.lumaAt(100, 400) < 60; }));
     EXPECT_GT(decoder.lumaAt(300, 600), 70);
 
     // Resize: a new session packet, new parameter sets, frames at the new size.
@@ -256,7 +284,8 @@ TEST_F(DisplayServerTest, FullSessionFollowsInputResizeResetAndClipboard) {
     ASSERT_TRUE(session.pump(decoder, [&](const Packet& p) { return !p.key && !p.config && !p.session; }));
     session.send(QByteArray(1, char(17)));
     int untilKey = 0;
-    ASSERT_TRUE(session.pump(decoder, [&](const Packet& p) { return ++untilKey, p.key; }, 20));
+    ASSERT_TRUE(session.pump(
+        decoder, [&](const Packet& p) { return ++untilKey, p.key; }, 20));
     EXPECT_LE(untilKey, 5);
 
     // Clipboard: set with a sequence is acknowledged; get answers with the device clipboard.
@@ -302,7 +331,9 @@ TEST_F(DisplayServerTest, FullSessionFollowsInputResizeResetAndClipboard) {
     session.send(QByteArray::fromHex("0400"));
     session.send(QByteArray::fromHex("0401"));
     QThread::msleep(100);
-    EXPECT_TRUE(device->shell(u"dumpsys activity activities | grep ResumedActivity"_s).text().contains(u"launcher3"_s));
+    EXPECT_TRUE(device->shell(u"dumpsys activity activities | grep ResumedActivity"_s)
+                    .text()
+                    .contains(u"launcher3"_s));
 
     bool touchRecorded = false;
     for (const QJsonObject& event : SimControl(device->runtime(), 35).received())
@@ -318,15 +349,18 @@ TEST_F(DisplayServerTest, FullSessionFollowsInputResizeResetAndClipboard) {
 
 TEST_F(DisplayServerTest, RefusesWrongVersionMissingJarAndMalformedControl) {
     QProcess wrong;
-    wrong.start(device->adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
-                                    u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s, u"4.0"_s, u"scid=00000001"_s});
+    wrong.start(device->adbPath(),
+                {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
+                 u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s, u"4.0"_s, u"scid=00000001"_s});
     ASSERT_TRUE(wrong.waitForFinished());
     EXPECT_EQ(wrong.exitCode(), 1);
-    EXPECT_TRUE(wrong.readAllStandardError().contains("The server version (5.0.1) does not match the client (4.0)"));
+    EXPECT_TRUE(
+        wrong.readAllStandardError().contains("The server version (5.0.1) does not match the client (4.0)"));
 
     QProcess missing;
-    missing.start(device->adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"CLASSPATH=/data/local/tmp/none.jar"_s,
-                                      u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s, u"5.0.1"_s});
+    missing.start(device->adbPath(),
+                  {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"CLASSPATH=/data/local/tmp/none.jar"_s,
+                   u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s, u"5.0.1"_s});
     ASSERT_TRUE(missing.waitForFinished());
     EXPECT_EQ(missing.exitCode(), 1);
     EXPECT_TRUE(missing.readAllStandardError().contains("ClassNotFoundException"));
@@ -377,7 +411,8 @@ TEST_F(DisplayServerTest, ReplayStreamsARecordedFile) {
     uint32_t codec = 0;
     ASSERT_TRUE(session.readHeader(codec));
     Decoder decoder;
-    ASSERT_TRUE(session.pump(decoder, [&](const Packet&) { return decoder.frames >= 45; }, 100));
+    ASSERT_TRUE(session.pump(
+        decoder, [&](const Packet&) { return decoder.frames >= 45; }, 100));
     EXPECT_EQ(decoder.width, 160);
     EXPECT_EQ(decoder.height, 320);
     shutdown(session.control, SHUT_RDWR);

@@ -10,7 +10,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-SimTestDevice::SimTestDevice(int api) : m_api(api) {
+SimTestDevice::SimTestDevice(int api)
+    : m_api(api) {
     qputenv("VANTLE_HOME", m_home.path().toLocal8Bit());
     SimInstallRequest request;
     request.runtimeRoot = Locations::runtime();
@@ -22,15 +23,26 @@ SimTestDevice::SimTestDevice(int api) : m_api(api) {
     if (!error.isEmpty()) qFatal("sim install failed: %s", qPrintable(error));
 }
 
-SimTestDevice::~SimTestDevice() { kill(); }
-
-QString SimTestDevice::runtime() const { return m_home.path() + u"/.local/share/Vantle/Runtime"_s; }
-QString SimTestDevice::sdk() const { return SimLayout::sdkRoot(runtime()); }
-QString SimTestDevice::adbPath() const { return sdk() + u"/platform-tools/adb"_s; }
-QString SimTestDevice::dataRoot() const {
-    return SimLayout::deviceData(SimLayout::avdFolder(SimLayout::avdHome(runtime()), SimLayout::avdName(m_api)));
+SimTestDevice::~SimTestDevice() {
+    kill();
 }
-QString SimTestDevice::dataFile(const QString& name) { return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name; }
+
+QString SimTestDevice::runtime() const {
+    return m_home.path() + u"/.local/share/Vantle/Runtime"_s;
+}
+QString SimTestDevice::sdk() const {
+    return SimLayout::sdkRoot(runtime());
+}
+QString SimTestDevice::adbPath() const {
+    return sdk() + u"/platform-tools/adb"_s;
+}
+QString SimTestDevice::dataRoot() const {
+    return SimLayout::deviceData(
+        SimLayout::avdFolder(SimLayout::avdHome(runtime()), SimLayout::avdName(m_api)));
+}
+QString SimTestDevice::dataFile(const QString& name) {
+    return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name;
+}
 
 bool SimTestDevice::start(bool waitForBoot) {
     m_emulator = std::make_unique<QProcess>();
@@ -40,8 +52,8 @@ bool SimTestDevice::start(bool waitForBoot) {
     environment.insert(u"ANDROID_AVD_HOME"_s, SimLayout::avdHome(runtime()));
     m_emulator->setProcessEnvironment(environment);
     m_emulator->start(sdk() + u"/emulator/emulator"_s,
-                      {u"@"_s + SimLayout::avdName(m_api), u"-port"_s, u"5556"_s, u"-no-window"_s, u"-no-boot-anim"_s,
-                       u"-gpu"_s, u"host"_s, u"-memory"_s, u"2048"_s, u"-no-snapshot"_s});
+                      {u"@"_s + SimLayout::avdName(m_api), u"-port"_s, u"5556"_s, u"-no-window"_s,
+                       u"-no-boot-anim"_s, u"-gpu"_s, u"host"_s, u"-memory"_s, u"2048"_s, u"-no-snapshot"_s});
     if (!m_emulator->waitForStarted()) return false;
     return !waitForBoot || waitForDevice(u"device"_s);
 }

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <memory>
 
 // A simulated Android installed into a temporary Vantle home and, once started, booted with
