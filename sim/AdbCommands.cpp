@@ -18,19 +18,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QByteArray readDescriptor(int fd) {
-    QByteArray bytes;
-    lseek(fd, 0, SEEK_SET);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.append(buffer, n);
-    }
-    return bytes;
-}
-
 void print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -84,7 +71,8 @@ int AdbDevice::run(const QStringList& program, int stdinFd, QByteArray* out, QBy
     const int status =
         shell().run(program, stdinFd < 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : stdinFd, outFd, err);
     if (out && outFd >= 0) {
-        *out = readDescriptor(outFd);
+        lseek(outFd, 0, SEEK_SET);
+        *out = readToEnd(outFd);
         close(outFd);
     }
     return status;

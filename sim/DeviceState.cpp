@@ -49,9 +49,17 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-QByteArray readAll(int fd) {
+void fillDefaults(QJsonObject& state) {
+    const QJsonObject base = DeviceState::defaults();
+    for (auto it = base.begin(); it != base.end(); ++it)
+        if (!state.contains(it.key())) state.insert(it.key(), it.value());
+}
+
+} // namespace
+
+QByteArray readToEnd(int fd) {
     QByteArray bytes;
-    char buffer[16384];
+    char buffer[65536];
     for (;;) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
@@ -60,14 +68,6 @@ QByteArray readAll(int fd) {
     }
     return bytes;
 }
-
-void fillDefaults(QJsonObject& state) {
-    const QJsonObject base = DeviceState::defaults();
-    for (auto it = base.begin(); it != base.end(); ++it)
-        if (!state.contains(it.key())) state.insert(it.key(), it.value());
-}
-
-} // namespace
 
 int openInside(const QString& root, const QString& relative, int flags, int mode) {
     const int rootFd = open(root.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -157,7 +157,7 @@ QByteArray DeviceState::readFile(const char* name) const {
     if (folderFd < 0) return {};
     const int fd = openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return {};
-    QByteArray bytes = readAll(fd);
+    QByteArray bytes = readToEnd(fd);
     close(fd);
     return bytes;
 }

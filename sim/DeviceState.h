@@ -49,6 +49,9 @@ private:
     int folderFd = -1;
 };
 
+// Reads `fd` from its current position to its end.
+QByteArray readToEnd(int fd);
+
 // Opens `relative` (a path inside `root`) without following any symbolic link on the way.
 // Returns the descriptor or -1 with errno set. Used wherever the host touches device files.
 int openInside(const QString& root, const QString& relative, int flags, int mode = 0644);

@@ -62,22 +62,9 @@ QString sha1(const QString& path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// "Android 12L" -> "12": the release number of the version name.
 QString releaseOf(int api) {
-    switch (api) {
-    case 30:
-        return u"11"_s;
-    case 31:
-    case 32:
-        return u"12"_s;
-    case 33:
-        return u"13"_s;
-    case 34:
-        return u"14"_s;
-    case 35:
-        return u"15"_s;
-    default:
-        return u"16"_s;
-    }
+    return SimLayout::androidVersionName(api).section(u' ', 1).remove(u'L');
 }
 
 QByteArray buildProp(int api) {

@@ -169,13 +169,7 @@ int broadcast(DeviceContext& context, const QStringList& arguments) {
 }
 
 int forceStop(DeviceContext& context, const QStringList& arguments) {
-    QString package;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--user"_s)
-            ++i;
-        else if (!arguments[i].startsWith(u'-'))
-            package = arguments[i];
-    }
+    const QString package = DeviceFacts::packageArgument(arguments);
     if (package.isEmpty()) {
         context.err(u"Error: no package specified\n"_s);
         return 1;

@@ -45,6 +45,8 @@ const QStringList& systemPackages();
 bool packageServiceUp(const QJsonObject& state);
 // "pkg/.Activity" -> "pkg"
 QString packageOf(const QString& component);
+// The package named on a command line such as "force-stop [--user N] <package>".
+QString packageArgument(const QStringList& arguments);
 // Force-stops a package in `state`: its activity, media sessions and notifications go away.
 void forceStop(QJsonObject& state, const QString& package);
 QString stateNightMode(const QJsonObject& state);

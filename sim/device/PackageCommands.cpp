@@ -198,13 +198,7 @@ int install(DeviceContext& context, const QStringList& arguments) {
 }
 
 int uninstall(DeviceContext& context, const QStringList& arguments) {
-    QString package;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == u"--user"_s)
-            ++i;
-        else if (!arguments[i].startsWith(u'-'))
-            package = arguments[i];
-    }
+    const QString package = DeviceFacts::packageArgument(arguments);
     if (package.isEmpty()) {
         context.err(u"Error: package name not specified\n"_s);
         return 1;
@@ -359,6 +353,17 @@ bool packageServiceUp(const QJsonObject& state) {
 
 QString packageOf(const QString& component) {
     return component.section(u'/', 0, 0);
+}
+
+QString packageArgument(const QStringList& arguments) {
+    QString package;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--user"_s)
+            ++i;
+        else if (!arguments[i].startsWith(u'-'))
+            package = arguments[i];
+    }
+    return package;
 }
 
 void forceStop(QJsonObject& state, const QString& package) {
