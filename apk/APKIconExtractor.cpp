@@ -1,11 +1,13 @@
 #include "apk/APKIconExtractor.h"
 
+#include "apk/APKManifestReader.h"
 #include "apk/IconTrace.h"
 #include "apk/IconVector.h"
 #include "core/VantleLog.h"
 
 #include <QBuffer>
 #include <QPainter>
+#include <functional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -39,7 +41,9 @@ std::optional<QByteArray> encodePNG(const QImage& image) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG") || png.isEmpty()) return std::nullopt;
+    // Light compression: an icon is encoded once and cached; encoding time matters more than
+    // a few kilobytes on disk.
+    if (!image.save(&buffer, "PNG", 80) || png.isEmpty()) return std::nullopt;
     return png;
 }
 
@@ -66,6 +70,42 @@ QString densityName(int density) {
 QString originOf(const std::optional<Entry>& entry) {
     if (!entry) return {};
     return u' ' + entry->file.value_or(QString()) + u" ("_s + densityName(entry->density) + u')';
+}
+
+// The label from the application's attributes: its literal text, or the first string value of
+// the resource it names (an empty first value means no label).
+std::optional<QString> labelOf(const std::optional<QMap<QString, Attr>>& attrs,
+                               const std::function<std::optional<QByteArray>()>& readTable) {
+    if (!attrs) return std::nullopt;
+    const auto attr = attrs->constFind(u"label"_s);
+    if (attr == attrs->cend()) return std::nullopt;
+    if (attr->string && !attr->string->isEmpty()) return attr->string;
+    if (attr->type != referenceType) return std::nullopt;
+    const std::optional<QByteArray> arsc = readTable();
+    if (!arsc) return std::nullopt;
+    for (const Entry& entry : entries(*arsc, attr->data)) {
+        if (entry.type != stringType) continue;
+        if (entry.file && !entry.file->isEmpty()) return entry.file;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<IconChoice> iconOf(const QString& apkPath, const QMap<QString, Attr>& attrs,
+                                 const QByteArray& arsc) {
+    IconSource source(apkPath, arsc);
+    for (const QString& name : {u"icon"_s, u"roundIcon"_s}) {
+        const auto attr = attrs.constFind(name);
+        if (attr == attrs.cend() || attr->type != referenceType) continue;
+        const std::optional<QImage> image = render(attr->data, source, 0);
+        if (!image) continue;
+        std::optional<QByteArray> png = source.chosenPNG() ? source.chosenPNG() : encodePNG(*image);
+        if (!png) return std::nullopt;
+        return IconChoice{std::move(*png), name + u" 0x"_s + QString::number(attr->data, 16).toUpper() +
+                                               originOf(source.chosen())};
+    }
+    VantleLog::main().write(IconTrace::iconLine(apkPath, attrs, arsc));
+    return std::nullopt;
 }
 
 } // namespace
@@ -112,21 +152,8 @@ bool IconSource::spendRender() {
 std::optional<QString> label(const QString& apkPath) {
     const std::optional<QByteArray> manifest = read(apkPath, manifestEntry);
     if (!manifest) return std::nullopt;
-    const std::optional<QMap<QString, Attr>> attrs = applicationAttributes(*manifest);
-    if (!attrs) return std::nullopt;
-    const auto attr = attrs->constFind(u"label"_s);
-    if (attr == attrs->cend()) return std::nullopt;
-    if (attr->string && !attr->string->isEmpty()) return attr->string;
-    if (attr->type != referenceType) return std::nullopt;
-    const std::optional<QByteArray> arsc = read(apkPath, tableEntry);
-    if (!arsc) return std::nullopt;
-    for (const Entry& entry : entries(*arsc, attr->data)) {
-        if (entry.type != stringType) continue;
-        // Only the first string value counts, even when it is empty.
-        if (entry.file && !entry.file->isEmpty()) return entry.file;
-        return std::nullopt;
-    }
-    return std::nullopt;
+    // The table is read only for a label given by reference.
+    return labelOf(applicationAttributes(*manifest), [&] { return read(apkPath, tableEntry); });
 }
 
 std::optional<QByteArray> iconPNG(const QString& apkPath) {
@@ -138,21 +165,24 @@ std::optional<QByteArray> iconPNG(const QString& apkPath) {
 std::optional<IconChoice> chooseIcon(const QString& apkPath) {
     const QHash<QString, QByteArray> files = readMany(apkPath, {manifestEntry, tableEntry});
     if (!files.contains(manifestEntry) || !files.contains(tableEntry)) return std::nullopt;
-    const QMap<QString, Attr> attrs =
-        applicationAttributes(files.value(manifestEntry)).value_or(QMap<QString, Attr>{});
-    IconSource source(apkPath, files.value(tableEntry));
-    for (const QString& name : {u"icon"_s, u"roundIcon"_s}) {
-        const auto attr = attrs.constFind(name);
-        if (attr == attrs.cend() || attr->type != referenceType) continue;
-        const std::optional<QImage> image = render(attr->data, source, 0);
-        if (!image) continue;
-        std::optional<QByteArray> png = encodePNG(*image);
-        if (!png) return std::nullopt;
-        return IconChoice{std::move(*png), name + u" 0x"_s + QString::number(attr->data, 16).toUpper() +
-                                               originOf(source.chosen())};
-    }
-    VantleLog::main().write(IconTrace::iconLine(apkPath, attrs, source.arsc()));
-    return std::nullopt;
+    return iconOf(apkPath, applicationAttributes(files.value(manifestEntry)).value_or(QMap<QString, Attr>{}),
+                  files.value(tableEntry));
+}
+
+Summary summarize(const QString& apkPath) {
+    const QHash<QString, QByteArray> files = readMany(apkPath, {manifestEntry, tableEntry});
+    const auto manifest = files.constFind(manifestEntry);
+    if (manifest == files.cend()) return {};
+    const auto table = files.constFind(tableEntry);
+    const std::optional<QMap<QString, Attr>> attrs = applicationAttributes(*manifest);
+    Summary summary;
+    summary.package = APKManifestReader::parse(*manifest);
+    summary.label = labelOf(attrs, [&]() -> std::optional<QByteArray> {
+        if (table == files.cend()) return std::nullopt;
+        return *table;
+    });
+    if (table != files.cend()) summary.icon = iconOf(apkPath, attrs.value_or(QMap<QString, Attr>{}), *table);
+    return summary;
 }
 
 std::optional<QImage> render(quint32 id, IconSource& source, int depth) {
@@ -191,6 +221,7 @@ std::optional<QImage> render(quint32 id, IconSource& source, int depth) {
         const QImage image = QImage::fromData(*best);
         if (!image.isNull()) {
             source.choose(*bestEntry, depth);
+            source.choosePNG(*best, depth);
             return image;
         }
     }

@@ -49,6 +49,12 @@ public:
     void choose(const Entry& entry, int depth) {
         if (depth == 0) m_chosen = entry;
     }
+    // The file's own bytes when the outermost render returned a PNG file as it is, so that it
+    // need not be encoded again.
+    const std::optional<QByteArray>& chosenPNG() const { return m_chosenPNG; }
+    void choosePNG(const QByteArray& bytes, int depth) {
+        if (depth == 0 && bytes.startsWith("\x89PNG")) m_chosenPNG = bytes;
+    }
 
 private:
     QString m_apk;
@@ -57,6 +63,7 @@ private:
     int m_rendersLeft = maxRenders;
     int m_readsLeft = maxReads;
     std::optional<Entry> m_chosen;
+    std::optional<QByteArray> m_chosenPNG;
 };
 
 // A layer of an adaptive icon: a bitmap or a flat colour.
@@ -72,6 +79,15 @@ struct IconChoice {
     QString origin;
 };
 std::optional<IconChoice> chooseIcon(const QString& apkPath);
+
+// Package, label and icon together, reading the manifest and the table once: what a tool
+// inspecting many APKs wants.
+struct Summary {
+    std::optional<QString> package;
+    std::optional<QString> label;
+    std::optional<IconChoice> icon;
+};
+Summary summarize(const QString& apkPath);
 
 // The drawable `id` as an image; none past depth 3 (which stops reference cycles).
 std::optional<QImage> render(quint32 id, IconSource& source, int depth);

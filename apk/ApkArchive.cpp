@@ -1,5 +1,6 @@
 #include "apk/ApkArchive.h"
 
+#include <QFile>
 #include <QStringDecoder>
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,21 +10,37 @@ namespace APKIconExtractor {
 
 namespace {
 
-struct ArchiveCloser {
-    void operator()(archive* a) const { archive_read_free(a); }
-};
-using ArchiveHandle = std::unique_ptr<archive, ArchiveCloser>;
+// An open archive over the APK mapped into memory: libarchive's seekable zip reader jumps to
+// every local header it visits, and over a mapping those jumps cost no system calls.
+class OpenArchive {
+public:
+    explicit OpenArchive(const QString& apkPath)
+        : m_file(apkPath) {
+        if (!m_file.open(QIODevice::ReadOnly) || m_file.size() == 0) return;
+        m_bytes = m_file.map(0, m_file.size());
+        if (!m_bytes) return;
+        m_archive = archive_read_new();
+        if (!m_archive) return;
+        archive_read_support_format_zip_seekable(m_archive);
+        if (archive_read_open_memory(m_archive, m_bytes, size_t(m_file.size())) != ARCHIVE_OK) {
+            archive_read_free(m_archive);
+            m_archive = nullptr;
+        }
+    }
+    ~OpenArchive() {
+        if (m_archive) archive_read_free(m_archive);
+    }
+    OpenArchive(const OpenArchive&) = delete;
+    OpenArchive& operator=(const OpenArchive&) = delete;
 
-// The seekable zip reader trusts the central directory, so skipping an entry costs a seek, not a
-// decompression.
-ArchiveHandle openZip(const QString& apkPath) {
-    ArchiveHandle handle(archive_read_new());
-    if (!handle) return nullptr;
-    archive_read_support_format_zip_seekable(handle.get());
-    const QByteArray path = apkPath.toLocal8Bit();
-    if (archive_read_open_filename(handle.get(), path.constData(), 64 * 1024) != ARCHIVE_OK) return nullptr;
-    return handle;
-}
+    archive* get() const { return m_archive; }
+    explicit operator bool() const { return m_archive != nullptr; }
+
+private:
+    QFile m_file; // unmaps when closed, after the archive is freed
+    uchar* m_bytes = nullptr;
+    archive* m_archive = nullptr;
+};
 
 // The stored name as raw bytes: the UTF-8 form when libarchive can give one, else the bytes as stored.
 QByteArray storedName(archive_entry* entry) {
@@ -53,7 +70,7 @@ std::optional<QByteArray> readBody(archive* a, archive_entry* entry) {
 } // namespace
 
 std::optional<QByteArray> read(const QString& apkPath, const QString& entryName) {
-    const ArchiveHandle handle = openZip(apkPath);
+    const OpenArchive handle(apkPath);
     if (!handle) return std::nullopt;
     const QByteArray wanted = entryName.toUtf8();
     archive_entry* entry = nullptr;
@@ -67,7 +84,8 @@ std::optional<QByteArray> read(const QString& apkPath, const QString& entryName)
 
 QHash<QString, QByteArray> readMany(const QString& apkPath, const QSet<QString>& entryNames) {
     QHash<QString, QByteArray> found;
-    const ArchiveHandle handle = entryNames.isEmpty() ? nullptr : openZip(apkPath);
+    if (entryNames.isEmpty()) return found;
+    const OpenArchive handle(apkPath);
     if (!handle) return found;
     QHash<QByteArray, QString> wanted;
     for (const QString& name : entryNames)
@@ -90,7 +108,7 @@ QHash<QString, QByteArray> readMany(const QString& apkPath, const QSet<QString>&
 }
 
 std::optional<QStringList> entryNames(const QString& apkPath) {
-    const ArchiveHandle handle = openZip(apkPath);
+    const OpenArchive handle(apkPath);
     if (!handle) return std::nullopt;
     QStringList names;
     archive_entry* entry = nullptr;

@@ -1,14 +1,12 @@
-#include "app/ctl/CtlCommand.h"
 #include "apk/APKIconExtractor.h"
-#include "apk/APKManifestReader.h"
 #include "apk/AppIconStore.h"
+#include "app/ctl/CtlCommand.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -23,10 +21,11 @@ struct Report {
 };
 
 Report inspect(const QString& path) {
-    Report report{APKManifestReader::packageName(path), APKIconExtractor::label(path), {}, {}};
-    if (auto choice = APKIconExtractor::chooseIcon(path)) {
-        report.iconOrigin = choice->origin;
-        report.png = std::move(choice->png);
+    APKIconExtractor::Summary summary = APKIconExtractor::summarize(path);
+    Report report{std::move(summary.package), std::move(summary.label), {}, {}};
+    if (summary.icon) {
+        report.iconOrigin = summary.icon->origin;
+        report.png = std::move(summary.icon->png);
     } else if (auto fallback = AppIconStore::fallbackIcon(path, MobilePlatform::android)) {
         report.iconOrigin = u"file name "_s + fallback->entry;
         report.png = std::move(fallback->png);
@@ -34,7 +33,9 @@ Report inspect(const QString& path) {
     return report;
 }
 
-QJsonValue orNull(const std::optional<QString>& text) { return text ? QJsonValue(*text) : QJsonValue(); }
+QJsonValue orNull(const std::optional<QString>& text) {
+    return text ? QJsonValue(*text) : QJsonValue();
+}
 
 // The PNG's destination: the given file for one APK, "<folder>/<APK base name>.png" for several.
 QString iconDestination(const QString& iconArgument, const QString& apk, bool several) {
@@ -70,7 +71,8 @@ int run(const QStringList& arguments) {
         std::optional<QString> written;
         if (icon && report.png) {
             QFile out(iconDestination(*icon, apk, several));
-            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(*report.png) == report.png->size()) {
+            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                out.write(*report.png) == report.png->size()) {
                 written = out.fileName();
             } else {
                 std::fprintf(stderr, "vantlectl: cannot write %s\n", qPrintable(out.fileName()));
@@ -87,7 +89,8 @@ int run(const QStringList& arguments) {
         } else {
             const QString line = apk + u": package="_s + report.package.value_or(u"-"_s) + u" label="_s +
                                  (report.label ? u'"' + *report.label + u'"' : u"-"_s) + u" icon="_s +
-                                 report.iconOrigin.value_or(u"none"_s) + (written ? u" -> "_s + *written : QString());
+                                 report.iconOrigin.value_or(u"none"_s) +
+                                 (written ? u" -> "_s + *written : QString());
             std::puts(line.toUtf8().constData());
         }
     }
@@ -99,6 +102,7 @@ int run(const QStringList& arguments) {
 const CtlCommand apkInfoCtlCommand{
     "apk-info",
     "apk-info <apk>... [--icon <out.png>|<folder>] [--json]\n"
-    "                          package, label and icon source of each APK, one line (or JSON object) per file;\n"
+    "                          package, label and icon source of each APK, one line (or JSON object) per "
+    "file;\n"
     "                          --icon writes the icon PNG (into a folder when several APKs are given)",
     run};
