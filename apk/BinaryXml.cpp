@@ -1,5 +1,6 @@
 #include "apk/BinaryXml.h"
 
+#include <QtEndian>
 #include <algorithm>
 
 namespace APKIconExtractor {
@@ -52,9 +53,13 @@ QString decodeUtf16(const QByteArray& bytes, qint64 at, qint64& budget) {
     if (budget < units + costPerString) return {};
     budget -= units + costPerString;
     if (units == 0) return {};
-    QString text(static_cast<qsizetype>(units), Qt::Uninitialized);
-    for (quint32 i = 0; i < units; ++i)
-        text[i] = QChar(u16(bytes, p + 2 * qint64(i)));
+    // Units past the end of the data read as 0, like every other read.
+    QString text(static_cast<qsizetype>(units), QChar(0));
+    const qint64 present = std::clamp<qint64>((bytes.size() - p) / 2, 0, units);
+    if (present > 0)
+        qFromLittleEndian<char16_t>(bytes.constData() + p, present, reinterpret_cast<char16_t*>(text.data()));
+    if (present < units && p + 2 * present < bytes.size()) // half a unit left: its low byte
+        text[present] = QChar(u16(bytes, p + 2 * present));
     // Unpaired surrogates are invalid UTF-16.
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -160,13 +165,20 @@ void BinaryXmlReader::readStartElement(qint64 chunk) {
     m_attributes.clear();
     const qint64 start = u16(m_bytes, chunk + 24);
     const qint64 recordSize = u16(m_bytes, chunk + 26);
-    const quint16 count = u16(m_bytes, chunk + 28);
-    for (quint16 i = 0; i < count; ++i) {
+    const qint64 first = chunk + 16 + start;
+    // Records that would start past the end of the data are all zeros and say nothing; records of
+    // size 0 are one record read over and over.
+    qint64 count = u16(m_bytes, chunk + 28);
+    if (recordSize == 0)
+        count = std::min<qint64>(count, 1);
+    else
+        count = std::min(count, std::max<qint64>(0, (m_bytes.size() - first + recordSize - 1) / recordSize));
+    for (qint64 i = 0; i < count; ++i) {
         if (--m_attributesLeft < 0) {
             m_ended = true; // this element is still delivered, with the attributes read so far
             return;
         }
-        const qint64 record = chunk + 16 + start + i * recordSize;
+        const qint64 record = first + i * recordSize;
         std::optional<QString> name = poolString(u32(m_bytes, record + 4));
         if (!name) continue;
         Attr attr;

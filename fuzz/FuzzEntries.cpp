@@ -23,8 +23,9 @@ void binaryXml(const uint8_t* data, size_t size) {
     const QByteArray bytes = bytesOf(data, size);
     const QList<Element> found = elements(bytes);
     (void)IconVector::tree(bytes);
-    // A pool read on its own, where a document would have its first one.
-    (void)stringPool(bytes, u16(bytes, 2));
+    // A pool read on its own, where a document would have its first one. Pools claiming more
+    // strings are the unit tests' business: decoding 200,000 of them would slow every run down.
+    if (u32(bytes, u16(bytes, 2) + 8) <= 256) (void)stringPool(bytes, u16(bytes, 2));
     (void)string(bytes, u16(bytes, 2), found.size());
 }
 

@@ -166,3 +166,18 @@ TEST(ManifestReader, FirstPackageWithAValueWins) {
             .build();
     EXPECT_EQ(APKManifestReader::parse(document), u"a.b"_s);
 }
+
+TEST(BinaryXml, AttributeCountsBeyondTheDataAreCut) {
+    QByteArray document = XmlBuilder().start(u"path"_s, {text(u"pathData"_s, u"M0,0"_s)}).build();
+    const qsizetype element = document.indexOf(QByteArray("\x02\x01\x10\x00", 4));
+    document[element + 28] = char(0xFF); // 65,535 attributes claimed, one present
+    document[element + 29] = char(0xFF);
+    BinaryXmlReader reader(document);
+    ASSERT_EQ(reader.next(), BinaryXmlReader::Token::startElement);
+    EXPECT_EQ(reader.attributes().size(), 1);
+    EXPECT_EQ(reader.attributes().first().second.string, u"M0,0"_s);
+    document[element + 26] = 0; // records of size 0: the one record, once
+    BinaryXmlReader sameRecord(document);
+    ASSERT_EQ(sameRecord.next(), BinaryXmlReader::Token::startElement);
+    EXPECT_EQ(sameRecord.attributes().size(), 1);
+}
