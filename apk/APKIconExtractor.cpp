@@ -6,6 +6,7 @@
 #include "core/VantleLog.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <functional>
 
@@ -120,6 +121,15 @@ QColor colorFromARGB(quint32 argb) {
     return QColor::fromRgba(argb);
 }
 
+QImage decodeImage(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAllocationLimit(64);
+    return reader.read();
+}
+
 IconSource::IconSource(QString apkPath, QByteArray arsc)
     : m_apk(std::move(apkPath))
     , m_arsc(std::move(arsc)) {}
@@ -218,7 +228,7 @@ std::optional<QImage> render(quint32 id, IconSource& source, int depth) {
         }
     }
     if (best) {
-        const QImage image = QImage::fromData(*best);
+        const QImage image = decodeImage(*best);
         if (!image.isNull()) {
             source.choose(*bestEntry, depth);
             source.choosePNG(*best, depth);

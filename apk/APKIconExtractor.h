@@ -22,6 +22,9 @@ inline constexpr int canvasSide = 192;
 QImage blankCanvas();
 // 0xAARRGGBB as a colour.
 QColor colorFromARGB(quint32 argb);
+// The first image of a PNG, JPEG or WebP file; a null image for anything undecodable or for an
+// image needing more than 64 MiB decoded (an icon is at most a few hundred pixels a side).
+QImage decodeImage(const QByteArray& bytes);
 
 // One icon resolution's inputs, and the work it may still do. References can form cycles and
 // fan out (every element of a drawable may name another drawable), so besides the depth limit

@@ -10,19 +10,18 @@ namespace APKIconExtractor {
 
 namespace {
 
-// An open archive over the APK mapped into memory: libarchive's seekable zip reader jumps to
-// every local header it visits, and over a mapping those jumps cost no system calls.
+// An open archive. The file is read, not mapped: a mapping of an APK that someone truncates
+// meanwhile (copying a new version over it in place) would fault on the missing pages.
 class OpenArchive {
 public:
     explicit OpenArchive(const QString& apkPath)
-        : m_file(apkPath) {
-        if (!m_file.open(QIODevice::ReadOnly) || m_file.size() == 0) return;
-        m_bytes = m_file.map(0, m_file.size());
-        if (!m_bytes) return;
-        m_archive = archive_read_new();
+        : m_archive(archive_read_new()) {
         if (!m_archive) return;
+        // The seekable reader trusts the central directory, so skipping an entry costs a seek,
+        // not a decompression.
         archive_read_support_format_zip_seekable(m_archive);
-        if (archive_read_open_memory(m_archive, m_bytes, size_t(m_file.size())) != ARCHIVE_OK) {
+        if (archive_read_open_filename(m_archive, QFile::encodeName(apkPath).constData(), 64 * 1024) !=
+            ARCHIVE_OK) {
             archive_read_free(m_archive);
             m_archive = nullptr;
         }
@@ -37,9 +36,7 @@ public:
     explicit operator bool() const { return m_archive != nullptr; }
 
 private:
-    QFile m_file; // unmaps when closed, after the archive is freed
-    uchar* m_bytes = nullptr;
-    archive* m_archive = nullptr;
+    archive* m_archive;
 };
 
 // The stored name as raw bytes: the UTF-8 form when libarchive can give one, else the bytes as stored.

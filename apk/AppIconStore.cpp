@@ -123,7 +123,7 @@ std::optional<AppIconStore::Fallback> AppIconStore::fallbackIcon(const QString& 
     if (!entry) return std::nullopt;
     const std::optional<QByteArray> bytes = APKIconExtractor::read(sourcePath, *entry);
     if (!bytes) return std::nullopt;
-    const QImage image = QImage::fromData(*bytes);
+    const QImage image = APKIconExtractor::decodeImage(*bytes);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
