@@ -1,17 +1,21 @@
 // vantle: the desktop application (tray icon and panel).
 #include "apk/APKIconExtractor.h"
+#include "app/LaunchApk.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "integrations/DeviceSettings.h"
 #include "platform/CommandChannel.h"
 #include "platform/TerminationSignals.h"
+#include "runtime/AndroidRuntimeCLI.h"
 #include "ui/LibraryPanel.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QtConcurrent>
 
 #include <cstdio>
 
@@ -34,6 +38,37 @@ QIcon trayGlyph() {
     painter.setFont(font);
     painter.drawText(pixmap.rect(), Qt::AlignCenter, u"V"_s);
     return QIcon(pixmap);
+}
+
+// Runs blocking device work on the Android pool; its result is not needed.
+void inBackground(void (*work)()) { (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), work); }
+
+// Android's state for the panel: not set up, or booted (ready) or not (sleeping).
+void refreshAndroidState(AppLibraryStore& store) {
+    if (!AndroidRuntimePaths::current().isComplete()) {
+        store.setAndroidState(AndroidState::notSetUp);
+        return;
+    }
+    QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted).then(&store, [&store](bool booted) {
+        if (store.androidState() != AndroidState::starting)
+            store.setAndroidState(booted ? AndroidState::ready : AndroidState::sleeping);
+    });
+}
+
+void registerDeviceSettingCommands(CommandRouter& commands) {
+    const auto setAdBlock = [](bool on) {
+        VantleSettings::set(SettingsKeys::adBlock, on);
+        inBackground(AndroidAdBlock::apply);
+    };
+    commands.on(u"adblock-on"_s, [setAdBlock] { setAdBlock(true); });
+    commands.on(u"adblock-off"_s, [setAdBlock] { setAdBlock(false); });
+    commands.onPrefix(u"appearance:"_s, [](const QString& mode) {
+        using AndroidDarkMode::Override;
+        AndroidDarkMode::setOverride(mode == u"dark"_s    ? Override::dark
+                                     : mode == u"light"_s ? Override::light
+                                                          : Override::none);
+        inBackground(AndroidDarkMode::apply);
+    });
 }
 
 void showPanel(QWidget& panel) {
@@ -61,11 +96,19 @@ int main(int argc, char** argv) {
     VantleLog::main().write(u"vantle starting pid="_s + QString::number(QApplication::applicationPid()));
     if (!settings.problem.isEmpty()) VantleLog::main().write(u"settings: "_s + settings.problem);
 
+    installDeviceSettingsBootHooks();
+    std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
+    AppLibraryStore* store = nullptr;
     VantleApp::Steps steps;
+    steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
+    steps.refreshAndroidState = [&store] { refreshAndroidState(*store); };
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
+    steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readLabel = &APKIconExtractor::label;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
+    store = &vantle.store();
+    registerDeviceSettingCommands(vantle.commands());
 
     LibraryPanel panel(vantle.store());
     vantle.commands().on(u"home"_s, [&panel] { showPanel(panel); });

@@ -9,7 +9,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand, &simCtlCommand};
+const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand, &launchApkCtlCommand, &simCtlCommand};
 
 int usage(FILE* out) {
     std::fputs("usage: vantlectl <command> [arguments]\n", out);

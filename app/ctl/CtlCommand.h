@@ -18,3 +18,4 @@ inline constexpr int exitUsage = 2;
 extern const CtlCommand sendCtlCommand;
 extern const CtlCommand simCtlCommand;
 extern const CtlCommand apkInfoCtlCommand;
+extern const CtlCommand launchApkCtlCommand;

@@ -1,5 +1,7 @@
 // Shared main() of the test programs: a Qt application object (for event loops, timers and
 // widgets on the offscreen platform) and a private VANTLE_HOME, so no test touches real files.
+#include "core/VantleLog.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -10,6 +12,7 @@ int main(int argc, char** argv) {
     qputenv("VANTLE_HOME", home.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    VantleLog::main(); // the main log stays in this home even when a test moves VANTLE_HOME
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QException>
+#include <QString>
+
+// The error of everything that drives Android's tools. Derived from QException so that it crosses
+// QtConcurrent::run and QFuture unchanged to the coroutine that awaits the work.
+class AndroidRuntimeError final : public QException {
+public:
+    enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing };
+
+    static AndroidRuntimeError toolMissing(const QString& name) { return {Kind::toolMissing, name}; }
+    static AndroidRuntimeError commandFailed(const QString& message) { return {Kind::commandFailed, message}; }
+    static AndroidRuntimeError bootTimeout() { return {Kind::bootTimeout, {}}; }
+    static AndroidRuntimeError packageNameMissing() { return {Kind::packageNameMissing, {}}; }
+
+    Kind kind() const { return m_kind; }
+    // The text shown to the user.
+    QString description() const;
+
+    const char* what() const noexcept override { return m_what.constData(); }
+    void raise() const override { throw *this; }
+    AndroidRuntimeError* clone() const override { return new AndroidRuntimeError(*this); }
+
+private:
+    AndroidRuntimeError(Kind kind, QString payload);
+
+    Kind m_kind;
+    QString m_payload;
+    QByteArray m_what;
+};

@@ -1,0 +1,187 @@
+#include "runtime/RuntimeBoot.h"
+
+#include "core/VantleLog.h"
+#include "platform/DetachedProcess.h"
+#include "runtime/AndroidRuntimeCLI.h"
+
+#include <QFileInfo>
+#include <QFuture>
+#include <QMutex>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <QCoro/QCoroFuture>
+
+#include <atomic>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace AndroidRuntimeCLI {
+
+namespace {
+
+constexpr int bootPolls = 240;           // one-second polls of sys.boot_completed
+constexpr int networkChecks = 30;        // one-second checks for a validated network
+constexpr int killWaitSleeps = 30;       // one-second waits for the device to leave adb's list
+constexpr int previousEmulatorWaits = 30; // half-second waits for an emulator we started to exit
+
+// Boot state. `bootTask` is main-thread only; the emulator's pid is touched by the boot thread
+// and read by others, hence atomic.
+std::optional<QFuture<void>> bootTask;
+int bootGeneration = 0; // tells a finished boot's clean-up whether bootTask is still its own
+std::atomic<qint64> emulatorPid{0};
+std::atomic<bool> bootCancelled{false};
+QMutex hooksMutex;
+BootHooks hooks; // guarded by hooksMutex
+
+BootHooks currentHooks() {
+    QMutexLocker lock(&hooksMutex);
+    return hooks;
+}
+
+void run(const std::function<void()>& step) {
+    if (step) step();
+}
+
+// A sleep that ends early, with an error, when the boot is cancelled.
+void sleepMs(int ms) {
+    for (int slept = 0; slept < ms; slept += 50) {
+        if (bootCancelled) throw AndroidRuntimeError::commandFailed(u"Android start was cancelled"_s);
+        QThread::msleep(50);
+    }
+}
+
+void log(const QString& line) { VantleLog::main().write(line); }
+
+// Waits until the device has left adb's list, at most 30 seconds.
+void killWait() {
+    for (int sleeps = 0; sleeps < killWaitSleeps && deviceIsListed(); ++sleeps) sleepMs(1000);
+}
+
+void launchEmulator() {
+    for (int waits = 0; waits < previousEmulatorWaits && DetachedProcess::isRunning(emulatorPid); ++waits)
+        sleepMs(500);
+    if (!DetachedProcess::isRunning(emulatorPid)) emulatorPid = 0;
+
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
+    const QFileInfo emulator(paths.emulator());
+    if (!emulator.isFile() || !emulator.isExecutable()) throw AndroidRuntimeError::toolMissing(u"Android Emulator"_s);
+    if (DetachedProcess::isRunning(emulatorPid)) return; // it outlived the wait: let it finish booting
+
+    run([&] {
+        if (auto beforeLaunch = currentHooks().beforeLaunch) beforeLaunch(paths);
+    });
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"ANDROID_SDK_ROOT"_s, paths.sdkRoot);
+    environment.insert(u"ANDROID_HOME"_s, paths.sdkRoot);
+    if (paths.avdHome) environment.insert(u"ANDROID_AVD_HOME"_s, *paths.avdHome);
+    log(u"starting emulator avd="_s + paths.avdName + u" managed="_s + (paths.isManaged ? u"true"_s : u"false"_s) +
+        u" sdk="_s + paths.sdkRoot);
+    const auto started = DetachedProcess::start(
+        paths.emulator(),
+        {u'@' + paths.avdName, u"-port"_s, u"5556"_s, u"-no-window"_s, u"-no-boot-anim"_s, u"-gpu"_s, u"host"_s,
+         u"-memory"_s, u"2048"_s, u"-no-snapshot"_s},
+        environment);
+    if (!started.pid) throw AndroidRuntimeError::commandFailed(started.error);
+    emulatorPid = *started.pid;
+}
+
+void afterBoot() {
+    const BootHooks steps = currentHooks();
+    const int stopped = stopAllApps();
+    if (stopped > 0) log(u"stopped %1 Android apps"_s.arg(stopped));
+    run(steps.syncDarkMode);
+    run(steps.maximizeVolume);
+    run(steps.applyAdBlock);
+    waitForInternet();
+}
+
+void bootRuntime() {
+    if (deviceIsBooted()) {
+        const int running = runningAPI();
+        const int wanted = AndroidRuntimePaths::current().api;
+        if (running != 0 && running != wanted) {
+            log(u"android version change: running API %1, wanted API %2 - restarting"_s.arg(running).arg(wanted));
+            stopAllApps();
+            killEmulator();
+            killWait();
+            emulatorPid = 0;
+        } else if (androidIsHealthy()) {
+            return;
+        }
+    }
+
+    if (deviceIsBooted()) {
+        if (androidIsHealthy()) return;
+        log(u"android unhealthy (package service missing) - restarting it"_s);
+        killEmulator();
+        killWait();
+        emulatorPid = 0;
+    }
+    // A listed device is an emulator that is starting (or still stopping): wait for it instead.
+    if (!deviceIsListed()) launchEmulator();
+    waitForBoot();
+    afterBoot();
+}
+
+} // namespace
+
+void setBootHooks(BootHooks newHooks) {
+    QMutexLocker lock(&hooksMutex);
+    hooks = std::move(newHooks);
+}
+
+void killEmulator() {
+    try {
+        adbDevice({u"emu"_s, u"kill"_s}, probeTimeoutMs);
+    } catch (const AndroidRuntimeError&) {
+    }
+}
+
+void waitForBoot() {
+    for (int sleeps = 1;; ++sleeps) {
+        if (deviceIsBooted()) return;
+        sleepMs(1000);
+        if (sleeps == bootPolls) throw AndroidRuntimeError::bootTimeout();
+    }
+}
+
+void waitForInternet() {
+    for (int check = 0; check < networkChecks; ++check) {
+        try {
+            if (adbDevice({u"shell"_s, u"dumpsys"_s, u"connectivity"_s}, probeTimeoutMs).contains(u"VALIDATED"_s)) {
+                log(u"android network validated"_s);
+                return;
+            }
+        } catch (const AndroidRuntimeError&) {
+        }
+        // A cancelled boot ends this sleep early; the checks go on.
+        for (int slept = 0; slept < 1000 && !bootCancelled; slept += 50) QThread::msleep(50);
+    }
+    log(u"android network not validated after 30s"_s);
+}
+
+void cancelBoot() {
+    if (bootTask) bootCancelled = true;
+}
+
+QCoro::Task<> ensureRuntime() {
+    if (!bootTask) {
+        bootCancelled = false;
+        bootTask = QtConcurrent::run(&pool(), bootRuntime);
+        ++bootGeneration;
+    }
+    const QFuture<void> task = *bootTask;
+    const int generation = bootGeneration;
+    // Empty the shared task once it ended, unless a newer boot has replaced it meanwhile; the
+    // boot's error (an AndroidRuntimeError carried by the future) goes on to the caller.
+    try {
+        co_await task;
+    } catch (...) {
+        if (bootGeneration == generation) bootTask.reset();
+        throw;
+    }
+    if (bootGeneration == generation) bootTask.reset();
+}
+
+} // namespace AndroidRuntimeCLI

@@ -1,0 +1,305 @@
+// Boot, install and device settings against the simulated Android, as Vantle drives a real one.
+#include "core/SettingsKeys.h"
+#include "core/VantleLog.h"
+#include "core/WaitFor.h"
+#include "integrations/DeviceSettings.h"
+#include "platform/Locations.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/ApkInstaller.h"
+#include "runtime/RuntimeBoot.h"
+#include "sim/SimControl.h"
+#include "sim/SimInstaller.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString notesApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk");
+const QString headlessApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/headless.apk");
+
+class RuntimeDeviceTest : public ::testing::Test {
+protected:
+    ScopedSettings settings;
+    QTemporaryDir home;
+    QByteArray savedHome = qgetenv("VANTLE_HOME");
+    qsizetype logStart = 0;
+    QMutex stepsMutex;
+    QStringList steps; // boot hooks in the order they ran
+
+    void SetUp() override {
+        qputenv("VANTLE_HOME", home.path().toUtf8());
+        installSim(35);
+        logStart = allLogLines().size();
+        AndroidRuntimeCLI::setBootHooks({[this](const AndroidRuntimePaths& paths) { record(u"hardware "_s + paths.avdName); },
+                                         [this] { record(u"dark"_s); }, [this] { record(u"volume"_s); },
+                                         [this] { record(u"adblock"_s); }});
+    }
+    void TearDown() override {
+        AndroidRuntimeCLI::setBootHooks({});
+        AndroidRuntimeCLI::killEmulator();
+        waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
+        qputenv("VANTLE_HOME", savedHome);
+    }
+
+    void record(const QString& step) {
+        QMutexLocker lock(&stepsMutex);
+        steps.append(step);
+    }
+    QStringList recorded() {
+        QMutexLocker lock(&stepsMutex);
+        return steps;
+    }
+    static void installSim(int api) {
+        const QString error = SimInstaller::install(
+            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, 300, 200});
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    }
+    static QStringList allLogLines() {
+        return VantleLog::main().tail(1'000'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    // Lines this test wrote to the main log.
+    QStringList log() const { return allLogLines().mid(logStart); }
+    qsizetype logCount(const QString& start) const {
+        const QStringList lines = log();
+        return std::count_if(lines.cbegin(), lines.cend(), [&](const QString& line) { return line.startsWith(start); });
+    }
+    static QString shell(const QString& command) {
+        return AndroidRuntimeCLI::adbDevice({u"shell"_s, command}).trimmed();
+    }
+    static QString description(QCoro::Task<QString> task) {
+        try {
+            Coroutines::waitFor(std::move(task));
+        } catch (const AndroidRuntimeError& error) {
+            return error.description();
+        }
+        return u"(no error)"_s;
+    }
+};
+
+TEST_F(RuntimeDeviceTest, AColdBootBringsTheDeviceToTheStandardStateOnce) {
+    ASSERT_FALSE(AndroidRuntimeCLI::deviceIsListed());
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+    EXPECT_TRUE(AndroidRuntimeCLI::androidIsHealthy());
+    EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
+    EXPECT_EQ(recorded(), (QStringList{u"hardware Vantle"_s, u"dark"_s, u"volume"_s, u"adblock"_s}));
+    EXPECT_EQ(logCount(u"starting emulator avd=Vantle managed=true sdk="_s + AndroidRuntimePaths::managed(35).sdkRoot), 1);
+    EXPECT_EQ(logCount(u"android network validated"_s), 1);
+
+    // A ready device is only probed: no launch, no standard state applied again.
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(recorded().size(), 4);
+    EXPECT_EQ(logCount(u"starting emulator"_s), 1);
+}
+
+TEST_F(RuntimeDeviceTest, ConcurrentCallersShareOneBoot) {
+    auto first = AndroidRuntimeCLI::ensureRuntime();
+    auto second = AndroidRuntimeCLI::ensureRuntime();
+    Coroutines::waitFor(std::move(second));
+    Coroutines::waitFor(std::move(first));
+    EXPECT_EQ(logCount(u"starting emulator"_s), 1);
+    EXPECT_EQ(recorded().count(u"adblock"_s), 1);
+}
+
+TEST_F(RuntimeDeviceTest, ARunningDeviceOfAnotherVersionIsRestarted) {
+    installSim(34);
+    VantleSettings::set(SettingsKeys::androidAPI, 34);
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    ASSERT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
+
+    VantleSettings::set(SettingsKeys::androidAPI, 35);
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(logCount(u"android version change: running API 34, wanted API 35 - restarting"_s), 1);
+    EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
+    EXPECT_EQ(logCount(u"starting emulator avd=Vantle managed=true"_s), 1);
+    EXPECT_EQ(logCount(u"starting emulator avd=Vantle-34 managed=true"_s), 1);
+}
+
+TEST_F(RuntimeDeviceTest, AnUnhealthyPackageServiceRestartsTheDevice) {
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    SimControl control(Locations::runtime(), 35);
+    ASSERT_TRUE(control.setFault(u"packageServiceMissing"_s, true).isEmpty());
+    const qsizetype launches = logCount(u"starting emulator"_s);
+    EXPECT_FALSE(AndroidRuntimeCLI::androidIsHealthy());
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(logCount(u"android unhealthy (package service missing) - restarting it"_s), 1);
+    EXPECT_EQ(logCount(u"starting emulator"_s), launches + 1);
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+    control.clearFaults();
+}
+
+TEST_F(RuntimeDeviceTest, ACancelledBootEndsItsCallersWithAnError) {
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device's data exists from its first boot
+    AndroidRuntimeCLI::killEmulator();
+    ASSERT_TRUE(waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000));
+    SimControl control(Locations::runtime(), 35);
+    ASSERT_TRUE(control.setFault(u"bootNeverCompletes"_s, true).isEmpty());
+    QTimer::singleShot(1500, qApp, [] { AndroidRuntimeCLI::cancelBoot(); });
+    try {
+        Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+        ADD_FAILURE() << "the boot did not end";
+    } catch (const AndroidRuntimeError& error) {
+        EXPECT_EQ(error.description(), u"Android start was cancelled"_s);
+    }
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsListed()); // the emulator is left running
+    EXPECT_FALSE(AndroidRuntimeCLI::deviceIsBooted());
+    control.clearFaults();
+}
+
+TEST_F(RuntimeDeviceTest, AnUnchangedApkIsInstalledOnlyOnce) {
+    QTemporaryDir folder;
+    const QString apk = folder.filePath(u"Notes.apk"_s);
+    ASSERT_TRUE(QFile::copy(notesApk, apk));
+
+    EXPECT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(apk)), u"org.vantle.sim.notes"_s);
+    EXPECT_EQ(logCount(u"installed package=org.vantle.sim.notes install+resolve="_s), 1);
+    EXPECT_EQ(AndroidRuntimeCLI::knownPackage(apk), u"org.vantle.sim.notes"_s);
+
+    EXPECT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(apk)), u"org.vantle.sim.notes"_s);
+    EXPECT_EQ(logCount(u"already installed package=org.vantle.sim.notes check="_s), 1);
+    EXPECT_EQ(logCount(u"installed package="_s), 1);
+
+    // A new modification time means a new file: it is installed over the old one.
+    QFile file(apk);
+    file.open(QIODevice::ReadWrite);
+    file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(5), QFileDevice::FileModificationTime);
+    file.close();
+    EXPECT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(apk)), u"org.vantle.sim.notes"_s);
+    EXPECT_EQ(logCount(u"installed package="_s), 2);
+
+    // Uninstalled inside Android: "pm path" finds nothing, so it is installed again.
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
+    EXPECT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(apk)), u"org.vantle.sim.notes"_s);
+    EXPECT_EQ(logCount(u"installed package="_s), 3);
+}
+
+TEST_F(RuntimeDeviceTest, FailedInstallsLeaveNoInstalledRecord) {
+    QTemporaryDir folder;
+    const QString corrupt = folder.filePath(u"corrupt.apk"_s);
+    QFile file(corrupt);
+    file.open(QIODevice::WriteOnly);
+    file.write("PK\x03\x04 this is no zip");
+    file.close();
+    const QString failure = description(AndroidRuntimeCLI::installAndLaunch(corrupt));
+    EXPECT_TRUE(failure.contains(u"INSTALL_"_s) || failure.contains(u"Failure"_s)) << failure.toStdString();
+    EXPECT_FALSE(AndroidRuntimeCLI::knownPackage(corrupt));
+
+    EXPECT_EQ(description(AndroidRuntimeCLI::installAndLaunch(headlessApk)),
+              u"No launchable activity found for org.vantle.sim.headless"_s);
+    EXPECT_FALSE(AndroidRuntimeCLI::knownPackage(headlessApk));
+
+    SimControl control(Locations::runtime(), 35);
+    control.setFault(u"nextInstallFailure"_s, u"INSTALL_FAILED_UPDATE_INCOMPATIBLE: signatures differ"_s);
+    const QString incompatible = description(AndroidRuntimeCLI::installAndLaunch(notesApk));
+    EXPECT_TRUE(incompatible.contains(u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s)) << incompatible.toStdString();
+    EXPECT_FALSE(AndroidRuntimeCLI::knownPackage(notesApk));
+}
+
+TEST_F(RuntimeDeviceTest, DiscoveryCopiesOutLaunchableAppsOnce) {
+    EXPECT_FALSE(AndroidRuntimeCLI::discoverInstalledApps({})); // not booted: no answer
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    AndroidRuntimeCLI::adbDevice({u"install"_s, notesApk});
+    AndroidRuntimeCLI::adbDevice({u"install"_s, headlessApk});
+
+    const auto found = AndroidRuntimeCLI::discoverInstalledApps({});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->installed, (QSet<QString>{u"org.vantle.sim.notes"_s, u"org.vantle.sim.headless"_s}));
+    ASSERT_EQ(found->apps.size(), 1); // the headless app has nothing to launch
+    const AndroidRuntimeCLI::DiscoveredApp& notes = found->apps.first();
+    EXPECT_EQ(notes.package, u"org.vantle.sim.notes"_s);
+    EXPECT_EQ(notes.apk, Locations::packages() + u"/org.vantle.sim.notes.apk"_s);
+    EXPECT_FALSE(notes.name.isEmpty());
+    EXPECT_EQ(AndroidRuntimeCLI::knownPackage(notes.apk), notes.package); // the next open takes the fast path
+    const QDateTime pulledAt = QFileInfo(notes.apk).lastModified();
+
+    QThread::msleep(20);
+    const auto again = AndroidRuntimeCLI::discoverInstalledApps({});
+    ASSERT_TRUE(again);
+    EXPECT_EQ(QFileInfo(notes.apk).lastModified(), pulledAt); // not pulled twice
+    EXPECT_TRUE(AndroidRuntimeCLI::discoverInstalledApps({u"org.vantle.sim.notes"_s})->apps.isEmpty());
+}
+
+TEST_F(RuntimeDeviceTest, DeviceSettingsReachAndroid) {
+    AndroidRuntimeCLI::setBootHooks({});
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+
+    AndroidAdBlock::apply();
+    EXPECT_EQ(shell(u"settings get global private_dns_mode"_s), u"hostname"_s);
+    EXPECT_EQ(shell(u"settings get global private_dns_specifier"_s), u"dns.adguard-dns.com"_s);
+    VantleSettings::set(SettingsKeys::adBlockHost, u"dns.example.org"_s);
+    AndroidAdBlock::apply();
+    EXPECT_EQ(shell(u"settings get global private_dns_specifier"_s), u"dns.example.org"_s);
+    VantleSettings::set(SettingsKeys::adBlock, false);
+    AndroidAdBlock::apply();
+    EXPECT_EQ(shell(u"settings get global private_dns_mode"_s), u"opportunistic"_s);
+    EXPECT_EQ(shell(u"settings get global private_dns_specifier"_s), u"null"_s);
+    EXPECT_EQ(logCount(u"ad blocker: off"_s), 1);
+
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark);
+    AndroidDarkMode::apply();
+    EXPECT_EQ(shell(u"cmd uimode night"_s), u"Night mode: yes"_s);
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::light);
+    AndroidDarkMode::apply();
+    EXPECT_EQ(shell(u"cmd uimode night"_s), u"Night mode: no"_s);
+    VantleSettings::set(SettingsKeys::syncDarkMode, false);
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark);
+    AndroidDarkMode::apply(); // sync off: Android is left alone
+    EXPECT_EQ(shell(u"cmd uimode night"_s), u"Night mode: no"_s);
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
+
+    AndroidVolume::maximize();
+    for (int stream : {3, 5}) {
+        const QString answer = shell(u"cmd media_session volume --stream %1 --get"_s.arg(stream));
+        const auto maximum = AndroidVolume::maximumFromVolumeQuery(answer);
+        ASSERT_TRUE(maximum) << answer.toStdString();
+        EXPECT_TRUE(answer.contains(u"volume is %1 "_s.arg(*maximum))) << answer.toStdString();
+    }
+    EXPECT_FALSE(AndroidVolume::maximumFromVolumeQuery(u"[V] will get volume\n"_s));
+}
+
+TEST(DeviceSettings, HardwareSettingsEditTheConfigurationOnce) {
+    ScopedSettings settings;
+    QTemporaryDir avdHome;
+    AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    paths.avdHome = avdHome.path();
+    const QString config = avdHome.filePath(u"Vantle.avd/config.ini"_s);
+    QDir().mkpath(avdHome.filePath(u"Vantle.avd"_s));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("hw.audioOutput=yes\nhw.camera.back=emulated\nhw.ramSize=2048\n");
+    file.close();
+
+    VantleSettings::set(SettingsKeys::micCamera, true);
+    AndroidHardware::apply(paths);
+    const auto read = [&] {
+        QFile in(config);
+        in.open(QIODevice::ReadOnly);
+        return in.readAll();
+    };
+    const QByteArray once = read();
+    EXPECT_EQ(once, QByteArray("hw.audioOutput=no\nhw.camera.back=webcam0\nhw.ramSize=2048\nhw.audioInput=yes\n"
+                               "hw.camera.front=webcam0\n"));
+    const QDateTime written = QFileInfo(config).lastModified();
+    QThread::msleep(20);
+    AndroidHardware::apply(paths);
+    EXPECT_EQ(read(), once);
+    EXPECT_EQ(QFileInfo(config).lastModified(), written); // unchanged text is not rewritten
+
+    VantleSettings::set(SettingsKeys::forwardAudio, false);
+    VantleSettings::set(SettingsKeys::micCamera, false);
+    AndroidHardware::apply(paths);
+    EXPECT_EQ(read(), QByteArray("hw.audioOutput=yes\nhw.camera.back=none\nhw.ramSize=2048\nhw.audioInput=no\n"
+                                 "hw.camera.front=none\n"));
+}
+
+} // namespace
