@@ -138,6 +138,16 @@ TEST_F(RuntimeDeviceTest, AnUnhealthyPackageServiceRestartsTheDevice) {
     control.clearFaults();
 }
 
+TEST_F(RuntimeDeviceTest, AnEmulatorThatQuitIsStartedAgain) {
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    AndroidRuntimeCLI::killEmulator(); // as the idle shutdown does
+    ASSERT_TRUE(waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000));
+    // The process Vantle launched has exited (perhaps not yet reaped): launch a new one at once.
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 2);
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+}
+
 TEST_F(RuntimeDeviceTest, ACancelledBootEndsItsCallersWithAnError) {
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device's data exists from its first boot
     AndroidRuntimeCLI::killEmulator();

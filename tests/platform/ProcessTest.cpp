@@ -1,0 +1,58 @@
+#include "platform/ChildProcess.h"
+#include "platform/DetachedProcess.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+TEST(DetachedProcess, AnExitedProcessIsNotRunningEvenBeforeItIsReaped) {
+    const auto sleeper = DetachedProcess::start(u"/bin/sleep"_s, {u"30"_s}, QProcessEnvironment::systemEnvironment());
+    ASSERT_TRUE(sleeper.pid) << sleeper.error.toStdString();
+    EXPECT_TRUE(DetachedProcess::isRunning(*sleeper.pid));
+    ::kill(pid_t(*sleeper.pid), SIGKILL);
+    // Whoever adopted it may take a moment to reap it; meanwhile it is a zombie.
+    EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(*sleeper.pid); }, 3000));
+
+    const auto missing = DetachedProcess::start(u"/nonexistent/emulator"_s, {}, QProcessEnvironment::systemEnvironment());
+    EXPECT_FALSE(missing.pid);
+    EXPECT_FALSE(missing.error.isEmpty());
+    EXPECT_FALSE(DetachedProcess::isRunning(0));
+}
+
+TEST(ChildProcess, CapturesOutputAndStopsAtItsTimeLimit) {
+    ChildProcess echo;
+    echo.program = u"/bin/sh"_s;
+    echo.arguments = {u"-c"_s, u"echo out; echo err >&2; exit 7"_s};
+    echo.standardError = ChildProcess::Output::capture;
+    const auto result = echo.run();
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 7);
+    EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
+    EXPECT_EQ(result.standardError, QByteArray("err\n"));
+
+    ChildProcess slow;
+    slow.program = u"/bin/sleep"_s;
+    slow.arguments = {u"30"_s};
+    slow.timeoutMs = 200;
+    QElapsedTimer timer;
+    timer.start();
+    const auto stopped = slow.run();
+    EXPECT_TRUE(stopped.timedOut);
+    EXPECT_EQ(stopped.exitCode, -1);
+    EXPECT_LT(timer.elapsed(), 10'000); // a hang guard only
+
+    ChildProcess missing;
+    missing.program = u"/nonexistent/adb"_s;
+    const auto notStarted = missing.run();
+    EXPECT_FALSE(notStarted.started);
+    EXPECT_FALSE(notStarted.startError.isEmpty());
+}
+
+} // namespace
