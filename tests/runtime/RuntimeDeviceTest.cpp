@@ -3,6 +3,7 @@
 #include "core/VantleLog.h"
 #include "core/WaitFor.h"
 #include "integrations/DeviceSettings.h"
+#include "platform/DetachedProcess.h"
 #include "platform/Locations.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
@@ -59,9 +60,9 @@ protected:
         QMutexLocker lock(&stepsMutex);
         return steps;
     }
-    static void installSim(int api) {
+    static void installSim(int api, int bootDelayMs = 300) {
         const QString error = SimInstaller::install(
-            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, 300, 200});
+            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, bootDelayMs, 200});
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
     }
     static QStringList allLogLines() {
@@ -100,6 +101,35 @@ TEST_F(RuntimeDeviceTest, AColdBootBringsTheDeviceToTheStandardStateOnce) {
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     EXPECT_EQ(recorded().size(), 4);
     EXPECT_EQ(logCount(u"starting emulator"_s), 1);
+}
+
+// An emulator left running by an earlier Vantle: started outside this process.
+void startEmulatorElsewhere() {
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"ANDROID_AVD_HOME"_s, *paths.avdHome);
+    const auto started = DetachedProcess::start(paths.emulator(), {u"@Vantle"_s, u"-port"_s, u"5556"_s, u"-no-window"_s},
+                                                environment);
+    ASSERT_TRUE(started.pid) << started.error.toStdString();
+}
+
+TEST_F(RuntimeDeviceTest, ARunningHealthyDeviceIsAdoptedAsItIs) {
+    startEmulatorElsewhere();
+    ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsBooted(); }, 10000));
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
+    EXPECT_TRUE(recorded().isEmpty()); // ready already: the standard state is not applied again
+}
+
+TEST_F(RuntimeDeviceTest, AStartingDeviceIsAwaitedNotStartedTwice) {
+    installSim(35, 4000); // a boot slow enough to be caught while it runs
+    startEmulatorElsewhere();
+    ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsListed(); }, 10000));
+    ASSERT_FALSE(AndroidRuntimeCLI::deviceIsBooted()); // still in its boot delay
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+    EXPECT_EQ(recorded(), (QStringList{u"dark"_s, u"volume"_s, u"adblock"_s})); // after the boot, no launch
 }
 
 TEST_F(RuntimeDeviceTest, ConcurrentCallersShareOneBoot) {
