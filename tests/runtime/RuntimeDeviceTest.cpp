@@ -184,7 +184,14 @@ TEST_F(RuntimeDeviceTest, ACancelledBootEndsItsCallersWithAnError) {
     ASSERT_TRUE(waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000));
     SimControl control(Locations::runtime(), 35);
     ASSERT_TRUE(control.setFault(u"bootNeverCompletes"_s, true).isEmpty());
-    QTimer::singleShot(1500, qApp, [] { AndroidRuntimeCLI::cancelBoot(); });
+    // Cancel once the new emulator is up but still booting (it never finishes).
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, &canceller, [&canceller] {
+        if (!AndroidRuntimeCLI::deviceIsListed()) return;
+        AndroidRuntimeCLI::cancelBoot();
+        canceller.stop();
+    });
+    canceller.start(200);
     try {
         Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
         ADD_FAILURE() << "the boot did not end";
