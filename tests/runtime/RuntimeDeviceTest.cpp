@@ -122,7 +122,7 @@ TEST_F(RuntimeDeviceTest, ARunningHealthyDeviceIsAdoptedAsItIs) {
 }
 
 TEST_F(RuntimeDeviceTest, AStartingDeviceIsAwaitedNotStartedTwice) {
-    installSim(35, 4000); // a boot slow enough to be caught while it runs
+    installSim(35, 5000); // a boot slow enough to be caught while it runs
     startEmulatorElsewhere();
     ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsListed(); }, 10000));
     ASSERT_FALSE(AndroidRuntimeCLI::deviceIsBooted()); // still in its boot delay
