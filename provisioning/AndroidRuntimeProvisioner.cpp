@@ -1,0 +1,218 @@
+#include "provisioning/AndroidRuntimeProvisioner.h"
+
+#include "core/VantleLog.h"
+#include "platform/Locations.h"
+#include "provisioning/AndroidVersions.h"
+#include "provisioning/ArchiveUnpacker.h"
+#include "provisioning/DownloadDelegate.h"
+#include "provisioning/RuntimeInstallRecord.h"
+#include "provisioning/RuntimeProvisionError.h"
+#include "provisioning/RuntimeRepository.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/AndroidRuntimeError.h"
+
+#include <QCoro/QCoroFuture>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The user-facing text of whatever an install step threw.
+QString describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const RuntimeProvisionError& e) {
+        return e.description();
+    } catch (const InstallWriteError& e) {
+        return e.description();
+    } catch (const AndroidRuntimeError& e) {
+        return e.description();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return u"Unknown error"_s;
+    }
+}
+
+} // namespace
+
+AndroidRuntimeProvisioner::AndroidRuntimeProvisioner() = default;
+
+// Opened on first use, and again when Vantle's home moved (tests give each case its own).
+void AndroidRuntimeProvisioner::log(const QString& line) {
+    const QString path = Locations::logs() + u"/runtime-setup.log"_s;
+    if (!m_log || m_log->path() != path)
+        m_log = std::make_unique<VantleLog>(u"runtime-setup.log"_s, VantleLog::Opening::append);
+    m_log->write(line);
+}
+
+AndroidRuntimeProvisioner::~AndroidRuntimeProvisioner() = default;
+
+AndroidRuntimeProvisioner& AndroidRuntimeProvisioner::shared() {
+    static AndroidRuntimeProvisioner* instance = new AndroidRuntimeProvisioner;
+    return *instance;
+}
+
+void AndroidRuntimeProvisioner::setPhase(ProvisionPhase phase) {
+    if (m_phase == phase) return;
+    m_phase = std::move(phase);
+    Q_EMIT phaseChanged();
+}
+
+void AndroidRuntimeProvisioner::reset() {
+    using Kind = ProvisionPhase::Kind;
+    if (m_phase.kind == Kind::downloading || m_phase.kind == Kind::installing) return;
+    setPhase(ProvisionPhase::idle());
+    if (m_plan) {
+        m_plan.reset();
+        Q_EMIT planChanged();
+    }
+}
+
+void AndroidRuntimeProvisioner::prepare() {
+    using Kind = ProvisionPhase::Kind;
+    if (AndroidRuntimePaths::managed(AndroidVersions::selected()).isComplete()) {
+        setPhase(ProvisionPhase::ready());
+        return;
+    }
+    if (m_phase.kind != Kind::idle && m_phase.kind != Kind::failed) return;
+    setPhase(ProvisionPhase::checking());
+    readPlan(); // runs on by itself; it catches everything it throws
+}
+
+QCoro::Task<> AndroidRuntimeProvisioner::readPlan() {
+    try {
+        QCoro::Task<RuntimePlan> planning = RuntimeRepository::plan();
+        RuntimePlan plan = co_await std::move(planning);
+        for (const RuntimeArchive& archive : plan.archives)
+            log(u"plan %1 %2 %3 bytes sha1=%4 %5 license=%6"_s.arg(
+                archive.packagePath, archive.revision, QString::number(archive.size), archive.sha1,
+                archive.url.toString(), archive.licenseID));
+        m_plan = std::move(plan);
+        Q_EMIT planChanged();
+        setPhase(ProvisionPhase::needsAcceptance());
+    } catch (...) {
+        const QString description = describe(std::current_exception());
+        log(u"plan failed: "_s + description);
+        setPhase(ProvisionPhase::failed(description));
+    }
+}
+
+void AndroidRuntimeProvisioner::acceptAndInstall() {
+    if (!m_plan || m_phase.kind != ProvisionPhase::Kind::needsAcceptance) return;
+    if (AndroidRuntimePaths::managed(AndroidVersions::selected()).isComplete()) return;
+    QStringList accepted;
+    for (const RuntimeLicense& license : m_plan->licenses)
+        accepted.append(license.id);
+    log(u"user accepted licences "_s + accepted.join(u','));
+    // The install sets its first phase before it first waits, so a second press finds nothing to
+    // accept.
+    install(*m_plan, accepted);
+}
+
+QCoro::Task<> AndroidRuntimeProvisioner::install(RuntimePlan plan, QStringList acceptedLicenses) {
+    try {
+        const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(AndroidVersions::selected());
+        const QString root = AndroidRuntimePaths::managedRoot();
+        if (!QDir().mkpath(root + u"/downloads"_s) || !QDir().mkpath(paths.sdkRoot))
+            throw InstallWriteError(root);
+        for (const RuntimeArchive& archive : plan.archives) {
+            QCoro::Task<> step = installArchive(archive, paths);
+            co_await std::move(step);
+        }
+
+        setPhase(ProvisionPhase::installing(u"Creating Vantle Android device…"_s));
+        RuntimeInstallRecord::writeAVD(paths);
+        RuntimeInstallRecord::writeAtomically(
+            root + u"/runtime-manifest.json"_s,
+            RuntimeInstallRecord::manifest(plan.archives, acceptedLicenses, QDateTime::currentDateTimeUtc()));
+        for (const RuntimeLicense& license : plan.licenses) {
+            const QString folder = paths.sdkRoot + u"/licenses"_s;
+            if (!QDir().mkpath(folder)) throw InstallWriteError(folder);
+            RuntimeInstallRecord::writeAtomically(folder + u'/' + license.id + u".txt"_s,
+                                                  license.text.toUtf8());
+        }
+        QDir(root + u"/downloads"_s).removeRecursively();
+        setPhase(ProvisionPhase::ready());
+        log(u"runtime ready at "_s + root);
+    } catch (...) {
+        const QString description = describe(std::current_exception());
+        log(u"install failed: "_s + description);
+        setPhase(ProvisionPhase::failed(description));
+    }
+}
+
+QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& archive,
+                                                        const AndroidRuntimePaths& paths) {
+    const QString file = AndroidRuntimePaths::managedRoot() + u"/downloads/"_s + archive.url.fileName();
+    const QString component = archive.componentName();
+
+    const auto hashOffMainThread = [](QString path) {
+        return QtConcurrent::run(&AndroidRuntimeCLI::pool(), [path] { return sha1(path); });
+    };
+    // Each co_await stands alone in its statement: GCC 12 mishandles temporaries around co_await
+    // inside larger expressions.
+    setPhase(ProvisionPhase::installing(u"Verifying "_s + component + u"…"_s));
+    QString keptDigest;
+    if (QFileInfo::exists(file)) {
+        QFuture<QString> hashing = hashOffMainThread(file);
+        keptDigest = co_await hashing;
+    }
+    if (keptDigest != archive.sha1) {
+        setPhase(ProvisionPhase::downloading(component, 0));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QPointer<AndroidRuntimeProvisioner> self(this);
+        DownloadDelegate download(file, [self, component](qint64 written, qint64 expected) {
+            if (self)
+                self->setPhase(ProvisionPhase::downloading(
+                    component, expected < 1 ? 0 : double(written) / double(expected)));
+        });
+        QCoro::Task<> downloading = download.run(archive.url);
+        co_await std::move(downloading);
+        log(u"downloaded %1 in %2s"_s.arg(QFileInfo(file).fileName(),
+                                          QString::number(elapsed.elapsed() / 1000.0, 'f', 1)));
+    }
+
+    setPhase(ProvisionPhase::installing(u"Verifying "_s + component + u"…"_s));
+    QFuture<QString> hashing = hashOffMainThread(file);
+    const QString digest = co_await hashing;
+    if (digest != archive.sha1) throw RuntimeProvisionError::checksum(component);
+
+    setPhase(ProvisionPhase::installing(u"Unpacking "_s + component + u"…"_s));
+    const QString destination = archive.packagePath.startsWith("system-images;"_L1)
+                                    ? paths.sdkRoot + u"/system-images/android-%1/default"_s.arg(paths.api)
+                                    : paths.sdkRoot;
+    if (!QDir().mkpath(destination)) throw InstallWriteError(destination);
+    QFuture<QString> unpacking = QtConcurrent::run(&AndroidRuntimeCLI::pool(), [file, destination] {
+        return ArchiveUnpacker::unpack(file, destination);
+    });
+    const QString problem = co_await unpacking;
+    if (!problem.isEmpty()) {
+        VantleLog::main().write(u"unpack of %1 failed: %2"_s.arg(QFileInfo(file).fileName(), problem));
+        throw RuntimeProvisionError::extract(component);
+    }
+    log(u"installed %1 %2 into %3"_s.arg(archive.packagePath, archive.revision, destination));
+}
+
+QString AndroidRuntimeProvisioner::sha1(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    constexpr qint64 chunkBytes = 4 * 1024 * 1024;
+    QByteArray chunk(chunkBytes, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = file.read(chunk.data(), chunkBytes);
+        if (read < 0) return {};
+        if (read == 0) break;
+        hash.addData(QByteArrayView(chunk.constData(), read));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}

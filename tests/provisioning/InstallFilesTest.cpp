@@ -1,0 +1,170 @@
+// Unpacking archives from the network, and the files written after an install.
+#include "TestArchives.h"
+#include "provisioning/AndroidRuntimeProvisioner.h"
+#include "provisioning/ArchiveUnpacker.h"
+#include "provisioning/RuntimeInstallRecord.h"
+#include "runtime/HostDescription.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using TestArchives::Entry;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+QString writeZip(const QTemporaryDir& folder, const QList<Entry>& entries) {
+    const QString path = folder.filePath(u"archive.zip"_s);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(TestArchives::zip(entries));
+    return path;
+}
+
+} // namespace
+
+TEST(ArchiveUnpackerTest, KeepsFoldersExecutableBitsAndInnerLinks) {
+    QTemporaryDir folder;
+    const QString zip = writeZip(folder, {{u"platform-tools/"_s, {}, 0755, {}, true},
+                                          {u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
+                                          {u"platform-tools/NOTICE.txt"_s, "notice", 0644, {}, false},
+                                          {u"platform-tools/lib/libc++.so"_s, "elf", 0644, {}, false},
+                                          {u"platform-tools/lib64"_s, {}, 0777, u"lib"_s, false},
+                                          {u"platform-tools/bin/tool"_s, {}, 0777, u"../adb"_s, false}});
+    const QString destination = folder.filePath(u"sdk"_s);
+    ASSERT_EQ(ArchiveUnpacker::unpack(zip, destination), QString());
+    EXPECT_TRUE(QFileInfo(destination + u"/platform-tools/adb"_s).isExecutable());
+    EXPECT_FALSE(QFileInfo(destination + u"/platform-tools/NOTICE.txt"_s).isExecutable());
+    EXPECT_EQ(readAll(destination + u"/platform-tools/lib64/libc++.so"_s), "elf");
+    EXPECT_EQ(readAll(destination + u"/platform-tools/bin/tool"_s), "#!/bin/sh\n");
+    EXPECT_TRUE(QFileInfo(destination + u"/platform-tools/bin/tool"_s).isSymLink());
+}
+
+TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
+    const QList<QList<Entry>> hostile{
+        {{u"../escaped.txt"_s, "x", 0644, {}, false}},
+        {{u"ok/../../escaped.txt"_s, "x", 0644, {}, false}},
+        {{u"/tmp/escaped.txt"_s, "x", 0644, {}, false}},
+        {{u"link"_s, {}, 0777, u"../.."_s, false}, {u"link/escaped.txt"_s, "x", 0644, {}, false}},
+        {{u"abs"_s, {}, 0777, u"/etc"_s, false}},
+        {{u"sub/"_s, {}, 0755, {}, true}, {u"sub/up"_s, {}, 0777, u"../b/../.."_s, false}},
+        {{u"inside"_s, {}, 0777, u"."_s, false}, {u"inside/../../escaped.txt"_s, "x", 0644, {}, false}},
+    };
+    for (const auto& entries : hostile) {
+        QTemporaryDir folder;
+        const QString destination = folder.filePath(u"sdk/inner"_s);
+        QDir().mkpath(destination);
+        const QString zip = writeZip(folder, entries);
+        EXPECT_FALSE(ArchiveUnpacker::unpack(zip, destination).isEmpty())
+            << entries.last().name.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"escaped.txt"_s)));
+        EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"sdk/escaped.txt"_s)));
+    }
+
+    // A link already on disk that points outside is not written through.
+    QTemporaryDir folder;
+    const QString destination = folder.filePath(u"sdk"_s);
+    QDir().mkpath(destination);
+    QDir().mkpath(folder.filePath(u"outside"_s));
+    QFile::link(folder.filePath(u"outside"_s), destination + u"/platform-tools"_s);
+    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "x", 0755, {}, false}});
+    EXPECT_FALSE(ArchiveUnpacker::unpack(zip, destination).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"outside/adb"_s)));
+
+    // Not an archive at all.
+    QFile junk(folder.filePath(u"junk.zip"_s));
+    junk.open(QIODevice::WriteOnly);
+    junk.write("PK\x03\x04 this is not a zip");
+    junk.close();
+    EXPECT_FALSE(ArchiveUnpacker::unpack(junk.fileName(), destination).isEmpty());
+}
+
+TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {
+    QTemporaryDir folder;
+    AndroidRuntimePaths paths{folder.filePath(u"sdk"_s), folder.filePath(u"avd"_s), u"Vantle-34"_s, true, 34};
+    RuntimeInstallRecord::writeAVD(paths);
+    const QString avd = folder.filePath(u"avd/Vantle-34.avd"_s);
+    EXPECT_EQ(readAll(folder.filePath(u"avd/Vantle-34.ini"_s)),
+              "avd.ini.encoding=UTF-8\npath=" + avd.toUtf8() +
+                  "\npath.rel=avd/Vantle-34.avd\ntarget=android-34\n");
+    const QByteArray abi = HostDescription::current().systemImageABI.toUtf8();
+    const QByteArray cpu = HostDescription::current().avdCpuArch.toUtf8();
+    EXPECT_EQ(
+        readAll(avd + u"/config.ini"_s),
+        "AvdId=Vantle-34\navd.ini.displayname=Vantle Android 14\navd.ini.encoding=UTF-8\n"
+        "PlayStore.enabled=false\nabi.type=" +
+            abi +
+            "\ndisk.dataPartition.size=6442450944\n"
+            "fastboot.forceColdBoot=no\nfastboot.forceFastBoot=yes\nhw.accelerometer=no\nhw.audioInput=no\n"
+            "hw.audioOutput=yes\nhw.battery=yes\nhw.camera.back=none\nhw.camera.front=none\nhw.cpu.arch=" +
+            cpu +
+            "\nhw.cpu.ncore=4\nhw.dPad=no\nhw.gps=no\nhw.gpu.enabled=yes\nhw.gpu.mode=host\nhw.keyboard=yes\n"
+            "hw.lcd.density=420\nhw.lcd.height=2400\nhw.lcd.width=1080\nhw.mainKeys=no\nhw.ramSize=2048\n"
+            "hw.sdCard=no\nhw.sensors.orientation=no\nhw.sensors.proximity=no\nhw.trackBall=no\n"
+            "image.sysdir.1=system-images/android-34/default/" +
+            abi +
+            "/\n"
+            "tag.display=Default Android System Image\ntag.id=default\nvm.heapSize=256\n");
+
+    // Without an AVD home nothing is written.
+    paths.avdHome.reset();
+    paths.avdName = u"Other"_s;
+    RuntimeInstallRecord::writeAVD(paths);
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"avd/Other.ini"_s)));
+
+    // A folder that cannot be written fails loudly.
+    AndroidRuntimePaths blocked{{}, folder.filePath(u"avd/Vantle-34.ini/x"_s), u"V"_s, true, 34};
+    EXPECT_THROW(RuntimeInstallRecord::writeAVD(blocked), InstallWriteError);
+}
+
+TEST(InstallRecordTest, ManifestListsPackagesAndLicencesInPlanOrder) {
+    const QList<RuntimeArchive> archives{
+        {u"platform-tools"_s, {}, u"35.0.2"_s, QUrl(u"https://h/r/pt.zip"_s), 5, u"aa"_s, u"l"_s},
+        {u"emulator"_s, {}, u"35.3.11"_s, QUrl(u"https://h/r/em.zip"_s), 6, u"bb"_s, u"l"_s}};
+    const QByteArray text = RuntimeInstallRecord::manifest(
+        archives, {u"zeta"_s, u"alpha"_s}, QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+    const QJsonObject record = QJsonDocument::fromJson(text).object();
+    EXPECT_EQ(record.value(u"installedAt"_s).toString(), u"2026-03-04T05:06:07Z"_s);
+    EXPECT_EQ(record.value(u"acceptedLicenses"_s).toArray(), QJsonArray({u"zeta"_s, u"alpha"_s}));
+    const QJsonArray packages = record.value(u"packages"_s).toArray();
+    ASSERT_EQ(packages.size(), 2);
+    EXPECT_EQ(packages[1].toObject(), (QJsonObject{{u"path"_s, u"emulator"_s},
+                                                   {u"revision"_s, u"35.3.11"_s},
+                                                   {u"sha1"_s, u"bb"_s},
+                                                   {u"url"_s, u"https://h/r/em.zip"_s}}));
+    EXPECT_LT(text.indexOf("acceptedLicenses"), text.indexOf("installedAt")); // sorted keys
+    EXPECT_TRUE(text.contains('\n'));
+}
+
+TEST(InstallRecordTest, Sha1ReadsWholeFilesAcrossChunks) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"big.bin"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray block(1024 * 1024, 'v');
+    for (int i = 0; i < 9; ++i)
+        file.write(block); // two full chunks and a part
+    file.close();
+    QCryptographicHash whole(QCryptographicHash::Sha1);
+    for (int i = 0; i < 9; ++i)
+        whole.addData(block);
+    EXPECT_EQ(AndroidRuntimeProvisioner::sha1(path), QString::fromLatin1(whole.result().toHex()));
+    EXPECT_EQ(AndroidRuntimeProvisioner::sha1(folder.filePath(u"missing"_s)), QString());
+    QFile empty(folder.filePath(u"empty"_s));
+    empty.open(QIODevice::WriteOnly);
+    empty.close();
+    EXPECT_EQ(AndroidRuntimeProvisioner::sha1(empty.fileName()),
+              u"da39a3ee5e6b4b0d3255bfef95601890afd80709"_s);
+}

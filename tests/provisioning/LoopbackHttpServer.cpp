@@ -1,0 +1,89 @@
+#include "LoopbackHttpServer.h"
+
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+QByteArray reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 404:
+        return "Not Found";
+    case 416:
+        return "Range Not Satisfiable";
+    default:
+        return "Status";
+    }
+}
+} // namespace
+
+LoopbackHttpServer::LoopbackHttpServer() {
+    m_server.listen(QHostAddress::LocalHost);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        }
+    });
+}
+
+QUrl LoopbackHttpServer::url(const QString& path) const {
+    return QUrl(u"http://127.0.0.1:%1"_s.arg(m_server.serverPort()) + path);
+}
+
+void LoopbackHttpServer::answer(QTcpSocket* socket) {
+    QByteArray head = socket->property("head").toByteArray() + socket->readAll();
+    socket->setProperty("head", head);
+    if (!head.contains("\r\n\r\n") || socket->property("answered").toBool()) return;
+    socket->setProperty("answered", true);
+
+    const QList<QByteArray> lines = head.left(head.indexOf("\r\n\r\n")).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    Request request{requestLine.value(1), {}};
+    for (const QByteArray& line : lines)
+        if (line.toLower().startsWith("range:")) request.range = line.mid(6).trimmed();
+    requests.append(request);
+
+    Answer found = m_answers.value(request.path, Answer{404, "not here", -1, -1, false});
+    QByteArray body = found.body;
+    int status = found.status;
+    QByteArray extra;
+    if (status == 200 && found.ranges && request.range.startsWith("bytes=")) {
+        const qsizetype from = request.range.mid(6, request.range.indexOf('-') - 6).toLongLong();
+        if (from >= body.size()) {
+            status = 416;
+            body.clear();
+        } else {
+            status = 206;
+            extra = "Content-Range: bytes " + QByteArray::number(from) + '-' +
+                    QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size()) + "\r\n";
+            body = body.mid(from);
+        }
+    }
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\nContent-Length: " +
+                  QByteArray::number(body.size()) + "\r\n" + extra + "Connection: close\r\n\r\n");
+    if (found.stallAfter >= 0 && found.stallAfter < body.size()) {
+        // One more byte a little later: Qt reports progress at most every 100 ms, so a body that
+        // stops right after its first chunk would never be reported.
+        socket->write(body.left(found.stallAfter));
+        QTimer::singleShot(250, socket,
+                           [socket, byte = body.mid(found.stallAfter, 1)] { socket->write(byte); });
+        m_stalled.append({socket, body.mid(found.stallAfter + 1)});
+        return;
+    }
+    socket->write(found.cutAfter >= 0 ? body.left(found.cutAfter) : body);
+    socket->disconnectFromHost();
+}
+
+void LoopbackHttpServer::release() {
+    for (auto& [socket, rest] : m_stalled)
+        if (socket) {
+            socket->write(rest);
+            socket->disconnectFromHost();
+        }
+    m_stalled.clear();
+}

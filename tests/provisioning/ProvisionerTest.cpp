@@ -1,0 +1,337 @@
+// The whole set-up flow on loopback: lists and zip archives served by a local HTTP server, the
+// archives holding the simulated Android's tools and system image, installed into a fresh Vantle
+// home and booted.
+#include "LoopbackHttpServer.h"
+#include "RepositoryFixtures.h"
+#include "TestArchives.h"
+#include "core/VantleLog.h"
+#include "core/WaitFor.h"
+#include "platform/Locations.h"
+#include "provisioning/AndroidRuntimeProvisioner.h"
+#include "provisioning/DownloadDelegate.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/HostDescription.h"
+#include "runtime/RuntimeBoot.h"
+#include "sim/SimInstaller.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using Kind = ProvisionPhase::Kind;
+
+namespace {
+
+struct ServedArchive {
+    QByteArray path; // on the server
+    QByteArray body;
+};
+
+// The simulated runtime, cut into the three archives Google publishes.
+const QList<ServedArchive>& simulatedArchives() {
+    static const QList<ServedArchive> archives = [] {
+        QTemporaryDir source;
+        SimInstaller::install({source.path(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 0});
+        const QString sdk = source.filePath(u"sdk"_s);
+        return QList<ServedArchive>{
+            {"/android/repository/platform-tools_r35.0.2-linux.zip",
+             TestArchives::zip(TestArchives::entriesOf(sdk + u"/platform-tools"_s, u"platform-tools/"_s))},
+            {"/mirror/emulator-linux_x64-35.zip",
+             TestArchives::zip(TestArchives::entriesOf(sdk + u"/emulator"_s, u"emulator/"_s))},
+            {"/android/repository/sys-img/android/x86_64-35_r07.zip",
+             TestArchives::zip(TestArchives::entriesOf(sdk + u"/system-images/android-35/default"_s, {}))}};
+    }();
+    return archives;
+}
+
+QString sha1(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+}
+
+class ProvisionerTest : public ::testing::Test {
+protected:
+    ScopedSettings settings;
+    QTemporaryDir home;
+    QByteArray savedHome = qgetenv("VANTLE_HOME");
+    LoopbackHttpServer server;
+    AndroidRuntimeProvisioner& provisioner = AndroidRuntimeProvisioner::shared();
+    QList<ProvisionPhase> phases;
+    QMetaObject::Connection watching;
+
+    void SetUp() override {
+        qputenv("VANTLE_HOME", home.path().toUtf8());
+        qputenv("VANTLE_SDK_REPOSITORY", server.url(u"/android/repository/"_s).toString().toUtf8());
+        provisioner.reset();
+        watching = QObject::connect(&provisioner, &AndroidRuntimeProvisioner::phaseChanged, &provisioner,
+                                    [this] { phases.append(provisioner.phase()); });
+        serveLists(simulatedArchives()[2].body);
+        for (const ServedArchive& archive : simulatedArchives())
+            server.serve(archive.path, {200, archive.body});
+    }
+    void TearDown() override {
+        QObject::disconnect(watching);
+        provisioner.reset();
+        qunsetenv("VANTLE_SDK_REPOSITORY");
+        qputenv("VANTLE_HOME", savedHome);
+    }
+
+    // The lists: platform-tools under an upper-case checksum, a canary emulator that must not be
+    // chosen, archives for other hosts, one licence shared by two packages.
+    void serveLists(const QByteArray& systemImageBody) {
+        const HostDescription& host = HostDescription::current();
+        const auto& archives = simulatedArchives();
+        using RepositoryFixtures::Package;
+        const QList<Package> tools{
+            {u"platform-tools"_s,
+             u"Android SDK Platform-Tools"_s,
+             u"35.0.2"_s,
+             u"channel-0"_s,
+             u"android-sdk-license"_s,
+             {{u"platform-tools_r35.0.2-windows.zip"_s, 9, u"00"_s, u"windows"_s, {}},
+              {u"platform-tools_r35.0.2-linux.zip"_s,
+               archives[0].body.size(),
+               sha1(archives[0].body).toUpper(),
+               host.repositoryOS,
+               {}}}},
+            {u"emulator"_s,
+             u"Android Emulator"_s,
+             u"36.1.0"_s,
+             u"channel-3"_s,
+             u"android-sdk-license"_s,
+             {{u"canary.zip"_s, 1, u"00"_s, host.repositoryOS, host.repositoryArchs.first()}}},
+            {u"emulator"_s,
+             u"Android Emulator"_s,
+             u"35.3.11"_s,
+             u"channel-0"_s,
+             u"android-sdk-license"_s,
+             {{server.url(u"/mirror/emulator-linux_x64-35.zip"_s).toString(), archives[1].body.size(),
+               sha1(archives[1].body), host.repositoryOS, host.repositoryArchs.first()}}}};
+        const QList<Package> images{
+            {u"system-images;android-35;default;"_s + host.systemImageABI,
+             {},
+             u"7.0.0"_s,
+             {},
+             u"android-sdk-preview-license"_s,
+             {{u"x86_64-35_r07.zip"_s, systemImageBody.size(), sha1(simulatedArchives()[2].body), {}, {}}}}};
+        const QMap<QString, QString> licenses{{u"android-sdk-license"_s, u"\nTerms of the SDK.\n"_s},
+                                              {u"android-sdk-preview-license"_s, u"Preview terms."_s}};
+        server.serve("/android/repository/repository2-3.xml",
+                     {200, RepositoryFixtures::list(tools, licenses, false)});
+        server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
+                     {200, RepositoryFixtures::list(images, licenses, true)});
+    }
+
+    bool waitFor(Kind kind, int timeoutMs = 20000) {
+        return waitUntil([&] { return provisioner.phase().kind == kind; }, timeoutMs);
+    }
+    void prepareAndAccept() {
+        provisioner.prepare();
+        ASSERT_TRUE(waitFor(Kind::needsAcceptance)) << provisioner.phase().text.toStdString();
+        provisioner.acceptAndInstall();
+    }
+    int requestsFor(const QByteArray& path) const {
+        return int(std::count_if(server.requests.cbegin(), server.requests.cend(),
+                                 [&](const auto& request) { return request.path == path; }));
+    }
+    QStringList setupLog() const {
+        QFile file(Locations::logs() + u"/runtime-setup.log"_s);
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        QStringList lines;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty()) lines.append(QString::fromUtf8(line.mid(line.indexOf(' ') + 1)));
+        return lines;
+    }
+};
+
+} // namespace
+
+TEST_F(ProvisionerTest, InstallsTheSimulatedAndroidWhichThenBoots) {
+    provisioner.prepare();
+    EXPECT_EQ(provisioner.phase().kind, Kind::checking);
+    ASSERT_TRUE(waitFor(Kind::needsAcceptance)) << provisioner.phase().text.toStdString();
+    ASSERT_TRUE(provisioner.plan());
+    const RuntimePlan plan = *provisioner.plan();
+    ASSERT_EQ(plan.archives.size(), 3);
+    EXPECT_EQ(plan.archives[0].sha1, sha1(simulatedArchives()[0].body)); // lower-cased
+    EXPECT_EQ(plan.archives[1].revision, u"35.3.11"_s);
+    EXPECT_EQ(plan.archives[2].componentName(), plan.archives[2].packagePath);
+    ASSERT_EQ(plan.licenses.size(), 2);
+    EXPECT_EQ(plan.licenses[0].text, u"\nTerms of the SDK.\n"_s);
+
+    provisioner.acceptAndInstall();
+    provisioner.acceptAndInstall(); // a second press starts nothing
+    provisioner.reset();            // ignored while installing
+    EXPECT_NE(provisioner.phase().kind, Kind::idle);
+    ASSERT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+    for (const ServedArchive& archive : simulatedArchives())
+        EXPECT_EQ(requestsFor(archive.path), 1);
+
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    EXPECT_TRUE(paths.isComplete());
+    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/downloads"_s));
+    QFile license(paths.sdkRoot + u"/licenses/android-sdk-license.txt"_s);
+    ASSERT_TRUE(license.open(QIODevice::ReadOnly));
+    EXPECT_EQ(license.readAll(), "\nTerms of the SDK.\n");
+    QFile manifestFile(Locations::runtime() + u"/runtime-manifest.json"_s);
+    ASSERT_TRUE(manifestFile.open(QIODevice::ReadOnly));
+    const QJsonObject manifest = QJsonDocument::fromJson(manifestFile.readAll()).object();
+    EXPECT_EQ(manifest.value(u"acceptedLicenses"_s).toArray(),
+              QJsonArray({u"android-sdk-license"_s, u"android-sdk-preview-license"_s}));
+    EXPECT_EQ(manifest.value(u"packages"_s).toArray().size(), 3);
+
+    // The phases the screen showed, in order, without a repeated one between changes.
+    QStringList seen;
+    for (const ProvisionPhase& phase : phases)
+        if (phase.kind == Kind::installing && (seen.isEmpty() || seen.last() != phase.text))
+            seen.append(phase.text);
+    EXPECT_TRUE(seen.contains(u"Unpacking Android Emulator…"_s));
+    EXPECT_EQ(seen.last(), u"Creating Vantle Android device…"_s);
+    EXPECT_TRUE(std::any_of(phases.cbegin(), phases.cend(), [](const ProvisionPhase& phase) {
+        return phase.kind == Kind::downloading && phase.text == u"Android SDK Platform-Tools"_s;
+    }));
+
+    const QStringList log = setupLog();
+    EXPECT_TRUE(log.contains(u"user accepted licences android-sdk-license,android-sdk-preview-license"_s));
+    EXPECT_TRUE(log.contains(u"runtime ready at "_s + Locations::runtime()));
+    EXPECT_TRUE(std::any_of(log.cbegin(), log.cend(), [](const QString& line) {
+        return line.startsWith(u"downloaded platform-tools_r35.0.2-linux.zip in "_s) && line.endsWith(u's');
+    }));
+    EXPECT_EQ(log.filter(u"plan "_s).size(), 3);
+
+    // What was unpacked is a working Android.
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+    AndroidRuntimeCLI::killEmulator();
+    waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
+
+    provisioner.reset();
+    provisioner.prepare();
+    EXPECT_EQ(provisioner.phase().kind, Kind::ready);
+}
+
+TEST_F(ProvisionerTest, ListFailuresEndInFailedAndRetry) {
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml", {404, {}});
+    provisioner.prepare();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text,
+              u"Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s);
+    EXPECT_EQ(setupLog().last(), u"plan failed: "_s + provisioner.phase().text);
+    serveLists(simulatedArchives()[2].body);
+    provisioner.prepare(); // the screen's "Try again"
+    EXPECT_TRUE(waitFor(Kind::needsAcceptance));
+}
+
+TEST_F(ProvisionerTest, ArchiveFailuresEndInFailedAndARetryKeepsVerifiedArchives) {
+    const auto& archives = simulatedArchives();
+    // 404 on the emulator.
+    server.serve(archives[1].path, {404, {}});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Download failed: HTTP 404"_s);
+    EXPECT_EQ(setupLog().last(), u"install failed: Download failed: HTTP 404"_s);
+
+    // Cut short: the kept part is resumed with a range request.
+    server.serve(archives[1].path, {200, archives[1].body, archives[1].body.size() / 2, -1, true});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_TRUE(provisioner.phase().text.startsWith(u"Download failed: "_s));
+
+    // A wrong body: the checksum catches it and names the component.
+    server.serve(archives[2].path, {200, archives[0].body});
+    server.serve(archives[1].path, {200, archives[1].body, -1, -1, true});
+    server.requests.clear();
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Downloaded system-images;android-35;default;"_s +
+                                            HostDescription::current().systemImageABI +
+                                            u" failed its checksum. Please try again."_s);
+    EXPECT_EQ(requestsFor(archives[0].path), 0); // verified before, kept
+    ASSERT_EQ(requestsFor(archives[1].path), 1);
+    const auto resumed = std::find_if(server.requests.cbegin(), server.requests.cend(),
+                                      [&](const auto& request) { return request.path == archives[1].path; });
+    EXPECT_EQ(resumed->range, "bytes=" + QByteArray::number(archives[1].body.size() / 2) + '-');
+
+    // Put right: only the bad archive is fetched again.
+    server.serve(archives[2].path, {200, archives[2].body});
+    server.requests.clear();
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+    EXPECT_EQ(requestsFor(archives[0].path) + requestsFor(archives[1].path), 0);
+    EXPECT_EQ(requestsFor(archives[2].path), 1);
+}
+
+TEST_F(ProvisionerTest, AnArchiveThatDoesNotUnpackFails) {
+    const QByteArray junk("PK\x03\x04 not really a zip", 22);
+    serveLists(junk);
+    server.serve(simulatedArchives()[2].path, {200, junk});
+    // The list vouches for the junk, so it passes its checksum and fails to unpack.
+    const HostDescription& host = HostDescription::current();
+    using RepositoryFixtures::Package;
+    server.serve(
+        "/android/repository/sys-img/android/sys-img2-3.xml",
+        {200, RepositoryFixtures::list({{u"system-images;android-35;default;"_s + host.systemImageABI,
+                                         u"Android 15 image"_s,
+                                         u"7.0.0"_s,
+                                         {},
+                                         {},
+                                         {{u"x86_64-35_r07.zip"_s, junk.size(), sha1(junk), {}, {}}}}},
+                                       {}, true)});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Could not unpack Android 15 image"_s);
+    EXPECT_FALSE(AndroidRuntimePaths::managed(35).isComplete());
+    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/runtime-manifest.json"_s));
+    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/avd/Vantle.ini"_s));
+}
+
+TEST_F(ProvisionerTest, ResetDuringADownloadChangesNothing) {
+    const auto& archives = simulatedArchives();
+    server.serve(archives[0].path, {200, archives[0].body, -1, archives[0].body.size() / 2, false});
+    prepareAndAccept();
+    ASSERT_TRUE(waitUntil([&] {
+        return provisioner.phase().kind == Kind::downloading && provisioner.phase().fraction > 0;
+    })) << int(provisioner.phase().kind)
+        << provisioner.phase().text.toStdString() << provisioner.phase().fraction;
+    const double fraction = provisioner.phase().fraction;
+    EXPECT_LT(fraction, 1.0);
+    EXPECT_NEAR(fraction, 0.5, 0.01);
+    provisioner.reset();
+    EXPECT_EQ(provisioner.phase().kind, Kind::downloading);
+    EXPECT_TRUE(provisioner.plan());
+    server.release();
+    EXPECT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+}
+
+TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
+    // A raw server that sends no Content-Length: expected is unknown (-1).
+    QTcpServer raw;
+    ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
+    QObject::connect(&raw, &QTcpServer::newConnection, &raw, [&raw] {
+        QTcpSocket* socket = raw.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            socket->readAll();
+            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody ");
+            QTimer::singleShot(300, socket, [socket] {
+                socket->write("without length");
+                socket->disconnectFromHost();
+            });
+        });
+    });
+    const QString destination = home.filePath(u"file.zip"_s);
+    QList<qint64> expected;
+    DownloadDelegate download(destination, [&](qint64, qint64 total) { expected.append(total); });
+    Coroutines::waitFor(download.run(QUrl(u"http://127.0.0.1:%1/file.zip"_s.arg(raw.serverPort()))));
+    QFile file(destination);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "body without length");
+    EXPECT_FALSE(QFileInfo::exists(DownloadDelegate::partialPath(destination)));
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_EQ(expected.first(), -1);
+}

@@ -1,0 +1,250 @@
+// Google's package lists: the parser, the choice of package and archive for this computer, and
+// the plan fetched over loopback HTTP.
+#include "LoopbackHttpServer.h"
+#include "RepositoryFixtures.h"
+#include "core/SettingsKeys.h"
+#include "core/WaitFor.h"
+#include "provisioning/AndroidVersions.h"
+#include "provisioning/RepositoryParser.h"
+#include "provisioning/RuntimeProvisionError.h"
+#include "provisioning/RuntimeRepository.h"
+#include "runtime/AndroidRuntimePaths.h"
+#include "runtime/HostDescription.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using RepositoryFixtures::Archive;
+using RepositoryFixtures::Package;
+
+namespace {
+
+const HostDescription& host = HostDescription::current();
+const QString systemImagePath = u"system-images;android-35;default;"_s + host.systemImageABI;
+
+Archive hostArchive(const QString& url, const QString& sha1 = u"ab"_s) {
+    return {url, 100, sha1, host.repositoryOS, host.repositoryArchs.first()};
+}
+
+RepositoryParser parsed(const QByteArray& xml) {
+    RepositoryParser parser;
+    EXPECT_TRUE(parser.parse(xml)) << parser.errorString().toStdString();
+    return parser;
+}
+
+RuntimePlan planOne(const QList<Package>& packages, const QString& path = u"emulator"_s,
+                    const QMap<QString, QString>& licenses = {}) {
+    const QUrl base(u"https://example.org/android/repository/"_s);
+    const QUrl index = base.resolved(QUrl(u"repository2-3.xml"_s));
+    return RuntimeRepository::planFrom(
+        {{path, index, base}},
+        {{index.toString(), parsed(RepositoryFixtures::list(packages, licenses, false))}});
+}
+
+QString thrownDescription(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RuntimeProvisionError& error) {
+        return error.description();
+    }
+    return u"(nothing thrown)"_s;
+}
+
+} // namespace
+
+TEST(AndroidVersionsTest, SelectedFallsBackTo35AndNamesLevels) {
+    ScopedSettings settings;
+    for (qint64 stored : {29, 0, 37}) {
+        VantleSettings::set(SettingsKeys::androidAPI, stored);
+        EXPECT_EQ(AndroidVersions::selected(), 35) << stored;
+    }
+    VantleSettings::set(SettingsKeys::androidAPI, qint64(32));
+    EXPECT_EQ(AndroidVersions::selected(), 32);
+    EXPECT_EQ(AndroidVersions::name(32), u"Android 12L"_s);
+    EXPECT_EQ(AndroidVersions::name(36), u"Android 16"_s);
+    EXPECT_EQ(AndroidVersions::name(29), u"Android (API 29)"_s);
+    EXPECT_EQ(AndroidVersions::all().size(), 7);
+}
+
+TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
+    const QByteArray xml =
+        "<sdk:sdk-repository xmlns:sdk='s' xmlns:common='c'>"
+        "<common:license id='lic-a' type='text'>\n  Terms A\n</common:license>"
+        "<remotePackage path='emulator'>"
+        "<revision><major>35</major><minor>1</minor><micro>x</micro><preview>2</preview></revision>"
+        "<display-name>\n Android Emulator \n</display-name><uses-license ref='lic-a'/>"
+        "<archives><archive><complete><size>12</size><checksum type='sha1'>AB</checksum>"
+        "<url>first.zip</url><url>second.zip</url></complete><host-os>linux</host-os></archive>"
+        "<archive><complete><size>nope</size></complete></archive></archives>"
+        "</remotePackage><remotePackage path='lonely'/></sdk:sdk-repository>";
+    const RepositoryParser parser = parsed(xml);
+    EXPECT_EQ(parser.licenses.value(u"lic-a"_s), u"\n  Terms A\n"_s); // untrimmed
+    ASSERT_EQ(parser.packages.size(), 2);
+    const auto& emulator = parser.packages[0];
+    EXPECT_EQ(emulator.path, u"emulator"_s);
+    EXPECT_EQ(emulator.displayName, u"Android Emulator"_s);
+    EXPECT_EQ(emulator.revision, (QList<int>{35, 1, 0}));
+    EXPECT_EQ(emulator.licenseRef, u"lic-a"_s);
+    EXPECT_TRUE(emulator.channel.isEmpty());
+    ASSERT_EQ(emulator.archives.size(), 2);
+    EXPECT_EQ(emulator.archives[0].url, u"second.zip"_s); // the last one read wins
+    EXPECT_EQ(emulator.archives[0].size, 12);
+    EXPECT_EQ(emulator.archives[0].os, u"linux"_s);
+    EXPECT_EQ(emulator.archives[1].size, 0);
+    EXPECT_TRUE(parser.packages[1].archives.isEmpty());
+
+    RepositoryParser broken;
+    EXPECT_FALSE(broken.parse("<sdk-repository><remotePackage path='x'></sdk-repository>"));
+    EXPECT_FALSE(broken.errorString().isEmpty());
+}
+
+TEST(RepositoryPlanTest, ChoosesTheNewestStableRevision) {
+    Package canary{u"emulator"_s,  u"Canary"_s, u"36.0.0"_s,
+                   u"channel-3"_s, {},          {hostArchive(u"canary.zip"_s)}};
+    Package stable{u"emulator"_s,  u"Stable"_s, u"35.0.2"_s,
+                   u"channel-0"_s, {},          {hostArchive(u"stable.zip"_s)}};
+    EXPECT_EQ(planOne({canary, stable}).archives.value(0).displayName, u"Stable"_s);
+
+    Package noChannel{u"emulator"_s, u"Ten"_s, u"35.0.10"_s, {}, {}, {hostArchive(u"ten.zip"_s)}};
+    Package twin{u"emulator"_s, u"Twin"_s, u"35.0.10"_s, {}, {}, {hostArchive(u"twin.zip"_s)}};
+    const RuntimePlan plan = planOne({stable, noChannel, twin});
+    EXPECT_EQ(plan.archives.value(0).revision, u"35.0.10"_s); // numeric, not text order
+    EXPECT_EQ(plan.archives.value(0).displayName, u"Ten"_s);  // the earlier of equal revisions
+}
+
+TEST(RepositoryPlanTest, ChoosesTheArchiveForThisComputer) {
+    const QString otherOS = host.repositoryOS == "linux"_L1 ? u"macosx"_s : u"linux"_s;
+    Package foreign{u"emulator"_s,
+                    u"Emulator"_s,
+                    u"35.0.2"_s,
+                    u"channel-0"_s,
+                    {},
+                    {{u"win.zip"_s, 1, u"a"_s, u"windows"_s, {}},
+                     {u"other.zip"_s, 1, u"a"_s, otherOS, {}},
+                     {u"wrong-arch.zip"_s, 1, u"a"_s, host.repositoryOS, u"riscv"_s}}};
+    EXPECT_EQ(
+        thrownDescription([&] { planOne({foreign}); }),
+        u"Google's package list has no download for emulator on "_s +
+            (host.repositoryOS == "macosx"_L1 ? u"Apple Silicon"_s : u"Linux "_s + host.systemImageABI));
+
+    Package generic = foreign;
+    generic.archives.append({u"any.zip"_s, 1, u"a"_s, {}, {}});
+    EXPECT_EQ(planOne({generic}).archives.value(0).url.fileName(), u"any.zip"_s);
+    generic.archives.append(hostArchive(u"native.zip"_s));
+    EXPECT_EQ(planOne({generic}).archives.value(0).url.fileName(), u"native.zip"_s);
+
+    Package unnamed{u"emulator"_s, {}, u"35.0.2"_s, {}, {}, {hostArchive(u"http://[bad"_s)}};
+    const QString missing = RuntimeProvisionError::missingPackage(u"emulator"_s).description();
+    EXPECT_EQ(thrownDescription([&] { planOne({unnamed}); }), missing);
+    EXPECT_EQ(thrownDescription([&] { planOne({}); }), missing);
+}
+
+TEST(RepositoryPlanTest, ResolvesUrlsLowersChecksumsAndSharesLicences) {
+    const QUrl base(u"https://example.org/android/repository/"_s);
+    const QUrl sysBase = base.resolved(QUrl(u"sys-img/android/"_s));
+    const QUrl repositoryIndex = base.resolved(QUrl(u"repository2-3.xml"_s));
+    const QUrl imageIndex = sysBase.resolved(QUrl(u"sys-img2-3.xml"_s));
+    const QMap<QString, QString> licenses{{u"zeta"_s, u" Z terms "_s},
+                                          {u"android-sdk-license"_s, u"SDK terms"_s}};
+    const QList<Package> tools{{u"platform-tools"_s,
+                                u"Platform-Tools"_s,
+                                u"35.0.2"_s,
+                                u"channel-0"_s,
+                                u"zeta"_s,
+                                {hostArchive(u"platform-tools.zip"_s, u"ABCDEF"_s)}},
+                               {u"emulator"_s,
+                                u"Emulator"_s,
+                                u"35.3.11"_s,
+                                u"channel-0"_s,
+                                u"android-sdk-license"_s,
+                                {hostArchive(u"https://mirror.example.net/emulator.zip"_s)}}};
+    const QList<Package> images{{systemImagePath,
+                                 u"Default"_s,
+                                 u"7.0.0"_s,
+                                 {},
+                                 u"android-sdk-license"_s,
+                                 {{u"x86_64-35_r07.zip"_s, 1, u"cd"_s, {}, {}}}}};
+    const RuntimePlan plan = RuntimeRepository::planFrom(
+        {{u"platform-tools"_s, repositoryIndex, base},
+         {u"emulator"_s, repositoryIndex, base},
+         {systemImagePath, imageIndex, sysBase}},
+        {{repositoryIndex.toString(), parsed(RepositoryFixtures::list(tools, licenses, false))},
+         {imageIndex.toString(), parsed(RepositoryFixtures::list(images, licenses, true))}});
+    ASSERT_EQ(plan.archives.size(), 3);
+    EXPECT_EQ(plan.archives[0].url.toString(),
+              u"https://example.org/android/repository/platform-tools.zip"_s);
+    EXPECT_EQ(plan.archives[0].sha1, u"abcdef"_s);
+    EXPECT_EQ(plan.archives[1].url.toString(), u"https://mirror.example.net/emulator.zip"_s);
+    EXPECT_EQ(plan.archives[2].url.toString(),
+              u"https://example.org/android/repository/sys-img/android/x86_64-35_r07.zip"_s);
+    EXPECT_EQ(plan.archives[2].revision, u"7.0.0"_s);
+    ASSERT_EQ(plan.licenses.size(), 2);
+    EXPECT_EQ(plan.licenses[0].id, u"android-sdk-license"_s);
+    EXPECT_EQ(plan.licenses[1].text, u" Z terms "_s);
+    EXPECT_EQ(plan.archives[0].toJson().value(u"licenseID"_s).toString(), u"zeta"_s);
+}
+
+TEST(RepositoryPlanTest, WantsOnlyTheSystemImageWhenToolsArePresent) {
+    ScopedSettings settings;
+    QTemporaryDir home;
+    const QByteArray saved = qgetenv("VANTLE_HOME");
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    qputenv("VANTLE_SDK_REPOSITORY", "http://127.0.0.1:9/mirror");
+    EXPECT_EQ(RuntimeRepository::wanted().size(), 3);
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    for (const QString& tool : {paths.adb(), paths.emulator()}) {
+        QDir().mkpath(QFileInfo(tool).absolutePath());
+        QFile file(tool);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.setPermissions(file.permissions() | QFile::ExeOwner);
+    }
+    const auto wanted = RuntimeRepository::wanted();
+    ASSERT_EQ(wanted.size(), 1);
+    EXPECT_EQ(wanted[0].packagePath, systemImagePath);
+    EXPECT_EQ(wanted[0].indexURL.toString(), u"http://127.0.0.1:9/mirror/sys-img/android/sys-img2-3.xml"_s);
+    qunsetenv("VANTLE_SDK_REPOSITORY");
+    EXPECT_EQ(RuntimeRepository::base().toString(), u"https://dl.google.com/android/repository/"_s);
+    qputenv("VANTLE_HOME", saved);
+}
+
+TEST(RepositoryPlanTest, FetchesListsOverHttpAndReportsTheirFailures) {
+    ScopedSettings settings;
+    QTemporaryDir home;
+    const QByteArray saved = qgetenv("VANTLE_HOME");
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    LoopbackHttpServer server;
+    qputenv("VANTLE_SDK_REPOSITORY", server.url(u"/android/repository/"_s).toString().toUtf8());
+    const QList<Package> tools{
+        {u"platform-tools"_s, u"Platform-Tools"_s, u"35.0.2"_s, {}, {}, {hostArchive(u"pt.zip"_s)}},
+        {u"emulator"_s, u"Emulator"_s, u"35.0.2"_s, {}, {}, {hostArchive(u"em.zip"_s)}}};
+    server.serve("/android/repository/repository2-3.xml", {200, RepositoryFixtures::list(tools, {}, false)});
+
+    const auto planDescription = [] {
+        try {
+            Coroutines::waitFor(RuntimeRepository::plan());
+        } catch (const RuntimeProvisionError& error) {
+            return error.description();
+        }
+        return u"(planned)"_s;
+    };
+    EXPECT_EQ(planDescription(),
+              u"Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s);
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
+                 {200, "<sys-img:sdk-sys-img><remotePackage"});
+    EXPECT_TRUE(planDescription().startsWith(u"Could not read Google's Android package list: "_s));
+    EXPECT_NE(planDescription(), u"Could not read Google's Android package list: parse error"_s);
+
+    const QList<Package> images{{systemImagePath, {}, u"7.0.0"_s, {}, {}, {hostArchive(u"img.zip"_s)}}};
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
+                 {200, RepositoryFixtures::list(images, {}, true)});
+    server.requests.clear();
+    const RuntimePlan plan = Coroutines::waitFor(RuntimeRepository::plan());
+    ASSERT_EQ(plan.archives.size(), 3);
+    EXPECT_EQ(plan.archives[2].url, server.url(u"/android/repository/sys-img/android/img.zip"_s));
+    EXPECT_EQ(server.requests.size(), 2); // each list once
+    qunsetenv("VANTLE_SDK_REPOSITORY");
+    qputenv("VANTLE_HOME", saved);
+}
