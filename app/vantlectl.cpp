@@ -9,7 +9,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand, &launchApkCtlCommand, &simCtlCommand};
+const CtlCommand* const commands[] = {&sendCtlCommand, &apkInfoCtlCommand, &launchApkCtlCommand, &simCtlCommand,
+                                      &setupCtlCommand};
 
 int usage(FILE* out) {
     std::fputs("usage: vantlectl <command> [arguments]\n", out);

@@ -19,3 +19,4 @@ extern const CtlCommand sendCtlCommand;
 extern const CtlCommand simCtlCommand;
 extern const CtlCommand apkInfoCtlCommand;
 extern const CtlCommand launchApkCtlCommand;
+extern const CtlCommand setupCtlCommand;
