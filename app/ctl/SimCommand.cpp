@@ -6,7 +6,6 @@
 #include "sim/SimControl.h"
 #include "sim/SimInstaller.h"
 #include "sim/SimLayout.h"
-#include "sim/server/ReplayFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -58,15 +57,6 @@ int install(QStringList arguments, int api) {
     return exitSuccess;
 }
 
-int makeReplay(QStringList arguments) {
-    bool bad = false;
-    const QString size = takeOption(arguments, u"--size"_s).value_or(u"1080x2088"_s);
-    const int frames = takeInt(arguments, u"--frames"_s, bad).value_or(600);
-    const int width = size.section(u'x', 0, 0).toInt(), height = size.section(u'x', 1).toInt();
-    if (bad || arguments.size() != 1 || width < 16 || height < 16 || frames < 1) return exitUsage;
-    return report(ReplayFile::create(arguments.first(), width, height, frames));
-}
-
 int run(const QStringList& all) {
     QStringList arguments = all;
     bool bad = false;
@@ -87,7 +77,6 @@ int run(const QStringList& all) {
                    ? exitSuccess
                    : exitFailure;
     }
-    if (verb == u"make-replay"_s) return makeReplay(arguments);
     if (verb == u"wipe"_s)
         return arguments.isEmpty() ? report(SimInstaller::wipe(Locations::runtime(), api)) : exitUsage;
 
@@ -149,5 +138,5 @@ const CtlCommand simCtlCommand{
     "  vantlectl sim download <file> [name] | clipboard <text>\n"
     "  vantlectl sim fail-install <INSTALL_FAILED_...[: message]> | package-service healthy|missing\n"
     "  vantlectl sim boot normal|never | server-fault <name> <value|none>\n"
-    "  vantlectl sim make-replay <file.h264> [--size WxH] [--frames N]",
+    "  (a replay file for the display server: <build>/sim/make-replay <file.h264> [--size WxH] [--frames N])",
     run};
