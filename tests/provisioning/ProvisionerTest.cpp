@@ -9,6 +9,7 @@
 #include "platform/Locations.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/DownloadDelegate.h"
+#include "provisioning/RuntimeSetupView.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/HostDescription.h"
 #include "runtime/RuntimeBoot.h"
@@ -16,11 +17,17 @@
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -334,4 +341,94 @@ TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
     EXPECT_FALSE(QFileInfo::exists(DownloadDelegate::partialPath(destination)));
     ASSERT_FALSE(expected.isEmpty());
     EXPECT_EQ(expected.first(), -1);
+}
+
+// The set-up screen through its states, driven by the real flow. With VANTLE_SCREENSHOTS set to a
+// folder, each state is saved there as a PNG for a person to look at.
+TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
+    RuntimeSetupView view(provisioner);
+    view.resize(480, 420);
+    const auto shoot = [&](const char* name) {
+        const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
+        if (!folder.isEmpty()) view.grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
+    };
+    const auto visible = [&](const char* objectName) {
+        auto* widget = view.findChild<QWidget*>(QLatin1StringView(objectName));
+        return widget && widget->isVisibleTo(&view);
+    };
+    const auto text = [&](const char* objectName) {
+        auto* label = view.findChild<QLabel*>(QLatin1StringView(objectName));
+        return label ? label->text() : u"(none)"_s;
+    };
+    const auto click = [&](QWidget* root, const char* objectName) {
+        auto* target = root->findChild<QPushButton*>(QLatin1StringView(objectName));
+        ASSERT_TRUE(target) << objectName;
+        target->click();
+    };
+
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml", {404, {}});
+    view.show(); // showing asks for a plan
+    EXPECT_TRUE(visible("checkingLabel"));
+    EXPECT_EQ(text("checkingLabel"), u"Checking Google's Android packages…"_s);
+    EXPECT_EQ(text("title"), u"Set up Android"_s);
+    EXPECT_EQ(text("subtitle"), u"One-time download from Google"_s);
+    shoot("1-checking");
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_TRUE(visible("retryButton"));
+    EXPECT_EQ(text("failureLabel"),
+              u"Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s);
+    shoot("2-failed");
+
+    serveLists(simulatedArchives()[2].body);
+    server.serve(simulatedArchives()[0].path,
+                 {200, simulatedArchives()[0].body, -1, simulatedArchives()[0].body.size() / 2, false});
+    click(&view, "retryButton");
+    ASSERT_TRUE(waitFor(Kind::needsAcceptance));
+    qint64 total = 0;
+    for (const ServedArchive& archive : simulatedArchives())
+        total += archive.body.size();
+    EXPECT_EQ(text("acceptanceLabel"), u"Vantle runs Android apps on Google's Android Emulator. It downloads "
+                                       u"the emulator, platform-tools and "
+                                       "the Android 15 system image ("_s +
+                                           QLocale().formattedDataSize(total) +
+                                           u") directly from Google after you accept Google's licence."_s);
+    EXPECT_TRUE(visible("readLicenceButton"));
+    EXPECT_EQ(view.findChild<QPushButton*>(u"acceptButton"_s)->text().replace(u"&&"_s, u"&"_s),
+              u"Accept & Download"_s);
+    shoot("3-needs-acceptance");
+
+    click(&view, "readLicenceButton");
+    ASSERT_TRUE(view.licenceSheet());
+    EXPECT_EQ(view.licenceSheet()->windowTitle(), u"Google Android SDK licence"_s);
+    EXPECT_TRUE(
+        view.licenceSheet()->findChild<QPlainTextEdit*>()->toPlainText().contains(u"Preview terms."_s));
+    view.licenceSheet()->grab().save(qEnvironmentVariable("VANTLE_SCREENSHOTS") + u"/4-licence-sheet.png"_s);
+    click(view.licenceSheet(), "declineButton");
+    EXPECT_TRUE(waitUntil([&] { return view.licenceSheet() == nullptr; }));
+    EXPECT_EQ(provisioner.phase().kind, Kind::needsAcceptance); // declining changes nothing
+
+    click(&view, "acceptButton");
+    ASSERT_TRUE(view.licenceSheet());
+    click(view.licenceSheet(), "sheetAcceptButton");
+    ASSERT_TRUE(waitUntil([&] { return provisioner.phase().fraction > 0; }));
+    EXPECT_EQ(text("downloadLabel"), u"Downloading Android SDK Platform-Tools…"_s);
+    EXPECT_EQ(text("percentLabel"), QString::number(int(provisioner.phase().fraction * 100)) + u'%');
+    EXPECT_EQ(view.findChild<QProgressBar*>(u"downloadBar"_s)->value(),
+              int(provisioner.phase().fraction * 1000));
+    shoot("5-downloading");
+    // Every installing step is on screen while it lasts (checked as each one begins).
+    int installingShown = 0;
+    bool shot = false;
+    QObject::connect(&provisioner, &AndroidRuntimeProvisioner::phaseChanged, &view, [&] {
+        if (provisioner.phase().kind != Kind::installing) return;
+        if (visible("statusLabel") && text("statusLabel") == provisioner.phase().text) ++installingShown;
+        if (!shot && provisioner.phase().text.startsWith(u"Unpacking"_s)) {
+            shoot("6-installing");
+            shot = true;
+        }
+    });
+    server.release();
+    ASSERT_TRUE(waitFor(Kind::ready));
+    EXPECT_GE(installingShown, 7); // verify and unpack three archives, create the device
+    EXPECT_FALSE(visible("statusLabel"));
 }
