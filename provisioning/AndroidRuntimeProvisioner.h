@@ -39,6 +39,8 @@ class AndroidRuntimeProvisioner final : public QObject {
     Q_OBJECT
 
 public:
+    using Phase = ProvisionPhase;
+
     static AndroidRuntimeProvisioner& shared();
     ~AndroidRuntimeProvisioner() override;
 
