@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -431,4 +432,44 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
     ASSERT_TRUE(waitFor(Kind::ready));
     EXPECT_GE(installingShown, 7); // verify and unpack three archives, create the device
     EXPECT_FALSE(visible("statusLabel"));
+}
+
+// vantlectl setup runs the same flow in a terminal; the server answers from this thread, so the
+// command runs as a separate process watched from the event loop.
+TEST_F(ProvisionerTest, SetupCommandAsksThenInstalls) {
+    const auto runSetup = [&](const QStringList& arguments, const QByteArray& input) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"VANTLE_HOME"_s, home.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VANTLE_CTL), QStringList{u"setup"_s} + arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000));
+        return std::make_pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() +
+                                                                    process.readAllStandardError()));
+    };
+
+    const auto [declinedStatus, declined] = runSetup({u"--api"_s, u"35"_s}, "n\n");
+    EXPECT_EQ(declinedStatus, 1);
+    EXPECT_TRUE(declined.contains(u"Terms of the SDK."_s)) << declined.toStdString();
+    EXPECT_TRUE(declined.contains(u"Licences declined; nothing was downloaded."_s));
+    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/sdk/platform-tools"_s));
+
+    const auto [usageStatus, usage] = runSetup({u"--api"_s, u"29"_s}, {});
+    EXPECT_EQ(usageStatus, 2);
+    EXPECT_TRUE(usage.contains(u"Android API 29 is not offered"_s));
+
+    const auto [status, output] = runSetup({u"--accept-licences"_s}, {});
+    EXPECT_EQ(status, 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(u"Android SDK Platform-Tools [##############################] 100%"_s));
+    EXPECT_TRUE(output.endsWith(u"Android is ready at "_s + Locations::runtime() + u'\n'));
+    EXPECT_TRUE(AndroidRuntimePaths::managed(35).isComplete());
+
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml", {404, {}});
+    QDir(Locations::runtime()).removeRecursively();
+    const auto [failedStatus, failed] = runSetup({u"--accept-licences"_s}, {});
+    EXPECT_EQ(failedStatus, 1);
+    EXPECT_TRUE(failed.contains(
+        u"vantlectl setup: Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s));
 }
