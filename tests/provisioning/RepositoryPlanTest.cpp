@@ -4,12 +4,14 @@
 #include "RepositoryFixtures.h"
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
+#include "platform/Locations.h"
 #include "provisioning/AndroidVersions.h"
 #include "provisioning/RepositoryParser.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/HostDescription.h"
+#include "sim/SimInstaller.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -67,6 +69,22 @@ TEST(AndroidVersionsTest, SelectedFallsBackTo35AndNamesLevels) {
     EXPECT_EQ(AndroidVersions::name(36), u"Android 16"_s);
     EXPECT_EQ(AndroidVersions::name(29), u"Android (API 29)"_s);
     EXPECT_EQ(AndroidVersions::all().size(), 7);
+}
+
+TEST(AndroidVersionsTest, InstalledListsCompleteManagedRuntimes) {
+    ScopedSettings settings;
+    QTemporaryDir home;
+    const QByteArray saved = qgetenv("VANTLE_HOME");
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    EXPECT_TRUE(AndroidVersions::installed().isEmpty());
+    ASSERT_EQ(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 36, {}, {}}),
+              QString());
+    ASSERT_EQ(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 33, {}, {}}),
+              QString());
+    EXPECT_EQ(AndroidVersions::installed(), (QList<int>{33, 36}));
+    QFile::remove(AndroidRuntimePaths::managed(36).systemImage());
+    EXPECT_EQ(AndroidVersions::installed(), QList<int>{33});
+    qputenv("VANTLE_HOME", saved);
 }
 
 TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
