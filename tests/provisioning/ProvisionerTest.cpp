@@ -473,3 +473,20 @@ TEST_F(ProvisionerTest, SetupCommandAsksThenInstalls) {
     EXPECT_TRUE(failed.contains(
         u"vantlectl setup: Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s));
 }
+
+TEST_F(ProvisionerTest, AFullDiskEndsInFailedAndARetrySucceeds) {
+    // The partial download lands on a device that is always full.
+    const QString downloads = Locations::runtime() + u"/downloads"_s;
+    ASSERT_TRUE(QDir().mkpath(downloads));
+    const QString partial = DownloadDelegate::partialPath(downloads + u"/platform-tools_r35.0.2-linux.zip"_s);
+    ASSERT_TRUE(QFile::link(u"/dev/full"_s, partial));
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Download failed: No space left on device"_s);
+    EXPECT_EQ(setupLog().filter(u"install failed: "_s).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(downloads + u"/platform-tools_r35.0.2-linux.zip"_s));
+
+    QFile::remove(partial);
+    prepareAndAccept();
+    EXPECT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+}
