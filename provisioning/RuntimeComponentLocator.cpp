@@ -1,5 +1,7 @@
 #include "provisioning/RuntimeComponentLocator.h"
 
+#include "provisioning/FileChecks.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -53,11 +55,6 @@ QString resources() {
 }
 QString helpers() {
     return contentsFolder() + u"/Helpers/AndroidBridge"_s;
-}
-
-bool isExecutableFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
 }
 
 QString sha256Hex(const QString& path) {

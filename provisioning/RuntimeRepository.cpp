@@ -1,6 +1,7 @@
 #include "provisioning/RuntimeRepository.h"
 
 #include "provisioning/AndroidVersions.h"
+#include "provisioning/FileChecks.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/HostDescription.h"
@@ -18,11 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace RuntimeRepository {
 
 namespace {
-bool isExecutableFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
-}
-
 bool isStable(const RepositoryParser::Package& package) {
     return package.channel.isEmpty() || package.channel == "channel-0"_L1;
 }
