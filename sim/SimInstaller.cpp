@@ -1,5 +1,7 @@
 #include "sim/SimInstaller.h"
 
+#include "provisioning/RuntimeInstallRecord.h"
+
 #include "sim/EmulatorRun.h"
 #include "sim/SimLayout.h"
 
@@ -7,9 +9,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -85,60 +84,14 @@ QByteArray buildProp(int api) {
     return text.toUtf8();
 }
 
-// The AVD files, line for line as Vantle's provisioner writes them, with this host's ABI.
-bool writeAvd(const QString& avdHome, const QString& name, int api) {
-    const QString folder = SimLayout::avdFolder(avdHome, name);
-    if (!QDir().mkpath(folder)) return false;
-    const QString pointer =
-        u"avd.ini.encoding=UTF-8\npath=%1\npath.rel=avd/%2.avd\ntarget=android-%3\n"_s.arg(folder)
-            .arg(name)
-            .arg(api);
-    const QString abi = QLatin1StringView(SimLayout::abi);
-    const QStringList lines{u"AvdId="_s + name,
-                            u"avd.ini.displayname=Vantle "_s + SimLayout::androidVersionName(api),
-                            u"avd.ini.encoding=UTF-8"_s,
-                            u"PlayStore.enabled=false"_s,
-                            u"abi.type="_s + abi,
-                            u"disk.dataPartition.size=6442450944"_s,
-                            u"fastboot.forceColdBoot=no"_s,
-                            u"fastboot.forceFastBoot=yes"_s,
-                            u"hw.accelerometer=no"_s,
-                            u"hw.audioInput=no"_s,
-                            u"hw.audioOutput=yes"_s,
-                            u"hw.battery=yes"_s,
-                            u"hw.camera.back=none"_s,
-                            u"hw.camera.front=none"_s,
-                            u"hw.cpu.arch="_s + abi,
-                            u"hw.cpu.ncore=4"_s,
-                            u"hw.dPad=no"_s,
-                            u"hw.gps=no"_s,
-                            u"hw.gpu.enabled=yes"_s,
-                            u"hw.gpu.mode=host"_s,
-                            u"hw.keyboard=yes"_s,
-                            u"hw.lcd.density=420"_s,
-                            u"hw.lcd.height=2400"_s,
-                            u"hw.lcd.width=1080"_s,
-                            u"hw.mainKeys=no"_s,
-                            u"hw.ramSize=2048"_s,
-                            u"hw.sdCard=no"_s,
-                            u"hw.sensors.orientation=no"_s,
-                            u"hw.sensors.proximity=no"_s,
-                            u"hw.trackBall=no"_s,
-                            u"image.sysdir.1=system-images/android-%1/default/%2/"_s.arg(api).arg(abi),
-                            u"tag.display=Default Android System Image"_s,
-                            u"tag.id=default"_s,
-                            u"vm.heapSize=256"_s};
-    // A config.ini edited since (hardware settings) keeps its lines; only a missing one is written.
-    const QString config = folder + u"/config.ini"_s;
-    const bool configOk = QFile::exists(config) || writeText(config, (lines.join(u'\n') + u'\n').toUtf8());
-    return writeText(avdHome + u'/' + name + u".ini"_s, pointer.toUtf8()) && configOk;
-}
-
-QJsonObject packageRecord(const QString& path, const QString& file, const QString& source) {
-    return QJsonObject{{u"path"_s, path},
-                       {u"revision"_s, QLatin1StringView(simRevision)},
-                       {u"sha1"_s, sha1(file)},
-                       {u"url"_s, QUrl::fromLocalFile(source).toString()}};
+// The install record of one simulated package, as the provisioner records a downloaded archive.
+RuntimeArchive packageRecord(const QString& path, const QString& file, const QString& source) {
+    RuntimeArchive archive;
+    archive.packagePath = path;
+    archive.revision = QLatin1StringView(simRevision);
+    archive.sha1 = sha1(file);
+    archive.url = QUrl::fromLocalFile(source);
+    return archive;
 }
 
 } // namespace
@@ -198,23 +151,26 @@ QString install(const SimInstallRequest& request) {
     ok = ok && config.save(sdk);
     if (!ok) return u"Could not write the simulated SDK into "_s + sdk;
 
-    const QString avdHome = SimLayout::avdHome(request.runtimeRoot);
-    if (!writeAvd(avdHome, SimLayout::avdName(request.api), request.api))
-        return u"Could not write the virtual device into "_s + avdHome;
-
+    // The virtual device and the install record are written by the provisioner's own code, so the
+    // simulated runtime is exactly what a download leaves behind.
     const QString source = request.toolsFolder;
-    const QJsonArray packages{
+    const QList<RuntimeArchive> packages{
         packageRecord(u"platform-tools"_s, sdk + u"/platform-tools/adb"_s, source + u"/adb"_s),
         packageRecord(u"emulator"_s, sdk + u"/emulator/emulator"_s, source + u"/emulator"_s),
         packageRecord(
             u"system-images;android-%1;default;%2"_s.arg(request.api).arg(QLatin1StringView(SimLayout::abi)),
             image + u"/system.img"_s, source + u"/android-commands"_s)};
-    const QJsonObject manifest{{u"installedAt"_s, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                               {u"acceptedLicenses"_s, QJsonArray{QLatin1StringView(licenseId)}},
-                               {u"packages"_s, packages}};
-    // Sorted keys: QJsonObject keeps its members sorted.
-    if (!writeText(request.runtimeRoot + u"/runtime-manifest.json"_s, QJsonDocument(manifest).toJson()))
-        return u"Could not write runtime-manifest.json"_s;
+    try {
+        AndroidRuntimePaths paths = AndroidRuntimePaths::managed(request.api);
+        paths.sdkRoot = sdk;
+        paths.avdHome = SimLayout::avdHome(request.runtimeRoot);
+        RuntimeInstallRecord::writeAVD(paths);
+        RuntimeInstallRecord::writeAtomically(
+            request.runtimeRoot + u"/runtime-manifest.json"_s,
+            RuntimeInstallRecord::manifest(packages, {QLatin1StringView(licenseId)}, QDateTime::currentDateTimeUtc()));
+    } catch (const InstallWriteError& error) {
+        return error.description();
+    }
     const QByteArray license =
         "The simulated Android device is part of Vantle. It contains no Google software.\n";
     if (!writeText(sdk + u"/licenses/"_s + QLatin1StringView(licenseId) + u".txt"_s, license))
