@@ -1,0 +1,135 @@
+#pragma once
+
+#include "stream/H264.h"
+#include "stream/SocketIO.h"
+
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class ServerProcess;
+class VantleLog;
+class VideoRenderer;
+class PCMAudioPlayer;
+class SerialQueue;
+
+// A decoded still image handed to the GUI thread (may be empty when decoding failed).
+struct ImageBox {
+    std::optional<QImage> image;
+};
+
+// What an active screen recording takes from the stream. Called on the reader threads.
+class StreamRecorderSink {
+public:
+    virtual ~StreamRecorderSink() = default;
+    virtual void appendVideo(const VideoSample& sample, const VideoFormatRef& format, bool keyFrame) = 0;
+    virtual void appendAudio(const QByteArray& pcm) = 0;
+};
+
+// The client side of one app window's connection to Android: pushes the display server, starts it
+// on a new virtual display running the window's app, accepts its three sockets through a reverse
+// tunnel, then reads video (on the start thread), device messages and audio (one thread each) and
+// writes control messages on one serial queue.
+//
+// Shared (std::shared_ptr) by the window and the reader threads; create it with `create`. The
+// callbacks are set on the GUI thread before `start` and always run on the GUI thread; a window
+// that goes away clears them there. One lock guards the locked state below; it is never held across
+// I/O, a callback or another lock.
+class AndroidStreamClient : public std::enable_shared_from_this<AndroidStreamClient> {
+public:
+    struct Config {
+        QString adb;
+        QString serial;
+        QString server;
+        QString package;
+        QSizeF pixelSize;
+        int dpi = 0;
+        int bitRate = 8'000'000;
+        int maxFPS = 60;
+    };
+
+    static std::shared_ptr<AndroidStreamClient> create(Config config, std::shared_ptr<VideoRenderer> renderer,
+                                                       std::shared_ptr<VantleLog> log);
+    ~AndroidStreamClient();
+
+    // GUI-thread callbacks.
+    std::function<void(QSize)> onVideoSize;
+    std::function<void()> onFirstFrame;
+    std::function<void(std::optional<QString> error)> onEnded;
+    std::function<void(std::shared_ptr<ImageBox>)> onSnapshot;
+
+    void start();
+    void stop();                      // any thread, any number of times
+    void send(QByteArray message);    // one encoded control message, written whole and in order
+    void finish(std::optional<QString> error);
+    // adb -s <serial> <arguments>, run to its end on the calling thread: (exit status, output).
+    std::pair<int, QString> adb(const QStringList& arguments) const;
+
+    // Locked state, for the window.
+    QSize videoSize() const;
+    std::optional<int> displayID() const;
+    uint64_t nextClipboardSequence(); // increments, then returns: the first is 2
+    void requestSnapshot();           // the next key frame becomes a still image (sends reset video)
+    void setRecorder(std::shared_ptr<StreamRecorderSink> recorder);
+    std::shared_ptr<StreamRecorderSink> takeRecorder(); // also drops a pending stop
+    void setPendingStop(std::function<void(std::shared_ptr<StreamRecorderSink>)> completion);
+    void completePendingStop();
+
+    const Config& config() const { return m_config; }
+    bool forwardsAudio() const { return m_forwardAudio; }
+    uint32_t scid() const { return m_scid; }
+    // "scrcpy_%08x"
+    QString socketName() const;
+    // The 18 arguments after adb that start the server, in order.
+    QStringList serverArguments() const;
+    // Display size sent to the server: each side truncated, then rounded down to a multiple of 8.
+    static QSize displaySize(QSizeF pixelSize);
+
+private:
+    AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer, std::shared_ptr<VantleLog> log);
+    // Everything below is implemented across AndroidStreamClient.cpp and the reader files.
+    void connect();
+    void readVideo(int fd, std::chrono::steady_clock::time_point startedAt);
+    void drainDeviceMessages();
+    void readAudio(int fd);
+    void countFrame();
+    void levelCheck(const QByteArray& pcm);
+    void postToGui(std::function<void()> work);
+
+    const Config m_config;
+    const std::shared_ptr<VideoRenderer> m_renderer;
+    const std::shared_ptr<VantleLog> m_log;
+    const bool m_forwardAudio;
+    const uint32_t m_scid;
+
+    mutable std::mutex m_lock;
+    std::shared_ptr<ServerProcess> m_serverProcess;
+    int m_videoFD = -1, m_controlFD = -1, m_audioFD = -1;
+    std::shared_ptr<PCMAudioPlayer> m_audioPlayer;
+    bool m_stopped = false;
+    bool m_endReported = false;
+    QSize m_videoSize;
+    uint64_t m_clipboardSequence = 1;
+    std::optional<int> m_displayID;
+    bool m_snapshotRequested = false;
+    std::shared_ptr<StreamRecorderSink> m_recorder;
+    std::function<void(std::shared_ptr<StreamRecorderSink>)> m_pendingStop;
+
+    std::unique_ptr<SerialQueue> m_sendQueue; // "vantle.android.control"
+
+    // Reader-thread statistics (video reader and audio reader respectively).
+    uint64_t m_framesDecoded = 0;
+    uint64_t m_fpsFrames = 0;
+    std::chrono::steady_clock::time_point m_fpsWindowStart;
+    std::chrono::steady_clock::time_point m_levelWindowStart;
+    int32_t m_levelPeak = 0;
+    int m_levelReports = 0;
+};
