@@ -12,13 +12,16 @@
 #include "runtime/AndroidRuntimeError.h"
 
 #include <QCoro/QCoroFuture>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <openssl/evp.h>
+
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -205,14 +208,20 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
 QString AndroidRuntimeProvisioner::sha1(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash hash(QCryptographicHash::Sha1);
+    // OpenSSL rather than QCryptographicHash: it uses the CPU's SHA extensions, which makes the
+    // check of a gigabyte image several times faster.
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha1(), nullptr) != 1) return {};
     constexpr qint64 chunkBytes = 4 * 1024 * 1024;
     QByteArray chunk(chunkBytes, Qt::Uninitialized);
     for (;;) {
         const qint64 read = file.read(chunk.data(), chunkBytes);
         if (read < 0) return {};
         if (read == 0) break;
-        hash.addData(QByteArrayView(chunk.constData(), read));
+        if (EVP_DigestUpdate(hash.get(), chunk.constData(), size_t(read)) != 1) return {};
     }
-    return QString::fromLatin1(hash.result().toHex());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestBytes = 0;
+    if (EVP_DigestFinal_ex(hash.get(), digest, &digestBytes) != 1) return {};
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(digestBytes)).toHex());
 }

@@ -1,5 +1,6 @@
 #include "LoopbackHttpServer.h"
 
+#include <QSslServer>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -11,6 +12,8 @@ QByteArray reason(int status) {
         return "OK";
     case 206:
         return "Partial Content";
+    case 302:
+        return "Found";
     case 404:
         return "Not Found";
     case 416:
@@ -21,18 +24,30 @@ QByteArray reason(int status) {
 }
 } // namespace
 
-LoopbackHttpServer::LoopbackHttpServer() {
-    m_server.listen(QHostAddress::LocalHost);
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+LoopbackHttpServer::LoopbackHttpServer(std::optional<Tls> tls) : m_tls(tls.has_value()) {
+    if (tls) {
+        auto server = std::make_unique<QSslServer>();
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(tls->certificate);
+        configuration.setPrivateKey(tls->key);
+        server->setSslConfiguration(configuration);
+        m_server = std::move(server);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+    }
+    m_server->listen(QHostAddress::LocalHost);
+    // Emitted once a connection is ready for use: for HTTPS after the handshake.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+            if (socket->bytesAvailable() > 0) answer(socket); // arrived during the TLS handshake
         }
     });
 }
 
 QUrl LoopbackHttpServer::url(const QString& path) const {
-    return QUrl(u"http://127.0.0.1:%1"_s.arg(m_server.serverPort()) + path);
+    return QUrl((m_tls ? u"https"_s : u"http"_s) + u"://127.0.0.1:%1"_s.arg(m_server->serverPort()) + path);
 }
 
 void LoopbackHttpServer::answer(QTcpSocket* socket) {
@@ -52,6 +67,7 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
     QByteArray body = found.body;
     int status = found.status;
     QByteArray extra;
+    if (!found.location.isEmpty()) extra = "Location: " + found.location + "\r\n";
     if (status == 200 && found.ranges && request.range.startsWith("bytes=")) {
         const qsizetype from = request.range.mid(6, request.range.indexOf('-') - 6).toLongLong();
         if (from >= body.size()) {
