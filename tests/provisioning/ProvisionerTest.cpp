@@ -349,9 +349,11 @@ TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
 TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
     RuntimeSetupView view(provisioner);
     view.resize(480, 420);
-    const auto shoot = [&](const char* name) {
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of every state (scripts/take-screenshots).
+    const auto shoot = [&](const char* name, QWidget* widget = nullptr) {
         const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
-        if (!folder.isEmpty()) view.grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
+        if (!folder.isEmpty())
+            (widget ? widget : &view)->grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
     };
     const auto visible = [&](const char* objectName) {
         auto* widget = view.findChild<QWidget*>(QLatin1StringView(objectName));
@@ -403,7 +405,7 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
     EXPECT_EQ(view.licenceSheet()->windowTitle(), u"Google Android SDK licence"_s);
     EXPECT_TRUE(
         view.licenceSheet()->findChild<QPlainTextEdit*>()->toPlainText().contains(u"Preview terms."_s));
-    view.licenceSheet()->grab().save(qEnvironmentVariable("VANTLE_SCREENSHOTS") + u"/4-licence-sheet.png"_s);
+    shoot("4-licence-sheet", view.licenceSheet());
     click(view.licenceSheet(), "declineButton");
     EXPECT_TRUE(waitUntil([&] { return view.licenceSheet() == nullptr; }));
     EXPECT_EQ(provisioner.phase().kind, Kind::needsAcceptance); // declining changes nothing
