@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class ServerProcess;
 class VantleLog;
@@ -93,10 +94,21 @@ public:
     // Display size sent to the server: each side truncated, then rounded down to a multiple of 8.
     static QSize displaySize(QSizeF pixelSize);
 
+    // The streaming phase on sockets that are already connected (video, control, audio or -1):
+    // stores them, sends the start-app message, starts the device-message and audio readers and
+    // reads video on the calling thread until the stream ends. `connect` ends with it; tests and
+    // fuzzers give it socket pairs.
+    void serve(int videoFD, int controlFD, int audioFD, std::chrono::steady_clock::time_point startedAt);
+    // The audio sink while audio forwarding runs (locked).
+    std::shared_ptr<PCMAudioPlayer> audioPlayer() const;
+
 private:
     AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer, std::shared_ptr<VantleLog> log);
     // Everything below is implemented across AndroidStreamClient.cpp and the reader files.
     void connect();
+    void startServer();
+    bool adoptSockets(int videoFD, int controlFD, int audioFD); // returns `stopped`
+    void runReaders(int videoFD, int audioFD, std::chrono::steady_clock::time_point startedAt);
     void readVideo(int fd, std::chrono::steady_clock::time_point startedAt);
     void drainDeviceMessages();
     void readAudio(int fd);
@@ -113,6 +125,7 @@ private:
     mutable std::mutex m_lock;
     std::shared_ptr<ServerProcess> m_serverProcess;
     int m_videoFD = -1, m_controlFD = -1, m_audioFD = -1;
+    std::vector<int> m_shutDownFDs; // shut down by `stop`, closed with the client
     std::shared_ptr<PCMAudioPlayer> m_audioPlayer;
     bool m_stopped = false;
     bool m_endReported = false;
