@@ -1,0 +1,63 @@
+#pragma once
+
+#include "stream/VideoRenderer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+struct AVFrame;
+class H264Decoder;
+
+// A decoded picture in the decoder's own planes (YUV 4:2:0), shared by reference: handing it to
+// the GUI thread copies no pixels.
+using VideoFrame = std::shared_ptr<const AVFrame>;
+
+// The libavcodec renderer behind a video view. Decodes in `enqueue`, on the reader thread, and
+// leaves the newest picture in a one-frame mailbox for the GUI thread: a picture that arrives
+// before the previous one was taken replaces it (and is counted as dropped), so the screen never
+// lags behind the stream. Time stamps play no part.
+class FrameRenderer final : public VideoRenderer {
+public:
+    FrameRenderer() = default;
+    ~FrameRenderer() override;
+    FrameRenderer(const FrameRenderer&) = delete;
+    FrameRenderer& operator=(const FrameRenderer&) = delete;
+
+    // Called on the reader thread when the mailbox goes from empty to full; the consumer then
+    // takes the frame on its own thread (it is not told again until it did).
+    void setFrameReady(std::function<void()> frameReady);
+
+    Status status() const override { return m_status.load(); }
+    bool requiresFlushToResumeDecoding() const override { return m_requiresFlush.load(); }
+    void flush() override;
+    void enqueue(const VideoSample& sample) override;
+
+    // Any thread: the newest decoded picture not taken yet, or nothing.
+    VideoFrame takeFrame();
+
+    struct Counts {
+        std::uint64_t decoded = 0;  // pictures that came out of the decoder
+        std::uint64_t replaced = 0; // pictures dropped from the mailbox by a newer one
+        std::uint64_t errors = 0;   // samples the decoder refused, and decoders that failed to open
+    };
+    Counts counts() const;
+
+private:
+    void publish(VideoFrame frame);
+    void fail();
+
+    // Reader-thread state.
+    std::unique_ptr<H264Decoder> m_decoder;
+    VideoFormatRef m_decoderFormat;
+
+    std::atomic<Status> m_status{Status::idle};
+    std::atomic<bool> m_requiresFlush{false};
+
+    mutable std::mutex m_lock; // guards the mailbox, the callback and the counts
+    VideoFrame m_mailbox;
+    std::function<void()> m_frameReady;
+    Counts m_counts;
+};

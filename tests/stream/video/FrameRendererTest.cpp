@@ -1,0 +1,152 @@
+#include "stream/FrameRenderer.h"
+
+#include "VideoFixture.h"
+#include "stream/H264Decoder.h"
+
+#include <QtEndian>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace {
+
+VideoSample sampleOf(const EncodedClip& clip, size_t index, const VideoFormatRef& format) {
+    auto sample = H264::sampleBuffer(clip.units(index), format);
+    EXPECT_TRUE(sample) << "frame " << index;
+    return sample.value_or(VideoSample{});
+}
+
+QImage imageOf(const VideoFrame& frame) {
+    return H264Decoder::toImage(frame.get());
+}
+
+// What the video reader does before every enqueue.
+void enqueueLikeTheReader(FrameRenderer& renderer, const VideoSample& sample) {
+    if (renderer.status() == VideoRenderer::Status::failed || renderer.requiresFlushToResumeDecoding())
+        renderer.flush();
+    renderer.enqueue(sample);
+}
+
+} // namespace
+
+TEST(FrameRenderer, ShowsEveryFrameWhenTheViewKeepsUp) {
+    const auto clip = encodeClip(320, 240, 12);
+    const auto format = clip.format();
+    ASSERT_TRUE(format);
+    FrameRenderer renderer;
+    std::atomic<int> ready = 0;
+    renderer.setFrameReady([&] { ++ready; });
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::idle);
+    for (size_t i = 0; i < clip.frames.size(); ++i) {
+        enqueueLikeTheReader(renderer, sampleOf(clip, i, format));
+        const VideoFrame frame = renderer.takeFrame();
+        ASSERT_TRUE(frame) << "frame " << i;
+        EXPECT_LT(meanDifference(imageOf(frame), clip.pictures[i]), 4.0) << "frame " << i;
+        EXPECT_FALSE(renderer.takeFrame()); // taken means gone
+    }
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::rendering);
+    EXPECT_EQ(ready, int(clip.frames.size()));
+    const auto counts = renderer.counts();
+    EXPECT_EQ(counts.decoded, clip.frames.size());
+    EXPECT_EQ(counts.replaced, 0u);
+    EXPECT_EQ(counts.errors, 0u);
+}
+
+TEST(FrameRenderer, ANewerFrameReplacesOneNotYetShown) {
+    const auto clip = encodeClip(320, 240, 6);
+    const auto format = clip.format();
+    FrameRenderer renderer;
+    std::atomic<int> ready = 0;
+    renderer.setFrameReady([&] { ++ready; });
+    for (size_t i = 0; i < 5; ++i)
+        renderer.enqueue(sampleOf(clip, i, format));
+    EXPECT_EQ(ready, 1); // told once; the view takes whatever is newest when it gets to it
+    const VideoFrame newest = renderer.takeFrame();
+    ASSERT_TRUE(newest);
+    EXPECT_LT(meanDifference(imageOf(newest), clip.pictures[4]), 4.0);
+    EXPECT_GT(meanDifference(imageOf(newest), clip.pictures[0]), 10.0);
+    EXPECT_EQ(renderer.counts().replaced, 4u);
+
+    // The view still holds the taken frame while the decoder goes on: its pixels stay its own.
+    const QImage before = imageOf(newest);
+    renderer.enqueue(sampleOf(clip, 5, format));
+    EXPECT_EQ(ready, 2);
+    EXPECT_EQ(imageOf(newest), before);
+
+    // A flush drops the frame that was not shown.
+    renderer.flush();
+    EXPECT_FALSE(renderer.takeFrame());
+}
+
+TEST(FrameRenderer, ACorruptFrameFailsAndDecodingResumesAtTheNextKeyFrame) {
+    const auto clip = encodeClip(320, 240, 10, 5); // key frames 0 and 5
+    ASSERT_TRUE(clip.frames[5].key);
+    const auto format = clip.format();
+    FrameRenderer renderer;
+    enqueueLikeTheReader(renderer, sampleOf(clip, 0, format));
+    enqueueLikeTheReader(renderer, sampleOf(clip, 1, format));
+    ASSERT_TRUE(renderer.takeFrame());
+
+    // Frame 2 with its slice data overwritten.
+    VideoSample broken = sampleOf(clip, 2, format);
+    for (qsizetype i = 8; i < broken.data.size(); ++i)
+        broken.data[i] = char(0xff - i % 7);
+    renderer.enqueue(broken);
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::failed);
+    EXPECT_TRUE(renderer.requiresFlushToResumeDecoding());
+    EXPECT_EQ(renderer.counts().errors, 1u);
+    EXPECT_FALSE(renderer.takeFrame());
+
+    // P-frames that refer to the lost picture show nothing; the key frame shows again.
+    for (size_t i = 3; i < 5; ++i) {
+        enqueueLikeTheReader(renderer, sampleOf(clip, i, format));
+        EXPECT_NE(renderer.status(), VideoRenderer::Status::failed) << "frame " << i;
+        EXPECT_FALSE(renderer.takeFrame()) << "frame " << i;
+    }
+    for (size_t i = 5; i < 10; ++i) {
+        enqueueLikeTheReader(renderer, sampleOf(clip, i, format));
+        const VideoFrame frame = renderer.takeFrame();
+        ASSERT_TRUE(frame) << "frame " << i;
+        EXPECT_LT(meanDifference(imageOf(frame), clip.pictures[i]), 4.0) << "frame " << i;
+    }
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::rendering);
+}
+
+TEST(FrameRenderer, ASampleWithABrokenLengthFails) {
+    const auto clip = encodeClip(320, 240, 2);
+    const auto format = clip.format();
+    FrameRenderer renderer;
+    renderer.enqueue(sampleOf(clip, 0, format));
+    VideoSample broken = sampleOf(clip, 1, format);
+    broken.data[0] = char(0x7f); // a unit far longer than the sample
+    renderer.enqueue(broken);
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::failed);
+    EXPECT_TRUE(renderer.requiresFlushToResumeDecoding());
+    renderer.flush();
+    EXPECT_EQ(renderer.status(), VideoRenderer::Status::idle);
+    EXPECT_FALSE(renderer.requiresFlushToResumeDecoding());
+    EXPECT_FALSE(renderer.takeFrame()); // the key frame's picture went with the flush
+}
+
+TEST(FrameRenderer, AFormatChangeMidStreamReopensTheDecoder) {
+    const auto first = encodeClip(320, 240, 3), second = encodeClip(200, 360, 2);
+    const auto firstFormat = first.format(), secondFormat = second.format();
+    ASSERT_NE(firstFormat->avcC, secondFormat->avcC);
+    FrameRenderer renderer;
+    for (size_t i = 0; i < 3; ++i)
+        enqueueLikeTheReader(renderer, sampleOf(first, i, firstFormat));
+    EXPECT_EQ(imageOf(renderer.takeFrame()).size(), QSize(320, 240));
+    for (size_t i = 0; i < 2; ++i) {
+        enqueueLikeTheReader(renderer, sampleOf(second, i, secondFormat));
+        const VideoFrame frame = renderer.takeFrame();
+        ASSERT_TRUE(frame) << "frame " << i;
+        EXPECT_LT(meanDifference(imageOf(frame), second.pictures[i]), 4.0);
+    }
+    // The same parameter sets built again (as when they are repeated in-band) keep the decoder
+    // and its reference pictures: a P-frame still decodes.
+    const auto again = encodeClip(200, 360, 3);
+    const auto againFormat = again.format();
+    enqueueLikeTheReader(renderer, sampleOf(again, 0, againFormat));
+    enqueueLikeTheReader(renderer, sampleOf(again, 1, again.format()));
+    EXPECT_LT(meanDifference(imageOf(renderer.takeFrame()), again.pictures[1]), 4.0);
+    EXPECT_EQ(renderer.counts().errors, 0u);
+}
