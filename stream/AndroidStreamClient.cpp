@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QThreadPool>
-
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -43,7 +42,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 } // namespace
 
-std::shared_ptr<AndroidStreamClient> AndroidStreamClient::create(Config config, std::shared_ptr<VideoRenderer> renderer,
+std::shared_ptr<AndroidStreamClient> AndroidStreamClient::create(Config config,
+                                                                 std::shared_ptr<VideoRenderer> renderer,
                                                                  std::shared_ptr<VantleLog> log) {
     return std::shared_ptr<AndroidStreamClient>(
         new AndroidStreamClient(std::move(config), std::move(renderer), std::move(log)));
@@ -51,10 +51,13 @@ std::shared_ptr<AndroidStreamClient> AndroidStreamClient::create(Config config, 
 
 AndroidStreamClient::AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer,
                                          std::shared_ptr<VantleLog> log)
-    : m_config(std::move(config)), m_renderer(std::move(renderer)), m_log(std::move(log)),
-      m_forwardAudio(VantleSettings::get(SettingsKeys::forwardAudio)),
-      m_scid(QRandomGenerator::global()->bounded(1u, 2147483647u)), // 1 … 2^31 − 2
-      m_sendQueue(std::make_unique<SerialQueue>(u"vantle.android.control"_s)) {
+    : m_config(std::move(config))
+    , m_renderer(std::move(renderer))
+    , m_log(std::move(log))
+    , m_forwardAudio(VantleSettings::get(SettingsKeys::forwardAudio))
+    , m_scid(QRandomGenerator::global()->bounded(1u, 2147483647u))
+    , // 1 … 2^31 − 2
+    m_sendQueue(std::make_unique<SerialQueue>(u"vantle.android.control"_s)) {
     const auto now = std::chrono::steady_clock::now();
     m_fpsWindowStart = now;
     m_levelWindowStart = now;
@@ -65,10 +68,13 @@ AndroidStreamClient::~AndroidStreamClient() {
     // stopped.
     for (const int fd : {m_videoFD, m_controlFD, m_audioFD})
         if (fd >= 0) ::close(fd);
-    for (const int fd : m_shutDownFDs) ::close(fd);
+    for (const int fd : m_shutDownFDs)
+        ::close(fd);
 }
 
-QString AndroidStreamClient::socketName() const { return QString::asprintf("scrcpy_%08x", m_scid); }
+QString AndroidStreamClient::socketName() const {
+    return QString::asprintf("scrcpy_%08x", m_scid);
+}
 
 QSize AndroidStreamClient::displaySize(QSizeF pixelSize) {
     return {int(pixelSize.width()) & ~7, int(pixelSize.height()) & ~7};
@@ -203,11 +209,13 @@ void AndroidStreamClient::serve(int videoFD, int controlFD, int audioFD,
     runReaders(videoFD, audioFD, startedAt);
 }
 
-void AndroidStreamClient::runReaders(int videoFD, int audioFD, std::chrono::steady_clock::time_point startedAt) {
+void AndroidStreamClient::runReaders(int videoFD, int audioFD,
+                                     std::chrono::steady_clock::time_point startedAt) {
     // "+": the server stops the app first, so the window always shows a fresh start.
     send(ScrcpyControl::startApp(u"+"_s + m_config.package));
     std::thread([self = shared_from_this()] { self->drainDeviceMessages(); }).detach();
-    if (audioFD >= 0) std::thread([self = shared_from_this(), audioFD] { self->readAudio(audioFD); }).detach();
+    if (audioFD >= 0)
+        std::thread([self = shared_from_this(), audioFD] { self->readAudio(audioFD); }).detach();
     readVideo(videoFD, startedAt);
 }
 
@@ -308,7 +316,8 @@ std::shared_ptr<StreamRecorderSink> AndroidStreamClient::takeRecorder() {
     return std::exchange(m_recorder, nullptr);
 }
 
-void AndroidStreamClient::setPendingStop(std::function<void(std::shared_ptr<StreamRecorderSink>)> completion) {
+void AndroidStreamClient::setPendingStop(
+    std::function<void(std::shared_ptr<StreamRecorderSink>)> completion) {
     std::lock_guard guard(m_lock);
     m_pendingStop = std::move(completion);
 }

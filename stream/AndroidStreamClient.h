@@ -7,7 +7,6 @@
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -68,8 +67,8 @@ public:
     std::function<void(std::shared_ptr<ImageBox>)> onSnapshot;
 
     void start();
-    void stop();                      // any thread, any number of times
-    void send(QByteArray message);    // one encoded control message, written whole and in order
+    void stop();                   // any thread, any number of times
+    void send(QByteArray message); // one encoded control message, written whole and in order
     void finish(std::optional<QString> error);
     // adb -s <serial> <arguments>, run to its end on the calling thread: (exit status, output).
     std::pair<int, QString> adb(const QStringList& arguments) const;
@@ -99,11 +98,16 @@ public:
     // reads video on the calling thread until the stream ends. `connect` ends with it; tests and
     // fuzzers give it socket pairs.
     void serve(int videoFD, int controlFD, int audioFD, std::chrono::steady_clock::time_point startedAt);
+    // One reader on its own, reading `fd` to its end on the calling thread (fuzz targets). The
+    // video reader ends the session as in a real stream.
+    void readVideoStream(int fd) { readVideo(fd, std::chrono::steady_clock::now()); }
+    void readAudioStream(int fd) { readAudio(fd); }
     // The audio sink while audio forwarding runs (locked).
     std::shared_ptr<PCMAudioPlayer> audioPlayer() const;
 
 private:
-    AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer, std::shared_ptr<VantleLog> log);
+    AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer,
+                        std::shared_ptr<VantleLog> log);
     // Everything below is implemented across AndroidStreamClient.cpp and the reader files.
     void connect();
     void startServer();

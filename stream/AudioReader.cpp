@@ -1,10 +1,8 @@
-#include "stream/AndroidStreamClient.h"
-
 #include "core/VantleLog.h"
+#include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
 
 #include <QtEndian>
-
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;

@@ -18,7 +18,8 @@ enum Type : uint8_t { clipboardType = 0, ackClipboardType = 1, uhidOutputType = 
 int characterCount(const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     int count = 0;
-    while (finder.toNextBoundary() > 0) ++count;
+    while (finder.toNextBoundary() > 0)
+        ++count;
     return count;
 }
 
@@ -62,7 +63,8 @@ void copyToDesktop(const QString& text, VantleLog& log) {
     if (desktop->text() == text) return;
     desktop->clear();
     desktop->setText(text);
-    log.write(u"Vantle: Android clipboard copied to Mac ("_s + QString::number(characterCount(text)) + u" chars)"_s);
+    log.write(u"Vantle: Android clipboard copied to Mac ("_s + QString::number(characterCount(text)) +
+              u" chars)"_s);
 }
 
 } // namespace DeviceMessages

@@ -24,11 +24,15 @@ void PCMAudioPlayer::setOutputFactory(OutputFactory factory) {
     outputFactory = std::move(factory);
 }
 
-PCMAudioPlayer::PCMAudioPlayer() : PCMAudioPlayer(defaultOutput()) {}
+PCMAudioPlayer::PCMAudioPlayer()
+    : PCMAudioPlayer(defaultOutput()) {}
 
-PCMAudioPlayer::PCMAudioPlayer(std::unique_ptr<AudioOutput> output) : m_output(std::move(output)) {}
+PCMAudioPlayer::PCMAudioPlayer(std::unique_ptr<AudioOutput> output)
+    : m_output(std::move(output)) {}
 
-PCMAudioPlayer::~PCMAudioPlayer() { stop(); }
+PCMAudioPlayer::~PCMAudioPlayer() {
+    stop();
+}
 
 PCMAudioPlayer::Counters PCMAudioPlayer::counters() const {
     std::lock_guard guard(m_lock);
@@ -40,7 +44,8 @@ void PCMAudioPlayer::play(const QByteArray& pcm) {
     if (frames == 0) return;
     std::vector<float> samples(size_t(frames) * 2);
     const auto* bytes = reinterpret_cast<const uchar*>(pcm.constData());
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(qFromLittleEndian<qint16>(bytes + 2 * i)) / 32768.0f;
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(qFromLittleEndian<qint16>(bytes + 2 * i)) / 32768.0f;
 
     bool pauseNode = false, startNode = false, startEngine = false;
     {

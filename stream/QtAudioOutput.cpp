@@ -5,7 +5,6 @@
 #include <QAudioSink>
 #include <QIODevice>
 #include <QMediaDevices>
-
 #include <cstring>
 #include <deque>
 
@@ -27,7 +26,8 @@ public:
     qint64 bytesAvailable() const override {
         std::lock_guard guard(m_lock);
         qint64 total = 0;
-        for (const Buffer& buffer : m_buffers) total += qint64(buffer.samples.size() * sizeof(float)) - buffer.offset;
+        for (const Buffer& buffer : m_buffers)
+            total += qint64(buffer.samples.size() * sizeof(float)) - buffer.offset;
         return total + QIODevice::bytesAvailable();
     }
 
@@ -41,7 +41,8 @@ protected:
                 Buffer& buffer = m_buffers.front();
                 const qint64 size = qint64(buffer.samples.size() * sizeof(float));
                 const qint64 take = std::min(maxSize - done, size - buffer.offset);
-                std::memcpy(data + done, reinterpret_cast<const char*>(buffer.samples.data()) + buffer.offset, size_t(take));
+                std::memcpy(data + done, reinterpret_cast<const char*>(buffer.samples.data()) + buffer.offset,
+                            size_t(take));
                 done += take;
                 buffer.offset += take;
                 if (buffer.offset == size) {
@@ -69,7 +70,9 @@ private:
 };
 
 QtAudioOutput::QtAudioOutput(int sampleRate, int channels)
-    : m_sampleRate(sampleRate), m_channels(channels), m_source(std::make_shared<PCMSource>()) {
+    : m_sampleRate(sampleRate)
+    , m_channels(channels)
+    , m_source(std::make_shared<PCMSource>()) {
     m_thread.setObjectName(QStringLiteral("vantle.audio"));
     m_context = new QObject;
     m_context->moveToThread(&m_thread);
@@ -90,7 +93,8 @@ QtAudioOutput::~QtAudioOutput() {
 
 void QtAudioOutput::onAudioThread(const std::function<void()>& work) {
     if (!m_context) return;
-    QMetaObject::invokeMethod(m_context, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
 bool QtAudioOutput::startEngine() {
@@ -120,8 +124,10 @@ void QtAudioOutput::play() {
     if (m_stopped) return;
     onAudioThread([this] {
         if (!m_sink) return;
-        if (m_sink->state() == QAudio::SuspendedState) m_sink->resume();
-        else if (m_sink->state() == QAudio::StoppedState) m_sink->start(m_source.get());
+        if (m_sink->state() == QAudio::SuspendedState)
+            m_sink->resume();
+        else if (m_sink->state() == QAudio::StoppedState)
+            m_sink->start(m_source.get());
     });
 }
 

@@ -29,9 +29,9 @@ private:
     const int m_sampleRate;
     const int m_channels;
     QThread m_thread;
-    QObject* m_context = nullptr;     // lives on m_thread
-    QAudioSink* m_sink = nullptr;     // lives on m_thread
+    QObject* m_context = nullptr; // lives on m_thread
+    QAudioSink* m_sink = nullptr; // lives on m_thread
     std::shared_ptr<PCMSource> m_source;
-    bool m_stopped = false;           // the calling threads' view; guarded by m_callLock
+    bool m_stopped = false; // the calling threads' view; guarded by m_callLock
     std::mutex m_callLock;
 };

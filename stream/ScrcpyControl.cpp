@@ -1,7 +1,6 @@
 #include "stream/ScrcpyControl.h"
 
 #include <QtEndian>
-
 #include <algorithm>
 #include <cmath>
 
@@ -41,7 +40,9 @@ constexpr qsizetype maxTextBytes = 300;
 constexpr qsizetype maxClipboardBytes = 200000;
 constexpr qsizetype maxAppNameBytes = 255;
 
-void put8(QByteArray& out, uint8_t value) { out.append(char(value)); }
+void put8(QByteArray& out, uint8_t value) {
+    out.append(char(value));
+}
 void put16(QByteArray& out, uint16_t value) {
     char bytes[2];
     qToBigEndian(value, bytes);
@@ -58,9 +59,13 @@ void put64(QByteArray& out, uint64_t value) {
     out.append(bytes, 8);
 }
 // UTF-8 cut at a byte count, even inside a character: the server reads exactly `length` bytes.
-QByteArray utf8Prefix(const QString& text, qsizetype maxBytes) { return text.toUtf8().left(maxBytes); }
+QByteArray utf8Prefix(const QString& text, qsizetype maxBytes) {
+    return text.toUtf8().left(maxBytes);
+}
 
-uint16_t clampU16(int value) { return uint16_t(std::clamp(value, 0, 0xFFFF)); }
+uint16_t clampU16(int value) {
+    return uint16_t(std::clamp(value, 0, 0xFFFF));
+}
 
 } // namespace
 
@@ -109,8 +114,8 @@ QByteArray touch(TouchAction action, QPointF point, QSize frameSize) {
     put64(out, 0xFFFFFFFFFFFFFFFEull); // the generic finger
     out.append(position(point, frameSize));
     put16(out, action == TouchAction::up ? 0 : 0xFFFF); // pressure
-    put32(out, 0);                                       // action button
-    put32(out, 0);                                       // buttons
+    put32(out, 0);                                      // action button
+    put32(out, 0);                                      // buttons
     return out;
 }
 
@@ -152,14 +157,20 @@ QByteArray resizeDisplay(int width, int height) {
     return out;
 }
 
-QByteArray backDown() { return QByteArray("\x04\x00", 2); }
-QByteArray backUp() { return QByteArray("\x04\x01", 2); }
+QByteArray backDown() {
+    return QByteArray("\x04\x00", 2);
+}
+QByteArray backUp() {
+    return QByteArray("\x04\x01", 2);
+}
 QByteArray getClipboard(CopyKey key) {
     QByteArray out;
     put8(out, getClipboardType);
     put8(out, uint8_t(key));
     return out;
 }
-QByteArray resetVideo() { return QByteArray(1, char(resetVideoType)); }
+QByteArray resetVideo() {
+    return QByteArray(1, char(resetVideoType));
+}
 
 } // namespace ScrcpyControl

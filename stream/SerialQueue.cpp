@@ -2,7 +2,8 @@
 
 #include <pthread.h>
 
-SerialQueue::SerialQueue(QString label) : m_label(std::move(label)) {
+SerialQueue::SerialQueue(QString label)
+    : m_label(std::move(label)) {
     m_worker = std::thread([this] { run(); });
     // Linux limits thread names to 15 bytes; the label's tail is the telling part.
     ::pthread_setname_np(m_worker.native_handle(), m_label.right(15).toUtf8().constData());

@@ -22,7 +22,9 @@ QString errorText(const char* call, int error) {
     return QString::fromLatin1(call) + u": "_s + QString::fromLocal8Bit(std::strerror(error));
 }
 
-int pidfdOpen(pid_t pid) { return int(::syscall(SYS_pidfd_open, pid, 0)); }
+int pidfdOpen(pid_t pid) {
+    return int(::syscall(SYS_pidfd_open, pid, 0));
+}
 
 } // namespace
 
@@ -33,9 +35,11 @@ std::shared_ptr<ServerProcess> ServerProcess::start(const QString& program, cons
 
     std::vector<QByteArray> storage;
     storage.push_back(program.toLocal8Bit());
-    for (const QString& argument : arguments) storage.push_back(argument.toLocal8Bit());
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
     std::vector<char*> argv;
-    for (QByteArray& item : storage) argv.push_back(item.data());
+    for (QByteArray& item : storage)
+        argv.push_back(item.data());
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -66,7 +70,10 @@ std::shared_ptr<ServerProcess> ServerProcess::start(const QString& program, cons
 }
 
 ServerProcess::ServerProcess(pid_t pid, int outputFD, int pidFD, Handlers handlers)
-    : m_pid(pid), m_outputFD(outputFD), m_pidFD(pidFD), m_handlers(std::move(handlers)) {}
+    : m_pid(pid)
+    , m_outputFD(outputFD)
+    , m_pidFD(pidFD)
+    , m_handlers(std::move(handlers)) {}
 
 ServerProcess::~ServerProcess() {
     ::close(m_outputFD);
@@ -126,7 +133,9 @@ void ServerProcess::watch() {
         m_reaped = true;
     }
     // Exit code, or the number of the signal that ended it.
-    const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+    const int exitStatus = WIFEXITED(status)     ? WEXITSTATUS(status)
+                           : WIFSIGNALED(status) ? WTERMSIG(status)
+                                                 : -1;
     if (m_handlers.exited) m_handlers.exited(exitStatus);
     m_handlers = {};
 }

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,7 +50,8 @@ private:
 // Why the server process could not be started, e.g. "posix_spawn: No such file or directory".
 class ServerProcessError : public std::exception {
 public:
-    explicit ServerProcessError(QString description) : m_description(std::move(description)) {}
+    explicit ServerProcessError(QString description)
+        : m_description(std::move(description)) {}
     const char* what() const noexcept override { return "server process start failed"; }
     const QString& description() const { return m_description; }
 

@@ -1,8 +1,7 @@
-#include "stream/AndroidStreamClient.h"
-
 #include "core/SettingsKeys.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
+#include "stream/AndroidStreamClient.h"
 #include "stream/VideoRenderer.h"
 
 using namespace Qt::StringLiterals;
@@ -94,15 +93,17 @@ void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_poin
         if (keyFrame) completePendingStop();
 
         if (m_renderer) {
-            if (m_renderer->status() == VideoRenderer::Status::failed || m_renderer->requiresFlushToResumeDecoding())
+            if (m_renderer->status() == VideoRenderer::Status::failed ||
+                m_renderer->requiresFlushToResumeDecoding())
                 m_renderer->flush();
             m_renderer->enqueue(*sample);
         }
         countFrame();
         if (firstFramePending) {
             firstFramePending = false;
-            m_log->write(QString::asprintf("Vantle: first frame after %.2fs",
-                                           std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count()));
+            m_log->write(QString::asprintf(
+                "Vantle: first frame after %.2fs",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count()));
             postToGui([this] {
                 if (onFirstFrame) onFirstFrame();
             });

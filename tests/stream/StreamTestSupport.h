@@ -1,0 +1,149 @@
+#pragma once
+
+#include "core/VantleLog.h"
+#include "stream/PCMAudioPlayer.h"
+#include "stream/VideoRenderer.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QStringList>
+#include <QUuid>
+#include <QtEndian>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+// A VideoRenderer double that records what the video reader queued, and can be put into the
+// failed state or ask for a flush like a decoder that lost its reference picture.
+class RecordingRenderer : public VideoRenderer {
+public:
+    Status status() const override { return failed ? Status::failed : Status::rendering; }
+    bool requiresFlushToResumeDecoding() const override { return needsFlush; }
+    void flush() override {
+        std::lock_guard guard(lock);
+        ++flushes;
+        failed = false;
+        needsFlush = false;
+    }
+    void enqueue(const VideoSample& sample) override {
+        std::lock_guard guard(lock);
+        samples.push_back(sample.data);
+    }
+    size_t count() const {
+        std::lock_guard guard(lock);
+        return samples.size();
+    }
+
+    mutable std::mutex lock;
+    std::vector<QByteArray> samples;
+    int flushes = 0;
+    std::atomic<bool> failed{false}, needsFlush{false};
+};
+
+// An AudioOutput double: keeps every scheduled buffer until the test plays it out.
+class FakeAudioOutput : public AudioOutput {
+public:
+    struct Shared {
+        std::mutex lock;
+        std::vector<std::pair<size_t, std::function<void()>>> scheduled; // samples, completion
+        int engineStarts = 0, plays = 0, pauses = 0, stops = 0;
+        bool engineAvailable = true;
+        // Completes the oldest `count` buffers, as the output does once it has played them.
+        void finish(size_t count) {
+            std::vector<std::function<void()>> done;
+            {
+                std::lock_guard guard(lock);
+                for (size_t i = 0; i < count && !scheduled.empty(); ++i) {
+                    done.push_back(std::move(scheduled.front().second));
+                    scheduled.erase(scheduled.begin());
+                }
+            }
+            for (auto& played : done)
+                played();
+        }
+    };
+    explicit FakeAudioOutput(std::shared_ptr<Shared> shared)
+        : m_shared(std::move(shared)) {}
+    bool startEngine() override {
+        std::lock_guard guard(m_shared->lock);
+        ++m_shared->engineStarts;
+        return m_shared->engineAvailable;
+    }
+    void schedule(std::vector<float> interleaved, std::function<void()> played) override {
+        std::lock_guard guard(m_shared->lock);
+        m_shared->scheduled.emplace_back(interleaved.size(), std::move(played));
+        lastBuffer = std::move(interleaved);
+    }
+    void play() override {
+        std::lock_guard guard(m_shared->lock);
+        ++m_shared->plays;
+    }
+    void pause() override {
+        std::lock_guard guard(m_shared->lock);
+        ++m_shared->pauses;
+    }
+    void stop() override {
+        std::lock_guard guard(m_shared->lock);
+        ++m_shared->stops;
+        m_shared->scheduled.clear();
+    }
+    std::vector<float> lastBuffer;
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+struct SocketPair {
+    int local = -1, remote = -1;
+    SocketPair() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
+            local = fds[0];
+            remote = fds[1];
+        }
+    }
+    void closeRemote() {
+        if (remote >= 0) ::close(remote);
+        remote = -1;
+    }
+};
+
+inline int openDescriptorCount() {
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                   .size());
+}
+
+inline QByteArray be32(uint32_t value) {
+    QByteArray out(4, Qt::Uninitialized);
+    qToBigEndian(value, out.data());
+    return out;
+}
+inline QByteArray be64(uint64_t value) {
+    QByteArray out(8, Qt::Uninitialized);
+    qToBigEndian(value, out.data());
+    return out;
+}
+// A 12-byte packet header: flags and time stamp, then size (or width and height for a session).
+inline QByteArray packetHeader(uint64_t flagsAndTime, uint32_t size) {
+    return be64(flagsAndTime) + be32(size);
+}
+
+// A log of its own in the test's logs folder.
+inline std::shared_ptr<VantleLog> freshLog() {
+    return std::make_shared<VantleLog>(QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                                           QStringLiteral(".log"),
+                                       VantleLog::Opening::truncate);
+}
+inline QStringList logLines(const VantleLog& log) {
+    return log.tail(100000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+}
+inline int countLines(const VantleLog& log, const QString& start) {
+    int count = 0;
+    for (const QString& line : logLines(log))
+        if (line.startsWith(start)) ++count;
+    return count;
+}
