@@ -9,12 +9,18 @@
 #include "platform/CommandChannel.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
-#include "ui/LibraryPanel.h"
+#include "runtime/ApkInstaller.h"
+#include "runtime/RuntimeBoot.h"
+#include "ui/HomePanelController.h"
+#include "ui/LauncherActions.h"
+#include "windows/VantleLayout.h"
+#include "windows/WindowSizePreset.h"
 
 #include <QApplication>
-#include <QMenu>
-#include <QPainter>
-#include <QSystemTrayIcon>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QtConcurrent>
 
 #include <cstdio>
@@ -22,23 +28,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QIcon trayGlyph() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x2e, 0x7d, 0x32));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(4, 4, 56, 56), 14, 14);
-    painter.setPen(Qt::white);
-    QFont font = painter.font();
-    font.setPixelSize(40);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, u"V"_s);
-    return QIcon(pixmap);
-}
 
 // Runs blocking device work on the Android pool; its result is not needed.
 void inBackground(void (*work)()) { (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), work); }
@@ -71,11 +60,84 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
     });
 }
 
-void showPanel(QWidget& panel) {
-    panel.show();
-    panel.raise();
-    panel.activateWindow();
-}
+// What the panel asks of the application, with what exists today: opening installs and starts
+// the app inside Android without a window of its own; the warm-up boots Android.
+class DesktopLauncherActions final : public LauncherActions {
+public:
+    explicit DesktopLauncherActions(AppLibraryStore& store)
+        : m_store(store) {}
+
+    void launch(const MobileApp& app) override {
+        if (m_store.launchingAppID()) return; // one open request at a time
+        m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
+        m_store.setLaunchingAppID(app.id);
+        if (m_store.androidState() != AndroidState::ready) m_store.setAndroidState(AndroidState::starting);
+        VantleLog::main().write(u"open requested app="_s + app.name);
+        openInAndroid(app);
+    }
+    void confirmUninstall(const MobileApp& app) override {
+        QMessageBox box(QMessageBox::Warning, u"Vantle"_s, u"Uninstall "_s + app.displayName() + u"?"_s);
+        box.setInformativeText(u"The app and its data are removed from Vantle's Android."_s);
+        QPushButton* uninstall = box.addButton(u"Uninstall"_s, QMessageBox::DestructiveRole);
+        box.addButton(QMessageBox::Cancel);
+        box.exec();
+        if (box.clickedButton() == uninstall) m_store.setStatusMessage(u"Uninstalling is not available yet"_s);
+    }
+    void prewarm() override {
+        if (!VantleSettings::get(SettingsKeys::prewarm) || m_prewarming || m_store.launchingAppID() ||
+            !AndroidRuntimePaths::current().isComplete() || m_store.androidState() == AndroidState::ready)
+            return;
+        warmUp();
+    }
+    void refreshAndroidState() override { ::refreshAndroidState(m_store); }
+    void syncInstalledApps() override {}
+    void closeAllApps() override {} // no app windows exist yet
+    QStringList windowSizePresets() const override {
+        QStringList labels;
+        for (const WindowSizePreset& preset : WindowSizePreset::all()) labels.append(preset.label());
+        return labels;
+    }
+    void applyWindowSize(int index) override {
+        const auto& presets = WindowSizePreset::all();
+        if (index < 0 || index >= presets.size()) return;
+        VantleLayout::setSize(QSizeF(presets[index].width, presets[index].height));
+        m_store.setStatusMessage(u"New windows open at "_s + presets[index].label());
+    }
+    void revealInFileManager(const QString& path) override {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    }
+    void quit() override { QApplication::quit(); }
+
+private:
+    QCoro::Task<> openInAndroid(MobileApp app) {
+        try {
+            co_await AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
+            m_store.setStatusMessage(u"Opened "_s + app.name);
+            m_store.setAndroidState(AndroidState::ready);
+        } catch (const AndroidRuntimeError& error) {
+            ::refreshAndroidState(m_store);
+            VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + error.description());
+            m_store.setStatusMessage(u"Android launch failed: "_s + error.description());
+        }
+        if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
+    }
+    QCoro::Task<> warmUp() {
+        m_prewarming = true;
+        m_store.setAndroidState(AndroidState::starting);
+        VantleLog::main().write(u"warm-up: starting Android in the background"_s);
+        try {
+            co_await AndroidRuntimeCLI::ensureRuntime();
+            m_store.setAndroidState(AndroidState::ready);
+        } catch (const AndroidRuntimeError& error) {
+            VantleLog::main().write(u"warm-up failed: "_s + error.description());
+            ::refreshAndroidState(m_store);
+        }
+        m_prewarming = false;
+    }
+
+    AppLibraryStore& m_store;
+    bool m_prewarming = false;
+};
 
 } // namespace
 
@@ -110,20 +172,11 @@ int main(int argc, char** argv) {
     store = &vantle.store();
     registerDeviceSettingCommands(vantle.commands());
 
-    LibraryPanel panel(vantle.store());
-    vantle.commands().on(u"home"_s, [&panel] { showPanel(panel); });
-    EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel, [&panel](const QVariantMap&) { showPanel(panel); });
-
-    QSystemTrayIcon tray(trayGlyph());
-    QMenu trayMenu;
-    trayMenu.addAction(u"Show Vantle"_s, &panel, [&panel] { showPanel(panel); });
-    trayMenu.addSeparator();
-    trayMenu.addAction(u"Quit Vantle"_s, &application, &QApplication::quit);
-    tray.setContextMenu(&trayMenu);
-    tray.setToolTip(u"Vantle"_s);
-    QObject::connect(&tray, &QSystemTrayIcon::activated, &panel, [&panel](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) showPanel(panel);
-    });
+    DesktopLauncherActions launcherActions(vantle.store());
+    HomePanelController home(vantle.store(), launcherActions);
+    MenuPanel& panel = home.makePanel();
+    vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });
+    EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel, [&home](const QVariantMap&) { home.showPanel(); });
 
     QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] {
         VantleLog::main().write(u"vantle quitting"_s);
@@ -132,11 +185,8 @@ int main(int argc, char** argv) {
     vantle.start();
 
     // Without a system tray the panel is an ordinary window, and closing it quits.
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray.show();
-    } else {
+    if (HomePanelController::availablePresentation() == HomePanelController::Presentation::window)
         QApplication::setQuitOnLastWindowClosed(true);
-        showPanel(panel);
-    }
+    home.start();
     return QApplication::exec();
 }

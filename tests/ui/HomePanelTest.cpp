@@ -1,0 +1,73 @@
+#include "PanelFixture.h"
+#include "core/SettingsKeys.h"
+#include "ui/HomePanelController.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+
+using namespace Qt::Literals::StringLiterals;
+using Presentation = HomePanelController::Presentation;
+
+class HomePanelTest : public PanelFixture {};
+
+TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSize) {
+    VantleSettings::set(SettingsKeys::panelWidth, 480.0);
+    VantleSettings::set(SettingsKeys::panelHeight, 820.0);
+    HomePanelController home(store, actions, environment());
+    home.start(Presentation::window);
+    MenuPanel& panel = home.makePanel();
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.size(), QSize(480, 820));
+    EXPECT_FALSE(panel.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(home.trayIcon(), nullptr);
+    EXPECT_EQ(&home.makePanel(Presentation::floating), &panel); // one panel for the life of the controller
+}
+
+TEST_F(HomePanelTest, ATooSmallStoredSizeOpensAtTheDefault) {
+    VantleSettings::set(SettingsKeys::panelWidth, 200.0);
+    VantleSettings::set(SettingsKeys::panelHeight, 820.0);
+    HomePanelController home(store, actions, environment());
+    EXPECT_EQ(home.makePanel(Presentation::window).size(), QSize(390, 760));
+}
+
+TEST_F(HomePanelTest, BecomingTheActiveWindowAsksForTheWarmUp) {
+    HomePanelController home(store, actions, environment());
+    home.start(Presentation::window);
+    MenuPanel& panel = home.makePanel();
+    QCoreApplication::processEvents();
+    actions.calls.clear();
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(&panel, &activate);
+    EXPECT_EQ(actions.calls, QStringList{u"prewarm"_s});
+
+    // An ordinary window stays when another application becomes active.
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&panel, &deactivate);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(panel.isVisible());
+}
+
+TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLongerActive) {
+    HomePanelController home(store, actions, environment());
+    MenuPanel& panel = home.makePanel(Presentation::floating);
+    EXPECT_TRUE(panel.windowFlags() & Qt::FramelessWindowHint);
+    home.showPanel(QRect(100, 0, 20, 24));
+    ASSERT_TRUE(panel.isVisible());
+
+    QCloseEvent close;
+    QCoreApplication::sendEvent(&panel, &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_FALSE(panel.isVisible());
+
+    home.togglePanel();
+    EXPECT_TRUE(panel.isVisible());
+    home.togglePanel();
+    EXPECT_FALSE(panel.isVisible());
+
+    // Another application became active: nothing of Vantle's is, so the panel goes.
+    home.showPanel();
+    QApplication::setActiveWindow(nullptr);
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&panel, &deactivate);
+    EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, 2000));
+}

@@ -1,0 +1,62 @@
+#include "ui/LauncherRules.h"
+
+#include "ui/HomePanelController.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using LauncherRules::Page;
+
+TEST(LauncherRules, GreetingChangesAtTheHourBoundaries) {
+    const QList<QPair<int, QString>> cases = {
+        {0, u"Good night"_s},    {4, u"Good night"_s},      {5, u"Good morning"_s},
+        {11, u"Good morning"_s}, {12, u"Good afternoon"_s}, {16, u"Good afternoon"_s},
+        {17, u"Good evening"_s}, {21, u"Good evening"_s},   {22, u"Good night"_s},
+        {23, u"Good night"_s},
+    };
+    for (const auto& [hour, greeting] : cases)
+        EXPECT_EQ(LauncherRules::greeting(hour), greeting) << hour;
+}
+
+TEST(LauncherRules, GridColumnsCountNarrowPanelsAsMinimumWidthAndStayWithinThreeToSix) {
+    EXPECT_EQ(LauncherRules::gridColumns(200), 3); // counts as 280
+    EXPECT_EQ(LauncherRules::gridColumns(0), 3);
+    EXPECT_EQ(LauncherRules::gridColumns(-50), 3);
+    EXPECT_EQ(LauncherRules::gridColumns(359), 3); // 335 / 84 is just under 4
+    EXPECT_EQ(LauncherRules::gridColumns(360), 4);
+    EXPECT_EQ(LauncherRules::gridColumns(390), 4); // the default panel
+    EXPECT_EQ(LauncherRules::gridColumns(528), 6);
+    EXPECT_EQ(LauncherRules::gridColumns(600), 6);
+    EXPECT_EQ(LauncherRules::gridColumns(1000), 6);
+}
+
+TEST(LauncherRules, SetupWinsOverEverythingThenTheEmptyLibrary) {
+    EXPECT_EQ(LauncherRules::page(false, false, false), Page::setup);
+    EXPECT_EQ(LauncherRules::page(true, true, false), Page::setup);
+    EXPECT_EQ(LauncherRules::page(false, false, true), Page::setup);
+    EXPECT_EQ(LauncherRules::page(true, false, true), Page::empty);
+    EXPECT_EQ(LauncherRules::page(true, false, false), Page::library);
+}
+
+TEST(LauncherRules, NothingMatchesQuotesTheQueryAsTyped) {
+    EXPECT_EQ(LauncherRules::nothingMatches(u" zz "_s), u"Nothing matches “ zz ”"_s);
+}
+
+TEST(HomePanelPlacement, CentresUnderTheIconAndKeepsSixPixelsFromTheEdges) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize panel(390, 760);
+    // A top bar in the middle: centred under the icon, 4 pixels below it.
+    EXPECT_EQ(HomePanelController::placement(QRect(950, 0, 20, 24), screen, panel), QPoint(765, 28));
+    // Near the right edge: no closer than 6 pixels.
+    EXPECT_EQ(HomePanelController::placement(QRect(1900, 0, 20, 24), screen, panel).x(), 1920 - 390 - 6);
+    // Near the left edge.
+    EXPECT_EQ(HomePanelController::placement(QRect(0, 0, 20, 24), screen, panel).x(), 6);
+    // A bottom panel: the panel opens above the icon.
+    EXPECT_EQ(HomePanelController::placement(QRect(950, 1056, 20, 24), screen, panel),
+              QPoint(765, 1056 - 4 - 760));
+    // A panel taller than the screen stays inside its top edge.
+    EXPECT_EQ(HomePanelController::placement(QRect(950, 1056, 20, 24), QRect(0, 0, 1920, 600), panel).y(), 6);
+    // A second screen to the right keeps its own edges.
+    EXPECT_EQ(HomePanelController::placement(QRect(3830, 0, 20, 24), QRect(1920, 0, 1920, 1080), panel).x(),
+              3840 - 390 - 6);
+}

@@ -1,0 +1,337 @@
+#include "PanelFixture.h"
+#include "core/SettingsKeys.h"
+#include "provisioning/RuntimeSetupView.h"
+#include "ui/StatusPill.h"
+#include "ui/VantleDock.h"
+
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Qt::Literals::StringLiterals;
+using LauncherRules::Page;
+
+namespace {
+
+QString labelText(const QWidget& root, const char* objectName) {
+    const auto* label = root.findChild<QLabel*>(QLatin1StringView(objectName));
+    return label ? label->text() : u"(missing)"_s;
+}
+
+QStringList actionTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* action : menu.actions())
+        if (!action->isSeparator()) texts.append(action->text());
+    return texts;
+}
+
+QAction* actionNamed(const QMenu& menu, const QString& text) {
+    for (QAction* action : menu.actions())
+        if (action->text() == text) return action;
+    return nullptr;
+}
+
+bool isCurrentPage(const MenuPanel& panel, QWidget* content) {
+    const auto* pages = panel.findChild<QStackedWidget*>();
+    return pages && content && pages->currentWidget()->isAncestorOf(content);
+}
+
+} // namespace
+
+class MenuPanelTest : public PanelFixture {};
+
+TEST_F(MenuPanelTest, SetupShowsWhileAndroidIsIncompleteOrWhenAskedFor) {
+    add(u"Maps"_s);
+    runtimeComplete = false;
+    auto panel = makePanel();
+    EXPECT_EQ(panel->page(), Page::setup);
+    ASSERT_NE(panel->setupView(), nullptr);
+    EXPECT_TRUE(isCurrentPage(*panel, panel->setupView()));
+    EXPECT_TRUE(panel->sections().isEmpty());
+
+    runtimeComplete = true;
+    VantleSettings::set(SettingsKeys::showRuntimeSetup, true);
+    panel->render();
+    EXPECT_EQ(panel->page(), Page::setup);
+
+    VantleSettings::set(SettingsKeys::showRuntimeSetup, false);
+    panel->render();
+    EXPECT_EQ(panel->page(), Page::library);
+    EXPECT_EQ(titles(*panel), QStringList{u"All apps"_s});
+}
+
+TEST_F(MenuPanelTest, ARealEmptyHomeHasNoAndroidSoTheSetupIsShown) {
+    // No override: the panel asks the real runtime paths, and this test's home holds no SDK.
+    MenuPanel panel(store, actions, {nullptr, nullptr, nullptr, &icons});
+    EXPECT_EQ(panel.page(), Page::setup);
+}
+
+TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
+    auto panel = makePanel();
+    EXPECT_EQ(panel->page(), Page::empty);
+    EXPECT_EQ(labelText(*panel, "emptyTitle"), u"Add your first app"_s);
+    EXPECT_EQ(labelText(*panel, "emptyText"),
+              u"Drop an APK file here, or choose one.\nIt opens in its own small window."_s);
+    EXPECT_EQ(panel->chooseButton()->text(), u"Choose APK…"_s);
+    EXPECT_TRUE(isCurrentPage(*panel, panel->chooseButton()));
+
+    // A cancelled chooser changes nothing.
+    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
+    EXPECT_EQ(chooserOpened, 1);
+    EXPECT_TRUE(store.apps().isEmpty());
+
+    chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
+    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
+    ASSERT_EQ(store.apps().size(), 1);
+    EXPECT_EQ(store.apps()[0].name, u"Weather"_s);
+    EXPECT_EQ(store.statusMessage(), u"Added Weather.apk"_s);
+    EXPECT_EQ(panel->page(), Page::library);
+    EXPECT_EQ(labelText(*panel, "statusLine"), u"Added Weather.apk"_s);
+}
+
+TEST_F(MenuPanelTest, AddAnApkButtonOpensTheChooserFromTheLibraryToo) {
+    add(u"Maps"_s);
+    auto panel = makePanel();
+    EXPECT_EQ(panel->addButton()->toolTip(), u"Add an APK"_s);
+    chosenFiles = {QUrl::fromLocalFile(apkFile(u"Notes.apk"_s))};
+    QTest::mouseClick(panel->addButton(), Qt::LeftButton);
+    EXPECT_EQ(chooserOpened, 1);
+    ASSERT_EQ(store.apps().size(), 2);
+    EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Maps"_s, u"Notes"_s}));
+}
+
+TEST_F(MenuPanelTest, SectionsWithoutAQueryAreFavouritesThenAllApps) {
+    auto panel = makePanel();
+    add(u"Notes-v7.2"_s);
+    EXPECT_EQ(titles(*panel), QStringList{u"All apps"_s}); // no favourites: no empty section
+
+    add(u"Maps"_s, true);
+    add(u"Camera"_s);
+    add(u"Mail"_s, true);
+    EXPECT_EQ(titles(*panel), (QStringList{u"Favourites"_s, u"All apps"_s}));
+    EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s}));
+    EXPECT_EQ(names(panel->sections()[1]), (QStringList{u"Notes-v7.2"_s, u"Maps"_s, u"Camera"_s, u"Mail"_s}));
+    EXPECT_EQ(panel->sections()[1]->tiles()[0]->toolTip(), u"Notes"_s); // the display name
+    EXPECT_TRUE(panel->nothingMatchesText().isEmpty());
+
+    // Hidden entries leave both sections.
+    store.setHiddenForShots({u"mail"_s});
+    EXPECT_EQ(names(panel->sections()[0]), QStringList{u"Maps"_s});
+    EXPECT_EQ(panel->sections()[1]->tiles().size(), 3);
+}
+
+TEST_F(MenuPanelTest, TypingAQueryShowsResultsAndClearSearchBringsTheSectionsBack) {
+    add(u"Maps"_s, true);
+    add(u"Camera"_s);
+    add(u"Mail"_s);
+    auto panel = makePanel();
+    panel->show();
+    EXPECT_FALSE(panel->clearSearchAction()->isVisible());
+    EXPECT_EQ(panel->searchField()->placeholderText(), u"Search apps"_s);
+
+    QTest::keyClicks(panel->searchField(), u"MA"_s);
+    EXPECT_EQ(store.search(), u"MA"_s);
+    EXPECT_EQ(titles(*panel), QStringList{u"Results"_s});
+    EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s})); // library order
+    EXPECT_TRUE(panel->clearSearchAction()->isVisible());
+    EXPECT_EQ(panel->clearSearchAction()->text(), u"Clear search"_s);
+
+    QTest::keyClicks(panel->searchField(), u"zz"_s);
+    EXPECT_TRUE(panel->sections().isEmpty());
+    EXPECT_EQ(panel->nothingMatchesText(), u"Nothing matches “MAzz”"_s);
+
+    panel->clearSearchAction()->trigger();
+    EXPECT_EQ(store.search(), QString());
+    EXPECT_EQ(panel->searchField()->text(), QString());
+    EXPECT_FALSE(panel->clearSearchAction()->isVisible());
+    EXPECT_TRUE(panel->nothingMatchesText().isEmpty());
+    EXPECT_EQ(titles(*panel), (QStringList{u"Favourites"_s, u"All apps"_s}));
+}
+
+TEST_F(MenuPanelTest, ASearchSetElsewhereIsShownInTheField) {
+    add(u"Notes"_s);
+    auto panel = makePanel();
+    store.setSearch(u"No"_s);
+    EXPECT_EQ(panel->searchField()->text(), u"No"_s);
+    EXPECT_EQ(titles(*panel), QStringList{u"Results"_s});
+}
+
+TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppButADraggedOffPressDoesNot) {
+    add(u"Maps"_s);
+    add(u"Notes"_s);
+    auto panel = makePanel();
+    panel->show();
+    AppTile* notes = panel->sections()[0]->tiles()[1];
+    QTest::mouseClick(notes, Qt::LeftButton, {}, QPoint(38, 40));
+    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Notes"_s});
+
+    QTest::mousePress(notes, Qt::LeftButton, {}, QPoint(38, 40));
+    QTest::mouseRelease(notes, Qt::LeftButton, {}, QPoint(200, 40));
+    QTest::mouseClick(notes, Qt::RightButton, {}, QPoint(38, 40));
+    EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
+}
+
+TEST_F(MenuPanelTest, TileContextMenuHoldsTheEntryActionsInOrder) {
+    const MobileApp maps = add(u"Maps"_s);
+    add(u"Mail"_s, true);
+    auto panel = makePanel();
+    AppTile* tile = panel->sections()[1]->tiles()[0];
+    ASSERT_EQ(tile->app().id, maps.id);
+    auto menu = tile->makeContextMenu();
+    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Add to favourites"_s, u"Show APK in Files"_s,
+                                               u"Remove from Vantle"_s, u"Uninstall from Android…"_s}));
+    EXPECT_EQ(actionTexts(*panel->sections()[0]->tiles()[0]->makeContextMenu()).first(),
+              u"Remove from favourites"_s);
+
+    actionNamed(*menu, u"Show APK in Files"_s)->trigger();
+    actionNamed(*menu, u"Uninstall from Android…"_s)->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{u"reveal "_s + maps.sourcePath, u"confirmUninstall Maps"_s}));
+    EXPECT_EQ(store.apps().size(), 2); // uninstalling is the application's, after it asked
+
+    actionNamed(*menu, u"Add to favourites"_s)->trigger();
+    EXPECT_TRUE(store.app(maps.id)->isFavorite);
+    EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s}));
+
+    // The menu outlives the tile it came from once the entry is gone.
+    actionNamed(*menu, u"Remove from Vantle"_s)->trigger();
+    EXPECT_FALSE(store.app(maps.id));
+    EXPECT_EQ(store.statusMessage(), u"Removed Maps"_s);
+    menu.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(names(panel->sections()[1]), QStringList{u"Mail"_s});
+}
+
+TEST_F(MenuPanelTest, TilesMarkRunningAndLaunchingAppsAndTheDockShowsTheRunningOne) {
+    const MobileApp maps = add(u"Maps"_s);
+    const MobileApp notes = add(u"Notes"_s);
+    auto panel = makePanel();
+    const QList<AppTile*> tiles = panel->tiles();
+    ASSERT_EQ(tiles.size(), 2);
+    EXPECT_FALSE(tiles[0]->isRunningMarked());
+
+    store.setLaunchingAppID(notes.id);
+    EXPECT_TRUE(tiles[1]->isLaunchingMarked());
+    EXPECT_FALSE(tiles[0]->isLaunchingMarked());
+
+    store.setLaunchingAppID(std::nullopt);
+    store.setRunningAppIDs({notes.id});
+    EXPECT_FALSE(tiles[1]->isLaunchingMarked());
+    EXPECT_TRUE(tiles[1]->isRunningMarked());
+    EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
+
+    store.setRunningAppIDs({maps.id, notes.id});
+    EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
+    EXPECT_EQ(panel->dock()->subtitle(), u"Running, with 1 more open"_s);
+    EXPECT_EQ(panel->tiles(), tiles); // marks change without rebuilding the grid
+}
+
+TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
+    auto panel = makePanel();
+    struct Row {
+        AndroidState state;
+        const char16_t *pill, *help, *title, *subtitle;
+    };
+    const Row rows[] = {
+        {AndroidState::ready, u"Ready", u"Android is running. Apps open instantly.", u"Android is ready",
+         u"Apps open instantly."},
+        {AndroidState::starting, u"Starting", u"Android is starting.", u"Starting Android",
+         u"Your app opens in a few seconds."},
+        {AndroidState::sleeping, u"Sleeping",
+         u"Android is off to save memory. It starts when you open an app.", u"Android is sleeping",
+         u"Opening an app wakes it in about 10 seconds."},
+        {AndroidState::notSetUp, u"Set up", u"Android has not been set up yet.", u"Android is not set up",
+         u"Set it up above to start using apps."},
+    };
+    for (const Row& row : rows) {
+        store.setAndroidState(row.state);
+        EXPECT_EQ(panel->statusPill()->label(), QString::fromUtf16(row.pill));
+        EXPECT_EQ(panel->statusPill()->toolTip(), QString::fromUtf16(row.help));
+        EXPECT_EQ(panel->dock()->title(), QString::fromUtf16(row.title));
+        EXPECT_EQ(panel->dock()->subtitle(), QString::fromUtf16(row.subtitle));
+    }
+}
+
+TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
+    add(u"Maps"_s);
+    auto panel = makePanel();
+    panel->show();
+    QMimeData data;
+    data.setUrls(
+        {QUrl::fromLocalFile(apkFile(u"Chess.APK"_s)), QUrl::fromLocalFile(files.filePath(u"notes.txt"_s))});
+    const QPoint centre = panel->rect().center();
+
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(panel->isDropOverlayShown());
+    EXPECT_EQ(panel->findChild<QLabel*>(u"dropOverlay"_s)->text(), u"Drop to add"_s);
+
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(panel.get(), &leave);
+    EXPECT_FALSE(panel->isDropOverlayShown());
+
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &drop);
+    EXPECT_FALSE(panel->isDropOverlayShown());
+    ASSERT_EQ(store.apps().size(), 2);
+    EXPECT_EQ(store.apps()[1].name, u"Chess"_s);
+    EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s); // the last file's message
+    EXPECT_EQ(panel->tiles().size(), 2);
+
+    // Dragged text is no file: refused, no overlay.
+    QMimeData text;
+    text.setText(u"/tmp/x.apk"_s);
+    QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &textEnter);
+    EXPECT_FALSE(textEnter.isAccepted());
+    EXPECT_FALSE(panel->isDropOverlayShown());
+}
+
+TEST_F(MenuPanelTest, PanelMenuOffersWindowSizesOnlyWhenThereAreAny) {
+    auto panel = makePanel();
+    QMenu* menu = panel->panelMenu();
+    Q_EMIT menu->aboutToShow();
+    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
+
+    actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
+    Q_EMIT menu->aboutToShow();
+    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
+    QMenu* sizes = actionNamed(*menu, u"Window size"_s)->menu();
+    ASSERT_NE(sizes, nullptr);
+    EXPECT_EQ(actionTexts(*sizes), actions.presets);
+    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
+    actionNamed(*menu, u"Close all apps"_s)->trigger();
+    actionNamed(*menu, u"Quit Vantle"_s)->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
+}
+
+TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidAndGreetsByTheHour) {
+    localHour = 4;
+    auto panel = makePanel();
+    EXPECT_EQ(panel->greeting(), u"Good night"_s);
+    localHour = 5;
+    panel->show();
+    EXPECT_EQ(panel->greeting(), u"Good morning"_s);
+    EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
+}
+
+TEST_F(MenuPanelTest, GridColumnsFollowThePanelWidth) {
+    for (int i = 0; i < 8; ++i)
+        add(u"App %1"_s.arg(i));
+    auto panel = makePanel();
+    panel->show();
+    EXPECT_EQ(panel->sections()[0]->columns(), 4);
+    panel->resize(600, 760);
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
+    panel->resize(200, 760);
+    EXPECT_EQ(panel->sections()[0]->columns(), 3);
+    add(u"One more"_s); // a rebuilt grid keeps the width's columns
+    EXPECT_EQ(panel->sections()[0]->columns(), 3);
+}

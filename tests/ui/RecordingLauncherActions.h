@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ui/LauncherActions.h"
+
+#include <QStringList>
+
+// Records every call the panel makes, one line each ("launch <name>", "quit"), so that a test can
+// see which actions a gesture reached and in which order.
+class RecordingLauncherActions final : public LauncherActions {
+public:
+    QStringList calls;
+    QStringList presets;
+
+    void launch(const MobileApp& app) override { calls.append(QStringLiteral("launch ") + app.name); }
+    void confirmUninstall(const MobileApp& app) override {
+        calls.append(QStringLiteral("confirmUninstall ") + app.name);
+    }
+    void prewarm() override { calls.append(QStringLiteral("prewarm")); }
+    void refreshAndroidState() override { calls.append(QStringLiteral("refreshAndroidState")); }
+    void syncInstalledApps() override { calls.append(QStringLiteral("syncInstalledApps")); }
+    void closeAllApps() override { calls.append(QStringLiteral("closeAllApps")); }
+    QStringList windowSizePresets() const override { return presets; }
+    void applyWindowSize(int index) override {
+        calls.append(QStringLiteral("applyWindowSize %1").arg(index));
+    }
+    void revealInFileManager(const QString& path) override { calls.append(QStringLiteral("reveal ") + path); }
+    void quit() override { calls.append(QStringLiteral("quit")); }
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/Models.h"
+
+#include <QString>
+#include <QStringList>
+
+// What the panel asks of the application above it: opening, uninstalling, Android's warm-up and
+// state, closing windows and quitting. The panel only calls; the application decides what each
+// does. Main thread only.
+class LauncherActions {
+public:
+    virtual ~LauncherActions() = default;
+
+    virtual void launch(const MobileApp& app) = 0;
+    // Asks the user first; removes the entry only after the app left Android.
+    virtual void confirmUninstall(const MobileApp& app) = 0;
+    // The panel became the active window: Android may start in the background.
+    virtual void prewarm() = 0;
+    // The launcher appeared: re-read Android's state and pick up apps installed inside Android.
+    virtual void refreshAndroidState() = 0;
+    virtual void syncInstalledApps() = 0;
+    virtual void closeAllApps() = 0;
+    // Labels of the window sizes on offer, in order; empty while there are none.
+    virtual QStringList windowSizePresets() const = 0;
+    virtual void applyWindowSize(int index) = 0;
+    // Shows the file in the desktop's file manager, selected where the file manager allows it.
+    virtual void revealInFileManager(const QString& path) = 0;
+    virtual void quit() = 0;
+};

@@ -1,0 +1,166 @@
+// vantle-panel-shots <folder> [--dark]: the home panel in its main states, built from a crafted
+// library in a private home and saved as PNG files for a person to look at. scripts/take-screenshots
+// runs it under Xvfb.
+#include "apk/AppIconStore.h"
+#include "core/AppLibraryStore.h"
+#include "core/VantleSettings.h"
+#include "platform/linux/SettingsFile.h"
+#include "ui/LauncherActions.h"
+#include "ui/MenuPanel.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QStyleFactory>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The panel's actions have nothing to act on here.
+class InertActions final : public LauncherActions {
+public:
+    void launch(const MobileApp&) override {}
+    void confirmUninstall(const MobileApp&) override {}
+    void prewarm() override {}
+    void refreshAndroidState() override {}
+    void syncInstalledApps() override {}
+    void closeAllApps() override {}
+    QStringList windowSizePresets() const override { return {}; }
+    void applyWindowSize(int) override {}
+    void revealInFileManager(const QString&) override {}
+    void quit() override {}
+};
+
+void settle(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+QPalette darkPalette() {
+    QPalette palette;
+    const QColor window(0x1c, 0x1d, 0x21), text(0xf2, 0xf3, 0xf5);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(0x2a, 0x2c, 0x31));
+    palette.setColor(QPalette::AlternateBase, window);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(0x2a, 0x2c, 0x31));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::Highlight, QColor(0x5b, 0x9c, 0xff));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9f, 0xa8));
+    return palette;
+}
+
+QList<MobileApp> craftedLibrary(const QString& apkFolder) {
+    // Some entries point at real APKs (real icons), the others at nothing (monograms).
+    const QList<std::tuple<QString, QString, bool>> entries = {
+        {u"Maps"_s, u"densities.apk"_s, true},  {u"Notes-v7.2.1"_s, u"adaptive_vector.apk"_s, true},
+        {u"Camera"_s, u"formats.apk"_s, false}, {u"Weather"_s, u"adaptive_white.apk"_s, false},
+        {u"Chess"_s, QString(), false},         {u"Podcasts"_s, QString(), false},
+        {u"Mail"_s, u"fallback.apk"_s, false},  {u"Calendar"_s, QString(), false},
+        {u"Music Player"_s, QString(), false},  {u"Translate"_s, QString(), false},
+    };
+    QList<MobileApp> apps;
+    for (const auto& [name, apk, favourite] : entries) {
+        MobileApp app;
+        app.id = QUuid::createUuid();
+        app.name = name;
+        app.sourcePath = apk.isEmpty() ? u"/nonexistent/"_s + name + u".apk"_s : apkFolder + u'/' + apk;
+        app.addedAt = QDateTime::currentDateTimeUtc();
+        app.isFavorite = favourite;
+        apps.append(app);
+    }
+    return apps;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    QApplication application(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() < 2) {
+        std::fputs("usage: vantle-panel-shots <folder> [--dark]\n", stderr);
+        return 2;
+    }
+    const QString folder = arguments[1];
+    QDir().mkpath(folder);
+    QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+    const bool dark = arguments.contains(u"--dark"_s);
+    if (dark) QApplication::setPalette(darkPalette());
+    const QString suffix = dark ? u"-dark.png"_s : u".png"_s;
+
+    VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
+    // Google's lists come from a server that never answers, so the set-up stays at "checking".
+    QTcpServer silent;
+    silent.listen(QHostAddress::LocalHost);
+    qputenv("VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:%1/"_s.arg(silent.serverPort()).toUtf8());
+
+    AppLibraryStore store;
+    InertActions actions;
+    bool runtimeComplete = true;
+    MenuPanel::Environment environment;
+    environment.runtimeComplete = [&runtimeComplete] { return runtimeComplete; };
+    environment.localHour = [] { return 10; };
+    MenuPanel panel(store, actions, environment);
+    panel.resize(390, 760);
+    store.setAndroidState(AndroidState::sleeping);
+    store.setStatusMessage(u"Ready"_s);
+    panel.show();
+
+    int failures = 0;
+    const auto shoot = [&](const QString& name) {
+        settle(300);
+        const QString path = folder + u'/' + name + suffix;
+        if (!panel.grab().save(path)) ++failures;
+        std::printf("%s\n", qPrintable(path));
+    };
+
+    shoot(u"1-empty"_s);
+
+    store.setApps(craftedLibrary(QStringLiteral(VANTLE_TEST_APKS)));
+    const QList<MobileApp> apps = store.apps();
+    store.setAndroidState(AndroidState::ready);
+    store.setRunningAppIDs({apps[0].id});
+    store.setLaunchingAppID(apps[3].id);
+    store.setUnreadAppIDs({apps[6].id});
+    store.setStatusMessage(u"Starting Weather…"_s);
+    // Icons come from the background; give them a moment.
+    for (const MobileApp& app : apps)
+        AppIconStore::shared().image(app);
+    settle(1500);
+    shoot(u"2-apps"_s);
+
+    store.setSearch(u"ma"_s);
+    shoot(u"3-searching"_s);
+    store.setSearch(u"xylophone"_s);
+    shoot(u"4-no-matches"_s);
+    store.setSearch(QString());
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(u"/tmp/Game.apk"_s)});
+    QDragEnterEvent enter(panel.rect().center(), Qt::CopyAction, &files, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&panel, &enter);
+    shoot(u"5-drop"_s);
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(&panel, &leave);
+
+    runtimeComplete = false;
+    store.setRunningAppIDs({});
+    store.setLaunchingAppID(std::nullopt);
+    store.setAndroidState(AndroidState::notSetUp);
+    store.setStatusMessage(u"Ready"_s);
+    panel.render();
+    shoot(u"6-setup"_s);
+    return failures == 0 ? 0 : 1;
+}
