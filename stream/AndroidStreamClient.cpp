@@ -172,12 +172,8 @@ void AndroidStreamClient::startServer() {
         const std::optional<QString> text = decodeUTF8(chunk);
         if (!text) return;
         log->write(*text);
-        static const QRegularExpression displayPattern(u"\\(id=(\\d+)\\)"_s);
-        const QRegularExpressionMatch match = displayPattern.match(*text);
-        if (!match.hasMatch()) return;
-        bool ok = false;
-        const int id = match.captured(1).toInt(&ok);
-        if (!ok) return;
+        const std::optional<int> id = displayIDIn(*text);
+        if (!id) return;
         if (const auto client = weak.lock()) {
             std::lock_guard guard(client->m_lock);
             client->m_displayID = id;
@@ -190,6 +186,15 @@ void AndroidStreamClient::startServer() {
     auto process = ServerProcess::start(m_config.adb, serverArguments(), std::move(handlers));
     std::lock_guard guard(m_lock);
     m_serverProcess = std::move(process);
+}
+
+std::optional<int> AndroidStreamClient::displayIDIn(const QString& output) {
+    static const QRegularExpression pattern(u"\\(id=(\\d+)\\)"_s);
+    const QRegularExpressionMatch match = pattern.match(output);
+    if (!match.hasMatch()) return std::nullopt;
+    bool ok = false;
+    const int id = match.captured(1).toInt(&ok);
+    return ok ? std::optional<int>(id) : std::nullopt;
 }
 
 bool AndroidStreamClient::adoptSockets(int videoFD, int controlFD, int audioFD) {

@@ -102,6 +102,8 @@ public:
     // video reader ends the session as in a real stream.
     void readVideoStream(int fd) { readVideo(fd, std::chrono::steady_clock::now()); }
     void readAudioStream(int fd) { readAudio(fd); }
+    // The virtual display's id in a chunk of the server's output: the first "(id=N)", if any.
+    static std::optional<int> displayIDIn(const QString& output);
     // The audio sink while audio forwarding runs (locked).
     std::shared_ptr<PCMAudioPlayer> audioPlayer() const;
 
