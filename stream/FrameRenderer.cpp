@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+FrameRenderer::FrameRenderer() = default;
 FrameRenderer::~FrameRenderer() = default;
 
 void FrameRenderer::setFrameReady(std::function<void()> frameReady) {

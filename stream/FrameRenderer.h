@@ -21,7 +21,7 @@ using VideoFrame = std::shared_ptr<const AVFrame>;
 // lags behind the stream. Time stamps play no part.
 class FrameRenderer final : public VideoRenderer {
 public:
-    FrameRenderer() = default;
+    FrameRenderer();
     ~FrameRenderer() override;
     FrameRenderer(const FrameRenderer&) = delete;
     FrameRenderer& operator=(const FrameRenderer&) = delete;

@@ -6,6 +6,7 @@
 #include "stream/SocketIO.h"
 #include "support/TestSupport.h"
 
+#include <QThread>
 #include <QtConcurrent>
 #include <gtest/gtest.h>
 #include <thread>
@@ -25,7 +26,6 @@ protected:
     std::shared_ptr<VantleLog> log = freshLog();
     int descriptorsBefore = openDescriptorCount(); // before the socket pairs and the client
     std::shared_ptr<AndroidStreamClient> client;
-    std::weak_ptr<AndroidStreamClient> weakClient;
     SocketPair video, control, sound;
     QList<std::optional<QString>> endings;
     QList<QSize> sizes;
@@ -37,7 +37,6 @@ protected:
         client = AndroidStreamClient::create(
             {u"/nonexistent/adb"_s, u"emulator-5556"_s, {}, u"org.example.notes"_s, QSizeF(1080, 2088), 320},
             renderer, log);
-        weakClient = client;
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };
         client->onFirstFrame = [this] { ++firstFrames; };
@@ -55,15 +54,7 @@ protected:
     bool ended() {
         return waitUntil([this] { return !endings.isEmpty(); }, 10000);
     }
-    // Drops the test's reference and waits until every reader let the client go, and until the
-    // pool thread that stopped the audio player has finished (its event dispatcher holds a
-    // descriptor of its own).
-    bool released() {
-        client.reset();
-        const bool gone = waitUntil([this] { return weakClient.expired(); }, 10000);
-        QThreadPool::globalInstance()->waitForDone();
-        return gone;
-    }
+    bool released() { return releaseClient(client, 10000); }
     void closeRemotes() {
         for (SocketPair* pair : {&video, &control, &sound})
             pair->closeRemote();
@@ -153,6 +144,37 @@ TEST_F(StreamClientTest, AudioPacketsReachThePlayerAndAudioNeverEndsTheSession) 
     closeRemotes();
     EXPECT_TRUE(released());
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+}
+
+TEST_F(StreamClientTest, EachLevelWindowLogsItsLoudestSampledValue) {
+    serve();
+    sendVideo(videoStart());
+    ASSERT_TRUE(writeAll(sound.remote, be32(0x00726177)));
+    // Every 64th byte is sampled (a left sample every 16 frames): the 30000s in between never count.
+    auto packet = [](int16_t first) {
+        QByteArray pcm(3840, Qt::Uninitialized);
+        for (qsizetype offset = 0; offset < pcm.size(); offset += 2)
+            qToLittleEndian<int16_t>(offset % 64 == 0 ? 257 : 30000, pcm.data() + offset);
+        qToLittleEndian<int16_t>(first, pcm.data());
+        return packetHeader(0, uint32_t(pcm.size())) + pcm;
+    };
+    ASSERT_TRUE(writeAll(sound.remote, packet(-32768)));
+    const QString peak = u"Vantle: audio peak "_s;
+    // Lines are written when a packet arrives after a window of three seconds: keep them coming.
+    const bool twoLines = waitUntil(
+        [&] {
+            writeAll(sound.remote, packet(257));
+            QThread::msleep(50);
+            return countLines(*log, peak) >= 2;
+        },
+        15000);
+    ASSERT_TRUE(twoLines);
+    QStringList lines = logLines(*log).filter(peak);
+    EXPECT_EQ(lines.mid(0, 2), (QStringList{peak + u"32768"_s, peak + u"257"_s}));
+    client->stop();
+    ASSERT_TRUE(ended());
+    closeRemotes();
+    EXPECT_TRUE(released());
 }
 
 TEST_F(StreamClientTest, AnotherAudioCodecIsLoggedAndVideoGoesOn) {

@@ -70,7 +70,6 @@ protected:
     std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
     std::shared_ptr<VantleLog> log = freshLog();
     std::shared_ptr<AndroidStreamClient> client;
-    std::weak_ptr<AndroidStreamClient> weakClient;
     QList<std::optional<QString>> endings;
     QList<QSize> sizes;
     int firstFrames = 0;
@@ -95,7 +94,6 @@ protected:
         client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar,
                                               package, QSizeF(780, 1448.9), 320},
                                              renderer, log);
-        weakClient = client;
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };
         client->onFirstFrame = [this] { ++firstFrames; };
@@ -107,12 +105,7 @@ protected:
     bool ended() {
         return waitUntil([this] { return !endings.isEmpty(); }, 30000);
     }
-    bool released() {
-        client.reset();
-        const bool gone = waitUntil([this] { return weakClient.expired(); }, 30000);
-        QThreadPool::globalInstance()->waitForDone();
-        return gone;
-    }
+    bool released() { return releaseClient(client, 30000); }
     // The control messages the device received with this type (see the display server's log).
     QList<QJsonObject> received(int type) const {
         QList<QJsonObject> found;

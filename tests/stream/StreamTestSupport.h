@@ -3,10 +3,12 @@
 #include "core/VantleLog.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/VideoRenderer.h"
+#include "support/TestSupport.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QStringList>
+#include <QThreadPool>
 #include <QUuid>
 #include <QtEndian>
 #include <atomic>
@@ -146,4 +148,15 @@ inline int countLines(const VantleLog& log, const QString& start) {
     for (const QString& line : logLines(log))
         if (line.startsWith(start)) ++count;
     return count;
+}
+
+// Drops the test's reference to a stream client and waits until every reader let it go, and until
+// the pool thread that stopped its audio player has finished (that thread's event dispatcher holds
+// a descriptor of its own).
+template <typename Client> bool releaseClient(std::shared_ptr<Client>& client, int timeoutMs) {
+    const std::weak_ptr<Client> weak = client;
+    client.reset();
+    const bool gone = waitUntil([&] { return weak.expired(); }, timeoutMs);
+    QThreadPool::globalInstance()->waitForDone();
+    return gone;
 }

@@ -1,0 +1,297 @@
+// The video view against a real stream client on socket pairs: what reaches the control socket
+// for mouse, wheel, keyboard, input-method and drop input, and what the view shows.
+#include "stream/AndroidVideoView.h"
+
+#include "StreamPeer.h"
+#include "stream/ScrcpyControl.h"
+#include "stream/VideoSurface.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <iostream>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+class AndroidVideoViewTest : public ::testing::Test {
+protected:
+    AndroidVideoView view;
+    StreamPeer peer{view.renderer()};
+
+    void SetUp() override {
+        ASSERT_TRUE(peer.startSession(QSize(1080, 2088)));
+        ASSERT_TRUE(waitUntil([this] { return peer.client->videoSize() == QSize(1080, 2088); }));
+        view.setClient(peer.client);
+        view.resize(390, 724);
+    }
+    void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, view.mapToGlobal(at), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(&view, &event);
+    }
+    void wheel(QPoint pixels, QPoint angle) {
+        QWheelEvent event(QPointF(195, 362), view.mapToGlobal(QPointF(195, 362)), pixels, angle, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&view, &event);
+    }
+    void key(int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {}) {
+        QKeyEvent event(QEvent::KeyPress, code, modifiers, text);
+        QApplication::sendEvent(&view, &event);
+    }
+    // Ctrl+C's two bytes as a marker: whatever the events before it sent comes first.
+    QByteArray untilMarker() {
+        key(Qt::Key_C, Qt::ControlModifier);
+        QByteArray bytes;
+        while (!bytes.endsWith(hex("0801"))) {
+            const QByteArray more = peer.readControl(1);
+            if (more.isEmpty()) return bytes + "<timeout>";
+            bytes += more;
+        }
+        return bytes.chopped(2);
+    }
+};
+
+TEST_F(AndroidVideoViewTest, PointsMapThroughTheLetterboxedPicture) {
+    const auto centre = view.androidPoint(QPointF(195, 362));
+    ASSERT_TRUE(centre);
+    EXPECT_EQ(centre->first, QPointF(540, 1044));
+    EXPECT_EQ(centre->second, QSize(1080, 2088));
+
+    // A wide view: bars left and right of the picture; points in them clamp to the edges.
+    view.resize(800, 724);
+    const double barWidth = (800 - 1080 * (724.0 / 2088)) / 2;
+    EXPECT_EQ(view.androidPoint(QPointF(10, 362))->first.x(), 0);
+    EXPECT_EQ(view.androidPoint(QPointF(799, 0))->first, QPointF(1079, 0));
+    EXPECT_NEAR(view.androidPoint(QPointF(barWidth + 100, 362))->first.x(), 100 * 2088 / 724.0, 1e-9);
+
+    AndroidVideoView unconnected;
+    EXPECT_FALSE(unconnected.androidPoint(QPointF(10, 10)));
+}
+
+TEST_F(AndroidVideoViewTest, TheLeftButtonTouchesAndTheRightButtonGoesBack) {
+    mouse(QEvent::MouseButtonPress, QPointF(195, 362), Qt::LeftButton, Qt::LeftButton);
+    // touch, down, generic finger, x 540, y 1044, 1080 x 2088, full pressure, no buttons
+    EXPECT_EQ(peer.readControl(32).toHex(), hex("02"
+                                                "00"
+                                                "fffffffffffffffe"
+                                                "0000021c"
+                                                "00000414"
+                                                "0438"
+                                                "0828"
+                                                "ffff"
+                                                "00000000"
+                                                "00000000")
+                                                .toHex());
+    mouse(QEvent::MouseMove, QPointF(200, 362), Qt::NoButton, Qt::LeftButton);
+    const QPointF moved = view.androidPoint(QPointF(200, 362))->first;
+    EXPECT_EQ(peer.readControl(32),
+              ScrcpyControl::touch(ScrcpyControl::TouchAction::move, moved, QSize(1080, 2088)));
+    mouse(QEvent::MouseButtonRelease, QPointF(200, 362), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(peer.readControl(32).mid(1, 1), hex("01"));
+    // Moving without a button pressed is no touch.
+    mouse(QEvent::MouseMove, QPointF(210, 362), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(untilMarker(), QByteArray());
+
+    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(peer.readControl(4), hex("04000401")); // back down, back up
+    int backRequests = 0;
+    view.onBackRequest = [&] { ++backRequests; };
+    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
+    key(Qt::Key_Escape);
+    EXPECT_EQ(backRequests, 2);
+    EXPECT_EQ(untilMarker(), QByteArray());
+}
+
+TEST_F(AndroidVideoViewTest, WheelStepsAndTrackpadDeltasScroll) {
+    const auto vertical = [](const QByteArray& scroll) {
+        return qint16(quint16(scroll.mid(15, 2).toHex().toUInt(nullptr, 16)));
+    };
+    const auto horizontal = [](const QByteArray& scroll) {
+        return qint16(quint16(scroll.mid(13, 2).toHex().toUInt(nullptr, 16)));
+    };
+    wheel({}, QPoint(0, 120)); // one line
+    QByteArray scroll = peer.readControl(21);
+    ASSERT_EQ(scroll.size(), 21);
+    EXPECT_EQ(scroll.left(13), hex("03") + ScrcpyControl::position(QPointF(540, 1044), QSize(1080, 2088)));
+    EXPECT_EQ(vertical(scroll), 2048);
+    EXPECT_EQ(horizontal(scroll), 0);
+    EXPECT_EQ(scroll.right(4), hex("00000000"));
+
+    wheel(QPoint(0, -10), QPoint(0, -30)); // a trackpad: the pixel delta counts
+    EXPECT_EQ(vertical(peer.readControl(21)), -1638);
+    wheel({}, QPoint(0, 20 * 120)); // 20 lines saturate
+    EXPECT_EQ(vertical(peer.readControl(21)), 0x7fff);
+    wheel({}, QPoint(120, 0)); // sideways: the horizontal sign is turned
+    EXPECT_EQ(horizontal(peer.readControl(21)), -2048);
+    wheel({}, QPoint(0, 0));
+    EXPECT_EQ(untilMarker(), QByteArray());
+}
+
+TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
+    const auto keyPair = [](uint32_t code, uint32_t meta) {
+        return ScrcpyControl::key(ScrcpyControl::KeyAction::down, code, meta) +
+               ScrcpyControl::key(ScrcpyControl::KeyAction::up, code, meta);
+    };
+    key(Qt::Key_Return);
+    EXPECT_EQ(peer.readControl(28).toHex(), (hex("00"
+                                                 "00"
+                                                 "00000042"
+                                                 "00000000"
+                                                 "00000000") +
+                                             hex("00"
+                                                 "01"
+                                                 "00000042"
+                                                 "00000000"
+                                                 "00000000"))
+                                                .toHex());
+    const std::pair<int, uint32_t> table[] = {
+        {Qt::Key_Enter, 66}, {Qt::Key_Backspace, 67}, {Qt::Key_Delete, 112}, {Qt::Key_Tab, 61},
+        {Qt::Key_Left, 21},  {Qt::Key_Right, 22},     {Qt::Key_Down, 20},    {Qt::Key_Up, 19},
+        {Qt::Key_Home, 122}, {Qt::Key_End, 123},      {Qt::Key_PageUp, 92},  {Qt::Key_PageDown, 93}};
+    for (const auto& [qtKey, android] : table) {
+        key(qtKey);
+        EXPECT_EQ(peer.readControl(28), keyPair(android, 0)) << qtKey;
+    }
+    key(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(peer.readControl(28), keyPair(21, 1));
+
+    key(Qt::Key_E, Qt::NoModifier, u"\u00e9"_s); // é: two UTF-8 bytes
+    EXPECT_EQ(peer.readControl(7), hex("0100000002c3a9"));
+    key(Qt::Key_unknown, Qt::NoModifier, u"\u0007"_s); // a control character
+    key(Qt::Key_unknown, Qt::NoModifier, u"\uf704"_s); // a Mac function key's character
+    key(Qt::Key_Shift, Qt::ShiftModifier);             // no text at all
+    key(Qt::Key_K, Qt::MetaModifier, u"k"_s);          // with the Control (Meta) key held
+    EXPECT_EQ(untilMarker(), QByteArray());
+
+    key(Qt::Key_A, Qt::ControlModifier, u"\u0001"_s);
+    EXPECT_EQ(peer.readControl(28), keyPair(29, 0x3000));
+    key(Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(peer.readControl(2), hex("0802"));
+    QGuiApplication::clipboard()->setText(u"hello"_s);
+    key(Qt::Key_V, Qt::ControlModifier);
+    key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(peer.readControl(19), hex("09"
+                                        "0000000000000002"
+                                        "01"
+                                        "00000005") +
+                                        "hello");
+    EXPECT_EQ(peer.readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 3));
+    QGuiApplication::clipboard()->clear();
+    key(Qt::Key_V, Qt::ControlModifier); // nothing to paste
+    int closes = 0;
+    view.onCloseRequest = [&] { ++closes; };
+    key(Qt::Key_W, Qt::ControlModifier);
+    key(Qt::Key_Q, Qt::ControlModifier, u"q"_s); // not the view's: no text either
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(untilMarker(), QByteArray());
+
+    // The window's shortcuts do not get the view's keys.
+    QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_V, Qt::ControlModifier);
+    QApplication::sendEvent(&view, &override);
+    EXPECT_TRUE(override.isAccepted());
+    QKeyEvent other(QEvent::ShortcutOverride, Qt::Key_Q, Qt::ControlModifier);
+    other.ignore();
+    QApplication::sendEvent(&view, &other);
+    EXPECT_FALSE(other.isAccepted());
+}
+
+TEST_F(AndroidVideoViewTest, InputMethodCommitsArriveAsText) {
+    QInputMethodEvent preedit(u"ni"_s, {});
+    QApplication::sendEvent(&view, &preedit);
+    QInputMethodEvent commit;
+    commit.setCommitString(u"\u65e5\u672c"_s); // 日本
+    QApplication::sendEvent(&view, &commit);
+    EXPECT_EQ(peer.readControl(11), hex("0100000006e697a5e69cac"));
+    EXPECT_EQ(untilMarker(), QByteArray()); // the preedit sent nothing
+    EXPECT_TRUE(view.testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_TRUE(static_cast<QWidget&>(view).inputMethodQuery(Qt::ImEnabled).toBool());
+}
+
+TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(u"photo.png"_s);
+    QFile(file).open(QIODevice::WriteOnly);
+    AndroidVideoView view;
+    view.resize(390, 724);
+    QList<QList<QUrl>> dropped;
+    view.onFilesDropped = [&](const QList<QUrl>& urls) { dropped.append(urls); };
+
+    QMimeData both;
+    both.setUrls({QUrl::fromLocalFile(folder.path()), QUrl::fromLocalFile(file)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(&view, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    EXPECT_TRUE(view.showsDropHighlight());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_FALSE(view.showsDropHighlight());
+    EXPECT_EQ(dropped, QList<QList<QUrl>>{{QUrl::fromLocalFile(file)}});
+
+    // Only a folder, or something that is no file: not taken.
+    QMimeData folderOnly;
+    folderOnly.setUrls({QUrl::fromLocalFile(folder.path()), QUrl(u"https://example.org/a.apk"_s)});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &folderOnly, Qt::LeftButton, Qt::NoModifier);
+    refused.setAccepted(false);
+    QApplication::sendEvent(&view, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    EXPECT_FALSE(view.showsDropHighlight());
+
+    // Leaving takes the highlight away.
+    QDragEnterEvent again(QPoint(10, 10), Qt::CopyAction, &both, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &again);
+    EXPECT_TRUE(view.showsDropHighlight());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(&view, &leave);
+    EXPECT_FALSE(view.showsDropHighlight());
+    EXPECT_EQ(dropped.size(), 1);
+}
+
+} // namespace
+
+namespace {
+
+// The view on screen (the software surface on the offscreen platform, OpenGL under X with GL):
+// decoded frames from the socket reach the screen, aspect-fit on black, and look like what the
+// encoder was fed.
+TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
+    const bool openGL = VideoSurface::preferredKind() == VideoSurface::Kind::openGL;
+    RecordProperty("surface", openGL ? "OpenGL" : "software");
+    std::cout << "surface: " << (openGL ? "OpenGL" : "software") << std::endl;
+    const auto clip = encodeClip(1080, 2088, 4);
+    int shown = 0;
+    QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
+    view.show();
+    EXPECT_TRUE(view.currentFrame().isNull());
+    ASSERT_TRUE(peer.sendConfiguration(clip.parameterSets));
+    for (const auto& frame : clip.frames) ASSERT_TRUE(peer.sendFrame(frame));
+    const QImage& last = clip.pictures.back();
+    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), last) < 4.0; }, 10000))
+        << "difference " << meanDifference(view.currentFrame(), last);
+    EXPECT_GE(shown, 1);
+    const auto counts = view.frameRenderer()->counts();
+    EXPECT_EQ(counts.decoded, clip.frames.size());
+    EXPECT_EQ(shown + int(counts.replaced), int(clip.frames.size()));
+
+    const QImage screen = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), QSize(390, 724) * screen.devicePixelRatio());
+    const QRect fit = QRectF(7.76, 0, 374.48, 724).toAlignedRect().adjusted(2, 1, -2, -1);
+    const QImage inside = screen.copy(fit);
+    EXPECT_LT(meanDifference(inside, last.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+              8.0);
+    EXPECT_GT(meanDifference(inside, clip.pictures[0].scaled(inside.size())), 8.0);
+    for (const QPoint bar : {QPoint(2, 100), QPoint(387, 600)}) EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
+}
+
+} // namespace
