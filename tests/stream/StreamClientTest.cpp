@@ -1,6 +1,6 @@
 // The client's streaming phase on socket pairs: what ends a session, what the readers do with the
 // bytes, and that every descriptor and thread is let go.
-#include "StreamTestSupport.h"
+#include "StreamClientFixture.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/SocketIO.h"
@@ -15,51 +15,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr uint32_t h264 = 0x68323634;
-
-// One client serving three socket pairs on a thread of its own, as the start thread would.
-class StreamClientTest : public ::testing::Test {
-protected:
-    ScopedSettings settings;
-    std::shared_ptr<FakeAudioOutput::Shared> audio = std::make_shared<FakeAudioOutput::Shared>();
-    std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
-    std::shared_ptr<VantleLog> log = freshLog();
-    int descriptorsBefore = openDescriptorCount(); // before the socket pairs and the client
-    std::shared_ptr<AndroidStreamClient> client;
-    SocketPair video, control, sound;
-    QList<std::optional<QString>> endings;
-    QList<QSize> sizes;
-    int firstFrames = 0;
-
-    void SetUp() override {
-        PCMAudioPlayer::setOutputFactory(
-            [shared = audio] { return std::make_unique<FakeAudioOutput>(shared); });
-        client = AndroidStreamClient::create(
-            {u"/nonexistent/adb"_s, u"emulator-5556"_s, {}, u"org.example.notes"_s, QSizeF(1080, 2088), 320},
-            renderer, log);
-        client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
-        client->onVideoSize = [this](QSize size) { sizes.append(size); };
-        client->onFirstFrame = [this] { ++firstFrames; };
-    }
-    void TearDown() override { PCMAudioPlayer::setOutputFactory(nullptr); }
-
-    void serve(bool withAudio = true) {
-        std::thread([client = client, v = video.local, c = control.local, a = withAudio ? sound.local : -1] {
-            client->serve(v, c, a, std::chrono::steady_clock::now());
-        }).detach();
-        if (!withAudio) ::close(sound.local);
-    }
-    void sendVideo(const QByteArray& bytes) { ASSERT_TRUE(writeAll(video.remote, bytes)); }
-    QByteArray videoStart(uint32_t codec = h264) { return QByteArray(64, 'n') + be32(codec); }
-    bool ended() {
-        return waitUntil([this] { return !endings.isEmpty(); }, 10000);
-    }
-    bool released() { return releaseClient(client, 10000); }
-    void closeRemotes() {
-        for (SocketPair* pair : {&video, &control, &sound})
-            pair->closeRemote();
-    }
-};
+class StreamClientTest : public StreamClientFixture {};
 
 TEST_F(StreamClientTest, AStreamThatClosesBeforeTheCodecEndsWithAnError) {
     serve();
@@ -69,7 +25,7 @@ TEST_F(StreamClientTest, AStreamThatClosesBeforeTheCodecEndsWithAnError) {
     EXPECT_EQ(endings, (QList<std::optional<QString>>{u"Video stream closed early"_s}));
     closeRemotes();
     EXPECT_TRUE(released());
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamClientTest, AnotherVideoCodecEndsWithItsId) {
@@ -104,7 +60,7 @@ TEST_F(StreamClientTest, StartAppIsTheFirstControlMessageAndSessionPacketsSetThe
     EXPECT_EQ(::read(control.remote, &byte, 1), 0);
     closeRemotes();
     EXPECT_TRUE(released());
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamClientTest, AnOversizedVideoPacketEndsTheStreamWithoutReadingIt) {
@@ -143,7 +99,7 @@ TEST_F(StreamClientTest, AudioPacketsReachThePlayerAndAudioNeverEndsTheSession) 
     EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
     closeRemotes();
     EXPECT_TRUE(released());
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamClientTest, EachLevelWindowLogsItsLoudestSampledValue) {
@@ -204,7 +160,7 @@ TEST_F(StreamClientTest, SocketsOfAStoppedClientAreShutAtOnceAndNoReaderStarts) 
     EXPECT_TRUE(released());
     EXPECT_TRUE(endings.isEmpty()); // nothing ran that would end the session
     closeRemotes();
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamClientTest, StopAndFinishRacingFromManyThreadsEndTheSessionOnce) {
@@ -232,7 +188,7 @@ TEST_F(StreamClientTest, StopAndFinishRacingFromManyThreadsEndTheSessionOnce) {
     EXPECT_EQ(::read(video.remote, &byte, 1), 0);
     closeRemotes();
     EXPECT_TRUE(released());
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamClientTest, ControlMessagesAreWrittenWholeAndInOrder) {

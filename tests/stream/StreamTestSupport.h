@@ -113,10 +113,15 @@ struct SocketPair {
     }
 };
 
+inline QStringList openDescriptors() {
+    QStringList targets;
+    for (const QFileInfo& entry : QDir(QStringLiteral("/proc/self/fd"))
+                                      .entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        targets.append(entry.fileName() + QStringLiteral(" ") + entry.symLinkTarget());
+    return targets;
+}
 inline int openDescriptorCount() {
-    return int(QDir(QStringLiteral("/proc/self/fd"))
-                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
-                   .size());
+    return int(openDescriptors().size());
 }
 
 inline QByteArray be32(uint32_t value) {

@@ -1,0 +1,159 @@
+// The video reader on real H.264 (libx264 through the simulated server's encoder), fed through a
+// socket pair: formats, dropped packets, renderer recovery, recordings and still images.
+#include "StreamClientFixture.h"
+#include "video/VideoFixture.h"
+
+#include <atomic>
+
+namespace {
+
+constexpr uint64_t keyFlag = 0x2000000000000000ull;
+constexpr uint64_t configFlag = 0x4000000000000000ull;
+
+QByteArray sessionPacket(int width, int height) {
+    return packetHeader(0x8000000000000000ull | uint32_t(width), uint32_t(height));
+}
+QByteArray mediaPacket(const QByteArray& payload, uint64_t flags) {
+    return packetHeader(flags, uint32_t(payload.size())) + payload;
+}
+
+class CountingRecorder : public StreamRecorderSink {
+public:
+    void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
+        ++frames;
+        if (keyFrame) ++keyFrames;
+    }
+    void appendAudio(const QByteArray&) override {}
+    std::atomic<int> frames{0}, keyFrames{0};
+};
+
+class VideoReaderTest : public StreamClientFixture {
+protected:
+    // Keys at 0, 4 and 8.
+    EncodedClip clip = encodeClip(64, 48, 12, 4);
+
+    QByteArray frame(size_t index) const {
+        return mediaPacket(clip.frames.at(index).data, clip.frames.at(index).key ? keyFlag : 0);
+    }
+    // A session packet is a barrier: once its size arrived, everything sent before it was read.
+    void barrier(int width) {
+        const qsizetype before = sizes.size();
+        sendVideo(sessionPacket(width, 48));
+        ASSERT_TRUE(waitUntil([&] { return sizes.size() > before; }));
+    }
+    void finishStream() {
+        client->stop();
+        ASSERT_TRUE(ended());
+        EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
+        closeRemotes();
+        EXPECT_TRUE(released());
+    }
+};
+
+TEST_F(VideoReaderTest, FramesAreQueuedInOrderAndAFailedRendererIsFlushedFirst) {
+    ASSERT_EQ(clip.frames.size(), 12u);
+    ASSERT_TRUE(clip.frames[0].key && clip.frames[4].key && clip.frames[8].key && !clip.frames[1].key);
+    serve(false);
+    sendVideo(videoStart() + sessionPacket(64, 48) + mediaPacket(clip.parameterSets, configFlag) + frame(0));
+    ASSERT_TRUE(waitUntil([this] { return firstFrames == 1; }));
+    EXPECT_EQ(renderer->count(), 1u);
+    EXPECT_EQ(renderer->flushes, 0);
+    EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
+
+    renderer->failed = true;
+    sendVideo(frame(1));
+    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 2; }));
+    EXPECT_EQ(renderer->flushes, 1);
+    renderer->needsFlush = true;
+    sendVideo(frame(2));
+    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 3; }));
+    EXPECT_EQ(renderer->flushes, 2);
+    sendVideo(frame(3));
+    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 4; }));
+    EXPECT_EQ(renderer->flushes, 2); // a healthy renderer is left alone
+    EXPECT_EQ(firstFrames, 1);
+    EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
+    // Each queued sample is the access unit behind 4-byte lengths, never Annex B.
+    EXPECT_FALSE(renderer->samples[1].startsWith(QByteArray("\x00\x00\x00\x01", 4)));
+    finishStream();
+}
+
+TEST_F(VideoReaderTest, MediaIsDroppedUntilUsableParameterSetsArriveInOrOutOfBand) {
+    serve(false);
+    sendVideo(videoStart() + frame(0)); // no parameter sets yet
+    barrier(64);
+    EXPECT_EQ(renderer->count(), 0u);
+
+    sendVideo(mediaPacket(clip.parameterSets + clip.frames[0].data, keyFlag)); // in-band SPS and PPS
+    barrier(65);
+    EXPECT_EQ(renderer->count(), 1u);
+
+    // Parameter sets the decoder rejects leave no format: the next frames are dropped...
+    sendVideo(mediaPacket(QByteArray("\x00\x00\x00\x01\x67\xff\x00\x00\x00\x01\x68\xff", 12), configFlag) +
+              frame(1));
+    barrier(66);
+    EXPECT_EQ(renderer->count(), 1u);
+    // ...until a usable pair arrives again.
+    sendVideo(mediaPacket(clip.parameterSets, configFlag) + frame(4));
+    barrier(67);
+    EXPECT_EQ(renderer->count(), 2u);
+    EXPECT_EQ(firstFrames, 1);
+    finishStream();
+}
+
+TEST_F(VideoReaderTest, ARecordingWaitingToStopEndsWithTheNextKeyFrame) {
+    serve(false);
+    auto recorder = std::make_shared<CountingRecorder>();
+    client->setRecorder(recorder);
+    sendVideo(videoStart() + mediaPacket(clip.parameterSets, configFlag) + frame(0) + frame(1));
+    barrier(64);
+    EXPECT_EQ(recorder->frames, 2);
+
+    std::shared_ptr<StreamRecorderSink> stopped;
+    std::atomic<int> completions{0};
+    client->setPendingStop([&](std::shared_ptr<StreamRecorderSink> sink) {
+        stopped = std::move(sink);
+        ++completions;
+    });
+    sendVideo(frame(2) + frame(3)); // not key frames: the recording goes on
+    barrier(65);
+    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(recorder->frames, 4);
+    sendVideo(frame(4) + frame(5)); // the key frame is the recording's last
+    barrier(66);
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(stopped, recorder);
+    EXPECT_EQ(recorder->frames, 5);
+    EXPECT_EQ(recorder->keyFrames, 2);
+    EXPECT_EQ(client->takeRecorder(), nullptr);
+    finishStream();
+}
+
+TEST_F(VideoReaderTest, ASnapshotWaitsForTheNextKeyFrame) {
+    serve(false);
+    sendVideo(videoStart() + mediaPacket(clip.parameterSets, configFlag) + frame(0) + frame(1));
+    barrier(64);
+    client->requestSnapshot();
+    // The request also asks the server for a key frame: reset video follows the start-app message.
+    const QByteArray startApp = QByteArray("\x10\x12+org.example.notes", 20);
+    EXPECT_EQ(readExactly(control.remote, startApp.size() + 1), startApp + QByteArray(1, 17));
+    sendVideo(frame(2) + frame(3));
+    barrier(65);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(snapshots.isEmpty());
+    sendVideo(frame(4) + frame(5));
+    ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
+    ASSERT_TRUE(snapshots[0]->image.has_value());
+    EXPECT_EQ(snapshots[0]->image->size(), QSize(64, 48));
+    // The picture is frame 4's: close to what the encoder was fed.
+    EXPECT_LT(meanDifference(snapshots[0]->image->convertToFormat(QImage::Format_RGB32), clip.pictures[4]),
+              12.0);
+    // One request, one image: the next key frame brings none.
+    sendVideo(frame(8));
+    barrier(66);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(snapshots.size(), 1);
+    finishStream();
+}
+
+} // namespace
