@@ -106,8 +106,12 @@ MenuPanel::MenuPanel(AppLibraryStore& store, LauncherActions& actions, Environme
     m_dropOverlay->hide();
 
     for (auto changed : {&AppLibraryStore::appsChanged, &AppLibraryStore::searchChanged,
-                         &AppLibraryStore::hiddenForShotsChanged, &AppLibraryStore::androidStateChanged})
+                         &AppLibraryStore::hiddenForShotsChanged})
         connect(&m_store, changed, this, &MenuPanel::render);
+    // Android's state changes often while an app opens; the tiles stay unless the page changes.
+    connect(&m_store, &AppLibraryStore::androidStateChanged, this, [this] {
+        if (pageNow() != m_page) render();
+    });
     connect(&m_store, &AppLibraryStore::searchChanged, this, &MenuPanel::followSearch);
     connect(&m_store, &AppLibraryStore::statusMessageChanged, this,
             [this] { m_statusLine->setText(m_store.statusMessage()); });
@@ -264,9 +268,7 @@ bool MenuPanel::isDropOverlayShown() const {
 
 void MenuPanel::render() {
     m_greeting->setText(LauncherRules::greeting(m_environment.localHour()));
-    m_page =
-        LauncherRules::page(m_environment.runtimeComplete(),
-                            VantleSettings::get(SettingsKeys::showRuntimeSetup), m_store.apps().isEmpty());
+    m_page = pageNow();
     switch (m_page) {
     case Page::setup:
         showSetup();
@@ -280,6 +282,11 @@ void MenuPanel::render() {
         break;
     }
     rebuildSections();
+}
+
+LauncherRules::Page MenuPanel::pageNow() const {
+    return LauncherRules::page(m_environment.runtimeComplete(),
+                               VantleSettings::get(SettingsKeys::showRuntimeSetup), m_store.apps().isEmpty());
 }
 
 void MenuPanel::showSetup() {

@@ -80,6 +80,7 @@ private:
     QWidget* makeDock();
     void fillPanelMenu();
     void chooseAndAdd();
+    LauncherRules::Page pageNow() const;
     void showSetup();
     void rebuildSections();
     void followSearch();
