@@ -64,8 +64,11 @@ AndroidStreamClient::AndroidStreamClient(Config config, std::shared_ptr<VideoRen
 }
 
 AndroidStreamClient::~AndroidStreamClient() {
-    // Every user of the descriptors is gone; close what `stop` only shut down, and what was never
-    // stopped.
+    // Control writes hold the raw client: the queue's worker must be finished before the control
+    // socket is closed under it.
+    m_sendQueue.reset();
+    // Every other user of the descriptors is gone; close what `stop` only shut down, and what was
+    // never stopped.
     for (const int fd : {m_videoFD, m_controlFD, m_audioFD})
         if (fd >= 0) ::close(fd);
     for (const int fd : m_shutDownFDs)
