@@ -1,0 +1,244 @@
+// The video path of one app window against the simulated device's replay mode (a prerecorded
+// 1080 x 2088 stream written as fast as the client reads): frames per second through socket
+// read + sample building + decode, next to the same frames decoded by libavcodec alone in the
+// same run; the time from a packet's sample to a decoded picture ready for display; CPU per
+// frame; and the time from start() to the first decoded picture. Prints its figures; run from a
+// build folder: bench/stream/stream_bench [frames].
+#include "core/SettingsKeys.h"
+#include "core/VantleLog.h"
+#include "core/VantleSettings.h"
+#include "core/WaitFor.h"
+#include "platform/Locations.h"
+#include "platform/linux/SettingsFile.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/AndroidRuntimePaths.h"
+#include "runtime/ApkInstaller.h"
+#include "sim/SimControl.h"
+#include "sim/SimInstaller.h"
+#include "sim/server/ReplayFile.h"
+#include "stream/AndroidStreamClient.h"
+#include "stream/FrameRenderer.h"
+#include "stream/H264.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int width = 1080, height = 2088, replayFrames = 300;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct DecodeAlone {
+    double totalMs = 0, cpuPerFrameMs = 0;
+    std::vector<double> perFrameMs;
+};
+
+// libavcodec by itself on the Annex B frames, configured as the renderer's decoder is (two slice
+// threads, low delay), with the parameter sets in front of the first frame.
+DecodeAlone decodeAlone(const ReplayFile& replay, int frames) {
+    DecodeAlone result;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    context->thread_type = FF_THREAD_SLICE;
+    context->thread_count = 2;
+    avcodec_open2(context, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* picture = av_frame_alloc();
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        const auto& frame = replay.frames[size_t(i) % replay.frames.size()];
+        const QByteArray data = i == 0 ? replay.parameterSets + frame.data : frame.data;
+        const auto before = Clock::now();
+        av_new_packet(packet, int(data.size()));
+        std::memcpy(packet->data, data.constData(), size_t(data.size()));
+        avcodec_send_packet(context, packet);
+        av_packet_unref(packet);
+        while (avcodec_receive_frame(context, picture) == 0)
+            av_frame_unref(picture);
+        result.perFrameMs.push_back(ms(Clock::now() - before));
+    }
+    result.totalMs = ms(Clock::now() - start);
+    result.cpuPerFrameMs = (cpuSeconds() - cpuBefore) * 1000 / frames;
+    av_frame_free(&picture);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return result;
+}
+
+// Sample building by itself (split, parameter sets, length prefixes) on the same frames.
+std::vector<double> sampleBuilding(const ReplayFile& replay, int frames) {
+    std::vector<double> perFrame;
+    VideoFormatRef format;
+    for (int i = 0; i < frames; ++i) {
+        const auto& frame = replay.frames[size_t(i) % replay.frames.size()];
+        const auto before = Clock::now();
+        const auto nals = H264::nalUnits(frame.data);
+        const auto sps = H264::firstOfType(nals, H264::sequenceParameterSet);
+        const auto pps = H264::firstOfType(nals, H264::pictureParameterSet);
+        if (sps && pps) format = H264::format(*sps, *pps);
+        if (!format) {
+            const auto sets = H264::nalUnits(replay.parameterSets);
+            format = H264::format(sets[0], sets[1]);
+        }
+        const auto sample = H264::sampleBuffer(nals, format);
+        perFrame.push_back(ms(Clock::now() - before));
+        if (!sample) std::fprintf(stderr, "stream_bench: frame %d gave no sample\n", i);
+    }
+    return perFrame;
+}
+
+// The window's renderer, timed: each enqueue (decode included) and the picture taken at once, as a
+// view that keeps up would.
+class TimingRenderer final : public VideoRenderer {
+public:
+    explicit TimingRenderer(int frames)
+        : m_wanted(frames) {}
+    Status status() const override { return m_inner.status(); }
+    bool requiresFlushToResumeDecoding() const override { return m_inner.requiresFlushToResumeDecoding(); }
+    void flush() override { m_inner.flush(); }
+    void enqueue(const VideoSample& sample) override {
+        const auto before = Clock::now();
+        m_inner.enqueue(sample);
+        const bool picture = m_inner.takeFrame() != nullptr;
+        const auto after = Clock::now();
+        std::lock_guard guard(m_lock);
+        if (!picture || int(ready.size()) >= m_wanted) return;
+        enqueueMs.push_back(ms(after - before));
+        ready.push_back(after);
+        if (int(ready.size()) == m_wanted) done = true;
+    }
+    std::atomic<bool> done{false};
+    std::mutex m_lock;
+    std::vector<double> enqueueMs;
+    std::vector<Clock::time_point> ready;
+
+private:
+    FrameRenderer m_inner;
+    const int m_wanted;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    const int frames = argc > 1 ? std::max(10, atoi(argv[1])) : 900;
+    VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
+    VantleSettings::set(SettingsKeys::forwardAudio, false); // video only
+    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
+    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
+        !error.isEmpty()) {
+        std::fprintf(stderr, "stream_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const QString package = Coroutines::waitFor(
+        AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
+
+    const QString replayPath = home.filePath(u"replay.h264"_s);
+    if (const QString error = ReplayFile::create(replayPath, width, height, replayFrames); !error.isEmpty()) {
+        std::fprintf(stderr, "stream_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const std::optional<ReplayFile> replay = ReplayFile::load(replayPath);
+    if (!replay || replay->frames.empty()) return 1;
+    SimControl device(Locations::runtime(), 35);
+    device.setFault(u"replay"_s, replayPath);
+    device.setFault(u"replayFps"_s, 0);
+
+    auto renderer = std::make_shared<TimingRenderer>(frames);
+    auto log = std::make_shared<VantleLog>(u"stream-bench.log"_s, VantleLog::Opening::truncate);
+    auto client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s,
+                                               QStringLiteral(VANTLE_BRIDGE_SERVER), package,
+                                               QSizeF(width, height), 320},
+                                              renderer, log);
+    bool ended = false;
+    client->onEnded = [&](std::optional<QString>) { ended = true; };
+    const double cpuBefore = cpuSeconds();
+    const auto started = Clock::now();
+    client->start();
+    QDeadlineTimer deadline(300'000);
+    // The main thread only serves the client's posted callbacks; it sleeps in between, so that
+    // its own CPU time and the reader's core stay the client's.
+    while (!renderer->done && !ended && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const double pipelineCpu = cpuSeconds() - cpuBefore;
+    client->stop();
+    if (!renderer->done) {
+        std::fprintf(stderr, "stream_bench: only %zu of %d frames arrived\n", renderer->ready.size(), frames);
+        return 1;
+    }
+
+    const DecodeAlone alone = decodeAlone(*replay, frames);
+    const std::vector<double> building = sampleBuilding(*replay, frames);
+
+    std::lock_guard guard(renderer->m_lock);
+    const auto& ready = renderer->ready;
+    const double pipelineMs = ms(ready.back() - ready.front());
+    const double pipelineFps = (frames - 1) * 1000.0 / pipelineMs;
+    const double aloneFps = frames * 1000.0 / alone.totalMs;
+    std::vector<double> latency(renderer->enqueueMs.size());
+    for (size_t i = 0; i < latency.size(); ++i)
+        latency[i] = renderer->enqueueMs[i] + building[i];
+
+    std::printf("stream_bench: %d frames of %dx%d H.264 (replay of %d, libx264 ultrafast)\n", frames, width,
+                height, replayFrames);
+    std::printf("  through the client (socket read + samples + decode): %8.1f fps\n", pipelineFps);
+    std::printf("  libavcodec alone, same frames, same run:             %8.1f fps  (client at %.1f %%)\n",
+                aloneFps, 100.0 * pipelineFps / aloneFps);
+    std::printf("  sample to picture ready:  median %.3f ms  p99 %.3f ms\n", percentile(latency, 0.5),
+                percentile(latency, 0.99));
+    std::printf("  decode alone per frame:   median %.3f ms  p99 %.3f ms\n",
+                percentile(alone.perFrameMs, 0.5), percentile(alone.perFrameMs, 0.99));
+    std::printf("  above the decode:         median %.3f ms  (sample building median %.3f ms, p99 %.3f ms)\n",
+                percentile(latency, 0.5) - percentile(alone.perFrameMs, 0.5), percentile(building, 0.5),
+                percentile(building, 0.99));
+    // Between two pictures the reader either decodes (inside enqueue) or reads the socket and
+    // builds the sample; a reader that mostly waits is fed too slowly, not slow itself.
+    std::vector<double> outside;
+    for (size_t i = 1; i < ready.size(); ++i)
+        outside.push_back(ms(ready[i] - ready[i - 1]) - renderer->enqueueMs[i]);
+    std::printf("  reader outside the renderer per frame (socket wait + read + samples): median %.3f ms\n",
+                percentile(outside, 0.5));
+    std::printf("  CPU per frame: client %.3f ms (all its threads, from start), libavcodec alone %.3f ms\n",
+                pipelineCpu * 1000 / frames, alone.cpuPerFrameMs);
+    std::printf("  start() to first decoded picture: %.1f ms\n", ms(ready.front() - started));
+    return 0;
+}
