@@ -40,6 +40,9 @@ MenuPanel& HomePanelController::makePanel(Presentation presentation) {
     m_panel->setMinimumSize(VantleLayout::minimumSize.toSize());
     m_panel->resize(VantleLayout::size().toSize());
     m_panel->installEventFilter(this);
+    connect(m_panel.get(), &MenuPanel::dismissRequested, this, [this] {
+        if (m_presentation == Presentation::floating) m_panel->hide();
+    });
     return *m_panel;
 }
 

@@ -17,6 +17,7 @@
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -141,10 +142,8 @@ QWidget* MenuPanel::makeHeader() {
 
 QWidget* MenuPanel::makeEmptyPage() {
     auto* page = new QWidget;
-    auto* mark = new QLabel;
-    mark->setPixmap(
-        PanelStyle::glyph(PanelStyle::Glyph::plus, PanelStyle::colours().secondaryText).pixmap(48, 48));
-    mark->setAlignment(Qt::AlignCenter);
+    m_emptyMark = new QLabel;
+    m_emptyMark->setAlignment(Qt::AlignCenter);
     auto* title = label(u"emptyTitle"_s, u"Add your first app"_s);
     auto* text =
         label(u"emptyText"_s, u"Drop an APK file here, or choose one.\nIt opens in its own small window."_s);
@@ -157,7 +156,7 @@ QWidget* MenuPanel::makeEmptyPage() {
     connect(m_chooseButton, &QPushButton::clicked, this, &MenuPanel::chooseAndAdd);
     auto* column = new QVBoxLayout(page);
     column->addStretch(2);
-    column->addWidget(mark);
+    column->addWidget(m_emptyMark);
     column->addSpacing(6);
     column->addWidget(title);
     column->addWidget(text);
@@ -173,16 +172,14 @@ QWidget* MenuPanel::makeLibraryPage() {
     m_search->setObjectName(u"searchField"_s);
     m_search->setPlaceholderText(u"Search apps"_s);
     m_search->setAccessibleName(u"Search apps"_s);
-    m_search->addAction(PanelStyle::glyph(PanelStyle::Glyph::search, PanelStyle::colours().secondaryText),
-                        QLineEdit::LeadingPosition);
-    m_clearSearch =
-        m_search->addAction(PanelStyle::glyph(PanelStyle::Glyph::clear, PanelStyle::colours().secondaryText),
-                            QLineEdit::TrailingPosition);
+    m_searchMark = m_search->addAction(QIcon(), QLineEdit::LeadingPosition);
+    m_clearSearch = m_search->addAction(QIcon(), QLineEdit::TrailingPosition);
     m_clearSearch->setText(u"Clear search"_s);
     m_clearSearch->setToolTip(u"Clear search"_s);
     m_clearSearch->setVisible(false);
     connect(m_clearSearch, &QAction::triggered, this, [this] { m_store.setSearch(QString()); });
     connect(m_search, &QLineEdit::textEdited, &m_store, &AppLibraryStore::setSearch);
+    connect(m_search, &QLineEdit::returnPressed, this, &MenuPanel::launchFirstResult);
 
     auto* content = new QWidget;
     content->setObjectName(u"launcherContent"_s);
@@ -211,12 +208,9 @@ QWidget* MenuPanel::makeLibraryPage() {
 
 QWidget* MenuPanel::makeDock() {
     m_dock = new VantleDock(m_store);
-    const QColor glyphColour = PanelStyle::colours().text;
     m_addButton = toolButton(u"addButton"_s, u"Add an APK"_s);
-    m_addButton->setIcon(PanelStyle::glyph(PanelStyle::Glyph::plus, glyphColour));
     connect(m_addButton, &QToolButton::clicked, this, &MenuPanel::chooseAndAdd);
     m_menuButton = toolButton(u"menuButton"_s, u"More"_s);
-    m_menuButton->setIcon(PanelStyle::glyph(PanelStyle::Glyph::ellipsis, glyphColour));
     m_menu = new QMenu(this);
     m_menu->setObjectName(u"panelMenu"_s);
     connect(m_menu, &QMenu::aboutToShow, this, &MenuPanel::fillPanelMenu);
@@ -345,7 +339,29 @@ void MenuPanel::followSearch() {
 }
 
 void MenuPanel::applyStyle() {
-    setStyleSheet(PanelStyle::styleSheet(PanelStyle::colours()));
+    const PanelStyle::Colours colours = PanelStyle::colours();
+    setStyleSheet(PanelStyle::styleSheet(colours));
+    using PanelStyle::Glyph, PanelStyle::glyph;
+    m_emptyMark->setPixmap(glyph(Glyph::plus, colours.secondaryText).pixmap(48, 48));
+    m_searchMark->setIcon(glyph(Glyph::search, colours.secondaryText));
+    m_clearSearch->setIcon(glyph(Glyph::clear, colours.secondaryText));
+    m_addButton->setIcon(glyph(Glyph::plus, colours.text));
+    m_menuButton->setIcon(glyph(Glyph::ellipsis, colours.text));
+}
+
+void MenuPanel::launchFirstResult() {
+    if (m_store.search().isEmpty()) return;
+    const QList<MobileApp> results = m_store.filteredApps();
+    if (!results.isEmpty()) m_actions.launch(results.first());
+}
+
+void MenuPanel::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) return QWidget::keyPressEvent(event);
+    // Escape undoes a search first, and only then asks to put the panel away.
+    if (!m_store.search().isEmpty())
+        m_store.setSearch(QString());
+    else
+        Q_EMIT dismissRequested();
 }
 
 void MenuPanel::showEvent(QShowEvent* event) {

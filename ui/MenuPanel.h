@@ -64,10 +64,15 @@ public:
     // Re-reads everything the launcher shows; the store's signals call it.
     void render();
 
+Q_SIGNALS:
+    // Escape with nothing left to undo.
+    void dismissRequested();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -80,6 +85,8 @@ private:
     QWidget* makeDock();
     void fillPanelMenu();
     void chooseAndAdd();
+    // Return in the search field opens the first result.
+    void launchFirstResult();
     LauncherRules::Page pageNow() const;
     void showSetup();
     void rebuildSections();
@@ -100,6 +107,8 @@ private:
     QWidget* m_libraryPage = nullptr;
     QLineEdit* m_search = nullptr;
     QAction* m_clearSearch = nullptr;
+    QAction* m_searchMark = nullptr;
+    QLabel* m_emptyMark = nullptr;
     QScrollArea* m_scroll = nullptr;
     QVBoxLayout* m_sectionsLayout = nullptr;
     QList<AppSection*> m_sections;

@@ -56,6 +56,11 @@ QToolButton#addButton, QToolButton#menuButton, QToolButton#clearSearch { border:
   background: transparent; }
 QToolButton#addButton:hover, QToolButton#menuButton:hover, QToolButton#clearSearch:hover { background: %8; }
 QToolButton#menuButton::menu-indicator { image: none; }
+QPushButton { background: %2; color: %3; border: 1px solid %6; border-radius: 8px; padding: 5px 14px; }
+QPushButton:hover { border: 1px solid %5; }
+QPushButton:default { background: %5; color: white; border: none; font-weight: 600; }
+QProgressBar { background: %6; border: none; border-radius: 3px; max-height: 6px; }
+QProgressBar::chunk { background: %5; border-radius: 3px; }
 QPushButton#chooseButton { background: %5; color: white; border: none; border-radius: 9px; padding: 7px 18px;
   font-weight: 600; }
 QScrollBar:vertical { background: transparent; width: 8px; }

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLineEdit>
+#include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
 using Presentation = HomePanelController::Presentation;
@@ -62,6 +64,11 @@ TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLon
     home.togglePanel();
     EXPECT_TRUE(panel.isVisible());
     home.togglePanel();
+    EXPECT_FALSE(panel.isVisible());
+
+    // Escape with no search to undo puts it away too.
+    home.showPanel();
+    QTest::keyClick(panel.searchField(), Qt::Key_Escape);
     EXPECT_FALSE(panel.isVisible());
 
     // Another application became active: nothing of Vantle's is, so the panel goes.

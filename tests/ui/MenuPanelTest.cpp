@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
@@ -337,4 +338,29 @@ TEST_F(MenuPanelTest, GridColumnsFollowThePanelWidth) {
     EXPECT_EQ(panel->sections()[0]->columns(), 3);
     add(u"One more"_s); // a rebuilt grid keeps the width's columns
     EXPECT_EQ(panel->sections()[0]->columns(), 3);
+}
+
+TEST_F(MenuPanelTest, ReturnOpensTheFirstResultAndEscapeUndoesTheSearchBeforeDismissing) {
+    add(u"Camera"_s);
+    add(u"Maps"_s);
+    add(u"Mail"_s);
+    auto panel = makePanel();
+    panel->show();
+    QSignalSpy dismissed(panel.get(), &MenuPanel::dismissRequested);
+
+    QTest::keyClick(panel->searchField(), Qt::Key_Return); // no query: nothing to open
+    QTest::keyClicks(panel->searchField(), u"zz"_s);
+    QTest::keyClick(panel->searchField(), Qt::Key_Return); // nothing matches
+    EXPECT_TRUE(actions.calls.filter(u"launch"_s).isEmpty());
+
+    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
+    EXPECT_EQ(store.search(), QString());
+    EXPECT_EQ(dismissed.count(), 0);
+    QTest::keyClicks(panel->searchField(), u"ma"_s);
+    QTest::keyClick(panel->searchField(), Qt::Key_Return);
+    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Maps"_s});
+
+    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
+    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed.count(), 1);
 }
