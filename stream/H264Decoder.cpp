@@ -47,9 +47,9 @@ H264Decoder::~H264Decoder() {
 
 H264Decoder::Result H264Decoder::decode(const QByteArray& sample, Drain drain) {
     if (sample.isEmpty()) return Result::noPicture;
-    // The packet borrows the sample's bytes only for the duration of avcodec_send_packet, which
-    // copies unreferenced packet data; libavcodec wants zeroed padding behind the data, which a
-    // QByteArray does not promise, so the bytes go into a padded buffer of the packet's own.
+    // libavcodec reads a little past the end of packet data and wants zeroed padding there, which
+    // a QByteArray does not promise: the sample is copied into a padded packet (the one copy into
+    // decoder memory per frame).
     if (av_new_packet(m_packet, int(sample.size())) < 0) return Result::error;
     std::memcpy(m_packet->data, sample.constData(), size_t(sample.size()));
     const int sent = avcodec_send_packet(m_context, m_packet);
