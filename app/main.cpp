@@ -1,11 +1,13 @@
 // vantle: the desktop application (tray icon and panel).
 #include "apk/APKIconExtractor.h"
+#include "apk/AppIconStore.h"
 #include "app/LaunchApk.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "integrations/DeviceSettings.h"
+#include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
@@ -13,14 +15,14 @@
 #include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
 #include "windows/VantleLayout.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QtConcurrent>
 
 #include <cstdio>
@@ -31,18 +33,6 @@ namespace {
 
 // Runs blocking device work on the Android pool; its result is not needed.
 void inBackground(void (*work)()) { (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), work); }
-
-// Android's state for the panel: not set up, or booted (ready) or not (sleeping).
-void refreshAndroidState(AppLibraryStore& store) {
-    if (!AndroidRuntimePaths::current().isComplete()) {
-        store.setAndroidState(AndroidState::notSetUp);
-        return;
-    }
-    QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted).then(&store, [&store](bool booted) {
-        if (store.androidState() != AndroidState::starting)
-            store.setAndroidState(booted ? AndroidState::ready : AndroidState::sleeping);
-    });
-}
 
 void registerDeviceSettingCommands(CommandRouter& commands) {
     const auto setAdBlock = [](bool on) {
@@ -60,48 +50,26 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
     });
 }
 
-// What the panel asks of the application, with what exists today: opening installs and starts
-// the app inside Android without a window of its own; the warm-up boots Android.
+// What the panel asks of the application: the open-app flow and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    explicit DesktopLauncherActions(AppLibraryStore& store)
-        : m_store(store) {}
+    explicit DesktopLauncherActions(OpenAppFlow& flow) : m_flow(flow) {}
 
-    void launch(const MobileApp& app) override {
-        if (m_store.launchingAppID()) return; // one open request at a time
-        m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
-        m_store.setLaunchingAppID(app.id);
-        if (m_store.androidState() != AndroidState::ready) m_store.setAndroidState(AndroidState::starting);
-        VantleLog::main().write(u"open requested app="_s + app.name);
-        openInAndroid(app);
-    }
-    void confirmUninstall(const MobileApp& app) override {
-        QMessageBox box(QMessageBox::Warning, u"Vantle"_s, u"Uninstall "_s + app.displayName() + u"?"_s);
-        box.setInformativeText(u"The app and its data are removed from Vantle's Android."_s);
-        QPushButton* uninstall = box.addButton(u"Uninstall"_s, QMessageBox::DestructiveRole);
-        box.addButton(QMessageBox::Cancel);
-        box.exec();
-        if (box.clickedButton() == uninstall) m_store.setStatusMessage(u"Uninstalling is not available yet"_s);
-    }
-    void prewarm() override {
-        if (!VantleSettings::get(SettingsKeys::prewarm) || m_prewarming || m_store.launchingAppID() ||
-            !AndroidRuntimePaths::current().isComplete() || m_store.androidState() == AndroidState::ready)
-            return;
-        warmUp();
-    }
-    void refreshAndroidState() override { ::refreshAndroidState(m_store); }
-    void syncInstalledApps() override {}
-    void closeAllApps() override {} // no app windows exist yet
+    void launch(const MobileApp& app) override { m_flow.launch(app); }
+    void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
+    void prewarm() override { m_flow.prewarmAndroid(); }
+    void refreshAndroidState() override { m_flow.refreshAndroidState(); }
+    void syncInstalledApps() override { m_flow.syncInstalledAndroidApps(); }
+    void closeAllApps() override { AndroidWindowRegistry::shared().closeAll(); }
     QStringList windowSizePresets() const override {
         QStringList labels;
-        for (const WindowSizePreset& preset : WindowSizePreset::all()) labels.append(preset.label());
+        for (const WindowSizePreset& preset : WindowSizePreset::all())
+            labels.append(preset.label());
         return labels;
     }
     void applyWindowSize(int index) override {
         const auto& presets = WindowSizePreset::all();
-        if (index < 0 || index >= presets.size()) return;
-        VantleLayout::setSize(QSizeF(presets[index].width, presets[index].height));
-        m_store.setStatusMessage(u"New windows open at "_s + presets[index].label());
+        if (index >= 0 && index < presets.size()) AndroidWindowRegistry::shared().applySize(presets[index]);
     }
     void revealInFileManager(const QString& path) override {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
@@ -109,35 +77,46 @@ public:
     void quit() override { QApplication::quit(); }
 
 private:
-    QCoro::Task<> openInAndroid(MobileApp app) {
-        try {
-            co_await AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
-            m_store.setStatusMessage(u"Opened "_s + app.name);
-            m_store.setAndroidState(AndroidState::ready);
-        } catch (const AndroidRuntimeError& error) {
-            ::refreshAndroidState(m_store);
-            VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + error.description());
-            m_store.setStatusMessage(u"Android launch failed: "_s + error.description());
-        }
-        if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
-    }
-    QCoro::Task<> warmUp() {
-        m_prewarming = true;
-        m_store.setAndroidState(AndroidState::starting);
-        VantleLog::main().write(u"warm-up: starting Android in the background"_s);
-        try {
-            co_await AndroidRuntimeCLI::ensureRuntime();
-            m_store.setAndroidState(AndroidState::ready);
-        } catch (const AndroidRuntimeError& error) {
-            VantleLog::main().write(u"warm-up failed: "_s + error.description());
-            ::refreshAndroidState(m_store);
-        }
-        m_prewarming = false;
-    }
-
-    AppLibraryStore& m_store;
-    bool m_prewarming = false;
+    OpenAppFlow& m_flow;
 };
+
+// The commands that act on "the app window": the first open one; nothing without one.
+void registerWindowCommands(CommandRouter& commands, OpenAppFlow& flow) {
+    const auto onFirstWindow = [](void (AndroidWindowSession::*action)()) {
+        return [action] {
+            const QList<AndroidWindowSession*> sessions = AndroidWindowRegistry::shared().sessions();
+            if (!sessions.isEmpty()) (sessions.first()->*action)();
+        };
+    };
+    commands.on(u"back"_s, onFirstWindow(&AndroidWindowSession::handleBack));
+    commands.on(u"hide"_s, onFirstWindow(&AndroidWindowSession::hide));
+    commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
+        bool ok = false;
+        const int api = level.toInt(&ok);
+        if (ok) flow.switchAndroidVersion(api);
+    });
+}
+
+// The registry places the home panel where an app window was; the panel lives above it.
+void connectHomePanel(HomePanelController& home) {
+    MenuPanel* panel = &home.makePanel();
+    const bool floating = HomePanelController::availablePresentation() == HomePanelController::Presentation::floating;
+    AndroidWindowRegistry::shared().setHomePanel(
+        {[&home, panel](QRectF frame) {
+             home.showPanel();
+             panel->setGeometry(frame.toRect());
+             panel->raise();
+             panel->activateWindow();
+         },
+         [panel]() -> std::optional<QRectF> {
+             if (!panel->isVisible()) return std::nullopt;
+             return QRectF(panel->frameGeometry());
+         },
+         // As an ordinary window (no tray) the panel is the app's main window and stays.
+         [panel, floating] {
+             if (floating) panel->hide();
+         }});
+}
 
 } // namespace
 
@@ -160,21 +139,31 @@ int main(int argc, char** argv) {
 
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
-    AppLibraryStore* store = nullptr;
+    std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
-    steps.refreshAndroidState = [&store] { refreshAndroidState(*store); };
+    steps.refreshAndroidState = [&flow] { flow->refreshAndroidState(); };
+    steps.launch = [&flow](const MobileApp& app) { flow->launch(app); };
+    steps.closeAllWindows = [] { AndroidWindowRegistry::shared().closeAll(); };
+    steps.stopAndroid = [](const QString& reason) { AndroidWindowRegistry::shared().stopAndroid(reason, true); };
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readLabel = &APKIconExtractor::label;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
-    store = &vantle.store();
+    flow = std::make_unique<OpenAppFlow>(vantle.store());
     registerDeviceSettingCommands(vantle.commands());
+    registerWindowCommands(vantle.commands(), *flow);
+    AndroidWindowRegistry::shared().iconFor = [&vantle](const QUuid& id) {
+        const std::optional<MobileApp> app = vantle.store().app(id);
+        const std::optional<QImage> image = app ? AppIconStore::shared().image(*app) : std::nullopt;
+        return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
+    };
 
-    DesktopLauncherActions launcherActions(vantle.store());
+    DesktopLauncherActions launcherActions(*flow);
     HomePanelController home(vantle.store(), launcherActions);
     MenuPanel& panel = home.makePanel();
+    connectHomePanel(home);
     vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });
     EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel, [&home](const QVariantMap&) { home.showPanel(); });
 

@@ -1,0 +1,304 @@
+#include "openapp/OpenAppFlow.h"
+
+#include "apk/AppIconStore.h"
+#include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+#include "core/VantleSettings.h"
+#include "integrations/DeviceSettings.h"
+#include "provisioning/AndroidBridgeComponents.h"
+#include "provisioning/AndroidRuntimeProvisioner.h"
+#include "provisioning/AndroidVersions.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/AndroidRuntimeError.h"
+#include "runtime/AndroidRuntimePaths.h"
+#include "runtime/ApkInstaller.h"
+#include "runtime/RuntimeBoot.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
+
+#include <QCoro/QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The user-facing text of whatever an open or uninstall step threw.
+QString describe(const std::exception& error) {
+    if (const auto* runtime = dynamic_cast<const AndroidRuntimeError*>(&error)) return runtime->description();
+    if (const auto* bridge = dynamic_cast<const AndroidBridgeError*>(&error)) return bridge->description();
+    return QString::fromUtf8(error.what());
+}
+
+bool askInMessageBox(const QString& message, const QString& informative, const QString& confirm) {
+    QMessageBox box;
+    box.setIcon(QMessageBox::Warning);
+    box.setText(message);
+    box.setInformativeText(informative);
+    QPushButton* yes = box.addButton(confirm, QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+int discoveredAPI(const QString& package) {
+    return int(VantleSettings::readInteger(SettingsKeys::discoveredAPI.key(package)).value_or(35));
+}
+
+} // namespace
+
+OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
+    : QObject(parent), m_store(store), m_seams(std::move(seams)) {
+    if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, this, [this](const QVariantMap&) {
+        QSet<QUuid> running;
+        for (const AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
+            running.insert(session->appID());
+        m_store.setRunningAppIDs(running);
+        syncInstalledAndroidApps();
+    });
+}
+
+void OpenAppFlow::launch(const MobileApp& app) {
+    if (app.platform == MobilePlatform::ios) {
+        m_store.setStatusMessage(u"iOS apps are not supported"_s);
+        return;
+    }
+    launchAndroid(app);
+}
+
+void OpenAppFlow::launchAndroid(const MobileApp& app) {
+    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    registry.cancelIdleShutdown();
+    if (AndroidWindowSession* session = registry.session(app.id)) {
+        registry.setUnread(app.id, false);
+        session->bringToFront();
+        registry.closeMenuBarPopup();
+        m_store.setStatusMessage(app.name + u" is open"_s);
+        return;
+    }
+    if (AndroidWindowRegistry::singleAppMode()) registry.closeOthers(app.id);
+    m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
+    m_store.setLaunchingAppID(app.id);
+    if (m_store.androidState() != AndroidState::ready) m_store.setAndroidState(AndroidState::starting);
+    VantleLog::main().write(u"open requested app="_s + app.name);
+    QElapsedTimer sinceOpen;
+    sinceOpen.start();
+    openWindow(app, sinceOpen);
+}
+
+QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
+    try {
+        const QString package = co_await AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
+        // A second click while the install ran may have opened the window already: open() then
+        // brings that one forward.
+        AndroidWindowRegistry::shared().open(app.id, package, app.name, [this, name = app.name](std::optional<QString> reason) {
+            m_store.setStatusMessage(reason ? name + u" stopped: "_s + *reason : u"Closed "_s + name);
+        });
+        VantleLog::main().write(u"native window started app="_s + app.name + u" sinceOpen="_s +
+                                QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
+        m_store.setStatusMessage(u"Opened "_s + app.name);
+        m_store.setAndroidState(AndroidState::ready);
+        (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidDarkMode::apply(); });
+        if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
+    } catch (const std::exception& error) {
+        if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
+        const QString description = describe(error);
+        refreshAfterFailedBoot();
+        VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + description);
+        m_store.setStatusMessage(u"Android launch failed: "_s + description);
+    }
+}
+
+void OpenAppFlow::refreshAndroidState() {
+    if (!AndroidRuntimePaths::current().isComplete()) {
+        m_store.setAndroidState(AndroidState::notSetUp);
+        return;
+    }
+    readAndroidState(Starting::kept);
+}
+
+QCoro::Task<> OpenAppFlow::readAndroidState(Starting starting) {
+    QFuture<bool> probe = QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted);
+    const bool booted = co_await probe;
+    // A boot under way owns the state until it ends.
+    if (m_store.androidState() == AndroidState::starting && (starting == Starting::kept || bootInProgress()))
+        co_return;
+    m_store.setAndroidState(booted ? AndroidState::ready : AndroidState::sleeping);
+}
+
+bool OpenAppFlow::bootInProgress() const { return m_prewarming || m_store.launchingAppID().has_value(); }
+
+// A failed open or warm-up ended the boot that set "starting": unless another one is still
+// running, the state is read from the device again, so it never stays "starting" for good.
+void OpenAppFlow::refreshAfterFailedBoot() {
+    if (!AndroidRuntimePaths::current().isComplete()) {
+        m_store.setAndroidState(AndroidState::notSetUp);
+        return;
+    }
+    readAndroidState(Starting::released);
+}
+
+void OpenAppFlow::prewarmAndroid() {
+    if (!VantleSettings::get(SettingsKeys::prewarm) || m_prewarming || m_store.launchingAppID() ||
+        !AndroidRuntimePaths::current().isComplete() || !AndroidWindowRegistry::shared().sessions().isEmpty())
+        return;
+    m_prewarming = true;
+    warmUp();
+}
+
+QCoro::Task<> OpenAppFlow::warmUp() {
+    QElapsedTimer started;
+    started.start();
+    QFuture<bool> probe = QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted);
+    const bool booted = co_await probe;
+    if (booted) {
+        m_store.setAndroidState(AndroidState::ready);
+        m_prewarming = false;
+        co_return;
+    }
+    m_store.setAndroidState(AndroidState::starting);
+    VantleLog::main().write(u"warm-up: starting Android in the background"_s);
+    try {
+        co_await AndroidRuntimeCLI::ensureRuntime();
+        VantleLog::main().write(u"warm-up: Android ready after "_s +
+                                QString::number(double(started.elapsed()) / 1000.0, 'f', 1) + u's');
+        m_store.setAndroidState(AndroidState::ready);
+        // An unused warm Android stops again after the idle time.
+        if (AndroidWindowRegistry::shared().sessions().isEmpty()) AndroidWindowRegistry::shared().scheduleIdleShutdown();
+    } catch (const std::exception& error) {
+        VantleLog::main().write(u"warm-up failed: "_s + describe(error));
+        m_prewarming = false;
+        refreshAfterFailedBoot();
+    }
+    m_prewarming = false;
+}
+
+void OpenAppFlow::syncInstalledAndroidApps() {
+    if (m_syncing) return;
+    m_syncing = true;
+    sync();
+}
+
+QCoro::Task<> OpenAppFlow::sync() {
+    QSet<QString> known;
+    for (const MobileApp& app : m_store.apps()) {
+        if (app.bundleIdentifier) known.insert(*app.bundleIdentifier);
+        if (app.platform == MobilePlatform::android)
+            if (const std::optional<QString> package = AndroidRuntimeCLI::knownPackage(app.sourcePath))
+                known.insert(*package);
+    }
+    QFuture<std::optional<AndroidRuntimeCLI::Discovery>> discovery =
+        QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::discoverInstalledApps, known);
+    const std::optional<AndroidRuntimeCLI::Discovery> result = co_await discovery;
+    m_syncing = false;
+    if (!result) co_return;
+
+    const int api = AndroidVersions::selected();
+    for (const AndroidRuntimeCLI::DiscoveredApp& found : result->apps) {
+        const QList<MobileApp>& apps = m_store.apps();
+        if (std::any_of(apps.cbegin(), apps.cend(),
+                        [&](const MobileApp& app) { return app.bundleIdentifier == found.package; }))
+            continue;
+        MobileApp app;
+        app.id = QUuid::createUuid();
+        app.name = found.name;
+        app.platform = MobilePlatform::android;
+        app.sourcePath = found.apk;
+        app.bundleIdentifier = found.package;
+        app.addedAt = QDateTime::currentDateTimeUtc();
+        QList<MobileApp> updated = apps;
+        updated.append(app);
+        m_store.setApps(updated);
+        VantleSettings::set(SettingsKeys::discoveredAPI.key(found.package), qint64(api));
+        m_store.setStatusMessage(u"Added "_s + found.name + u" from Android"_s);
+        VantleLog::main().write(u"library: discovered "_s + found.package);
+    }
+
+    // Apps discovered under this Android version and uninstalled inside it since. Entries found
+    // under another version stay: their apps live in that version's data.
+    const QString pulled = AndroidRuntimeCLI::packagesDirectory();
+    QList<MobileApp> kept, gone;
+    for (const MobileApp& app : m_store.apps()) {
+        const QString package = app.bundleIdentifier.value_or(QString());
+        const bool uninstalled = app.sourcePath.startsWith(pulled + u'/') && discoveredAPI(package) == api &&
+                                 !result->installed.contains(package);
+        (uninstalled ? gone : kept).append(app);
+    }
+    if (gone.isEmpty()) co_return;
+    m_store.setApps(kept);
+    for (const MobileApp& app : gone) {
+        QFile::remove(app.sourcePath);
+        VantleLog::main().write(u"library: "_s + app.bundleIdentifier.value_or(app.name) +
+                                u" was uninstalled in Android"_s);
+    }
+}
+
+void OpenAppFlow::switchAndroidVersion(int api) {
+    if (api == AndroidVersions::selected() && AndroidRuntimePaths::managed(api).isComplete()) return;
+    VantleLog::main().write(u"android version: switching to API "_s + QString::number(api));
+    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    registry.closeAll();
+    VantleSettings::set(SettingsKeys::androidAPI, qint64(api));
+    AndroidRuntimeProvisioner::shared().reset();
+    registry.stopAndroid(u"Android version changed"_s, false);
+    if (AndroidRuntimePaths::current().isComplete()) {
+        m_store.setAndroidState(AndroidState::sleeping);
+        m_store.setStatusMessage(u"Switched to "_s + AndroidVersions::name(api));
+    } else {
+        m_store.setAndroidState(AndroidState::notSetUp);
+        m_store.setStatusMessage(AndroidVersions::name(api) + u" needs a one-time download"_s);
+    }
+}
+
+void OpenAppFlow::deleteAndroidVersion(int api) {
+    if (api == AndroidVersions::selected()) return;
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(api);
+    QDir(paths.sdkRoot + u"/system-images/android-"_s + QString::number(api) + u"/default"_s).removeRecursively();
+    if (paths.avdHome) {
+        QDir(*paths.avdHome + u'/' + paths.avdName + u".avd"_s).removeRecursively();
+        QFile::remove(*paths.avdHome + u'/' + paths.avdName + u".ini"_s);
+    }
+    VantleLog::main().write(u"android version: deleted API "_s + QString::number(api));
+    m_store.setStatusMessage(u"Deleted "_s + AndroidVersions::name(api));
+}
+
+void OpenAppFlow::confirmUninstall(const MobileApp& app) {
+    if (!m_seams.confirm(u"Uninstall "_s + app.displayName() + u'?',
+                         u"The app and its data are removed from Vantle's Android."_s, u"Uninstall"_s))
+        return;
+    const std::optional<QString> package = AndroidRuntimeCLI::knownPackage(app.sourcePath);
+    if (!package) { // never installed: only the library entry goes
+        m_store.remove(app);
+        return;
+    }
+    if (AndroidWindowSession* session = AndroidWindowRegistry::shared().session(app.id)) session->close(u"uninstall"_s);
+    m_store.setStatusMessage(u"Uninstalling "_s + app.displayName() + u"…"_s);
+    uninstall(app, *package);
+}
+
+QCoro::Task<> OpenAppFlow::uninstall(MobileApp app, QString package) {
+    try {
+        co_await AndroidRuntimeCLI::ensureRuntime();
+        QFuture<std::optional<QString>> uninstalling = QtConcurrent::run(
+            &AndroidRuntimeCLI::pool(), [package] { return AndroidRuntimeCLI::runADB({u"uninstall"_s, package}); });
+        const std::optional<QString> output = co_await uninstalling;
+        VantleLog::main().write(u"uninstall "_s + package + u": "_s + output.value_or(QString()).trimmed());
+        VantleSettings::remove(SettingsKeys::installed.key(app.sourcePath));
+        QFile::remove(AppIconStore::cacheFile(app.id));
+        if (app.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory() + u'/')) QFile::remove(app.sourcePath);
+        QList<MobileApp> kept;
+        for (const MobileApp& entry : m_store.apps())
+            if (entry.id != app.id) kept.append(entry);
+        m_store.setApps(kept);
+        m_store.setStatusMessage(u"Uninstalled "_s + app.displayName());
+    } catch (const std::exception& error) {
+        m_store.setStatusMessage(u"Uninstall failed: "_s + describe(error));
+    }
+}

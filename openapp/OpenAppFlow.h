@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/AppLibraryStore.h"
+
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <functional>
+
+// What happens between a click on an app and its running window, and the Android state the user
+// interface shows: the library store's operations that need Android and the app windows, which
+// live above the store. One instance, created at start-up; GUI thread only. Slow work (device
+// probes, installs, discovery, uninstalls) runs on the Android thread pool.
+class OpenAppFlow final : public QObject {
+    Q_OBJECT
+public:
+    struct Seams {
+        // A modal yes/no confirmation; the default is a message box.
+        std::function<bool(const QString& message, const QString& informative, const QString& confirm)> confirm;
+    };
+
+    explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);
+
+    void launch(const MobileApp& app);
+    void launchAndroid(const MobileApp& app);
+    void refreshAndroidState();
+    void prewarmAndroid();
+    void syncInstalledAndroidApps();
+    void switchAndroidVersion(int api);
+    void deleteAndroidVersion(int api);
+    void confirmUninstall(const MobileApp& app);
+
+    bool isPrewarming() const { return m_prewarming; }
+    bool isSyncing() const { return m_syncing; }
+
+private:
+    QCoro::Task<> openWindow(MobileApp app, QElapsedTimer sinceOpen);
+    enum class Starting { kept, released };
+    QCoro::Task<> readAndroidState(Starting starting);
+    void refreshAfterFailedBoot();
+    bool bootInProgress() const;
+    QCoro::Task<> warmUp();
+    QCoro::Task<> sync();
+    QCoro::Task<> uninstall(MobileApp app, QString package);
+
+    AppLibraryStore& m_store;
+    Seams m_seams;
+    bool m_prewarming = false;
+    bool m_syncing = false;
+};

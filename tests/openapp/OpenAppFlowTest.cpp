@@ -1,0 +1,266 @@
+// Opening apps end to end against the simulated Android: the library, the flow, the registry, a
+// real window with its stream, Back, single-app mode, idle shutdown and warm-up, discovery and
+// uninstall, version switches.
+#include "apk/APKIconExtractor.h"
+#include "core/AppLibraryStore.h"
+#include "core/VantleApp.h"
+#include "core/SettingsKeys.h"
+#include "core/VantleLog.h"
+#include "core/WaitFor.h"
+#include "openapp/OpenAppFlow.h"
+#include "platform/Locations.h"
+#include "provisioning/RuntimeComponentLocator.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/ApkInstaller.h"
+#include "runtime/RuntimeBoot.h"
+#include "sim/SimControl.h"
+#include "sim/SimInstaller.h"
+#include "stream/AndroidStreamClient.h"
+#include "stream/AndroidVideoView.h"
+#include "support/TestSupport.h"
+#include "windows/AndroidAppPanel.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
+
+#include <QFile>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString notesApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk");
+const QString weatherApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/weather.apk");
+
+class OpenAppFlowTest : public ::testing::Test {
+protected:
+    ScopedSettings settings;
+    QTemporaryDir home;
+    QByteArray savedHome = qgetenv("VANTLE_HOME");
+    std::unique_ptr<VantleApp> vantle;
+    AppLibraryStore* store = nullptr;
+    std::unique_ptr<OpenAppFlow> flow;
+    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    QList<QRectF> homeShown;
+    bool confirmAnswer = true;
+    qsizetype logStart = 0;
+
+    void SetUp() override {
+        qputenv("VANTLE_HOME", home.path().toUtf8());
+        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
+        RuntimeComponentLocator::clearCache();
+        const QString error = SimInstaller::install(
+            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 100});
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+        VantleSettings::set(SettingsKeys::forwardAudio, false);
+        // Composed as the app composes it: the open requests and the runtime events reach the
+        // flow and the store through VantleApp.
+        VantleApp::Steps steps;
+        steps.launch = [this](const MobileApp& app) { flow->launch(app); };
+        steps.refreshAndroidState = [this] { flow->refreshAndroidState(); };
+        AppLibraryStore::Seams seams;
+        seams.readLabel = &APKIconExtractor::label;
+        vantle = std::make_unique<VantleApp>(LaunchArguments{}, seams, steps);
+        store = &vantle->store();
+        flow = std::make_unique<OpenAppFlow>(
+            *store, OpenAppFlow::Seams{[this](const QString&, const QString&, const QString&) { return confirmAnswer; }});
+        registry.setHomePanel({[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
+        vantle->start();
+        logStart = lines().size();
+    }
+    void TearDown() override {
+        registry.closeAll();
+        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+        registry.cancelIdleShutdown();
+        registry.setHomePanel({});
+        flow.reset();
+        vantle.reset();
+        AndroidRuntimeCLI::killEmulator();
+        waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
+        qunsetenv("VANTLE_BUNDLE");
+        qputenv("VANTLE_HOME", savedHome);
+    }
+
+    static QStringList lines() {
+        return VantleLog::main().tail(1'000'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    QStringList log() const { return lines().mid(logStart); }
+    qsizetype logCount(const QString& start) const {
+        const QStringList all = log();
+        return std::count_if(all.cbegin(), all.cend(), [&](const QString& line) { return line.startsWith(start); });
+    }
+    MobileApp add(const QString& apk) {
+        const qsizetype before = store->apps().size();
+        store->addFiles({QUrl::fromLocalFile(apk)});
+        EXPECT_TRUE(waitUntil([&] { return store->apps().size() == before + 1; }));
+        return store->apps().last();
+    }
+    AndroidWindowSession* waitForFrames(const MobileApp& app) {
+        AndroidWindowSession* session = nullptr;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                session = registry.session(app.id);
+                return session && !session->videoView()->currentFrame().isNull() &&
+                       session->client()->videoSize().isValid();
+            },
+            30000))
+            << store->statusMessage().toStdString();
+        return session;
+    }
+    SimControl device() const { return SimControl(Locations::runtime(), 35); }
+};
+
+} // namespace
+
+TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) {
+    const MobileApp notes = add(notesApk);
+    EXPECT_EQ(notes.name, u"Notes"_s);
+    flow->launch(notes);
+    EXPECT_EQ(store->statusMessage(), u"Starting Notes…"_s);
+    EXPECT_EQ(store->androidState(), AndroidState::starting);
+    flow->launch(notes); // a second quick click: the same boot, the same window
+    AndroidWindowSession* session = waitForFrames(notes);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(registry.sessions().size(), 1);
+    EXPECT_EQ(logCount(u"starting emulator"_s), 1);
+    EXPECT_EQ(store->androidState(), AndroidState::ready);
+    EXPECT_TRUE(waitUntil([&] { return !store->launchingAppID(); }));
+    EXPECT_TRUE(store->runningAppIDs().contains(notes.id));
+    EXPECT_EQ(session->panel()->windowTitle(), u"Vantle · Notes"_s);
+    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes server="_s), 1);
+
+    // A click in the middle of the view reaches the device at the matching pixel.
+    device().clearReceived();
+    AndroidVideoView* view = session->videoView();
+    const auto mapped = view->androidPoint(QPointF(view->width() / 2.0, view->height() / 2.0));
+    ASSERT_TRUE(mapped);
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() / 2, view->height() / 2));
+    ASSERT_TRUE(waitUntil([&] {
+        for (const QJsonObject& event : device().received())
+            if (event.value(u"action"_s).toInt() == 1 && event.contains(u"x"_s)) return true;
+        return false;
+    }));
+    for (const QJsonObject& event : device().received()) {
+        if (!event.contains(u"x"_s)) continue;
+        EXPECT_NEAR(event.value(u"x"_s).toInt(), mapped->first.x(), 1);
+        EXPECT_NEAR(event.value(u"y"_s).toInt(), mapped->first.y(), 1);
+        EXPECT_FALSE(event.value(u"ignored"_s).toBool());
+    }
+
+    // Clicking the app again while its window is open only brings it forward.
+    flow->launch(notes);
+    EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
+
+    // Back on the app's first screen leaves it: the window closes and home shows in its place.
+    session->handleBack();
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_EQ(logCount(u"back left org.vantle.sim.notes: closing window, showing Vantle home"_s), 1);
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=back on first screen"_s), 1);
+    EXPECT_EQ(homeShown.size(), 1);
+    EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s);
+    EXPECT_EQ(logCount(u"idle: Android stops in 5.0 min unless an app is opened"_s), 1);
+}
+
+TEST_F(OpenAppFlowTest, SingleAppModeClosesTheFirstWindow) {
+    const MobileApp notes = add(notesApk);
+    const MobileApp weather = add(weatherApk);
+    flow->launch(notes);
+    ASSERT_TRUE(waitForFrames(notes));
+    flow->launch(weather);
+    ASSERT_TRUE(waitForFrames(weather));
+    EXPECT_TRUE(waitUntil([&] { return !registry.session(notes.id); }, 10000));
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=another app opened"_s), 1);
+    EXPECT_EQ(logCount(u"single-app mode: closed org.vantle.sim.notes"_s), 1);
+    EXPECT_FALSE(registry.idleShutdownPending()); // a window is open: Android stays up
+}
+
+TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.005); // 300 ms
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    AndroidWindowSession* session = waitForFrames(notes);
+    ASSERT_TRUE(session);
+    session->close(u"close button"_s);
+    ASSERT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }, 10000));
+    EXPECT_EQ(logCount(u"stopping Android runtime (idle 0.005 min)"_s), 1);
+    ASSERT_TRUE(waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000));
+
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.0);
+    flow->prewarmAndroid();
+    EXPECT_TRUE(flow->isPrewarming());
+    flow->prewarmAndroid(); // one warm-up at a time
+    ASSERT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::ready && !flow->isPrewarming(); }, 20000));
+    EXPECT_EQ(logCount(u"warm-up: starting Android in the background"_s), 1);
+    EXPECT_EQ(logCount(u"warm-up: Android ready after "_s), 1);
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+}
+
+TEST_F(OpenAppFlowTest, AppsInstalledInsideAndroidComeAndGoWithTheLibrary) {
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    AndroidRuntimeCLI::adbDevice({u"install"_s, weatherApk});
+    flow->syncInstalledAndroidApps();
+    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().size() == 1; }, 20000));
+    const MobileApp found = store->apps().first();
+    EXPECT_EQ(found.bundleIdentifier, u"org.vantle.sim.weather"_s);
+    EXPECT_TRUE(found.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory()));
+    EXPECT_EQ(store->statusMessage(), u"Added "_s + found.name + u" from Android"_s);
+    EXPECT_EQ(VantleSettings::readInteger(SettingsKeys::discoveredAPI.key(u"org.vantle.sim.weather"_s)), 35);
+
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.weather"_s});
+    flow->syncInstalledAndroidApps();
+    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().isEmpty(); }, 20000));
+    EXPECT_FALSE(QFile::exists(found.sourcePath));
+    EXPECT_EQ(logCount(u"library: org.vantle.sim.weather was uninstalled in Android"_s), 1);
+}
+
+TEST_F(OpenAppFlowTest, UninstallAsksRemovesTheAppAndKeepsItWhenDeclined) {
+    const MobileApp notes = add(notesApk);
+    confirmAnswer = false;
+    flow->confirmUninstall(notes);
+    EXPECT_EQ(store->apps().size(), 1);
+
+    confirmAnswer = true;
+    flow->confirmUninstall(notes); // never installed: only the entry goes
+    EXPECT_TRUE(store->apps().isEmpty());
+
+    const MobileApp again = add(notesApk);
+    Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(again.sourcePath));
+    flow->confirmUninstall(again);
+    EXPECT_EQ(store->statusMessage(), u"Uninstalling Notes…"_s);
+    ASSERT_TRUE(waitUntil([&] { return store->apps().isEmpty(); }, 20000)) << store->statusMessage().toStdString();
+    EXPECT_EQ(store->statusMessage(), u"Uninstalled Notes"_s);
+    EXPECT_FALSE(AndroidRuntimeCLI::thirdPartyPackages().contains(u"org.vantle.sim.notes"_s));
+    EXPECT_FALSE(VantleSettings::readDictionary(SettingsKeys::installed.key(again.sourcePath)));
+    EXPECT_TRUE(QFile::exists(notesApk)); // the user's own file stays
+}
+
+TEST_F(OpenAppFlowTest, SwitchingToAVersionThatIsNotDownloadedSaysSo) {
+    flow->switchAndroidVersion(34);
+    EXPECT_EQ(store->androidState(), AndroidState::notSetUp);
+    EXPECT_EQ(store->statusMessage(), u"Android 14 needs a one-time download"_s);
+    EXPECT_EQ(logCount(u"android version: switching to API 34"_s), 1);
+
+    flow->switchAndroidVersion(35); // downloaded: just switched
+    EXPECT_EQ(store->androidState(), AndroidState::sleeping);
+    EXPECT_EQ(store->statusMessage(), u"Switched to Android 15"_s);
+    flow->deleteAndroidVersion(35); // the selected version is never deleted
+    EXPECT_TRUE(AndroidRuntimePaths::current().isComplete());
+}
+
+TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndSaysWhy) {
+    QTemporaryDir folder;
+    const QString broken = folder.filePath(u"Broken.apk"_s);
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a zip");
+    file.close();
+    const MobileApp app = add(broken);
+    flow->launch(app);
+    ASSERT_TRUE(waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
+    EXPECT_EQ(store->apps().size(), 1);
+    EXPECT_FALSE(store->launchingAppID());
+    EXPECT_TRUE(waitUntil([&] { return store->androidState() != AndroidState::starting; }));
+    EXPECT_TRUE(registry.sessions().isEmpty());
+    EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
+}

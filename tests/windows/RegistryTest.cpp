@@ -1,0 +1,80 @@
+// The window registry without windows: idle shutdown, unread marks and size presets.
+#include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+#include "support/TestSupport.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/VantleLayout.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+protected:
+    ScopedSettings settings;
+    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    qsizetype logStart = lines().size();
+    QStringList events;
+    QObject observer;
+
+    void SetUp() override {
+        for (QLatin1StringView name : {VantleEvent::unreadChanged, VantleEvent::runtimeChanged})
+            EventCenter::shared().observe(name, &observer, [this, name](const QVariantMap& info) {
+                events.append(QString(name) + u' ' + info.value(u"state"_s).toString());
+            });
+    }
+    void TearDown() override { registry.cancelIdleShutdown(); }
+
+    static QStringList lines() {
+        return VantleLog::main().tail(100'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    QStringList log() const { return lines().mid(logStart); }
+};
+
+} // namespace
+
+TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledAndDisabledByZero) {
+    registry.scheduleIdleShutdown();
+    EXPECT_TRUE(registry.idleShutdownPending());
+    registry.cancelIdleShutdown();
+    EXPECT_FALSE(registry.idleShutdownPending());
+    registry.cancelIdleShutdown(); // nothing pending: no second line
+    EXPECT_EQ(log(), (QStringList{u"idle: Android stops in 5.0 min unless an app is opened"_s,
+                                  u"idle: shutdown cancelled (app opened)"_s}));
+
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.0);
+    const qsizetype before = log().size();
+    registry.scheduleIdleShutdown();
+    EXPECT_FALSE(registry.idleShutdownPending());
+    EXPECT_EQ(log().size(), before);
+
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, u"soon"_s); // another type: the default
+    EXPECT_EQ(AndroidWindowRegistry::idleShutdownMinutes(), 5.0);
+}
+
+TEST_F(RegistryTest, AnExpiredIdleTimerStopsAndroidAndSaysItSleeps) {
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.001); // 60 ms
+    registry.scheduleIdleShutdown();
+    ASSERT_TRUE(waitUntil([&] { return log().contains(u"stopping Android runtime (idle 0.001 min)"_s); }));
+    EXPECT_TRUE(log().contains(u"idle: Android stops in 0.001 min unless an app is opened"_s));
+    EXPECT_TRUE(events.contains(u"Vantle.runtimeChanged sleeping"_s));
+    EXPECT_FALSE(registry.idleShutdownPending());
+}
+
+TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChanges) {
+    const QUuid app = QUuid::createUuid();
+    registry.setUnread(app, true);
+    registry.setUnread(app, true);
+    registry.setUnread(app, false);
+    registry.setUnread(app, false);
+    EXPECT_EQ(events, (QStringList{u"Vantle.unreadChanged "_s, u"Vantle.unreadChanged "_s}));
+}
+
+TEST_F(RegistryTest, APresetSetsThePanelSizeWithTheHeader) {
+    registry.applySize(WindowSizePreset::all()[7]);
+    EXPECT_EQ(VantleLayout::size(), QSizeF(660, 456));
+    EXPECT_EQ(log().last(), u"window size preset Landscape — 660 × 420"_s);
+}

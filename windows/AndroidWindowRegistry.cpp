@@ -1,0 +1,182 @@
+#include "windows/AndroidWindowRegistry.h"
+
+#include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
+#include "core/VantleLog.h"
+#include "core/VantleSettings.h"
+#include "provisioning/RuntimeComponentLocator.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/AndroidRuntimePaths.h"
+#include "windows/AndroidAppPanel.h"
+#include "windows/AndroidWindowSession.h"
+#include "windows/HeaderView.h"
+#include "windows/VantleLayout.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Qt::StringLiterals;
+
+AndroidWindowRegistry& AndroidWindowRegistry::shared() {
+    static auto* registry = new AndroidWindowRegistry; // lives as long as the process
+    return *registry;
+}
+
+AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package, const QString& title,
+                                                  std::function<void(std::optional<QString>)> onEnded) {
+    if (AndroidWindowSession* existing = session(appID)) {
+        setUnread(appID, false);
+        existing->bringToFront();
+        return existing;
+    }
+    const AndroidBridgeComponents bridge = RuntimeComponentLocator::androidBridge(); // may throw
+    cancelIdleShutdown();
+    const std::optional<QRectF> anchor = m_pendingAnchor ? m_pendingAnchor : menuBarPopupFrame();
+    m_pendingAnchor.reset();
+
+    auto* session = new AndroidWindowSession({appID, package, title, AndroidRuntimePaths::current().adb(),
+                                              QString(AndroidRuntimeCLI::deviceSerial), bridge.server, anchor,
+                                              iconFor ? iconFor(appID) : QIcon()});
+    session->setParent(this);
+    session->onEnded = [this, package, onEnded](AndroidWindowSession* ended_, std::optional<QString> error) {
+        ended(ended_, package, std::move(error), onEnded);
+    };
+    m_sessions.insert(appID, session);
+    EventCenter::shared().post(VantleEvent::sessionsChanged);
+    closeMenuBarPopup();
+    VantleLog::main().write(u"native window open package="_s + package + u" server="_s + bridge.server);
+    session->start();
+    return session;
+}
+
+void AndroidWindowRegistry::ended(AndroidWindowSession* session, const QString& package,
+                                  std::optional<QString> error,
+                                  const std::function<void(std::optional<QString>)>& onEnded) {
+    // Only this very session is removed: a newer window of the same app may already be open.
+    const QUuid appID = session->appID();
+    if (m_sessions.value(appID) == session) m_sessions.remove(appID);
+    session->deleteLater();
+    EventCenter::shared().post(VantleEvent::sessionsChanged);
+    if (m_sessions.isEmpty()) scheduleIdleShutdown();
+    VantleLog::main().write(u"native window ended package="_s + package + u" error="_s + error.value_or(u"none"_s));
+    if (onEnded) onEnded(error);
+}
+
+AndroidWindowSession* AndroidWindowRegistry::session(const QUuid& appID) const {
+    return m_sessions.value(appID).data();
+}
+
+QList<AndroidWindowSession*> AndroidWindowRegistry::sessions() const {
+    QList<AndroidWindowSession*> all;
+    for (const QPointer<AndroidWindowSession>& session : m_sessions)
+        if (session) all.append(session.data());
+    return all;
+}
+
+void AndroidWindowRegistry::closeOthers(const QUuid& except) {
+    for (AndroidWindowSession* session : sessions()) {
+        if (session->appID() == except) continue;
+        session->close(u"another app opened"_s);
+        VantleLog::main().write(u"single-app mode: closed "_s + session->package());
+        const QString package = session->package();
+        (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
+            AndroidRuntimeCLI::runADB({u"shell"_s, u"am"_s, u"force-stop"_s, package});
+        });
+    }
+}
+
+void AndroidWindowRegistry::closeAll() {
+    for (AndroidWindowSession* session : sessions())
+        session->close(u"close all"_s);
+}
+
+bool AndroidWindowRegistry::singleAppMode() { return VantleSettings::get(SettingsKeys::singleApp); }
+
+double AndroidWindowRegistry::idleShutdownMinutes() { return VantleSettings::get(SettingsKeys::idleShutdownMinutes); }
+
+void AndroidWindowRegistry::scheduleIdleShutdown() {
+    if (m_idleTimer) m_idleTimer->deleteLater();
+    m_idleTimer.clear();
+    const double minutes = idleShutdownMinutes();
+    if (minutes <= 0) return;
+    // The shortest decimal form with at least one fractional digit: 5.0, 0.05, 2.5.
+    QString shown = QString::number(minutes, 'g', 15);
+    if (!shown.contains(u'.') && !shown.contains(u'e')) shown += u".0"_s;
+    VantleLog::main().write(u"idle: Android stops in "_s + shown + u" min unless an app is opened"_s);
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, timer, shown] {
+        timer->deleteLater();
+        if (m_idleTimer == timer) m_idleTimer.clear();
+        if (m_sessions.isEmpty()) stopAndroid(u"idle "_s + shown + u" min"_s, false);
+    });
+    timer->start(std::chrono::milliseconds(qint64(minutes * 60'000)));
+    m_idleTimer = timer;
+}
+
+void AndroidWindowRegistry::cancelIdleShutdown() {
+    if (m_idleTimer) {
+        VantleLog::main().write(u"idle: shutdown cancelled (app opened)"_s);
+        m_idleTimer->stop();
+        m_idleTimer->deleteLater();
+    }
+    m_idleTimer.clear();
+}
+
+bool AndroidWindowRegistry::idleShutdownPending() const { return m_idleTimer && m_idleTimer->isActive(); }
+
+void AndroidWindowRegistry::stopAndroid(const QString& reason, bool wait) {
+    VantleLog::main().write(u"stopping Android runtime ("_s + reason + u')');
+    EventCenter::shared().post(VantleEvent::runtimeChanged, {{u"state"_s, u"sleeping"_s}});
+    const auto stop = [] {
+        AndroidRuntimeCLI::stopAllApps();
+        AndroidRuntimeCLI::runADB({u"emu"_s, u"kill"_s});
+    };
+    if (wait)
+        stop();
+    else
+        (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), stop);
+}
+
+void AndroidWindowRegistry::applySize(const WindowSizePreset& preset) {
+    const QSizeF size(preset.width, preset.height + HeaderView::height);
+    VantleLayout::setSize(size);
+    for (AndroidWindowSession* session : sessions())
+        session->setPanelSize(size);
+    VantleLog::main().write(u"window size preset "_s + preset.label());
+}
+
+void AndroidWindowRegistry::setUnread(const QUuid& appID, bool unread) {
+    const bool changed = unread ? !m_unreadAppIDs.contains(appID) : m_unreadAppIDs.contains(appID);
+    if (!changed) return;
+    if (unread)
+        m_unreadAppIDs.insert(appID);
+    else
+        m_unreadAppIDs.remove(appID);
+    EventCenter::shared().post(VantleEvent::unreadChanged);
+}
+
+std::optional<QRectF> AndroidWindowRegistry::menuBarPopupFrame() const {
+    return m_homePanel.visibleFrame ? m_homePanel.visibleFrame() : std::nullopt;
+}
+
+void AndroidWindowRegistry::closeMenuBarPopup() {
+    if (m_homePanel.hide) m_homePanel.hide();
+}
+
+void AndroidWindowRegistry::showMenuBarPopup(std::optional<QRectF> anchor) {
+    const QSizeF size = VantleLayout::size();
+    QRectF frame;
+    if (anchor) {
+        frame = QRectF(anchor->topLeft(), size);
+    } else {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRectF visible = screen ? QRectF(screen->availableGeometry()) : QRectF();
+        frame = QRectF(QPointF(visible.right() - size.width() - 12, visible.top() + 6), size);
+    }
+    if (m_homePanel.show) m_homePanel.show(frame);
+    VantleLog::main().write(u"home page shown"_s);
+}

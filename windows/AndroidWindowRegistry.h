@@ -1,0 +1,74 @@
+#pragma once
+
+#include "windows/WindowSizePreset.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QRectF>
+#include <QSet>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+class AndroidWindowSession;
+class QTimer;
+
+// The process-wide registry of open app windows: at most one session per app, single-app mode,
+// size presets for every window, the unread marks, and stopping Android when no window has been
+// open for a while. GUI thread only.
+class AndroidWindowRegistry final : public QObject {
+    Q_OBJECT
+public:
+    static AndroidWindowRegistry& shared();
+
+    // What the registry needs of the home panel, which lives above it. Set once by the app.
+    struct HomePanel {
+        std::function<void(QRectF frame)> show; // show, raise and activate the panel at this frame
+        std::function<std::optional<QRectF>()> visibleFrame;
+        std::function<void()> hide;
+    };
+    void setHomePanel(HomePanel panel) { m_homePanel = std::move(panel); }
+
+    // Opens a window for the app, or brings its window forward. Throws AndroidBridgeError when the
+    // display-server files cannot be found. `onEnded` is called once when the window's stream ends.
+    AndroidWindowSession* open(const QUuid& appID, const QString& package, const QString& title,
+                               std::function<void(std::optional<QString> error)> onEnded);
+    AndroidWindowSession* session(const QUuid& appID) const;
+    QList<AndroidWindowSession*> sessions() const;
+    void closeOthers(const QUuid& except);
+    void closeAll();
+
+    static bool singleAppMode();
+    static double idleShutdownMinutes();
+    void scheduleIdleShutdown();
+    void cancelIdleShutdown();
+    bool idleShutdownPending() const;
+    // Never fails; with `wait` the device is stopped before this returns.
+    void stopAndroid(const QString& reason, bool wait);
+
+    void applySize(const WindowSizePreset& preset);
+    void setUnread(const QUuid& appID, bool unread);
+    const QSet<QUuid>& unreadAppIDs() const { return m_unreadAppIDs; }
+
+    // A one-shot place for the next window (the menu-bar item of an app).
+    void setPendingAnchor(std::optional<QRectF> anchor) { m_pendingAnchor = anchor; }
+    std::optional<QRectF> menuBarPopupFrame() const;
+    void closeMenuBarPopup();
+    void showMenuBarPopup(std::optional<QRectF> anchor);
+
+    // The app icon for new windows (set by the app; may be empty).
+    std::function<QIcon(const QUuid& appID)> iconFor;
+
+private:
+    AndroidWindowRegistry() = default;
+    void ended(AndroidWindowSession* session, const QString& package, std::optional<QString> error,
+               const std::function<void(std::optional<QString>)>& onEnded);
+
+    QHash<QUuid, QPointer<AndroidWindowSession>> m_sessions;
+    QPointer<QTimer> m_idleTimer;
+    std::optional<QRectF> m_pendingAnchor;
+    QSet<QUuid> m_unreadAppIDs;
+    HomePanel m_homePanel;
+};

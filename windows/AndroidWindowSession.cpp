@@ -1,0 +1,312 @@
+#include "windows/AndroidWindowSession.h"
+
+#include "core/SettingsKeys.h"
+#include "core/VantleLog.h"
+#include "core/VantleSettings.h"
+#include "integrations/DeviceSettings.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "stream/AndroidStreamClient.h"
+#include "stream/AndroidVideoView.h"
+#include "stream/ScrcpyControl.h"
+#include "windows/AndroidAppPanel.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/HeaderView.h"
+#include "windows/VantleLayout.h"
+#include "windows/WindowPlacement.h"
+#include "windows/WindowSizePreset.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// How often the desktop clipboard changed in this process's lifetime: the stand-in for the Mac
+// pasteboard's change count, so a window sends the clipboard only when it is new.
+qint64 clipboardChangeCount() {
+    static qint64 changes = 0;
+    static const bool watching = [] {
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, QGuiApplication::clipboard(),
+                         [] { ++changes; });
+        return true;
+    }();
+    (void)watching;
+    return changes;
+}
+
+double screenScale() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->devicePixelRatio() : 2.0;
+}
+
+QList<QRectF> visibleFrames() {
+    QList<QRectF> frames;
+    for (const QScreen* screen : QGuiApplication::screens())
+        frames.append(QRectF(screen->availableGeometry()));
+    return frames;
+}
+
+std::optional<QRectF> mainVisibleFrame() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return std::nullopt;
+    return QRectF(screen->availableGeometry());
+}
+
+QString windowKey(const QString& package) { return SettingsKeys::window.key(package); }
+
+} // namespace
+
+AndroidWindowSession::AndroidWindowSession(Setup setup)
+    : m_setup(std::move(setup)),
+      m_log(std::make_shared<VantleLog>(u"native-"_s + m_setup.package + u".log"_s, VantleLog::Opening::truncate)) {
+    const QVariantMap record = VantleSettings::readDictionary(windowKey(m_setup.package)).value_or(QVariantMap());
+    m_pinned = record.value(u"pinned"_s).toBool();
+    const QSizeF size = VantleLayout::size();
+    const QRectF frame =
+        WindowPlacement::initialFrame(record, size, visibleFrames(), mainVisibleFrame(), m_setup.anchor);
+
+    m_videoView = new AndroidVideoView;
+    m_header = new HeaderView(m_setup.title);
+    m_panel = std::make_unique<AndroidAppPanel>(m_setup.title, m_header, m_videoView);
+    m_panel->setWindowIcon(m_setup.icon);
+    m_panel->setGeometry(frame.toRect());
+    m_notice = new QLabel(m_videoView);
+    m_notice->setObjectName(u"notice"_s);
+    m_notice->setWordWrap(true);
+    m_notice->setAlignment(Qt::AlignCenter);
+    m_notice->setStyleSheet(u"background: rgba(30,30,30,220); color: white; border-radius: 8px; padding: 8px;"_s);
+    m_notice->hide();
+
+    const double scale = screenScale();
+    AndroidStreamClient::Config config;
+    config.adb = m_setup.adb;
+    config.serial = m_setup.serial;
+    config.server = m_setup.server;
+    config.package = m_setup.package;
+    config.pixelSize = QSizeF(size.width() * scale, (size.height() - HeaderView::height) * scale);
+    config.dpi = int(scale * 160);
+    m_client = AndroidStreamClient::create(config, m_videoView->renderer(), m_log);
+    m_videoView->setClient(m_client);
+
+    m_client->onFirstFrame = [this] {
+        VantleLog::main().write(u"native first frame package="_s + m_setup.package);
+        QTimer::singleShot(1500, this, [] {
+            (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidVolume::maximize(); });
+        });
+    };
+    m_client->onEnded = [this](std::optional<QString> error) {
+        m_panel->hide();
+        if (onEnded) onEnded(this, m_closing ? std::nullopt : error);
+    };
+
+    m_videoView->onBackRequest = [this] { handleBack(); };
+    m_videoView->onCloseRequest = [this] { close(u"window close (Cmd+W)"_s); };
+    m_videoView->onFilesDropped = [this](const QList<QUrl>& urls) { receiveFiles(urls); };
+    m_header->onBack = [this] { handleBack(); };
+    m_header->onHome = [this] { showHomeInPlace(); };
+    m_header->onPin = [this] {
+        setPinned(!m_pinned);
+        saveFrame();
+    };
+    m_header->onHide = [this] { hide(); };
+    m_header->onClose = [this] { close(u"close button"_s); };
+    m_header->onSize = [this](QWidget* button) { showSizeMenu(button); };
+
+    m_panel->onResignKey = [this] { resignedKey(); };
+    m_panel->onBecomeKey = [this] { becameKey(); };
+    m_panel->onMove = [this] { saveFrame(); };
+    m_panel->onResize = [this] { resized(); };
+    m_panel->onShouldClose = [this] { close(u"window close (Cmd+W)"_s); };
+
+    m_resizeWork = new QTimer(this);
+    m_resizeWork->setSingleShot(true);
+    m_resizeWork->setInterval(resizeDebounceMs);
+    connect(m_resizeWork, &QTimer::timeout, this, [this] { resizeDisplay(); });
+    setPinned(m_pinned);
+}
+
+AndroidWindowSession::~AndroidWindowSession() {
+    // The stream may outlive the window by a moment: its callbacks must not reach a dead session.
+    m_client->onFirstFrame = nullptr;
+    m_client->onEnded = nullptr;
+    m_client->onSnapshot = nullptr;
+    m_client->onVideoSize = nullptr;
+    m_client->stop();
+}
+
+void AndroidWindowSession::start() {
+    m_started = true;
+    m_client->start();
+    AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
+    bringToFront();
+}
+
+void AndroidWindowSession::bringToFront() {
+    m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
+    m_videoView->setFocus();
+}
+
+void AndroidWindowSession::setPinned(bool pinned) {
+    m_pinned = pinned;
+    const bool visible = m_panel->isVisible();
+    // Changing a flag re-creates the native window: it must be shown again.
+    m_panel->setWindowFlag(Qt::WindowStaysOnTopHint, pinned);
+    if (visible) m_panel->show();
+    m_header->setPinned(pinned);
+}
+
+void AndroidWindowSession::showHomeInPlace() {
+    const QRectF frame = m_panel->frameGeometry();
+    hide();
+    AndroidWindowRegistry::shared().showMenuBarPopup(frame);
+}
+
+void AndroidWindowSession::handleBack() {
+    m_client->send(ScrcpyControl::backDown());
+    m_client->send(ScrcpyControl::backUp());
+    const int generation = ++m_backGeneration;
+    for (int delayMs : backCheckDelaysMs)
+        QTimer::singleShot(delayMs, this, [this, generation] { checkBack(generation); });
+}
+
+void AndroidWindowSession::checkBack(int generation) {
+    if (generation != m_backGeneration || m_closing) return;
+    const QString package = m_setup.package;
+    QtConcurrent::run(&AndroidRuntimeCLI::pool(),
+                      [package] {
+                          const std::optional<QString> output = AndroidRuntimeCLI::runADB(
+                              {u"shell"_s, u"dumpsys activity activities | grep ResumedActivity"_s});
+                          const QStringList lines = output.value_or(QString()).split(u'\n');
+                          return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& line) {
+                              return line.contains(u' ' + package + u'/');
+                          });
+                      })
+        .then(this, [this, generation](bool stillOpen) {
+            // A failing dumpsys reads as "left the app" too: Back then closes the window.
+            if (stillOpen || generation != m_backGeneration || m_closing) return;
+            const QRectF frame = m_panel->frameGeometry();
+            VantleLog::main().write(u"back left "_s + m_setup.package + u": closing window, showing Vantle home"_s);
+            close(u"back on first screen"_s);
+            AndroidWindowRegistry::shared().showMenuBarPopup(frame);
+        });
+}
+
+void AndroidWindowSession::hide() {
+    m_panel->hide();
+    saveFrame();
+}
+
+void AndroidWindowSession::close(const QString& reason) {
+    VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
+    if (m_closing) return;
+    const QString package = m_setup.package;
+    (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
+        AndroidRuntimeCLI::runADB({u"shell"_s, u"am"_s, u"force-stop"_s, package});
+    });
+    m_closing = true;
+    m_resizeWork->stop();
+    AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
+    saveFrame();
+    m_panel->hide();
+    m_client->stop();
+    // A stream that never started has no reader to report its end.
+    if (!m_started && onEnded) onEnded(this, std::nullopt);
+}
+
+void AndroidWindowSession::saveFrame() {
+    const QRect frame = m_panel->geometry();
+    VantleSettings::set(windowKey(m_setup.package),
+                        QVariantMap{{u"x"_s, double(frame.x())},
+                                    {u"y"_s, double(frame.y())},
+                                    {u"w"_s, double(frame.width())},
+                                    {u"h"_s, double(frame.height())},
+                                    {u"pinned"_s, m_pinned}});
+}
+
+void AndroidWindowSession::setPanelSize(QSizeF size) {
+    const QScreen* screen = m_panel->screen() ? m_panel->screen() : QGuiApplication::primaryScreen();
+    const QRectF visible = screen ? QRectF(screen->availableGeometry()) : QRectF(QPointF(0, 0), size);
+    m_panel->setGeometry(WindowPlacement::resized(QRectF(m_panel->geometry()), size, visible).toRect());
+}
+
+void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
+    // Sending files into Android is not part of Vantle yet: say so rather than drop them silently.
+    const QString label = urls.size() == 1 ? urls.first().fileName() : QString::number(urls.size()) + u" files"_s;
+    VantleLog::main().write(u"files dropped on "_s + m_setup.package + u" refused: "_s + label);
+    showNotice(u"Sending files to Android is not available yet ("_s + label + u" not sent)"_s);
+}
+
+void AndroidWindowSession::showNotice(const QString& text) {
+    m_notice->setText(text);
+    m_notice->setFixedWidth(std::max(120, m_videoView->width() - 20));
+    m_notice->adjustSize();
+    m_notice->move(10, 8);
+    m_notice->show();
+    m_notice->raise();
+    QTimer::singleShot(4000, m_notice, &QLabel::hide);
+}
+
+void AndroidWindowSession::showSizeMenu(QWidget* from) {
+    auto* menu = new QMenu(m_panel.get());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QSize area = m_videoView->size();
+    menu->addAction(QString::number(area.width()) + u" × "_s + QString::number(area.height()) + u" | Android"_s)
+        ->setEnabled(false);
+    menu->addSeparator();
+    const QList<WindowSizePreset>& presets = WindowSizePreset::all();
+    for (int tag = 0; tag < presets.size(); ++tag) {
+        QAction* item = menu->addAction(presets[tag].label());
+        item->setCheckable(true);
+        item->setChecked(std::abs(area.width() - presets[tag].width) < 2 &&
+                         std::abs(area.height() - presets[tag].height) < 2);
+        connect(item, &QAction::triggered, this, [this, tag] { pickSize(tag); });
+    }
+    menu->addSeparator();
+    menu->addAction(u"Custom: drag a window corner"_s)->setEnabled(false);
+    menu->popup(from ? from->mapToGlobal(QPoint(0, from->height())) : QCursor::pos());
+}
+
+void AndroidWindowSession::pickSize(int tag) {
+    if (tag < 0 || tag >= WindowSizePreset::all().size()) return;
+    AndroidWindowRegistry::shared().applySize(WindowSizePreset::all()[tag]);
+}
+
+void AndroidWindowSession::resignedKey() {
+    if (m_pinned || m_closing || !m_panel->isVisible()) return;
+    if (!VantleSettings::get(SettingsKeys::autoHide)) return;
+    hide();
+}
+
+void AndroidWindowSession::becameKey() {
+    const qint64 changes = clipboardChangeCount();
+    if (changes == m_lastClipboardChange) return;
+    m_lastClipboardChange = changes;
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty()) return;
+    m_client->send(ScrcpyControl::setClipboard(text, false, m_client->nextClipboardSequence()));
+}
+
+void AndroidWindowSession::resized() {
+    saveFrame();
+    VantleLayout::setSize(m_panel->size());
+    m_resizeWork->start();
+}
+
+void AndroidWindowSession::resizeDisplay() {
+    const std::optional<QSize> size =
+        WindowPlacement::displaySize(QSizeF(m_videoView->size()), m_panel->devicePixelRatioF());
+    if (!size) return;
+    m_client->send(ScrcpyControl::resizeDisplay(size->width(), size->height()));
+    m_log->write(u"Vantle: resize display "_s + QString::number(size->width()) + u'x' +
+                 QString::number(size->height()));
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QRectF>
+#include <QUrl>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AndroidAppPanel;
+class AndroidStreamClient;
+class AndroidVideoView;
+class HeaderView;
+class QLabel;
+class VantleLog;
+
+// One running Android app in one borderless window: the window, its header, the video view and
+// the stream client. Decides where the window opens, remembers its frame and pin state per
+// package, implements Back with a check whether the app is still open, resizes the virtual display
+// with the window, syncs the desktop clipboard into Android when the window becomes active, and
+// force-stops the app when the window closes. GUI thread only; created and owned by the registry.
+class AndroidWindowSession final : public QObject {
+    Q_OBJECT
+public:
+    struct Setup {
+        QUuid appID;
+        QString package;
+        QString title;
+        QString adb;
+        QString serial;
+        QString server;
+        std::optional<QRectF> anchor;
+        QIcon icon;
+    };
+
+    explicit AndroidWindowSession(Setup setup);
+    ~AndroidWindowSession() override;
+
+    // Shows the window and starts the stream.
+    void start();
+    void handleBack();
+    void hide();
+    void close(const QString& reason);
+    void saveFrame();
+    void setPanelSize(QSizeF size);
+    void receiveFiles(const QList<QUrl>& urls);
+    void showSizeMenu(QWidget* from);
+    void pickSize(int tag);
+    // Shows the window again, raised and active, with the video view focused.
+    void bringToFront();
+
+    const QUuid& appID() const { return m_setup.appID; }
+    const QString& package() const { return m_setup.package; }
+    const QString& title() const { return m_setup.title; }
+    bool isClosing() const { return m_closing; }
+    bool isPinned() const { return m_pinned; }
+    AndroidAppPanel* panel() const { return m_panel.get(); }
+    AndroidVideoView* videoView() const { return m_videoView; }
+    const std::shared_ptr<AndroidStreamClient>& client() const { return m_client; }
+    VantleLog& log() const { return *m_log; }
+
+    // Called once when the stream has ended; the error only when the window was not closed.
+    std::function<void(AndroidWindowSession*, std::optional<QString> error)> onEnded;
+
+    // Back checks run at these delays (ms) after a Back.
+    static constexpr int backCheckDelaysMs[] = {200, 450, 800, 1300};
+    static constexpr int resizeDebounceMs = 250;
+
+private:
+    void setPinned(bool pinned);
+    void showHomeInPlace();
+    void checkBack(int generation);
+    void resignedKey();
+    void becameKey();
+    void resized();
+    void resizeDisplay();
+    void showNotice(const QString& text);
+
+    const Setup m_setup;
+    std::shared_ptr<VantleLog> m_log;
+    AndroidVideoView* m_videoView = nullptr; // owned by the panel
+    HeaderView* m_header = nullptr;          // owned by the panel
+    std::unique_ptr<AndroidAppPanel> m_panel;
+    std::shared_ptr<AndroidStreamClient> m_client;
+    QLabel* m_notice = nullptr;
+    QTimer* m_resizeWork = nullptr;
+    bool m_pinned = false;
+    bool m_closing = false;
+    bool m_started = false;
+    int m_backGeneration = 0;
+    qint64 m_lastClipboardChange = -1;
+};

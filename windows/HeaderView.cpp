@@ -1,0 +1,93 @@
+#include "windows/HeaderView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolButton>
+#include <QWindow>
+
+using namespace Qt::StringLiterals;
+
+HeaderView::HeaderView(const QString& title, QWidget* parent) : QWidget(parent) {
+    setFixedHeight(height);
+    setObjectName(u"header"_s);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 0, 6, 0);
+    layout->setSpacing(2);
+
+    QToolButton* home = addButton(u"home"_s, u"⊞"_s, u"Vantle apps"_s);
+    QToolButton* back = addButton(u"back"_s, u"‹"_s, u"Android Back (Esc / right-click)"_s);
+    m_title = new QLabel(title, this);
+    m_title->setObjectName(u"title"_s);
+    m_title->setAlignment(Qt::AlignCenter);
+    QFont font = m_title->font();
+    font.setBold(true);
+    m_title->setFont(font);
+    m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
+    m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
+    m_pin->setAccessibleName(u"Pin"_s);
+    QToolButton* size = addButton(u"size"_s, u"⤢"_s, u"Window size"_s);
+    QToolButton* hide = addButton(u"hide"_s, u"–"_s, u"Hide"_s);
+    QToolButton* close = addButton(u"close"_s, u"✕"_s, u"Close app"_s);
+
+    layout->addWidget(home);
+    layout->addWidget(back);
+    layout->addWidget(m_title, 1);
+    for (QToolButton* button : {m_pin, size, hide, close})
+        layout->addWidget(button);
+
+    const auto call = [](const std::function<void()>& action) {
+        if (action) action();
+    };
+    connect(home, &QToolButton::clicked, this, [this, call] { call(onHome); });
+    connect(back, &QToolButton::clicked, this, [this, call] { call(onBack); });
+    connect(m_pin, &QToolButton::clicked, this, [this, call] { call(onPin); });
+    connect(hide, &QToolButton::clicked, this, [this, call] { call(onHide); });
+    connect(close, &QToolButton::clicked, this, [this, call] { call(onClose); });
+    connect(size, &QToolButton::clicked, this, [this, size] {
+        if (onSize) onSize(size);
+    });
+    setPinned(false);
+}
+
+QToolButton* HeaderView::addButton(const QString& objectName, const QString& glyph, const QString& toolTip) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(objectName);
+    button->setText(glyph);
+    button->setToolTip(toolTip);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus); // keys stay with the video view
+    button->setFixedSize(28, 28);
+    QFont font = button->font();
+    font.setPointSizeF(font.pointSizeF() * 1.25);
+    button->setFont(font);
+    return button;
+}
+
+QToolButton* HeaderView::button(const QString& objectName) const {
+    return findChild<QToolButton*>(objectName);
+}
+
+void HeaderView::setPinned(bool pinned) {
+    QPalette palette = m_pin->palette();
+    palette.setColor(QPalette::ButtonText, pinned ? palette.color(QPalette::Highlight)
+                                                  : palette.color(QPalette::PlaceholderText));
+    m_pin->setPalette(palette);
+    m_pin->setProperty("pinned", pinned);
+    m_pin->setCheckable(true);
+    m_pin->setChecked(pinned);
+}
+
+void HeaderView::mousePressEvent(QMouseEvent* event) {
+    // The window has no frame: the header is its title bar.
+    if (event->button() == Qt::LeftButton && window()->windowHandle()) window()->windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}
+
+void HeaderView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawLine(rect().bottomLeft(), rect().bottomRight());
+}
