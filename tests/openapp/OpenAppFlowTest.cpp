@@ -148,6 +148,12 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
         EXPECT_FALSE(event.value(u"ignored"_s).toBool());
     }
 
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the window (scripts/take-screenshots).
+    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+        QTest::qWait(500); // a few frames with the touch mark
+        session->panel()->grab().save(shots + u"/app-window.png"_s);
+    }
+
     // Clicking the app again while its window is open only brings it forward.
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
