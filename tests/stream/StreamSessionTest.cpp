@@ -90,9 +90,9 @@ protected:
         PCMAudioPlayer::setOutputFactory(nullptr);
     }
 
-    void create(QString jar = serverJar) {
+    void create(QString jar = serverJar, int bitRate = 8'000'000) {
         client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar,
-                                              package, QSizeF(780, 1448.9), 320},
+                                              package, QSizeF(780, 1448.9), 320, bitRate},
                                              renderer, log);
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };
@@ -257,6 +257,22 @@ TEST_F(StreamSessionTest, AFailedPushEndsTheSessionWithTheConnectError) {
     EXPECT_TRUE(endings[0]->startsWith(u"Could not connect to Android: failed(\"push server: "_s))
         << endings[0]->toStdString();
     EXPECT_EQ(countLines(*log, u"Vantle: stream start failed: failed(\"push server: "_s), 1);
+}
+
+TEST_F(StreamSessionTest, AServerThatExitsBeforeConnectingEndsTheSessionOnceAndTheTimeOutOnlyLogs) {
+    create(serverJar, 0); // the server refuses a bit rate of 0 and exits without connecting
+    client->start();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
+    EXPECT_EQ(countLines(*log, u"Vantle: android server exited status=1"_s), 1);
+    // The server's own output is in the log as it printed it.
+    EXPECT_TRUE(logLines(*log).join(u'\n').contains(u"Invalid value for video_bit_rate: \"0\""_s));
+    // connect still waits for the video socket; its time-out changes nothing but the log.
+    const QString timedOut =
+        u"Vantle: stream start failed: failed(\"timed out waiting for the Android side to connect\")"_s;
+    ASSERT_TRUE(waitUntil([&] { return countLines(*log, timedOut) == 1; }, 30000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(endings.size(), 1);
 }
 
 TEST_F(StreamSessionTest, AStopDuringConnectStartsNoReader) {
