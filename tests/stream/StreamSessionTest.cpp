@@ -12,6 +12,7 @@
 #include "sim/SimControl.h"
 #include "sim/SimInstaller.h"
 #include "stream/AndroidStreamClient.h"
+#include "stream/FrameRenderer.h"
 #include "stream/ScrcpyControl.h"
 #include "support/TestSupport.h"
 
@@ -21,6 +22,10 @@
 #include <QTest>
 #include <QThreadPool>
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -90,10 +95,11 @@ protected:
         PCMAudioPlayer::setOutputFactory(nullptr);
     }
 
-    void create(QString jar = serverJar, int bitRate = 8'000'000) {
+    void create(QString jar = serverJar, int bitRate = 8'000'000,
+                std::shared_ptr<VideoRenderer> renderer = nullptr) {
         client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar,
                                               package, QSizeF(780, 1448.9), 320, bitRate},
-                                             renderer, log);
+                                             renderer ? renderer : this->renderer, log);
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };
         client->onFirstFrame = [this] { ++firstFrames; };
@@ -204,6 +210,23 @@ TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {
     EXPECT_TRUE(waitUntil([this] { return sizes.contains(QSize(640, 960)); }, 10000));
     EXPECT_EQ(client->videoSize(), QSize(640, 960));
     EXPECT_GT(recorder->audioPackets, 0);
+}
+
+TEST_F(StreamSessionTest, TheDecoderFollowsTheDisplayThroughAResize) {
+    auto decoder = std::make_shared<FrameRenderer>();
+    create(serverJar, 8'000'000, decoder);
+    client->start();
+    ASSERT_TRUE(firstFrame());
+    auto newestSize = [&decoder](QSize& size) {
+        if (const VideoFrame frame = decoder->takeFrame()) size = QSize(frame->width, frame->height);
+        return size;
+    };
+    QSize decoded;
+    ASSERT_TRUE(waitUntil([&] { return newestSize(decoded) == QSize(776, 1448); }, 10000));
+    client->send(ScrcpyControl::resizeDisplay(640, 960));
+    ASSERT_TRUE(waitUntil([&] { return newestSize(decoded) == QSize(640, 960); }, 10000));
+    EXPECT_EQ(decoder->counts().errors, 0u);
+    EXPECT_EQ(decoder->status(), VideoRenderer::Status::rendering);
 }
 
 TEST_F(StreamSessionTest, ASnapshotComesFromTheNextKeyFrame) {
