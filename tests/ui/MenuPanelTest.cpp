@@ -4,6 +4,7 @@
 #include "ui/StatusPill.h"
 #include "ui/VantleDock.h"
 
+#include <QBuffer>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -363,4 +364,25 @@ TEST_F(MenuPanelTest, ReturnOpensTheFirstResultAndEscapeUndoesTheSearchBeforeDis
     QTest::keyClick(panel->searchField(), Qt::Key_Escape);
     QTest::keyClick(panel->searchField(), Qt::Key_Escape);
     EXPECT_EQ(dismissed.count(), 1);
+}
+
+TEST_F(MenuPanelTest, TilesAskTheIconStoreWhenDrawnAndShowTheIconOnceItArrives) {
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    red.save(&png, "PNG");
+    iconPng = png.data();
+    add(u"Maps"_s);
+    auto panel = makePanel();
+    panel->show();
+    AppTile* tile = panel->tiles().first();
+    EXPECT_FALSE(tile->hasIcon());
+    // The first drawing shows the monogram and starts the background resolution.
+    const QImage before = tile->grab().toImage();
+    ASSERT_TRUE(waitUntil([&] { return tile->hasIcon(); }));
+    const QImage after = tile->grab().toImage();
+    const QPoint middle(tile->width() / 2, 30);
+    EXPECT_NE(before.pixelColor(middle), after.pixelColor(middle));
+    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
 }

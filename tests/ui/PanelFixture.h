@@ -79,8 +79,8 @@ protected:
     QTemporaryDir files;
     AppLibraryStore store;
     RecordingLauncherActions actions;
-    AppIconStore icons{
-        [](const QUuid&, const QString&, MobilePlatform) { return std::optional<QByteArray>(); }};
+    std::optional<QByteArray> iconPng; // what the icon store finds for every app; set before tiles draw
+    AppIconStore icons{[this](const QUuid&, const QString&, MobilePlatform) { return iconPng; }};
     bool runtimeComplete = true;
     int localHour = 9;
     QList<QUrl> chosenFiles;
