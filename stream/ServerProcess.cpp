@@ -86,8 +86,8 @@ bool ServerProcess::isRunning() const {
 }
 
 void ServerProcess::terminate() {
-    std::lock_guard guard(m_lock);
-    if (!m_reaped) ::kill(m_pid, SIGTERM);
+    // Through the pidfd: it names this process even after it was reaped and its pid reused.
+    ::syscall(SYS_pidfd_send_signal, m_pidFD, SIGTERM, nullptr, 0);
 }
 
 void ServerProcess::watch() {

@@ -31,7 +31,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool isRunning() const;
-    // SIGTERM while the process has not been reaped; nothing afterwards (its pid may be reused).
+    // SIGTERM to the process; nothing once it has exited.
     void terminate();
     pid_t pid() const { return m_pid; }
 
