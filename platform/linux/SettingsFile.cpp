@@ -49,6 +49,26 @@ void SettingsFile::load() {
     }
 }
 
+namespace {
+// Equal in type as well as value, all the way down: QVariant's own == converts ("false" equals
+// false), which would let a changed type go unsaved.
+bool identical(const QVariant& a, const QVariant& b) {
+    if (a.typeId() != b.typeId()) return false;
+    if (a.typeId() == QMetaType::QVariantMap) {
+        const QVariantMap left = a.toMap(), right = b.toMap();
+        if (left.size() != right.size()) return false;
+        for (auto it = left.cbegin(), other = right.cbegin(); it != left.cend(); ++it, ++other)
+            if (it.key() != other.key() || !identical(it.value(), other.value())) return false;
+        return true;
+    }
+    if (a.typeId() == QMetaType::QVariantList) {
+        const QVariantList left = a.toList(), right = b.toList();
+        return std::equal(left.cbegin(), left.cend(), right.cbegin(), right.cend(), identical);
+    }
+    return a == b;
+}
+} // namespace
+
 QVariant SettingsFile::value(const QString& key) const {
     std::lock_guard lock(m_mutex);
     return m_values.value(key);
@@ -59,7 +79,7 @@ bool SettingsFile::setValue(const QString& key, const QVariant& value) {
     QVariant stored = TypedJson::normalised(value);
     std::lock_guard lock(m_mutex);
     // Storing what is already on disk writes nothing (start-up saves the library it just loaded).
-    if (!m_unsaved && m_values.value(key) == stored) return true;
+    if (!m_unsaved && m_values.contains(key) && identical(m_values.value(key), stored)) return true;
     m_values.insert(key, std::move(stored));
     return writeLocked();
 }

@@ -69,6 +69,22 @@ TEST_F(SettingsFileTest, ValuesKeepTheirTypesAcrossReopening) {
     EXPECT_FALSE(file.value(u"absent"_s).isValid());
 }
 
+TEST_F(SettingsFileTest, AValueOfAnotherTypeReplacesOneThatConvertsToIt) {
+    {
+        SettingsFile file(path);
+        file.setValue(u"autoHide"_s, u"false"_s);
+        file.setValue(u"minutes"_s, 5);
+        file.setValue(u"window"_s, QVariantMap{{u"pinned"_s, u"true"_s}});
+        EXPECT_TRUE(file.setValue(u"autoHide"_s, false));
+        EXPECT_TRUE(file.setValue(u"minutes"_s, 5.0));
+        EXPECT_TRUE(file.setValue(u"window"_s, QVariantMap{{u"pinned"_s, true}}));
+    }
+    SettingsFile file(path);
+    EXPECT_EQ(file.value(u"autoHide"_s).typeId(), QMetaType::Bool);
+    EXPECT_EQ(file.value(u"minutes"_s).typeId(), QMetaType::Double);
+    EXPECT_EQ(file.value(u"window"_s).toMap().value(u"pinned"_s).typeId(), QMetaType::Bool);
+}
+
 TEST_F(SettingsFileTest, RefusesTypesItCannotKeep) {
     SettingsFile file(path);
     EXPECT_FALSE(file.setValue(u"date"_s, QDateTime::currentDateTimeUtc()));
