@@ -133,17 +133,21 @@ void AndroidStreamClient::start() {
 void AndroidStreamClient::connect() {
     const auto startedAt = std::chrono::steady_clock::now();
     const QString socket = socketName();
+    mark(&Timeline::started);
 
     if (const auto [status, output] = adb({u"push"_s, m_config.server, serverJarOnDevice}); status != 0)
         throw SocketError(u"push server: "_s + output);
+    mark(&Timeline::pushed);
 
     LocalListener listener;
     if (const auto [status, output] =
             adb({u"reverse"_s, u"localabstract:"_s + socket, u"tcp:"_s + QString::number(listener.port())});
         status != 0)
         throw SocketError(u"adb reverse: "_s + output);
+    mark(&Timeline::tunnelled);
 
     startServer();
+    mark(&Timeline::serverStarted);
 
     const int videoFD = listener.accept(videoAcceptSeconds);
     int audioFD = -1, controlFD = -1;
@@ -156,6 +160,7 @@ void AndroidStreamClient::connect() {
         throw;
     }
 
+    mark(&Timeline::accepted);
     const bool stopped = adoptSockets(videoFD, controlFD, audioFD);
     adb({u"reverse"_s, u"--remove"_s, u"localabstract:"_s + socket});
     if (stopped) {
@@ -288,6 +293,17 @@ void AndroidStreamClient::postToGui(std::function<void()> work) {
     if (!application) return;
     QMetaObject::invokeMethod(
         application, [self = shared_from_this(), work = std::move(work)] { work(); }, Qt::QueuedConnection);
+}
+
+void AndroidStreamClient::mark(Timeline::Time Timeline::*step) {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(m_lock);
+    m_timeline.*step = now;
+}
+
+AndroidStreamClient::Timeline AndroidStreamClient::timeline() const {
+    std::lock_guard guard(m_lock);
+    return m_timeline;
 }
 
 QSize AndroidStreamClient::videoSize() const {

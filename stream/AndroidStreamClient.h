@@ -83,6 +83,14 @@ public:
     void setPendingStop(std::function<void(std::shared_ptr<StreamRecorderSink>)> completion);
     void completePendingStop();
 
+    // When each step of the connection ended (steady clock), for the launch benchmark. A step not
+    // reached yet reads as the epoch.
+    struct Timeline {
+        using Time = std::chrono::steady_clock::time_point;
+        Time started, pushed, tunnelled, serverStarted, accepted, firstFrame;
+    };
+    Timeline timeline() const;
+
     const Config& config() const { return m_config; }
     bool forwardsAudio() const { return m_forwardAudio; }
     uint32_t scid() const { return m_scid; }
@@ -119,6 +127,7 @@ private:
     void drainDeviceMessages();
     void readAudio(int fd);
     void countFrame();
+    void mark(Timeline::Time Timeline::*step);
     void levelCheck(const QByteArray& pcm);
     void postToGui(std::function<void()> work);
 
@@ -138,6 +147,7 @@ private:
     QSize m_videoSize;
     uint64_t m_clipboardSequence = 1;
     std::optional<int> m_displayID;
+    Timeline m_timeline;
     bool m_snapshotRequested = false;
     std::shared_ptr<StreamRecorderSink> m_recorder;
     std::function<void(std::shared_ptr<StreamRecorderSink>)> m_pendingStop;

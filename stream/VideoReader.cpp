@@ -101,6 +101,7 @@ void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_poin
         countFrame();
         if (firstFramePending) {
             firstFramePending = false;
+            mark(&Timeline::firstFrame);
             m_log->write(QString::asprintf(
                 "Vantle: first frame after %.2fs",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count()));

@@ -1,0 +1,158 @@
+// From a click to the app's first picture on screen, with a warm simulated Android and the app
+// already installed: the whole open-app flow (install check, window, stream connection, first
+// decoded frame, first paint), broken down by step. Prints medians over a few rounds; run from a
+// build folder: bench/openapp/launch_bench.
+#include "apk/APKIconExtractor.h"
+#include "core/AppLibraryStore.h"
+#include "core/VantleEvents.h"
+#include "core/VantleSettings.h"
+#include "core/WaitFor.h"
+#include "openapp/OpenAppFlow.h"
+#include "platform/Locations.h"
+#include "platform/linux/SettingsFile.h"
+#include "provisioning/RuntimeComponentLocator.h"
+#include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/ApkInstaller.h"
+#include "runtime/RuntimeBoot.h"
+#include "sim/SimInstaller.h"
+#include "stream/AndroidStreamClient.h"
+#include "stream/AndroidVideoView.h"
+#include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int rounds = 8;
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+double ms(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Round {
+    Clock::time_point clicked, windowOpened, shown;
+    AndroidStreamClient::Timeline stream;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
+    VantleSettings::set(u"VantleForwardAudio"_s, false); // no sound device on a build machine
+    VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
+    qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
+    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
+    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100}); !error.isEmpty()) {
+        std::fprintf(stderr, "launch_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    AppLibraryStore store(AppLibraryStore::Seams{&APKIconExtractor::label, {}});
+    OpenAppFlow flow(store);
+    store.addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
+    if (!waitUntil([&] { return !store.apps().isEmpty(); }, 5000)) return 1;
+    const MobileApp app = store.apps().first();
+    // Warm: Android booted, the app installed, once opened.
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(app.sourcePath));
+
+    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    Clock::time_point opened;
+    QObject observer;
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, &observer, [&](const QVariantMap&) {
+        if (registry.session(app.id)) opened = Clock::now();
+    });
+
+    std::vector<Round> measured;
+    for (int round = 0; round <= rounds; ++round) { // round 0 warms the caches and is not counted
+        Round r;
+        bool shown = false;
+        r.clicked = Clock::now();
+        flow.launch(app);
+        if (!waitUntil([&] { return registry.session(app.id) != nullptr; }, 20000)) {
+            std::fprintf(stderr, "launch_bench: no window (%s)\n", qPrintable(store.statusMessage()));
+            return 1;
+        }
+        AndroidWindowSession* session = registry.session(app.id);
+        r.windowOpened = opened;
+        QObject::connect(session->videoView(), &AndroidVideoView::frameShown, &observer, [&] {
+            if (!shown) r.shown = Clock::now();
+            shown = true;
+        });
+        if (!waitUntil([&] { return shown; }, 20000)) {
+            std::fprintf(stderr, "launch_bench: no frame on screen\n");
+            return 1;
+        }
+        r.stream = session->client()->timeline();
+        session->close(u"close button"_s);
+        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+        if (round > 0) measured.push_back(r);
+    }
+
+    const auto step = [&](const char* name, auto from, auto to) {
+        std::vector<double> values;
+        for (const Round& r : measured) values.push_back(ms(from(r), to(r)));
+        std::printf("  %-42s %8.1f ms\n", name, median(values));
+        return median(values);
+    };
+    std::printf("launch → first frame on screen, warm simulated Android, app installed (median of %d)\n", rounds);
+    step("install check (installAndLaunch)", [](const Round& r) { return r.clicked; },
+         [](const Round& r) { return r.windowOpened; });
+    step("window and client created, thread started", [](const Round& r) { return r.windowOpened; },
+         [](const Round& r) { return r.stream.started; });
+    step("adb push of the server", [](const Round& r) { return r.stream.started; },
+         [](const Round& r) { return r.stream.pushed; });
+    step("listener + adb reverse (tunnel)", [](const Round& r) { return r.stream.pushed; },
+         [](const Round& r) { return r.stream.tunnelled; });
+    step("server start (spawn adb shell)", [](const Round& r) { return r.stream.tunnelled; },
+         [](const Round& r) { return r.stream.serverStarted; });
+    step("device connects (accept)", [](const Round& r) { return r.stream.serverStarted; },
+         [](const Round& r) { return r.stream.accepted; });
+    step("first frame decoded", [](const Round& r) { return r.stream.accepted; },
+         [](const Round& r) { return r.stream.firstFrame; });
+    step("first frame on screen", [](const Round& r) { return r.stream.firstFrame; },
+         [](const Round& r) { return r.shown; });
+    step("total", [](const Round& r) { return r.clicked; }, [](const Round& r) { return r.shown; });
+    // Waiting for adb and the device: the install check (its adb probes), push, reverse, the
+    // device's connect and its first encoded frame. The rest is Vantle's own: the window, the
+    // client, spawning the server, reading, decoding and painting.
+    std::vector<double> external, own;
+    for (const Round& r : measured) {
+        const double waiting = ms(r.clicked, r.windowOpened) + ms(r.stream.started, r.stream.tunnelled) +
+                               ms(r.stream.serverStarted, r.stream.firstFrame);
+        external.push_back(waiting);
+        own.push_back(ms(r.clicked, r.shown) - waiting);
+    }
+    std::printf("  %-42s %8.1f ms\n", "waiting for adb and the device", median(external));
+    std::printf("  %-42s %8.1f ms\n", "Vantle's own share", median(own));
+    AndroidRuntimeCLI::killEmulator();
+    return 0;
+}
