@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QImage>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,7 +36,9 @@ using Bytes = std::span<const std::uint8_t>;
 enum NalType : int { sequenceParameterSet = 7, pictureParameterSet = 8, accessUnitDelimiter = 9 };
 
 // The type of a NAL unit (its first byte's low five bits), -1 for an empty unit.
-inline int typeOf(Bytes nal) { return nal.empty() ? -1 : nal.front() & 0x1f; }
+inline int typeOf(Bytes nal) {
+    return nal.empty() ? -1 : nal.front() & 0x1f;
+}
 
 // Splits Annex B bytes at every 00 00 01 / 00 00 00 01; without any start code the whole (non-
 // empty) input is one unit. The units point into `bytes`.
@@ -45,6 +46,8 @@ std::vector<Bytes> nalUnits(Bytes bytes);
 inline std::vector<Bytes> nalUnits(const QByteArray& bytes) {
     return nalUnits(Bytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())));
 }
+// The units would point into a buffer that is gone by the next statement.
+std::vector<Bytes> nalUnits(QByteArray&& bytes) = delete;
 // The first unit of the given type, if any.
 std::optional<Bytes> firstOfType(const std::vector<Bytes>& nals, int type);
 

@@ -52,12 +52,14 @@ TEST(H264, InputWithoutStartCodesOrUnits) {
     ASSERT_EQ(single.size(), 1u);
     EXPECT_EQ(unitBytes(single[0]), raw);
 
-    EXPECT_TRUE(H264::nalUnits(QByteArray()).empty());
+    const QByteArray empty, lone = bytes({0, 0, 1}), twice = bytes({0, 0, 1, 0, 0, 0, 1, 0x41, 0x9a}),
+                            leading = bytes({0x99, 0x98, 0, 0, 1, 0x09, 0xf0});
+    EXPECT_TRUE(H264::nalUnits(empty).empty());
     // A start code with nothing behind it, and back-to-back start codes, give no empty units.
-    EXPECT_TRUE(H264::nalUnits(bytes({0, 0, 1})).empty());
-    EXPECT_EQ(typesOf(H264::nalUnits(bytes({0, 0, 1, 0, 0, 0, 1, 0x41, 0x9a}))), (std::vector<int>{1}));
+    EXPECT_TRUE(H264::nalUnits(lone).empty());
+    EXPECT_EQ(typesOf(H264::nalUnits(twice)), (std::vector<int>{1}));
     // Bytes before the first start code belong to no unit.
-    EXPECT_EQ(typesOf(H264::nalUnits(bytes({0x99, 0x98, 0, 0, 1, 0x09, 0xf0}))), (std::vector<int>{9}));
+    EXPECT_EQ(typesOf(H264::nalUnits(leading)), (std::vector<int>{9}));
 
     EXPECT_FALSE(H264::firstOfType(H264::nalUnits(raw), H264::sequenceParameterSet));
     EXPECT_EQ(H264::typeOf({}), -1);
@@ -65,7 +67,8 @@ TEST(H264, InputWithoutStartCodesOrUnits) {
 
 TEST(H264, SampleNeedsAFormatAndAPictureUnit) {
     const auto clip = encodeClip(64, 64, 1);
-    const auto onlySets = H264::nalUnits(clip.parameterSets + bytes({0, 0, 1, 0x09, 0xf0}));
+    const QByteArray setsAndDelimiter = clip.parameterSets + bytes({0, 0, 1, 0x09, 0xf0});
+    const auto onlySets = H264::nalUnits(setsAndDelimiter);
     EXPECT_FALSE(H264::sampleBuffer(onlySets, clip.format()));
     EXPECT_FALSE(H264::sampleBuffer({}, clip.format()));
     EXPECT_FALSE(H264::sampleBuffer(clip.units(0), nullptr));
@@ -104,7 +107,8 @@ TEST(H264, FormatRefusesWhatTheDecoderCannotUse) {
     const QByteArray noise = bytes({0x67, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff});
     const auto noiseUnit = H264::nalUnits(noise)[0];
     EXPECT_FALSE(H264::format(noiseUnit, pps));
-    EXPECT_FALSE(H264::format(sps, H264::nalUnits(bytes({0x68}))[0]));
+    const QByteArray headerOnly = bytes({0x68});
+    EXPECT_FALSE(H264::format(sps, H264::nalUnits(headerOnly)[0]));
 
     // A PPS that refers to another sequence parameter set: pps_id 0 (bit 1), sps_id 2 (bits 011)
     // where the encoder wrote sps_id 0.
@@ -128,5 +132,6 @@ TEST(H264, DecodesAKeyFrameToTheEncodedPicture) {
     ASSERT_FALSE(clip.frames[1].key);
     EXPECT_FALSE(H264::decodeImage(clip.units(1), format));
     // Units that are not H.264 at all.
-    EXPECT_FALSE(H264::decodeImage(H264::nalUnits(bytes({0, 0, 1, 0x65, 1, 2, 3, 4, 5})), format));
+    const QByteArray notH264 = bytes({0, 0, 1, 0x65, 1, 2, 3, 4, 5});
+    EXPECT_FALSE(H264::decodeImage(H264::nalUnits(notH264), format));
 }
