@@ -162,7 +162,11 @@ void AndroidStreamClient::connect() {
 
     mark(&Timeline::accepted);
     const bool stopped = adoptSockets(videoFD, controlFD, audioFD);
-    adb({u"reverse"_s, u"--remove"_s, u"localabstract:"_s + socket});
+    // The tunnel has done its work. Removing it is an adb round trip that the first frame need not
+    // wait for, so it runs beside the readers.
+    std::thread([self = shared_from_this(), socket] {
+        self->adb({u"reverse"_s, u"--remove"_s, u"localabstract:"_s + socket});
+    }).detach();
     if (stopped) {
         stop();
         return;
