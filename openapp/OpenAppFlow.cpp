@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -94,8 +95,11 @@ void OpenAppFlow::launchAndroid(const MobileApp& app) {
 }
 
 QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
+    const QPointer<OpenAppFlow> alive(this); // a task may outlive the flow
     try {
-        const QString package = co_await AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
+        QCoro::Task<QString> installing = AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
+        const QString package = co_await std::move(installing);
+        if (!alive) co_return;
         // A second click while the install ran may have opened the window already: open() then
         // brings that one forward.
         AndroidWindowRegistry::shared().open(app.id, package, app.name, [this, name = app.name](std::optional<QString> reason) {
@@ -108,6 +112,7 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidDarkMode::apply(); });
         if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
     } catch (const std::exception& error) {
+        if (!alive) co_return;
         if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
         const QString description = describe(error);
         refreshAfterFailedBoot();
@@ -125,8 +130,10 @@ void OpenAppFlow::refreshAndroidState() {
 }
 
 QCoro::Task<> OpenAppFlow::readAndroidState(Starting starting) {
+    const QPointer<OpenAppFlow> alive(this);
     QFuture<bool> probe = QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted);
     const bool booted = co_await probe;
+    if (!alive) co_return;
     // A boot under way owns the state until it ends.
     if (m_store.androidState() == AndroidState::starting && (starting == Starting::kept || bootInProgress()))
         co_return;
@@ -154,10 +161,12 @@ void OpenAppFlow::prewarmAndroid() {
 }
 
 QCoro::Task<> OpenAppFlow::warmUp() {
+    const QPointer<OpenAppFlow> alive(this);
     QElapsedTimer started;
     started.start();
     QFuture<bool> probe = QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::deviceIsBooted);
     const bool booted = co_await probe;
+    if (!alive) co_return;
     if (booted) {
         m_store.setAndroidState(AndroidState::ready);
         m_prewarming = false;
@@ -166,13 +175,16 @@ QCoro::Task<> OpenAppFlow::warmUp() {
     m_store.setAndroidState(AndroidState::starting);
     VantleLog::main().write(u"warm-up: starting Android in the background"_s);
     try {
-        co_await AndroidRuntimeCLI::ensureRuntime();
+        QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
+        co_await std::move(booting);
+        if (!alive) co_return;
         VantleLog::main().write(u"warm-up: Android ready after "_s +
                                 QString::number(double(started.elapsed()) / 1000.0, 'f', 1) + u's');
         m_store.setAndroidState(AndroidState::ready);
         // An unused warm Android stops again after the idle time.
         if (AndroidWindowRegistry::shared().sessions().isEmpty()) AndroidWindowRegistry::shared().scheduleIdleShutdown();
     } catch (const std::exception& error) {
+        if (!alive) co_return;
         VantleLog::main().write(u"warm-up failed: "_s + describe(error));
         m_prewarming = false;
         refreshAfterFailedBoot();
@@ -196,7 +208,9 @@ QCoro::Task<> OpenAppFlow::sync() {
     }
     QFuture<std::optional<AndroidRuntimeCLI::Discovery>> discovery =
         QtConcurrent::run(&AndroidRuntimeCLI::pool(), AndroidRuntimeCLI::discoverInstalledApps, known);
+    const QPointer<OpenAppFlow> alive(this);
     const std::optional<AndroidRuntimeCLI::Discovery> result = co_await discovery;
+    if (!alive) co_return;
     m_syncing = false;
     if (!result) co_return;
 
@@ -284,11 +298,14 @@ void OpenAppFlow::confirmUninstall(const MobileApp& app) {
 }
 
 QCoro::Task<> OpenAppFlow::uninstall(MobileApp app, QString package) {
+    const QPointer<OpenAppFlow> alive(this);
     try {
-        co_await AndroidRuntimeCLI::ensureRuntime();
+        QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
+        co_await std::move(booting);
         QFuture<std::optional<QString>> uninstalling = QtConcurrent::run(
             &AndroidRuntimeCLI::pool(), [package] { return AndroidRuntimeCLI::runADB({u"uninstall"_s, package}); });
         const std::optional<QString> output = co_await uninstalling;
+        if (!alive) co_return;
         VantleLog::main().write(u"uninstall "_s + package + u": "_s + output.value_or(QString()).trimmed());
         VantleSettings::remove(SettingsKeys::installed.key(app.sourcePath));
         QFile::remove(AppIconStore::cacheFile(app.id));
@@ -299,6 +316,6 @@ QCoro::Task<> OpenAppFlow::uninstall(MobileApp app, QString package) {
         m_store.setApps(kept);
         m_store.setStatusMessage(u"Uninstalled "_s + app.displayName());
     } catch (const std::exception& error) {
-        m_store.setStatusMessage(u"Uninstall failed: "_s + describe(error));
+        if (alive) m_store.setStatusMessage(u"Uninstall failed: "_s + describe(error));
     }
 }
