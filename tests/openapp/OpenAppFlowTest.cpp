@@ -44,7 +44,7 @@ protected:
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     QList<QRectF> homeShown;
     bool confirmAnswer = true;
-    qsizetype logStart = 0;
+    std::optional<MainLogSince> log;
 
     void SetUp() override {
         qputenv("VANTLE_HOME", home.path().toUtf8());
@@ -67,7 +67,7 @@ protected:
             *store, OpenAppFlow::Seams{[this](const QString&, const QString&, const QString&) { return confirmAnswer; }});
         registry.setHomePanel({[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
         vantle->start();
-        logStart = lines().size();
+        log.emplace();
     }
     void TearDown() override {
         registry.closeAll();
@@ -82,14 +82,7 @@ protected:
         qputenv("VANTLE_HOME", savedHome);
     }
 
-    static QStringList lines() {
-        return VantleLog::main().tail(1'000'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
-    }
-    QStringList log() const { return lines().mid(logStart); }
-    qsizetype logCount(const QString& start) const {
-        const QStringList all = log();
-        return std::count_if(all.cbegin(), all.cend(), [&](const QString& line) { return line.startsWith(start); });
-    }
+    qsizetype logCount(const QString& prefix) const { return log->count(prefix); }
     MobileApp add(const QString& apk) {
         const qsizetype before = store->apps().size();
         store->addFiles({QUrl::fromLocalFile(apk)});

@@ -33,14 +33,14 @@ protected:
     ScopedSettings settings;
     QTemporaryDir home;
     QByteArray savedHome = qgetenv("VANTLE_HOME");
-    qsizetype logStart = 0;
+    std::optional<MainLogSince> since;
     QMutex stepsMutex;
     QStringList steps; // boot hooks in the order they ran
 
     void SetUp() override {
         qputenv("VANTLE_HOME", home.path().toUtf8());
         installSim(35);
-        logStart = allLogLines().size();
+        since.emplace();
         AndroidRuntimeCLI::setBootHooks({[this](const AndroidRuntimePaths& paths) { record(u"hardware "_s + paths.avdName); },
                                          [this] { record(u"dark"_s); }, [this] { record(u"volume"_s); },
                                          [this] { record(u"adblock"_s); }});
@@ -65,15 +65,9 @@ protected:
             {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, bootDelayMs, 200});
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
     }
-    static QStringList allLogLines() {
-        return VantleLog::main().tail(1'000'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
-    }
     // Lines this test wrote to the main log.
-    QStringList log() const { return allLogLines().mid(logStart); }
-    qsizetype logCount(const QString& start) const {
-        const QStringList lines = log();
-        return std::count_if(lines.cbegin(), lines.cend(), [&](const QString& line) { return line.startsWith(start); });
-    }
+    QStringList log() const { return since->lines(); }
+    qsizetype logCount(const QString& prefix) const { return since->count(prefix); }
     static QString shell(const QString& command) {
         return AndroidRuntimeCLI::adbDevice({u"shell"_s, command}).trimmed();
     }

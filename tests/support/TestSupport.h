@@ -8,7 +8,11 @@
 #include <memory>
 
 #include "platform/linux/SettingsFile.h"
+#include "core/VantleLog.h"
 #include "core/VantleSettings.h"
+
+#include <QStringList>
+#include <algorithm>
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
@@ -32,5 +36,19 @@ struct ScopedSettings {
     void reopen() {
         file = std::make_shared<SettingsFile>(path);
         VantleSettings::install(file);
+    }
+};
+
+// The lines of the main log written since this object was made, without their time stamps.
+struct MainLogSince {
+    static QStringList all() {
+        return VantleLog::main().tail(1'000'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    qsizetype start = all().size();
+    QStringList lines() const { return all().mid(start); }
+    qsizetype count(const QString& prefix) const {
+        const QStringList written = lines();
+        return std::count_if(written.cbegin(), written.cend(),
+                             [&](const QString& line) { return line.startsWith(prefix); });
     }
 };

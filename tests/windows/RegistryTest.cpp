@@ -16,7 +16,7 @@ class RegistryTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    qsizetype logStart = lines().size();
+    MainLogSince since;
     QStringList events;
     QObject observer;
 
@@ -28,10 +28,7 @@ protected:
     }
     void TearDown() override { registry.cancelIdleShutdown(); }
 
-    static QStringList lines() {
-        return VantleLog::main().tail(100'000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
-    }
-    QStringList log() const { return lines().mid(logStart); }
+    QStringList log() const { return since.lines(); }
 };
 
 } // namespace
