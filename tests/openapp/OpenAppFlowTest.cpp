@@ -128,6 +128,7 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
     AndroidVideoView* view = session->videoView();
     const auto mapped = view->androidPoint(QPointF(view->width() / 2.0, view->height() / 2.0));
     ASSERT_TRUE(mapped);
+    EXPECT_GE(qGray(view->currentFrame().pixel(mapped->first.toPoint())), 48); // no mark there yet
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() / 2, view->height() / 2));
     ASSERT_TRUE(waitUntil([&] {
         for (const QJsonObject& event : device().received())
@@ -140,6 +141,12 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
         EXPECT_NEAR(event.value(u"y"_s).toInt(), mapped->first.y(), 1);
         EXPECT_FALSE(event.value(u"ignored"_s).toBool());
     }
+    // The app draws a dark mark where it was touched: the next pictures show it at that pixel.
+    const QPoint touched = mapped->first.toPoint();
+    EXPECT_TRUE(waitUntil([&] {
+        const QImage frame = view->currentFrame();
+        return frame.size() == mapped->second && qGray(frame.pixel(touched)) < 48;
+    }, 5000));
 
     // VANTLE_SCREENSHOTS=<folder> keeps a picture of the window (scripts/take-screenshots).
     if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
