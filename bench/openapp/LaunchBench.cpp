@@ -3,6 +3,7 @@
 // decoded frame, first paint), broken down by step. Prints medians over a few rounds; run from a
 // build folder: bench/openapp/launch_bench.
 #include "apk/APKIconExtractor.h"
+#include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/VantleEvents.h"
 #include "core/VantleSettings.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     qputenv("VANTLE_HOME", home.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
     VantleSettings::set(u"VantleForwardAudio"_s, false); // no sound device on a build machine
     VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
@@ -153,6 +155,5 @@ int main(int argc, char** argv) {
     }
     std::printf("  %-42s %8.1f ms\n", "waiting for adb and the device", median(external));
     std::printf("  %-42s %8.1f ms\n", "Vantle's own share", median(own));
-    AndroidRuntimeCLI::killEmulator();
     return 0;
 }

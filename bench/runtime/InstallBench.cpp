@@ -1,6 +1,7 @@
 // Vantle's own cost around a warm simulated device: installAndLaunch of an APK that is already
 // installed (the fast path) and of a new one, against the time the device's adb calls take by
 // themselves. Prints its figures; run from a build folder: bench/runtime/install_bench.
+#include "bench/support/StopsAndroid.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "core/WaitFor.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     QCoreApplication application(argc, argv);
+    const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
     const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
     if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100}); !error.isEmpty()) {
@@ -91,7 +93,6 @@ int main(int argc, char** argv) {
                                         device({u"shell"_s, u"cmd"_s, u"package"_s, u"resolve-activity"_s,
                                                 u"--brief"_s, package})}));
     }
-    AndroidRuntimeCLI::killEmulator();
 
     std::printf("installAndLaunch on a warm simulated device, median of %d rounds\n", rounds);
     std::printf("  already installed: %7.1f ms total, %7.1f ms in the device's adb calls, %6.1f ms Vantle's own\n",

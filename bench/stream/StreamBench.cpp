@@ -4,6 +4,7 @@
 // same run; the time from a packet's sample to a decoded picture ready for display; CPU per
 // frame; and the time from start() to the first decoded picture. Prints its figures; run from a
 // build folder: bench/stream/stream_bench [frames].
+#include "bench/support/StopsAndroid.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
@@ -173,6 +174,7 @@ int main(int argc, char** argv) {
     qputenv("VANTLE_HOME", home.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
+    const StopsAndroid stopsAndroid; // before the home folder goes
     const int frames = argc > 1 ? std::max(10, atoi(argv[1])) : 900;
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
     VantleSettings::set(SettingsKeys::forwardAudio, false); // video only
