@@ -1,13 +1,15 @@
 #include "sim/AdbDevice.h"
 #include "sim/DeviceState.h"
 #include "sim/SimLayout.h"
-#include "sim/server/ServerLauncher.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -59,6 +61,24 @@ int pushFile(const AdbDevice& device, const QString& local, const QString& remot
     return status == 0 ? 0 : 1;
 }
 
+// The display server is a program of its own, which this adb becomes: adb's other commands then
+// start without the encoder's libraries.
+int startDisplayServer(const AdbDevice& device, const QStringList& tokens) {
+    const QByteArray program = QFile::encodeName(device.sdk + u"/emulator/sim/display-server"_s);
+    std::vector<QByteArray> words{program};
+    for (const QString& token : tokens)
+        words.push_back(token.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    execv(program.constData(), argv.data());
+    std::fprintf(stderr, "error: could not start the display server (%s): %s\n", program.constData(),
+                 strerror(errno));
+    return 1;
+}
+
 } // namespace
 
 DeviceShell AdbDevice::shell() const {
@@ -94,7 +114,7 @@ int shell(const AdbDevice& device, const QStringList& arguments) {
     const QString command = words.join(u' ');
     const QStringList tokens = command.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
     if (tokens.size() >= 2 && tokens[0].startsWith(u"CLASSPATH="_s) && tokens[1] == u"app_process"_s)
-        return ServerLauncher::run(device, tokens);
+        return startDisplayServer(device, tokens);
     std::fflush(stdout);
     device.shell().execShell(command.isEmpty() ? u"exec /bin/sh -i"_s : command);
     std::fprintf(stderr, "error: could not start the device shell (%s): %s\n",

@@ -30,6 +30,7 @@ const Tool tools[] = {
     {"emulator", "emulator/emulator", "emulator"},
     {"apkanalyzer", "cmdline-tools/latest/bin/apkanalyzer", "cmdline-tools;latest"},
     {"android-commands", "emulator/sim/system-bin/android-commands", nullptr},
+    {"display-server", "emulator/sim/display-server", nullptr},
 };
 
 bool writeText(const QString& path, const QByteArray& text) {
