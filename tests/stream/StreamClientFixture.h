@@ -21,9 +21,11 @@ protected:
     std::shared_ptr<FakeAudioOutput::Shared> audio = std::make_shared<FakeAudioOutput::Shared>();
     std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
     std::shared_ptr<VantleLog> log = freshLog();
-    int descriptorsBefore = openDescriptorCount(); // before the socket pairs and the client
     std::shared_ptr<AndroidStreamClient> client;
     SocketPair video, control, sound;
+    // The client's ends, by identity: descriptor numbers are reused, and other threads of the test
+    // program open and close descriptors of their own meanwhile.
+    QStringList clientSockets{socketName(video.local), socketName(control.local), socketName(sound.local)};
     QList<std::optional<QString>> endings;
     QList<QSize> sizes;
     int firstFrames = 0;
@@ -54,6 +56,10 @@ protected:
         return waitUntil([this] { return !endings.isEmpty(); }, 10000);
     }
     bool released() { return releaseClient(client, 10000); }
+    // Every socket handed to the client is closed once the client is gone.
+    bool clientSocketsClosed() const {
+        return waitUntil([this] { return !anyStillOpen(clientSockets); }, 5000);
+    }
     void closeRemotes() {
         for (SocketPair* pair : {&video, &control, &sound})
             pair->closeRemote();

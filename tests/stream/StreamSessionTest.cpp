@@ -160,8 +160,9 @@ TEST_F(StreamSessionTest, AFullSessionShowsTheAppAndEndsCleanly) {
     // The server process was ended by the stop; its exit is logged once the watcher saw it.
     ASSERT_TRUE(
         waitUntil([this] { return countLines(*log, u"Vantle: android server exited status="_s) == 1; }));
-    EXPECT_TRUE(waitUntil([&] { return openDescriptorCount() == descriptorsBefore; }));
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    // Other threads of the test program open descriptors for a moment now and then: wait for the count.
+    EXPECT_TRUE(waitUntil([&] { return openDescriptorCount() == descriptorsBefore; }))
+        << openDescriptors().join(u'\n').toStdString();
 }
 
 TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -122,6 +123,19 @@ inline QStringList openDescriptors() {
 }
 inline int openDescriptorCount() {
     return int(openDescriptors().size());
+}
+// The inode of a socket descriptor, to find it among the open ones later whatever its number.
+inline QString socketName(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return {};
+    return QStringLiteral("socket:[%1]").arg(quint64(info.st_ino));
+}
+// Whether any descriptor of this process still refers to one of these sockets.
+inline bool anyStillOpen(const QStringList& sockets) {
+    for (const QString& open : openDescriptors())
+        for (const QString& socket : sockets)
+            if (open.endsWith(socket)) return true;
+    return false;
 }
 
 inline QByteArray be32(uint32_t value) {
