@@ -270,3 +270,20 @@ TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndSaysWhy) {
     EXPECT_TRUE(registry.sessions().isEmpty());
     EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
 }
+
+TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) {
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return registry.session(notes.id) != nullptr; }, 20000));
+    AndroidWindowSession* session = registry.session(notes.id);
+    EXPECT_TRUE(session->videoView()->currentFrame().isNull()); // still connecting
+    session->close(u"window close (Cmd+W)"_s);
+    EXPECT_FALSE(session->panel()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 20000));
+    EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s); // closed by the user: no error shown
+
+    // The app opens again at once, in a new window.
+    flow->launch(notes);
+    ASSERT_TRUE(waitForFrames(notes));
+    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
+}
