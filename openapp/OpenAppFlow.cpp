@@ -77,7 +77,7 @@ void OpenAppFlow::launch(const MobileApp& app) {
 void OpenAppFlow::launchAndroid(const MobileApp& app) {
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     registry.cancelIdleShutdown();
-    if (AndroidWindowSession* session = registry.session(app.id)) {
+    if (AndroidWindowSession* session = registry.session(app.id); session && !session->isClosing()) {
         registry.setUnread(app.id, false);
         session->bringToFront();
         registry.closeMenuBarPopup();

@@ -27,7 +27,8 @@ AndroidWindowRegistry& AndroidWindowRegistry::shared() {
 
 AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package, const QString& title,
                                                   std::function<void(std::optional<QString>)> onEnded) {
-    if (AndroidWindowSession* existing = session(appID)) {
+    // A window that is closing waits only for its stream to end; the app gets a new one.
+    if (AndroidWindowSession* existing = session(appID); existing && !existing->isClosing()) {
         setUnread(appID, false);
         existing->bringToFront();
         return existing;

@@ -31,7 +31,8 @@ public:
     };
     void setHomePanel(HomePanel panel) { m_homePanel = std::move(panel); }
 
-    // Opens a window for the app, or brings its window forward. Throws AndroidBridgeError when the
+    // Opens a window for the app, or brings its open window forward (a closing one is replaced: it
+    // only waits for its stream to end). Throws AndroidBridgeError when the
     // display-server files cannot be found. `onEnded` is called once when the window's stream ends.
     AndroidWindowSession* open(const QUuid& appID, const QString& package, const QString& title,
                                std::function<void(std::optional<QString> error)> onEnded);

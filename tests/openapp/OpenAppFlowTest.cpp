@@ -287,3 +287,22 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) 
     ASSERT_TRUE(waitForFrames(notes));
     EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
 }
+
+TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) {
+    ASSERT_TRUE(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 34, 300, 100})
+                    .isEmpty());
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    ASSERT_TRUE(waitForFrames(notes));
+    ASSERT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
+
+    flow->switchAndroidVersion(34); // closes the window and stops Android 15 in the background
+    EXPECT_EQ(store->statusMessage(), u"Switched to Android 14"_s);
+    flow->launch(notes); // at once, while Android 15 may still be going down
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().size() == 1 && registry.session(notes.id) &&
+                                       !registry.session(notes.id)->isClosing(); }, 30000))
+        << store->statusMessage().toStdString();
+    ASSERT_TRUE(waitForFrames(notes));
+    EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
+    EXPECT_EQ(registry.sessions().size(), 1); // the old window is gone, no second one
+}
