@@ -24,7 +24,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QtConcurrent>
-
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -32,7 +31,9 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // Runs blocking device work on the Android pool; its result is not needed.
-void inBackground(void (*work)()) { (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), work); }
+void inBackground(void (*work)()) {
+    (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), work);
+}
 
 void registerDeviceSettingCommands(CommandRouter& commands) {
     const auto setAdBlock = [](bool on) {
@@ -53,7 +54,8 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
 // What the panel asks of the application: the open-app flow and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    explicit DesktopLauncherActions(OpenAppFlow& flow) : m_flow(flow) {}
+    explicit DesktopLauncherActions(OpenAppFlow& flow)
+        : m_flow(flow) {}
 
     void launch(const MobileApp& app) override { m_flow.launch(app); }
     void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
@@ -100,7 +102,8 @@ void registerWindowCommands(CommandRouter& commands, OpenAppFlow& flow) {
 // The registry places the home panel where an app window was; the panel lives above it.
 void connectHomePanel(HomePanelController& home) {
     MenuPanel* panel = &home.makePanel();
-    const bool floating = HomePanelController::availablePresentation() == HomePanelController::Presentation::floating;
+    const bool floating =
+        HomePanelController::availablePresentation() == HomePanelController::Presentation::floating;
     AndroidWindowRegistry::shared().setHomePanel(
         {[&home, panel](QRectF frame) {
              home.showPanel();
@@ -145,7 +148,9 @@ int main(int argc, char** argv) {
     steps.refreshAndroidState = [&flow] { flow->refreshAndroidState(); };
     steps.launch = [&flow](const MobileApp& app) { flow->launch(app); };
     steps.closeAllWindows = [] { AndroidWindowRegistry::shared().closeAll(); };
-    steps.stopAndroid = [](const QString& reason) { AndroidWindowRegistry::shared().stopAndroid(reason, true); };
+    steps.stopAndroid = [](const QString& reason) {
+        AndroidWindowRegistry::shared().stopAndroid(reason, true);
+    };
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
@@ -165,7 +170,8 @@ int main(int argc, char** argv) {
     MenuPanel& panel = home.makePanel();
     connectHomePanel(home);
     vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });
-    EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel, [&home](const QVariantMap&) { home.showPanel(); });
+    EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel,
+                                  [&home](const QVariantMap&) { home.showPanel(); });
 
     QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] {
         VantleLog::main().write(u"vantle quitting"_s);

@@ -55,7 +55,9 @@ int discoveredAPI(const QString& package) {
 } // namespace
 
 OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
-    : QObject(parent), m_store(store), m_seams(std::move(seams)) {
+    : QObject(parent)
+    , m_store(store)
+    , m_seams(std::move(seams)) {
     if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
     EventCenter::shared().observe(VantleEvent::sessionsChanged, this, [this](const QVariantMap&) {
         QSet<QUuid> running;
@@ -102,9 +104,10 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         if (!alive) co_return;
         // A second click while the install ran may have opened the window already: open() then
         // brings that one forward.
-        AndroidWindowRegistry::shared().open(app.id, package, app.name, [this, name = app.name](std::optional<QString> reason) {
-            m_store.setStatusMessage(reason ? name + u" stopped: "_s + *reason : u"Closed "_s + name);
-        });
+        AndroidWindowRegistry::shared().open(
+            app.id, package, app.name, [this, name = app.name](std::optional<QString> reason) {
+                m_store.setStatusMessage(reason ? name + u" stopped: "_s + *reason : u"Closed "_s + name);
+            });
         VantleLog::main().write(u"native window started app="_s + app.name + u" sinceOpen="_s +
                                 QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
         m_store.setStatusMessage(u"Opened "_s + app.name);
@@ -140,7 +143,9 @@ QCoro::Task<> OpenAppFlow::readAndroidState(Starting starting) {
     m_store.setAndroidState(booted ? AndroidState::ready : AndroidState::sleeping);
 }
 
-bool OpenAppFlow::bootInProgress() const { return m_prewarming || m_store.launchingAppID().has_value(); }
+bool OpenAppFlow::bootInProgress() const {
+    return m_prewarming || m_store.launchingAppID().has_value();
+}
 
 // A failed open or warm-up ended the boot that set "starting": unless another one is still
 // running, the state is read from the device again, so it never stays "starting" for good.
@@ -182,7 +187,8 @@ QCoro::Task<> OpenAppFlow::warmUp() {
                                 QString::number(double(started.elapsed()) / 1000.0, 'f', 1) + u's');
         m_store.setAndroidState(AndroidState::ready);
         // An unused warm Android stops again after the idle time.
-        if (AndroidWindowRegistry::shared().sessions().isEmpty()) AndroidWindowRegistry::shared().scheduleIdleShutdown();
+        if (AndroidWindowRegistry::shared().sessions().isEmpty())
+            AndroidWindowRegistry::shared().scheduleIdleShutdown();
     } catch (const std::exception& error) {
         if (!alive) co_return;
         VantleLog::main().write(u"warm-up failed: "_s + describe(error));
@@ -274,7 +280,8 @@ void OpenAppFlow::switchAndroidVersion(int api) {
 void OpenAppFlow::deleteAndroidVersion(int api) {
     if (api == AndroidVersions::selected()) return;
     const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(api);
-    QDir(paths.sdkRoot + u"/system-images/android-"_s + QString::number(api) + u"/default"_s).removeRecursively();
+    QDir(paths.sdkRoot + u"/system-images/android-"_s + QString::number(api) + u"/default"_s)
+        .removeRecursively();
     if (paths.avdHome) {
         QDir(*paths.avdHome + u'/' + paths.avdName + u".avd"_s).removeRecursively();
         QFile::remove(*paths.avdHome + u'/' + paths.avdName + u".ini"_s);
@@ -292,7 +299,8 @@ void OpenAppFlow::confirmUninstall(const MobileApp& app) {
         m_store.remove(app);
         return;
     }
-    if (AndroidWindowSession* session = AndroidWindowRegistry::shared().session(app.id)) session->close(u"uninstall"_s);
+    if (AndroidWindowSession* session = AndroidWindowRegistry::shared().session(app.id))
+        session->close(u"uninstall"_s);
     m_store.setStatusMessage(u"Uninstalling "_s + app.displayName() + u"…"_s);
     uninstall(app, *package);
 }
@@ -302,14 +310,17 @@ QCoro::Task<> OpenAppFlow::uninstall(MobileApp app, QString package) {
     try {
         QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
         co_await std::move(booting);
-        QFuture<std::optional<QString>> uninstalling = QtConcurrent::run(
-            &AndroidRuntimeCLI::pool(), [package] { return AndroidRuntimeCLI::runADB({u"uninstall"_s, package}); });
+        QFuture<std::optional<QString>> uninstalling =
+            QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
+                return AndroidRuntimeCLI::runADB({u"uninstall"_s, package});
+            });
         const std::optional<QString> output = co_await uninstalling;
         if (!alive) co_return;
         VantleLog::main().write(u"uninstall "_s + package + u": "_s + output.value_or(QString()).trimmed());
         VantleSettings::remove(SettingsKeys::installed.key(app.sourcePath));
         QFile::remove(AppIconStore::cacheFile(app.id));
-        if (app.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory() + u'/')) QFile::remove(app.sourcePath);
+        if (app.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory() + u'/'))
+            QFile::remove(app.sourcePath);
         QList<MobileApp> kept;
         for (const MobileApp& entry : m_store.apps())
             if (entry.id != app.id) kept.append(entry);

@@ -5,7 +5,6 @@
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QObject>
-
 #include <functional>
 
 // What happens between a click on an app and its running window, and the Android state the user
@@ -17,7 +16,8 @@ class OpenAppFlow final : public QObject {
 public:
     struct Seams {
         // A modal yes/no confirmation; the default is a message box.
-        std::function<bool(const QString& message, const QString& informative, const QString& confirm)> confirm;
+        std::function<bool(const QString& message, const QString& informative, const QString& confirm)>
+            confirm;
     };
 
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);

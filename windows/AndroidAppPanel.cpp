@@ -16,7 +16,8 @@ void call(const std::function<void()>& callback) {
 } // namespace
 
 AndroidAppPanel::AndroidAppPanel(const QString& title, HeaderView* header, QWidget* videoView)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), m_header(header) {
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    , m_header(header) {
     setWindowTitle(u"Vantle · "_s + title);
     setMinimumSize(280, 420);
     setAttribute(Qt::WA_DeleteOnClose, false);

@@ -25,7 +25,8 @@ AndroidWindowRegistry& AndroidWindowRegistry::shared() {
     return *registry;
 }
 
-AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package, const QString& title,
+AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package,
+                                                  const QString& title,
                                                   std::function<void(std::optional<QString>)> onEnded) {
     // A window that is closing waits only for its stream to end; the app gets a new one.
     if (AndroidWindowSession* existing = session(appID); existing && !existing->isClosing()) {
@@ -62,7 +63,8 @@ void AndroidWindowRegistry::ended(AndroidWindowSession* session, const QString& 
     session->deleteLater();
     EventCenter::shared().post(VantleEvent::sessionsChanged);
     if (m_sessions.isEmpty()) scheduleIdleShutdown();
-    VantleLog::main().write(u"native window ended package="_s + package + u" error="_s + error.value_or(u"none"_s));
+    VantleLog::main().write(u"native window ended package="_s + package + u" error="_s +
+                            error.value_or(u"none"_s));
     if (onEnded) onEnded(error);
 }
 
@@ -94,9 +96,13 @@ void AndroidWindowRegistry::closeAll() {
         session->close(u"close all"_s);
 }
 
-bool AndroidWindowRegistry::singleAppMode() { return VantleSettings::get(SettingsKeys::singleApp); }
+bool AndroidWindowRegistry::singleAppMode() {
+    return VantleSettings::get(SettingsKeys::singleApp);
+}
 
-double AndroidWindowRegistry::idleShutdownMinutes() { return VantleSettings::get(SettingsKeys::idleShutdownMinutes); }
+double AndroidWindowRegistry::idleShutdownMinutes() {
+    return VantleSettings::get(SettingsKeys::idleShutdownMinutes);
+}
 
 void AndroidWindowRegistry::scheduleIdleShutdown() {
     if (m_idleTimer) m_idleTimer->deleteLater();
@@ -127,7 +133,9 @@ void AndroidWindowRegistry::cancelIdleShutdown() {
     m_idleTimer.clear();
 }
 
-bool AndroidWindowRegistry::idleShutdownPending() const { return m_idleTimer && m_idleTimer->isActive(); }
+bool AndroidWindowRegistry::idleShutdownPending() const {
+    return m_idleTimer && m_idleTimer->isActive();
+}
 
 void AndroidWindowRegistry::stopAndroid(const QString& reason, bool wait) {
     VantleLog::main().write(u"stopping Android runtime ("_s + reason + u')');

@@ -8,7 +8,6 @@
 #include <QRectF>
 #include <QSet>
 #include <QUuid>
-
 #include <functional>
 #include <optional>
 

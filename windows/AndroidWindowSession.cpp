@@ -22,7 +22,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
-
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -60,14 +59,18 @@ std::optional<QRectF> mainVisibleFrame() {
     return QRectF(screen->availableGeometry());
 }
 
-QString windowKey(const QString& package) { return SettingsKeys::window.key(package); }
+QString windowKey(const QString& package) {
+    return SettingsKeys::window.key(package);
+}
 
 } // namespace
 
 AndroidWindowSession::AndroidWindowSession(Setup setup)
-    : m_setup(std::move(setup)),
-      m_log(std::make_shared<VantleLog>(u"native-"_s + m_setup.package + u".log"_s, VantleLog::Opening::truncate)) {
-    const QVariantMap record = VantleSettings::readDictionary(windowKey(m_setup.package)).value_or(QVariantMap());
+    : m_setup(std::move(setup))
+    , m_log(std::make_shared<VantleLog>(u"native-"_s + m_setup.package + u".log"_s,
+                                        VantleLog::Opening::truncate)) {
+    const QVariantMap record =
+        VantleSettings::readDictionary(windowKey(m_setup.package)).value_or(QVariantMap());
     m_pinned = record.value(u"pinned"_s).toBool();
     const QSizeF size = VantleLayout::size();
     const QRectF frame =
@@ -82,7 +85,8 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_notice->setObjectName(u"notice"_s);
     m_notice->setWordWrap(true);
     m_notice->setAlignment(Qt::AlignCenter);
-    m_notice->setStyleSheet(u"background: rgba(30,30,30,220); color: white; border-radius: 8px; padding: 8px;"_s);
+    m_notice->setStyleSheet(
+        u"background: rgba(30,30,30,220); color: white; border-radius: 8px; padding: 8px;"_s);
     m_notice->hide();
 
     const double scale = screenScale();
@@ -182,23 +186,21 @@ void AndroidWindowSession::handleBack() {
 void AndroidWindowSession::checkBack(int generation) {
     if (generation != m_backGeneration || m_closing) return;
     const QString package = m_setup.package;
-    QtConcurrent::run(&AndroidRuntimeCLI::pool(),
-                      [package] {
-                          const std::optional<QString> output = AndroidRuntimeCLI::runADB(
-                              {u"shell"_s, u"dumpsys activity activities | grep ResumedActivity"_s});
-                          const QStringList lines = output.value_or(QString()).split(u'\n');
-                          return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& line) {
-                              return line.contains(u' ' + package + u'/');
-                          });
-                      })
-        .then(this, [this, generation](bool stillOpen) {
-            // A failing dumpsys reads as "left the app" too: Back then closes the window.
-            if (stillOpen || generation != m_backGeneration || m_closing) return;
-            const QRectF frame = m_panel->frameGeometry();
-            VantleLog::main().write(u"back left "_s + m_setup.package + u": closing window, showing Vantle home"_s);
-            close(u"back on first screen"_s);
-            AndroidWindowRegistry::shared().showMenuBarPopup(frame);
-        });
+    QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
+        const std::optional<QString> output =
+            AndroidRuntimeCLI::runADB({u"shell"_s, u"dumpsys activity activities | grep ResumedActivity"_s});
+        const QStringList lines = output.value_or(QString()).split(u'\n');
+        return std::any_of(lines.cbegin(), lines.cend(),
+                           [&](const QString& line) { return line.contains(u' ' + package + u'/'); });
+    }).then(this, [this, generation](bool stillOpen) {
+        // A failing dumpsys reads as "left the app" too: Back then closes the window.
+        if (stillOpen || generation != m_backGeneration || m_closing) return;
+        const QRectF frame = m_panel->frameGeometry();
+        VantleLog::main().write(u"back left "_s + m_setup.package +
+                                u": closing window, showing Vantle home"_s);
+        close(u"back on first screen"_s);
+        AndroidWindowRegistry::shared().showMenuBarPopup(frame);
+    });
 }
 
 void AndroidWindowSession::hide() {
@@ -225,12 +227,11 @@ void AndroidWindowSession::close(const QString& reason) {
 
 void AndroidWindowSession::saveFrame() {
     const QRect frame = m_panel->geometry();
-    VantleSettings::set(windowKey(m_setup.package),
-                        QVariantMap{{u"x"_s, double(frame.x())},
-                                    {u"y"_s, double(frame.y())},
-                                    {u"w"_s, double(frame.width())},
-                                    {u"h"_s, double(frame.height())},
-                                    {u"pinned"_s, m_pinned}});
+    VantleSettings::set(windowKey(m_setup.package), QVariantMap{{u"x"_s, double(frame.x())},
+                                                                {u"y"_s, double(frame.y())},
+                                                                {u"w"_s, double(frame.width())},
+                                                                {u"h"_s, double(frame.height())},
+                                                                {u"pinned"_s, m_pinned}});
 }
 
 void AndroidWindowSession::setPanelSize(QSizeF size) {
@@ -241,7 +242,8 @@ void AndroidWindowSession::setPanelSize(QSizeF size) {
 
 void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
     // Sending files into Android is not part of Vantle yet: say so rather than drop them silently.
-    const QString label = urls.size() == 1 ? urls.first().fileName() : QString::number(urls.size()) + u" files"_s;
+    const QString label =
+        urls.size() == 1 ? urls.first().fileName() : QString::number(urls.size()) + u" files"_s;
     VantleLog::main().write(u"files dropped on "_s + m_setup.package + u" refused: "_s + label);
     showNotice(u"Sending files to Android is not available yet ("_s + label + u" not sent)"_s);
 }
@@ -260,7 +262,8 @@ void AndroidWindowSession::showSizeMenu(QWidget* from) {
     auto* menu = new QMenu(m_panel.get());
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QSize area = m_videoView->size();
-    menu->addAction(QString::number(area.width()) + u" × "_s + QString::number(area.height()) + u" | Android"_s)
+    menu->addAction(QString::number(area.width()) + u" × "_s + QString::number(area.height()) +
+                    u" | Android"_s)
         ->setEnabled(false);
     menu->addSeparator();
     const QList<WindowSizePreset>& presets = WindowSizePreset::all();

@@ -5,7 +5,6 @@
 #include <QRectF>
 #include <QUrl>
 #include <QUuid>
-
 #include <functional>
 #include <memory>
 #include <optional>

@@ -9,7 +9,8 @@
 
 using namespace Qt::StringLiterals;
 
-HeaderView::HeaderView(const QString& title, QWidget* parent) : QWidget(parent) {
+HeaderView::HeaderView(const QString& title, QWidget* parent)
+    : QWidget(parent) {
     setFixedHeight(height);
     setObjectName(u"header"_s);
     auto* layout = new QHBoxLayout(this);
@@ -71,8 +72,8 @@ QToolButton* HeaderView::button(const QString& objectName) const {
 
 void HeaderView::setPinned(bool pinned) {
     QPalette palette = m_pin->palette();
-    palette.setColor(QPalette::ButtonText, pinned ? palette.color(QPalette::Highlight)
-                                                  : palette.color(QPalette::PlaceholderText));
+    palette.setColor(QPalette::ButtonText,
+                     pinned ? palette.color(QPalette::Highlight) : palette.color(QPalette::PlaceholderText));
     m_pin->setPalette(palette);
     m_pin->setProperty("pinned", pinned);
     m_pin->setCheckable(true);
@@ -81,7 +82,8 @@ void HeaderView::setPinned(bool pinned) {
 
 void HeaderView::mousePressEvent(QMouseEvent* event) {
     // The window has no frame: the header is its title bar.
-    if (event->button() == Qt::LeftButton && window()->windowHandle()) window()->windowHandle()->startSystemMove();
+    if (event->button() == Qt::LeftButton && window()->windowHandle())
+        window()->windowHandle()->startSystemMove();
     QWidget::mousePressEvent(event);
 }
 

@@ -5,7 +5,6 @@
 #include <QSize>
 #include <QSizeF>
 #include <QVariantMap>
-
 #include <optional>
 
 // Where app windows go. Pure geometry in Qt's screen coordinates (top-left origin, points), so the

@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -72,7 +71,8 @@ int main(int argc, char** argv) {
     VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
     qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
     const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100}); !error.isEmpty()) {
+    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
+        !error.isEmpty()) {
         std::fprintf(stderr, "launch_bench: %s\n", qPrintable(error));
         return 1;
     }
@@ -121,28 +121,39 @@ int main(int argc, char** argv) {
 
     const auto step = [&](const char* name, auto from, auto to) {
         std::vector<double> values;
-        for (const Round& r : measured) values.push_back(ms(from(r), to(r)));
+        for (const Round& r : measured)
+            values.push_back(ms(from(r), to(r)));
         std::printf("  %-42s %8.1f ms\n", name, median(values));
         return median(values);
     };
-    std::printf("launch → first frame on screen, warm simulated Android, app installed (median of %d)\n", rounds);
-    step("install check (installAndLaunch)", [](const Round& r) { return r.clicked; },
-         [](const Round& r) { return r.windowOpened; });
-    step("window and client created, thread started", [](const Round& r) { return r.windowOpened; },
-         [](const Round& r) { return r.stream.started; });
-    step("adb push of the server", [](const Round& r) { return r.stream.started; },
-         [](const Round& r) { return r.stream.pushed; });
-    step("listener + adb reverse (tunnel)", [](const Round& r) { return r.stream.pushed; },
-         [](const Round& r) { return r.stream.tunnelled; });
-    step("server start (spawn adb shell)", [](const Round& r) { return r.stream.tunnelled; },
-         [](const Round& r) { return r.stream.serverStarted; });
-    step("device connects (accept)", [](const Round& r) { return r.stream.serverStarted; },
-         [](const Round& r) { return r.stream.accepted; });
-    step("first frame decoded", [](const Round& r) { return r.stream.accepted; },
-         [](const Round& r) { return r.stream.firstFrame; });
-    step("first frame on screen", [](const Round& r) { return r.stream.firstFrame; },
-         [](const Round& r) { return r.shown; });
-    step("total", [](const Round& r) { return r.clicked; }, [](const Round& r) { return r.shown; });
+    std::printf("launch → first frame on screen, warm simulated Android, app installed (median of %d)\n",
+                rounds);
+    step(
+        "install check (installAndLaunch)", [](const Round& r) { return r.clicked; },
+        [](const Round& r) { return r.windowOpened; });
+    step(
+        "window and client created, thread started", [](const Round& r) { return r.windowOpened; },
+        [](const Round& r) { return r.stream.started; });
+    step(
+        "adb push of the server", [](const Round& r) { return r.stream.started; },
+        [](const Round& r) { return r.stream.pushed; });
+    step(
+        "listener + adb reverse (tunnel)", [](const Round& r) { return r.stream.pushed; },
+        [](const Round& r) { return r.stream.tunnelled; });
+    step(
+        "server start (spawn adb shell)", [](const Round& r) { return r.stream.tunnelled; },
+        [](const Round& r) { return r.stream.serverStarted; });
+    step(
+        "device connects (accept)", [](const Round& r) { return r.stream.serverStarted; },
+        [](const Round& r) { return r.stream.accepted; });
+    step(
+        "first frame decoded", [](const Round& r) { return r.stream.accepted; },
+        [](const Round& r) { return r.stream.firstFrame; });
+    step(
+        "first frame on screen", [](const Round& r) { return r.stream.firstFrame; },
+        [](const Round& r) { return r.shown; });
+    step(
+        "total", [](const Round& r) { return r.clicked; }, [](const Round& r) { return r.shown; });
     // Waiting for adb and the device: the install check (its adb probes), push, reverse, the
     // device's connect and its first encoded frame. The rest is Vantle's own: the window, the
     // client, spawning the server, reading, decoding and painting.

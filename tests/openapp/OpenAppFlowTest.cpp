@@ -1,13 +1,14 @@
 // Opening apps end to end against the simulated Android: the library, the flow, the registry, a
 // real window with its stream, Back, single-app mode, idle shutdown and warm-up, discovery and
 // uninstall, version switches.
+#include "openapp/OpenAppFlow.h"
+
 #include "apk/APKIconExtractor.h"
 #include "core/AppLibraryStore.h"
-#include "core/VantleApp.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleApp.h"
 #include "core/VantleLog.h"
 #include "core/WaitFor.h"
-#include "openapp/OpenAppFlow.h"
 #include "platform/Locations.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/AndroidRuntimeCLI.h"
@@ -50,8 +51,8 @@ protected:
         qputenv("VANTLE_HOME", home.path().toUtf8());
         qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
         RuntimeComponentLocator::clearCache();
-        const QString error = SimInstaller::install(
-            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 100});
+        const QString error =
+            SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 100});
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         VantleSettings::set(SettingsKeys::forwardAudio, false);
         // Composed as the app composes it: the open requests and the runtime events reach the
@@ -64,8 +65,10 @@ protected:
         vantle = std::make_unique<VantleApp>(LaunchArguments{}, seams, steps);
         store = &vantle->store();
         flow = std::make_unique<OpenAppFlow>(
-            *store, OpenAppFlow::Seams{[this](const QString&, const QString&, const QString&) { return confirmAnswer; }});
-        registry.setHomePanel({[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
+            *store, OpenAppFlow::Seams{
+                        [this](const QString&, const QString&, const QString&) { return confirmAnswer; }});
+        registry.setHomePanel(
+            {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
         vantle->start();
         log.emplace();
     }
@@ -143,10 +146,12 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
     }
     // The app draws a dark mark where it was touched: the next pictures show it at that pixel.
     const QPoint touched = mapped->first.toPoint();
-    EXPECT_TRUE(waitUntil([&] {
-        const QImage frame = view->currentFrame();
-        return frame.size() == mapped->second && qGray(frame.pixel(touched)) < 48;
-    }, 5000));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QImage frame = view->currentFrame();
+            return frame.size() == mapped->second && qGray(frame.pixel(touched)) < 48;
+        },
+        5000));
 
     // VANTLE_SCREENSHOTS=<folder> keeps a picture of the window (scripts/take-screenshots).
     if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
@@ -196,7 +201,8 @@ TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {
     flow->prewarmAndroid();
     EXPECT_TRUE(flow->isPrewarming());
     flow->prewarmAndroid(); // one warm-up at a time
-    ASSERT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::ready && !flow->isPrewarming(); }, 20000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return store->androidState() == AndroidState::ready && !flow->isPrewarming(); }, 20000));
     EXPECT_EQ(logCount(u"warm-up: starting Android in the background"_s), 1);
     EXPECT_EQ(logCount(u"warm-up: Android ready after "_s), 1);
     EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
@@ -234,7 +240,8 @@ TEST_F(OpenAppFlowTest, UninstallAsksRemovesTheAppAndKeepsItWhenDeclined) {
     Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(again.sourcePath));
     flow->confirmUninstall(again);
     EXPECT_EQ(store->statusMessage(), u"Uninstalling Notes…"_s);
-    ASSERT_TRUE(waitUntil([&] { return store->apps().isEmpty(); }, 20000)) << store->statusMessage().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return store->apps().isEmpty(); }, 20000))
+        << store->statusMessage().toStdString();
     EXPECT_EQ(store->statusMessage(), u"Uninstalled Notes"_s);
     EXPECT_FALSE(AndroidRuntimeCLI::thirdPartyPackages().contains(u"org.vantle.sim.notes"_s));
     EXPECT_FALSE(VantleSettings::readDictionary(SettingsKeys::installed.key(again.sourcePath)));
@@ -263,7 +270,8 @@ TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndSaysWhy) {
     file.close();
     const MobileApp app = add(broken);
     flow->launch(app);
-    ASSERT_TRUE(waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
+    ASSERT_TRUE(
+        waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
     EXPECT_EQ(store->apps().size(), 1);
     EXPECT_FALSE(store->launchingAppID());
     EXPECT_TRUE(waitUntil([&] { return store->androidState() != AndroidState::starting; }));
@@ -289,8 +297,9 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) 
 }
 
 TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) {
-    ASSERT_TRUE(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 34, 300, 100})
-                    .isEmpty());
+    ASSERT_TRUE(
+        SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 34, 300, 100})
+            .isEmpty());
     const MobileApp notes = add(notesApk);
     flow->launch(notes);
     ASSERT_TRUE(waitForFrames(notes));
@@ -299,8 +308,12 @@ TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) 
     flow->switchAndroidVersion(34); // closes the window and stops Android 15 in the background
     EXPECT_EQ(store->statusMessage(), u"Switched to Android 14"_s);
     flow->launch(notes); // at once, while Android 15 may still be going down
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().size() == 1 && registry.session(notes.id) &&
-                                       !registry.session(notes.id)->isClosing(); }, 30000))
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return registry.sessions().size() == 1 && registry.session(notes.id) &&
+                   !registry.session(notes.id)->isClosing();
+        },
+        30000))
         << store->statusMessage().toStdString();
     ASSERT_TRUE(waitForFrames(notes));
     EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 34);

@@ -1,8 +1,9 @@
 // Where app windows open and how they resize: pure geometry and the shared panel size.
+#include "windows/WindowPlacement.h"
+
 #include "core/SettingsKeys.h"
 #include "support/TestSupport.h"
 #include "windows/VantleLayout.h"
-#include "windows/WindowPlacement.h"
 #include "windows/WindowSizePreset.h"
 
 #include <gtest/gtest.h>
