@@ -79,7 +79,7 @@ void OpenAppFlow::launch(const MobileApp& app) {
 void OpenAppFlow::launchAndroid(const MobileApp& app) {
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     registry.cancelIdleShutdown();
-    if (AndroidWindowSession* session = registry.session(app.id); session && !session->isClosing()) {
+    if (AndroidWindowSession* session = registry.session(app.id)) {
         registry.setUnread(app.id, false);
         session->bringToFront();
         registry.closeMenuBarPopup();
@@ -118,18 +118,22 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         if (!alive) co_return;
         if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
         const QString description = describe(error);
-        refreshAfterFailedBoot();
+        refresh(Starting::released);
         VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + description);
         m_store.setStatusMessage(u"Android launch failed: "_s + description);
     }
 }
 
 void OpenAppFlow::refreshAndroidState() {
+    refresh(Starting::kept);
+}
+
+void OpenAppFlow::refresh(Starting starting) {
     if (!AndroidRuntimePaths::current().isComplete()) {
         m_store.setAndroidState(AndroidState::notSetUp);
         return;
     }
-    readAndroidState(Starting::kept);
+    readAndroidState(starting);
 }
 
 QCoro::Task<> OpenAppFlow::readAndroidState(Starting starting) {
@@ -145,16 +149,6 @@ QCoro::Task<> OpenAppFlow::readAndroidState(Starting starting) {
 
 bool OpenAppFlow::bootInProgress() const {
     return m_prewarming || m_store.launchingAppID().has_value();
-}
-
-// A failed open or warm-up ended the boot that set "starting": unless another one is still
-// running, the state is read from the device again, so it never stays "starting" for good.
-void OpenAppFlow::refreshAfterFailedBoot() {
-    if (!AndroidRuntimePaths::current().isComplete()) {
-        m_store.setAndroidState(AndroidState::notSetUp);
-        return;
-    }
-    readAndroidState(Starting::released);
 }
 
 void OpenAppFlow::prewarmAndroid() {
@@ -193,7 +187,7 @@ QCoro::Task<> OpenAppFlow::warmUp() {
         if (!alive) co_return;
         VantleLog::main().write(u"warm-up failed: "_s + describe(error));
         m_prewarming = false;
-        refreshAfterFailedBoot();
+        refresh(Starting::released);
     }
     m_prewarming = false;
 }

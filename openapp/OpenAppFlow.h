@@ -36,9 +36,12 @@ public:
 
 private:
     QCoro::Task<> openWindow(MobileApp app, QElapsedTimer sinceOpen);
+    // "kept": a boot under way owns "starting". "released": a failed open or warm-up ended the boot
+    // that set it, so unless another one still runs the device is asked again (the state never
+    // stays "starting" for good).
     enum class Starting { kept, released };
+    void refresh(Starting starting);
     QCoro::Task<> readAndroidState(Starting starting);
-    void refreshAfterFailedBoot();
     bool bootInProgress() const;
     QCoro::Task<> warmUp();
     QCoro::Task<> sync();

@@ -28,8 +28,7 @@ AndroidWindowRegistry& AndroidWindowRegistry::shared() {
 AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package,
                                                   const QString& title,
                                                   std::function<void(std::optional<QString>)> onEnded) {
-    // A window that is closing waits only for its stream to end; the app gets a new one.
-    if (AndroidWindowSession* existing = session(appID); existing && !existing->isClosing()) {
+    if (AndroidWindowSession* existing = session(appID)) {
         setUnread(appID, false);
         existing->bringToFront();
         return existing;
@@ -69,7 +68,10 @@ void AndroidWindowRegistry::ended(AndroidWindowSession* session, const QString& 
 }
 
 AndroidWindowSession* AndroidWindowRegistry::session(const QUuid& appID) const {
-    return m_sessions.value(appID).data();
+    // A window that is closing only waits for its stream to end: the app has no open window, and
+    // opening it again makes a new one (which the closing session's end then leaves in place).
+    AndroidWindowSession* found = m_sessions.value(appID).data();
+    return found && !found->isClosing() ? found : nullptr;
 }
 
 QList<AndroidWindowSession*> AndroidWindowRegistry::sessions() const {

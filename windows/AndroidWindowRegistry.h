@@ -30,12 +30,13 @@ public:
     };
     void setHomePanel(HomePanel panel) { m_homePanel = std::move(panel); }
 
-    // Opens a window for the app, or brings its open window forward (a closing one is replaced: it
-    // only waits for its stream to end). Throws AndroidBridgeError when the
+    // Opens a window for the app, or brings its open window forward. Throws AndroidBridgeError when the
     // display-server files cannot be found. `onEnded` is called once when the window's stream ends.
     AndroidWindowSession* open(const QUuid& appID, const QString& package, const QString& title,
                                std::function<void(std::optional<QString> error)> onEnded);
+    // The app's open window; one that is closing does not count.
     AndroidWindowSession* session(const QUuid& appID) const;
+    // Every session, closing ones included (they stay until their stream has ended).
     QList<AndroidWindowSession*> sessions() const;
     void closeOthers(const QUuid& except);
     void closeAll();

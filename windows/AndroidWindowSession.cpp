@@ -147,7 +147,6 @@ AndroidWindowSession::~AndroidWindowSession() {
 }
 
 void AndroidWindowSession::start() {
-    m_started = true;
     m_client->start();
     AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
     bringToFront();
@@ -221,8 +220,6 @@ void AndroidWindowSession::close(const QString& reason) {
     saveFrame();
     m_panel->hide();
     m_client->stop();
-    // A stream that never started has no reader to report its end.
-    if (!m_started && onEnded) onEnded(this, std::nullopt);
 }
 
 void AndroidWindowSession::saveFrame() {

@@ -88,7 +88,6 @@ private:
     QTimer* m_resizeWork = nullptr;
     bool m_pinned = false;
     bool m_closing = false;
-    bool m_started = false;
     int m_backGeneration = 0;
     qint64 m_lastClipboardChange = -1;
 };
