@@ -45,7 +45,7 @@ public:
     std::atomic<int> frames{0}, keyFrames{0}, audioPackets{0};
 };
 
-class StreamSessionTest : public ::testing::Test {
+class StreamSessionTest : public ::testing::Test, protected ClientUnderTest {
 protected:
     static inline QTemporaryDir* home = nullptr;
     static inline QByteArray savedHome;
@@ -69,20 +69,9 @@ protected:
         delete home;
     }
 
-    ScopedSettings settings;
     SimControl device{Locations::runtime(), 35};
-    std::shared_ptr<FakeAudioOutput::Shared> audio = std::make_shared<FakeAudioOutput::Shared>();
-    std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
-    std::shared_ptr<VantleLog> log = freshLog();
-    std::shared_ptr<AndroidStreamClient> client;
-    QList<std::optional<QString>> endings;
-    QList<QSize> sizes;
-    int firstFrames = 0;
-    QList<std::shared_ptr<ImageBox>> snapshots;
 
     void SetUp() override {
-        PCMAudioPlayer::setOutputFactory(
-            [shared = audio] { return std::make_unique<FakeAudioOutput>(shared); });
         device.clearFaults();
         device.clearReceived();
     }
@@ -92,26 +81,19 @@ protected:
             ended();
         }
         released();
-        PCMAudioPlayer::setOutputFactory(nullptr);
     }
 
     void create(QString jar = serverJar, int bitRate = 8'000'000,
                 std::shared_ptr<VideoRenderer> renderer = nullptr) {
-        client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar,
-                                              package, QSizeF(780, 1448.9), 320, bitRate},
-                                             renderer ? renderer : this->renderer, log);
-        client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
-        client->onVideoSize = [this](QSize size) { sizes.append(size); };
-        client->onFirstFrame = [this] { ++firstFrames; };
-        client->onSnapshot = [this](std::shared_ptr<ImageBox> box) { snapshots.append(box); };
+        makeClient({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar, package,
+                    QSizeF(780, 1448.9), 320, bitRate},
+                   std::move(renderer));
     }
     bool firstFrame() {
         return waitUntil([this] { return firstFrames > 0 || !endings.isEmpty(); }, 30000) && firstFrames == 1;
     }
-    bool ended() {
-        return waitUntil([this] { return !endings.isEmpty(); }, 30000);
-    }
-    bool released() { return releaseClient(client, 30000); }
+    bool ended() { return ClientUnderTest::ended(30000); }
+    bool released() { return ClientUnderTest::released(30000); }
     // The control messages the device received with this type (see the display server's log).
     QList<QJsonObject> received(int type) const {
         QList<QJsonObject> found;
@@ -265,14 +247,6 @@ TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithoutError
     EXPECT_EQ(countLines(*log, u"Vantle: android server exited status="_s), 1);
 }
 
-TEST_F(StreamSessionTest, AnotherVideoCodecEndsTheSessionWithItsId) {
-    ASSERT_TRUE(device.setServerFault(u"videoCodecId"_s, 0x68323635).isEmpty());
-    create();
-    client->start();
-    ASSERT_TRUE(ended());
-    EXPECT_EQ(endings.value(0), u"Unsupported video codec 0x68323635"_s);
-}
-
 TEST_F(StreamSessionTest, AFailedPushEndsTheSessionWithTheConnectError) {
     create(u"/nonexistent/scrcpy-server"_s);
     client->start();
@@ -310,25 +284,6 @@ TEST_F(StreamSessionTest, AStopDuringConnectStartsNoReader) {
     EXPECT_EQ(countLines(*log, u"Vantle: sockets connected"_s), 0);
     EXPECT_EQ(firstFrames, 0);
     EXPECT_TRUE(received(16).isEmpty()); // no start-app message went out
-}
-
-TEST_F(StreamSessionTest, StopAndFinishRacingDuringAStreamEndItOnce) {
-    create();
-    client->start();
-    ASSERT_TRUE(firstFrame());
-    std::vector<std::thread> racers;
-    for (int i = 0; i < 6; ++i)
-        racers.emplace_back([c = client, i] {
-            if (i % 2)
-                c->stop();
-            else
-                c->finish(std::nullopt);
-        });
-    for (auto& racer : racers)
-        racer.join();
-    ASSERT_TRUE(ended());
-    QTest::qWait(300);
-    EXPECT_EQ(endings.size(), 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/VantleLog.h"
+#include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/VideoRenderer.h"
 #include "support/TestSupport.h"
@@ -179,3 +180,35 @@ template <typename Client> bool releaseClient(std::shared_ptr<Client>& client, i
     QThreadPool::globalInstance()->waitForDone();
     return gone;
 }
+
+// A stream client under test with what it reported to the GUI thread, and fake audio output.
+// Fixtures derive from it; `makeClient` wires the callbacks.
+struct ClientUnderTest {
+    ScopedSettings settings;
+    std::shared_ptr<FakeAudioOutput::Shared> audio = std::make_shared<FakeAudioOutput::Shared>();
+    std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
+    std::shared_ptr<VantleLog> log = freshLog();
+    std::shared_ptr<AndroidStreamClient> client;
+    QList<std::optional<QString>> endings;
+    QList<QSize> sizes;
+    int firstFrames = 0;
+    QList<std::shared_ptr<ImageBox>> snapshots;
+
+    ClientUnderTest() {
+        PCMAudioPlayer::setOutputFactory(
+            [shared = audio] { return std::make_unique<FakeAudioOutput>(shared); });
+    }
+    ~ClientUnderTest() { PCMAudioPlayer::setOutputFactory(nullptr); }
+
+    void makeClient(AndroidStreamClient::Config config, std::shared_ptr<VideoRenderer> with = nullptr) {
+        client = AndroidStreamClient::create(std::move(config), with ? with : renderer, log);
+        client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
+        client->onVideoSize = [this](QSize size) { sizes.append(size); };
+        client->onFirstFrame = [this] { ++firstFrames; };
+        client->onSnapshot = [this](std::shared_ptr<ImageBox> box) { snapshots.append(box); };
+    }
+    bool ended(int timeoutMs = 10000) {
+        return waitUntil([this] { return !endings.isEmpty(); }, timeoutMs);
+    }
+    bool released(int timeoutMs = 10000) { return releaseClient(client, timeoutMs); }
+};

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using LauncherRules::Page;
 
 TEST(LauncherRules, GreetingChangesAtTheHourBoundaries) {
     const QList<QPair<int, QString>> cases = {
@@ -28,18 +27,6 @@ TEST(LauncherRules, GridColumnsCountNarrowPanelsAsMinimumWidthAndStayWithinThree
     EXPECT_EQ(LauncherRules::gridColumns(528), 6);
     EXPECT_EQ(LauncherRules::gridColumns(600), 6);
     EXPECT_EQ(LauncherRules::gridColumns(1000), 6);
-}
-
-TEST(LauncherRules, SetupWinsOverEverythingThenTheEmptyLibrary) {
-    EXPECT_EQ(LauncherRules::page(false, false, false), Page::setup);
-    EXPECT_EQ(LauncherRules::page(true, true, false), Page::setup);
-    EXPECT_EQ(LauncherRules::page(false, false, true), Page::setup);
-    EXPECT_EQ(LauncherRules::page(true, false, true), Page::empty);
-    EXPECT_EQ(LauncherRules::page(true, false, false), Page::library);
-}
-
-TEST(LauncherRules, NothingMatchesQuotesTheQueryAsTyped) {
-    EXPECT_EQ(LauncherRules::nothingMatches(u" zz "_s), u"Nothing matches “ zz ”"_s);
 }
 
 TEST(HomePanelPlacement, CentresUnderTheIconAndKeepsSixPixelsFromTheEdges) {
