@@ -18,6 +18,7 @@
 #include "sim/SimInstaller.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
+#include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/AndroidWindowRegistry.h"
@@ -37,8 +38,7 @@ const QString weatherApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/weather.apk");
 class OpenAppFlowTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
-    QTemporaryDir home;
-    QByteArray savedHome = qgetenv("VANTLE_HOME");
+    SimulatedAndroidHome android;
     std::unique_ptr<VantleApp> vantle;
     AppLibraryStore* store = nullptr;
     std::unique_ptr<OpenAppFlow> flow;
@@ -48,12 +48,8 @@ protected:
     std::optional<MainLogSince> log;
 
     void SetUp() override {
-        qputenv("VANTLE_HOME", home.path().toUtf8());
         qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
         RuntimeComponentLocator::clearCache();
-        const QString error =
-            SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 100});
-        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         VantleSettings::set(SettingsKeys::forwardAudio, false);
         // Composed as the app composes it: the open requests and the runtime events reach the
         // flow and the store through VantleApp.
@@ -79,10 +75,7 @@ protected:
         registry.setHomePanel({});
         flow.reset();
         vantle.reset();
-        AndroidRuntimeCLI::killEmulator();
-        waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
         qunsetenv("VANTLE_BUNDLE");
-        qputenv("VANTLE_HOME", savedHome);
     }
 
     qsizetype logCount(const QString& prefix) const { return log->count(prefix); }
@@ -297,9 +290,7 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) 
 }
 
 TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) {
-    ASSERT_TRUE(
-        SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 34, 300, 100})
-            .isEmpty());
+    ASSERT_EQ(SimulatedAndroidHome::install(34), QString());
     const MobileApp notes = add(notesApk);
     flow->launch(notes);
     ASSERT_TRUE(waitForFrames(notes));

@@ -10,6 +10,7 @@
 #include "runtime/RuntimeBoot.h"
 #include "sim/SimControl.h"
 #include "sim/SimInstaller.h"
+#include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,26 +31,19 @@ const QString headlessApk = QStringLiteral(VANTLE_SIM_TEST_DATA "/headless.apk")
 class RuntimeDeviceTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
-    QTemporaryDir home;
-    QByteArray savedHome = qgetenv("VANTLE_HOME");
+    SimulatedAndroidHome android;
     std::optional<MainLogSince> since;
     QMutex stepsMutex;
     QStringList steps; // boot hooks in the order they ran
 
     void SetUp() override {
-        qputenv("VANTLE_HOME", home.path().toUtf8());
-        installSim(35);
         since.emplace();
-        AndroidRuntimeCLI::setBootHooks({[this](const AndroidRuntimePaths& paths) { record(u"hardware "_s + paths.avdName); },
-                                         [this] { record(u"dark"_s); }, [this] { record(u"volume"_s); },
-                                         [this] { record(u"adblock"_s); }});
+        AndroidRuntimeCLI::setBootHooks(
+            {[this](const AndroidRuntimePaths& paths) { record(u"hardware "_s + paths.avdName); },
+             [this] { record(u"dark"_s); }, [this] { record(u"volume"_s); },
+             [this] { record(u"adblock"_s); }});
     }
-    void TearDown() override {
-        AndroidRuntimeCLI::setBootHooks({});
-        AndroidRuntimeCLI::killEmulator();
-        waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
-        qputenv("VANTLE_HOME", savedHome);
-    }
+    void TearDown() override { AndroidRuntimeCLI::setBootHooks({}); }
 
     void record(const QString& step) {
         QMutexLocker lock(&stepsMutex);
@@ -59,11 +52,6 @@ protected:
     QStringList recorded() {
         QMutexLocker lock(&stepsMutex);
         return steps;
-    }
-    static void installSim(int api, int bootDelayMs = 300) {
-        const QString error = SimInstaller::install(
-            {Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, bootDelayMs, 200});
-        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
     }
     // Lines this test wrote to the main log.
     QStringList log() const { return since->lines(); }
@@ -88,7 +76,9 @@ TEST_F(RuntimeDeviceTest, AColdBootBringsTheDeviceToTheStandardStateOnce) {
     EXPECT_TRUE(AndroidRuntimeCLI::androidIsHealthy());
     EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
     EXPECT_EQ(recorded(), (QStringList{u"hardware Vantle"_s, u"dark"_s, u"volume"_s, u"adblock"_s}));
-    EXPECT_EQ(logCount(u"starting emulator avd=Vantle managed=true sdk="_s + AndroidRuntimePaths::managed(35).sdkRoot), 1);
+    EXPECT_EQ(logCount(u"starting emulator avd=Vantle managed=true sdk="_s +
+                       AndroidRuntimePaths::managed(35).sdkRoot),
+              1);
     EXPECT_EQ(logCount(u"android network validated"_s), 1);
 
     // A ready device is only probed: no launch, no standard state applied again.
@@ -102,8 +92,8 @@ void startEmulatorElsewhere() {
     const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"ANDROID_AVD_HOME"_s, *paths.avdHome);
-    const auto started = DetachedProcess::start(paths.emulator(), {u"@Vantle"_s, u"-port"_s, u"5556"_s, u"-no-window"_s},
-                                                environment);
+    const auto started = DetachedProcess::start(
+        paths.emulator(), {u"@Vantle"_s, u"-port"_s, u"5556"_s, u"-no-window"_s}, environment);
     ASSERT_TRUE(started.pid) << started.error.toStdString();
 }
 
@@ -116,7 +106,8 @@ TEST_F(RuntimeDeviceTest, ARunningHealthyDeviceIsAdoptedAsItIs) {
 }
 
 TEST_F(RuntimeDeviceTest, AStartingDeviceIsAwaitedNotStartedTwice) {
-    installSim(35, 5000); // a boot slow enough to be caught while it runs
+    ASSERT_EQ(SimulatedAndroidHome::install(35, 5000),
+              QString()); // a boot slow enough to be caught while it runs
     startEmulatorElsewhere();
     ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsListed(); }, 10000));
     ASSERT_FALSE(AndroidRuntimeCLI::deviceIsBooted()); // still in its boot delay
@@ -136,7 +127,7 @@ TEST_F(RuntimeDeviceTest, ConcurrentCallersShareOneBoot) {
 }
 
 TEST_F(RuntimeDeviceTest, ARunningDeviceOfAnotherVersionIsRestarted) {
-    installSim(34);
+    ASSERT_EQ(SimulatedAndroidHome::install(34), QString());
     VantleSettings::set(SettingsKeys::androidAPI, 34);
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     ASSERT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
@@ -328,8 +319,9 @@ TEST(DeviceSettings, HardwareSettingsEditTheConfigurationOnce) {
         return in.readAll();
     };
     const QByteArray once = read();
-    EXPECT_EQ(once, QByteArray("hw.audioOutput=no\nhw.camera.back=webcam0\nhw.ramSize=2048\nhw.audioInput=yes\n"
-                               "hw.camera.front=webcam0\n"));
+    EXPECT_EQ(once,
+              QByteArray("hw.audioOutput=no\nhw.camera.back=webcam0\nhw.ramSize=2048\nhw.audioInput=yes\n"
+                         "hw.camera.front=webcam0\n"));
     const QDateTime written = QFileInfo(config).lastModified();
     QThread::msleep(20);
     AndroidHardware::apply(paths);
@@ -339,8 +331,9 @@ TEST(DeviceSettings, HardwareSettingsEditTheConfigurationOnce) {
     VantleSettings::set(SettingsKeys::forwardAudio, false);
     VantleSettings::set(SettingsKeys::micCamera, false);
     AndroidHardware::apply(paths);
-    EXPECT_EQ(read(), QByteArray("hw.audioOutput=yes\nhw.camera.back=none\nhw.ramSize=2048\nhw.audioInput=no\n"
-                                 "hw.camera.front=none\n"));
+    EXPECT_EQ(read(),
+              QByteArray("hw.audioOutput=yes\nhw.camera.back=none\nhw.ramSize=2048\nhw.audioInput=no\n"
+                         "hw.camera.front=none\n"));
 }
 
 } // namespace

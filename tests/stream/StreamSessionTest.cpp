@@ -14,6 +14,7 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/FrameRenderer.h"
 #include "stream/ScrcpyControl.h"
+#include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
@@ -47,27 +48,16 @@ public:
 
 class StreamSessionTest : public ::testing::Test, protected ClientUnderTest {
 protected:
-    static inline QTemporaryDir* home = nullptr;
-    static inline QByteArray savedHome;
+    static inline SimulatedAndroidHome* android = nullptr;
     static inline QString package;
 
     static void SetUpTestSuite() {
-        savedHome = qgetenv("VANTLE_HOME");
-        home = new QTemporaryDir;
-        qputenv("VANTLE_HOME", home->path().toUtf8());
         ScopedSettings settings;
-        const QString error =
-            SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 35, 300, 200});
-        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+        android = new SimulatedAndroidHome;
         package = Coroutines::waitFor(
             AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
     }
-    static void TearDownTestSuite() {
-        AndroidRuntimeCLI::killEmulator();
-        waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000);
-        qputenv("VANTLE_HOME", savedHome);
-        delete home;
-    }
+    static void TearDownTestSuite() { delete android; }
 
     SimControl device{Locations::runtime(), 35};
 
