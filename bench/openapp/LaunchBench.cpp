@@ -53,9 +53,28 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// One open, as points in time: the click, the window (install check done), the stream client's
+// steps, the first picture on screen.
 struct Round {
-    Clock::time_point clicked, windowOpened, shown;
-    AndroidStreamClient::Timeline stream;
+    Clock::time_point clicked, windowOpened, started, pushed, tunnelled, serverStarted, accepted, firstFrame,
+        shown;
+};
+
+struct Step {
+    const char* name;
+    Clock::time_point Round::*from;
+    Clock::time_point Round::*to;
+};
+const Step steps[] = {
+    {"install check (installAndLaunch)", &Round::clicked, &Round::windowOpened},
+    {"window and client created, thread started", &Round::windowOpened, &Round::started},
+    {"adb push of the server", &Round::started, &Round::pushed},
+    {"listener + adb reverse (tunnel)", &Round::pushed, &Round::tunnelled},
+    {"server start (spawn adb shell)", &Round::tunnelled, &Round::serverStarted},
+    {"device connects (accept)", &Round::serverStarted, &Round::accepted},
+    {"first frame decoded", &Round::accepted, &Round::firstFrame},
+    {"first frame on screen", &Round::firstFrame, &Round::shown},
+    {"total", &Round::clicked, &Round::shown},
 };
 
 } // namespace
@@ -113,54 +132,33 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "launch_bench: no frame on screen\n");
             return 1;
         }
-        r.stream = session->client()->timeline();
+        const AndroidStreamClient::Timeline stream = session->client()->timeline();
+        r.started = stream.started;
+        r.pushed = stream.pushed;
+        r.tunnelled = stream.tunnelled;
+        r.serverStarted = stream.serverStarted;
+        r.accepted = stream.accepted;
+        r.firstFrame = stream.firstFrame;
         session->close(u"close button"_s);
         waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
         if (round > 0) measured.push_back(r);
     }
 
-    const auto step = [&](const char* name, auto from, auto to) {
-        std::vector<double> values;
-        for (const Round& r : measured)
-            values.push_back(ms(from(r), to(r)));
-        std::printf("  %-42s %8.1f ms\n", name, median(values));
-        return median(values);
-    };
     std::printf("launch → first frame on screen, warm simulated Android, app installed (median of %d)\n",
                 rounds);
-    step(
-        "install check (installAndLaunch)", [](const Round& r) { return r.clicked; },
-        [](const Round& r) { return r.windowOpened; });
-    step(
-        "window and client created, thread started", [](const Round& r) { return r.windowOpened; },
-        [](const Round& r) { return r.stream.started; });
-    step(
-        "adb push of the server", [](const Round& r) { return r.stream.started; },
-        [](const Round& r) { return r.stream.pushed; });
-    step(
-        "listener + adb reverse (tunnel)", [](const Round& r) { return r.stream.pushed; },
-        [](const Round& r) { return r.stream.tunnelled; });
-    step(
-        "server start (spawn adb shell)", [](const Round& r) { return r.stream.tunnelled; },
-        [](const Round& r) { return r.stream.serverStarted; });
-    step(
-        "device connects (accept)", [](const Round& r) { return r.stream.serverStarted; },
-        [](const Round& r) { return r.stream.accepted; });
-    step(
-        "first frame decoded", [](const Round& r) { return r.stream.accepted; },
-        [](const Round& r) { return r.stream.firstFrame; });
-    step(
-        "first frame on screen", [](const Round& r) { return r.stream.firstFrame; },
-        [](const Round& r) { return r.shown; });
-    step(
-        "total", [](const Round& r) { return r.clicked; }, [](const Round& r) { return r.shown; });
+    for (const Step& step : steps) {
+        std::vector<double> values;
+        for (const Round& r : measured)
+            values.push_back(ms(r.*step.from, r.*step.to));
+        std::printf("  %-42s %8.1f ms\n", step.name, median(values));
+    }
     // Waiting for adb and the device: the install check (its adb probes), push, reverse, the
     // device's connect and its first encoded frame. The rest is Vantle's own: the window, the
     // client, spawning the server, reading, decoding and painting.
     std::vector<double> external, own;
     for (const Round& r : measured) {
-        const double waiting = ms(r.clicked, r.windowOpened) + ms(r.stream.started, r.stream.tunnelled) +
-                               ms(r.stream.serverStarted, r.stream.firstFrame);
+        const double waiting =
+            ms(r.clicked, r.windowOpened) + ms(r.started, r.tunnelled) + ms(r.serverStarted, r.firstFrame);
         external.push_back(waiting);
         own.push_back(ms(r.clicked, r.shown) - waiting);
     }
