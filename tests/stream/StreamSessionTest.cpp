@@ -35,17 +35,6 @@ namespace {
 
 const QString serverJar = QStringLiteral(VANTLE_BRIDGE_SERVER);
 
-// Counts what an active recording would get: frames, key frames, audio packets.
-class CountingRecorder : public StreamRecorderSink {
-public:
-    void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
-        ++frames;
-        if (keyFrame) ++keyFrames;
-    }
-    void appendAudio(const QByteArray&) override { ++audioPackets; }
-    std::atomic<int> frames{0}, keyFrames{0}, audioPackets{0};
-};
-
 class StreamSessionTest : public ::testing::Test, protected ClientUnderTest {
 protected:
     static inline SimulatedAndroidHome* android = nullptr;

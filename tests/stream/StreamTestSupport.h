@@ -153,6 +153,25 @@ inline QByteArray be64(uint64_t value) {
 inline QByteArray packetHeader(uint64_t flagsAndTime, uint32_t size) {
     return be64(flagsAndTime) + be32(size);
 }
+inline constexpr uint64_t keyFlag = 0x2000000000000000ull;
+inline constexpr uint64_t configFlag = 0x4000000000000000ull;
+inline QByteArray sessionPacket(int width, int height) {
+    return packetHeader(0x8000000000000000ull | uint32_t(width), uint32_t(height));
+}
+inline QByteArray mediaPacket(const QByteArray& payload, uint64_t flags) {
+    return packetHeader(flags, uint32_t(payload.size())) + payload;
+}
+
+// Counts what an active recording would get: frames, key frames, audio packets.
+class CountingRecorder : public StreamRecorderSink {
+public:
+    void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
+        ++frames;
+        if (keyFrame) ++keyFrames;
+    }
+    void appendAudio(const QByteArray&) override { ++audioPackets; }
+    std::atomic<int> frames{0}, keyFrames{0}, audioPackets{0};
+};
 
 // A log of its own in the test's logs folder.
 inline std::shared_ptr<VantleLog> freshLog() {

@@ -7,26 +7,6 @@
 
 namespace {
 
-constexpr uint64_t keyFlag = 0x2000000000000000ull;
-constexpr uint64_t configFlag = 0x4000000000000000ull;
-
-QByteArray sessionPacket(int width, int height) {
-    return packetHeader(0x8000000000000000ull | uint32_t(width), uint32_t(height));
-}
-QByteArray mediaPacket(const QByteArray& payload, uint64_t flags) {
-    return packetHeader(flags, uint32_t(payload.size())) + payload;
-}
-
-class CountingRecorder : public StreamRecorderSink {
-public:
-    void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
-        ++frames;
-        if (keyFrame) ++keyFrames;
-    }
-    void appendAudio(const QByteArray&) override {}
-    std::atomic<int> frames{0}, keyFrames{0};
-};
-
 class VideoReaderTest : public StreamClientFixture {
 protected:
     // Keys at 0, 4 and 8.

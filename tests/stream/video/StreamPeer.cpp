@@ -1,5 +1,6 @@
 #include "StreamPeer.h"
 
+#include "../StreamTestSupport.h"
 #include "core/VantleLog.h"
 #include "stream/SocketIO.h"
 
@@ -11,13 +12,6 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-
-QByteArray bigEndian(quint64 value, int bytes) {
-    QByteArray out;
-    for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8)
-        out.append(char((value >> shift) & 0xff));
-    return out;
-}
 
 StreamPeer::StreamPeer(std::shared_ptr<VideoRenderer> renderer) {
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_video);
@@ -64,16 +58,13 @@ bool StreamPeer::sendVideo(const QByteArray& bytes) {
 }
 
 bool StreamPeer::startSession(QSize size) {
-    return sendVideo(QByteArray(64, 'n') + bigEndian(0x68323634, 4) + bigEndian(0x80000000u, 4) +
-                     bigEndian(quint64(size.width()), 4) + bigEndian(quint64(size.height()), 4));
+    return sendVideo(QByteArray(64, 'n') + be32(0x68323634) + sessionPacket(size.width(), size.height()));
 }
 
 bool StreamPeer::sendConfiguration(const QByteArray& parameterSets) {
-    return sendVideo(bigEndian(0x4000000000000000ull, 8) + bigEndian(quint64(parameterSets.size()), 4) +
-                     parameterSets);
+    return sendVideo(mediaPacket(parameterSets, configFlag));
 }
 
 bool StreamPeer::sendFrame(const EncodedFrame& frame) {
-    return sendVideo(bigEndian(frame.key ? 0x2000000000000000ull : 0, 8) +
-                     bigEndian(quint64(frame.data.size()), 4) + frame.data);
+    return sendVideo(mediaPacket(frame.data, frame.key ? keyFlag : 0));
 }

@@ -29,5 +29,3 @@ public:
 private:
     int m_video[2] = {-1, -1}, m_control[2] = {-1, -1};
 };
-
-QByteArray bigEndian(quint64 value, int bytes);
