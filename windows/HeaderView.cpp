@@ -28,6 +28,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
     m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
     m_pin->setAccessibleName(u"Pin"_s);
+    m_pin->setCheckable(true);
     QToolButton* size = addButton(u"size"_s, u"⤢"_s, u"Window size"_s);
     QToolButton* hide = addButton(u"hide"_s, u"–"_s, u"Hide"_s);
     QToolButton* close = addButton(u"close"_s, u"✕"_s, u"Close app"_s);
@@ -75,8 +76,6 @@ void HeaderView::setPinned(bool pinned) {
     palette.setColor(QPalette::ButtonText,
                      pinned ? palette.color(QPalette::Highlight) : palette.color(QPalette::PlaceholderText));
     m_pin->setPalette(palette);
-    m_pin->setProperty("pinned", pinned);
-    m_pin->setCheckable(true);
     m_pin->setChecked(pinned);
 }
 
