@@ -126,14 +126,23 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
 
     m_panel->onResignKey = [this] { resignedKey(); };
     m_panel->onBecomeKey = [this] { becameKey(); };
-    m_panel->onMove = [this] { saveFrame(); };
+    // A drag sends many moves and resizes; each would rewrite the settings file. The frame is saved
+    // once the window rests (and at once on hide and close).
+    m_panel->onMove = [this] { m_saveWork->start(); };
     m_panel->onResize = [this] { resized(); };
     m_panel->onShouldClose = [this] { close(u"window close (Cmd+W)"_s); };
 
     m_resizeWork = new QTimer(this);
     m_resizeWork->setSingleShot(true);
     m_resizeWork->setInterval(resizeDebounceMs);
-    connect(m_resizeWork, &QTimer::timeout, this, [this] { resizeDisplay(); });
+    connect(m_resizeWork, &QTimer::timeout, this, [this] {
+        VantleLayout::setSize(m_panel->size());
+        resizeDisplay();
+    });
+    m_saveWork = new QTimer(this);
+    m_saveWork->setSingleShot(true);
+    m_saveWork->setInterval(resizeDebounceMs);
+    connect(m_saveWork, &QTimer::timeout, this, [this] { saveFrame(); });
     setPinned(m_pinned);
 }
 
@@ -223,6 +232,7 @@ void AndroidWindowSession::close(const QString& reason) {
 }
 
 void AndroidWindowSession::saveFrame() {
+    m_saveWork->stop();
     const QRect frame = m_panel->geometry();
     VantleSettings::set(windowKey(m_setup.package), QVariantMap{{u"x"_s, double(frame.x())},
                                                                 {u"y"_s, double(frame.y())},
@@ -297,8 +307,7 @@ void AndroidWindowSession::becameKey() {
 }
 
 void AndroidWindowSession::resized() {
-    saveFrame();
-    VantleLayout::setSize(m_panel->size());
+    m_saveWork->start();
     m_resizeWork->start();
 }
 

@@ -85,7 +85,8 @@ private:
     std::unique_ptr<AndroidAppPanel> m_panel;
     std::shared_ptr<AndroidStreamClient> m_client;
     QLabel* m_notice = nullptr;
-    QTimer* m_resizeWork = nullptr;
+    QTimer* m_resizeWork = nullptr; // the display resize and the shared size, once a resize rests
+    QTimer* m_saveWork = nullptr;   // the window record, once a move or resize rests
     bool m_pinned = false;
     bool m_closing = false;
     int m_backGeneration = 0;

@@ -152,6 +152,15 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
         session->panel()->grab().save(shots + u"/app-window.png"_s);
     }
 
+    // A moved window's place is remembered once it rests.
+    session->panel()->move(100, 120);
+    EXPECT_TRUE(waitUntil([&] {
+        const QVariantMap record =
+            VantleSettings::readDictionary(SettingsKeys::window.key(u"org.vantle.sim.notes"_s))
+                .value_or(QVariantMap());
+        return record.value(u"x"_s).toDouble() == 100 && record.value(u"y"_s).toDouble() == 120;
+    }));
+
     // Clicking the app again while its window is open only brings it forward.
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
