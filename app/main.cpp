@@ -11,13 +11,10 @@
 #include "platform/CommandChannel.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
-#include "runtime/ApkInstaller.h"
-#include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
-#include "windows/VantleLayout.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
