@@ -7,9 +7,10 @@
 #include <vector>
 
 // Where the player's buffers go: the platform's engine and player node. Interleaved float stereo
-// at 48 kHz. `schedule` queues one buffer and calls `played` (on any thread) once the output has
-// consumed all of it; a buffer scheduled while paused waits. The player never holds its lock while
-// calling an output.
+// at 48 kHz. `schedule` queues one buffer and calls `played` (on any thread) once the output reports
+// all of it as played, not when its device merely took it: the jitter buffer's figures count what
+// is still to be heard, so a device's own buffer counts as queued. A buffer scheduled while paused
+// waits. The player never holds its lock while calling an output.
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;

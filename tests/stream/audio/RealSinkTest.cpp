@@ -1,0 +1,96 @@
+// The audio player on a real sound server: a PulseAudio daemon of the test's own with a null sink,
+// Qt Multimedia's QAudioSink on its PulseAudio backend, and the sink's monitor recorded. What the
+// monitor heard is held against the jitter buffer's rules, packet by packet.
+#include "PulseAudioServer.h"
+#include "SoundRules.h"
+#include "stream/PCMAudioPlayer.h"
+
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = PulseAudioServer::Clock;
+
+class RealSinkTest : public ::testing::Test {
+protected:
+    PulseAudioServer* server = PulseAudioServer::shared();
+    qint64 from = 0;
+    std::vector<Arrival> arrivals;
+    ToneSource tone;
+
+    void SetUp() override {
+        if (!server && PulseAudioServer::unavailable())
+            GTEST_SKIP() << PulseAudioServer::startError().toStdString();
+        ASSERT_NE(server, nullptr) << PulseAudioServer::startError().toStdString();
+        from = server->recordedFrames();
+    }
+    // `count` packets, one every `interval`, noting when each arrived and whether it was taken.
+    void feed(PCMAudioPlayer& player, int count, std::chrono::microseconds interval) {
+        auto next = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            std::this_thread::sleep_until(next);
+            next += interval;
+            const int droppedBefore = player.counters().droppedPackets;
+            const auto at = Clock::now();
+            player.play(tone.next());
+            arrivals.push_back(
+                {at, ToneSource::packetFrames, player.counters().droppedPackets == droppedBefore});
+        }
+    }
+    // What the monitor recorded from the test's start until everything that arrived had time to play.
+    std::vector<qint16> heardSoFar() {
+        EXPECT_TRUE(server->recordedUntil(Clock::now()));
+        return server->left(from, server->recordedFrames());
+    }
+    SoundReport heard() {
+        EXPECT_TRUE(server->recordedUntil(arrivals.back().at + 500ms));
+        SoundReport report = checkAgainstRules(
+            *server, from, server->left(from, server->frameAt(arrivals.back().at + 500ms)), arrivals);
+        EXPECT_TRUE(report.violations.empty()) << report.describe();
+        return report;
+    }
+};
+
+TEST_F(RealSinkTest, AStreamAtTheDevicesPaceIsHeardWholeFromSixtyMillisecondsOnWithoutGaps) {
+    // Qt Multimedia plays on PulseAudio, and its default output is this test's null sink.
+    EXPECT_EQ(QMediaDevices::defaultAudioOutput().description(),
+              QLatin1String(PulseAudioServer::sinkDescription));
+    PCMAudioPlayer player;
+    feed(player, 2, 20ms);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(soundSpans(heardSoFar(), from).empty()) << "40 ms were heard before 60 ms were queued";
+    feed(player, 150, 20ms); // three seconds at the device's pace
+    const SoundReport report = heard();
+    EXPECT_EQ(report.spans.size(), 1u) << report.describe();
+    EXPECT_GT(toneShare(server->left(report.spans.front().start, report.spans.front().end), ToneSource::hz),
+              0.9);
+    EXPECT_EQ(player.counters().droppedPackets, 0);
+}
+
+TEST_F(RealSinkTest, AfterRunningDryPlaybackWaitsUntilSixtyMillisecondsAreQueuedAgain) {
+    PCMAudioPlayer player;
+    feed(player, 10, 20ms);
+    std::this_thread::sleep_for(300ms); // the queue runs dry
+    feed(player, 1, 20ms);
+    std::this_thread::sleep_for(200ms); // 20 ms queued: still silent
+    feed(player, 12, 20ms);
+    const SoundReport report = heard();
+    ASSERT_EQ(report.spans.size(), 2u) << report.describe();
+    EXPECT_EQ(report.spans[1].frames(), 13 * ToneSource::packetFrames) << report.describe();
+}
+
+TEST_F(RealSinkTest, PacketsArrivingFasterThanTheyPlayAreDroppedSoTheDelayStaysWithinTheDropThreshold) {
+    PCMAudioPlayer player;
+    feed(player, 200, 10ms); // twice the device's pace for two seconds
+    const SoundReport report = heard();
+    EXPECT_GT(player.counters().droppedPackets, 50);
+    EXPECT_EQ(report.spans.size(), 1u) << report.describe();
+    // The delay grew to the threshold and stayed there.
+    EXPECT_GT(report.latenciesMs.back(), 200.0) << report.describe();
+}
+
+} // namespace
