@@ -41,7 +41,8 @@ std::string SoundReport::describe() const {
 }
 
 SoundReport checkAgainstRules(const PulseAudioServer& server, qint64 firstFrame,
-                              const std::vector<qint16>& heard, const std::vector<Arrival>& arrivals) {
+                              const std::vector<qint16>& heard, const std::vector<Arrival>& arrivals,
+                              Ending ending) {
     SoundReport report;
     report.spans = soundSpans(heard, firstFrame);
     std::vector<Arrival> accepted;
@@ -57,6 +58,18 @@ SoundReport checkAgainstRules(const PulseAudioServer& server, qint64 firstFrame,
     qint64 acceptedFrames = 0;
     for (const Arrival& arrival : accepted)
         acceptedFrames += arrival.frames;
+    if (ending == Ending::streamGoesOn) {
+        qint64 kept = 0;
+        for (size_t s = 0; s < report.spans.size(); ++s) {
+            SoundSpan& span = report.spans[s];
+            if (kept + span.frames() >= acceptedFrames) {
+                span.end = span.start + (acceptedFrames - kept);
+                report.spans.resize(s + 1);
+                break;
+            }
+            kept += span.frames();
+        }
+    }
     qint64 heardFrames = 0;
     for (const SoundSpan& span : report.spans)
         heardFrames += span.frames();

@@ -37,8 +37,12 @@ struct SoundReport {
     QStringList violations;
     std::string describe() const;
 };
+// `streamGoesOn`: packets after the last of `arrivals` kept coming, so what was heard after the
+// accepted frames is theirs and left out.
+enum class Ending { streamEnded, streamGoesOn };
 SoundReport checkAgainstRules(const PulseAudioServer& server, qint64 firstFrame,
-                              const std::vector<qint16>& heard, const std::vector<Arrival>& arrivals);
+                              const std::vector<qint16>& heard, const std::vector<Arrival>& arrivals,
+                              Ending ending = Ending::streamEnded);
 
 // The p-th percentile (0..100) of `values`, nearest rank.
 double percentile(std::vector<double> values, double p);
