@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <cstring>
 #include <deque>
+#include <pthread.h>
+#include <sched.h>
 
 // The queue the sink pulls from, and the buffers the sink took but has not played yet. A buffer's
 // completion runs once the sink reports its last frame as played (`processedUSecs`), not when the
@@ -109,6 +111,15 @@ QtAudioOutput::QtAudioOutput(int sampleRate, int channels)
     m_source->moveToThread(&m_thread);
     m_source->open(QIODevice::ReadOnly);
     m_thread.start();
+    // The sound server plays in real time: when this thread waits behind other work for longer
+    // than the 60 ms the sink holds, the sound breaks up although the packets are there. It does
+    // little work, so it asks for the lowest real-time priority; without the right to (most users
+    // without an rtkit-style grant) it runs as before.
+    onAudioThread([] {
+        sched_param parameter{};
+        parameter.sched_priority = 1;
+        pthread_setschedparam(pthread_self(), SCHED_RR, &parameter);
+    });
 }
 
 QtAudioOutput::~QtAudioOutput() {

@@ -6,6 +6,7 @@
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/ApkInstaller.h"
 #include "sim/server/DisplayServer.h"
+#include "stream/QtAudioOutput.h"
 #include "stream/StreamTestSupport.h"
 #include "support/SimulatedAndroid.h"
 
@@ -16,31 +17,35 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Notes each audio packet as the reader hands it on (just after the player had it) and whether
-// the player took it.
-class ArrivalLog : public StreamRecorderSink {
+// The real Qt Multimedia output, noting when each buffer was scheduled: inside the player's
+// `play`, before the sink can have played any of it. Dropped packets never get here.
+class TimedOutput : public AudioOutput {
 public:
-    std::weak_ptr<AndroidStreamClient> client;
-    void appendVideo(const VideoSample&, const VideoFormatRef&, bool) override {}
-    void appendAudio(const QByteArray& pcm) override {
-        const auto at = PulseAudioServer::Clock::now();
-        const auto session = client.lock();
-        const auto player = session ? session->audioPlayer() : nullptr;
-        if (!player) return;
-        const int dropped = player->counters().droppedPackets;
-        std::lock_guard guard(lock);
-        arrivals.push_back({at, pcm.size() / 4, dropped == droppedSoFar});
-        droppedSoFar = dropped;
+    struct Log {
+        std::mutex lock;
+        std::vector<Arrival> arrivals;
+        std::vector<Arrival> taken() {
+            std::lock_guard guard(lock);
+            return arrivals;
+        }
+    };
+    explicit TimedOutput(std::shared_ptr<Log> log)
+        : m_log(std::move(log)) {}
+    bool startEngine() override { return m_real.startEngine(); }
+    void schedule(std::vector<float> interleaved, std::function<void()> played) override {
+        {
+            std::lock_guard guard(m_log->lock);
+            m_log->arrivals.push_back({PulseAudioServer::Clock::now(), qint64(interleaved.size() / 2), true});
+        }
+        m_real.schedule(std::move(interleaved), std::move(played));
     }
-    std::vector<Arrival> taken() const {
-        std::lock_guard guard(lock);
-        return arrivals;
-    }
+    void play() override { m_real.play(); }
+    void pause() override { m_real.pause(); }
+    void stop() override { m_real.stop(); }
 
 private:
-    mutable std::mutex lock;
-    std::vector<Arrival> arrivals;
-    int droppedSoFar = 0;
+    std::shared_ptr<Log> m_log;
+    QtAudioOutput m_real{PCMAudioPlayer::sampleRate, PCMAudioPlayer::channels};
 };
 
 class DeviceToneTest : public ::testing::Test, protected ClientUnderTest {
@@ -58,12 +63,13 @@ protected:
     static void TearDownTestSuite() { delete android; }
 
     PulseAudioServer* server = PulseAudioServer::shared();
+    std::shared_ptr<TimedOutput::Log> scheduled = std::make_shared<TimedOutput::Log>();
 
     void SetUp() override {
         if (!server && PulseAudioServer::unavailable())
             GTEST_SKIP() << PulseAudioServer::startError().toStdString();
         ASSERT_NE(server, nullptr) << PulseAudioServer::startError().toStdString();
-        PCMAudioPlayer::setOutputFactory(nullptr); // the real output, not the fixture's double
+        PCMAudioPlayer::setOutputFactory([log = scheduled] { return std::make_unique<TimedOutput>(log); });
     }
     void TearDown() override {
         if (client) {
@@ -77,14 +83,11 @@ protected:
 TEST_F(DeviceToneTest, TheDevicesToneIsHeardOnTheSinkAsTheRulesSay) {
     makeClient({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s,
                 QStringLiteral(VANTLE_BRIDGE_SERVER), package, QSizeF(360, 640), 160, 1'000'000});
-    auto log = std::make_shared<ArrivalLog>();
-    log->client = client;
-    client->setRecorder(log);
     const qint64 from = server->recordedFrames();
     client->start();
     // Two seconds of the tone; the stream goes on while the monitor catches up.
-    ASSERT_TRUE(waitUntil([&] { return log->taken().size() >= 100 || !endings.isEmpty(); }, 30000));
-    const std::vector<Arrival> arrivals = log->taken();
+    ASSERT_TRUE(waitUntil([&] { return scheduled->taken().size() >= 100 || !endings.isEmpty(); }, 30000));
+    const std::vector<Arrival> arrivals = scheduled->taken();
     ASSERT_GE(arrivals.size(), 100u);
     ASSERT_TRUE(server->recordedUntil(arrivals.back().at + 500ms));
     const std::vector<qint16> heard = server->left(from, server->frameAt(arrivals.back().at + 500ms));

@@ -28,7 +28,8 @@ struct Arrival {
 // - every accepted frame is heard once, in order, and nothing else;
 // - sound starts, and resumes after silence, only once 60 ms are queued (accepted, not yet heard);
 // - sound stops only when nothing is left: what arrived 40 ms before the silence was heard before it;
-// - each accepted packet is heard within the drop threshold (250 ms queued) of its arrival, plus
+// - each accepted packet is heard within the drop threshold (250 ms queued) of its arrival (or of
+//   the moment 60 ms were queued, for packets that waited for playback to start), plus
 //   `latencySlackMs` for the sink's report of what it played and the check of that report.
 struct SoundReport {
     static constexpr double latencySlackMs = 40;
