@@ -5,6 +5,7 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -256,12 +257,14 @@ std::vector<SoundSpan> soundSpans(const std::vector<qint16>& samples, qint64 fir
     return spans;
 }
 
-double toneShare(const std::vector<qint16>& samples, double hz, int rate) {
-    if (samples.empty()) return 0;
+namespace {
+
+double windowShare(std::vector<qint16>::const_iterator begin, std::vector<qint16>::const_iterator end,
+                   double hz, int rate) {
     const double coefficient = 2 * std::cos(2 * M_PI * hz / rate);
     double previous = 0, beforePrevious = 0, energy = 0;
-    for (qint16 sample : samples) {
-        const double x = sample;
+    for (auto sample = begin; sample != end; ++sample) {
+        const double x = *sample;
         const double current = x + coefficient * previous - beforePrevious;
         beforePrevious = previous;
         previous = current;
@@ -270,5 +273,17 @@ double toneShare(const std::vector<qint16>& samples, double hz, int rate) {
     if (energy == 0) return 0;
     const double power =
         previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-    return 2 * power / (double(samples.size()) * energy);
+    return 2 * power / (double(end - begin) * energy);
+}
+
+} // namespace
+
+double toneShare(const std::vector<qint16>& samples, double hz, int rate) {
+    const qsizetype window = rate / 10;
+    std::vector<double> shares;
+    for (qsizetype start = 0; start + window <= qsizetype(samples.size()); start += window)
+        shares.push_back(windowShare(samples.begin() + start, samples.begin() + start + window, hz, rate));
+    if (shares.empty()) return 0;
+    std::nth_element(shares.begin(), shares.begin() + qsizetype(shares.size() / 2), shares.end());
+    return shares[shares.size() / 2];
 }

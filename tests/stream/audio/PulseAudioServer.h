@@ -71,5 +71,6 @@ struct SoundSpan {
 };
 std::vector<SoundSpan> soundSpans(const std::vector<qint16>& samples, qint64 firstFrame,
                                   int minSilenceFrames = 48);
-// The share of the signal's energy at `hz` (Goertzel), between 0 and 1.
+// The share of the signal's energy at `hz` (Goertzel), between 0 and 1, in the median of its
+// 100 ms windows (a dropped packet's phase jump spoils only the window it falls in).
 double toneShare(const std::vector<qint16>& samples, double hz, int rate = PulseAudioServer::sampleRate);
