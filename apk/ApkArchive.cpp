@@ -138,11 +138,11 @@ std::optional<QByteArray> ApkArchive::readEntry(const ZipDirectory::Entry& entry
         if (!bytes) m_error = which + u"the data cannot be read"_s;
         return bytes;
     }
-    // Deflate cannot shrink data by more than 1:1032, nor grow it by more than a few bytes per
-    // 16 KiB block, so sizes outside those bounds are a damaged or hostile directory (and the
-    // output buffer is never sized from a lie).
+    // Deflate cannot shrink data by more than 1:1032, nor grow it by more than an eighth (9-bit
+    // fixed codes for every byte) plus block headers, so sizes outside those bounds are a damaged
+    // or hostile directory, and neither buffer is sized from a lie.
     if (qint64(entry.uncompressedSize) > qint64(entry.compressedSize) * 1032 + 1024 ||
-        entry.compressedSize > entry.uncompressedSize + entry.uncompressedSize / 256 + 1024) {
+        entry.compressedSize > entry.uncompressedSize + entry.uncompressedSize / 8 + 1024) {
         m_error = which + u"the compressed size exceeds what deflate can produce"_s;
         return std::nullopt;
     }

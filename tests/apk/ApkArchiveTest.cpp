@@ -99,8 +99,8 @@ QByteArray withGap(QByteArray apk, qsizetype length) {
 
 } // namespace
 
-// Shapes of real APKs that Android installs (signing tools leave such bytes) and Android's own
-// aapt reads: each must give the same entries as the plain file.
+// Shapes of real-world APKs that Android installs and its own aapt reads: each must give the same
+// entries as the plain file.
 TEST(ApkArchive, ReadsArchivesAndroidAccepts) {
     const QByteArray plain = bytesOf(fixture(u"densities"_s));
     ASSERT_FALSE(plain.isEmpty());
