@@ -109,6 +109,7 @@ std::optional<QByteArray> ApkArchive::readAt(qint64 offset, qint64 length) {
 
 std::optional<QByteArray> ApkArchive::readEntry(const ZipDirectory::Entry& entry) {
     using namespace ZipDirectory;
+    m_error.clear();
     const QString which = QString::fromUtf8(entry.name) + u": "_s;
     if (entry.method != storedMethod && entry.method != deflatedMethod) {
         m_error = which + u"compression method "_s + QString::number(entry.method) + u" is not supported"_s;
@@ -166,7 +167,10 @@ std::optional<QByteArray> ApkArchive::readEntry(const ZipDirectory::Entry& entry
 std::optional<QByteArray> ApkArchive::read(const QString& entryName) {
     if (!m_directory) return std::nullopt;
     const auto index = m_directory->byName.constFind(entryName.toUtf8());
-    if (index == m_directory->byName.cend()) return std::nullopt;
+    if (index == m_directory->byName.cend()) {
+        m_error = entryName + u": no such entry"_s;
+        return std::nullopt;
+    }
     return readEntry(m_directory->entries.at(*index));
 }
 

@@ -34,7 +34,8 @@ public:
 
     // False when the file cannot be read or is no zip archive Android would accept.
     bool isOpen() const { return m_directory.has_value(); }
-    // Why the archive or the last entry read was refused ("" when nothing was), for logs and tests.
+    // Why the archive, or else the last entry read, was refused ("" after a good read), for logs
+    // and tests.
     const QString& error() const { return m_error; }
 
     // The uncompressed bytes of the entry stored under exactly `entryName`; none when it is

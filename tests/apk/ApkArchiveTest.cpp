@@ -210,7 +210,10 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
     {
         const std::unique_ptr<ApkArchive> intact = ApkArchive::fromBytes(base.bytes);
         EXPECT_EQ(intact->read(u"resources.arsc"_s), table) << intact->error().toStdString();
+        EXPECT_FALSE(intact->read(u"classes.dex"_s).has_value());
+        EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
         EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
+        EXPECT_EQ(intact->error(), QString());
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
