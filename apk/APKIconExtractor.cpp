@@ -93,8 +93,8 @@ std::optional<QString> labelOf(const std::optional<QMap<QString, Attr>>& attrs,
 }
 
 std::optional<IconChoice> iconOf(const QString& apkPath, const QMap<QString, Attr>& attrs,
-                                 const QByteArray& arsc) {
-    IconSource source(apkPath, arsc);
+                                 const QByteArray& arsc, std::unique_ptr<ApkArchive> archive) {
+    IconSource source(apkPath, arsc, std::move(archive));
     for (const QString& name : {u"icon"_s, u"roundIcon"_s}) {
         const auto attr = attrs.constFind(name);
         if (attr == attrs.cend() || attr->type != referenceType) continue;
@@ -130,9 +130,15 @@ QImage decodeImage(const QByteArray& bytes) {
     return reader.read();
 }
 
-IconSource::IconSource(QString apkPath, QByteArray arsc)
+IconSource::IconSource(QString apkPath, QByteArray arsc, std::unique_ptr<ApkArchive> archive)
     : m_apk(std::move(apkPath))
-    , m_arsc(std::move(arsc)) {}
+    , m_arsc(std::move(arsc))
+    , m_archive(std::move(archive)) {}
+
+ApkArchive& IconSource::archive() {
+    if (!m_archive) m_archive = std::make_unique<ApkArchive>(m_apk);
+    return *m_archive;
+}
 
 QList<Entry> IconSource::entries(quint32 id) {
     const auto known = m_entries.constFind(id);
@@ -144,13 +150,13 @@ QList<Entry> IconSource::entries(quint32 id) {
 std::optional<QByteArray> IconSource::read(const QString& entryName) {
     if (m_readsLeft <= 0) return std::nullopt;
     --m_readsLeft;
-    return APKIconExtractor::read(m_apk, entryName);
+    return archive().read(entryName);
 }
 
 QHash<QString, QByteArray> IconSource::readMany(const QSet<QString>& entryNames) {
     if (m_readsLeft <= 0) return {};
     --m_readsLeft;
-    return APKIconExtractor::readMany(m_apk, entryNames);
+    return archive().readMany(entryNames);
 }
 
 bool IconSource::spendRender() {
@@ -160,10 +166,11 @@ bool IconSource::spendRender() {
 }
 
 std::optional<QString> label(const QString& apkPath) {
-    const std::optional<QByteArray> manifest = read(apkPath, manifestEntry);
+    ApkArchive archive(apkPath);
+    const std::optional<QByteArray> manifest = archive.read(manifestEntry);
     if (!manifest) return std::nullopt;
     // The table is read only for a label given by reference.
-    return labelOf(applicationAttributes(*manifest), [&] { return read(apkPath, tableEntry); });
+    return labelOf(applicationAttributes(*manifest), [&] { return archive.read(tableEntry); });
 }
 
 std::optional<QByteArray> iconPNG(const QString& apkPath) {
@@ -173,14 +180,16 @@ std::optional<QByteArray> iconPNG(const QString& apkPath) {
 }
 
 std::optional<IconChoice> chooseIcon(const QString& apkPath) {
-    const QHash<QString, QByteArray> files = readMany(apkPath, {manifestEntry, tableEntry});
+    auto archive = std::make_unique<ApkArchive>(apkPath);
+    const QHash<QString, QByteArray> files = archive->readMany({manifestEntry, tableEntry});
     if (!files.contains(manifestEntry) || !files.contains(tableEntry)) return std::nullopt;
     return iconOf(apkPath, applicationAttributes(files.value(manifestEntry)).value_or(QMap<QString, Attr>{}),
-                  files.value(tableEntry));
+                  files.value(tableEntry), std::move(archive));
 }
 
 Summary summarize(const QString& apkPath) {
-    const QHash<QString, QByteArray> files = readMany(apkPath, {manifestEntry, tableEntry});
+    auto archive = std::make_unique<ApkArchive>(apkPath);
+    const QHash<QString, QByteArray> files = archive->readMany({manifestEntry, tableEntry});
     const auto manifest = files.constFind(manifestEntry);
     if (manifest == files.cend()) return {};
     const auto table = files.constFind(tableEntry);
@@ -191,7 +200,8 @@ Summary summarize(const QString& apkPath) {
         if (table == files.cend()) return std::nullopt;
         return *table;
     });
-    if (table != files.cend()) summary.icon = iconOf(apkPath, attrs.value_or(QMap<QString, Attr>{}), *table);
+    if (table != files.cend())
+        summary.icon = iconOf(apkPath, attrs.value_or(QMap<QString, Attr>{}), *table, std::move(archive));
     return summary;
 }
 

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QHash>
 #include <QImage>
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -36,7 +37,9 @@ public:
     static constexpr int maxLookups = 1024;
     static constexpr int maxReads = 256;
 
-    IconSource(QString apkPath, QByteArray arsc);
+    // `archive` is the APK already open, if the caller has it; otherwise it is opened on the
+    // first read, once for the whole resolution.
+    IconSource(QString apkPath, QByteArray arsc, std::unique_ptr<ApkArchive> archive = nullptr);
 
     const QString& apk() const { return m_apk; }
     const QByteArray& arsc() const { return m_arsc; }
@@ -60,8 +63,11 @@ public:
     }
 
 private:
+    ApkArchive& archive();
+
     QString m_apk;
     QByteArray m_arsc;
+    std::unique_ptr<ApkArchive> m_archive;
     QHash<quint32, QList<Entry>> m_entries;
     int m_rendersLeft = maxRenders;
     int m_readsLeft = maxReads;

@@ -117,11 +117,12 @@ std::optional<QByteArray> AppIconStore::loadIconData(const QUuid& id, const QStr
     return std::nullopt;
 }
 
-std::optional<AppIconStore::Fallback> AppIconStore::fallbackIcon(const QString& sourcePath,
-                                                                 MobilePlatform platform) {
-    const std::optional<QString> entry = bestEntry(sourcePath, platform);
+std::optional<AppIconStore::Fallback> AppIconStore::fallbackIcon(const QString& sourcePath, MobilePlatform) {
+    APKIconExtractor::ApkArchive archive(sourcePath); // listed and read through one directory
+    const std::optional<QStringList> names = archive.entryNames();
+    const std::optional<QString> entry = names ? bestEntry(*names) : std::nullopt;
     if (!entry) return std::nullopt;
-    const std::optional<QByteArray> bytes = APKIconExtractor::read(sourcePath, *entry);
+    const std::optional<QByteArray> bytes = archive.read(*entry);
     if (!bytes) return std::nullopt;
     const QImage image = APKIconExtractor::decodeImage(*bytes);
     QByteArray png;

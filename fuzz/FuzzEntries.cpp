@@ -2,6 +2,7 @@
 
 #include "apk/APKIconExtractor.h"
 #include "apk/APKManifestReader.h"
+#include "apk/ApkArchive.h"
 #include "apk/IconVector.h"
 #include "apk/PathData.h"
 
@@ -53,6 +54,17 @@ void vector(const uint8_t* data, size_t size) {
 
 void pathData(const uint8_t* data, size_t size) {
     (void)PathData::parse(QString::fromUtf8(bytesOf(data, size)));
+}
+
+// The input as a whole APK: open it, list it, read every entry one by one and then together.
+void zipContainer(const uint8_t* data, size_t size) {
+    const std::unique_ptr<ApkArchive> archive = ApkArchive::fromBytes(bytesOf(data, size));
+    const std::optional<QStringList> names = archive->entryNames();
+    if (!names) return;
+    for (const QString& name : *names)
+        (void)archive->read(name);
+    (void)archive->readMany(QSet<QString>(names->cbegin(), names->cend()));
+    (void)archive->read(QStringLiteral("AndroidManifest.xml"));
 }
 
 } // namespace FuzzEntries

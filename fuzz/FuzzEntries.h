@@ -13,5 +13,6 @@ void manifest(const uint8_t* data, size_t size);
 void resourceTable(const uint8_t* data, size_t size);
 void vector(const uint8_t* data, size_t size);
 void pathData(const uint8_t* data, size_t size);
+void zipContainer(const uint8_t* data, size_t size);
 
 } // namespace FuzzEntries

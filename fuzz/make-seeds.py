@@ -19,6 +19,13 @@ def write(target, name, data):
 
 paths = set()
 for apk in sorted(fixtures.glob("*.apk")):
+    # The container reader: each APK as aapt wrote it, then with a comment after the end record and
+    # with bytes between the central directory and the end record (both accepted by Android).
+    whole = apk.read_bytes()
+    end = whole.rindex(b"PK\x05\x06")
+    write("zipContainer", apk.stem, whole)
+    write("zipContainer", apk.stem + "-comment", whole[:end + 20] + struct.pack("<H", 40) + b"c" * 40)
+    write("zipContainer", apk.stem + "-gap", whole[:end] + b"\0" * 24 + whole[end:])
     with zipfile.ZipFile(apk) as archive:
         manifest = archive.read("AndroidManifest.xml")
         write("manifest", apk.stem, manifest)

@@ -11,7 +11,7 @@ shift
 here="$(cd "$(dirname "$0")" && pwd)"
 seconds="${SECONDS_PER_TARGET:-600}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(binaryXml manifest resourceTable vector pathData)
+[ ${#targets[@]} -gt 0 ] || targets=(binaryXml manifest resourceTable vector pathData zipContainer)
 status=0
 for target in "${targets[@]}"; do
   mkdir -p "$build/fuzz-corpus/$target" "$build/fuzz-artifacts/$target"

@@ -1,11 +1,16 @@
-// Reading entries out of APK files: fixtures built by aapt, and hand-made damaged archives.
+// Reading entries out of APK files: fixtures built by aapt, shapes Android accepts, and hand-made
+// damaged and hostile archives.
 #include "apk/ApkArchive.h"
 
 #include "ApkBuilders.h"
 #include "apk/APKManifestReader.h"
+#include "apk/BinaryXml.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -66,4 +71,173 @@ TEST(ApkArchive, EntriesBeyondTheCapAreMissing) {
     const QHash<QString, QByteArray> both = readMany(apk, {u"resources.arsc"_s, u"AndroidManifest.xml"_s});
     EXPECT_EQ(both.size(), 1);
     EXPECT_TRUE(both.contains(u"AndroidManifest.xml"_s));
+}
+
+namespace {
+
+QByteArray bytesOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The aapt-built APK with a comment of `length` bytes after its end record.
+QByteArray withComment(QByteArray apk, quint16 length) {
+    const qsizetype end = apk.lastIndexOf("PK\x05\x06");
+    setU16(apk, end + 20, length);
+    return apk + QByteArray(length, 'c');
+}
+
+// The same with `length` bytes between its central directory and its end record.
+QByteArray withGap(QByteArray apk, qsizetype length) {
+    return apk.insert(apk.lastIndexOf("PK\x05\x06"), QByteArray(length, '\0'));
+}
+
+} // namespace
+
+// Shapes of real-world APKs that Android installs and its own aapt reads: each must give the same
+// entries as the plain file.
+TEST(ApkArchive, ReadsArchivesAndroidAccepts) {
+    const QByteArray plain = bytesOf(fixture(u"densities"_s));
+    ASSERT_FALSE(plain.isEmpty());
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"a comment of 65,535 bytes", withComment(plain, 65535)},
+        {"4 KiB between directory and end record", withGap(plain, 4096)},
+        {"both", withComment(withGap(plain, 7), 65535)},
+    };
+    const std::optional<QByteArray> table = read(fixture(u"densities"_s), u"resources.arsc"_s);
+    const std::optional<QStringList> names = entryNames(fixture(u"densities"_s));
+    ASSERT_TRUE(table.has_value() && names.has_value());
+    QTemporaryDir folder;
+    const QString aapt = u"/usr/bin/aapt"_s;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString apk = folder.filePath(u"variant.apk"_s);
+        ASSERT_TRUE(writeFile(apk, c.bytes));
+        EXPECT_EQ(read(apk, u"resources.arsc"_s), table);
+        EXPECT_EQ(entryNames(apk), names);
+        EXPECT_EQ(APKManifestReader::packageName(apk), u"org.vantle.fixture.densities"_s);
+        if (!QFileInfo(aapt).isExecutable()) continue;
+        QProcess process;
+        process.start(aapt, {u"dump"_s, u"badging"_s, apk});
+        ASSERT_TRUE(process.waitForFinished(30'000));
+        EXPECT_EQ(process.exitCode(), 0) << "aapt refuses it too";
+        EXPECT_TRUE(process.readAllStandardOutput().contains("package: name='org.vantle.fixture.densities'"));
+    }
+}
+
+// Damaged and hostile archives: each is refused with the reason, never read wrongly or crashed on.
+TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
+    const QByteArray table(4000, 't');
+    const ZipLayout base =
+        zipBytes({{u"AndroidManifest.xml"_s, QByteArray("manifest")}, {u"resources.arsc"_s, table, true}});
+    const qsizetype manifestAt = base.local[0], tableAt = base.local[1], tableRecord = base.central[1],
+                    end = base.end;
+    const auto damaged = [&](const std::function<void(QByteArray&)>& damage) {
+        QByteArray bytes = base.bytes;
+        damage(bytes);
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        const char* error;
+    } cases[] = {
+        {"cut off", base.bytes.left(base.bytes.size() - 1), "no end of central directory record"},
+        {"a byte after the end record", base.bytes + 'x', "1 bytes after the end record"},
+        {"no entries", damaged([&](QByteArray& b) { setU16(b, end + 10, 0); }), "no entries"},
+        {"a count past the directory", damaged([&](QByteArray& b) { setU16(b, end + 10, 60000); }),
+         "ends after 2 of 60000 records"},
+        {"a directory past the end record",
+         damaged([&](QByteArray& b) { setU32(b, end + 12, quint32(end)); }), "runs past the end record"},
+        {"ZIP64 end record", damaged([&](QByteArray& b) { setU32(b, end + 16, 0xFFFFFFFF); }),
+         "ZIP64 archives"},
+        {"ZIP64 entry", damaged([&](QByteArray& b) { setU32(b, tableRecord + 24, 0xFFFFFFFF); }),
+         "ZIP64 entries"},
+        {"a local header inside the directory",
+         damaged([&](QByteArray& b) { setU32(b, tableRecord + 42, quint32(base.central[0])); }),
+         "is not before the central directory"},
+        {"overlapping entries",
+         damaged([&](QByteArray& b) { setU32(b, tableRecord + 42, quint32(manifestAt + 4)); }),
+         "entries overlap"},
+        {"duplicate names", zipBytes({{u"resources.arsc"_s, "a"}, {u"resources.arsc"_s, "b"}}).bytes,
+         "duplicate entry resources.arsc"},
+        {"a name that is not UTF-8", damaged([&](QByteArray& b) { b[tableRecord + 46] = '\xFF'; }),
+         "not UTF-8"},
+        {"a NUL in a name", damaged([&](QByteArray& b) { b[tableRecord + 47] = '\0'; }), "holds NUL"},
+        {"no local header at the start", damaged([&](QByteArray& b) { b[0] = 'X'; }), "does not start with"},
+        {"a local header of another name", damaged([&](QByteArray& b) { b[tableAt + 30] = 'R'; }),
+         "names another entry"},
+        {"local and directory sizes differ", damaged([&](QByteArray& b) { setU32(b, tableAt + 22, 4001); }),
+         "differ from the central directory"},
+        {"data running into the directory", damaged([&](QByteArray& b) {
+             const quint32 longer = APKIconExtractor::u32(b, tableAt + 18) + 200;
+             setU32(b, tableAt + 18, longer);
+             setU32(b, tableRecord + 20, longer);
+         }),
+         "runs into the central directory"},
+        {"a wrong CRC", damaged([&](QByteArray& b) {
+             setU32(b, tableAt + 14, 1);
+             setU32(b, tableRecord + 16, 1);
+         }),
+         "CRC does not match"},
+        {"damaged deflate data",
+         damaged([&](QByteArray& b) { b.replace(tableAt + 44, 8, QByteArray(8, '\xFF')); }), "damaged"},
+        {"more data than declared", damaged([&](QByteArray& b) {
+             setU32(b, tableAt + 22, 3999);
+             setU32(b, tableRecord + 24, 3999);
+         }),
+         "does not match its declared size"},
+        {"a compression method other than stored or deflated", damaged([&](QByteArray& b) {
+             setU16(b, tableAt + 8, 12);
+             setU16(b, tableRecord + 10, 12);
+         }),
+         "compression method 12"},
+        {"an encrypted entry", damaged([&](QByteArray& b) { setU16(b, tableRecord + 8, 1); }), "encrypted"},
+        {"a size deflate cannot reach", damaged([&](QByteArray& b) {
+             setU32(b, tableAt + 22, 60'000'000);
+             setU32(b, tableRecord + 24, 60'000'000);
+         }),
+         "exceeds what deflate can produce"},
+    };
+    {
+        const std::unique_ptr<ApkArchive> intact = ApkArchive::fromBytes(base.bytes);
+        EXPECT_EQ(intact->read(u"resources.arsc"_s), table) << intact->error().toStdString();
+        EXPECT_FALSE(intact->read(u"classes.dex"_s).has_value());
+        EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
+        EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
+        EXPECT_EQ(intact->error(), QString());
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::unique_ptr<ApkArchive> archive = ApkArchive::fromBytes(c.bytes);
+        EXPECT_FALSE(archive->read(u"resources.arsc"_s).has_value());
+        EXPECT_TRUE(archive->error().contains(QLatin1StringView(c.error))) << archive->error().toStdString();
+    }
+}
+
+// The directory is parsed once when the archive opens: later lookups do not read it again, so a
+// framework-sized APK costs one directory parse however many entries an icon needs.
+TEST(ApkArchive, LooksEntriesUpInTheDirectoryReadAtOpening) {
+    QTemporaryDir folder;
+    const QString apk = folder.filePath(u"copy.apk"_s);
+    QByteArray bytes = bytesOf(fixture(u"densities"_s));
+    ASSERT_TRUE(writeFile(apk, bytes));
+    ApkArchive archive(apk);
+    ASSERT_TRUE(archive.isOpen());
+    // Wipe the directory on disk; the entries' own headers and data stay.
+    const qsizetype end = bytes.lastIndexOf("PK\x05\x06");
+    const qsizetype directory = APKIconExtractor::u32(bytes, end + 16);
+    bytes.replace(directory, end - directory, QByteArray(end - directory, '\0'));
+    ASSERT_TRUE(writeFile(apk, bytes));
+    EXPECT_TRUE(archive.read(u"resources.arsc"_s).has_value()) << archive.error().toStdString();
+    EXPECT_TRUE(archive.read(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s).has_value());
+    EXPECT_FALSE(ApkArchive(apk).isOpen()) << "a fresh open reads the wiped directory";
 }

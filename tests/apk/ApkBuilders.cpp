@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 namespace ApkBuilders {
 
@@ -13,6 +14,11 @@ void putU16(QByteArray& bytes, quint16 value) {
 void putU32(QByteArray& bytes, quint32 value) {
     putU16(bytes, quint16(value & 0xFFFF));
     putU16(bytes, quint16(value >> 16));
+}
+
+void setU16(QByteArray& bytes, qsizetype offset, quint16 value) {
+    bytes[offset] = char(value & 0xFF);
+    bytes[offset + 1] = char(value >> 8);
 }
 
 void setU32(QByteArray& bytes, qsizetype offset, quint32 value) {
@@ -234,6 +240,79 @@ bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& 
     ok = archive_write_close(zip) == ARCHIVE_OK && ok;
     archive_write_free(zip);
     return ok;
+}
+
+namespace {
+
+QByteArray rawDeflate(const QByteArray& data) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+} // namespace
+
+ZipLayout zipBytes(const QList<ZipSpec>& entries) {
+    ZipLayout layout;
+    QByteArray directory;
+    for (const ZipSpec& spec : entries) {
+        const QByteArray name = spec.name.toUtf8();
+        const QByteArray body = spec.deflate ? rawDeflate(spec.data) : spec.data;
+        const quint32 crc = quint32(
+            crc32_z(0, reinterpret_cast<const Bytef*>(spec.data.constData()), size_t(spec.data.size())));
+        const quint32 offset = quint32(layout.bytes.size());
+        layout.local.append(offset);
+        QByteArray& out = layout.bytes;
+        putU32(out, 0x04034B50);
+        putU16(out, 20);                   // version needed
+        putU16(out, 0);                    // flags
+        putU16(out, spec.deflate ? 8 : 0); // method
+        putU32(out, 0);                    // time, date
+        putU32(out, crc);
+        putU32(out, quint32(body.size()));
+        putU32(out, quint32(spec.data.size()));
+        putU16(out, quint16(name.size()));
+        putU16(out, 0); // extra
+        out += name + body;
+
+        layout.central.append(directory.size()); // made absolute below
+        putU32(directory, 0x02014B50);
+        putU16(directory, 20);                   // made by
+        putU16(directory, 20);                   // needed
+        putU16(directory, 0);                    // flags
+        putU16(directory, spec.deflate ? 8 : 0); // method
+        putU32(directory, 0);                    // time, date
+        putU32(directory, crc);
+        putU32(directory, quint32(body.size()));
+        putU32(directory, quint32(spec.data.size()));
+        putU16(directory, quint16(name.size()));
+        putU32(directory, 0); // extra, comment lengths
+        putU32(directory, 0); // disk, internal attributes
+        putU32(directory, 0); // external attributes
+        putU32(directory, offset);
+        directory += name;
+    }
+    const qsizetype directoryOffset = layout.bytes.size();
+    for (qsizetype& record : layout.central)
+        record += directoryOffset;
+    layout.bytes += directory;
+    layout.end = layout.bytes.size();
+    putU32(layout.bytes, 0x06054B50);
+    putU32(layout.bytes, 0); // disks
+    putU16(layout.bytes, quint16(entries.size()));
+    putU16(layout.bytes, quint16(entries.size()));
+    putU32(layout.bytes, quint32(directory.size()));
+    putU32(layout.bytes, quint32(directoryOffset));
+    putU16(layout.bytes, 0); // comment
+    return layout;
 }
 
 QString fixture(const QString& name) {

@@ -65,6 +65,23 @@ QByteArray table(const QStringList& globalStrings, quint32 packageID, const QLis
 // Writes a zip (deflate) with the entries in order; false when it cannot be written.
 bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& entries);
 
+// A zip laid out byte by byte, for the container reader's hostile cases: local headers with
+// sizes and CRC (no data descriptors), the central directory, the end record. The offsets of each
+// record are given so that cases can damage exactly one field.
+struct ZipSpec {
+    QString name;
+    QByteArray data;
+    bool deflate = false;
+};
+struct ZipLayout {
+    QByteArray bytes;
+    QList<qsizetype> local;   // each entry's local header
+    QList<qsizetype> central; // each entry's central directory record
+    qsizetype end = 0;        // the end record
+};
+ZipLayout zipBytes(const QList<ZipSpec>& entries);
+void setU16(QByteArray& bytes, qsizetype offset, quint16 value);
+
 // The path of a committed fixture APK, "tests/data/apk/<name>.apk".
 QString fixture(const QString& name);
 

@@ -46,3 +46,6 @@ TEST(FuzzRegressions, Vector) {
 TEST(FuzzRegressions, PathData) {
     EXPECT_GT(replay(u"pathData"_s, &FuzzEntries::pathData), 0);
 }
+TEST(FuzzRegressions, ZipContainer) {
+    EXPECT_GT(replay(u"zipContainer"_s, &FuzzEntries::zipContainer), 0);
+}
