@@ -18,10 +18,8 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
-
-#include <openssl/evp.h>
-
 #include <memory>
+#include <openssl/evp.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -198,10 +196,7 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
         return ArchiveUnpacker::unpack(file, destination);
     });
     const QString problem = co_await unpacking;
-    if (!problem.isEmpty()) {
-        VantleLog::main().write(u"unpack of %1 failed: %2"_s.arg(QFileInfo(file).fileName(), problem));
-        throw RuntimeProvisionError::extract(component);
-    }
+    if (!problem.isEmpty()) throw RuntimeProvisionError::extract(component, problem);
     log(u"installed %1 %2 into %3"_s.arg(archive.packagePath, archive.revision, destination));
 }
 

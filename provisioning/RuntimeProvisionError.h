@@ -12,7 +12,10 @@ public:
     static RuntimeProvisionError manifest(const QString& detail) { return {Kind::manifest, detail}; }
     static RuntimeProvisionError missingPackage(const QString& path) { return {Kind::missingPackage, path}; }
     static RuntimeProvisionError checksum(const QString& component) { return {Kind::checksum, component}; }
-    static RuntimeProvisionError extract(const QString& component) { return {Kind::extract, component}; }
+    // "Could not unpack <component>", followed by ": <reason>" when there is one.
+    static RuntimeProvisionError extract(const QString& component, const QString& reason = {}) {
+        return {Kind::extract, reason.isEmpty() ? component : component + QStringLiteral(": ") + reason};
+    }
     static RuntimeProvisionError download(const QString& detail) { return {Kind::download, detail}; }
 
     Kind kind() const { return m_kind; }

@@ -92,7 +92,9 @@ protected:
 
     // The lists: platform-tools under an upper-case checksum, a canary emulator that must not be
     // chosen, archives for other hosts, one licence shared by two packages.
-    void serveLists(const QByteArray& systemImageBody) {
+    // The platform-tools archive the list vouches for can be replaced.
+    void serveLists(const QByteArray& systemImageBody,
+                    const QByteArray& toolsBody = simulatedArchives()[0].body) {
         const HostDescription& host = HostDescription::current();
         const auto& archives = simulatedArchives();
         using RepositoryFixtures::Package;
@@ -104,8 +106,8 @@ protected:
              u"android-sdk-license"_s,
              {{u"platform-tools_r35.0.2-windows.zip"_s, 9, u"00"_s, u"windows"_s, {}},
               {u"platform-tools_r35.0.2-linux.zip"_s,
-               archives[0].body.size(),
-               sha1(archives[0].body).toUpper(),
+               toolsBody.size(),
+               sha1(toolsBody).toUpper(),
                host.repositoryOS,
                {}}}},
             {u"emulator"_s,
@@ -293,10 +295,36 @@ TEST_F(ProvisionerTest, AnArchiveThatDoesNotUnpackFails) {
                                        {}, true)});
     prepareAndAccept();
     ASSERT_TRUE(waitFor(Kind::failed));
-    EXPECT_EQ(provisioner.phase().text, u"Could not unpack Android 15 image"_s);
+    // The reason is libarchive's, after the component's name.
+    EXPECT_TRUE(provisioner.phase().text.startsWith(u"Could not unpack Android 15 image: "_s))
+        << provisioner.phase().text.toStdString();
     EXPECT_FALSE(AndroidRuntimePaths::managed(35).isComplete());
     EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/runtime-manifest.json"_s));
     EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/avd/Vantle.ini"_s));
+}
+
+TEST_F(ProvisionerTest, ARefusedArchiveLeavesNothingThatALaterSetUpWouldTrust) {
+    // Platform-tools whose adb is fine but which also carries an entry that leaves its folder.
+    QList<TestArchives::Entry> entries{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
+                                       {u"../escaped"_s, "x", 0644, {}, false}};
+    const QByteArray hostile = TestArchives::zip(entries);
+    serveLists(simulatedArchives()[2].body, hostile);
+    server.serve(simulatedArchives()[0].path, {200, hostile});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    const QString message =
+        u"Could not unpack Android SDK Platform-Tools: its entry \"../escaped\" points outside its folder"_s;
+    EXPECT_EQ(provisioner.phase().text, message) << provisioner.phase().text.toStdString();
+    EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    EXPECT_FALSE(QFileInfo::exists(paths.adb()));
+    EXPECT_FALSE(QFileInfo::exists(paths.sdkRoot + u"/../escaped"_s));
+
+    // The next set-up still wants platform-tools.
+    serveLists(simulatedArchives()[2].body);
+    provisioner.prepare();
+    ASSERT_TRUE(waitFor(Kind::needsAcceptance));
+    EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
 }
 
 TEST_F(ProvisionerTest, ResetDuringADownloadChangesNothing) {
