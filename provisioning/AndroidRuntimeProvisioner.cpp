@@ -8,6 +8,7 @@
 #include "provisioning/RuntimeInstallRecord.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/AndroidRuntimeError.h"
 
@@ -44,7 +45,8 @@ QString describe(std::exception_ptr error) {
 
 } // namespace
 
-AndroidRuntimeProvisioner::AndroidRuntimeProvisioner() = default;
+AndroidRuntimeProvisioner::AndroidRuntimeProvisioner()
+    : m_stallTimeout(TransferPolicy::standardStallLimit) {}
 
 // Opened on first use, and again when Vantle's home moved (tests give each case its own).
 void AndroidRuntimeProvisioner::log(const QString& line) {
@@ -90,7 +92,7 @@ void AndroidRuntimeProvisioner::prepare() {
 
 QCoro::Task<> AndroidRuntimeProvisioner::readPlan() {
     try {
-        QCoro::Task<RuntimePlan> planning = RuntimeRepository::plan();
+        QCoro::Task<RuntimePlan> planning = RuntimeRepository::plan(m_stallTimeout);
         RuntimePlan plan = co_await std::move(planning);
         for (const RuntimeArchive& archive : plan.archives)
             log(u"plan %1 %2 %3 bytes sha1=%4 %5 license=%6"_s.arg(
@@ -171,11 +173,14 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
         QElapsedTimer elapsed;
         elapsed.start();
         QPointer<AndroidRuntimeProvisioner> self(this);
-        DownloadDelegate download(file, [self, component](qint64 written, qint64 expected) {
-            if (self)
-                self->setPhase(ProvisionPhase::downloading(
-                    component, expected < 1 ? 0 : double(written) / double(expected)));
-        });
+        DownloadDelegate download(
+            file,
+            [self, component](qint64 written, qint64 expected) {
+                if (self)
+                    self->setPhase(ProvisionPhase::downloading(
+                        component, expected < 1 ? 0 : double(written) / double(expected)));
+            },
+            m_stallTimeout);
         QCoro::Task<> downloading = download.run(archive.url);
         co_await std::move(downloading);
         log(u"downloaded %1 in %2s"_s.arg(QFileInfo(file).fileName(),

@@ -5,6 +5,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QObject>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -55,6 +56,10 @@ public:
     // Forgets the plan (the user chose another Android version); ignored while installing.
     void reset();
 
+    // How long a list or archive may send nothing before it is given up (a minute unless a test
+    // needs less).
+    void setStallTimeout(std::chrono::milliseconds limit) { m_stallTimeout = limit; }
+
     // SHA-1 of a file as 40 lower-case hexadecimal digits, read in 4 MiB chunks; empty when the
     // file cannot be read.
     static QString sha1(const QString& path);
@@ -74,4 +79,5 @@ private:
     ProvisionPhase m_phase;
     std::optional<RuntimePlan> m_plan;
     std::unique_ptr<VantleLog> m_log;
+    std::chrono::milliseconds m_stallTimeout;
 };

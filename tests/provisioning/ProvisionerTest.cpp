@@ -10,6 +10,7 @@
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/DownloadDelegate.h"
 #include "provisioning/RuntimeSetupView.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/HostDescription.h"
 #include "runtime/RuntimeBoot.h"
@@ -86,6 +87,7 @@ protected:
     void TearDown() override {
         QObject::disconnect(watching);
         provisioner.reset();
+        provisioner.setStallTimeout(TransferPolicy::standardStallLimit);
         qunsetenv("VANTLE_SDK_REPOSITORY");
         qputenv("VANTLE_HOME", savedHome);
     }
@@ -327,6 +329,38 @@ TEST_F(ProvisionerTest, ARefusedArchiveLeavesNothingThatALaterSetUpWouldTrust) {
     EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
 }
 
+TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
+    provisioner.setStallTimeout(std::chrono::milliseconds(700));
+    // A list server that takes the request and never answers.
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml", {200, {}, -1, -1, false, {}, true});
+    provisioner.prepare();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text,
+              u"Could not read Google's Android package list: no data for 0.7 s for sys-img2-3.xml"_s);
+    EXPECT_EQ(setupLog().last(), u"plan failed: "_s + provisioner.phase().text);
+
+    // An archive that stops after 1,000 bytes (and one more a moment later).
+    const ServedArchive& tools = simulatedArchives()[0];
+    serveLists(simulatedArchives()[2].body);
+    server.serve(tools.path, {200, tools.body, -1, 1000, true});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Download failed: no data for 0.7 s"_s);
+    const QString partial = DownloadDelegate::partialPath(Locations::runtime() +
+                                                          u"/downloads/platform-tools_r35.0.2-linux.zip"_s);
+    EXPECT_EQ(QFileInfo(partial).size(), 1001);
+
+    // The next try asks only for the rest.
+    server.serve(tools.path, {200, tools.body, -1, -1, true});
+    server.requests.clear();
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+    const auto resumed = std::find_if(server.requests.cbegin(), server.requests.cend(),
+                                      [&](const auto& request) { return request.path == tools.path; });
+    ASSERT_NE(resumed, server.requests.cend());
+    EXPECT_EQ(resumed->range, "bytes=1001-");
+}
+
 TEST_F(ProvisionerTest, ResetDuringADownloadChangesNothing) {
     const auto& archives = simulatedArchives();
     server.serve(archives[0].path, {200, archives[0].body, -1, archives[0].body.size() / 2, false});
@@ -362,7 +396,9 @@ TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
     });
     const QString destination = home.filePath(u"file.zip"_s);
     QList<qint64> expected;
-    DownloadDelegate download(destination, [&](qint64, qint64 total) { expected.append(total); });
+    DownloadDelegate download(
+        destination, [&](qint64, qint64 total) { expected.append(total); },
+        TransferPolicy::standardStallLimit);
     Coroutines::waitFor(download.run(QUrl(u"http://127.0.0.1:%1/file.zip"_s.arg(raw.serverPort()))));
     QFile file(destination);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

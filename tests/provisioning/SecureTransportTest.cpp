@@ -4,6 +4,7 @@
 #include "platform/ChildProcess.h"
 #include "provisioning/DownloadDelegate.h"
 #include "provisioning/RuntimeProvisionError.h"
+#include "provisioning/TransferPolicy.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -19,9 +20,21 @@ namespace {
 LoopbackHttpServer::Tls makeCertificate(const QTemporaryDir& dir) {
     ChildProcess openssl;
     openssl.program = u"/usr/bin/openssl"_s;
-    openssl.arguments = {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"1"_s,
-                         u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s,
-                         u"-keyout"_s, dir.filePath(u"key.pem"_s), u"-out"_s, dir.filePath(u"cert.pem"_s)};
+    openssl.arguments = {u"req"_s,
+                         u"-x509"_s,
+                         u"-newkey"_s,
+                         u"rsa:2048"_s,
+                         u"-nodes"_s,
+                         u"-days"_s,
+                         u"1"_s,
+                         u"-subj"_s,
+                         u"/CN=127.0.0.1"_s,
+                         u"-addext"_s,
+                         u"subjectAltName=IP:127.0.0.1"_s,
+                         u"-keyout"_s,
+                         dir.filePath(u"key.pem"_s),
+                         u"-out"_s,
+                         dir.filePath(u"cert.pem"_s)};
     openssl.standardError = ChildProcess::Output::capture;
     const ChildProcess::Result made = openssl.run();
     EXPECT_EQ(made.exitCode, 0) << made.standardError.toStdString();
@@ -49,7 +62,8 @@ protected:
     }
     // The error text of a failed download, or nothing when it succeeded.
     std::optional<QString> download(const QUrl& url) {
-        DownloadDelegate delegate(destination, [](qint64, qint64) {});
+        DownloadDelegate delegate(
+            destination, [](qint64, qint64) {}, TransferPolicy::standardStallLimit);
         try {
             Coroutines::waitFor(delegate.run(url));
             return std::nullopt;
