@@ -15,6 +15,8 @@ QNetworkRequest request(const QUrl& url, std::chrono::milliseconds stallLimit) {
 
 std::optional<QString> refusal(const QNetworkReply& reply, std::chrono::milliseconds stallLimit) {
     switch (reply.error()) {
+    case QNetworkReply::InsecureRedirectError:
+        return u"refused a redirect from HTTPS to plain HTTP"_s;
     // Qt ends a stalled transfer by cancelling it; set-up never cancels one otherwise.
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
