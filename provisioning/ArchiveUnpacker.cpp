@@ -170,4 +170,23 @@ QString unpack(const QString& archivePath, const QString& destination) {
     return moveIntoPlace(staging.path(), root, replaced.path());
 }
 
+std::optional<qint64> unpackedSize(const QString& archivePath) {
+    std::unique_ptr<archive, ReaderDeleter> in(archive_read_new());
+    // The zip's central directory lists every entry's size; no data is read.
+    archive_read_support_format_zip_seekable(in.get());
+    archive_read_support_format_tar(in.get());
+    archive_read_support_filter_all(in.get());
+    if (archive_read_open_filename(in.get(), QFile::encodeName(archivePath).constData(), 1 << 16) !=
+        ARCHIVE_OK)
+        return std::nullopt;
+    qint64 total = 0;
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(in.get(), &entry);
+        if (status == ARCHIVE_EOF) return total;
+        if (status < ARCHIVE_WARN) return std::nullopt;
+        if (archive_entry_size_is_set(entry)) total += std::max<qint64>(archive_entry_size(entry), 0);
+    }
+}
+
 } // namespace ArchiveUnpacker

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // Unpacks a downloaded SDK archive (zip; tar works too) into a folder, in process with libarchive.
 // Folders are created, executable bits and relative symbolic links kept. Archives come from the
@@ -15,5 +16,8 @@ namespace ArchiveUnpacker {
 // Returns an empty string on success, else why the archive was refused, in words for the user
 // ("its entry \"../adb\" points outside its folder").
 QString unpack(const QString& archivePath, const QString& destination);
+
+// The bytes the archive's files unpack to, from its entries' headers; nothing when it can't be read.
+std::optional<qint64> unpackedSize(const QString& archivePath);
 
 } // namespace ArchiveUnpacker

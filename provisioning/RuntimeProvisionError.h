@@ -7,7 +7,7 @@
 // QException so that it crosses QtConcurrent::run and QFuture unchanged to the awaiting coroutine.
 class RuntimeProvisionError final : public QException {
 public:
-    enum class Kind { manifest, missingPackage, checksum, extract, download };
+    enum class Kind { manifest, missingPackage, checksum, extract, download, diskSpace };
 
     static RuntimeProvisionError manifest(const QString& detail) { return {Kind::manifest, detail}; }
     static RuntimeProvisionError missingPackage(const QString& path) { return {Kind::missingPackage, path}; }
@@ -17,6 +17,8 @@ public:
         return {Kind::extract, reason.isEmpty() ? component : component + QStringLiteral(": ") + reason};
     }
     static RuntimeProvisionError download(const QString& detail) { return {Kind::download, detail}; }
+    // "Android needs about <N> GB free in <folder>; <M> GB are free." (DiskSpace::shortfall)
+    static RuntimeProvisionError diskSpace(const QString& message) { return {Kind::diskSpace, message}; }
 
     Kind kind() const { return m_kind; }
     // The text shown to the user.

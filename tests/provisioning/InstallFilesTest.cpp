@@ -2,6 +2,7 @@
 #include "TestArchives.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/ArchiveUnpacker.h"
+#include "provisioning/DiskSpace.h"
 #include "provisioning/RuntimeInstallRecord.h"
 #include "runtime/HostDescription.h"
 
@@ -117,6 +118,29 @@ TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
     junk.write("PK\x03\x04 this is not a zip");
     junk.close();
     EXPECT_FALSE(ArchiveUnpacker::unpack(junk.fileName(), destination).isEmpty());
+}
+
+TEST(DiskSpaceTest, CountsArchivesTheirUnpackedSizeAndTheDataPartition) {
+    QTemporaryDir folder;
+    const QString zip = writeZip(folder, {{u"x86_64/"_s, {}, 0755, {}, true},
+                                          {u"x86_64/system.img"_s, QByteArray(300000, 'a'), 0644, {}, false},
+                                          {u"x86_64/build.prop"_s, "ro.x=1\n", 0644, {}, false}});
+    EXPECT_EQ(ArchiveUnpacker::unpackedSize(zip), 300007);
+    EXPECT_EQ(ArchiveUnpacker::unpackedSize(folder.filePath(u"missing.zip"_s)), std::nullopt);
+
+    // Known unpacked sizes replace the estimate of three times the listed size.
+    constexpr qint64 partition = DiskSpace::dataPartitionBytes;
+    EXPECT_EQ(DiskSpace::needed({}), partition);
+    EXPECT_EQ(DiskSpace::needed({{100, std::nullopt, 100}, {40, std::nullopt, 50}}),
+              partition + 100 + 300 + 40 + 150);
+    EXPECT_EQ(DiskSpace::needed({{0, 700, 100}}), partition + 700);
+
+    const QString where = folder.filePath(u"Runtime"_s);
+    EXPECT_EQ(DiskSpace::shortfall(6'000'000'001, 6'000'000'000, where),
+              u"Android needs about 6.1 GB free in "_s + where + u"; 6.0 GB are free."_s);
+    EXPECT_EQ(DiskSpace::shortfall(100, 100, where), std::nullopt);
+    // A folder not made yet is measured on its parent's file system.
+    EXPECT_TRUE(DiskSpace::freeBytes(where + u"/not/yet"_s).has_value());
 }
 
 TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {

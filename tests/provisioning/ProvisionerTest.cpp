@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = ProvisionPhase::Kind;
@@ -88,6 +89,7 @@ protected:
         QObject::disconnect(watching);
         provisioner.reset();
         provisioner.setStallTimeout(TransferPolicy::standardStallLimit);
+        provisioner.setFreeSpaceQuery({});
         qunsetenv("VANTLE_SDK_REPOSITORY");
         qputenv("VANTLE_HOME", savedHome);
     }
@@ -216,6 +218,9 @@ TEST_F(ProvisionerTest, InstallsTheSimulatedAndroidWhichThenBoots) {
         return line.startsWith(u"downloaded platform-tools_r35.0.2-linux.zip in "_s) && line.endsWith(u's');
     }));
     EXPECT_EQ(log.filter(u"plan "_s).size(), 3);
+    // The disk was checked before the downloads and before each unpack, and had room.
+    EXPECT_EQ(log.filter(u"disk check before download need="_s).size(), 1);
+    EXPECT_EQ(log.filter(u"disk check before unpacking "_s).size(), 3);
 
     // What was unpacked is a working Android.
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
@@ -327,6 +332,27 @@ TEST_F(ProvisionerTest, ARefusedArchiveLeavesNothingThatALaterSetUpWouldTrust) {
     provisioner.prepare();
     ASSERT_TRUE(waitFor(Kind::needsAcceptance));
     EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
+}
+
+TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
+    // A 64 MB tmpfs as Vantle's home; where mounting is not allowed, a query that reports as much.
+    const QString small = home.filePath(u"small"_s);
+    ASSERT_TRUE(QDir().mkpath(small));
+    const bool mounted = ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64m") == 0;
+    if (!mounted)
+        provisioner.setFreeSpaceQuery([](const QString&) { return std::optional<qint64>(64 << 20); });
+    qputenv("VANTLE_HOME", small.toUtf8());
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    const QString message = provisioner.phase().text;
+    EXPECT_TRUE(message.startsWith(u"Android needs about "_s)) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(u" GB free in "_s + Locations::runtime() + u"; 0.0 GB are free."_s))
+        << message.toStdString();
+    EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
+    for (const ServedArchive& archive : simulatedArchives())
+        EXPECT_EQ(requestsFor(archive.path), 0);
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    if (mounted) ::umount2(QFile::encodeName(small).constData(), MNT_DETACH);
 }
 
 TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
