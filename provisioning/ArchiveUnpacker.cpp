@@ -163,6 +163,10 @@ QString unpack(const QString& archivePath, const QString& destination) {
     const QString root = QDir(destination).absolutePath();
     if (!QDir().mkpath(root)) return u"could not create "_s + root;
     // Staged inside the destination, so that moving into place is a rename on the same file system.
+    // Folders left by an unpack that was killed half way are removed first.
+    for (const QFileInfo& stale : QDir(root).entryInfoList({u".unpacking-*"_s, u".replaced-*"_s},
+                                                           QDir::Dirs | QDir::Hidden | QDir::NoSymLinks))
+        QDir(stale.filePath()).removeRecursively();
     QTemporaryDir staging(root + u"/.unpacking-XXXXXX"_s);
     QTemporaryDir replaced(root + u"/.replaced-XXXXXX"_s);
     if (!staging.isValid() || !replaced.isValid()) return u"could not create a folder in "_s + root;

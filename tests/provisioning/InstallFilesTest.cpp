@@ -58,6 +58,7 @@ TEST(ArchiveUnpackerTest, ReplacesAPackageFolderWhole) {
     const QString destination = folder.filePath(u"sdk"_s);
     QDir().mkpath(destination + u"/platform-tools"_s);
     QDir().mkpath(destination + u"/emulator"_s);
+    QDir().mkpath(destination + u"/.unpacking-killed/platform-tools"_s); // an unpack killed half way
     QFile stale(destination + u"/platform-tools/stale"_s);
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.close();

@@ -338,8 +338,14 @@ TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
     // A 64 MB tmpfs as Vantle's home; where mounting is not allowed, a query that reports as much.
     const QString small = home.filePath(u"small"_s);
     ASSERT_TRUE(QDir().mkpath(small));
-    const bool mounted = ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64m") == 0;
-    if (!mounted)
+    struct Mount {
+        QByteArray path;
+        bool mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64m") == 0;
+        ~Mount() {
+            if (mounted) ::umount2(path.constData(), MNT_DETACH);
+        }
+    } mount{QFile::encodeName(small)};
+    if (!mount.mounted)
         provisioner.setFreeSpaceQuery([](const QString&) { return std::optional<qint64>(64 << 20); });
     qputenv("VANTLE_HOME", small.toUtf8());
     prepareAndAccept();
@@ -352,7 +358,6 @@ TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
     for (const ServedArchive& archive : simulatedArchives())
         EXPECT_EQ(requestsFor(archive.path), 0);
     qputenv("VANTLE_HOME", home.path().toUtf8());
-    if (mounted) ::umount2(QFile::encodeName(small).constData(), MNT_DETACH);
 }
 
 TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
