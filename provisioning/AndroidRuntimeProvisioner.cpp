@@ -8,6 +8,7 @@
 #include "provisioning/RuntimeInstallRecord.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/AndroidRuntimeError.h"
 
@@ -18,10 +19,9 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
-
-#include <openssl/evp.h>
-
+#include <algorithm>
 #include <memory>
+#include <openssl/evp.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -44,9 +44,36 @@ QString describe(std::exception_ptr error) {
     }
 }
 
+// What an archive still needs on disk before it is downloaded: the rest of its download (a kept
+// file or partial download counts as far as it goes) and its estimated unpacked size.
+DiskSpace::Pending beforeDownload(const RuntimeArchive& archive) {
+    const QString file = AndroidRuntimePaths::managedRoot() + u"/downloads/"_s + archive.url.fileName();
+    const QFileInfo kept(QFileInfo::exists(file) ? file : DownloadDelegate::partialPath(file));
+    const qint64 have = kept.exists() ? kept.size() : 0;
+    return {std::max<qint64>(archive.size - have, 0), std::nullopt, archive.size};
+}
+
 } // namespace
 
-AndroidRuntimeProvisioner::AndroidRuntimeProvisioner() = default;
+AndroidRuntimeProvisioner::AndroidRuntimeProvisioner()
+    : m_stallTimeout(TransferPolicy::standardStallLimit)
+    , m_freeSpace(DiskSpace::freeBytes) {}
+
+void AndroidRuntimeProvisioner::setFreeSpaceQuery(FreeSpaceQuery query) {
+    m_freeSpace = query ? std::move(query) : FreeSpaceQuery(DiskSpace::freeBytes);
+}
+
+void AndroidRuntimeProvisioner::checkDiskSpace(const QString& when,
+                                               const QList<DiskSpace::Pending>& pending) {
+    const QString folder = AndroidRuntimePaths::managedRoot();
+    const qint64 need = DiskSpace::needed(pending);
+    const std::optional<qint64> free = m_freeSpace(folder);
+    log(u"disk check %1 need=%2 free=%3"_s.arg(when, QString::number(need),
+                                               free ? QString::number(*free) : u"unknown"_s));
+    if (!free) return; // the writes themselves will tell
+    if (const auto message = DiskSpace::shortfall(need, *free, folder))
+        throw RuntimeProvisionError::diskSpace(*message);
+}
 
 // Opened on first use, and again when Vantle's home moved (tests give each case its own).
 void AndroidRuntimeProvisioner::log(const QString& line) {
@@ -92,7 +119,7 @@ void AndroidRuntimeProvisioner::prepare() {
 
 QCoro::Task<> AndroidRuntimeProvisioner::readPlan() {
     try {
-        QCoro::Task<RuntimePlan> planning = RuntimeRepository::plan();
+        QCoro::Task<RuntimePlan> planning = RuntimeRepository::plan(m_stallTimeout);
         RuntimePlan plan = co_await std::move(planning);
         for (const RuntimeArchive& archive : plan.archives)
             log(u"plan %1 %2 %3 bytes sha1=%4 %5 license=%6"_s.arg(
@@ -126,8 +153,12 @@ QCoro::Task<> AndroidRuntimeProvisioner::install(RuntimePlan plan, QStringList a
         const QString root = AndroidRuntimePaths::managedRoot();
         if (!QDir().mkpath(root + u"/downloads"_s) || !QDir().mkpath(paths.sdkRoot))
             throw InstallWriteError(root);
-        for (const RuntimeArchive& archive : plan.archives) {
-            QCoro::Task<> step = installArchive(archive, paths);
+        QList<DiskSpace::Pending> pending;
+        for (const RuntimeArchive& archive : plan.archives)
+            pending.append(beforeDownload(archive));
+        checkDiskSpace(u"before download"_s, pending);
+        for (qsizetype i = 0; i < plan.archives.size(); ++i) {
+            QCoro::Task<> step = installArchive(plan.archives[i], paths, plan.archives.mid(i + 1));
             co_await std::move(step);
         }
 
@@ -153,7 +184,8 @@ QCoro::Task<> AndroidRuntimeProvisioner::install(RuntimePlan plan, QStringList a
 }
 
 QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& archive,
-                                                        const AndroidRuntimePaths& paths) {
+                                                        const AndroidRuntimePaths& paths,
+                                                        QList<RuntimeArchive> later) {
     const QString file = AndroidRuntimePaths::managedRoot() + u"/downloads/"_s + archive.url.fileName();
     const QString component = archive.componentName();
 
@@ -173,11 +205,14 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
         QElapsedTimer elapsed;
         elapsed.start();
         QPointer<AndroidRuntimeProvisioner> self(this);
-        DownloadDelegate download(file, [self, component](qint64 written, qint64 expected) {
-            if (self)
-                self->setPhase(ProvisionPhase::downloading(
-                    component, expected < 1 ? 0 : double(written) / double(expected)));
-        });
+        DownloadDelegate download(
+            file,
+            [self, component](qint64 written, qint64 expected) {
+                if (self)
+                    self->setPhase(ProvisionPhase::downloading(
+                        component, expected < 1 ? 0 : double(written) / double(expected)));
+            },
+            m_stallTimeout);
         QCoro::Task<> downloading = download.run(archive.url);
         co_await std::move(downloading);
         log(u"downloaded %1 in %2s"_s.arg(QFileInfo(file).fileName(),
@@ -189,6 +224,15 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
     const QString digest = co_await hashing;
     if (digest != archive.sha1) throw RuntimeProvisionError::checksum(component);
 
+    // Now the archive's own entries tell what it unpacks to; the later archives are still estimates.
+    QFuture<std::optional<qint64>> sizing =
+        QtConcurrent::run(&AndroidRuntimeCLI::pool(), [file] { return ArchiveUnpacker::unpackedSize(file); });
+    const std::optional<qint64> unpackedBytes = co_await sizing;
+    QList<DiskSpace::Pending> pending{{0, unpackedBytes, archive.size}};
+    for (const RuntimeArchive& next : later)
+        pending.append(beforeDownload(next));
+    checkDiskSpace(u"before unpacking "_s + QFileInfo(file).fileName(), pending);
+
     setPhase(ProvisionPhase::installing(u"Unpacking "_s + component + u"…"_s));
     const QString destination = archive.packagePath.startsWith("system-images;"_L1)
                                     ? paths.sdkRoot + u"/system-images/android-%1/default"_s.arg(paths.api)
@@ -198,10 +242,7 @@ QCoro::Task<> AndroidRuntimeProvisioner::installArchive(const RuntimeArchive& ar
         return ArchiveUnpacker::unpack(file, destination);
     });
     const QString problem = co_await unpacking;
-    if (!problem.isEmpty()) {
-        VantleLog::main().write(u"unpack of %1 failed: %2"_s.arg(QFileInfo(file).fileName(), problem));
-        throw RuntimeProvisionError::extract(component);
-    }
+    if (!problem.isEmpty()) throw RuntimeProvisionError::extract(component, problem);
     log(u"installed %1 %2 into %3"_s.arg(archive.packagePath, archive.revision, destination));
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "provisioning/DiskSpace.h"
 #include "provisioning/RuntimePlan.h"
 #include "runtime/AndroidRuntimePaths.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,6 +58,14 @@ public:
     // Forgets the plan (the user chose another Android version); ignored while installing.
     void reset();
 
+    // How long a list or archive may send nothing before it is given up (a minute unless a test
+    // needs less).
+    void setStallTimeout(std::chrono::milliseconds limit) { m_stallTimeout = limit; }
+    // How the free space of the runtime folder is measured (DiskSpace::freeBytes unless a test
+    // needs a small disk where it cannot mount one).
+    using FreeSpaceQuery = std::function<std::optional<qint64>(const QString& folder)>;
+    void setFreeSpaceQuery(FreeSpaceQuery query);
+
     // SHA-1 of a file as 40 lower-case hexadecimal digits, read in 4 MiB chunks; empty when the
     // file cannot be read.
     static QString sha1(const QString& path);
@@ -69,9 +80,14 @@ private:
     void log(const QString& line);
     QCoro::Task<> readPlan();
     QCoro::Task<> install(RuntimePlan plan, QStringList acceptedLicenses);
-    QCoro::Task<> installArchive(const RuntimeArchive& archive, const AndroidRuntimePaths& paths);
+    QCoro::Task<> installArchive(const RuntimeArchive& archive, const AndroidRuntimePaths& paths,
+                                 QList<RuntimeArchive> later);
+    // Throws RuntimeProvisionError::diskSpace when the runtime folder's file system is too small.
+    void checkDiskSpace(const QString& when, const QList<DiskSpace::Pending>& pending);
 
     ProvisionPhase m_phase;
     std::optional<RuntimePlan> m_plan;
     std::unique_ptr<VantleLog> m_log;
+    std::chrono::milliseconds m_stallTimeout;
+    FreeSpaceQuery m_freeSpace;
 };

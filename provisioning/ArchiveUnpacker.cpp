@@ -1,6 +1,7 @@
 #include "provisioning/ArchiveUnpacker.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
 #include <memory>
@@ -79,11 +80,8 @@ QString copyData(archive* in, archive* out) {
     }
 }
 
-} // namespace
-
-namespace ArchiveUnpacker {
-
-QString unpack(const QString& archivePath, const QString& destination) {
+// Unpacks every entry below `root`, a fresh folder; returns what went wrong, or nothing.
+QString unpackInto(const QString& archivePath, const QString& root) {
     std::unique_ptr<archive, ReaderDeleter> in(archive_read_new());
     archive_read_support_format_zip(in.get());
     archive_read_support_format_tar(in.get());
@@ -98,7 +96,6 @@ QString unpack(const QString& archivePath, const QString& destination) {
     // inside the destination are ours, above.
     archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
                                                   ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-    const QString root = QDir(destination).absolutePath();
 
     archive_entry* entry = nullptr;
     for (;;) {
@@ -107,17 +104,18 @@ QString unpack(const QString& archivePath, const QString& destination) {
         if (status < ARCHIVE_WARN) return QString::fromUtf8(archive_error_string(in.get()));
 
         const QString name = entryName(entry);
-        if (!isContainedPath(name)) return u"refused entry "_s + name;
+        if (!isContainedPath(name)) return u"its entry \"%1\" points outside its folder"_s.arg(name);
         if (const char* link = archive_entry_symlink(entry)) {
-            if (!isContainedLink(name, QString::fromUtf8(link))) return u"refused link "_s + name;
+            if (!isContainedLink(name, QString::fromUtf8(link)))
+                return u"its link \"%1\" points outside its folder"_s.arg(name);
         }
         if (const char* hardlink = archive_entry_hardlink(entry)) {
             const QString target = QString::fromUtf8(hardlink);
-            if (!isContainedPath(target)) return u"refused link "_s + name;
+            if (!isContainedPath(target)) return u"its link \"%1\" points outside its folder"_s.arg(name);
             archive_entry_set_hardlink(entry, QFile::encodeName(root + u'/' + target).constData());
         }
         if (!isWritableThrough(root, name, archive_entry_filetype(entry) == AE_IFDIR))
-            return u"refused entry through a link "_s + name;
+            return u"its entry \"%1\" would be written through a link"_s.arg(name);
         archive_entry_set_pathname(entry, QFile::encodeName(root + u'/' + name).constData());
         // Zips made on some systems carry no permissions at all; never set-id bits from the network.
         mode_t permissions = archive_entry_perm(entry) & 0777;
@@ -134,6 +132,65 @@ QString unpack(const QString& archivePath, const QString& destination) {
     if (archive_write_close(out.get()) != ARCHIVE_OK)
         return QString::fromUtf8(archive_error_string(out.get()));
     return {};
+}
+
+// Moves each top-level entry of `staging` to the same name in `destination`. What was there is
+// first moved aside into `replaced` (and put back when the move fails), so a folder is swapped by
+// renames on one file system and never half old, half new.
+QString moveIntoPlace(const QString& staging, const QString& destination, const QString& replaced) {
+    const QStringList names =
+        QDir(staging).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QByteArray target = QFile::encodeName(destination + u'/' + name);
+        const QByteArray aside = QFile::encodeName(replaced + u'/' + name);
+        struct stat status {};
+        const bool occupied = ::lstat(target.constData(), &status) == 0;
+        if (occupied && ::rename(target.constData(), aside.constData()) != 0)
+            return u"could not replace "_s + destination + u'/' + name;
+        if (::rename(QFile::encodeName(staging + u'/' + name).constData(), target.constData()) != 0) {
+            if (occupied) ::rename(aside.constData(), target.constData());
+            return u"could not move "_s + name + u" into "_s + destination;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+namespace ArchiveUnpacker {
+
+QString unpack(const QString& archivePath, const QString& destination) {
+    const QString root = QDir(destination).absolutePath();
+    if (!QDir().mkpath(root)) return u"could not create "_s + root;
+    // Staged inside the destination, so that moving into place is a rename on the same file system.
+    // Folders left by an unpack that was killed half way are removed first.
+    for (const QFileInfo& stale : QDir(root).entryInfoList({u".unpacking-*"_s, u".replaced-*"_s},
+                                                           QDir::Dirs | QDir::Hidden | QDir::NoSymLinks))
+        QDir(stale.filePath()).removeRecursively();
+    QTemporaryDir staging(root + u"/.unpacking-XXXXXX"_s);
+    QTemporaryDir replaced(root + u"/.replaced-XXXXXX"_s);
+    if (!staging.isValid() || !replaced.isValid()) return u"could not create a folder in "_s + root;
+    if (const QString problem = unpackInto(archivePath, staging.path()); !problem.isEmpty()) return problem;
+    return moveIntoPlace(staging.path(), root, replaced.path());
+}
+
+std::optional<qint64> unpackedSize(const QString& archivePath) {
+    std::unique_ptr<archive, ReaderDeleter> in(archive_read_new());
+    // The zip's central directory lists every entry's size; no data is read.
+    archive_read_support_format_zip_seekable(in.get());
+    archive_read_support_format_tar(in.get());
+    archive_read_support_filter_all(in.get());
+    if (archive_read_open_filename(in.get(), QFile::encodeName(archivePath).constData(), 1 << 16) !=
+        ARCHIVE_OK)
+        return std::nullopt;
+    qint64 total = 0;
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(in.get(), &entry);
+        if (status == ARCHIVE_EOF) return total;
+        if (status < ARCHIVE_WARN) return std::nullopt;
+        if (archive_entry_size_is_set(entry)) total += std::max<qint64>(archive_entry_size(entry), 0);
+    }
 }
 
 } // namespace ArchiveUnpacker

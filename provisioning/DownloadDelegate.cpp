@@ -1,6 +1,7 @@
 #include "provisioning/DownloadDelegate.h"
 
 #include "provisioning/RuntimeProvisionError.h"
+#include "provisioning/TransferPolicy.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QFile>
@@ -10,17 +11,18 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-DownloadDelegate::DownloadDelegate(QString destination, Progress progress)
+DownloadDelegate::DownloadDelegate(QString destination, Progress progress,
+                                   std::chrono::milliseconds stallLimit)
     : m_destination(std::move(destination))
-    , m_progress(std::move(progress)) {}
+    , m_progress(std::move(progress))
+    , m_stallLimit(stallLimit) {}
 
 QCoro::Task<> DownloadDelegate::run(QUrl url) {
     QFile partial(partialPath(m_destination));
     const qint64 kept = partial.exists() ? partial.size() : 0;
 
     QNetworkAccessManager network;
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkRequest request = TransferPolicy::request(url, m_stallLimit);
     if (kept > 0) request.setRawHeader("Range", "bytes=" + QByteArray::number(kept) + '-');
     std::unique_ptr<QNetworkReply> reply(network.get(request));
 
@@ -69,6 +71,10 @@ QCoro::Task<> DownloadDelegate::run(QUrl url) {
         partial.close();
     }
     if (!writeError.isEmpty()) throw RuntimeProvisionError::download(writeError);
+    if (const auto refused = TransferPolicy::refusal(*reply, m_stallLimit)) {
+        // What arrived stays in the partial file: the next try asks for the rest.
+        throw RuntimeProvisionError::download(*refused);
+    }
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!code.isValid() || (code.toInt() != 200 && !(code.toInt() == 206 && offset > 0))) {
         // A range the server cannot satisfy means the kept part is no use.

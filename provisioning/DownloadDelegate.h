@@ -3,6 +3,7 @@
 #include <QCoro/QCoroTask>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 
 // Downloads one URL to `destination`, reporting bytes written and expected (-1 when the server does
@@ -10,7 +11,8 @@
 // HTTP 200 (or 206) answer. An interrupted download keeps its partial file, and the next run asks
 // the server for the rest with a range request; a server that ignores the range sends the whole
 // body again, which replaces the partial file. The caller's checksum decides whether the result is
-// good. Redirects to a less safe scheme (HTTPS to HTTP) are refused; TLS checks stay on.
+// good. Requests follow TransferPolicy (safe redirects only, TLS checks on); a transfer that moves
+// no byte for `stallLimit` is given up, its partial file kept for the resume.
 //
 // Runs on the main thread; Qt's network stack delivers the body there in chunks, so memory use does
 // not grow with the file's size.
@@ -18,10 +20,10 @@ class DownloadDelegate {
 public:
     using Progress = std::function<void(qint64 written, qint64 expected)>;
 
-    DownloadDelegate(QString destination, Progress progress);
+    DownloadDelegate(QString destination, Progress progress, std::chrono::milliseconds stallLimit);
 
-    // Throws RuntimeProvisionError::download on HTTP errors, transport errors, a short body or a
-    // failed write.
+    // Throws RuntimeProvisionError::download on HTTP errors, transport errors, a stall, a short
+    // body or a failed write.
     QCoro::Task<> run(QUrl url);
 
     static QString partialPath(const QString& destination) { return destination + QStringLiteral(".part"); }
@@ -29,4 +31,5 @@ public:
 private:
     QString m_destination;
     Progress m_progress;
+    std::chrono::milliseconds m_stallLimit;
 };

@@ -31,6 +31,8 @@ QString RuntimeProvisionError::description() const {
         return u"Could not unpack "_s + m_payload;
     case Kind::download:
         return u"Download failed: "_s + m_payload;
+    case Kind::diskSpace:
+        return m_payload;
     }
     return {};
 }

@@ -7,13 +7,18 @@
 // QException so that it crosses QtConcurrent::run and QFuture unchanged to the awaiting coroutine.
 class RuntimeProvisionError final : public QException {
 public:
-    enum class Kind { manifest, missingPackage, checksum, extract, download };
+    enum class Kind { manifest, missingPackage, checksum, extract, download, diskSpace };
 
     static RuntimeProvisionError manifest(const QString& detail) { return {Kind::manifest, detail}; }
     static RuntimeProvisionError missingPackage(const QString& path) { return {Kind::missingPackage, path}; }
     static RuntimeProvisionError checksum(const QString& component) { return {Kind::checksum, component}; }
-    static RuntimeProvisionError extract(const QString& component) { return {Kind::extract, component}; }
+    // "Could not unpack <component>", followed by ": <reason>" when there is one.
+    static RuntimeProvisionError extract(const QString& component, const QString& reason = {}) {
+        return {Kind::extract, reason.isEmpty() ? component : component + QStringLiteral(": ") + reason};
+    }
     static RuntimeProvisionError download(const QString& detail) { return {Kind::download, detail}; }
+    // "Android needs about <N> GB free in <folder>; <M> GB are free." (DiskSpace::shortfall)
+    static RuntimeProvisionError diskSpace(const QString& message) { return {Kind::diskSpace, message}; }
 
     Kind kind() const { return m_kind; }
     // The text shown to the user.

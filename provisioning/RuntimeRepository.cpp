@@ -3,6 +3,7 @@
 #include "provisioning/AndroidVersions.h"
 #include "provisioning/FileChecks.h"
 #include "provisioning/RuntimeProvisionError.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/HostDescription.h"
 
@@ -97,11 +98,12 @@ RuntimePlan planFrom(const QList<WantedPackage>& wanted, const QMap<QString, Rep
 }
 
 namespace {
-QCoro::Task<RepositoryParser> fetchList(QNetworkAccessManager* network, QUrl url) {
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    std::unique_ptr<QNetworkReply> reply(network->get(request));
+QCoro::Task<RepositoryParser> fetchList(QNetworkAccessManager* network, QUrl url,
+                                        std::chrono::milliseconds stallLimit) {
+    std::unique_ptr<QNetworkReply> reply(network->get(TransferPolicy::request(url, stallLimit)));
     co_await reply.get();
+    if (const auto refused = TransferPolicy::refusal(*reply, stallLimit))
+        throw RuntimeProvisionError::manifest(*refused + u" for "_s + url.fileName());
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError)
         throw RuntimeProvisionError::download(reply->errorString());
@@ -116,14 +118,14 @@ QCoro::Task<RepositoryParser> fetchList(QNetworkAccessManager* network, QUrl url
 }
 } // namespace
 
-QCoro::Task<RuntimePlan> plan() {
+QCoro::Task<RuntimePlan> plan(std::chrono::milliseconds stallLimit) {
     const QList<WantedPackage> packages = wanted();
     QNetworkAccessManager network;
     QMap<QString, RepositoryParser> parsers;
     for (const WantedPackage& entry : packages) {
         const QString key = entry.indexURL.toString();
         if (parsers.contains(key)) continue;
-        QCoro::Task<RepositoryParser> fetching = fetchList(&network, entry.indexURL);
+        QCoro::Task<RepositoryParser> fetching = fetchList(&network, entry.indexURL, stallLimit);
         RepositoryParser parser = co_await std::move(fetching);
         parsers.insert(key, std::move(parser));
     }

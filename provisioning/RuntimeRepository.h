@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMap>
 #include <QUrl>
+#include <chrono>
 
 // Google's SDK repository: which packages Vantle is missing, where their lists are, and the plan
 // of archives to fetch for this computer.
@@ -28,8 +29,9 @@ QList<WantedPackage> wanted();
 // Builds the plan from lists already read, one parser per index URL (as text). Throws RuntimeProvisionError.
 RuntimePlan planFrom(const QList<WantedPackage>& wanted, const QMap<QString, RepositoryParser>& parsers);
 
-// Fetches each list once (plain GET) and builds the plan. Throws RuntimeProvisionError, or
+// Fetches each list once (plain GET, following redirects that stay as safe) and builds the plan.
+// A list that sends nothing for `stallLimit` is given up. Throws RuntimeProvisionError, or
 // download errors of the transport.
-QCoro::Task<RuntimePlan> plan();
+QCoro::Task<RuntimePlan> plan(std::chrono::milliseconds stallLimit);
 
 } // namespace RuntimeRepository

@@ -2,6 +2,17 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+// A name from a hostile file may carry line breaks or be very long; the user sees a tame copy.
+QString shown(const QString& name) {
+    constexpr qsizetype longest = 100;
+    QString tame;
+    for (const QChar c : name.left(longest))
+        tame += c.isPrint() ? c : u'?';
+    return name.size() > longest ? tame + u'…' : tame;
+}
+} // namespace
+
 AndroidRuntimeError::AndroidRuntimeError(Kind kind, QString payload)
     : m_kind(kind)
     , m_payload(std::move(payload)) {
@@ -18,6 +29,9 @@ QString AndroidRuntimeError::description() const {
         return u"Vantle Android did not finish starting"_s;
     case Kind::packageNameMissing:
         return u"Could not read the APK package name"_s;
+    case Kind::invalidPackageName:
+        return u"The APK's package name \""_s + shown(m_payload) +
+               u"\" is not a valid Android package name"_s;
     }
     return {};
 }

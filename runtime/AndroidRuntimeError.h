@@ -7,12 +7,18 @@
 // QtConcurrent::run and QFuture unchanged to the coroutine that awaits the work.
 class AndroidRuntimeError final : public QException {
 public:
-    enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing };
+    enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing, invalidPackageName };
 
     static AndroidRuntimeError toolMissing(const QString& name) { return {Kind::toolMissing, name}; }
-    static AndroidRuntimeError commandFailed(const QString& message) { return {Kind::commandFailed, message}; }
+    static AndroidRuntimeError commandFailed(const QString& message) {
+        return {Kind::commandFailed, message};
+    }
     static AndroidRuntimeError bootTimeout() { return {Kind::bootTimeout, {}}; }
     static AndroidRuntimeError packageNameMissing() { return {Kind::packageNameMissing, {}}; }
+    // The APK names a package that Android would refuse (and that must never reach a device shell).
+    static AndroidRuntimeError invalidPackageName(const QString& name) {
+        return {Kind::invalidPackageName, name};
+    }
 
     Kind kind() const { return m_kind; }
     // The text shown to the user.

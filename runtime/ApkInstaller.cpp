@@ -8,14 +8,12 @@
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/RuntimeBoot.h"
 
+#include <QCoro/QCoroFuture>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QtConcurrent>
-
-#include <QCoro/QCoroFuture>
-
 #include <algorithm>
 #include <charconv>
 
@@ -29,23 +27,33 @@ const QString fingerprintKey = u"fingerprint"_s;
 const QString packageKey = u"package"_s;
 constexpr double yearOneSeconds = -62135596800.0; // 0001-01-01T00:00:00Z since 1970
 
-QString seconds(const QElapsedTimer& timer) { return QString::number(timer.elapsed() / 1000.0, 'f', 2); }
+QString seconds(const QElapsedTimer& timer) {
+    return QString::number(timer.elapsed() / 1000.0, 'f', 2);
+}
 
 QStringList trimmedLines(const QString& text) {
     QStringList lines;
-    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts)) lines.append(line.trimmed());
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
+        lines.append(line.trimmed());
     return lines;
 }
 
 QString validated(const QString& package) {
-    if (!isValidPackageName(package))
-        throw AndroidRuntimeError::commandFailed(u"Invalid Android package name: \""_s + package + u'"');
+    if (!isValidPackageName(package)) throw AndroidRuntimeError::invalidPackageName(package);
     return package;
+}
+
+// The package the APK's own manifest names, checked; nothing when the manifest can't be read.
+std::optional<QString> manifestPackage(const QString& apkPath) {
+    const auto package = APKManifestReader::packageName(apkPath);
+    if (!package || package->isEmpty()) return std::nullopt;
+    return validated(*package);
 }
 
 // The launchable activity check; true when some line names an activity ("pkg/.Main").
 bool isLaunchable(const QString& package) {
-    const QString output = adbDevice({u"shell"_s, u"cmd"_s, u"package"_s, u"resolve-activity"_s, u"--brief"_s, package});
+    const QString output =
+        adbDevice({u"shell"_s, u"cmd"_s, u"package"_s, u"resolve-activity"_s, u"--brief"_s, package});
     const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
     return std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) { return line.contains(u'/'); });
 }
@@ -70,7 +78,8 @@ QString installSteps(const QString& apkPath) {
         if (isValidPackageName(package)) {
             try {
                 if (adbDevice({u"shell"_s, u"pm"_s, u"path"_s, package}).contains(u"package:"_s)) {
-                    VantleLog::main().write(u"already installed package="_s + package + u" check="_s + seconds(timer) + u's');
+                    VantleLog::main().write(u"already installed package="_s + package + u" check="_s +
+                                            seconds(timer) + u's');
                     return package;
                 }
             } catch (const AndroidRuntimeError&) {
@@ -78,12 +87,14 @@ QString installSteps(const QString& apkPath) {
         }
     }
 
-    const QSet<QString> before = thirdPartyPackages();
+    // Identified before the first device command: a name Android would refuse ends here.
     std::optional<QString> identified;
     try {
         identified = packageIdentifier(apkPath);
-    } catch (const AndroidRuntimeError&) {
+    } catch (const AndroidRuntimeError& error) {
+        if (error.kind() == AndroidRuntimeError::Kind::invalidPackageName) throw;
     }
+    const QSet<QString> before = thirdPartyPackages();
     adbDevice({u"install"_s, u"--no-streaming"_s, u"-r"_s, apkPath});
     const QSet<QString> after = thirdPartyPackages();
 
@@ -93,13 +104,18 @@ QString installSteps(const QString& apkPath) {
     } else {
         QStringList appeared = (after - before).values();
         std::sort(appeared.begin(), appeared.end()); // a stable choice among several
-        if (!appeared.isEmpty()) package = appeared.first();
-        else if (after.size() == 1) package = *after.cbegin();
-        else throw AndroidRuntimeError::packageNameMissing();
+        if (!appeared.isEmpty())
+            package = appeared.first();
+        else if (after.size() == 1)
+            package = *after.cbegin();
+        else
+            throw AndroidRuntimeError::packageNameMissing();
     }
-    if (!isLaunchable(package)) throw AndroidRuntimeError::commandFailed(u"No launchable activity found for "_s + package);
+    if (!isLaunchable(package))
+        throw AndroidRuntimeError::commandFailed(u"No launchable activity found for "_s + package);
     rememberInstalled(apkPath, package);
-    VantleLog::main().write(u"installed package="_s + package + u" install+resolve="_s + seconds(timer) + u's');
+    VantleLog::main().write(u"installed package="_s + package + u" install+resolve="_s + seconds(timer) +
+                            u's');
     return package;
 }
 
@@ -125,7 +141,8 @@ std::optional<QString> knownPackage(const QString& apkPath) {
     const auto record = VantleSettings::readDictionary(SettingsKeys::installed.key(apkPath));
     if (!record) return std::nullopt;
     const QVariant package = record->value(packageKey);
-    if (package.typeId() != QMetaType::QString || !isValidPackageName(package.toString())) return std::nullopt;
+    if (package.typeId() != QMetaType::QString || !isValidPackageName(package.toString()))
+        return std::nullopt;
     return package.toString();
 }
 
@@ -135,16 +152,18 @@ void rememberInstalled(const QString& apkPath, const QString& package) {
 }
 
 QString packageIdentifier(const QString& apkPath) {
-    if (auto package = APKManifestReader::packageName(apkPath); package && !package->isEmpty()) return validated(*package);
+    if (auto package = manifestPackage(apkPath)) return *package;
     const QString output =
-        run(AndroidRuntimePaths::current().apkanalyzer(), {u"manifest"_s, u"application-id"_s, apkPath}).trimmed();
+        run(AndroidRuntimePaths::current().apkanalyzer(), {u"manifest"_s, u"application-id"_s, apkPath})
+            .trimmed();
     if (output.isEmpty()) throw AndroidRuntimeError::packageNameMissing();
     return validated(output);
 }
 
 QSet<QString> thirdPartyPackages() {
     QSet<QString> packages;
-    for (const QString& line : trimmedLines(adbDevice({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"-3"_s}))) {
+    for (const QString& line :
+         trimmedLines(adbDevice({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"-3"_s}))) {
         if (!line.startsWith(u"package:"_s)) continue;
         const QString package = line.mid(8);
         if (isValidPackageName(package)) packages.insert(package);
@@ -155,6 +174,8 @@ QSet<QString> thirdPartyPackages() {
 QCoro::Task<QString> installAndLaunch(QString apkPath) {
     QElapsedTimer timer;
     timer.start();
+    // A manifest naming an invalid package is refused before Android is even started.
+    co_await QtConcurrent::run(&pool(), manifestPackage, apkPath);
     const bool booted = co_await QtConcurrent::run(&pool(), deviceIsBooted);
     VantleLog::main().write(u"launch begin apk="_s + QFileInfo(apkPath).fileName() + u" runtimeBooted="_s +
                             (booted ? u"true"_s : u"false"_s));
@@ -189,7 +210,8 @@ std::optional<Discovery> discoverInstalledApps(const QSet<QString>& known) {
             if (!QFileInfo::exists(local)) continue;
             rememberInstalled(local, package);
             const auto label = APKIconExtractor::label(local);
-            discovery.apps.append({package, label && !label->isEmpty() ? *label : displayName(package), local});
+            discovery.apps.append(
+                {package, label && !label->isEmpty() ? *label : displayName(package), local});
         } catch (const AndroidRuntimeError&) {
             continue;
         }

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QSet>
 #include <QString>
-
 #include <optional>
 
 // Installing a library entry's APK into Vantle's Android (only when the file changed since the
@@ -15,7 +14,8 @@ namespace AndroidRuntimeCLI {
 // that the app can be launched, and returns its package. Main thread. Throws AndroidRuntimeError.
 QCoro::Task<QString> installAndLaunch(QString apkPath);
 
-// The APK's package: from its manifest, else from apkanalyzer. Throws; an invalid name is refused.
+// The APK's package: from its manifest, else from apkanalyzer. Throws; a name Android would refuse
+// throws invalidPackageName.
 QString packageIdentifier(const QString& apkPath);
 // Packages of the user-installed apps. Throws.
 QSet<QString> thirdPartyPackages();
@@ -34,7 +34,7 @@ struct DiscoveredApp {
     QString apk; // the copy in packagesDirectory()
 };
 struct Discovery {
-    QSet<QString> installed; // every user-installed package, known ones included
+    QSet<QString> installed;   // every user-installed package, known ones included
     QList<DiscoveredApp> apps; // launchable apps not in `known`, in package order
 };
 // Copies out the APKs of launchable apps installed inside Android. Blocking and slow; nothing when

@@ -43,6 +43,30 @@ QString failure(const QString& code, const QString& message) {
     return message.isEmpty() ? u"Failure [%1]\n"_s.arg(code) : u"Failure [%1: %2]\n"_s.arg(code, message);
 }
 
+// Android's check of a manifest package name (the package parser's validateName with a separator
+// and a file name required): the reason it is refused, or nothing.
+QString nameProblem(const QString& name) {
+    if (name == u"android"_s) return {}; // the framework itself
+    bool hasSeparator = false;
+    bool front = true;
+    for (const QChar c : name) {
+        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')) {
+            front = false;
+            continue;
+        }
+        if (!front && ((c >= u'0' && c <= u'9') || c == u'_')) continue;
+        if (c == u'.') {
+            hasSeparator = true;
+            front = true;
+            continue;
+        }
+        return u"bad character '%1'"_s.arg(c);
+    }
+    if (name.isEmpty() || name == u"."_s || name == u".."_s || name.toUtf8().size() > 255)
+        return u"Invalid filename"_s;
+    return hasSeparator ? QString() : u"must have at least one '.' separator"_s;
+}
+
 QString splitFileName(const ApkFacts& facts, const QString& path) {
     const QString name = facts.split.isEmpty() ? QFileInfo(path).completeBaseName() : facts.split;
     return u"split_"_s + name + u".apk"_s;
@@ -82,6 +106,11 @@ int install(DeviceContext& context, const QStringList& arguments) {
         const std::optional<ApkFacts> facts = ApkFacts::read(path);
         if (!facts) {
             context.out(failure(u"INSTALL_PARSE_FAILED_NOT_APK"_s, u"Failed to parse %1"_s.arg(path)));
+            return 1;
+        }
+        if (const QString problem = nameProblem(facts->package); !problem.isEmpty()) {
+            context.out(failure(u"INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME"_s,
+                                u"Invalid manifest package: "_s + problem));
             return 1;
         }
         apks.append(*facts);

@@ -2,6 +2,7 @@
 #include "TestArchives.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/ArchiveUnpacker.h"
+#include "provisioning/DiskSpace.h"
 #include "provisioning/RuntimeInstallRecord.h"
 #include "runtime/HostDescription.h"
 
@@ -52,9 +53,26 @@ TEST(ArchiveUnpackerTest, KeepsFoldersExecutableBitsAndInnerLinks) {
     EXPECT_TRUE(QFileInfo(destination + u"/platform-tools/bin/tool"_s).isSymLink());
 }
 
+TEST(ArchiveUnpackerTest, ReplacesAPackageFolderWhole) {
+    QTemporaryDir folder;
+    const QString destination = folder.filePath(u"sdk"_s);
+    QDir().mkpath(destination + u"/platform-tools"_s);
+    QDir().mkpath(destination + u"/emulator"_s);
+    QDir().mkpath(destination + u"/.unpacking-killed/platform-tools"_s); // an unpack killed half way
+    QFile stale(destination + u"/platform-tools/stale"_s);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "new", 0755, {}, false}});
+    ASSERT_EQ(ArchiveUnpacker::unpack(zip, destination), QString());
+    EXPECT_EQ(QDir(destination + u"/platform-tools"_s).entryList(QDir::Files), QStringList{u"adb"_s});
+    EXPECT_EQ(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{u"emulator"_s, u"platform-tools"_s})); // no staging folder left
+}
+
 TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
     const QList<QList<Entry>> hostile{
-        {{u"../escaped.txt"_s, "x", 0644, {}, false}},
+        {{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
+         {u"../escaped.txt"_s, "x", 0644, {}, false}},
         {{u"ok/../../escaped.txt"_s, "x", 0644, {}, false}},
         {{u"/tmp/escaped.txt"_s, "x", 0644, {}, false}},
         {{u"link"_s, {}, 0777, u"../.."_s, false}, {u"link/escaped.txt"_s, "x", 0644, {}, false}},
@@ -65,23 +83,35 @@ TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
     for (const auto& entries : hostile) {
         QTemporaryDir folder;
         const QString destination = folder.filePath(u"sdk/inner"_s);
-        QDir().mkpath(destination);
+        QDir().mkpath(destination + u"/kept"_s);
         const QString zip = writeZip(folder, entries);
-        EXPECT_FALSE(ArchiveUnpacker::unpack(zip, destination).isEmpty())
-            << entries.last().name.toStdString();
+        const QString reason = ArchiveUnpacker::unpack(zip, destination);
+        EXPECT_TRUE(reason.contains(u"outside its folder"_s) || reason.contains(u"through a link"_s))
+            << entries.last().name.toStdString() << ": " << reason.toStdString();
         EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"escaped.txt"_s)));
         EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"sdk/escaped.txt"_s)));
+        // Nothing of a refused archive stays, not even the entries before the refused one.
+        EXPECT_EQ(QDir(destination)
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList{u"kept"_s})
+            << entries.last().name.toStdString();
     }
-
-    // A link already on disk that points outside is not written through.
     QTemporaryDir folder;
     const QString destination = folder.filePath(u"sdk"_s);
-    QDir().mkpath(destination);
+    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
+                                          {u"platform-tools/lib"_s, {}, 0777, u"/usr/lib"_s, false}});
+    EXPECT_EQ(ArchiveUnpacker::unpack(zip, destination),
+              u"its link \"platform-tools/lib\" points outside its folder"_s);
+    EXPECT_FALSE(QFileInfo::exists(destination + u"/platform-tools"_s));
+
+    // A link already on disk that points outside is replaced, never written through.
     QDir().mkpath(folder.filePath(u"outside"_s));
     QFile::link(folder.filePath(u"outside"_s), destination + u"/platform-tools"_s);
-    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "x", 0755, {}, false}});
-    EXPECT_FALSE(ArchiveUnpacker::unpack(zip, destination).isEmpty());
+    const QString good = writeZip(folder, {{u"platform-tools/adb"_s, "x", 0755, {}, false}});
+    EXPECT_EQ(ArchiveUnpacker::unpack(good, destination), QString());
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"outside/adb"_s)));
+    EXPECT_FALSE(QFileInfo(destination + u"/platform-tools"_s).isSymLink());
+    EXPECT_EQ(readAll(destination + u"/platform-tools/adb"_s), "x");
 
     // Not an archive at all.
     QFile junk(folder.filePath(u"junk.zip"_s));
@@ -89,6 +119,29 @@ TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
     junk.write("PK\x03\x04 this is not a zip");
     junk.close();
     EXPECT_FALSE(ArchiveUnpacker::unpack(junk.fileName(), destination).isEmpty());
+}
+
+TEST(DiskSpaceTest, CountsArchivesTheirUnpackedSizeAndTheDataPartition) {
+    QTemporaryDir folder;
+    const QString zip = writeZip(folder, {{u"x86_64/"_s, {}, 0755, {}, true},
+                                          {u"x86_64/system.img"_s, QByteArray(300000, 'a'), 0644, {}, false},
+                                          {u"x86_64/build.prop"_s, "ro.x=1\n", 0644, {}, false}});
+    EXPECT_EQ(ArchiveUnpacker::unpackedSize(zip), 300007);
+    EXPECT_EQ(ArchiveUnpacker::unpackedSize(folder.filePath(u"missing.zip"_s)), std::nullopt);
+
+    // Known unpacked sizes replace the estimate of three times the listed size.
+    constexpr qint64 partition = DiskSpace::dataPartitionBytes;
+    EXPECT_EQ(DiskSpace::needed({}), partition);
+    EXPECT_EQ(DiskSpace::needed({{100, std::nullopt, 100}, {40, std::nullopt, 50}}),
+              partition + 100 + 300 + 40 + 150);
+    EXPECT_EQ(DiskSpace::needed({{0, 700, 100}}), partition + 700);
+
+    const QString where = folder.filePath(u"Runtime"_s);
+    EXPECT_EQ(DiskSpace::shortfall(6'000'000'001, 6'000'000'000, where),
+              u"Android needs about 6.1 GB free in "_s + where + u"; 6.0 GB are free."_s);
+    EXPECT_EQ(DiskSpace::shortfall(100, 100, where), std::nullopt);
+    // A folder not made yet is measured on its parent's file system.
+    EXPECT_TRUE(DiskSpace::freeBytes(where + u"/not/yet"_s).has_value());
 }
 
 TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {

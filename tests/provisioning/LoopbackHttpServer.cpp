@@ -24,7 +24,8 @@ QByteArray reason(int status) {
 }
 } // namespace
 
-LoopbackHttpServer::LoopbackHttpServer(std::optional<Tls> tls) : m_tls(tls.has_value()) {
+LoopbackHttpServer::LoopbackHttpServer(std::optional<Tls> tls)
+    : m_tls(tls.has_value()) {
     if (tls) {
         auto server = std::make_unique<QSslServer>();
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
@@ -64,6 +65,7 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
     requests.append(request);
 
     Answer found = m_answers.value(request.path, Answer{404, "not here", -1, -1, false});
+    if (found.silent) return;
     QByteArray body = found.body;
     int status = found.status;
     QByteArray extra;

@@ -11,14 +11,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
-
 #include <memory>
 #include <optional>
 
 // A small HTTP/1.1 server on 127.0.0.1 for the provisioning tests: one answer per path, one
 // request per connection. Answers can be cut short (the connection closes after `cutAfter` body
 // bytes while Content-Length promises all), can honour "Range: bytes=N-" with 206, and can stall
-// after `stallAfter` (+1) bytes until release() is called, or redirect elsewhere. With a
+// after `stallAfter` (+1) bytes until release() is called, redirect elsewhere, or stay silent. With a
 // certificate and key it speaks HTTPS. Runs on the test's thread.
 class LoopbackHttpServer : public QObject {
 public:
@@ -29,6 +28,7 @@ public:
         qsizetype stallAfter = -1; // hold the rest until release()
         bool ranges = false;       // answer range requests with 206
         QByteArray location{};     // with a 3xx status: where to
+        bool silent = false;       // read the request, never answer
     };
     struct Tls {
         QSslCertificate certificate;

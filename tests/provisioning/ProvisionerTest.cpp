@@ -10,6 +10,7 @@
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/DownloadDelegate.h"
 #include "provisioning/RuntimeSetupView.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/HostDescription.h"
 #include "runtime/RuntimeBoot.h"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = ProvisionPhase::Kind;
@@ -86,13 +88,17 @@ protected:
     void TearDown() override {
         QObject::disconnect(watching);
         provisioner.reset();
+        provisioner.setStallTimeout(TransferPolicy::standardStallLimit);
+        provisioner.setFreeSpaceQuery({});
         qunsetenv("VANTLE_SDK_REPOSITORY");
         qputenv("VANTLE_HOME", savedHome);
     }
 
     // The lists: platform-tools under an upper-case checksum, a canary emulator that must not be
     // chosen, archives for other hosts, one licence shared by two packages.
-    void serveLists(const QByteArray& systemImageBody) {
+    // The platform-tools archive the list vouches for can be replaced.
+    void serveLists(const QByteArray& systemImageBody,
+                    const QByteArray& toolsBody = simulatedArchives()[0].body) {
         const HostDescription& host = HostDescription::current();
         const auto& archives = simulatedArchives();
         using RepositoryFixtures::Package;
@@ -104,8 +110,8 @@ protected:
              u"android-sdk-license"_s,
              {{u"platform-tools_r35.0.2-windows.zip"_s, 9, u"00"_s, u"windows"_s, {}},
               {u"platform-tools_r35.0.2-linux.zip"_s,
-               archives[0].body.size(),
-               sha1(archives[0].body).toUpper(),
+               toolsBody.size(),
+               sha1(toolsBody).toUpper(),
                host.repositoryOS,
                {}}}},
             {u"emulator"_s,
@@ -212,6 +218,9 @@ TEST_F(ProvisionerTest, InstallsTheSimulatedAndroidWhichThenBoots) {
         return line.startsWith(u"downloaded platform-tools_r35.0.2-linux.zip in "_s) && line.endsWith(u's');
     }));
     EXPECT_EQ(log.filter(u"plan "_s).size(), 3);
+    // The disk was checked before the downloads and before each unpack, and had room.
+    EXPECT_EQ(log.filter(u"disk check before download need="_s).size(), 1);
+    EXPECT_EQ(log.filter(u"disk check before unpacking "_s).size(), 3);
 
     // What was unpacked is a working Android.
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
@@ -293,10 +302,94 @@ TEST_F(ProvisionerTest, AnArchiveThatDoesNotUnpackFails) {
                                        {}, true)});
     prepareAndAccept();
     ASSERT_TRUE(waitFor(Kind::failed));
-    EXPECT_EQ(provisioner.phase().text, u"Could not unpack Android 15 image"_s);
+    // The reason is libarchive's, after the component's name.
+    EXPECT_TRUE(provisioner.phase().text.startsWith(u"Could not unpack Android 15 image: "_s))
+        << provisioner.phase().text.toStdString();
     EXPECT_FALSE(AndroidRuntimePaths::managed(35).isComplete());
     EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/runtime-manifest.json"_s));
     EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/avd/Vantle.ini"_s));
+}
+
+TEST_F(ProvisionerTest, ARefusedArchiveLeavesNothingThatALaterSetUpWouldTrust) {
+    // Platform-tools whose adb is fine but which also carries an entry that leaves its folder.
+    QList<TestArchives::Entry> entries{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
+                                       {u"../escaped"_s, "x", 0644, {}, false}};
+    const QByteArray hostile = TestArchives::zip(entries);
+    serveLists(simulatedArchives()[2].body, hostile);
+    server.serve(simulatedArchives()[0].path, {200, hostile});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    const QString message =
+        u"Could not unpack Android SDK Platform-Tools: its entry \"../escaped\" points outside its folder"_s;
+    EXPECT_EQ(provisioner.phase().text, message) << provisioner.phase().text.toStdString();
+    EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+    EXPECT_FALSE(QFileInfo::exists(paths.adb()));
+    EXPECT_FALSE(QFileInfo::exists(paths.sdkRoot + u"/../escaped"_s));
+
+    // The next set-up still wants platform-tools.
+    serveLists(simulatedArchives()[2].body);
+    provisioner.prepare();
+    ASSERT_TRUE(waitFor(Kind::needsAcceptance));
+    EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
+}
+
+TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
+    // A 64 MB tmpfs as Vantle's home; where mounting is not allowed, a query that reports as much.
+    const QString small = home.filePath(u"small"_s);
+    ASSERT_TRUE(QDir().mkpath(small));
+    struct Mount {
+        QByteArray path;
+        bool mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64m") == 0;
+        ~Mount() {
+            if (mounted) ::umount2(path.constData(), MNT_DETACH);
+        }
+    } mount{QFile::encodeName(small)};
+    if (!mount.mounted)
+        provisioner.setFreeSpaceQuery([](const QString&) { return std::optional<qint64>(64 << 20); });
+    qputenv("VANTLE_HOME", small.toUtf8());
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    const QString message = provisioner.phase().text;
+    EXPECT_TRUE(message.startsWith(u"Android needs about "_s)) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(u" GB free in "_s + Locations::runtime() + u"; 0.0 GB are free."_s))
+        << message.toStdString();
+    EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
+    for (const ServedArchive& archive : simulatedArchives())
+        EXPECT_EQ(requestsFor(archive.path), 0);
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+}
+
+TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
+    provisioner.setStallTimeout(std::chrono::milliseconds(700));
+    // A list server that takes the request and never answers.
+    server.serve("/android/repository/sys-img/android/sys-img2-3.xml", {200, {}, -1, -1, false, {}, true});
+    provisioner.prepare();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text,
+              u"Could not read Google's Android package list: no data for 0.7 s for sys-img2-3.xml"_s);
+    EXPECT_EQ(setupLog().last(), u"plan failed: "_s + provisioner.phase().text);
+
+    // An archive that stops after 1,000 bytes (and one more a moment later).
+    const ServedArchive& tools = simulatedArchives()[0];
+    serveLists(simulatedArchives()[2].body);
+    server.serve(tools.path, {200, tools.body, -1, 1000, true});
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Download failed: no data for 0.7 s"_s);
+    const QString partial = DownloadDelegate::partialPath(Locations::runtime() +
+                                                          u"/downloads/platform-tools_r35.0.2-linux.zip"_s);
+    EXPECT_EQ(QFileInfo(partial).size(), 1001);
+
+    // The next try asks only for the rest.
+    server.serve(tools.path, {200, tools.body, -1, -1, true});
+    server.requests.clear();
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
+    const auto resumed = std::find_if(server.requests.cbegin(), server.requests.cend(),
+                                      [&](const auto& request) { return request.path == tools.path; });
+    ASSERT_NE(resumed, server.requests.cend());
+    EXPECT_EQ(resumed->range, "bytes=1001-");
 }
 
 TEST_F(ProvisionerTest, ResetDuringADownloadChangesNothing) {
@@ -334,7 +427,9 @@ TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
     });
     const QString destination = home.filePath(u"file.zip"_s);
     QList<qint64> expected;
-    DownloadDelegate download(destination, [&](qint64, qint64 total) { expected.append(total); });
+    DownloadDelegate download(
+        destination, [&](qint64, qint64 total) { expected.append(total); },
+        TransferPolicy::standardStallLimit);
     Coroutines::waitFor(download.run(QUrl(u"http://127.0.0.1:%1/file.zip"_s.arg(raw.serverPort()))));
     QFile file(destination);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -9,6 +9,7 @@
 #include "provisioning/RepositoryParser.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
+#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/HostDescription.h"
 #include "sim/SimInstaller.h"
@@ -242,7 +243,7 @@ TEST(RepositoryPlanTest, FetchesListsOverHttpAndReportsTheirFailures) {
 
     const auto planDescription = [] {
         try {
-            Coroutines::waitFor(RuntimeRepository::plan());
+            Coroutines::waitFor(RuntimeRepository::plan(TransferPolicy::standardStallLimit));
         } catch (const RuntimeProvisionError& error) {
             return error.description();
         }
@@ -259,7 +260,7 @@ TEST(RepositoryPlanTest, FetchesListsOverHttpAndReportsTheirFailures) {
     server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
                  {200, RepositoryFixtures::list(images, {}, true)});
     server.requests.clear();
-    const RuntimePlan plan = Coroutines::waitFor(RuntimeRepository::plan());
+    const RuntimePlan plan = Coroutines::waitFor(RuntimeRepository::plan(TransferPolicy::standardStallLimit));
     ASSERT_EQ(plan.archives.size(), 3);
     EXPECT_EQ(plan.archives[2].url, server.url(u"/android/repository/sys-img/android/img.zip"_s));
     EXPECT_EQ(server.requests.size(), 2); // each list once

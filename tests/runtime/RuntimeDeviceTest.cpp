@@ -237,6 +237,18 @@ TEST_F(RuntimeDeviceTest, FailedInstallsLeaveNoInstalledRecord) {
     EXPECT_FALSE(AndroidRuntimeCLI::knownPackage(notesApk));
 }
 
+TEST_F(RuntimeDeviceTest, AnInvalidPackageNameIsRefusedBeforeAndroidSeesIt) {
+    for (const auto& [apk, name] : {std::pair{"bad-name-semicolon.apk", "com.a;touch pwned"},
+                                    std::pair{"bad-name-dotdot.apk", "../../tmp/x"}}) {
+        const QString path = QStringLiteral(VANTLE_SIM_TEST_DATA "/") + QLatin1StringView(apk);
+        EXPECT_EQ(description(AndroidRuntimeCLI::installAndLaunch(path)),
+                  u"The APK's package name \""_s + QLatin1StringView(name) +
+                      u"\" is not a valid Android package name"_s);
+        EXPECT_FALSE(AndroidRuntimeCLI::knownPackage(path));
+    }
+    EXPECT_FALSE(AndroidRuntimeCLI::deviceIsListed()); // not even started for them
+}
+
 TEST_F(RuntimeDeviceTest, DiscoveryCopiesOutLaunchableAppsOnce) {
     EXPECT_FALSE(AndroidRuntimeCLI::discoverInstalledApps({})); // not booted: no answer
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());

@@ -147,6 +147,19 @@ TEST_F(SimDeviceTest, InstallFailuresUseAndroidsErrors) {
     EXPECT_TRUE(result.err.contains("Failure [INSTALL_PARSE_FAILED_NOT_APK")) << result.err.constData();
     result = device->adb({u"install"_s, folder.filePath(u"missing.apk"_s)});
     EXPECT_TRUE(result.err.contains("No such file or directory"));
+
+    // Manifests naming packages that Android's package parser refuses; nothing is installed.
+    for (const auto& [apk, reason] : {std::pair{"bad-name-semicolon.apk", "bad character ';'"},
+                                      std::pair{"bad-name-dotdot.apk", "bad character '/'"}}) {
+        result = device->adb({u"install"_s, SimTestDevice::dataFile(QString::fromLatin1(apk))});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(
+            result.err.contains("Failure [INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: " +
+                                QByteArray(reason) + "]"))
+            << result.err.constData();
+    }
+    const QString installed = device->adb({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"-3"_s}).text();
+    EXPECT_FALSE(installed.contains(u"pwned"_s) || installed.contains(u"tmp/x"_s)) << installed.toStdString();
 }
 
 TEST_F(SimDeviceTest, AppWithoutLauncherInstallsButDoesNotResolve) {
