@@ -9,8 +9,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -177,6 +182,55 @@ TEST_F(AppLibraryStoreTest, AddingFromAnotherFolderStoresTheAbsoluteNormalisedPa
     ASSERT_EQ(store.apps().size(), 1);
     EXPECT_EQ(store.apps().first().sourcePath, QFileInfo(apk).canonicalFilePath());
     EXPECT_TRUE(QDir::isAbsolutePath(store.apps().first().sourcePath));
+}
+
+// A reader that holds each file until the test lets it go (or five seconds pass).
+struct GatedReader {
+    QSemaphore gate;
+    std::atomic<QThread*> thread = nullptr;
+    AppLibraryStore::Seams seams() {
+        return {[this](const QString& path) -> std::optional<QString> {
+                    thread = QThread::currentThread();
+                    gate.tryAcquire(1, 5000);
+                    return QFileInfo(path).baseName().toUpper();
+                },
+                {},
+                {}};
+    }
+};
+
+// A big APK takes long to read: the event loop turns meanwhile, files given later wait their
+// turn, and the entries come in the order given.
+TEST_F(AppLibraryStoreTest, FilesAreReadOffTheMainThreadOneAfterAnother) {
+    GatedReader reader;
+    AppLibraryStore store(reader.seams());
+    store.addFiles(urls({file(u"a.apk"_s)}));
+    store.addFiles(urls({file(u"b.apk"_s), file(u"c.apk"_s)}));
+    EXPECT_TRUE(store.isAddingFiles());
+    bool turned = false;
+    QTimer::singleShot(0, &store, [&] { turned = true; });
+    EXPECT_TRUE(waitUntil([&] { return turned; }, 2000)) << "the event loop turns while a file is read";
+    EXPECT_TRUE(store.apps().isEmpty());
+
+    QSignalSpy done(&store, &AppLibraryStore::filesAdded);
+    reader.gate.release(3);
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
+    EXPECT_EQ(names(store.apps()), (QStringList{u"A"_s, u"B"_s, u"C"_s}));
+    EXPECT_NE(reader.thread.load(), QThread::currentThread());
+    EXPECT_EQ(done.count(), 1);
+}
+
+TEST_F(AppLibraryStoreTest, AStoreClosedWhileAFileIsReadIgnoresTheResult) {
+    GatedReader reader;
+    auto store = std::make_unique<AppLibraryStore>(reader.seams());
+    store->addFiles(urls({file(u"a.apk"_s)}));
+    ASSERT_TRUE(waitUntil([&] { return reader.thread.load() != nullptr; }));
+    store.reset();
+    reader.gate.release();
+    QThreadPool::globalInstance()->waitForDone();
+    waitUntil([] { return false; }, 100); // the finished read is delivered to nobody
+    settings.reopen();
+    EXPECT_TRUE(AppLibraryStore(seams).apps().isEmpty());
 }
 
 TEST_F(AppLibraryStoreTest, BackupFilesNeedTheRestoreFeature) {
