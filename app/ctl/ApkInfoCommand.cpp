@@ -127,5 +127,7 @@ const CtlCommand apkInfoCtlCommand{
     "apk-info <apk>... [--icon <out.png>|<folder>] [--json]\n"
     "                          package, label and icon source of each APK, one line (or JSON object) per "
     "file;\n"
-    "                          --icon writes the icon PNG (into a folder when several APKs are given)",
+    "                          --icon writes the icon PNG (into a folder when several APKs are given);\n"
+    "                          exits 1 when a file is no readable APK (missing, a folder, a device, not an "
+    "APK)",
     run};
