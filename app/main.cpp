@@ -1,5 +1,6 @@
 // vantle: the desktop application (tray icon and panel).
 #include "apk/APKIconExtractor.h"
+#include "apk/ApkFile.h"
 #include "apk/AppIconStore.h"
 #include "app/LaunchApk.h"
 #include "core/SettingsKeys.h"
@@ -152,6 +153,7 @@ int main(int argc, char** argv) {
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readLabel = &APKIconExtractor::label;
+    seams.readApk = &ApkFile::read;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     flow = std::make_unique<OpenAppFlow>(vantle.store());
     registerDeviceSettingCommands(vantle.commands());

@@ -2,34 +2,51 @@
 
 #include "core/Models.h"
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
-
 #include <functional>
 #include <optional>
 
 enum class AndroidState { ready, starting, sleeping, notSetUp };
 
+// What the APK reader made of a readable file.
+struct ApkReading {
+    bool isApk = false;
+    std::optional<QString> label;
+};
+
 // The one store of the app library and of what the user interface shows about it. Created once
-// at start-up; main thread only. Every change of a field emits its change signal; every change of
-// `apps` is saved to the settings at once.
+// at start-up; main thread only. Every change of a field emits its change signal. A change of
+// `apps` is saved at once, unless a save happened less than `saveQuietMs` ago: then one save at
+// the end of that time carries every change made meanwhile (each save rewrites and syncs the
+// whole settings file). Destroying the store writes a save still pending.
 class AppLibraryStore final : public QObject {
     Q_OBJECT
 public:
+    static constexpr int saveQuietMs = 250;
+
     // What the store needs from parts built on top of it. Each may be empty.
     struct Seams {
-        // The APK's label, or nothing. Called on the main thread and from background tasks.
+        // The APK's label, or nothing. Called from background tasks.
         std::function<std::optional<QString>(const QString& apkPath)> readLabel;
         // Starts restoring a backup file; called on the main thread.
         std::function<void(const QString& backupPath)> restoreBackup;
+        // Whether a readable file is an APK, with its label. Called from background tasks.
+        // Without it every readable file counts as one, labelled by `readLabel`.
+        std::function<ApkReading(const QString& path)> readApk;
     };
 
-    // Loads the library from the settings and saves it straight back.
+    // Loads the library from the settings and saves it straight back. Entries that cannot be
+    // read, and a library that cannot be read at all, are kept aside in the settings, once, and
+    // `statusMessage` says so; so does a settings file that could not be read.
     explicit AppLibraryStore(Seams seams = {}, QObject* parent = nullptr);
+    ~AppLibraryStore() override;
 
     const QList<MobileApp>& apps() const { return m_apps; }
     void setApps(QList<MobileApp> apps); // saves
@@ -48,7 +65,11 @@ public:
     const QStringList& hiddenForShots() const { return m_hiddenForShots; }
     void setHiddenForShots(const QStringList& fragments);
 
-    void save() const;
+    // Writes `apps` now. A failure keeps the library in memory, is logged and shown as
+    // "Could not save your library: " + the reason; the next change (or quitting) tries again.
+    bool save();
+    // Writes a save still waiting for its quiet time, or one that failed; for quitting.
+    void writePendingSave();
     // Favourites first, then the rest; each group by display name, locale-aware and
     // case-insensitive; entries with equal names keep library order.
     QList<MobileApp> orderedApps() const;
@@ -59,7 +80,13 @@ public:
     void toggleFavorite(const MobileApp& app);
     void remove(const MobileApp& app);
     void replaceSource(const QUuid& id, const QUrl& url, const QString& package);
+    // Adds APK files, in the order given, after each is read in the background: only readable
+    // APKs, stored under their canonical path (so "./a.apk", "a//a.apk" and a link to a library
+    // APK are the same file). Every file's outcome goes to `statusMessage`. Paths must be
+    // absolute: a relative one has no meaning in this process and is refused.
     void addFiles(const QList<QUrl>& urls);
+    // Whether files given to addFiles are still being read; `filesAdded` follows when done.
+    bool isAddingFiles() const { return m_addingFiles; }
     // Relabels every Android entry from its APK, once per user; the reading runs in the background.
     void refreshAndroidNames();
 
@@ -74,10 +101,17 @@ Q_SIGNALS:
     void androidStateChanged();
     void unreadAppIDsChanged();
     void hiddenForShotsChanged();
+    void filesAdded();
 
 private:
+    struct Inspection;
     void load();
-    void addFile(const QUrl& url);
+    QString keepAside(const QByteArray& bytes);
+    void appsEdited(); // signal and save
+    void scheduleSave();
+    QCoro::Task<> addPendingFiles();
+    bool screen(const QString& path);
+    void finishAdd(const QString& path, const Inspection& inspection);
     void applyLabels(const QList<QPair<QUuid, QString>>& labels);
 
     Seams m_seams;
@@ -89,4 +123,10 @@ private:
     AndroidState m_androidState = AndroidState::notSetUp; // until the runtime says otherwise
     QSet<QUuid> m_unreadAppIDs;
     QStringList m_hiddenForShots;
+
+    QStringList m_pendingAdds; // paths given to addFiles, not yet taken up
+    bool m_addingFiles = false;
+    QTimer m_saveQuiet;         // runs for saveQuietMs after each save
+    bool m_savePending = false; // a change waits for the quiet time to end
+    bool m_saveFailed = false;  // the last save did not reach the disk
 };

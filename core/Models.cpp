@@ -2,18 +2,16 @@
 
 #include <QHashFunctions>
 #include <QRegularExpression>
-
+#include <cmath>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-
-#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 constexpr qint64 referenceEpochMs = 978307200000; // 2001-01-01T00:00:00Z in Unix milliseconds
-constexpr double maxReferenceSeconds = 1e13;       // about 300,000 years: anything beyond is not a date
+constexpr double maxReferenceSeconds = 1e13;      // about 300,000 years: anything beyond is not a date
 } // namespace
 
 QString rawValue(MobilePlatform platform) {
@@ -36,13 +34,16 @@ QString MobileApp::displayName() const {
 }
 
 size_t qHash(const MobileApp& app, size_t seed) {
-    return qHashMulti(seed, app.id, app.name, int(app.platform), app.sourcePath, app.bundleIdentifier.has_value(),
-                      app.bundleIdentifier.value_or(QString()), app.addedAt, app.isFavorite);
+    return qHashMulti(seed, app.id, app.name, int(app.platform), app.sourcePath,
+                      app.bundleIdentifier.has_value(), app.bundleIdentifier.value_or(QString()), app.addedAt,
+                      app.isFavorite);
 }
 
 namespace LibraryCoding {
 
-double referenceSeconds(const QDateTime& date) { return double(date.toMSecsSinceEpoch() - referenceEpochMs) / 1000.0; }
+double referenceSeconds(const QDateTime& date) {
+    return double(date.toMSecsSinceEpoch() - referenceEpochMs) / 1000.0;
+}
 
 QDateTime fromReferenceSeconds(double seconds) {
     return QDateTime::fromMSecsSinceEpoch(referenceEpochMs + qRound64(seconds * 1000.0), Qt::UTC);
@@ -95,13 +96,20 @@ std::optional<MobileApp> decodeEntry(const rapidjson::Value& object) {
                            *bundle = nullptr, *addedAt = nullptr, *favorite = nullptr;
     for (const auto& member : object.GetObject()) {
         const std::string_view key(member.name.GetString(), member.name.GetStringLength());
-        if (key == "id") id = &member.value;
-        else if (key == "name") name = &member.value;
-        else if (key == "platform") platform = &member.value;
-        else if (key == "sourcePath") sourcePath = &member.value;
-        else if (key == "bundleIdentifier") bundle = &member.value;
-        else if (key == "addedAt") addedAt = &member.value;
-        else if (key == "isFavorite") favorite = &member.value;
+        if (key == "id")
+            id = &member.value;
+        else if (key == "name")
+            name = &member.value;
+        else if (key == "platform")
+            platform = &member.value;
+        else if (key == "sourcePath")
+            sourcePath = &member.value;
+        else if (key == "bundleIdentifier")
+            bundle = &member.value;
+        else if (key == "addedAt")
+            addedAt = &member.value;
+        else if (key == "isFavorite")
+            favorite = &member.value;
     }
     if (!id || !id->IsString() || !name || !name->IsString() || !platform || !platform->IsString() ||
         !sourcePath || !sourcePath->IsString() || !addedAt || !addedAt->IsNumber() || !favorite ||
@@ -129,22 +137,64 @@ std::optional<MobileApp> decodeEntry(const rapidjson::Value& object) {
     return app;
 }
 
+// The text of each member of a JSON array that parsed, in order, exactly as stored. A scan with
+// no recursion: an entry may nest as deeply as the parser allows, and writing such a value back
+// out would recurse once per level.
+QList<QByteArray> memberTexts(const QByteArray& json) {
+    QList<QByteArray> members;
+    int depth = 0;
+    bool inString = false, escaped = false;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') inString = true;
+        if (depth == 1 && start < 0 && c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != ',' &&
+            c != ']')
+            start = i;
+        if (c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            if (--depth == 0 && start >= 0) members.append(json.mid(start, i - start).trimmed());
+        } else if (c == ',' && depth == 1) {
+            members.append(json.mid(start, i - start).trimmed());
+            start = -1;
+        }
+    }
+    return members;
+}
+
 } // namespace
 
-std::optional<QList<MobileApp>> decode(const QByteArray& json) {
+Decoded decode(const QByteArray& json) {
     // Parsed in place: strings stay in this copy instead of being copied into the document.
     QByteArray buffer(json.constData(), json.size());
     rapidjson::Document document;
     document.ParseInsitu<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(buffer.data());
-    if (document.HasParseError() || !document.IsArray()) return std::nullopt;
-    QList<MobileApp> apps;
-    apps.reserve(document.Size());
-    for (const rapidjson::Value& object : document.GetArray()) {
-        auto app = decodeEntry(object);
-        if (!app) return std::nullopt;
-        apps.append(std::move(*app));
+    Decoded decoded;
+    if (document.HasParseError() || !document.IsArray()) return decoded;
+    decoded.isArray = true;
+    decoded.apps.reserve(document.Size());
+    QList<qsizetype> unreadable;
+    for (rapidjson::SizeType index = 0; index < document.Size(); ++index) {
+        if (auto app = decodeEntry(document[index]))
+            decoded.apps.append(std::move(*app));
+        else
+            unreadable.append(qsizetype(index));
     }
-    return apps;
+    if (unreadable.isEmpty()) return decoded;
+    const QList<QByteArray> texts = memberTexts(json);
+    for (qsizetype index : unreadable)
+        decoded.unreadable.append(texts.value(index));
+    return decoded;
 }
 
 } // namespace LibraryCoding

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QString>
 #include <QUuid>
-
 #include <optional>
 
 enum class MobilePlatform { android, ios };
@@ -36,10 +35,17 @@ size_t qHash(const MobileApp& app, size_t seed = 0);
 //   {"id": "<UUID, upper case>", "name": "...", "platform": "Android", "sourcePath": "...",
 //    "bundleIdentifier": "..." (omitted when absent), "addedAt": <seconds since 2001-01-01 UTC>,
 //    "isFavorite": false}
-// Decoding needs every key but "bundleIdentifier"; one malformed entry fails the whole array.
+// Decoding needs every key but "bundleIdentifier". It goes entry by entry: one malformed entry
+// costs that entry only, and comes back as its own JSON text so that it can be kept.
 namespace LibraryCoding {
 QByteArray encode(const QList<MobileApp>& apps);
-std::optional<QList<MobileApp>> decode(const QByteArray& json);
+
+struct Decoded {
+    bool isArray = false;         // false: the bytes are not a JSON array, and nothing was read
+    QList<MobileApp> apps;        // the entries that could be read, in stored order
+    QList<QByteArray> unreadable; // the entries that could not, each as compact JSON
+};
+Decoded decode(const QByteArray& json);
 // Seconds since 2001-01-01 00:00:00 UTC, the reference date of the stored dates.
 double referenceSeconds(const QDateTime& date);
 QDateTime fromReferenceSeconds(double seconds);

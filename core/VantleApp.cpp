@@ -31,9 +31,8 @@ VantleApp::~VantleApp() = default;
 
 bool VantleApp::start() {
     EventCenter& events = EventCenter::shared();
-    events.observe(VantleEvent::runtimeChanged, this, [this](const QVariantMap&) {
-        m_store.setAndroidState(AndroidState::sleeping);
-    });
+    events.observe(VantleEvent::runtimeChanged, this,
+                   [this](const QVariantMap&) { m_store.setAndroidState(AndroidState::sleeping); });
     run(m_steps.refreshAndroidState);
 
     run(m_steps.endLeftoverDisplayServers);
@@ -50,13 +49,16 @@ bool VantleApp::start() {
     m_store.refreshAndroidNames();
     run(m_steps.attachIntegrations);
 
-    events.observe(VantleEvent::openAppRequest, this, [this](const QVariantMap& info) { openRequested(info); });
+    events.observe(VantleEvent::openAppRequest, this,
+                   [this](const QVariantMap& info) { openRequested(info); });
     run(m_steps.registerHotKeyAndLoginItem);
 
     if (m_arguments.openApp) {
         QTimer::singleShot(openAppDelayMs, this, [this, text = *m_arguments.openApp] {
-            if (auto app = entryMatching(text)) launch(*app);
-            else VantleLog::main().write(u"open-app: no library entry matches "_s + text);
+            if (auto app = entryMatching(text))
+                launch(*app);
+            else
+                VantleLog::main().write(u"open-app: no library entry matches "_s + text);
         });
     }
     return m_listener != nullptr;
@@ -64,6 +66,7 @@ bool VantleApp::start() {
 
 void VantleApp::quit() {
     m_listener.reset();
+    m_store.writePendingSave(); // before anything slow: stopping Android may outlast the user's patience
     run(m_steps.closeAllWindows);
     if (VantleSettings::flag(SettingsKeys::stopAndroidOnQuit.key(), true) && m_steps.stopAndroid)
         m_steps.stopAndroid(u"Vantle quit"_s);
@@ -71,7 +74,8 @@ void VantleApp::quit() {
 
 std::optional<MobileApp> VantleApp::entryMatching(const QString& text) const {
     for (const MobileApp& app : m_store.apps())
-        if (app.name.contains(text, Qt::CaseInsensitive) || app.sourcePath.contains(text, Qt::CaseInsensitive))
+        if (app.name.contains(text, Qt::CaseInsensitive) ||
+            app.sourcePath.contains(text, Qt::CaseInsensitive))
             return app;
     return std::nullopt;
 }
@@ -85,17 +89,23 @@ void VantleApp::openRequested(const QVariantMap& userInfo) {
 }
 
 void VantleApp::launch(const MobileApp& app) {
-    if (m_steps.launch) m_steps.launch(app);
-    else VantleLog::main().write(u"open unavailable app="_s + app.name + u" reason=no Android support built in"_s);
+    if (m_steps.launch)
+        m_steps.launch(app);
+    else
+        VantleLog::main().write(u"open unavailable app="_s + app.name +
+                                u" reason=no Android support built in"_s);
 }
 
 void VantleApp::registerCommands() {
-    m_commands.onPrefix(u"add:"_s, [this](const QString& path) { m_store.addFiles({QUrl::fromLocalFile(path)}); });
+    m_commands.onPrefix(u"add:"_s,
+                        [this](const QString& path) { m_store.addFiles({QUrl::fromLocalFile(path)}); });
     m_commands.onPrefix(u"hide-apps:"_s, [this](const QString& names) {
         m_store.setHiddenForShots(names.split(u',', Qt::SkipEmptyParts));
     });
-    m_commands.onPrefix(u"theme:"_s, [](const QString& style) { VantleSettings::set(SettingsKeys::theme, style); });
-    m_commands.onPrefix(u"wallpaper:"_s, [](const QString& id) { VantleSettings::set(SettingsKeys::wallpaper, id); });
+    m_commands.onPrefix(u"theme:"_s,
+                        [](const QString& style) { VantleSettings::set(SettingsKeys::theme, style); });
+    m_commands.onPrefix(u"wallpaper:"_s,
+                        [](const QString& id) { VantleSettings::set(SettingsKeys::wallpaper, id); });
     m_commands.onPrefix(u"open:"_s, [this](const QString& name) {
         if (auto app = entryMatching(name)) launch(*app);
     });

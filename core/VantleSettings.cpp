@@ -1,7 +1,6 @@
 #include "core/VantleSettings.h"
 
 #include <QMetaType>
-
 #include <mutex>
 
 namespace {
@@ -29,7 +28,9 @@ void install(std::shared_ptr<SettingsStore> store) {
     installedStore = std::move(store);
 }
 
-SettingsStore& store() { return *current(); }
+SettingsStore& store() {
+    return *current();
+}
 
 std::optional<bool> readBool(const QString& key) {
     const QVariant value = valueOfType(key, QMetaType::Bool);
@@ -66,10 +67,16 @@ std::optional<QVariantList> readArray(const QString& key) {
     return value.isValid() ? std::optional(value.toList()) : std::nullopt;
 }
 
-bool flag(const QString& key, bool fallback) { return readBool(key).value_or(fallback); }
+bool flag(const QString& key, bool fallback) {
+    return readBool(key).value_or(fallback);
+}
 
-bool set(const QString& key, const QVariant& value) { return current()->setValue(key, value); }
+SettingsWrite set(const QString& key, const QVariant& value) {
+    return current()->setValue(key, value);
+}
 
-bool remove(const QString& key) { return current()->remove(key); }
+SettingsWrite remove(const QString& key) {
+    return current()->remove(key);
+}
 
 } // namespace VantleSettings

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
-
 #include <memory>
 #include <optional>
 
@@ -43,18 +42,30 @@ std::optional<QVariantList> readArray(const QString& key);
 // The boolean read with a default: the default when the key is absent or not a boolean.
 bool flag(const QString& key, bool fallback);
 
-inline bool get(const SettingKey<bool>& k) { return readBool(k.key()).value_or(k.fallback); }
-inline qint64 get(const SettingKey<qint64>& k) { return readInteger(k.key()).value_or(k.fallback); }
-inline double get(const SettingKey<double>& k) { return readDouble(k.key()).value_or(k.fallback); }
+inline bool get(const SettingKey<bool>& k) {
+    return readBool(k.key()).value_or(k.fallback);
+}
+inline qint64 get(const SettingKey<qint64>& k) {
+    return readInteger(k.key()).value_or(k.fallback);
+}
+inline double get(const SettingKey<double>& k) {
+    return readDouble(k.key()).value_or(k.fallback);
+}
 inline QString get(const SettingKey<QLatin1StringView>& k) {
     return readString(k.key()).value_or(QString(k.fallback));
 }
-inline QByteArray get(const SettingKey<QByteArray>& k) { return readData(k.key()).value_or(QByteArray()); }
-inline QVariantList get(const SettingKey<QVariantList>& k) { return readArray(k.key()).value_or(QVariantList()); }
+inline QByteArray get(const SettingKey<QByteArray>& k) {
+    return readData(k.key()).value_or(QByteArray());
+}
+inline QVariantList get(const SettingKey<QVariantList>& k) {
+    return readArray(k.key()).value_or(QVariantList());
+}
 
-// Writes return false when the value could not be stored durably (the store logs nothing).
-bool set(const QString& key, const QVariant& value);
-template <typename T> bool set(const SettingKey<T>& k, const QVariant& value) { return set(k.key(), value); }
-bool remove(const QString& key);
+// Writes fail when the value could not be stored durably, saying why (the store logs nothing).
+SettingsWrite set(const QString& key, const QVariant& value);
+template <typename T> SettingsWrite set(const SettingKey<T>& k, const QVariant& value) {
+    return set(k.key(), value);
+}
+SettingsWrite remove(const QString& key);
 
 } // namespace VantleSettings

@@ -2,8 +2,14 @@
 
 #include <QString>
 #include <QVariant>
-
 #include <memory>
+
+// The outcome of one write. `error` is empty when the value reached the disk; otherwise it says
+// why not, in the system's words ("/home/u/.config/vantle/settings.json: No space left on device").
+struct SettingsWrite {
+    QString error;
+    explicit operator bool() const { return error.isEmpty(); }
+};
 
 // The per-user typed key-value store behind every setting. A value is a bool, an integer (qint64),
 // a double, a QString, a QByteArray, a QVariantMap or a QVariantList whose members are again of
@@ -15,10 +21,13 @@ public:
 
     // The stored value, or an invalid QVariant when the key is absent.
     virtual QVariant value(const QString& key) const = 0;
-    // Returns false when the value has an unsupported type or could not be written durably; the
-    // in-memory value is kept either way, and the next successful write carries it.
-    virtual bool setValue(const QString& key, const QVariant& value) = 0;
-    virtual bool remove(const QString& key) = 0;
+    // Fails when the value has an unsupported type or could not be written durably; the in-memory
+    // value is kept either way, and the next successful write carries it.
+    virtual SettingsWrite setValue(const QString& key, const QVariant& value) = 0;
+    virtual SettingsWrite remove(const QString& key) = 0;
+    // Empty when the store opened cleanly; otherwise what was wrong, in words for the user, and
+    // where an unreadable file was kept.
+    virtual QString problem() const = 0;
 };
 
 // What opening the user's own store found. `problem` is empty when the store opened cleanly;

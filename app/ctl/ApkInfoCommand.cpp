@@ -1,6 +1,8 @@
 #include "apk/APKIconExtractor.h"
+#include "apk/ApkFile.h"
 #include "apk/AppIconStore.h"
 #include "app/ctl/CtlCommand.h"
+#include "core/LibraryFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,6 +35,24 @@ Report inspect(const QString& path) {
     return report;
 }
 
+// Why `path` is not an APK that can be read, or nothing when it is one.
+std::optional<QString> refusal(const QString& path, const LibraryFile& located, const Report& report) {
+    switch (located.kind) {
+    case LibraryFile::Kind::missing:
+        return u"no such file"_s;
+    case LibraryFile::Kind::folder:
+        return u"is a folder"_s;
+    case LibraryFile::Kind::special:
+        return u"not a regular file"_s;
+    case LibraryFile::Kind::unreadable:
+        return u"cannot be read: "_s + located.reason;
+    case LibraryFile::Kind::file:
+        break;
+    }
+    if (report.package || report.label || ApkFile::isApk(path)) return std::nullopt;
+    return u"not an Android app (APK) file"_s;
+}
+
 QJsonValue orNull(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue();
 }
@@ -63,9 +83,12 @@ int run(const QStringList& arguments) {
 
     int status = exitSuccess;
     for (const QString& apk : apks) {
-        Report report = QFileInfo(apk).isFile() ? inspect(apk) : Report{};
-        if (!QFileInfo(apk).isFile()) {
-            std::fprintf(stderr, "vantlectl: %s: no such file\n", qPrintable(apk));
+        // Only regular files are read: a device such as /dev/zero has no end.
+        const LibraryFile located = LibraryFile::locate(apk);
+        Report report = located.kind == LibraryFile::Kind::file ? inspect(apk) : Report{};
+        if (const std::optional<QString> problem = refusal(apk, located, report)) {
+            std::fprintf(stderr, "vantlectl: %s: %s\n", qPrintable(apk), qPrintable(*problem));
+            report = {}; // whatever a file that is no APK gave is no app's
             status = exitFailure;
         }
         std::optional<QString> written;
@@ -104,5 +127,7 @@ const CtlCommand apkInfoCtlCommand{
     "apk-info <apk>... [--icon <out.png>|<folder>] [--json]\n"
     "                          package, label and icon source of each APK, one line (or JSON object) per "
     "file;\n"
-    "                          --icon writes the icon PNG (into a folder when several APKs are given)",
+    "                          --icon writes the icon PNG (into a folder when several APKs are given);\n"
+    "                          exits 1 when a file is no readable APK (missing, a folder, a device, not an "
+    "APK)",
     run};

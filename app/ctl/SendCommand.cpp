@@ -1,13 +1,30 @@
 #include "app/ctl/CtlCommand.h"
 #include "platform/CommandChannel.h"
 
+#include <QDir>
 #include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// Commands that name a file on this computer. Vantle runs in a folder of its own, so a relative
+// path is completed here, from the folder the user typed it in; Vantle refuses relative paths.
+const QStringList pathCommands{u"add:"_s, u"drop:"_s, u"restore:"_s};
+
+QString withAbsolutePath(const QString& command) {
+    for (const QString& prefix : pathCommands) {
+        if (!command.startsWith(prefix)) continue;
+        const QString path = command.mid(prefix.size());
+        if (path.isEmpty() || QDir::isAbsolutePath(path)) return command;
+        return prefix + QDir::current().absoluteFilePath(path); // ".." is resolved by Vantle, on disk
+    }
+    return command;
+}
+
 int run(const QStringList& arguments) {
     if (arguments.size() != 1) return exitUsage;
-    switch (sendCommand(arguments.first())) {
+    switch (sendCommand(withAbsolutePath(arguments.first()))) {
     case CommandDelivery::delivered:
         return exitSuccess;
     case CommandDelivery::notRunning:
@@ -23,4 +40,8 @@ int run(const QStringList& arguments) {
 } // namespace
 
 const CtlCommand sendCtlCommand{
-    "send", "send <command>          deliver an automation command to the running Vantle (\"open:Notes\")", run};
+    "send",
+    "send <command>          deliver an automation command to the running Vantle (\"open:Notes\"); the\n"
+    "                          relative path of \"add:\", \"drop:\" and \"restore:\" is completed from this "
+    "folder",
+    run};

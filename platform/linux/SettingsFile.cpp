@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -41,11 +41,13 @@ void SettingsFile::load() {
     }
     const QString aside = asideName(m_path);
     if (QFile::rename(m_path, aside)) {
-        m_problem = QStringLiteral("unreadable settings file kept as ") + aside;
+        m_problem =
+            QStringLiteral("The settings file could not be read, so Vantle started afresh; it was kept as ") +
+            aside;
     } else {
         m_readOnly = true;
-        m_problem = QStringLiteral("unreadable settings file ") + m_path +
-                    QStringLiteral(" could not be kept aside; settings will not be saved");
+        m_problem = QStringLiteral("The settings file ") + m_path +
+                    QStringLiteral(" could not be read nor kept aside; nothing will be saved");
     }
 }
 
@@ -74,19 +76,21 @@ QVariant SettingsFile::value(const QString& key) const {
     return m_values.value(key);
 }
 
-bool SettingsFile::setValue(const QString& key, const QVariant& value) {
-    if (!TypedJson::isStorable(value)) return false;
+SettingsWrite SettingsFile::setValue(const QString& key, const QVariant& value) {
+    if (!TypedJson::isStorable(value))
+        return {
+            QStringLiteral("a value of type %1 cannot be stored").arg(QString::fromLatin1(value.typeName()))};
     QVariant stored = TypedJson::normalised(value);
     std::lock_guard lock(m_mutex);
     // Storing what is already on disk writes nothing (start-up saves the library it just loaded).
-    if (!m_unsaved && m_values.contains(key) && identical(m_values.value(key), stored)) return true;
+    if (!m_unsaved && m_values.contains(key) && identical(m_values.value(key), stored)) return {};
     m_values.insert(key, std::move(stored));
     return writeLocked();
 }
 
-bool SettingsFile::remove(const QString& key) {
+SettingsWrite SettingsFile::remove(const QString& key) {
     std::lock_guard lock(m_mutex);
-    if (m_values.remove(key) == 0) return true;
+    if (m_values.remove(key) == 0) return {};
     return writeLocked();
 }
 
@@ -95,26 +99,36 @@ QString SettingsFile::problem() const {
     return m_problem;
 }
 
-bool SettingsFile::writeLocked() {
+SettingsWrite SettingsFile::writeLocked() {
     m_unsaved = true;
-    if (m_readOnly) return false;
+    if (m_readOnly) return {m_problem};
     const QByteArray bytes = TypedJson::encodeDocument(m_values);
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) return false;
+    if (!QDir().mkpath(folder)) return {folder + QStringLiteral(": the folder cannot be created")};
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
+    // Qt's texts name the file only sometimes ("Existing file … is not writable", "Not a directory").
+    const auto failure = [this](const QString& why) {
+        return SettingsWrite{why.contains(m_path) ? why : m_path + QStringLiteral(": ") + why};
+    };
+    // Unbuffered, so that errno still holds the failed write's reason: Qt's own text for a
+    // failed write can be "Unknown error".
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return failure(file.errorString());
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        const int error = errno;
+        const QString why = error != 0 ? qt_error_string(error) : file.errorString();
         file.cancelWriting();
-        return false;
+        return failure(why);
     }
     // Data must reach the disk before the rename makes it the settings file.
     if (::fsync(file.handle()) != 0) {
+        const QString why = qt_error_string(errno);
         file.cancelWriting();
-        return false;
+        return failure(why);
     }
-    if (!file.commit()) return false;
+    if (!file.commit()) return failure(file.errorString());
     m_unsaved = false;
-    return true;
+    return {};
 }
 
 SettingsOpening openUserSettings() {

@@ -3,7 +3,6 @@
 #include "platform/SettingsStore.h"
 
 #include <QVariantMap>
-
 #include <mutex>
 
 // The Linux settings store: one JSON file of typed values (its format is in TypedJson.h).
@@ -16,15 +15,14 @@ public:
     explicit SettingsFile(QString path);
 
     QVariant value(const QString& key) const override;
-    bool setValue(const QString& key, const QVariant& value) override;
-    bool remove(const QString& key) override;
-
+    SettingsWrite setValue(const QString& key, const QVariant& value) override;
+    SettingsWrite remove(const QString& key) override;
     // Empty when the file opened cleanly (or did not exist yet).
-    QString problem() const;
+    QString problem() const override;
 
 private:
     void load();
-    bool writeLocked();
+    SettingsWrite writeLocked();
 
     const QString m_path;
     mutable std::mutex m_mutex; // guards every member below

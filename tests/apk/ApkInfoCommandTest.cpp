@@ -17,6 +17,7 @@ namespace {
 struct CtlRun {
     int status = -1;
     QStringList lines;
+    QString errors;
 };
 
 CtlRun apkInfo(const QStringList& arguments) {
@@ -26,6 +27,7 @@ CtlRun apkInfo(const QStringList& arguments) {
     if (!process.waitForFinished(30'000)) return run;
     run.status = process.exitCode();
     run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
 
@@ -66,4 +68,37 @@ TEST(ApkInfoCommand, TextLinesAndIconFiles) {
     EXPECT_EQ(QImage(icons + u"/vector.png"_s).size(), QSize(192, 192));
     EXPECT_TRUE(QFile::exists(icons + u"/tie.png"_s));
     EXPECT_EQ(apkInfo({}).status, 2) << "no APK is a usage error";
+}
+
+// Each file that is no readable APK fails the call with its own reason; the APKs beside it are
+// still reported.
+TEST(ApkInfoCommand, FilesThatAreNoAPKFailWithTheirOwnReason) {
+    QTemporaryDir folder;
+    const QString text = folder.filePath(u"notes.apk"_s), zip = folder.filePath(u"plain.zip"_s);
+    {
+        QFile out(text);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("just text\n");
+    }
+    ASSERT_TRUE(ApkBuilders::writeZip(zip, {{u"res/raw/a.txt"_s, "a"}}));
+    const struct {
+        QString path;
+        QString reason;
+    } cases[] = {
+        {u"/dev/zero"_s, u"not a regular file"_s},
+        {folder.path(), u"is a folder"_s},
+        {folder.filePath(u"missing.apk"_s), u"no such file"_s},
+        {text, u"not an Android app (APK) file"_s},
+        {zip, u"not an Android app (APK) file"_s},
+    };
+    for (const auto& c : cases) {
+        const CtlRun run = apkInfo({fixture(u"tie"_s), c.path});
+        EXPECT_EQ(run.status, 1) << qPrintable(c.path);
+        EXPECT_EQ(run.errors, u"vantlectl: "_s + c.path + u": "_s + c.reason + u'\n');
+        ASSERT_EQ(run.lines.size(), 2) << qPrintable(c.path);
+        EXPECT_TRUE(run.lines[0].contains(u"label=\"Tie Breaker\""_s));
+        EXPECT_EQ(run.lines[1], c.path + u": package=- label=- icon=none"_s);
+    }
+    // An APK without a label is an APK all the same.
+    EXPECT_EQ(apkInfo({fixture(u"fallback"_s)}).status, 0);
 }

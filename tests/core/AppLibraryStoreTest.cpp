@@ -1,40 +1,93 @@
 #include "core/AppLibraryStore.h"
+
 #include "core/SettingsKeys.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QSignalSpy>
-
+#include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 
+// Readable failure output: GoogleTest finds this next to QString.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
-QList<QUrl> urls(std::initializer_list<const char*> paths) {
+QList<QUrl> urls(const QStringList& paths) {
     QList<QUrl> list;
-    for (const char* path : paths) list.append(QUrl::fromLocalFile(QString::fromUtf8(path)));
+    for (const QString& path : paths)
+        list.append(QUrl::fromLocalFile(path));
     return list;
 }
 
 QStringList names(const QList<MobileApp>& apps) {
     QStringList list;
-    for (const MobileApp& app : apps) list.append(app.name);
+    for (const MobileApp& app : apps)
+        list.append(app.name);
     return list;
+}
+
+// The settings file's raw values, as the next start would find them.
+QJsonObject storedValues(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object().value(u"values"_s).toObject();
+}
+
+QStringList keptAsideKeys(const QString& settingsPath) {
+    QStringList kept;
+    for (const QString& key : storedValues(settingsPath).keys())
+        if (key.startsWith(QString(SettingsKeys::unreadableApps.prefix))) kept.append(key);
+    return kept;
 }
 
 class AppLibraryStoreTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
+    QTemporaryDir files; // the APKs the tests add
     QStringList labelledPaths;
+    // Files whose name holds "labelled" have a label; files holding "text" are no APK.
     AppLibraryStore::Seams seams{[this](const QString& path) -> std::optional<QString> {
                                      labelledPaths.append(path);
                                      if (path.endsWith(u"labelled.apk"_s)) return u"Real Label"_s;
                                      return std::nullopt;
                                  },
-                                 {}};
+                                 {},
+                                 [](const QString& path) {
+                                     ApkReading reading;
+                                     reading.isApk = !path.contains(u"text"_s);
+                                     if (path.endsWith(u"labelled.apk"_s)) reading.label = u"Real Label"_s;
+                                     return reading;
+                                 }};
+
+    // A file below the test folder (folders made as needed); its absolute path.
+    QString file(const QString& relative) {
+        const QString path = files.filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("PK\x03\x04");
+        return path;
+    }
+    // Adds and waits until every file was taken up.
+    static void add(AppLibraryStore& store, const QStringList& paths) {
+        store.addFiles(urls(paths));
+        EXPECT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
+    }
 
     // A library of entries with these names (favourites marked with a leading '*').
     std::unique_ptr<AppLibraryStore> storeWith(const QStringList& entries) {
@@ -55,42 +108,140 @@ protected:
 };
 
 TEST_F(AppLibraryStoreTest, AddFilesReportsEachFileAndAddsOnlyNewAPKs) {
+    const QString maps = file(u"in/Maps_2.0.APK"_s), labelled = file(u"other/labelled.apk"_s);
+    const QString otherMaps = file(u"in/Maps_2.0.apk"_s);
     AppLibraryStore store(seams);
-    QSignalSpy status(&store, &AppLibraryStore::statusMessageChanged);
     EXPECT_EQ(store.statusMessage(), u"Ready"_s);
 
-    store.addFiles(urls({"/in/Maps_2.0.APK"}));
+    add(store, {maps});
     EXPECT_EQ(store.statusMessage(), u"Added Maps_2.0.APK"_s);
     ASSERT_EQ(store.apps().size(), 1);
     const MobileApp added = store.apps().first();
     EXPECT_EQ(added.name, u"Maps_2.0"_s); // no label: the file name without extension
-    EXPECT_EQ(added.sourcePath, u"/in/Maps_2.0.APK"_s);
+    EXPECT_EQ(added.sourcePath, QFileInfo(maps).canonicalFilePath());
     EXPECT_EQ(added.platform, MobilePlatform::android);
     EXPECT_FALSE(added.bundleIdentifier);
     EXPECT_FALSE(added.isFavorite);
     EXPECT_FALSE(added.id.isNull());
 
-    store.addFiles(urls({"/in/notes.txt"}));
+    add(store, {files.filePath(u"in/notes.txt"_s)});
     EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s);
-    store.addFiles(urls({"/in/Maps_2.0.APK"}));
+    add(store, {maps});
     EXPECT_EQ(store.statusMessage(), u"Already in library: Maps_2.0"_s);
     EXPECT_EQ(store.apps().size(), 1);
 
-    // Several files: each is handled, the last message stays.
-    store.addFiles(urls({"/other/labelled.apk", "/in/readme", "/in/Maps_2.0.apk"}));
-    EXPECT_EQ(store.statusMessage(), u"Added Maps_2.0.apk"_s); // a different path is a new entry
+    // Several files: each is handled in order, the last message stays.
+    add(store, {labelled, files.filePath(u"in/readme"_s), otherMaps});
+    EXPECT_EQ(store.statusMessage(), u"Added Maps_2.0.apk"_s); // a different file is a new entry
     EXPECT_EQ(names(store.apps()), (QStringList{u"Maps_2.0"_s, u"Real Label"_s, u"Maps_2.0"_s}));
-    EXPECT_GE(status.count(), 5);
+}
+
+// Every way of naming a library file is that file; and only readable APKs get in, each refusal
+// saying why.
+TEST_F(AppLibraryStoreTest, AddTakesOnlyReadableAPKsUnderOneNameEach) {
+    const QString real = file(u"apps/a.apk"_s);
+    file(u"apps/notes-text.apk"_s);
+    QDir().mkpath(files.filePath(u"apps/folder.apk"_s));
+    ASSERT_TRUE(QFile::link(real, files.filePath(u"link.apk"_s)));
+    ASSERT_TRUE(QFile::link(files.filePath(u"apps/gone.apk"_s), files.filePath(u"dangling.apk"_s)));
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_s, files.filePath(u"device.apk"_s))); // never read: it has no end
+    AppLibraryStore store(seams);
+    add(store, {real});
+    ASSERT_EQ(store.apps().size(), 1);
+
+    struct Case {
+        QString path;
+        QString message;
+    };
+    const Case cases[] = {
+        {files.path() + u"/apps/./a.apk"_s, u"Already in library: a"_s},
+        {files.path() + u"/apps//a.apk"_s, u"Already in library: a"_s},
+        {files.path() + u"/apps/../apps/a.apk"_s, u"Already in library: a"_s},
+        {files.filePath(u"link.apk"_s), u"Already in library: link"_s},
+        {files.filePath(u"apps/missing.apk"_s), u"missing.apk does not exist"_s},
+        {files.filePath(u"dangling.apk"_s), u"dangling.apk does not exist"_s},
+        {files.filePath(u"apps/folder.apk"_s), u"folder.apk is not an Android app (APK) file"_s},
+        {files.filePath(u"apps/notes-text.apk"_s), u"notes-text.apk is not an Android app (APK) file"_s},
+        {files.filePath(u"device.apk"_s), u"device.apk is not an Android app (APK) file"_s},
+        // The receiving process's folder means nothing to the sender: refused, not guessed.
+        {u"apps/a.apk"_s, u"Skipped apps/a.apk: give the file's full path"_s},
+        {u"./a.apk"_s, u"Skipped ./a.apk: give the file's full path"_s},
+    };
+    for (const Case& c : cases) {
+        add(store, {c.path});
+        EXPECT_EQ(store.statusMessage(), c.message) << c.path.toStdString();
+    }
+    EXPECT_EQ(store.apps().size(), 1);
+    EXPECT_EQ(store.apps().first().sourcePath, QFileInfo(real).canonicalFilePath());
+}
+
+TEST_F(AppLibraryStoreTest, AddingFromAnotherFolderStoresTheAbsoluteNormalisedPath) {
+    const QString apk = file(u"deep/er/App.apk"_s);
+    AppLibraryStore store(seams);
+    add(store, {files.path() + u"/deep//./er/../er/App.apk"_s});
+    ASSERT_EQ(store.apps().size(), 1);
+    EXPECT_EQ(store.apps().first().sourcePath, QFileInfo(apk).canonicalFilePath());
+    EXPECT_TRUE(QDir::isAbsolutePath(store.apps().first().sourcePath));
+}
+
+// A reader that holds each file until the test lets it go (or five seconds pass).
+struct GatedReader {
+    QSemaphore gate;
+    std::atomic<QThread*> thread = nullptr;
+    AppLibraryStore::Seams seams() {
+        return {[this](const QString& path) -> std::optional<QString> {
+                    thread = QThread::currentThread();
+                    gate.tryAcquire(1, 5000);
+                    return QFileInfo(path).baseName().toUpper();
+                },
+                {},
+                {}};
+    }
+};
+
+// A big APK takes long to read: the event loop turns meanwhile, files given later wait their
+// turn, and the entries come in the order given.
+TEST_F(AppLibraryStoreTest, FilesAreReadOffTheMainThreadOneAfterAnother) {
+    GatedReader reader;
+    AppLibraryStore store(reader.seams());
+    store.addFiles(urls({file(u"a.apk"_s)}));
+    store.addFiles(urls({file(u"b.apk"_s), file(u"c.apk"_s)}));
+    EXPECT_TRUE(store.isAddingFiles());
+    bool turned = false;
+    QTimer::singleShot(0, &store, [&] { turned = true; });
+    EXPECT_TRUE(waitUntil([&] { return turned; }, 2000)) << "the event loop turns while a file is read";
+    EXPECT_TRUE(store.apps().isEmpty());
+
+    QSignalSpy done(&store, &AppLibraryStore::filesAdded);
+    reader.gate.release(3);
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
+    EXPECT_EQ(names(store.apps()), (QStringList{u"A"_s, u"B"_s, u"C"_s}));
+    EXPECT_NE(reader.thread.load(), QThread::currentThread());
+    EXPECT_EQ(done.count(), 1);
+}
+
+TEST_F(AppLibraryStoreTest, AStoreClosedWhileAFileIsReadIgnoresTheResult) {
+    GatedReader reader;
+    auto store = std::make_unique<AppLibraryStore>(reader.seams());
+    store->addFiles(urls({file(u"a.apk"_s)}));
+    ASSERT_TRUE(waitUntil([&] { return reader.thread.load() != nullptr; }));
+    store.reset();
+    reader.gate.release();
+    QThreadPool::globalInstance()->waitForDone();
+    waitUntil([] { return false; }, 100); // the finished read is delivered to nobody
+    settings.reopen();
+    EXPECT_TRUE(AppLibraryStore(seams).apps().isEmpty());
 }
 
 TEST_F(AppLibraryStoreTest, BackupFilesNeedTheRestoreFeature) {
     AppLibraryStore store(seams);
-    store.addFiles(urls({"/b/Notes 2026-12-01.vantle"}));
-    EXPECT_EQ(store.statusMessage(), u"Skipped Notes 2026-12-01.vantle: restoring backups is not available yet"_s);
+    add(store, {u"/b/Notes 2026-12-01.vantle"_s});
+    EXPECT_EQ(store.statusMessage(),
+              u"Skipped Notes 2026-12-01.vantle: restoring backups is not available yet"_s);
 
     QStringList restored;
-    AppLibraryStore withRestore({{}, [&](const QString& path) { restored.append(path); }});
-    withRestore.addFiles(urls({"/b/Notes 2026-12-01.VANTLE"}));
+    AppLibraryStore withRestore({{}, [&](const QString& path) { restored.append(path); }, {}});
+    add(withRestore, {u"/b/Notes 2026-12-01.VANTLE"_s});
     EXPECT_EQ(withRestore.statusMessage(), u"Restoring Notes 2026-12-01…"_s);
     EXPECT_EQ(restored, QStringList{u"/b/Notes 2026-12-01.VANTLE"_s});
     EXPECT_TRUE(withRestore.apps().isEmpty());
@@ -99,7 +250,7 @@ TEST_F(AppLibraryStoreTest, BackupFilesNeedTheRestoreFeature) {
 TEST_F(AppLibraryStoreTest, TheLibrarySurvivesARestart) {
     {
         AppLibraryStore store(seams);
-        store.addFiles(urls({"/a/One.apk", "/a/Two.apk"}));
+        add(store, {file(u"a/One.apk"_s), file(u"a/Two.apk"_s)});
         store.toggleFavorite(store.apps().last());
     }
     settings.reopen();
@@ -108,25 +259,131 @@ TEST_F(AppLibraryStoreTest, TheLibrarySurvivesARestart) {
     EXPECT_TRUE(store.apps().last().isFavorite);
 }
 
-TEST_F(AppLibraryStoreTest, AnUndecodableLibraryStartsEmptyButIsKept) {
-    QByteArray stored = R"([{"id":"5E0B6C2E-1F3A-4B7C-9D8E-0A1B2C3D4E5F","name":"Mail","platform":"Android",)"
-                        R"("sourcePath":"/a/Mail.apk","addedAt":1.5}])"; // lacks "isFavorite"
-    VantleSettings::set(SettingsKeys::apps, stored);
-    AppLibraryStore store(seams);
-    EXPECT_TRUE(store.apps().isEmpty());
-    store.addFiles(urls({"/a/New.apk"})); // saving must not lose the old bytes
+// Saves in quick succession are one write at the end of the quiet time; closing the store
+// writes a save still waiting, so nothing is lost.
+TEST_F(AppLibraryStoreTest, SavesInQuickSuccessionAreCoalescedAndClosingWritesThem) {
+    auto store = storeWith({u"One"_s, u"Two"_s});
+    const auto favouriteOnDisk = [&] {
+        return QJsonDocument::fromJson(storedValues(settings.path)
+                                           .value(SettingsKeys::apps.key())
+                                           .toObject()
+                                           .value(u"utf8"_s)
+                                           .toString()
+                                           .toUtf8())
+            .array()
+            .first()
+            .toObject()
+            .value(u"isFavorite"_s)
+            .toBool();
+    };
+    // storeWith saved at once; the event loop has not run since, so the quiet time is not over.
+    store->toggleFavorite(store->apps().first());
+    EXPECT_FALSE(favouriteOnDisk()) << "saved at once, within the quiet time of the last save";
+    EXPECT_TRUE(waitUntil(favouriteOnDisk, 5000)) << "saved at the end of the quiet time";
 
-    // Exactly one kept copy in the settings file, holding the user's bytes unchanged.
-    QFile file(settings.path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonObject values = QJsonDocument::fromJson(file.readAll()).object().value(u"values"_s).toObject();
-    QStringList keptKeys;
-    for (const QString& key : values.keys())
-        if (key.startsWith(QString(SettingsKeys::unreadableApps.prefix))) keptKeys.append(key);
-    ASSERT_EQ(keptKeys.size(), 1);
+    store->toggleFavorite(store->apps().first()); // within the quiet time of that save
+    EXPECT_TRUE(favouriteOnDisk());
+    store.reset();
+    EXPECT_FALSE(favouriteOnDisk()) << "closing the store writes the waiting save";
+}
+
+// A settings file that cannot be replaced (here a folder stands where it should be; a full disk
+// or a read-only folder fails the same way): the panel says so, the library stays in memory,
+// and the next change saves everything.
+TEST_F(AppLibraryStoreTest, AFailedSaveIsShownKeptInMemoryAndRetriedAtTheNextChange) {
+    const QString one = file(u"a/One.apk"_s), two = file(u"a/Two.apk"_s);
+    AppLibraryStore store(seams);
+    add(store, {one});
+    EXPECT_EQ(store.statusMessage(), u"Added One.apk"_s);
+
+    ASSERT_TRUE(QFile::remove(settings.path));
+    ASSERT_TRUE(QDir().mkpath(settings.path + u"/in-the-way"_s));
+    const MainLogSince log;
+    add(store, {two});
+    EXPECT_TRUE(waitUntil([&] {
+        return store.statusMessage().startsWith(u"Could not save your library: "_s);
+    })) << qPrintable(store.statusMessage());
+    EXPECT_TRUE(store.statusMessage().contains(settings.path)) << qPrintable(store.statusMessage());
+    EXPECT_EQ(names(store.apps()), (QStringList{u"One"_s, u"Two"_s}));
+    EXPECT_EQ(log.count(u"library: save failed entries=2 reason="_s), 1)
+        << qPrintable(log.lines().join(u'\n'));
+
+    ASSERT_TRUE(QDir(settings.path).removeRecursively());
+    store.toggleFavorite(store.apps().first());
+    EXPECT_TRUE(waitUntil([&] { return store.statusMessage() == u"Your library is saved again"_s; }))
+        << qPrintable(store.statusMessage());
     settings.reopen();
-    EXPECT_EQ(VantleSettings::readData(keptKeys.first()), stored);
-    EXPECT_EQ(names(AppLibraryStore(seams).apps()), QStringList{u"New"_s});
+    AppLibraryStore reloaded(seams);
+    EXPECT_EQ(names(reloaded.apps()), (QStringList{u"One"_s, u"Two"_s}));
+    EXPECT_TRUE(reloaded.apps().first().isFavorite);
+}
+
+TEST_F(AppLibraryStoreTest, UnreadableEntriesAreKeptAsideOnceAndTheRestLoads) {
+    QList<MobileApp> apps;
+    for (int i = 0; i < 20; ++i) {
+        MobileApp app;
+        app.id = QUuid::createUuid();
+        app.name = u"App %1"_s.arg(i);
+        app.sourcePath = u"/apks/%1.apk"_s.arg(i);
+        app.addedAt = QDateTime::currentDateTimeUtc();
+        apps.append(app);
+    }
+    QJsonArray stored = QJsonDocument::fromJson(LibraryCoding::encode(apps)).array();
+    QJsonObject ios = stored[3].toObject(), noId = stored[7].toObject();
+    ios[u"platform"_s] = u"iOS"_s;
+    noId.remove(u"id"_s);
+    stored[3] = ios;
+    stored[7] = noId;
+    VantleSettings::set(SettingsKeys::apps, QJsonDocument(stored).toJson(QJsonDocument::Compact));
+
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        settings.reopen();
+        AppLibraryStore store(seams);
+        EXPECT_EQ(store.apps().size(), 18);
+        EXPECT_FALSE(store.app(apps[3].id));
+        const QStringList kept = keptAsideKeys(settings.path);
+        ASSERT_EQ(kept.size(), 1) << "kept once, not again at every start";
+        const QString expected =
+            start == 0 ? u"2 of 20 library entries could not be read; they were kept in the settings as "_s +
+                             kept.first()
+                       : u"Ready"_s;
+        EXPECT_EQ(store.statusMessage(), expected);
+        const QJsonArray keptEntries =
+            QJsonDocument::fromJson(VantleSettings::readData(kept.first()).value()).array();
+        EXPECT_EQ(keptEntries, (QJsonArray{ios, noId}));
+    }
+}
+
+TEST_F(AppLibraryStoreTest, AnUnreadableLibraryStartsEmptyIsKeptOnceAndSaysSo) {
+    const QByteArray stored = R"({"not":"a list"})";
+    VantleSettings::set(SettingsKeys::apps, stored);
+    for (int start = 0; start < 2; ++start) {
+        settings.reopen();
+        AppLibraryStore store(seams);
+        EXPECT_TRUE(store.apps().isEmpty());
+        const QStringList kept = keptAsideKeys(settings.path);
+        ASSERT_EQ(kept.size(), 1);
+        EXPECT_EQ(VantleSettings::readData(kept.first()), stored);
+        if (start == 0) {
+            EXPECT_EQ(store.statusMessage(),
+                      u"Your library could not be read; it was kept in the settings as "_s + kept.first());
+        }
+    }
+}
+
+TEST_F(AppLibraryStoreTest, AnUnreadableSettingsFileIsShownInThePanel) {
+    {
+        QFile broken(settings.path);
+        ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+        broken.write("{ not json");
+    }
+    settings.reopen();
+    AppLibraryStore store(seams);
+    EXPECT_TRUE(store.statusMessage().startsWith(
+        u"The settings file could not be read, so Vantle started afresh; it was kept as "_s + settings.path +
+        u".unreadable-"_s))
+        << qPrintable(store.statusMessage());
 }
 
 TEST_F(AppLibraryStoreTest, OrderedAppsPutsFavouritesFirstThenSortsByDisplayName) {
@@ -144,7 +401,8 @@ TEST_F(AppLibraryStoreTest, FilteredAppsHidesShotNamesAndMatchesTheSearchAsTyped
     EXPECT_EQ(store->filteredApps().size(), 4);
 
     store->setSearch(u"a"_s);
-    EXPECT_EQ(names(store->filteredApps()), (QStringList{u"Chat Beta"_s, u"Maps"_s, u"Calendar"_s, u"Photo Album"_s}));
+    EXPECT_EQ(names(store->filteredApps()),
+              (QStringList{u"Chat Beta"_s, u"Maps"_s, u"Calendar"_s, u"Photo Album"_s}));
     store->setSearch(u"CAL"_s);
     EXPECT_EQ(names(store->filteredApps()), QStringList{u"Calendar"_s});
     store->setSearch(u" "_s); // a blank is not trimmed away
@@ -170,6 +428,7 @@ TEST_F(AppLibraryStoreTest, EditsFindEntriesById) {
 
     store->replaceSource(two.id, QUrl::fromLocalFile(u"/updates/two-2.apk"_s), u"org.two"_s);
     store->toggleFavorite(two); // a stale copy still finds the entry by id
+    store.reset();              // as at quitting: what is still to be saved is written
     settings.reopen();
     AppLibraryStore reloaded(seams);
     ASSERT_EQ(reloaded.apps().size(), 3);
@@ -198,7 +457,7 @@ TEST_F(AppLibraryStoreTest, RefreshAndroidNamesRunsOnceAndSkipsEntriesRemovedMea
 
     // Never again, even with new entries.
     labelledPaths.clear();
-    store->addFiles(urls({"/z/labelled.apk"}));
+    add(*store, {file(u"z/labelled.apk"_s)});
     labelledPaths.clear();
     store->refreshAndroidNames();
     QCoreApplication::processEvents();

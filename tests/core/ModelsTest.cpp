@@ -3,7 +3,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -21,11 +20,12 @@ MobileApp sample() {
 
 TEST(MobileApp, DisplayNameDropsATrailingVersionSuffix) {
     const std::pair<QString, QString> cases[] = {
-        {u"Notes-v7.2.1"_s, u"Notes"_s}, {u"Maps_2.0"_s, u"Maps"_s},       {u"2048"_s, u"2048"_s},
-        {u"v2"_s, u"v2"_s},              {u"Chat 3"_s, u"Chat"_s},         {u"-12"_s, u"-12"_s}, // nothing left
-        {u"App-V2"_s, u"App-V2"_s},      // no case folding: "V" is not "v"
-        {u"Tool v3 beta"_s, u"Tool"_s},  {u"A-1-2"_s, u"A"_s},             // the first match wins
-        {u"Radio 5x"_s, u"Radio 5x"_s},  // digits must end the name or be followed by a separator
+        {u"Notes-v7.2.1"_s, u"Notes"_s}, {u"Maps_2.0"_s, u"Maps"_s},
+        {u"2048"_s, u"2048"_s},          {u"v2"_s, u"v2"_s},
+        {u"Chat 3"_s, u"Chat"_s},        {u"-12"_s, u"-12"_s}, // nothing left
+        {u"App-V2"_s, u"App-V2"_s},                            // no case folding: "V" is not "v"
+        {u"Tool v3 beta"_s, u"Tool"_s},  {u"A-1-2"_s, u"A"_s}, // the first match wins
+        {u"Radio 5x"_s, u"Radio 5x"_s}, // digits must end the name or be followed by a separator
     };
     for (const auto& [name, shown] : cases) {
         MobileApp app;
@@ -47,14 +47,16 @@ TEST(LibraryCoding, WritesTheStoredForm) {
 
     app.bundleIdentifier = u"org.example.notes"_s;
     app.platform = MobilePlatform::ios;
-    const QJsonObject withPackage = QJsonDocument::fromJson(LibraryCoding::encode({app})).array().first().toObject();
+    const QJsonObject withPackage =
+        QJsonDocument::fromJson(LibraryCoding::encode({app})).array().first().toObject();
     EXPECT_EQ(withPackage.value(u"bundleIdentifier"_s).toString(), u"org.example.notes"_s);
     EXPECT_EQ(withPackage.value(u"platform"_s).toString(), u"iOS / iPadOS"_s);
 }
 
 TEST(LibraryCoding, ReferenceDateIsTheStartOf2001) {
     EXPECT_EQ(LibraryCoding::fromReferenceSeconds(0), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
-    EXPECT_DOUBLE_EQ(LibraryCoding::referenceSeconds(QDateTime(QDate(2000, 12, 31), QTime(23, 59), Qt::UTC)), -60);
+    EXPECT_DOUBLE_EQ(LibraryCoding::referenceSeconds(QDateTime(QDate(2000, 12, 31), QTime(23, 59), Qt::UTC)),
+                     -60);
 }
 
 TEST(LibraryCoding, RoundTripsEveryField) {
@@ -64,39 +66,74 @@ TEST(LibraryCoding, RoundTripsEveryField) {
     second.isFavorite = true;
     second.name = u"Ünïcode \"quoted\" \\ name"_s;
     const QList<MobileApp> apps{sample(), second};
-    EXPECT_EQ(LibraryCoding::decode(LibraryCoding::encode(apps)), apps);
+    const LibraryCoding::Decoded decoded = LibraryCoding::decode(LibraryCoding::encode(apps));
+    EXPECT_TRUE(decoded.isArray);
+    EXPECT_EQ(decoded.apps, apps);
+    EXPECT_TRUE(decoded.unreadable.isEmpty());
 }
 
-TEST(LibraryCoding, OneMalformedEntryFailsTheWholeLibrary) {
-    const QByteArray good = LibraryCoding::encode({sample()});
-    QJsonObject object = QJsonDocument::fromJson(good).array().first().toObject();
+TEST(LibraryCoding, AMalformedEntryCostsOnlyItselfAndIsReturnedAsStored) {
+    const QJsonObject object =
+        QJsonDocument::fromJson(LibraryCoding::encode({sample()})).array().first().toObject();
+    // The good entry, then the changed one, then the good entry again.
     const auto withChange = [&](auto change) {
         QJsonObject changed = object;
         change(changed);
-        return QJsonDocument(QJsonArray{object, changed}).toJson();
+        return LibraryCoding::decode(QJsonDocument(QJsonArray{object, changed, object}).toJson());
+    };
+    const auto expectOnlyTheChangedOneRefused = [](const LibraryCoding::Decoded& decoded, const char* what) {
+        EXPECT_TRUE(decoded.isArray) << what;
+        EXPECT_EQ(decoded.apps, (QList<MobileApp>{sample(), sample()})) << what;
+        ASSERT_EQ(decoded.unreadable.size(), 1) << what;
+        EXPECT_TRUE(QJsonDocument::fromJson(decoded.unreadable.first()).isObject()) << what;
     };
     for (const char* key : {"id", "name", "platform", "sourcePath", "addedAt", "isFavorite"})
-        EXPECT_FALSE(LibraryCoding::decode(withChange([&](QJsonObject& o) { o.remove(QLatin1StringView(key)); })))
-            << "without " << key;
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"id"_s] = u"not-a-uuid"_s; })));
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"platform"_s] = u"Symbian"_s; })));
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"addedAt"_s] = u"yesterday"_s; })));
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"addedAt"_s] = 1e300; })));
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"isFavorite"_s] = 1; })));
-    EXPECT_FALSE(LibraryCoding::decode(withChange([](QJsonObject& o) { o[u"bundleIdentifier"_s] = 5; })));
-    EXPECT_FALSE(LibraryCoding::decode("{}"));
-    EXPECT_FALSE(LibraryCoding::decode("[1]"));
-    EXPECT_FALSE(LibraryCoding::decode("[{]"));
+        expectOnlyTheChangedOneRefused(withChange([&](QJsonObject& o) { o.remove(QLatin1StringView(key)); }),
+                                       key);
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"id"_s] = u"not-a-uuid"_s; }), "id");
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"platform"_s] = u"iOS"_s; }),
+                                   "platform");
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"addedAt"_s] = u"yesterday"_s; }),
+                                   "date");
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"addedAt"_s] = 1e300; }), "far date");
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"isFavorite"_s] = 1; }), "isFavorite");
+    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"bundleIdentifier"_s] = 5; }),
+                                   "package");
 
     // Accepted variations: lower-case ids, a null package, extra keys.
-    auto decoded = LibraryCoding::decode(withChange([](QJsonObject& o) {
+    const auto varied = withChange([](QJsonObject& o) {
         o[u"id"_s] = u"00000000-0000-0000-0000-000000000000"_s;
         o[u"bundleIdentifier"_s] = QJsonValue::Null;
         o[u"extra"_s] = true;
-    }));
-    ASSERT_TRUE(decoded);
-    EXPECT_FALSE(decoded->last().bundleIdentifier);
-    EXPECT_EQ(LibraryCoding::decode("[]"), QList<MobileApp>());
+    });
+    ASSERT_EQ(varied.apps.size(), 3);
+    EXPECT_FALSE(varied.apps[1].bundleIdentifier);
+}
+
+TEST(LibraryCoding, UnreadableEntriesComeBackByteForByte) {
+    const QByteArray good = LibraryCoding::encode({sample()}).mid(1).chopped(1);
+    // Strings holding brackets, commas and escaped quotes, deep nesting, scalars, odd spacing.
+    const QByteArray deep = QByteArray(5000, '[') + QByteArray(5000, ']');
+    const QList<QByteArray> bad{
+        R"({"name":"a],[b\"}{,","weird":  [1, {"x":"]"}]})", "1", R"("text")", "null", deep, R"({})"};
+    QByteArray stored = "  [\n " + good;
+    for (const QByteArray& entry : bad)
+        stored += " ,\t" + entry;
+    stored += ",\n" + good + " ]\n";
+
+    const LibraryCoding::Decoded decoded = LibraryCoding::decode(stored);
+    EXPECT_TRUE(decoded.isArray);
+    EXPECT_EQ(decoded.apps.size(), 2);
+    EXPECT_EQ(decoded.unreadable, bad);
+}
+
+TEST(LibraryCoding, BytesThatAreNoArrayAreNoLibrary) {
+    for (const QByteArray bytes : {"{}", "[{]", "", "[1] [2]"}) {
+        const LibraryCoding::Decoded decoded = LibraryCoding::decode(bytes);
+        EXPECT_FALSE(decoded.isArray) << bytes.constData();
+        EXPECT_TRUE(decoded.apps.isEmpty());
+    }
+    EXPECT_TRUE(LibraryCoding::decode("[]").isArray);
 }
 
 } // namespace

@@ -1,12 +1,16 @@
-#include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
+
+#include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "platform/CommandChannel.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -30,19 +34,31 @@ protected:
         return app;
     }
 
-    static void addEntries(VantleApp& app, const QStringList& files) {
+    // The files the tests add, below a folder of their own: "/apks/Notes.apk" becomes
+    // <folder>/apks/Notes.apk, made on first use.
+    QTemporaryDir files;
+    QString file(const QString& path) {
+        const QString real = files.path() + path;
+        QDir().mkpath(QFileInfo(real).absolutePath());
+        QFile out(real);
+        if (!out.exists() && out.open(QIODevice::WriteOnly)) out.write("PK");
+        return real;
+    }
+    void addEntries(VantleApp& app, const QStringList& paths) {
         QList<QUrl> urls;
-        for (const QString& file : files) urls.append(QUrl::fromLocalFile(file));
+        for (const QString& path : paths)
+            urls.append(QUrl::fromLocalFile(file(path)));
         app.store().addFiles(urls);
+        EXPECT_TRUE(waitUntil([&] { return !app.store().isAddingFiles(); }));
     }
 
     static QString mainLogTail() { return VantleLog::main().tail(50).value_or(QString()); }
 };
 
 TEST(LaunchArguments, ParsesTheThreeOptions) {
-    const auto parsed = LaunchArguments::parse(
-        {u"vantle"_s, u"-platform"_s, u"offscreen"_s, u"--open-app"_s, u"Notes"_s, u"--android-player"_s,
-         u"--launch-apk"_s, u"/a/b.apk"_s});
+    const auto parsed =
+        LaunchArguments::parse({u"vantle"_s, u"-platform"_s, u"offscreen"_s, u"--open-app"_s, u"Notes"_s,
+                                u"--android-player"_s, u"--launch-apk"_s, u"/a/b.apk"_s});
     EXPECT_EQ(parsed.openApp, u"Notes"_s);
     EXPECT_EQ(parsed.launchApk, u"/a/b.apk"_s);
     EXPECT_TRUE(parsed.androidPlayer);
@@ -56,17 +72,23 @@ TEST_F(VantleAppTest, CommandsReachTheStoreThroughTheChannel) {
     auto app = makeApp();
     ASSERT_TRUE(app->start());
     const QString vantlectl = QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s;
-    const auto send = [&](const QString& command) {
+    const auto send = [&](const QString& command, const QString& folder = QString()) {
         QProcess process;
+        process.setWorkingDirectory(folder);
         process.start(vantlectl, {u"send"_s, command});
         waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+        waitUntil([&] { return !app->store().isAddingFiles(); });
         return process.exitCode();
     };
 
-    EXPECT_EQ(send(u"add:/apks/Chat Beta.apk"_s), 0);
-    EXPECT_EQ(send(u"add:/apks/Maps.apk"_s), 0);
-    EXPECT_EQ(app->store().apps().size(), 2);
+    EXPECT_EQ(send(u"add:"_s + file(u"/apks/Chat Beta.apk"_s)), 0);
+    // A relative path means the sender's folder: vantlectl completes it before sending.
+    file(u"/apks/Maps.apk"_s);
+    EXPECT_EQ(send(u"add:Maps.apk"_s, files.filePath(u"apks"_s)), 0);
+    ASSERT_EQ(app->store().apps().size(), 2);
     EXPECT_EQ(app->store().statusMessage(), u"Added Maps.apk"_s);
+    EXPECT_EQ(app->store().apps().last().sourcePath,
+              QFileInfo(file(u"/apks/Maps.apk"_s)).canonicalFilePath());
 
     EXPECT_EQ(send(u"hide-apps:beta,,x"_s), 0);
     EXPECT_EQ(app->store().hiddenForShots(), (QStringList{u"beta"_s, u"x"_s}));
@@ -80,7 +102,7 @@ TEST_F(VantleAppTest, CommandsReachTheStoreThroughTheChannel) {
 
     EXPECT_EQ(send(u"no-such-command"_s), 0); // delivered, logged, ignored
     const QString log = mainLogTail();
-    EXPECT_TRUE(log.contains(u"command add:/apks/Maps.apk"_s));
+    EXPECT_TRUE(log.contains(u"command add:"_s + files.filePath(u"apks/Maps.apk"_s)));
     EXPECT_TRUE(log.contains(u"command no-such-command"_s));
 }
 
@@ -121,12 +143,13 @@ TEST_F(VantleAppTest, OpenAppArgumentOpensTheFirstMatchAfterStartUp) {
     ASSERT_TRUE(waitUntil([&] { return !launched.isEmpty(); }));
     EXPECT_EQ(launched, QStringList{u"Chess"_s});
 
-    auto unmatched = std::make_unique<VantleApp>(
-        LaunchArguments::parse({u"vantle"_s, u"--open-app"_s, u"Photos"_s}), AppLibraryStore::Seams{},
-        VantleApp::Steps{});
+    auto unmatched =
+        std::make_unique<VantleApp>(LaunchArguments::parse({u"vantle"_s, u"--open-app"_s, u"Photos"_s}),
+                                    AppLibraryStore::Seams{}, VantleApp::Steps{});
     app.reset(); // frees the command channel for the second app
     unmatched->start();
-    ASSERT_TRUE(waitUntil([] { return mainLogTail().contains(u"open-app: no library entry matches Photos"_s); }));
+    ASSERT_TRUE(
+        waitUntil([] { return mainLogTail().contains(u"open-app: no library entry matches Photos"_s); }));
 }
 
 TEST_F(VantleAppTest, QuittingClosesWindowsAndStopsAndroidUnlessTurnedOff) {

@@ -1,21 +1,23 @@
 #include "platform/linux/SettingsFile.h"
+
 #include "platform/linux/TypedJson.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPoint>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <cmath>
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,7 +89,8 @@ TEST_F(SettingsFileTest, AValueOfAnotherTypeReplacesOneThatConvertsToIt) {
 
 TEST_F(SettingsFileTest, RefusesTypesItCannotKeep) {
     SettingsFile file(path);
-    EXPECT_FALSE(file.setValue(u"date"_s, QDateTime::currentDateTimeUtc()));
+    EXPECT_EQ(file.setValue(u"date"_s, QDateTime::currentDateTimeUtc()).error,
+              u"a value of type QDateTime cannot be stored"_s);
     EXPECT_FALSE(file.setValue(u"nested"_s, QVariantList{QVariant::fromValue(QPoint(1, 2))}));
     EXPECT_FALSE(file.setValue(u"huge"_s, QVariant::fromValue(quint64(-1))));
     EXPECT_FALSE(file.setValue(u"nan"_s, std::nan("")));
@@ -120,13 +123,16 @@ TEST_F(SettingsFileTest, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
     };
     for (const QByteArray& bytes : broken) {
         SCOPED_TRACE(bytes.toStdString());
-        for (const QString& name : asideFiles()) QFile::remove(folder.filePath(name));
+        for (const QString& name : asideFiles())
+            QFile::remove(folder.filePath(name));
         writeRaw(bytes);
         SettingsFile file(path);
         EXPECT_FALSE(file.problem().isEmpty());
         EXPECT_FALSE(file.value(u"a"_s).isValid());
         const QStringList aside = asideFiles();
         ASSERT_EQ(aside.size(), 1);
+        EXPECT_TRUE(file.problem().endsWith(u" kept as "_s + folder.filePath(aside.first())))
+            << file.problem().toStdString();
         QFile kept(folder.filePath(aside.first()));
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), bytes); // the user's bytes are intact
@@ -149,7 +155,8 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
 
     int pipeEnds[2];
     ASSERT_EQ(::pipe(pipeEnds), 0);
-    const QByteArray writer = QFile::encodeName(QCoreApplication::applicationDirPath() + u"/settings_writer"_s);
+    const QByteArray writer =
+        QFile::encodeName(QCoreApplication::applicationDirPath() + u"/settings_writer"_s);
     const QByteArray file = QFile::encodeName(path);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -159,7 +166,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
         ::_exit(4);
     }
     ::close(pipeEnds[1]);
-    char output[32] = {};
+    char output[512] = {};
     const ssize_t length = ::read(pipeEnds[0], output, sizeof output - 1);
     ::close(pipeEnds[0]);
     int status = 0;
@@ -167,7 +174,9 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
     ::chmod(folderName.constData(), 0700);
 
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(QByteArray(output, std::max<ssize_t>(length, 0)).trimmed(), QByteArray("refused"));
+    const QList<QByteArray> lines = QByteArray(output, std::max<ssize_t>(length, 0)).trimmed().split('\n');
+    EXPECT_EQ(lines.first(), QByteArray("refused"));
+    EXPECT_TRUE(lines.last().contains("could not be read nor kept aside")) << lines.last().toStdString();
     QFile kept(path);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), QByteArray("garbage"));
@@ -209,19 +218,59 @@ TEST_F(SettingsFileTest, AFullDiskKeepsThePreviousValues) {
         ASSERT_TRUE(file.setValue(u"api"_s, 34));
     }
     QProcess process;
-    process.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s, {u"fill"_s, path, u"65536"_s});
+    process.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s,
+                  {u"fill"_s, path, u"65536"_s});
     ASSERT_TRUE(process.waitForFinished());
-    EXPECT_EQ(process.readAllStandardOutput().trimmed(), QByteArray("refused"));
+    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+    EXPECT_EQ(lines.first(), QByteArray("refused"));
+    // The reason names the file and gives the system's words (a size limit: "File too large").
+    EXPECT_EQ(lines.last(), QFile::encodeName(path) + ": " + qt_error_string(EFBIG).toUtf8());
     SettingsFile file(path);
     EXPECT_TRUE(file.problem().isEmpty());
     EXPECT_EQ(file.value(u"api"_s).toLongLong(), 34);
     EXPECT_FALSE(file.value(u"blob"_s).isValid());
 }
 
+// A settings file that may not be replaced (chattr +i): each write says why it failed, the values
+// stay in memory, and the first write that works again carries all of them.
+TEST_F(SettingsFileTest, AFailedWriteSaysWhyAndTheNextWriteCarriesEverything) {
+    SettingsFile file(path);
+    ASSERT_TRUE(file.setValue(u"a"_s, 1));
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_GE(descriptor, 0);
+    int flags = 0;
+    if (::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) != 0) {
+        ::close(descriptor);
+        GTEST_SKIP() << "this file system has no file attributes";
+    }
+    const auto setFlags = [&](int value) { return ::ioctl(descriptor, FS_IOC_SETFLAGS, &value) == 0; };
+    if (!setFlags(flags | FS_IMMUTABLE_FL)) {
+        ::close(descriptor);
+        GTEST_SKIP() << "files cannot be made immutable here (needs CAP_LINUX_IMMUTABLE)";
+    }
+    const SettingsWrite refused = file.setValue(u"b"_s, 2);
+    const SettingsWrite refusedAgain = file.remove(u"a"_s);
+    setFlags(flags);
+    ::close(descriptor);
+
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(refused.error.contains(path)) << refused.error.toStdString();
+    EXPECT_TRUE(refused.error.contains(u"not writable"_s)) << refused.error.toStdString();
+    EXPECT_FALSE(refusedAgain);
+    EXPECT_FALSE(SettingsFile(path).value(u"b"_s).isValid()) << "nothing reached the disk";
+    EXPECT_EQ(file.value(u"b"_s).toLongLong(), 2) << "kept in memory";
+
+    ASSERT_TRUE(file.setValue(u"c"_s, 3));
+    SettingsFile reopened(path);
+    EXPECT_FALSE(reopened.value(u"a"_s).isValid());
+    EXPECT_EQ(reopened.value(u"b"_s).toLongLong(), 2);
+    EXPECT_EQ(reopened.value(u"c"_s).toLongLong(), 3);
+}
+
 TEST(TypedJson, DecodesOnlyWellFormedValues) {
     const auto decode = [](const std::string& typed) -> std::optional<QVariant> {
-        const auto values = TypedJson::decodeDocument(
-            QByteArray::fromStdString(R"({"format":"vantle-settings","version":1,"values":{"k":)" + typed + "}}"));
+        const auto values = TypedJson::decodeDocument(QByteArray::fromStdString(
+            R"({"format":"vantle-settings","version":1,"values":{"k":)" + typed + "}}"));
         if (!values) return std::nullopt;
         return values->value(u"k"_s);
     };
@@ -240,20 +289,23 @@ TEST(TypedJson, DecodesOnlyWellFormedValues) {
 
     // Hostile nesting is refused, not followed down the stack.
     std::string deep;
-    for (int i = 0; i < 100'000; ++i) deep += R"({"array":[)";
+    for (int i = 0; i < 100'000; ++i)
+        deep += R"({"array":[)";
     EXPECT_FALSE(decode(deep));
     std::string nested = R"({"int":1})";
-    for (int i = 0; i < 100; ++i) nested = R"({"array":[)" + nested + "]}";
+    for (int i = 0; i < 100; ++i)
+        nested = R"({"array":[)" + nested + "]}";
     EXPECT_FALSE(decode(nested));
 }
 
 TEST(TypedJson, BytesStayBytesWhetherOrNotTheyAreText) {
     QVariantMap values{{u"json"_s, QByteArray(R"([{"name":"Ünï"}])")},
-                             {u"binary"_s, QByteArray("\xff\xfe\x00\x01", 4)},
-                             {u"nul"_s, QByteArray("a\0b", 3)},
-                             {u"empty"_s, QByteArray()}};
+                       {u"binary"_s, QByteArray("\xff\xfe\x00\x01", 4)},
+                       {u"nul"_s, QByteArray("a\0b", 3)},
+                       {u"empty"_s, QByteArray()}};
     // Runs of every byte value, long enough for any vectorised scanning in the JSON library.
-    for (int byte = 0; byte < 256; ++byte) values.insert(u"run%1"_s.arg(byte), QByteArray(40, char(byte)));
+    for (int byte = 0; byte < 256; ++byte)
+        values.insert(u"run%1"_s.arg(byte), QByteArray(40, char(byte)));
     const QByteArray document = TypedJson::encodeDocument(values);
     EXPECT_TRUE(document.contains(R"("utf8": "[{\"name\":)")) << document.toStdString();
     const auto decoded = TypedJson::decodeDocument(document);

@@ -1,16 +1,25 @@
 // A child process for the settings tests: writes a settings file in ways a test can interrupt.
 //   settings_writer loop <path>          rewrite "counter" and a large "blob" until killed
-//   settings_writer set <path>           try to store one value; prints "stored" or "refused"
+//   settings_writer set <path>           try to store one value; prints "stored", or "refused"
+//                                        and the reason on the next line
 //   settings_writer fill <path> <bytes>  with files limited to <bytes> (a full disk), try to store
-//                                        a value larger than that; prints "stored" or "refused"
+//                                        a value larger than that; prints as "set" does
 #include "platform/linux/SettingsFile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
-
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+
+namespace {
+void report(const SettingsWrite& written) {
+    if (written)
+        std::puts("stored");
+    else
+        std::printf("refused\n%s\n", written.error.toUtf8().constData());
+}
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
@@ -26,7 +35,7 @@ int main(int argc, char** argv) {
     }
     if (arguments.size() == 3 && arguments[1] == QStringLiteral("set")) {
         SettingsFile file(arguments[2]);
-        std::puts(file.setValue(QStringLiteral("a"), 1) ? "stored" : "refused");
+        report(file.setValue(QStringLiteral("a"), 1));
         return 0;
     }
     if (arguments.size() == 4 && arguments[1] == QStringLiteral("fill")) {
@@ -35,8 +44,7 @@ int main(int argc, char** argv) {
         const rlimit limits{limit, limit};
         setrlimit(RLIMIT_FSIZE, &limits);
         SettingsFile file(arguments[2]);
-        const bool stored = file.setValue(QStringLiteral("blob"), QByteArray(qsizetype(limit) * 2, 'x'));
-        std::puts(stored ? "stored" : "refused");
+        report(file.setValue(QStringLiteral("blob"), QByteArray(qsizetype(limit) * 2, 'x')));
         return 0;
     }
     std::fputs("usage: settings_writer loop <path> | set <path> | fill <path> <bytes>\n", stderr);

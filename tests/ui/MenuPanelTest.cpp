@@ -5,6 +5,7 @@
 #include "ui/VantleDock.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,11 +92,27 @@ TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
 
     chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
     QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); })); // read in the background
     ASSERT_EQ(store.apps().size(), 1);
     EXPECT_EQ(store.apps()[0].name, u"Weather"_s);
     EXPECT_EQ(store.statusMessage(), u"Added Weather.apk"_s);
     EXPECT_EQ(panel->page(), Page::library);
     EXPECT_EQ(labelText(*panel, "statusLine"), u"Added Weather.apk"_s);
+}
+
+// The settings file cannot be replaced (a folder stands in its way, as a full disk or a read-only
+// folder would fail it): the new app stays in the panel and the status line says what went wrong.
+TEST_F(MenuPanelTest, AFailedSaveShowsInTheStatusLine) {
+    auto panel = makePanel();
+    QFile::remove(settings.path);
+    ASSERT_TRUE(QDir().mkpath(settings.path + u"/in-the-way"_s));
+    chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
+    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
+    EXPECT_TRUE(
+        labelText(*panel, "statusLine").startsWith(u"Could not save your library: "_s + settings.path))
+        << labelText(*panel, "statusLine").toStdString();
+    EXPECT_EQ(panel->tiles().size(), 1);
 }
 
 TEST_F(MenuPanelTest, AddAnApkButtonOpensTheChooserFromTheLibraryToo) {
@@ -105,6 +122,7 @@ TEST_F(MenuPanelTest, AddAnApkButtonOpensTheChooserFromTheLibraryToo) {
     chosenFiles = {QUrl::fromLocalFile(apkFile(u"Notes.apk"_s))};
     QTest::mouseClick(panel->addButton(), Qt::LeftButton);
     EXPECT_EQ(chooserOpened, 1);
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
     ASSERT_EQ(store.apps().size(), 2);
     EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Maps"_s, u"Notes"_s}));
 }
@@ -285,6 +303,7 @@ TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
     QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, {});
     QCoreApplication::sendEvent(panel.get(), &drop);
     EXPECT_FALSE(panel->isDropOverlayShown());
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
     ASSERT_EQ(store.apps().size(), 2);
     EXPECT_EQ(store.apps()[1].name, u"Chess"_s);
     EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s); // the last file's message
