@@ -9,12 +9,14 @@
 #include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
+#include "platform/InstanceLock.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
+#include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
@@ -73,22 +75,13 @@ public:
     void revealInFileManager(const QString& path) override {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     }
-    void quit() override { QApplication::quit(); }
+    void quit() override { quitInOrder(); }
 
 private:
     OpenAppFlow& m_flow;
 };
 
-// The commands that act on "the app window": the first open one; nothing without one.
-void registerWindowCommands(CommandRouter& commands, OpenAppFlow& flow) {
-    const auto onFirstWindow = [](void (AndroidWindowSession::*action)()) {
-        return [action] {
-            const QList<AndroidWindowSession*> sessions = AndroidWindowRegistry::shared().sessions();
-            if (!sessions.isEmpty()) (sessions.first()->*action)();
-        };
-    };
-    commands.on(u"back"_s, onFirstWindow(&AndroidWindowSession::handleBack));
-    commands.on(u"hide"_s, onFirstWindow(&AndroidWindowSession::hide));
+void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
     commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
         bool ok = false;
         const int api = level.toInt(&ok);
@@ -126,10 +119,21 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
 
-    // One Vantle per user: a second start shows the running one's panel and ends.
-    if (sendCommand(u"home"_s, 500) == CommandDelivery::delivered) {
-        std::puts("Vantle is already running; its panel is shown.");
-        return 0;
+    // One Vantle per user, decided by the lock it holds for its whole life: a second start shows the
+    // running one's panel and ends.
+    const InstanceLock instance = InstanceLock::acquire();
+    if (!instance.isHeld()) {
+        if (!instance.holderPid()) {
+            std::fprintf(stderr, "Vantle cannot start: %s\n", qPrintable(instance.error()));
+            return 1;
+        }
+        if (sendCommand(u"home"_s) == CommandDelivery::delivered) {
+            std::puts("Vantle is already running; its panel is shown.");
+            return 0;
+        }
+        std::printf("Vantle is already running (pid %lld) but does not answer.\n",
+                    static_cast<long long>(*instance.holderPid()));
+        return 1;
     }
 
     const SettingsOpening settings = openUserSettings();
@@ -149,13 +153,19 @@ int main(int argc, char** argv) {
         AndroidWindowRegistry::shared().stopAndroid(reason, true);
     };
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
+    steps.prepareRunningAndroid = &AndroidRuntimeCLI::prepareRunningDevice;
+    steps.scheduleIdleShutdown = [] {
+        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+        if (registry.sessions().isEmpty()) registry.scheduleIdleShutdown();
+    };
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readLabel = &APKIconExtractor::label;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     flow = std::make_unique<OpenAppFlow>(vantle.store());
     registerDeviceSettingCommands(vantle.commands());
-    registerWindowCommands(vantle.commands(), *flow);
+    registerWindowCommands(vantle.commands());
+    registerVersionCommand(vantle.commands(), *flow);
     AndroidWindowRegistry::shared().iconFor = [&vantle](const QUuid& id) {
         const std::optional<MobileApp> app = vantle.store().app(id);
         const std::optional<QImage> image = app ? AppIconStore::shared().image(*app) : std::nullopt;
