@@ -10,6 +10,7 @@
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
 #include "platform/InstanceLock.h"
+#include "platform/Locations.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/RuntimeBoot.h"
@@ -144,6 +145,7 @@ int main(int argc, char** argv) {
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
     std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
+    HomePanelController* homePanel = nullptr;   // made after the store; snapshots come later
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
     steps.refreshAndroidState = [&flow] { flow->refreshAndroidState(); };
@@ -157,6 +159,11 @@ int main(int argc, char** argv) {
     steps.scheduleIdleShutdown = [] {
         AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
         if (registry.sessions().isEmpty()) registry.scheduleIdleShutdown();
+    };
+    steps.writeSnapshots = [&homePanel] {
+        const QString problem = homePanel ? homePanel->writeSnapshots(Locations::logs()) : u"no panel yet"_s;
+        VantleLog::main().write(problem.isEmpty() ? u"snapshots written to "_s + Locations::logs()
+                                                  : u"snapshots not written: "_s + problem);
     };
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
@@ -174,6 +181,7 @@ int main(int argc, char** argv) {
 
     DesktopLauncherActions launcherActions(*flow);
     HomePanelController home(vantle.store(), launcherActions);
+    homePanel = &home;
     MenuPanel& panel = home.makePanel();
     connectHomePanel(home);
     vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });

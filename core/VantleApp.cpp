@@ -106,6 +106,7 @@ void VantleApp::registerCommands() {
         if (auto app = entryMatching(name)) launch(*app);
     });
     m_commands.on(u"close-all"_s, [this] { run(m_steps.closeAllWindows); });
+    if (m_steps.writeSnapshots) m_commands.on(u"snapshot-menu"_s, m_steps.writeSnapshots);
     m_commands.on(u"home-settings"_s, [] { EventCenter::shared().post(VantleEvent::showSettingsPage); });
 }
 

@@ -225,3 +225,22 @@ TEST_F(VantleAppTest, ACommandCannotForgeLogLines) {
         QStringList{u"command unknown\\n2026-12-06T10:00:00.000Z vantle starting pid=1\\r\\\\x\\x1b"_s});
     EXPECT_EQ(since.count(u"vantle starting"_s), 0);
 }
+
+// Snapshot images on request, and one second after start-up with "VantleSnapshots" on.
+TEST_F(VantleAppTest, SnapshotsAreWrittenOnTheCommandAndAfterStartUpWhenTurnedOn) {
+    int written = 0;
+    VantleApp::Steps steps;
+    steps.writeSnapshots = [&written] { ++written; };
+    {
+        VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+        ASSERT_TRUE(app.start());
+        EXPECT_EQ(sendFromAnotherThread(u"snapshot-menu"_s), CommandDelivery::delivered);
+        EXPECT_EQ(written, 1);
+        QTest::qWait(1200);
+        EXPECT_EQ(written, 1); // the setting is off
+    }
+    VantleSettings::set(SettingsKeys::snapshots, true);
+    VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+    app.start();
+    EXPECT_TRUE(waitUntil([&] { return written == 2; }, 3000));
+}
