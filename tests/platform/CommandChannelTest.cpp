@@ -251,24 +251,14 @@ TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
     EXPECT_FALSE(InstanceLock::runningPid());
 
     // A holder that is killed leaves its lock file behind; the next Vantle takes it over.
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const InstanceLock held = InstanceLock::acquire();
-        [[maybe_unused]] const ssize_t written = ::write(ready[1], held.isHeld() ? "y" : "n", 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char answer = 0;
-    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    ASSERT_EQ(answer, 'y');
-    EXPECT_EQ(InstanceLock::runningPid(), child);
+    QProcess holder;
+    holder.start(QCoreApplication::applicationDirPath() + u"/lock_holder"_s);
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(holder.readLine(), QByteArray("held\n"));
+    EXPECT_EQ(InstanceLock::runningPid(), holder.processId());
     EXPECT_FALSE(InstanceLock::acquire().isHeld());
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    holder.kill();
+    holder.waitForFinished();
     ASSERT_TRUE(QFileInfo::exists(Locations::instanceLock()));
     EXPECT_FALSE(InstanceLock::runningPid());
     EXPECT_TRUE(InstanceLock::acquire().isHeld());
