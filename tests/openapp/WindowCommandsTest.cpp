@@ -90,6 +90,11 @@ TEST_F(WindowCommandsTest, PasteCopyAndDropReachTheAppWindow) {
     MainLogSince since;
     EXPECT_EQ(sendFromAnotherThread(u"drop:/tmp/Report.pdf"_s), CommandDelivery::delivered);
     EXPECT_TRUE(waitUntil([&] { return since.count(u"files dropped on "_s + package) == 1; }));
+    // A file name cannot forge log lines either.
+    EXPECT_EQ(sendFromAnotherThread(u"drop:/tmp/a\n2026-12-06T10:00:00.000Z forged"_s),
+              CommandDelivery::delivered);
+    EXPECT_TRUE(waitUntil([&] { return since.count(u"files dropped on "_s + package) == 2; }));
+    EXPECT_EQ(since.count(u"2026-12-06T10:00:00.000Z forged"_s), 0);
 
     registry.closeAll();
     ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
