@@ -35,7 +35,7 @@ public:
     ~VantleApp() override;
 
     // Runs the start-up steps in order. Returns false when the command channel could not be
-    // registered (another Vantle is running); the app still works, without the channel.
+    // registered (another process answers on its socket); the app still works, without the channel.
     bool start();
     // Closes all windows and, unless "VantleStopAndroidOnQuit" is false, stops Android.
     void quit();
