@@ -10,12 +10,15 @@
 #include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
+#include "platform/InstanceLock.h"
+#include "platform/Locations.h"
 #include "platform/TerminationSignals.h"
 #include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
+#include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
@@ -74,22 +77,13 @@ public:
     void revealInFileManager(const QString& path) override {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     }
-    void quit() override { QApplication::quit(); }
+    void quit() override { quitInOrder(); }
 
 private:
     OpenAppFlow& m_flow;
 };
 
-// The commands that act on "the app window": the first open one; nothing without one.
-void registerWindowCommands(CommandRouter& commands, OpenAppFlow& flow) {
-    const auto onFirstWindow = [](void (AndroidWindowSession::*action)()) {
-        return [action] {
-            const QList<AndroidWindowSession*> sessions = AndroidWindowRegistry::shared().sessions();
-            if (!sessions.isEmpty()) (sessions.first()->*action)();
-        };
-    };
-    commands.on(u"back"_s, onFirstWindow(&AndroidWindowSession::handleBack));
-    commands.on(u"hide"_s, onFirstWindow(&AndroidWindowSession::hide));
+void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
     commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
         bool ok = false;
         const int api = level.toInt(&ok);
@@ -127,10 +121,21 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
 
-    // One Vantle per user: a second start shows the running one's panel and ends.
-    if (sendCommand(u"home"_s, 500) == CommandDelivery::delivered) {
-        std::puts("Vantle is already running; its panel is shown.");
-        return 0;
+    // One Vantle per user, decided by the lock it holds for its whole life: a second start shows the
+    // running one's panel and ends.
+    const InstanceLock instance = InstanceLock::acquire();
+    if (!instance.isHeld()) {
+        if (!instance.holderPid()) {
+            std::fprintf(stderr, "Vantle cannot start: %s\n", qPrintable(instance.error()));
+            return 1;
+        }
+        if (sendCommand(u"home"_s) == CommandDelivery::delivered) {
+            std::puts("Vantle is already running; its panel is shown.");
+            return 0;
+        }
+        std::printf("Vantle is already running (pid %lld) but does not answer.\n",
+                    static_cast<long long>(*instance.holderPid()));
+        return 1;
     }
 
     const SettingsOpening settings = openUserSettings();
@@ -141,6 +146,7 @@ int main(int argc, char** argv) {
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
     std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
+    HomePanelController* homePanel = nullptr;   // made after the store; snapshots come later
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
     steps.refreshAndroidState = [&flow] { flow->refreshAndroidState(); };
@@ -150,6 +156,16 @@ int main(int argc, char** argv) {
         AndroidWindowRegistry::shared().stopAndroid(reason, true);
     };
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
+    steps.prepareRunningAndroid = &AndroidRuntimeCLI::prepareRunningDevice;
+    steps.scheduleIdleShutdown = [] {
+        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+        if (registry.sessions().isEmpty()) registry.scheduleIdleShutdown();
+    };
+    steps.writeSnapshots = [&homePanel] {
+        const QString problem = homePanel ? homePanel->writeSnapshots(Locations::logs()) : u"no panel yet"_s;
+        VantleLog::main().write(problem.isEmpty() ? u"snapshots written to "_s + Locations::logs()
+                                                  : u"snapshots not written: "_s + problem);
+    };
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readLabel = &APKIconExtractor::label;
@@ -157,7 +173,8 @@ int main(int argc, char** argv) {
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     flow = std::make_unique<OpenAppFlow>(vantle.store());
     registerDeviceSettingCommands(vantle.commands());
-    registerWindowCommands(vantle.commands(), *flow);
+    registerWindowCommands(vantle.commands());
+    registerVersionCommand(vantle.commands(), *flow);
     AndroidWindowRegistry::shared().iconFor = [&vantle](const QUuid& id) {
         const std::optional<MobileApp> app = vantle.store().app(id);
         const std::optional<QImage> image = app ? AppIconStore::shared().image(*app) : std::nullopt;
@@ -166,6 +183,7 @@ int main(int argc, char** argv) {
 
     DesktopLauncherActions launcherActions(*flow);
     HomePanelController home(vantle.store(), launcherActions);
+    homePanel = &home;
     MenuPanel& panel = home.makePanel();
     connectHomePanel(home);
     vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });

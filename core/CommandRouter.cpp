@@ -15,7 +15,7 @@ void CommandRouter::onPrefix(const QString& prefix, ArgumentAction action) {
 }
 
 bool CommandRouter::dispatch(const QString& text) const {
-    VantleLog::main().write(u"command "_s + text);
+    VantleLog::main().write(u"command "_s + VantleLog::escaped(text));
     if (const auto exact = m_exact.constFind(text); exact != m_exact.cend()) {
         (*exact)();
         return true;

@@ -3,9 +3,9 @@
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "platform/Locations.h"
+#include "platform/ProcessLedger.h"
 
-#include <QFileInfo>
-#include <QProcess>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -36,7 +36,13 @@ bool VantleApp::start() {
     run(m_steps.refreshAndroidState);
 
     run(m_steps.endLeftoverDisplayServers);
-    run(m_steps.prepareRunningAndroid);
+    if (m_steps.prepareRunningAndroid) {
+        // An Android left running by an earlier run stops after the idle time, like one whose last
+        // window closed.
+        (void)m_steps.prepareRunningAndroid().then(this, [this](bool wasRunning) {
+            if (wasRunning) run(m_steps.scheduleIdleShutdown);
+        });
+    }
 
     registerCommands();
     auto listening = listenForCommands([this](const QString& command) { m_commands.dispatch(command); });
@@ -110,11 +116,11 @@ void VantleApp::registerCommands() {
         if (auto app = entryMatching(name)) launch(*app);
     });
     m_commands.on(u"close-all"_s, [this] { run(m_steps.closeAllWindows); });
+    if (m_steps.writeSnapshots) m_commands.on(u"snapshot-menu"_s, m_steps.writeSnapshots);
     m_commands.on(u"home-settings"_s, [] { EventCenter::shared().post(VantleEvent::showSettingsPage); });
 }
 
 void endLeftoverHostDisplayServers() {
-    const QString pkill = u"/usr/bin/pkill"_s;
-    if (!QFileInfo(pkill).isExecutable()) return;
-    QProcess::startDetached(pkill, {u"-f"_s, u"com.genymobile.scrcpy.Server"_s});
+    const int ended = ProcessLedger::endRecorded(Locations::serverLedger());
+    if (ended > 0) VantleLog::main().write(u"ended %1 leftover display servers"_s.arg(ended));
 }

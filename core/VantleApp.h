@@ -5,6 +5,7 @@
 #include "core/LaunchArguments.h"
 #include "platform/CommandChannel.h"
 
+#include <QFuture>
 #include <QObject>
 
 #include <functional>
@@ -19,7 +20,9 @@ public:
         std::function<void(const QString& apkPath)> launchApk;      // "--launch-apk", started at once
         std::function<void()> refreshAndroidState;                  // Android's state for the panel
         std::function<void()> endLeftoverDisplayServers;            // display servers of an earlier run
-        std::function<void()> prepareRunningAndroid;                // standard state of an Android left up
+        std::function<QFuture<bool>()> prepareRunningAndroid;       // standard state of an Android left up;
+                                                                    // true when Android was up
+        std::function<void()> scheduleIdleShutdown;                 // when no app window is open
         std::function<void()> writeSnapshots;                       // user-interface snapshot images
         std::function<void()> attachIntegrations;                   // notifications, dark mode, menu bar
         std::function<void()> registerHotKeyAndLoginItem;
@@ -32,7 +35,7 @@ public:
     ~VantleApp() override;
 
     // Runs the start-up steps in order. Returns false when the command channel could not be
-    // registered (another Vantle is running); the app still works, without the channel.
+    // registered (another process answers on its socket); the app still works, without the channel.
     bool start();
     // Closes all windows and, unless "VantleStopAndroidOnQuit" is false, stops Android.
     void quit();
@@ -56,6 +59,6 @@ private:
     std::unique_ptr<CommandListener> m_listener;
 };
 
-// Ends display servers left on this computer by an earlier run ("/usr/bin/pkill -f ..."), in the
-// background; its result is ignored.
+// Ends the display servers that an earlier run of this Vantle started and left running (it was
+// killed), as recorded in the display-server ledger; never any other process on the computer.
 void endLeftoverHostDisplayServers();

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QDir>
 
+using namespace Qt::Literals::StringLiterals;
+
 VantleLog::VantleLog(const QString& fileName, Opening opening)
     : m_path(Locations::logs() + u'/' + fileName) {
     QDir().mkpath(Locations::logs());
@@ -43,4 +45,27 @@ std::optional<QString> VantleLog::tail(int maxLines) const {
         kept.append(blank < 0 ? line : line.mid(blank + 1));
     }
     return kept.join(u'\n');
+}
+
+QString VantleLog::escaped(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += u"\\\\"_s;
+        else if (u == u'\n')
+            out += u"\\n"_s;
+        else if (u == u'\r')
+            out += u"\\r"_s;
+        else if (u == u'\t')
+            out += u"\\t"_s;
+        else if (u < 0x20 || u == 0x7f)
+            out += u"\\x"_s + QString::number(u, 16).rightJustified(2, u'0');
+        else if (u == 0x85 || u == 0x2028 || u == 0x2029)
+            out += u"\\u"_s + QString::number(u, 16).rightJustified(4, u'0');
+        else
+            out += c;
+    }
+    return out;
 }

@@ -27,6 +27,11 @@ public:
     std::optional<QString> tail(int maxLines) const;
     QString path() const { return m_path; }
 
+    // Text from outside (a command, a path) as part of one log line: backslashes, line breaks and
+    // other control characters are written as escapes ("\\", "\n", "\r", "\t", "\x1b",
+    // "\u2028"), so such text can never start a line of its own.
+    static QString escaped(const QString& text);
+
 private:
     const QString m_path;
     mutable std::mutex m_mutex; // serialises writers and readers

@@ -11,11 +11,14 @@
 //   | length (u32, big-end)| UTF-8 text, length bytes|
 //   +----------------------+------------------------+
 //
-// The receiver answers each complete frame with the single byte 0x06 (acknowledge).
+// The receiver answers each complete frame with the single byte 0x06 (acknowledge). A length over
+// maxTextBytes is answered with 0x15 (refused: too long) and the connection is closed, since the
+// rest of the stream cannot be framed.
 namespace CommandFrame {
 
 inline constexpr quint32 maxTextBytes = 64 * 1024;
 inline constexpr char acknowledge = 0x06;
+inline constexpr char refusedTooLong = 0x15;
 
 QByteArray encode(const QString& text);
 
@@ -25,8 +28,7 @@ struct Decoded {
     QString text;
     qsizetype consumed = 0; // bytes of the buffer that made up this frame
 };
-// Decodes the first frame of `buffer`. A length over maxTextBytes is invalid: the sender is
-// not one of ours and the connection should be dropped.
+// Decodes the first frame of `buffer`. A length over maxTextBytes is invalid.
 Decoded decode(const QByteArray& buffer);
 
 } // namespace CommandFrame

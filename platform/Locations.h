@@ -19,6 +19,9 @@ QString pictures();           // screenshots
 QString movies();             // screen recordings
 QString downloads();          // files copied out of Android
 QString backups();            // app data backups
-QString commandSocket();      // the automation command channel's local socket
+QString runState();           // state of the running Vantle: a private per-user folder (0700)
+QString commandSocket();      // the automation command channel's local socket, in runState()
+QString instanceLock();       // held by the running Vantle for its whole life, in runState()
+QString serverLedger();       // display-server processes this Vantle started, in runState()
 
 } // namespace Locations

@@ -28,6 +28,7 @@ constexpr int previousEmulatorWaits = 30; // half-second waits for an emulator w
 // Boot state. `bootTask` is main-thread only; the emulator's pid is touched by the boot thread
 // and read by others, hence atomic.
 std::optional<QFuture<void>> bootTask;
+std::optional<QFuture<bool>> preparation; // start-up's work on an Android that was already up
 int bootGeneration = 0; // tells a finished boot's clean-up whether bootTask is still its own
 std::atomic<qint64> emulatorPid{0};
 std::atomic<bool> bootCancelled{false};
@@ -86,14 +87,27 @@ void launchEmulator() {
     emulatorPid = *started.pid;
 }
 
-void afterBoot() {
+// No user-installed app running, dark mode, volume and ad blocking as set.
+void applyStandardState() {
     const BootHooks steps = currentHooks();
     const int stopped = stopAllApps();
     if (stopped > 0) log(u"stopped %1 Android apps"_s.arg(stopped));
     run(steps.syncDarkMode);
     run(steps.maximizeVolume);
     run(steps.applyAdBlock);
+}
+
+void afterBoot() {
+    applyStandardState();
     waitForInternet();
+}
+
+bool prepareRunning() {
+    if (!deviceIsBooted()) return false;
+    log(u"android already running: ending leftover display servers, stopping apps, applying settings"_s);
+    runADB({u"shell"_s, u"pkill"_s, u"-f"_s, u"com.genymobile.scrcpy.Server"_s}, probeTimeoutMs);
+    applyStandardState();
+    return true;
 }
 
 void bootRuntime() {
@@ -165,7 +179,19 @@ void cancelBoot() {
     if (bootTask) bootCancelled = true;
 }
 
+QFuture<bool> prepareRunningDevice() {
+    if (!preparation || preparation->isFinished()) preparation = QtConcurrent::run(&pool(), prepareRunning);
+    return *preparation;
+}
+
 QCoro::Task<> ensureRuntime() {
+    // A boot after start-up's preparation, never beside it: the preparation stops every app, and
+    // would stop the one being opened.
+    if (preparation) {
+        const QFuture<bool> prepared = *preparation;
+        co_await prepared;
+        preparation.reset();
+    }
     if (!bootTask) {
         bootCancelled = false;
         bootTask = QtConcurrent::run(&pool(), bootRuntime);

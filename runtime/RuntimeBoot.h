@@ -3,6 +3,7 @@
 #include "runtime/AndroidRuntimePaths.h"
 
 #include <QCoro/QCoroTask>
+#include <QFuture>
 
 #include <functional>
 
@@ -18,6 +19,12 @@ struct BootHooks {
     std::function<void()> applyAdBlock;
 };
 void setBootHooks(BootHooks hooks); // main thread, at start-up
+
+// At start-up, beside an Android that is already up (left by an earlier run, or kept on quit):
+// ends leftover display servers on the device, stops all user-installed apps and applies the
+// standard device settings, on the pool. Main thread; a call while one runs returns that one. Its
+// result tells whether Android was up; ensureRuntime waits for it before it boots or adopts one.
+QFuture<bool> prepareRunningDevice();
 
 // The one way to a ready device. Main thread. Concurrent callers share one boot and all get its
 // result; a call after a finished boot starts a fresh, cheap check. Throws AndroidRuntimeError.

@@ -272,7 +272,7 @@ bool AndroidVideoView::handleShortcut(QKeyEvent* event) {
         pasteFromDesktop();
         return true;
     case Qt::Key_C:
-        send(ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::copy));
+        copyToDesktop();
         return true;
     case Qt::Key_X:
         send(ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::cut));
@@ -294,6 +294,10 @@ void AndroidVideoView::pasteFromDesktop() const {
     const auto client = m_client.lock();
     if (text.isEmpty() || !client) return;
     client->send(ScrcpyControl::setClipboard(text, true, client->nextClipboardSequence()));
+}
+
+void AndroidVideoView::copyToDesktop() const {
+    send(ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::copy));
 }
 
 void AndroidVideoView::sendText(const QString& text) const {

@@ -37,6 +37,10 @@ public:
     std::optional<std::pair<QPointF, QSize>> androidPoint(QPointF viewPoint) const;
     // The last picture that reached the screen (empty before the first).
     QImage currentFrame() const;
+    // Clipboard transfer with Android (Ctrl+V, Ctrl+C): the desktop's text is pasted into the app;
+    // Android is asked to copy the app's selection, which comes back as the desktop clipboard.
+    void pasteFromDesktop() const;
+    void copyToDesktop() const;
     bool showsDropHighlight() const { return m_dropHighlight; }
 
 Q_SIGNALS:
@@ -64,7 +68,6 @@ private:
     void touch(int action, QPointF viewPoint) const;
     void back();
     bool handleShortcut(QKeyEvent* event);
-    void pasteFromDesktop() const;
     void sendText(const QString& text) const;
     void setDropHighlight(bool on);
 

@@ -1,5 +1,8 @@
 #include "stream/ServerProcess.h"
 
+#include "platform/Locations.h"
+#include "platform/ProcessLedger.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -64,6 +67,8 @@ std::shared_ptr<ServerProcess> ServerProcess::start(const QString& program, cons
         throw ServerProcessError(errorText("pidfd_open", error));
     }
     std::shared_ptr<ServerProcess> process(new ServerProcess(pid, pipeFDs[0], pidFD, std::move(handlers)));
+    // Recorded until reaped, so that a Vantle killed meanwhile leaves the next one a way to end it.
+    ProcessLedger::remember(process->m_ledger, pid);
     // The watcher owns the process object until the exit was reported.
     std::thread([process] { process->watch(); }).detach();
     return process;
@@ -73,7 +78,8 @@ ServerProcess::ServerProcess(pid_t pid, int outputFD, int pidFD, Handlers handle
     : m_pid(pid)
     , m_outputFD(outputFD)
     , m_pidFD(pidFD)
-    , m_handlers(std::move(handlers)) {}
+    , m_handlers(std::move(handlers))
+    , m_ledger(Locations::serverLedger()) {}
 
 ServerProcess::~ServerProcess() {
     ::close(m_outputFD);
@@ -128,6 +134,7 @@ void ServerProcess::watch() {
     do {
         reaped = ::waitpid(m_pid, &status, 0);
     } while (reaped < 0 && errno == EINTR);
+    ProcessLedger::forget(m_ledger, m_pid);
     {
         std::lock_guard guard(m_lock);
         m_reaped = true;

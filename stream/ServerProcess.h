@@ -16,6 +16,9 @@
 // signal through an event loop on the thread that created it, and the stream's start thread has
 // none (it becomes the video reader). The pidfd lets the watcher notice the exit even when a
 // grandchild keeps the pipe open.
+//
+// While it runs, the process is recorded in the display-server ledger (ProcessLedger), so that a
+// Vantle that was killed leaves its successor a precise way to end it.
 class ServerProcess : public std::enable_shared_from_this<ServerProcess> {
 public:
     struct Handlers {
@@ -43,6 +46,7 @@ private:
     const int m_outputFD;
     const int m_pidFD;
     Handlers m_handlers;
+    const QString m_ledger; // where this process is recorded while it runs
     mutable std::mutex m_lock;
     bool m_reaped = false;
 };

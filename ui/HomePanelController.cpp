@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDir>
+#include <QLayout>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -16,7 +18,10 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 constexpr int edgeMargin = 6, anchorGap = 4;
-}
+constexpr int glyphSnapshotPixels = 64;
+
+QIcon trayGlyph() { return PanelStyle::glyph(PanelStyle::Glyph::tray, PanelStyle::colours().accent); }
+} // namespace
 
 HomePanelController::HomePanelController(AppLibraryStore& store, LauncherActions& actions,
                                          MenuPanel::Environment environment, QObject* parent)
@@ -52,8 +57,7 @@ void HomePanelController::start(Presentation presentation) {
         showPanel();
         return;
     }
-    const QColor glyphColour = PanelStyle::colours().accent;
-    m_tray = std::make_unique<QSystemTrayIcon>(PanelStyle::glyph(PanelStyle::Glyph::tray, glyphColour));
+    m_tray = std::make_unique<QSystemTrayIcon>(trayGlyph());
     m_tray->setToolTip(u"Vantle"_s);
     m_trayMenu.addAction(u"Show Vantle"_s, this, [this] { showPanel(); });
     m_trayMenu.addSeparator();
@@ -67,6 +71,19 @@ void HomePanelController::start(Presentation presentation) {
                 togglePanel(icon.isValid() ? icon : QRect(QCursor::pos(), QSize(1, 1)));
             });
     m_tray->show();
+}
+
+QString HomePanelController::writeSnapshots(const QString& folder) {
+    const QString snapshots = folder + u"/snapshots"_s;
+    if (!QDir().mkpath(snapshots)) return u"cannot create "_s + snapshots;
+    MenuPanel& panel = makePanel();
+    panel.ensurePolished();
+    if (QLayout* layout = panel.layout()) layout->activate();
+    const QString panelImage = folder + u"/menu-panel.png"_s;
+    if (!panel.grab().save(panelImage, "PNG")) return u"cannot write "_s + panelImage;
+    const QString glyphImage = snapshots + u"/glyph.png"_s;
+    if (!trayGlyph().pixmap(glyphSnapshotPixels).save(glyphImage, "PNG")) return u"cannot write "_s + glyphImage;
+    return {};
 }
 
 void HomePanelController::showPanel(std::optional<QRect> anchor) {

@@ -34,6 +34,9 @@ public:
     void showPanel(std::optional<QRect> anchor = std::nullopt);
     void togglePanel(std::optional<QRect> anchor = std::nullopt);
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
+    // The user-interface snapshot images: the panel as "menu-panel.png" and the tray glyph as
+    // "snapshots/glyph.png" in `folder`. Returns what went wrong, or nothing.
+    QString writeSnapshots(const QString& folder);
 
     // Top-left corner of a panel of `size` opened from `anchor`: centred on it horizontally, at
     // least 6 pixels inside the screen's edges; below the anchor when it is in the upper half of

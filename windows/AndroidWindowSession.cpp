@@ -251,7 +251,8 @@ void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
     // Sending files into Android is not part of Vantle yet: say so rather than drop them silently.
     const QString label =
         urls.size() == 1 ? urls.first().fileName() : QString::number(urls.size()) + u" files"_s;
-    VantleLog::main().write(u"files dropped on "_s + m_setup.package + u" refused: "_s + label);
+    VantleLog::main().write(u"files dropped on "_s + m_setup.package + u" refused: "_s +
+                            VantleLog::escaped(label));
     showNotice(u"Sending files to Android is not available yet ("_s + label + u" not sent)"_s);
 }
 

@@ -1,5 +1,6 @@
 #include "app/ctl/CtlCommand.h"
 #include "platform/CommandChannel.h"
+#include "platform/CommandFrame.h"
 
 #include <QDir>
 #include <cstdio>
@@ -29,11 +30,15 @@ int run(const QStringList& arguments) {
         return exitSuccess;
     case CommandDelivery::notRunning:
         std::fputs("vantlectl: Vantle is not running\n", stderr);
-        return exitFailure;
-    case CommandDelivery::failed:
+        break;
+    case CommandDelivery::notAnswering:
+        std::fputs("vantlectl: Vantle is running but did not answer; try again\n", stderr);
+        break;
+    case CommandDelivery::tooLong:
+        std::fprintf(stderr, "vantlectl: the command is too long (%lld bytes; at most %u)\n",
+                     static_cast<long long>(arguments.first().toUtf8().size()), CommandFrame::maxTextBytes);
         break;
     }
-    std::fputs("vantlectl: Vantle did not acknowledge the command\n", stderr);
     return exitFailure;
 }
 

@@ -48,12 +48,22 @@ QString movies() { return join(userFolder(QStandardPaths::MoviesLocation, QStrin
 QString downloads() { return join(userFolder(QStandardPaths::DownloadLocation, QStringLiteral("Downloads")), QStringLiteral("Vantle")); }
 QString backups() { return join(userFolder(QStandardPaths::DocumentsLocation, QStringLiteral("Documents")), QStringLiteral("Vantle Backups")); }
 
-QString commandSocket() {
-    // The socket's folder is created with mode 0700 by the channel; the runtime folder is per user.
+QString runState() {
+    // The folder is created with mode 0700 by whoever writes first; the runtime folder is per user.
     QString base;
     if (vantleHome().isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty()) base = join(home(), QStringLiteral(".run"));
-    return join(base, QStringLiteral("vantle/app.vantle.command"));
+    return join(base, QStringLiteral("vantle"));
+}
+
+QString commandSocket() {
+    return join(runState(), QStringLiteral("app.vantle.command"));
+}
+QString instanceLock() {
+    return join(runState(), QStringLiteral("vantle.lock"));
+}
+QString serverLedger() {
+    return join(runState(), QStringLiteral("display-servers"));
 }
 
 } // namespace Locations

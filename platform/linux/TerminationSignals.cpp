@@ -20,6 +20,10 @@ void onSignal(int) {
 
 } // namespace
 
+void quitInOrder() {
+    QCoreApplication::exit(0);
+}
+
 void quitOnTerminationSignals() {
     if (signalSockets[0] >= 0) return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) return;
@@ -27,7 +31,7 @@ void quitOnTerminationSignals() {
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalSockets[1], &byte, 1);
-        QCoreApplication::quit();
+        quitInOrder();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

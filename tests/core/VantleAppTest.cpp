@@ -4,13 +4,20 @@
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "platform/CommandChannel.h"
+#include "platform/DetachedProcess.h"
+#include "platform/Locations.h"
+#include "platform/ProcessLedger.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFuture>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -179,3 +186,85 @@ TEST_F(VantleAppTest, ASettingOfTheWrongTypeReadsAsAbsent) {
 }
 
 } // namespace
+
+namespace {
+
+// A process whose command line names the display server; `exec -a` keeps it one process.
+qint64 startLookalikeServer() {
+    const auto started = DetachedProcess::start(
+        u"/bin/bash"_s, {u"-c"_s, u"exec -a com.genymobile.scrcpy.Server /bin/sleep 30"_s},
+        QProcessEnvironment::systemEnvironment());
+    EXPECT_TRUE(started.pid) << started.error.toStdString();
+    return started.pid.value_or(0);
+}
+
+} // namespace
+
+// Start-up ends the display servers an earlier, killed run of this Vantle left behind, and nothing
+// else: not another Vantle's, not the user's own mirroring of a phone.
+TEST_F(VantleAppTest, StartUpEndsOnlyItsOwnLeftoverDisplayServers) {
+    const qint64 leftover = startLookalikeServer();
+    const qint64 foreign = startLookalikeServer();
+    ASSERT_TRUE(
+        waitUntil([&] { return ProcessLedger::startTime(leftover) && ProcessLedger::startTime(foreign); }));
+    QTest::qWait(100); // both have become the lookalike by now
+    ProcessLedger::remember(Locations::serverLedger(), leftover);
+
+    MainLogSince since;
+    VantleApp::Steps steps;
+    steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
+    VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+    app.start();
+    EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(leftover); }, 3000));
+    QTest::qWait(300);
+    EXPECT_TRUE(DetachedProcess::isRunning(foreign));
+    EXPECT_EQ(since.count(u"ended 1 leftover display servers"_s), 1);
+    ::kill(pid_t(foreign), SIGKILL);
+}
+
+// Start-up brings an Android that was already up to the standard state (a step of the runtime) and
+// then lets it sleep after the idle time; an Android that was down is left alone.
+TEST_F(VantleAppTest, AnAndroidFoundRunningAtStartUpIsScheduledToSleep) {
+    for (const bool wasRunning : {true, false}) {
+        int scheduled = 0;
+        VantleApp::Steps steps;
+        steps.prepareRunningAndroid = [wasRunning] { return QtFuture::makeReadyFuture(wasRunning); };
+        steps.scheduleIdleShutdown = [&scheduled] { ++scheduled; };
+        VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+        app.start();
+        QTest::qWait(50);
+        EXPECT_EQ(scheduled, wasRunning ? 1 : 0) << wasRunning;
+    }
+}
+
+// A command is logged on one line whatever it contains, so it cannot forge lines of the log.
+TEST_F(VantleAppTest, ACommandCannotForgeLogLines) {
+    auto app = makeApp();
+    ASSERT_TRUE(app->start());
+    MainLogSince since;
+    const QString forged = u"unknown\n2026-12-06T10:00:00.000Z vantle starting pid=1\r\\x\x1b"_s;
+    EXPECT_EQ(sendFromAnotherThread(forged), CommandDelivery::delivered);
+    EXPECT_EQ(
+        since.lines(),
+        QStringList{u"command unknown\\n2026-12-06T10:00:00.000Z vantle starting pid=1\\r\\\\x\\x1b"_s});
+    EXPECT_EQ(since.count(u"vantle starting"_s), 0);
+}
+
+// Snapshot images on request, and one second after start-up with "VantleSnapshots" on.
+TEST_F(VantleAppTest, SnapshotsAreWrittenOnTheCommandAndAfterStartUpWhenTurnedOn) {
+    int written = 0;
+    VantleApp::Steps steps;
+    steps.writeSnapshots = [&written] { ++written; };
+    {
+        VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+        ASSERT_TRUE(app.start());
+        EXPECT_EQ(sendFromAnotherThread(u"snapshot-menu"_s), CommandDelivery::delivered);
+        EXPECT_EQ(written, 1);
+        QTest::qWait(1200);
+        EXPECT_EQ(written, 1); // the setting is off
+    }
+    VantleSettings::set(SettingsKeys::snapshots, true);
+    VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+    app.start();
+    EXPECT_TRUE(waitUntil([&] { return written == 2; }, 3000));
+}

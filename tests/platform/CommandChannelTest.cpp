@@ -1,13 +1,19 @@
 #include "platform/CommandChannel.h"
+
 #include "platform/CommandFrame.h"
+#include "platform/InstanceLock.h"
 #include "platform/Locations.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
-
+#include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -38,6 +44,7 @@ TEST(CommandFrame, DecodesWholeFramesOnly) {
 class CommandChannelTest : public ::testing::Test {
 protected:
     QStringList received;
+    QString lastError; // of the last vantlectl run
     CommandListening listening =
         listenForCommands([this](const QString& command) { received.append(command); });
 
@@ -48,6 +55,7 @@ protected:
         QProcess process;
         process.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s, arguments);
         waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+        lastError = QString::fromUtf8(process.readAllStandardError());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 };
@@ -92,19 +100,178 @@ TEST_F(CommandChannelTest, ASecondListenerIsRefusedAndTheFirstKeepsWorking) {
     EXPECT_EQ(received, QStringList{u"home"_s});
 }
 
-TEST_F(CommandChannelTest, AnOversizedFrameDropsOnlyThatConnection) {
+TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnection) {
     QLocalSocket rogue;
     rogue.connectToServer(Locations::commandSocket());
     ASSERT_TRUE(rogue.waitForConnected(1000));
     rogue.write(QByteArray("\x7f\xff\xff\xff", 4));
     EXPECT_TRUE(waitUntil([&] { return rogue.state() == QLocalSocket::UnconnectedState; }));
+    EXPECT_EQ(rogue.readAll(), QByteArray(1, CommandFrame::refusedTooLong));
     EXPECT_TRUE(received.isEmpty());
     EXPECT_EQ(runVantlectl({u"send"_s, u"back"_s}), 0);
     EXPECT_EQ(received, QStringList{u"back"_s});
+
+    // vantlectl says why instead of sending it; the largest allowed command still goes through.
+    const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
+    EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
+    EXPECT_EQ(runVantlectl({u"send"_s, tooLong}), 1);
+    EXPECT_TRUE(lastError.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
+        << lastError.toStdString();
+    EXPECT_EQ(runVantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}), 0);
+    EXPECT_EQ(received.size(), 2);
 }
 
-TEST(CommandChannel, SendingWithoutVantleSaysItIsNotRunning) {
+// Connections that never send must not take the channel down or away: the oldest ones beyond the
+// cap and the silent ones are dropped, and commands keep arriving.
+TEST(CommandChannel, IdleConnectionsAreCappedAndTimedOut) {
+    QStringList received;
+    std::optional<CommandListening> listening =
+        listenForCommands([&](const QString& command) { received.append(command); },
+                          {/*maxConnections*/ 8, /*idleTimeoutMs*/ 600'000});
+    ASSERT_TRUE(listening->listener) << listening->error.toStdString();
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    const auto connectIdle = [&] {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(Locations::commandSocket());
+        return idle.back()->waitForConnected(2000);
+    };
+    for (int i = 0; i < 290; ++i) {
+        ASSERT_TRUE(connectIdle()) << i;
+        if (i % 16 == 0) QCoreApplication::processEvents();
+    }
+    const auto connected = [&] {
+        return std::count_if(idle.cbegin(), idle.cend(), [](const auto& socket) {
+            return socket->state() == QLocalSocket::ConnectedState;
+        });
+    };
+    EXPECT_TRUE(waitUntil([&] { return connected() <= 8; })) << connected();
+    EXPECT_EQ(idle.back()->state(), QLocalSocket::ConnectedState); // the newest are kept
+    EXPECT_TRUE(QFileInfo::exists(Locations::commandSocket()));
+    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
+    EXPECT_EQ(received, QStringList{u"home"_s});
+
+    // A connection that stays silent for the idle time is dropped.
+    idle.clear();
+    listening.reset();
+    listening = listenForCommands([](const QString&) {}, {/*maxConnections*/ 8, /*idleTimeoutMs*/ 300});
+    ASSERT_TRUE(listening->listener) << listening->error.toStdString();
+    ASSERT_TRUE(connectIdle());
+    EXPECT_TRUE(waitUntil([&] { return connected() == 0; }, 10000));
+}
+
+// Out of file descriptors, a failed accept must not end the listener (nor delete its socket).
+TEST(CommandChannel, RunningOutOfDescriptorsOnlyDelaysCommands) {
+    QStringList received;
+    const CommandListening listening =
+        listenForCommands([&](const QString& command) { received.append(command); });
+    ASSERT_TRUE(listening.listener) << listening.error.toStdString();
+    // A child process holds the connections, so that only this process runs short.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const QByteArray path = QFile::encodeName(Locations::commandSocket());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (int i = 0; i < 20; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], "r", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const rlim_t open = rlim_t(QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System).size());
+    rlimit tight = saved;
+    tight.rlim_cur = open + 2; // room for a couple of the child's connections, not all
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const QDeadlineTimer starved(1000);
+    while (!starved.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    EXPECT_TRUE(QFileInfo::exists(Locations::commandSocket()));
+    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
+    EXPECT_EQ(received, QStringList{u"home"_s});
+}
+
+// A listener too busy to accept is still a listener: its socket is not taken over.
+TEST(CommandChannel, ABusyListenerIsNotMistakenForADeadOne) {
+    QStringList received;
+    const CommandListening first =
+        listenForCommands([&](const QString& command) { received.append(command); });
+    ASSERT_TRUE(first.listener);
+    // Fill its queue of waiting connections while its event loop does not run.
+    const QByteArray path = QFile::encodeName(Locations::commandSocket());
+    std::vector<int> waiting;
+    for (;;) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        const bool queued = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        waiting.push_back(fd);
+        if (!queued || waiting.size() > 10000) break;
+    }
+    const CommandListening second = listenForCommands([](const QString&) {});
+    EXPECT_FALSE(second.listener);
+    EXPECT_TRUE(second.error.contains(u"another Vantle"_s)) << second.error.toStdString();
+    for (int fd : waiting)
+        ::close(fd);
+    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
+    EXPECT_EQ(received, QStringList{u"home"_s});
+}
+
+// The instance lock, not the socket, tells a Vantle that does not answer from one that is not there.
+TEST(CommandChannel, SendingTellsNotRunningFromNotAnswering) {
     EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notRunning);
+    const InstanceLock running = InstanceLock::acquire();
+    ASSERT_TRUE(running.isHeld()) << running.error().toStdString();
+    EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
+
+    QProcess vantlectl;
+    vantlectl.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s,
+                    {u"send"_s, u"home"_s});
+    ASSERT_TRUE(vantlectl.waitForFinished(10000));
+    EXPECT_EQ(vantlectl.exitCode(), 1);
+    EXPECT_EQ(vantlectl.readAllStandardError(),
+              QByteArray("vantlectl: Vantle is running but did not answer; try again\n"));
+}
+
+TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
+    EXPECT_FALSE(InstanceLock::runningPid());
+    {
+        const InstanceLock first = InstanceLock::acquire();
+        ASSERT_TRUE(first.isHeld()) << first.error().toStdString();
+        EXPECT_EQ(InstanceLock::runningPid(), QCoreApplication::applicationPid());
+        const InstanceLock second = InstanceLock::acquire();
+        EXPECT_FALSE(second.isHeld());
+        EXPECT_EQ(second.holderPid(), QCoreApplication::applicationPid());
+    }
+    EXPECT_FALSE(InstanceLock::runningPid());
+
+    // A holder that is killed leaves its lock file behind; the next Vantle takes it over.
+    QProcess holder;
+    holder.start(QCoreApplication::applicationDirPath() + u"/lock_holder"_s);
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(holder.readLine(), QByteArray("held\n"));
+    EXPECT_EQ(InstanceLock::runningPid(), holder.processId());
+    EXPECT_FALSE(InstanceLock::acquire().isHeld());
+    holder.kill();
+    holder.waitForFinished();
+    ASSERT_TRUE(QFileInfo::exists(Locations::instanceLock()));
+    EXPECT_FALSE(InstanceLock::runningPid());
+    EXPECT_TRUE(InstanceLock::acquire().isHeld());
 }
 
 TEST(CommandChannel, AStaleSocketOfADeadProcessIsReplaced) {

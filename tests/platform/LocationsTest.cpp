@@ -15,7 +15,8 @@ TEST(Locations, VantleHomeHoldsEveryFolder) {
     const QStringList folders{Locations::applicationSupport(), Locations::runtime(), Locations::packages(),
                               Locations::icons(),   Locations::logs(),     Locations::config(),
                               Locations::pictures(), Locations::movies(),  Locations::downloads(),
-                              Locations::backups(), Locations::commandSocket()};
+                              Locations::backups(), Locations::commandSocket(), Locations::instanceLock(),
+                              Locations::serverLedger()};
     for (const QString& folder : folders) EXPECT_TRUE(folder.startsWith(u"/tmp/vantle-home/"_s)) << folder.toStdString();
     EXPECT_EQ(folders.size(), QSet<QString>(folders.begin(), folders.end()).size()); // all distinct
     EXPECT_EQ(Locations::runtime(), Locations::applicationSupport() + u"/Runtime"_s);

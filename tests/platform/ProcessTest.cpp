@@ -1,8 +1,12 @@
 #include "platform/ChildProcess.h"
 #include "platform/DetachedProcess.h"
+#include "platform/ProcessLedger.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -56,3 +60,50 @@ TEST(ChildProcess, CapturesOutputAndStopsAtItsTimeLimit) {
 }
 
 } // namespace
+
+namespace {
+
+// A process whose command line names the display server, as a user's own phone mirroring would.
+qint64 startLookalike() {
+    const auto started = DetachedProcess::start(
+        u"/bin/bash"_s, {u"-c"_s, u"exec -a com.genymobile.scrcpy.Server /bin/sleep 30"_s},
+        QProcessEnvironment::systemEnvironment());
+    EXPECT_TRUE(started.pid) << started.error.toStdString();
+    EXPECT_TRUE(waitUntil([&] {
+        QFile cmdline(u"/proc/%1/cmdline"_s.arg(started.pid.value_or(0)));
+        return cmdline.open(QIODevice::ReadOnly) &&
+               cmdline.readAll().startsWith("com.genymobile.scrcpy.Server");
+    }));
+    return started.pid.value_or(0);
+}
+
+} // namespace
+
+TEST(ProcessLedger, EndsOnlyTheProcessesItRecordedAsTheyWere) {
+    QTemporaryDir folder;
+    const QString ledger = folder.filePath(u"run/display-servers"_s);
+    const qint64 ours = startLookalike();
+    const qint64 foreign = startLookalike();
+    const qint64 endedEarlier = startLookalike();
+    const qint64 reused = startLookalike();
+    ProcessLedger::remember(ledger, ours);
+    ProcessLedger::remember(ledger, endedEarlier);
+    ProcessLedger::forget(ledger, endedEarlier); // it exited and was reaped: its record goes
+    // A record whose pid now names a process started at another time: the pid was reused.
+    const std::optional<quint64> start = ProcessLedger::startTime(reused);
+    ASSERT_TRUE(start);
+    QFile file(ledger);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(QByteArray::number(reused) + ' ' + QByteArray::number(*start + 1) + "\ngarbage line\n");
+    file.close();
+
+    EXPECT_EQ(ProcessLedger::endRecorded(ledger), 1);
+    EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(ours); }, 3000));
+    for (qint64 survivor : {foreign, endedEarlier, reused}) {
+        EXPECT_TRUE(DetachedProcess::isRunning(survivor)) << survivor;
+        ::kill(pid_t(survivor), SIGKILL);
+    }
+    EXPECT_FALSE(QFileInfo::exists(ledger));
+    EXPECT_EQ(ProcessLedger::endRecorded(ledger), 0);
+    EXPECT_FALSE(ProcessLedger::startTime(0));
+}

@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFuture>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QThread>
@@ -103,6 +104,31 @@ TEST_F(RuntimeDeviceTest, ARunningHealthyDeviceIsAdoptedAsItIs) {
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     EXPECT_EQ(logCount(u"starting emulator"_s), 0);
     EXPECT_TRUE(recorded().isEmpty()); // ready already: the standard state is not applied again
+}
+
+// Start-up beside an Android left running by an earlier run: its leftover display servers end, its
+// apps stop and the device settings are applied, before any boot may adopt it. Beside no Android,
+// nothing is done.
+TEST_F(RuntimeDeviceTest, StartUpPreparesOnlyAnAndroidThatIsUp) {
+    QFuture<bool> prepared = AndroidRuntimeCLI::prepareRunningDevice();
+    prepared.waitForFinished();
+    EXPECT_FALSE(prepared.result());
+    EXPECT_TRUE(recorded().isEmpty());
+
+    startEmulatorElsewhere();
+    ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsBooted(); }, 10000));
+    AndroidRuntimeCLI::adbDevice({u"install"_s, notesApk});
+    prepared = AndroidRuntimeCLI::prepareRunningDevice();
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    EXPECT_TRUE(prepared.isFinished()); // the boot waited for it
+    EXPECT_TRUE(prepared.result());
+    EXPECT_EQ(recorded(), (QStringList{u"dark"_s, u"volume"_s, u"adblock"_s}));
+    EXPECT_EQ(
+        logCount(
+            u"android already running: ending leftover display servers, stopping apps, applying settings"_s),
+        1);
+    EXPECT_EQ(logCount(u"stopped 1 Android apps"_s), 1);
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
 }
 
 TEST_F(RuntimeDeviceTest, AStartingDeviceIsAwaitedNotStartedTwice) {

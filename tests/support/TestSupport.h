@@ -52,3 +52,17 @@ struct MainLogSince {
                              [&](const QString& line) { return line.startsWith(prefix); });
     }
 };
+
+#include "platform/CommandChannel.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+
+// Sends a command to a listener of this very process: the sender blocks, so it runs on another
+// thread while this one serves the listener.
+inline CommandDelivery sendFromAnotherThread(const QString& command, int timeoutMs = 3000) {
+    QFuture<CommandDelivery> sent =
+        QtConcurrent::run([command, timeoutMs] { return sendCommand(command, timeoutMs); });
+    waitUntil([&] { return sent.isFinished(); }, timeoutMs * 3 + 1000);
+    sent.waitForFinished();
+    return sent.result();
+}

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -77,4 +78,21 @@ TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLon
     QEvent deactivate(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(&panel, &deactivate);
     EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, 2000));
+}
+
+TEST_F(HomePanelTest, SnapshotsAreThePanelAndTheTrayGlyphAsImages) {
+    HomePanelController home(store, actions, environment());
+    QTemporaryDir folder;
+    EXPECT_EQ(home.writeSnapshots(folder.path()), QString());
+    const QImage panel(folder.filePath(u"menu-panel.png"_s));
+    EXPECT_EQ(panel.size(), home.makePanel().size());
+    const QImage glyph(folder.filePath(u"snapshots/glyph.png"_s));
+    EXPECT_EQ(glyph.size(), QSize(64, 64));
+
+    // A file where the folder should be: said, not crashed on.
+    QFile blocker(folder.filePath(u"blocked"_s));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(home.writeSnapshots(blocker.fileName()),
+              u"cannot create "_s + blocker.fileName() + u"/snapshots"_s);
 }

@@ -1,0 +1,8 @@
+#pragma once
+
+class CommandRouter;
+
+// The automation commands that act on "the app window", the registry's first open session; each
+// does nothing while no app window is open: "back", "hide", "paste" and "copy" (the clipboard
+// transfer of Ctrl+V and Ctrl+C), and "drop:" + path (as if that file were dropped on the window).
+void registerWindowCommands(CommandRouter& commands);
