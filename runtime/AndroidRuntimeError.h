@@ -1,22 +1,21 @@
 #pragma once
 
-#include <QException>
-#include <QString>
+#include "core/VantleError.h"
 
-// The error of everything that drives Android's tools. Derived from QException so that it crosses
-// QtConcurrent::run and QFuture unchanged to the coroutine that awaits the work.
-class AndroidRuntimeError final : public QException {
+// The error of everything that drives Android's tools.
+class AndroidRuntimeError final : public VantleError {
 public:
     enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing };
 
     static AndroidRuntimeError toolMissing(const QString& name) { return {Kind::toolMissing, name}; }
-    static AndroidRuntimeError commandFailed(const QString& message) { return {Kind::commandFailed, message}; }
+    static AndroidRuntimeError commandFailed(const QString& message) {
+        return {Kind::commandFailed, message};
+    }
     static AndroidRuntimeError bootTimeout() { return {Kind::bootTimeout, {}}; }
     static AndroidRuntimeError packageNameMissing() { return {Kind::packageNameMissing, {}}; }
 
     Kind kind() const { return m_kind; }
-    // The text shown to the user.
-    QString description() const;
+    QString description() const override;
 
     const char* what() const noexcept override { return m_what.constData(); }
     void raise() const override { throw *this; }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "core/VantleError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +35,9 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool isRunning() const;
+    // Blocks until the process has exited and all its output was forwarded, or the time is up;
+    // true when it has exited. Not from the `exited` handler of another process.
+    bool waitForExit(std::chrono::milliseconds timeout) const;
     // SIGTERM to the process; nothing once it has exited.
     void terminate();
     pid_t pid() const { return m_pid; }
@@ -44,16 +51,19 @@ private:
     const int m_pidFD;
     Handlers m_handlers;
     mutable std::mutex m_lock;
+    mutable std::condition_variable m_reapedChanged;
     bool m_reaped = false;
 };
 
 // Why the server process could not be started, e.g. "posix_spawn: No such file or directory".
-class ServerProcessError : public std::exception {
+class ServerProcessError final : public VantleError {
 public:
     explicit ServerProcessError(QString description)
         : m_description(std::move(description)) {}
     const char* what() const noexcept override { return "server process start failed"; }
-    const QString& description() const { return m_description; }
+    QString description() const override { return m_description; }
+    void raise() const override { throw *this; }
+    ServerProcessError* clone() const override { return new ServerProcessError(*this); }
 
 private:
     QString m_description;
