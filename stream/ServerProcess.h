@@ -35,8 +35,8 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool isRunning() const;
-    // Blocks until the process has exited and all its output was forwarded, or the time is up;
-    // true when it has exited. Not from the `exited` handler of another process.
+    // Blocks until the process has exited and all its output was forwarded (true), or the time is
+    // up (false). Returns at once in the `exited` handler.
     bool waitForExit(std::chrono::milliseconds timeout) const;
     // SIGTERM to the process; nothing once it has exited.
     void terminate();
