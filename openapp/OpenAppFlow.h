@@ -27,7 +27,7 @@ public:
         // A modal yes/no confirmation; the default is a message box.
         std::function<bool(const QString& message, const QString& informative, const QString& confirm)>
             confirm;
-        // The default is a window-modal message box.
+        // The default is a message box that leaves the event loop running.
         std::function<void(const Offer& offer, std::function<void(int chosen)> chosen)> offer;
         // The APK file the user points at for an entry whose file went missing; the default is a
         // file chooser.
