@@ -2,6 +2,7 @@
 
 #include "apk/AppIconStore.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleError.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
@@ -20,6 +21,8 @@
 #include <QCoro/QCoroFuture>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -29,11 +32,26 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The user-facing text of whatever an open or uninstall step threw.
-QString describe(const std::exception& error) {
-    if (const auto* runtime = dynamic_cast<const AndroidRuntimeError*>(&error)) return runtime->description();
-    if (const auto* bridge = dynamic_cast<const AndroidBridgeError*>(&error)) return bridge->description();
-    return QString::fromUtf8(error.what());
+void offerInMessageBox(const OpenAppFlow::Offer& offer, std::function<void(int chosen)> chosen) {
+    auto* box = new QMessageBox(QMessageBox::Warning, u"Vantle"_s, offer.message);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setInformativeText(offer.informative);
+    QList<QAbstractButton*> actions;
+    for (const QString& action : offer.actions)
+        actions.append(box->addButton(action, QMessageBox::AcceptRole));
+    box->setEscapeButton(box->addButton(offer.dismiss, QMessageBox::RejectRole));
+    box->setDefaultButton(qobject_cast<QPushButton*>(actions.value(0)));
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [actions, chosen](QAbstractButton* button) {
+        if (const qsizetype index = actions.indexOf(button); index >= 0) chosen(int(index));
+    });
+    box->open();
+}
+
+std::optional<QString> locateInFileDialog(const MobileApp& app) {
+    const QString path =
+        QFileDialog::getOpenFileName(nullptr, u"Locate "_s + app.name,
+                                     QFileInfo(app.sourcePath).absolutePath(), u"Android apps (*.apk)"_s);
+    return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
 }
 
 bool askInMessageBox(const QString& message, const QString& informative, const QString& confirm) {
@@ -59,6 +77,8 @@ OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
     , m_store(store)
     , m_seams(std::move(seams)) {
     if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
+    if (!m_seams.offer) m_seams.offer = offerInMessageBox;
+    if (!m_seams.locateApk) m_seams.locateApk = locateInFileDialog;
     EventCenter::shared().observe(VantleEvent::sessionsChanged, this, [this](const QVariantMap&) {
         QSet<QUuid> running;
         for (const AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
@@ -79,14 +99,10 @@ void OpenAppFlow::launch(const MobileApp& app) {
 void OpenAppFlow::launchAndroid(const MobileApp& app) {
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     registry.cancelIdleShutdown();
-    if (AndroidWindowSession* session = registry.session(app.id)) {
-        registry.setUnread(app.id, false);
-        session->bringToFront();
-        registry.closeMenuBarPopup();
+    if (registry.bringForward(app.id)) {
         m_store.setStatusMessage(app.name + u" is open"_s);
         return;
     }
-    if (AndroidWindowRegistry::singleAppMode()) registry.closeOthers(app.id);
     m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
     m_store.setLaunchingAppID(app.id);
     if (m_store.androidState() != AndroidState::ready) m_store.setAndroidState(AndroidState::starting);
@@ -99,15 +115,36 @@ void OpenAppFlow::launchAndroid(const MobileApp& app) {
 QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
     const QPointer<OpenAppFlow> alive(this); // a task may outlive the flow
     try {
-        QCoro::Task<QString> installing = AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
-        const QString package = co_await std::move(installing);
+        QString package;
+        if (QFileInfo::exists(app.sourcePath)) {
+            QCoro::Task<QString> installing = AndroidRuntimeCLI::installAndLaunch(app.sourcePath);
+            package = co_await std::move(installing);
+        } else {
+            // The file went away after it was added; an app still installed in Android opens anyway.
+            QCoro::Task<QString> finding = installedPackage(app);
+            package = co_await std::move(finding);
+            if (!alive) co_return;
+            if (package.isEmpty()) {
+                const QString missing =
+                    u"The APK file of "_s + app.name + u" is missing ("_s + app.sourcePath + u')';
+                openFailed(app, missing);
+                m_store.setStatusMessage(missing);
+                offerToFindApk(app, missing);
+                co_return;
+            }
+            VantleLog::main().write(u"open: APK missing, opening the installed "_s + package);
+        }
         if (!alive) co_return;
+        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
         // A second click while the install ran may have opened the window already: open() then
         // brings that one forward.
-        AndroidWindowRegistry::shared().open(
-            app.id, package, app.name, [this, name = app.name](std::optional<QString> reason) {
-                m_store.setStatusMessage(reason ? name + u" stopped: "_s + *reason : u"Closed "_s + name);
-            });
+        registry.open(app.id, package, app.name, [this, alive, app](std::optional<QString> reason) {
+            if (!alive) return;
+            m_store.setStatusMessage(reason ? app.name + u" stopped: "_s + *reason : u"Closed "_s + app.name);
+            if (reason) offerToReopen(app, *reason);
+        });
+        // Only now that this app really opens do the others close: a failed open leaves them be.
+        if (AndroidWindowRegistry::singleAppMode()) registry.closeOthers(app.id);
         VantleLog::main().write(u"native window started app="_s + app.name + u" sinceOpen="_s +
                                 QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
         m_store.setStatusMessage(u"Opened "_s + app.name);
@@ -116,12 +153,70 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
     } catch (const std::exception& error) {
         if (!alive) co_return;
-        if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
-        const QString description = describe(error);
-        refresh(Starting::released);
-        VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + description);
+        const QString description = VantleError::describe(error);
+        openFailed(app, description);
         m_store.setStatusMessage(u"Android launch failed: "_s + description);
     }
+}
+
+QCoro::Task<QString> OpenAppFlow::installedPackage(MobileApp app) {
+    const QString package =
+        app.bundleIdentifier.value_or(AndroidRuntimeCLI::knownPackage(app.sourcePath).value_or(QString()));
+    if (!AndroidRuntimeCLI::isValidPackageName(package)) co_return QString(); // never installed
+    QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
+    co_await std::move(booting);
+    QFuture<bool> probe = QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
+        const std::optional<QString> paths =
+            AndroidRuntimeCLI::runADB({u"shell"_s, u"pm"_s, u"path"_s, package});
+        return paths.value_or(QString()).contains(u"package:"_s);
+    });
+    const bool installed = co_await probe;
+    co_return installed ? package : QString();
+}
+
+void OpenAppFlow::openFailed(const MobileApp& app, const QString& description) {
+    if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
+    refresh(Starting::released);
+    VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + description);
+}
+
+void OpenAppFlow::offerToReopen(const MobileApp& app, const QString& reason) {
+    const QPointer<OpenAppFlow> alive(this);
+    m_seams.offer({app.name + u" stopped"_s, reason, {u"Reopen"_s}, u"OK"_s},
+                  [this, alive, id = app.id](int) {
+                      // The entry as it is now: it may have been changed or removed meanwhile.
+                      if (!alive) return;
+                      if (const std::optional<MobileApp> current = m_store.app(id)) launch(*current);
+                  });
+}
+
+void OpenAppFlow::offerToFindApk(const MobileApp& app, const QString& missing) {
+    const QPointer<OpenAppFlow> alive(this);
+    m_seams.offer({missing,
+                   u"Locate the file, or remove "_s + app.name + u" from Vantle."_s,
+                   {u"Locate…"_s, u"Remove from Vantle"_s},
+                   u"Cancel"_s},
+                  [this, alive, id = app.id](int chosen) {
+                      if (!alive) return;
+                      const std::optional<MobileApp> current = m_store.app(id);
+                      if (!current) return;
+                      if (chosen == 0)
+                          relocate(*current);
+                      else
+                          m_store.remove(*current);
+                  });
+}
+
+void OpenAppFlow::relocate(MobileApp app) {
+    const std::optional<QString> found = m_seams.locateApk(app);
+    if (!found) return;
+    QList<MobileApp> apps = m_store.apps();
+    for (MobileApp& entry : apps)
+        if (entry.id == app.id) entry.sourcePath = *found;
+    m_store.setApps(apps);
+    VantleLog::main().write(u"library: "_s + app.name + u" located at "_s + *found);
+    app.sourcePath = *found;
+    launch(app);
 }
 
 void OpenAppFlow::refreshAndroidState() {
@@ -185,7 +280,7 @@ QCoro::Task<> OpenAppFlow::warmUp() {
             AndroidWindowRegistry::shared().scheduleIdleShutdown();
     } catch (const std::exception& error) {
         if (!alive) co_return;
-        VantleLog::main().write(u"warm-up failed: "_s + describe(error));
+        VantleLog::main().write(u"warm-up failed: "_s + VantleError::describe(error));
         m_prewarming = false;
         refresh(Starting::released);
     }
@@ -255,6 +350,17 @@ QCoro::Task<> OpenAppFlow::sync() {
 }
 
 void OpenAppFlow::switchAndroidVersion(int api) {
+    const QList<AndroidVersions::Version>& offered = AndroidVersions::all();
+    if (std::none_of(offered.cbegin(), offered.cend(),
+                     [api](const AndroidVersions::Version& version) { return version.api == api; })) {
+        // Refused before anything is touched: the windows, the stored choice and Android stay.
+        VantleLog::main().write(u"android version: API "_s + QString::number(api) +
+                                u" refused (not offered)"_s);
+        m_store.setStatusMessage(
+            u"Vantle does not offer Android API "_s + QString::number(api) +
+            u" (choose API %1 to %2)"_s.arg(offered.first().api).arg(offered.last().api));
+        return;
+    }
     if (api == AndroidVersions::selected() && AndroidRuntimePaths::managed(api).isComplete()) return;
     VantleLog::main().write(u"android version: switching to API "_s + QString::number(api));
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
@@ -321,6 +427,6 @@ QCoro::Task<> OpenAppFlow::uninstall(MobileApp app, QString package) {
         m_store.setApps(kept);
         m_store.setStatusMessage(u"Uninstalled "_s + app.displayName());
     } catch (const std::exception& error) {
-        if (alive) m_store.setStatusMessage(u"Uninstall failed: "_s + describe(error));
+        if (alive) m_store.setStatusMessage(u"Uninstall failed: "_s + VantleError::describe(error));
     }
 }

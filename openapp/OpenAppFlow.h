@@ -14,10 +14,24 @@
 class OpenAppFlow final : public QObject {
     Q_OBJECT
 public:
+    // A message with buttons that shows without blocking. `chosen` receives the index of the
+    // action pressed; dismissing it calls nothing.
+    struct Offer {
+        QString message;
+        QString informative;
+        QStringList actions;
+        QString dismiss;
+    };
+
     struct Seams {
         // A modal yes/no confirmation; the default is a message box.
         std::function<bool(const QString& message, const QString& informative, const QString& confirm)>
             confirm;
+        // The default is a message box that leaves the event loop running.
+        std::function<void(const Offer& offer, std::function<void(int chosen)> chosen)> offer;
+        // The APK file the user points at for an entry whose file went missing; the default is a
+        // file chooser.
+        std::function<std::optional<QString>(const MobileApp& app)> locateApk;
     };
 
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);
@@ -36,6 +50,11 @@ public:
 
 private:
     QCoro::Task<> openWindow(MobileApp app, QElapsedTimer sinceOpen);
+    QCoro::Task<QString> installedPackage(MobileApp app);
+    void openFailed(const MobileApp& app, const QString& description);
+    void offerToReopen(const MobileApp& app, const QString& reason);
+    void offerToFindApk(const MobileApp& app, const QString& missing);
+    void relocate(MobileApp app);
     // "kept": a boot under way owns "starting". "released": a failed open or warm-up ended the boot
     // that set it, so unless another one still runs the device is asked again (the state never
     // stays "starting" for good).

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QException>
+#include "core/VantleError.h"
+
 #include <QString>
 #include <optional>
 
@@ -19,7 +20,8 @@ struct AndroidBridgeComponents {
     bool operator==(const AndroidBridgeComponents&) const = default;
 };
 
-class AndroidBridgeError final : public QException {
+// The display-bridge files are missing, damaged or undescribed.
+class AndroidBridgeError final : public VantleError {
 public:
     enum class Kind { missing, corrupted, manifestUnreadable };
 
@@ -30,7 +32,7 @@ public:
     }
 
     Kind kind() const { return m_kind; }
-    QString description() const;
+    QString description() const override;
 
     const char* what() const noexcept override { return m_what.constData(); }
     void raise() const override { throw *this; }

@@ -1,5 +1,6 @@
 #include "provisioning/AndroidRuntimeProvisioner.h"
 
+#include "core/VantleError.h"
 #include "core/VantleLog.h"
 #include "platform/Locations.h"
 #include "provisioning/AndroidVersions.h"
@@ -26,23 +27,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-// The user-facing text of whatever an install step threw.
-QString describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const RuntimeProvisionError& e) {
-        return e.description();
-    } catch (const InstallWriteError& e) {
-        return e.description();
-    } catch (const AndroidRuntimeError& e) {
-        return e.description();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return u"Unknown error"_s;
-    }
-}
 
 // What an archive still needs on disk before it is downloaded: the rest of its download (a kept
 // file or partial download counts as far as it goes) and its estimated unpacked size.
@@ -129,7 +113,7 @@ QCoro::Task<> AndroidRuntimeProvisioner::readPlan() {
         Q_EMIT planChanged();
         setPhase(ProvisionPhase::needsAcceptance());
     } catch (...) {
-        const QString description = describe(std::current_exception());
+        const QString description = VantleError::describe(std::current_exception());
         log(u"plan failed: "_s + description);
         setPhase(ProvisionPhase::failed(description));
     }
@@ -177,7 +161,7 @@ QCoro::Task<> AndroidRuntimeProvisioner::install(RuntimePlan plan, QStringList a
         setPhase(ProvisionPhase::ready());
         log(u"runtime ready at "_s + root);
     } catch (...) {
-        const QString description = describe(std::current_exception());
+        const QString description = VantleError::describe(std::current_exception());
         log(u"install failed: "_s + description);
         setPhase(ProvisionPhase::failed(description));
     }

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "core/VantleError.h"
 #include "provisioning/RuntimePlan.h"
 #include "runtime/AndroidRuntimePaths.h"
 
 #include <QDateTime>
-#include <QException>
 #include <QStringList>
 
 // A file of the install that could not be written (a full disk, a read-only folder).
-class InstallWriteError final : public QException {
+class InstallWriteError final : public VantleError {
 public:
     explicit InstallWriteError(QString path)
         : m_description(QStringLiteral("Could not write ") + path)
         , m_what(m_description.toUtf8()) {}
-    QString description() const { return m_description; }
+    QString description() const override { return m_description; }
     const char* what() const noexcept override { return m_what.constData(); }
     void raise() const override { throw *this; }
     InstallWriteError* clone() const override { return new InstallWriteError(*this); }

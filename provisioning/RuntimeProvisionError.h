@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QException>
-#include <QString>
+#include "core/VantleError.h"
 
-// The error of fetching, planning and installing Vantle's own Android runtime. Derived from
-// QException so that it crosses QtConcurrent::run and QFuture unchanged to the awaiting coroutine.
-class RuntimeProvisionError final : public QException {
+// The error of fetching, planning and installing Vantle's own Android runtime.
+class RuntimeProvisionError final : public VantleError {
 public:
     enum class Kind { manifest, missingPackage, checksum, extract, download, diskSpace };
 
@@ -21,8 +19,7 @@ public:
     static RuntimeProvisionError diskSpace(const QString& message) { return {Kind::diskSpace, message}; }
 
     Kind kind() const { return m_kind; }
-    // The text shown to the user.
-    QString description() const;
+    QString description() const override;
 
     const char* what() const noexcept override { return m_what.constData(); }
     void raise() const override { throw *this; }

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QException>
-#include <QString>
+#include "core/VantleError.h"
 
-// The error of everything that drives Android's tools. Derived from QException so that it crosses
-// QtConcurrent::run and QFuture unchanged to the coroutine that awaits the work.
-class AndroidRuntimeError final : public QException {
+// The error of everything that drives Android's tools.
+class AndroidRuntimeError final : public VantleError {
 public:
     enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing, invalidPackageName };
 
@@ -21,8 +19,7 @@ public:
     }
 
     Kind kind() const { return m_kind; }
-    // The text shown to the user.
-    QString description() const;
+    QString description() const override;
 
     const char* what() const noexcept override { return m_what.constData(); }
     void raise() const override { throw *this; }

@@ -27,6 +27,10 @@ const QString serverVersion = u"5.0.1"_s;
 constexpr double videoAcceptSeconds = 15.0;
 constexpr double audioAcceptSeconds = 5.0;
 constexpr double controlAcceptSeconds = 5.0;
+// A crashing server's sockets close before its last output was read: how long an unasked end of
+// the video stream waits for the server's exit, to tell the user what the server said.
+constexpr std::chrono::milliseconds serverExitWaitMs{2000};
+constexpr qsizetype serverOutputTailChars = 4096;
 
 // Strict UTF-8: output that does not decode is not logged (its chunk may have split a character).
 std::optional<QString> decodeUTF8(const QByteArray& bytes) {
@@ -116,14 +120,19 @@ std::pair<int, QString> AndroidStreamClient::adb(const QStringList& arguments) c
 }
 
 void AndroidStreamClient::start() {
+    {
+        std::unique_lock guard(m_lock);
+        if (m_stopped) { // stopped before it started: it ends at once, without connecting
+            guard.unlock();
+            finish(std::nullopt);
+            return;
+        }
+    }
     // The start thread owns the client until the video reader ends.
     std::thread([self = shared_from_this()] {
         try {
             self->connect();
-        } catch (const SocketError& error) {
-            self->m_log->write(u"Vantle: stream start failed: "_s + error.description());
-            self->finish(u"Could not connect to Android: "_s + error.description());
-        } catch (const ServerProcessError& error) {
+        } catch (const VantleError& error) { // SocketError, ServerProcessError
             self->m_log->write(u"Vantle: stream start failed: "_s + error.description());
             self->finish(u"Could not connect to Android: "_s + error.description());
         }
@@ -184,16 +193,16 @@ void AndroidStreamClient::startServer() {
         const std::optional<QString> text = decodeUTF8(chunk);
         if (!text) return;
         log->write(*text);
+        const auto client = weak.lock();
+        if (!client) return;
         const std::optional<int> id = displayIDIn(*text);
-        if (!id) return;
-        if (const auto client = weak.lock()) {
-            std::lock_guard guard(client->m_lock);
-            client->m_displayID = id;
-        }
+        std::lock_guard guard(client->m_lock);
+        if (id) client->m_displayID = id;
+        client->m_serverOutputTail = (client->m_serverOutputTail + *text).right(serverOutputTailChars);
     };
     handlers.exited = [weak, log](int status) {
         log->write(u"Vantle: android server exited status="_s + QString::number(status));
-        if (const auto client = weak.lock()) client->finish(std::nullopt);
+        if (const auto client = weak.lock()) client->endUnasked(unexpectedEndText);
     };
     auto process = ServerProcess::start(m_config.adb, serverArguments(), std::move(handlers));
     std::lock_guard guard(m_lock);
@@ -207,6 +216,18 @@ std::optional<int> AndroidStreamClient::displayIDIn(const QString& output) {
     bool ok = false;
     const int id = match.captured(1).toInt(&ok);
     return ok ? std::optional<int>(id) : std::nullopt;
+}
+
+std::optional<QString> AndroidStreamClient::lastServerError(const QString& output) {
+    static const QLatin1StringView marker("ERROR: ");
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const qsizetype at = line->indexOf(marker);
+        if (at < 0) continue;
+        const QString text = line->mid(at + marker.size()).trimmed();
+        if (!text.isEmpty()) return text;
+    }
+    return std::nullopt;
 }
 
 bool AndroidStreamClient::adoptSockets(int videoFD, int controlFD, int audioFD) {
@@ -266,6 +287,22 @@ void AndroidStreamClient::stop() {
     }
     if (player) QThreadPool::globalInstance()->start([player] { player->stop(); });
     if (process && process->isRunning()) process->terminate();
+}
+
+void AndroidStreamClient::endUnasked(const QString& fallback) {
+    std::shared_ptr<ServerProcess> process;
+    {
+        std::lock_guard guard(m_lock);
+        process = m_serverProcess;
+    }
+    // `stop` takes the process: a running one means nobody asked for this end.
+    if (process) process->waitForExit(serverExitWaitMs);
+    std::optional<QString> reason;
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_stopped) reason = lastServerError(m_serverOutputTail).value_or(fallback);
+    }
+    finish(reason);
 }
 
 void AndroidStreamClient::finish(std::optional<QString> error) {

@@ -63,6 +63,7 @@ public:
     // GUI-thread callbacks.
     std::function<void(QSize)> onVideoSize;
     std::function<void()> onFirstFrame;
+    // No error: `stop` asked for the end. Any other end carries the reason the user is shown.
     std::function<void(std::optional<QString> error)> onEnded;
     std::function<void(std::shared_ptr<ImageBox>)> onSnapshot;
 
@@ -112,6 +113,10 @@ public:
     void readAudioStream(int fd) { readAudio(fd); }
     // The virtual display's id in a chunk of the server's output: the first "(id=N)", if any.
     static std::optional<int> displayIDIn(const QString& output);
+    // What the server's last error line ("[server] ERROR: <text>") says, if it printed one.
+    static std::optional<QString> lastServerError(const QString& output);
+    // The reason of an end nobody asked for when the server said nothing about it.
+    static constexpr auto unexpectedEndText = QLatin1StringView("The app's display stopped unexpectedly");
     // The audio sink while audio forwarding runs (locked).
     std::shared_ptr<PCMAudioPlayer> audioPlayer() const;
 
@@ -124,6 +129,7 @@ private:
     bool adoptSockets(int videoFD, int controlFD, int audioFD); // returns `stopped`
     void runReaders(int videoFD, int audioFD, std::chrono::steady_clock::time_point startedAt);
     void readVideo(int fd, std::chrono::steady_clock::time_point startedAt);
+    void endUnasked(const QString& fallback);
     void drainDeviceMessages();
     void readAudio(int fd);
     void countFrame();
@@ -147,6 +153,7 @@ private:
     QSize m_videoSize;
     uint64_t m_clipboardSequence = 1;
     std::optional<int> m_displayID;
+    QString m_serverOutputTail; // the last few KiB the server printed
     Timeline m_timeline;
     bool m_snapshotRequested = false;
     std::shared_ptr<StreamRecorderSink> m_recorder;

@@ -91,6 +91,11 @@ bool ServerProcess::isRunning() const {
     return !m_reaped;
 }
 
+bool ServerProcess::waitForExit(std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(m_lock);
+    return m_reapedChanged.wait_for(guard, timeout, [this] { return m_reaped; });
+}
+
 void ServerProcess::terminate() {
     // Through the pidfd: it names this process even after it was reaped and its pid reused.
     ::syscall(SYS_pidfd_send_signal, m_pidFD, SIGTERM, nullptr, 0);
@@ -139,6 +144,7 @@ void ServerProcess::watch() {
         std::lock_guard guard(m_lock);
         m_reaped = true;
     }
+    m_reapedChanged.notify_all();
     // Exit code, or the number of the signal that ended it.
     const int exitStatus = WIFEXITED(status)     ? WEXITSTATUS(status)
                            : WIFSIGNALED(status) ? WTERMSIG(status)

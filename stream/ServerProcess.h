@@ -1,8 +1,12 @@
 #pragma once
 
+#include "core/VantleError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,6 +38,9 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool isRunning() const;
+    // Blocks until the process has exited and all its output was forwarded (true), or the time is
+    // up (false). Returns at once in the `exited` handler.
+    bool waitForExit(std::chrono::milliseconds timeout) const;
     // SIGTERM to the process; nothing once it has exited.
     void terminate();
     pid_t pid() const { return m_pid; }
@@ -48,16 +55,19 @@ private:
     Handlers m_handlers;
     const QString m_ledger; // where this process is recorded while it runs
     mutable std::mutex m_lock;
+    mutable std::condition_variable m_reapedChanged;
     bool m_reaped = false;
 };
 
 // Why the server process could not be started, e.g. "posix_spawn: No such file or directory".
-class ServerProcessError : public std::exception {
+class ServerProcessError final : public VantleError {
 public:
     explicit ServerProcessError(QString description)
         : m_description(std::move(description)) {}
     const char* what() const noexcept override { return "server process start failed"; }
-    const QString& description() const { return m_description; }
+    QString description() const override { return m_description; }
+    void raise() const override { throw *this; }
+    ServerProcessError* clone() const override { return new ServerProcessError(*this); }
 
 private:
     QString m_description;

@@ -1,21 +1,22 @@
 #pragma once
 
-#include <QByteArray>
-#include <QException>
-#include <QString>
+#include "core/VantleError.h"
 
+#include <QByteArray>
+#include <QString>
 #include <cstdint>
 #include <optional>
 
 // The connection error of the stream: one case, `failed`, with a detail text.
-class SocketError : public QException {
+class SocketError final : public VantleError {
 public:
-    explicit SocketError(QString detail) : m_detail(std::move(detail)) {}
+    explicit SocketError(QString detail)
+        : m_detail(std::move(detail)) {}
     void raise() const override { throw *this; }
     SocketError* clone() const override { return new SocketError(*this); }
     const QString& detail() const { return m_detail; }
     // failed("detail")
-    QString description() const;
+    QString description() const override;
 
 private:
     QString m_detail;

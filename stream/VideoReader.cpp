@@ -33,9 +33,9 @@ void updateFormat(const std::vector<H264::Bytes>& nals, VideoFormatRef& format) 
 //
 // Runs on the start thread until the stream ends, then ends the session.
 void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_point startedAt) {
-    if (!readExactly(fd, deviceNameBytes)) return finish(u"Video stream closed early"_s);
+    if (!readExactly(fd, deviceNameBytes)) return endUnasked(u"Video stream closed early"_s);
     const auto codec = readExactly(fd, 4);
-    if (!codec) return finish(u"Video stream closed early"_s);
+    if (!codec) return endUnasked(u"Video stream closed early"_s);
     if (const uint32_t id = readBE(*codec, 0); id != h264CodecID)
         return finish(QString::asprintf("Unsupported video codec 0x%08x", id));
 
@@ -110,7 +110,7 @@ void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_poin
             });
         }
     }
-    finish(std::nullopt);
+    endUnasked(unexpectedEndText);
 }
 
 void AndroidStreamClient::countFrame() {

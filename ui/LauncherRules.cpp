@@ -18,14 +18,15 @@ int gridColumns(int panelWidth) {
     return std::clamp((std::max(panelWidth, minimumWidth) - margins) / tileStride, 3, 6);
 }
 
-AndroidStateText describe(AndroidState state) {
+AndroidStateText describe(AndroidState state, StartPace pace) {
     switch (state) {
     case AndroidState::ready:
         return {u"Ready"_s, u"Android is running. Apps open instantly."_s, u"Android is ready"_s,
                 u"Apps open instantly."_s};
     case AndroidState::starting:
         return {u"Starting"_s, u"Android is starting."_s, u"Starting Android"_s,
-                u"Your app opens in a few seconds."_s};
+                pace == StartPace::slow ? u"Android is taking longer than usual to start."_s
+                                        : u"Your app opens in a few seconds."_s};
     case AndroidState::sleeping:
         return {u"Sleeping"_s, u"Android is off to save memory. It starts when you open an app."_s,
                 u"Android is sleeping"_s, u"Opening an app wakes it in about 10 seconds."_s};

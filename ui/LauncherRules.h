@@ -3,6 +3,7 @@
 #include "core/AppLibraryStore.h"
 
 #include <QString>
+#include <chrono>
 
 // The few fixed rules of the launcher, free of widgets so they can be checked directly.
 namespace LauncherRules {
@@ -20,7 +21,11 @@ struct AndroidStateText {
     QString dockTitle;
     QString dockSubtitle;
 };
-AndroidStateText describe(AndroidState state);
+// A start that has taken `slowStart` or longer reads as slow: the dock then says that Android is
+// taking longer than usual instead of promising the app in a few seconds.
+enum class StartPace { usual, slow };
+inline constexpr std::chrono::seconds slowStart{30};
+AndroidStateText describe(AndroidState state, StartPace pace = StartPace::usual);
 
 // "Nothing matches “<query>”", the query as typed.
 QString nothingMatches(const QString& query);

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -23,12 +24,17 @@ QPixmap stateDot(const QColor& colour) {
 }
 } // namespace
 
-VantleDock::VantleDock(const AppLibraryStore& store, QWidget* parent)
+VantleDock::VantleDock(const AppLibraryStore& store, QWidget* parent,
+                       std::chrono::milliseconds slowStartAfter)
     : QWidget(parent)
     , m_store(store)
     , m_mark(new QLabel)
     , m_title(new QLabel)
-    , m_subtitle(new QLabel) {
+    , m_subtitle(new QLabel)
+    , m_slowStart(new QTimer(this)) {
+    m_slowStart->setSingleShot(true);
+    m_slowStart->setInterval(slowStartAfter);
+    connect(m_slowStart, &QTimer::timeout, this, &VantleDock::follow);
     setObjectName(u"dock"_s);
     setAttribute(Qt::WA_StyledBackground);
     m_title->setObjectName(u"dockTitle"_s);
@@ -61,6 +67,13 @@ void VantleDock::addTrailingWidget(QWidget* widget) {
 }
 
 void VantleDock::follow() {
+    const bool starting = m_store.androidState() == AndroidState::starting;
+    if (starting && !m_starting) m_slowStart->start();
+    if (!starting) m_slowStart->stop();
+    m_starting = starting;
+    const LauncherRules::StartPace pace = starting && !m_slowStart->isActive()
+                                              ? LauncherRules::StartPace::slow
+                                              : LauncherRules::StartPace::usual;
     // The running app in the panel's own order, so the same app stays shown while others open.
     QList<MobileApp> running;
     for (const MobileApp& app : m_store.orderedApps())
@@ -72,7 +85,7 @@ void VantleDock::follow() {
                                                 : u"Running, with %1 more open"_s.arg(running.size() - 1));
         return;
     }
-    const auto text = LauncherRules::describe(m_store.androidState());
+    const auto text = LauncherRules::describe(m_store.androidState(), pace);
     m_mark->setPixmap(stateDot(PanelStyle::stateColour(int(m_store.androidState()))));
     m_title->setText(text.dockTitle);
     m_subtitle->setText(text.dockSubtitle);

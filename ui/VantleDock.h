@@ -1,17 +1,22 @@
 #pragma once
 
 #include "core/AppLibraryStore.h"
+#include "ui/LauncherRules.h"
 
 #include <QWidget>
+#include <chrono>
 
 class QLabel;
+class QTimer;
 
 // The strip at the bottom of the panel: the running app when one runs, otherwise Android's state
 // as a title and a subtitle. Follows the store.
 class VantleDock final : public QWidget {
     Q_OBJECT
 public:
-    explicit VantleDock(const AppLibraryStore& store, QWidget* parent = nullptr);
+    // `slowStartAfter`: how long a start of Android may take before it reads as slow.
+    explicit VantleDock(const AppLibraryStore& store, QWidget* parent = nullptr,
+                        std::chrono::milliseconds slowStartAfter = LauncherRules::slowStart);
 
     QString title() const;
     QString subtitle() const;
@@ -26,4 +31,7 @@ private:
     QLabel* m_mark;
     QLabel* m_title;
     QLabel* m_subtitle;
+    // Started when Android's state becomes `starting`; once it has fired, the start reads as slow.
+    QTimer* m_slowStart;
+    bool m_starting = false;
 };

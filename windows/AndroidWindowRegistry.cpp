@@ -28,11 +28,7 @@ AndroidWindowRegistry& AndroidWindowRegistry::shared() {
 AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QString& package,
                                                   const QString& title,
                                                   std::function<void(std::optional<QString>)> onEnded) {
-    if (AndroidWindowSession* existing = session(appID)) {
-        setUnread(appID, false);
-        existing->bringToFront();
-        return existing;
-    }
+    if (AndroidWindowSession* existing = bringForward(appID)) return existing;
     const AndroidBridgeComponents bridge = RuntimeComponentLocator::androidBridge(); // may throw
     cancelIdleShutdown();
     const std::optional<QRectF> anchor = m_pendingAnchor ? m_pendingAnchor : menuBarPopupFrame();
@@ -49,7 +45,9 @@ AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QStr
     EventCenter::shared().post(VantleEvent::sessionsChanged);
     closeMenuBarPopup();
     VantleLog::main().write(u"native window open package="_s + package + u" server="_s + bridge.server);
-    session->start();
+    QFuture<void> stopped = m_forceStops.value(package);
+    if (stopped.isFinished()) m_forceStops.remove(package);
+    session->start(stopped);
     return session;
 }
 
@@ -74,6 +72,15 @@ AndroidWindowSession* AndroidWindowRegistry::session(const QUuid& appID) const {
     return found && !found->isClosing() ? found : nullptr;
 }
 
+AndroidWindowSession* AndroidWindowRegistry::bringForward(const QUuid& appID) {
+    AndroidWindowSession* found = session(appID);
+    if (!found) return nullptr;
+    setUnread(appID, false);
+    found->bringToFront();
+    closeMenuBarPopup();
+    return found;
+}
+
 QList<AndroidWindowSession*> AndroidWindowRegistry::sessions() const {
     QList<AndroidWindowSession*> all;
     for (const QPointer<AndroidWindowSession>& session : m_sessions)
@@ -84,13 +91,18 @@ QList<AndroidWindowSession*> AndroidWindowRegistry::sessions() const {
 void AndroidWindowRegistry::closeOthers(const QUuid& except) {
     for (AndroidWindowSession* session : sessions()) {
         if (session->appID() == except) continue;
-        session->close(u"another app opened"_s);
+        session->close(u"another app opened"_s); // which force-stops its app
         VantleLog::main().write(u"single-app mode: closed "_s + session->package());
-        const QString package = session->package();
-        (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
-            AndroidRuntimeCLI::runADB({u"shell"_s, u"am"_s, u"force-stop"_s, package});
-        });
     }
+}
+
+void AndroidWindowRegistry::forceStop(const QString& package) {
+    const QFuture<void> earlier = m_forceStops.value(package);
+    m_forceStops.insert(package, QtConcurrent::run(&AndroidRuntimeCLI::pool(), [earlier, package] {
+                            QFuture<void> previous = earlier;
+                            previous.waitForFinished(); // runs it here when it has not started yet
+                            AndroidRuntimeCLI::runADB({u"shell"_s, u"am"_s, u"force-stop"_s, package});
+                        }));
 }
 
 void AndroidWindowRegistry::closeAll() {

@@ -2,6 +2,7 @@
 
 #include "windows/WindowSizePreset.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -36,10 +37,17 @@ public:
                                std::function<void(std::optional<QString> error)> onEnded);
     // The app's open window; one that is closing does not count.
     AndroidWindowSession* session(const QUuid& appID) const;
+    // Shows the app's open window again (raised, active, its unread mark cleared) in place of the
+    // home panel. Nothing, and nullptr, when the app has no open window.
+    AndroidWindowSession* bringForward(const QUuid& appID);
     // Every session, closing ones included (they stay until their stream has ended).
     QList<AndroidWindowSession*> sessions() const;
     void closeOthers(const QUuid& except);
     void closeAll();
+    // Force-stops the package in the background, after every earlier stop of it. A window opened
+    // for the package meanwhile starts its app only once these stops have run, so a late stop
+    // never kills the new window's app.
+    void forceStop(const QString& package);
 
     static bool singleAppMode();
     static double idleShutdownMinutes();
@@ -68,6 +76,7 @@ private:
                const std::function<void(std::optional<QString>)>& onEnded);
 
     QHash<QUuid, QPointer<AndroidWindowSession>> m_sessions;
+    QHash<QString, QFuture<void>> m_forceStops; // the latest stop of each package
     QPointer<QTimer> m_idleTimer;
     std::optional<QRectF> m_pendingAnchor;
     QSet<QUuid> m_unreadAppIDs;

@@ -16,6 +16,7 @@
 #include "windows/WindowSizePreset.h"
 
 #include <QClipboard>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -155,10 +156,21 @@ AndroidWindowSession::~AndroidWindowSession() {
     m_client->stop();
 }
 
-void AndroidWindowSession::start() {
-    m_client->start();
+void AndroidWindowSession::start(const QFuture<void>& appStopped) {
     AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
     bringToFront();
+    if (appStopped.isFinished()) { // a default future is finished too
+        m_client->start();
+        return;
+    }
+    m_log->write(u"Vantle: waiting for the previous window's force-stop of "_s + m_setup.package);
+    auto* watcher = new QFutureWatcher<void>(this);
+    // A client that was stopped meanwhile (the window closed) ends at once when started.
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_client->start();
+    });
+    watcher->setFuture(appStopped);
 }
 
 void AndroidWindowSession::bringToFront() {
@@ -219,10 +231,7 @@ void AndroidWindowSession::hide() {
 void AndroidWindowSession::close(const QString& reason) {
     VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
     if (m_closing) return;
-    const QString package = m_setup.package;
-    (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [package] {
-        AndroidRuntimeCLI::runADB({u"shell"_s, u"am"_s, u"force-stop"_s, package});
-    });
+    AndroidWindowRegistry::shared().forceStop(m_setup.package);
     m_closing = true;
     m_resizeWork->stop();
     AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);

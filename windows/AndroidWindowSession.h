@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QIcon>
 #include <QObject>
 #include <QRectF>
@@ -38,8 +39,9 @@ public:
     explicit AndroidWindowSession(Setup setup);
     ~AndroidWindowSession() override;
 
-    // Shows the window and starts the stream.
-    void start();
+    // Shows the window and starts the stream once `appStopped` has finished (an earlier window's
+    // force-stop of this package, which must not land after this window started the app).
+    void start(const QFuture<void>& appStopped = {});
     void handleBack();
     void hide();
     void close(const QString& reason);

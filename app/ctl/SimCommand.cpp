@@ -103,6 +103,12 @@ int run(const QStringList& all) {
         return report(device.setFault(u"packageServiceMissing"_s, arguments[0] == u"missing"_s));
     if (verb == u"boot"_s && count == 1 && (arguments[0] == u"normal"_s || arguments[0] == u"never"_s))
         return report(device.setFault(u"bootNeverCompletes"_s, arguments[0] == u"never"_s));
+    if (verb == u"slow-force-stop"_s && count == 1) {
+        bool number = false;
+        const int delayMs = arguments[0].toInt(&number);
+        if (!number || delayMs < 0) return exitUsage;
+        return report(device.setFault(u"slowForceStop"_s, delayMs > 0 ? QJsonValue(delayMs) : QJsonValue()));
+    }
     if (verb == u"server-fault"_s && count == 2) {
         bool number = false;
         const qint64 value = arguments[1].toLongLong(&number, 0);
@@ -138,5 +144,6 @@ const CtlCommand simCtlCommand{
     "  vantlectl sim download <file> [name] | clipboard <text>\n"
     "  vantlectl sim fail-install <INSTALL_FAILED_...[: message]> | package-service healthy|missing\n"
     "  vantlectl sim boot normal|never | server-fault <name> <value|none>\n"
+    "  vantlectl sim slow-force-stop <ms>      am force-stop lands after <ms> (0: at once)\n"
     "  (a replay file for the display server: <build>/sim/make-replay <file.h264> [--size WxH] [--frames N])",
     run};

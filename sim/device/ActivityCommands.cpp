@@ -8,6 +8,8 @@
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QUrl>
+#include <chrono>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -174,6 +176,9 @@ int forceStop(DeviceContext& context, const QStringList& arguments) {
         context.err(u"Error: no package specified\n"_s);
         return 1;
     }
+    // A busy activity manager (fault "slowForceStop", in milliseconds): the stop lands late.
+    const int delayMs = context.state.read().value(u"faults"_s).toObject().value(u"slowForceStop"_s).toInt();
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     context.state.update([&](QJsonObject& state) {
         DeviceFacts::forceStop(state, package);
         return true;

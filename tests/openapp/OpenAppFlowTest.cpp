@@ -45,6 +45,12 @@ protected:
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     QList<QRectF> homeShown;
     bool confirmAnswer = true;
+    struct Offered {
+        OpenAppFlow::Offer offer;
+        std::function<void(int)> choose;
+    };
+    QList<Offered> offers;
+    std::optional<QString> located; // what the user picks when asked to locate an APK
     std::optional<MainLogSince> log;
 
     void SetUp() override {
@@ -60,9 +66,13 @@ protected:
         seams.readLabel = &APKIconExtractor::label;
         vantle = std::make_unique<VantleApp>(LaunchArguments{}, seams, steps);
         store = &vantle->store();
-        flow = std::make_unique<OpenAppFlow>(
-            *store, OpenAppFlow::Seams{
-                        [this](const QString&, const QString&, const QString&) { return confirmAnswer; }});
+        OpenAppFlow::Seams flowSeams;
+        flowSeams.confirm = [this](const QString&, const QString&, const QString&) { return confirmAnswer; };
+        flowSeams.offer = [this](const OpenAppFlow::Offer& offer, std::function<void(int)> choose) {
+            offers.append({offer, std::move(choose)});
+        };
+        flowSeams.locateApk = [this](const MobileApp&) { return located; };
+        flow = std::make_unique<OpenAppFlow>(*store, flowSeams);
         registry.setHomePanel(
             {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
         vantle->start();
@@ -98,6 +108,13 @@ protected:
         return session;
     }
     SimControl device() const { return SimControl(Locations::runtime(), 35); }
+    // How many times the device was asked to force-stop the package.
+    qsizetype forceStops(const QString& package) const {
+        const QList<QJsonObject> events = device().received();
+        return std::count_if(events.cbegin(), events.cend(), [&](const QJsonObject& event) {
+            return event.value(u"command"_s) == u"force-stop"_s && event.value(u"package"_s) == package;
+        });
+    }
 };
 
 } // namespace
@@ -180,12 +197,16 @@ TEST_F(OpenAppFlowTest, SingleAppModeClosesTheFirstWindow) {
     const MobileApp weather = add(weatherApk);
     flow->launch(notes);
     ASSERT_TRUE(waitForFrames(notes));
+    device().clearReceived();
     flow->launch(weather);
     ASSERT_TRUE(waitForFrames(weather));
-    EXPECT_TRUE(waitUntil([&] { return !registry.session(notes.id); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }, 10000));
     EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=another app opened"_s), 1);
     EXPECT_EQ(logCount(u"single-app mode: closed org.vantle.sim.notes"_s), 1);
-    EXPECT_FALSE(registry.idleShutdownPending()); // a window is open: Android stays up
+    EXPECT_TRUE(waitUntil([&] { return forceStops(u"org.vantle.sim.notes"_s) > 0; }));
+    QTest::qWait(300);
+    EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 1); // stopped once, by its window's close
+    EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
 }
 
 TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {
@@ -250,6 +271,19 @@ TEST_F(OpenAppFlowTest, UninstallAsksRemovesTheAppAndKeepsItWhenDeclined) {
     EXPECT_TRUE(QFile::exists(notesApk)); // the user's own file stays
 }
 
+TEST_F(OpenAppFlowTest, AVersionVantleDoesNotOfferChangesNothing) {
+    for (const int api : {-1, 29, 37, 99999}) {
+        flow->switchAndroidVersion(api);
+        EXPECT_EQ(store->statusMessage(), u"Vantle does not offer Android API "_s + QString::number(api) +
+                                              u" (choose API 30 to 36)"_s);
+        EXPECT_EQ(logCount(u"android version: API "_s + QString::number(api) + u" refused (not offered)"_s),
+                  1);
+    }
+    EXPECT_FALSE(VantleSettings::readInteger(SettingsKeys::androidAPI.key())); // nothing stored
+    EXPECT_EQ(logCount(u"stopping Android runtime"_s), 0);
+    EXPECT_EQ(logCount(u"android version: switching"_s), 0);
+}
+
 TEST_F(OpenAppFlowTest, SwitchingToAVersionThatIsNotDownloadedSaysSo) {
     flow->switchAndroidVersion(34);
     EXPECT_EQ(store->androidState(), AndroidState::notSetUp);
@@ -263,7 +297,11 @@ TEST_F(OpenAppFlowTest, SwitchingToAVersionThatIsNotDownloadedSaysSo) {
     EXPECT_TRUE(AndroidRuntimePaths::current().isComplete());
 }
 
-TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndSaysWhy) {
+TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndTheRunningWindowAndSaysWhy) {
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    AndroidWindowSession* running = waitForFrames(notes);
+    ASSERT_TRUE(running);
     QTemporaryDir folder;
     const QString broken = folder.filePath(u"Broken.apk"_s);
     QFile file(broken);
@@ -274,11 +312,14 @@ TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndSaysWhy) {
     flow->launch(app);
     ASSERT_TRUE(
         waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
-    EXPECT_EQ(store->apps().size(), 1);
+    EXPECT_EQ(store->apps().size(), 2);
     EXPECT_FALSE(store->launchingAppID());
-    EXPECT_TRUE(waitUntil([&] { return store->androidState() != AndroidState::starting; }));
-    EXPECT_TRUE(registry.sessions().isEmpty());
+    EXPECT_EQ(store->androidState(), AndroidState::ready);
     EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
+    // Single-app mode closes other windows only for an app that really opens.
+    ASSERT_EQ(registry.session(notes.id), running);
+    EXPECT_TRUE(running->panel()->isVisible());
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes"_s), 0);
 }
 
 TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) {
@@ -291,6 +332,7 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) 
     EXPECT_FALSE(session->panel()->isVisible());
     ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 20000));
     EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s); // closed by the user: no error shown
+    EXPECT_TRUE(offers.isEmpty());
 
     // The app opens again at once, in a new window.
     flow->launch(notes);
@@ -312,4 +354,90 @@ TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) 
     EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
     // The old window goes once its stream has ended; no second new one.
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }));
+}
+
+TEST_F(OpenAppFlowTest, AWindowWhoseDisplayServerDiesSaysWhyAndOffersToReopen) {
+    const MobileApp notes = add(notesApk);
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device exists once it booted
+    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 3), QString());
+    flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }));
+    EXPECT_EQ(store->statusMessage(), u"Notes stopped: simulated crash after 3 frames"_s);
+    EXPECT_EQ(
+        logCount(u"native window ended package=org.vantle.sim.notes error=simulated crash after 3 frames"_s),
+        1);
+    EXPECT_EQ(offers[0].offer.message, u"Notes stopped"_s);
+    EXPECT_EQ(offers[0].offer.informative, u"simulated crash after 3 frames"_s);
+    EXPECT_EQ(offers[0].offer.actions, QStringList{u"Reopen"_s});
+
+    ASSERT_EQ(device().clearFaults(), QString());
+    offers[0].choose(0);
+    EXPECT_TRUE(waitForFrames(notes));
+}
+
+TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
+    QTemporaryDir folder;
+    const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);
+    ASSERT_TRUE(QFile::copy(notesApk, first));
+    const MobileApp notes = add(first);
+    ASSERT_TRUE(QFile::remove(first));
+
+    // Never installed: said at once, without starting Android.
+    flow->launch(notes);
+    const QString missing = u"The APK file of Notes is missing ("_s + first + u')';
+    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() == missing; }, 10000))
+        << store->statusMessage().toStdString();
+    EXPECT_FALSE(store->launchingAppID());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
+    ASSERT_EQ(offers.size(), 1);
+    EXPECT_EQ(offers[0].offer.message, missing);
+    EXPECT_EQ(offers[0].offer.actions, (QStringList{u"Locate…"_s, u"Remove from Vantle"_s}));
+
+    // Located: the entry points at the new file, which opens.
+    ASSERT_TRUE(QFile::copy(notesApk, second));
+    located = second;
+    offers[0].choose(0);
+    EXPECT_EQ(store->app(notes.id)->sourcePath, second);
+    ASSERT_TRUE(waitForFrames(notes));
+    registry.closeAll();
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+
+    // Gone again, but the app is installed in Android: it opens anyway.
+    ASSERT_TRUE(QFile::remove(second));
+    flow->launch(*store->app(notes.id));
+    ASSERT_TRUE(waitForFrames(notes));
+    EXPECT_EQ(offers.size(), 1);
+    registry.closeAll();
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+
+    // Uninstalled inside Android as well: removing the entry is offered again and done.
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
+    flow->launch(*store->app(notes.id));
+    ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
+    offers[1].choose(1);
+    EXPECT_FALSE(store->app(notes.id));
+}
+
+TEST_F(OpenAppFlowTest, AnAppReopenedWhileItsOldWindowStopsItOutlivesTheLateForceStop) {
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    AndroidWindowSession* first = waitForFrames(notes);
+    ASSERT_TRUE(first);
+    // Long enough for the new window to start its app before the stop lands, were they not ordered.
+    ASSERT_EQ(device().setFault(u"slowForceStop"_s, 4000), QString());
+    device().clearReceived();
+    first->close(u"close button"_s);
+    flow->launch(notes); // at once: the old window's force-stop is still on its way
+    AndroidWindowSession* second = waitForFrames(notes);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
+    ASSERT_TRUE(waitUntil([&] { return forceStops(u"org.vantle.sim.notes"_s) == 1; }, 10000));
+    // The stop landed before the new window started the app, which keeps running.
+    QTest::qWait(500);
+    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
+        << device().state().value(u"resumed"_s).toString().toStdString();
+    EXPECT_TRUE(second->log().tail(500).value_or(QString()).contains(
+        u"Vantle: waiting for the previous window's force-stop of org.vantle.sim.notes"_s));
+    ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }

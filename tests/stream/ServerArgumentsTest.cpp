@@ -74,4 +74,20 @@ TEST(ServerArgumentsTest, TheDisplayIdIsTheFirstIdInTheServerOutput) {
     EXPECT_EQ(AndroidStreamClient::displayIDIn(u"(id=99999999999999)"_s), std::nullopt); // not an int
 }
 
+TEST(ServerArgumentsTest, AnUnaskedEndIsExplainedByTheServersLastErrorLine) {
+    const QList<QPair<QString, std::optional<QString>>> cases = {
+        {u"[server] INFO: Device: x\n[server] ERROR: first\n[server] ERROR: simulated crash after 5 frames\n"_s,
+         u"simulated crash after 5 frames"_s},
+        // A Java exception's trace follows its error line; the error line is what counts.
+        {u"[server] ERROR: Exception on thread Thread[main,5,main]\njava.io.IOException: x\n\tat y\n"_s,
+         u"Exception on thread Thread[main,5,main]"_s},
+        {u"[server] ERROR: no newline at the end"_s, u"no newline at the end"_s},
+        {u"[server] WARN: No app found for package \"x\"\n"_s, std::nullopt},
+        {u"[server] ERROR:   \n"_s, std::nullopt},
+        {QString(), std::nullopt},
+    };
+    for (const auto& [output, reason] : cases)
+        EXPECT_EQ(AndroidStreamClient::lastServerError(output), reason) << output.toStdString();
+}
+
 } // namespace

@@ -52,6 +52,20 @@ TEST(ServerProcessTest, OutputAndErrorShareOnePipeAndTheExitComesLast) {
     EXPECT_FALSE(process->isRunning());
 }
 
+TEST(ServerProcessTest, WaitingForTheExitEndsWithItOrWithTheTimeOut) {
+    auto recorded = std::make_shared<Recorded>();
+    auto process = startShell(u"read line; echo last words"_s, recorded); // stdin is /dev/null
+    EXPECT_TRUE(process->waitForExit(std::chrono::seconds(10)));
+    {
+        QMutexLocker guard(&recorded->lock);
+        EXPECT_EQ(recorded->output, "last words\n"); // forwarded before the wait ended
+    }
+    auto sleeper = startShell(u"exec sleep 30"_s, std::make_shared<Recorded>());
+    EXPECT_FALSE(sleeper->waitForExit(std::chrono::milliseconds(50)));
+    sleeper->terminate();
+    EXPECT_TRUE(sleeper->waitForExit(std::chrono::seconds(10)));
+}
+
 TEST(ServerProcessTest, TerminateEndsTheProcessWithItsSignalAndIsHarmlessAfterwards) {
     auto recorded = std::make_shared<Recorded>();
     auto process = startShell(u"exec sleep 30"_s, recorded);

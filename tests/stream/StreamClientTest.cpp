@@ -48,11 +48,12 @@ TEST_F(StreamClientTest, StartAppIsTheFirstControlMessageAndSessionPacketsSetThe
     EXPECT_EQ(client->videoSize(), QSize(1080, 2088));
     EXPECT_EQ(countLines(*log, u"Vantle: video session 1080x2088"_s), 1);
 
-    // A media packet before any parameter sets is dropped; a zero size ends the stream normally.
+    // A media packet before any parameter sets is dropped; a zero size ends the stream, which
+    // nobody asked for.
     sendVideo(packetHeader(0x2000000000000000ull, 5) + QByteArray("\x00\x00\x01\x65\x88", 5));
     sendVideo(packetHeader(0, 0));
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
+    EXPECT_EQ(endings, (QList<std::optional<QString>>{u"The app's display stopped unexpectedly"_s}));
     EXPECT_EQ(renderer->count(), 0u);
     EXPECT_EQ(firstFrames, 0);
     // The end shut the control socket down: the device sees it at once.
@@ -63,11 +64,21 @@ TEST_F(StreamClientTest, StartAppIsTheFirstControlMessageAndSessionPacketsSetThe
     EXPECT_TRUE(clientSocketsClosed()) << openDescriptors().join(u'\n').toStdString();
 }
 
+TEST_F(StreamClientTest, AClientStoppedBeforeItStartsEndsAtOnceWithoutConnecting) {
+    client->stop(); // its window closed while it waited to start
+    client->start();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt})); // no connect error either
+    EXPECT_EQ(client->timeline().started, AndroidStreamClient::Timeline::Time());
+    closeRemotes();
+    EXPECT_TRUE(released());
+}
+
 TEST_F(StreamClientTest, AnOversizedVideoPacketEndsTheStreamWithoutReadingIt) {
     serve(false);
     sendVideo(videoStart() + packetHeader(0, 0x2000000));
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings.value(0), std::nullopt);
+    EXPECT_EQ(endings.value(0), u"The app's display stopped unexpectedly"_s);
     closeRemotes();
     EXPECT_TRUE(released());
 }

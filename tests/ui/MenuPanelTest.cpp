@@ -280,6 +280,19 @@ TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
     }
 }
 
+TEST_F(MenuPanelTest, ADockSaysWhenAndroidTakesLongerThanUsualToStart) {
+    VantleDock dock(store, nullptr, std::chrono::milliseconds(100));
+    const QString usual = u"Your app opens in a few seconds."_s,
+                  slow = u"Android is taking longer than usual to start."_s;
+    store.setAndroidState(AndroidState::starting);
+    EXPECT_EQ(dock.subtitle(), usual);
+    EXPECT_TRUE(waitUntil([&] { return dock.subtitle() == slow; }, 5000));
+    store.setAndroidState(AndroidState::ready);
+    EXPECT_EQ(dock.subtitle(), u"Apps open instantly."_s);
+    store.setAndroidState(AndroidState::starting); // a new start is timed afresh
+    EXPECT_EQ(dock.subtitle(), usual);
+}
+
 TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
     add(u"Maps"_s);
     auto panel = makePanel();

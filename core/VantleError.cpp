@@ -1,0 +1,19 @@
+#include "core/VantleError.h"
+
+using namespace Qt::StringLiterals;
+
+QString VantleError::describe(const std::exception& error) {
+    if (const auto* vantle = dynamic_cast<const VantleError*>(&error)) return vantle->description();
+    return QString::fromUtf8(error.what());
+}
+
+QString VantleError::describe(const std::exception_ptr& error) {
+    if (!error) return u"Unknown error"_s;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& thrown) {
+        return describe(thrown);
+    } catch (...) {
+        return u"Unknown error"_s;
+    }
+}
