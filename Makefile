@@ -2,7 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps
+.PHONY: run test build deps install
+PREFIX ?= /usr/local
 
 deps:
 	@scripts/install-deps
@@ -16,3 +17,7 @@ test: build
 
 run: build
 	@scripts/run-vantle $(BUILD)
+
+# Not a set-up step: copies the built Vantle into $(PREFIX) (DESTDIR is honoured, for packages).
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QIcon>
 #include <QtConcurrent>
 #include <cstdio>
 
@@ -118,6 +119,9 @@ void connectHomePanel(HomePanelController& home) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"Vantle"_s);
+    // The installed desktop entry and icon carry this id; the desktop matches windows to them.
+    QGuiApplication::setDesktopFileName(u"app.vantle.Vantle"_s);
+    QApplication::setWindowIcon(QIcon::fromTheme(u"app.vantle.Vantle"_s));
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
 

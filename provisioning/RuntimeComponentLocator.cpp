@@ -69,10 +69,13 @@ QString sha256Hex(const QString& path) {
 QString contentsFolder() {
     const QString configured = qEnvironmentVariable("VANTLE_BUNDLE");
     if (!configured.isEmpty()) return configured;
-    const QString executables = QCoreApplication::applicationDirPath();
-    const QString installed = QDir::cleanPath(executables + u"/../share/vantle"_s);
+    return contentsFolderFor(QCoreApplication::applicationDirPath());
+}
+
+QString contentsFolderFor(const QString& executableFolder) {
+    const QString installed = QDir::cleanPath(executableFolder + u"/../share/vantle"_s);
     if (QFileInfo(installed).isDir()) return installed;
-    return QDir::cleanPath(executables + u"/../bridge"_s);
+    return QDir::cleanPath(executableFolder + u"/../bridge"_s);
 }
 
 bool hasBundledBridge() {

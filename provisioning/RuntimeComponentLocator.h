@@ -24,6 +24,9 @@
 namespace RuntimeComponentLocator {
 
 QString contentsFolder();
+// The contents folder of executables in `executableFolder`: <prefix>/bin → <prefix>/share/vantle
+// when that folder exists, else <build>/app → <build>/bridge.
+QString contentsFolderFor(const QString& executableFolder);
 bool hasBundledBridge();
 // Throws AndroidBridgeError; never cached.
 AndroidBridgeComponents verifiedBundledBridge();

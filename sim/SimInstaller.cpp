@@ -111,7 +111,10 @@ QString findTools(const QString& executableFolder) {
     const QString fromEnvironment = qEnvironmentVariable("VANTLE_SIM_TOOLS");
     QStringList candidates;
     if (!fromEnvironment.isEmpty()) candidates << fromEnvironment;
-    candidates << executableFolder + u"/../sim"_s << executableFolder + u"/sim"_s;
+    // A build tree keeps them in <build>/sim beside <build>/app; an install in
+    // <prefix>/libexec/vantle/sim beside <prefix>/bin.
+    candidates << executableFolder + u"/../sim"_s << executableFolder + u"/sim"_s
+               << executableFolder + u"/../libexec/vantle/sim"_s;
     for (const QString& folder : candidates)
         if (QFileInfo(folder + u"/adb"_s).isExecutable() &&
             QFileInfo(folder + u"/android-commands"_s).isExecutable())

@@ -27,7 +27,8 @@ const QStringList& deviceCommands();
 // Installs or refreshes the simulated runtime. Returns an error text, empty on success.
 QString install(const SimInstallRequest& request);
 
-// The folder of the built simulator executables next to a build's vantlectl, or empty.
+// The folder of the simulator executables for a vantlectl in `executableFolder` (a build tree's or
+// an installed one's), VANTLE_SIM_TOOLS first when set; empty when none holds them.
 QString findTools(const QString& executableFolder);
 
 // Deletes the device's data (a factory reset); refused while its emulator runs.

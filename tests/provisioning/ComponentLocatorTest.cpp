@@ -127,3 +127,27 @@ TEST_F(ComponentLocatorTest, TheBuildTreeCarriesAVerifiableBridge) {
     EXPECT_TRUE(components.version.has_value());
     EXPECT_GT(QFileInfo(components.server).size(), 0);
 }
+
+// Where each layout's executables look for the contents folder: an install's share/vantle wins
+// over a build tree's bridge folder; VANTLE_BUNDLE is not consulted here.
+TEST(ComponentLocatorLayoutTest, ContentsFolderFollowsTheExecutablesLayout) {
+    struct Case {
+        const char* name;
+        QStringList folders;     // made below a temporary root
+        const char* executables; // where the programs are
+        const char* expected;    // contents folder, relative to the root
+    };
+    const Case cases[] = {
+        {"installed prefix", {u"bin"_s, u"share/vantle/Resources/AndroidBridge"_s}, "bin", "share/vantle"},
+        {"build tree", {u"app"_s, u"bridge/Resources/AndroidBridge"_s}, "app", "bridge"},
+        {"prefix without Vantle's data", {u"bin"_s, u"share/other"_s}, "bin", "bridge"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir root;
+        for (const QString& folder : c.folders)
+            ASSERT_TRUE(QDir(root.path()).mkpath(folder));
+        EXPECT_EQ(RuntimeComponentLocator::contentsFolderFor(root.filePath(QLatin1StringView(c.executables))),
+                  root.filePath(QLatin1StringView(c.expected)));
+    }
+}
