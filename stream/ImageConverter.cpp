@@ -23,22 +23,19 @@ ImageConverter::~ImageConverter() {
     sws_freeContext(m_scaler);
 }
 
-const QImage& ImageConverter::convert(const AVFrame* frame, QSize size) {
+const QImage& ImageConverter::convert(const AVFrame* frame) {
     static const QImage none;
     if (!frame || frame->width <= 0 || frame->height <= 0) return none;
-    const QSize source(frame->width, frame->height);
-    const Setup setup{source, size.isEmpty() ? source : size, frame->format,
+    const Setup setup{QSize(frame->width, frame->height), frame->format,
                       frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P,
                       frame->colorspace == AVCOL_SPC_BT709};
     if (!m_scaler || setup != m_setup) {
         sws_freeContext(std::exchange(m_scaler, nullptr));
         // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in memory on little-endian hosts.
         const auto target = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
-        // Same size: each pixel as it is; scaled: bilinear, as a GPU samples a texture.
-        const int flags = setup.size == source ? SWS_POINT : SWS_BILINEAR;
-        m_scaler =
-            sws_getContext(source.width(), source.height(), AVPixelFormat(frame->format), setup.size.width(),
-                           setup.size.height(), target, flags, nullptr, nullptr, nullptr);
+        const QSize size = setup.size;
+        m_scaler = sws_getContext(size.width(), size.height(), AVPixelFormat(frame->format), size.width(),
+                                  size.height(), target, SWS_POINT, nullptr, nullptr, nullptr);
         if (!m_scaler) return none;
         sws_setColorspaceDetails(m_scaler, sws_getCoefficients(setup.bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601),
                                  setup.fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,

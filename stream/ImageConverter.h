@@ -6,11 +6,11 @@
 struct AVFrame;
 struct SwsContext;
 
-// Converts decoded pictures to 32-bit 0xffRRGGBB images (QImage::Format_RGB32) with libswscale,
-// scaling on the way when asked. Keeps its scaler and its pixel buffer from one picture to the
-// next: a stream of same-sized pictures allocates nothing after the first. The image returned
-// stays valid until the next call; a caller that keeps a copy keeps its pixels too (the next call
-// then writes into a new buffer). One owner thread.
+// Converts decoded pictures to 32-bit 0xffRRGGBB images (QImage::Format_RGB32) of their own size
+// with libswscale (its unscaled converters are several times faster than scaling on the way). Keeps its
+// scaler and its pixel buffer from one picture to the next: a stream of same-sized pictures allocates nothing
+// after the first. The image returned stays valid until the next call; a caller that keeps a copy keeps its
+// pixels too (the next call then writes into a new buffer). One owner thread.
 class ImageConverter {
 public:
     ImageConverter() = default;
@@ -18,12 +18,12 @@ public:
     ImageConverter(const ImageConverter&) = delete;
     ImageConverter& operator=(const ImageConverter&) = delete;
 
-    // `frame` at `size` (its own size when empty); a null image when it cannot be converted.
-    const QImage& convert(const AVFrame* frame, QSize size = {});
+    // A null image when `frame` cannot be converted.
+    const QImage& convert(const AVFrame* frame);
 
 private:
     struct Setup {
-        QSize source, size;
+        QSize size;
         int format = -1;
         bool fullRange = false, bt709 = false;
         bool operator==(const Setup&) const = default;

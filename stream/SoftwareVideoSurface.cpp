@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <cmath>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -37,13 +38,17 @@ void SoftwareVideoSurface::paintEvent(QPaintEvent* event) {
     for (const QRect& bar : bars)
         painter.fillRect(bar, Qt::black);
     if (picture.isEmpty()) return;
-    const qreal ratio = devicePixelRatioF();
-    const QImage& image = m_converter.convert(m_frame.get(), (QSizeF(picture.size()) * ratio).toSize());
+    const QImage& image = m_converter.convert(m_frame.get());
     if (image.isNull()) {
         painter.fillRect(picture, Qt::black);
         return;
     }
-    // One image pixel per device pixel: a copy, no scaling in the painter.
+    // Filtering costs a few times the conversion. A picture within 2 % of its size on screen (the
+    // usual case: the display follows the window, rounded down to multiples of 8) is drawn without
+    // it; a row or column repeated here and there does not show at that scale.
+    const QSizeF onScreen = QSizeF(picture.size()) * devicePixelRatioF();
+    const double scale = std::max(onScreen.width() / image.width(), onScreen.height() / image.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, std::abs(scale - 1.0) > 0.02);
     painter.drawImage(QRectF(picture), image);
     painter.end();
     if (std::exchange(m_unshown, false) && onShown) onShown();

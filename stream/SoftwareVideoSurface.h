@@ -5,9 +5,10 @@
 
 #include <QWidget>
 
-// The QPainter surface: libswscale converts each picture straight to the size it has on screen
-// (device pixels), into a buffer kept across pictures, and painting copies it unscaled. Only the
-// picture's rectangle is repainted for a new picture; the black bars are painted on resize.
+// The QPainter surface: libswscale converts each picture into a buffer kept across pictures, at
+// the next paint (pictures that come faster than the screen repaints are never converted), and
+// the painter scales it into place. Only the picture's rectangle is repainted for a new picture;
+// the black bars only when the whole surface is.
 class SoftwareVideoSurface final : public QWidget, public VideoSurface {
 public:
     explicit SoftwareVideoSurface(QWidget* parent);

@@ -2,12 +2,12 @@
 
 #include "core/VantleLog.h"
 #include "stream/GLVideoSurface.h"
+#include "stream/OpenGLRenderer.h"
 #include "stream/SoftwareVideoSurface.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
+#include <QProcess>
 
 using namespace Qt::StringLiterals;
 
@@ -32,15 +32,23 @@ VideoSurface::Choice VideoSurface::choose(const QString& override, const QString
     return {Kind::openGL, quoted + u" is a GPU"_s};
 }
 
-std::optional<QString> VideoSurface::openGLRenderer() {
-    QOffscreenSurface surface;
-    surface.create();
-    QOpenGLContext context;
-    if (!context.create() || !context.makeCurrent(&surface)) return std::nullopt;
-    const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
-    std::optional<QString> renderer;
-    if (name) renderer = QString::fromUtf8(name);
-    context.doneCurrent();
+std::optional<QString> VideoSurface::probeOpenGLRenderer() {
+    // Next to the executable once installed; in the build tree where the build put it.
+    QString probe = QCoreApplication::applicationDirPath() + u"/vantle-gl-probe"_s;
+    if (!QFileInfo(probe).isExecutable()) probe = QStringLiteral(VANTLE_GL_PROBE);
+    if (!QFileInfo(probe).isExecutable()) return openGLRenderer();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(probe, {});
+    if (!process.waitForFinished(probeTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    const QString renderer = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || renderer.isEmpty())
+        return std::nullopt;
     return renderer;
 }
 
@@ -48,10 +56,11 @@ VideoSurface::Kind VideoSurface::preferredKind() {
     static const Kind kind = [] {
         const QString override = qEnvironmentVariable("VANTLE_VIDEO_SURFACE");
         const QString platform = QGuiApplication::platformName();
-        // No context is made when the answer does not depend on it: loading a GL driver costs memory.
+        // No probe when the answer does not depend on it.
         const bool needsRenderer =
             override != "software"_L1 && platform != "offscreen"_L1 && platform != "minimal"_L1;
-        const Choice choice = choose(override, platform, needsRenderer ? openGLRenderer() : std::nullopt);
+        const Choice choice =
+            choose(override, platform, needsRenderer ? probeOpenGLRenderer() : std::nullopt);
         VantleLog::main().write(u"video surface="_s +
                                 (choice.kind == Kind::openGL ? u"opengl"_s : u"software"_s) + u" reason="_s +
                                 choice.reason);

@@ -35,9 +35,10 @@ public:
                          const std::optional<QString>& renderer);
     // Mesa's llvmpipe, softpipe and swrast, SwiftShader, Apple's and Microsoft's software renderers.
     static bool isSoftwareRasterizer(const QString& renderer);
-    // The GL_RENDERER string of a context made current on an offscreen surface; nothing when the
-    // platform cannot make one.
-    static std::optional<QString> openGLRenderer();
+    // The OpenGL renderer string as vantle-gl-probe sees it, in a process of its own (the driver stays out
+    // of this one); in this process when the probe is not there. Nothing after `probeTimeoutMs`.
+    static std::optional<QString> probeOpenGLRenderer();
+    static constexpr int probeTimeoutMs = 5000;
     // `choose` for this machine, worked out once per process (written to the main log then).
     static Kind preferredKind();
     static std::unique_ptr<VideoSurface> create(Kind kind, QWidget* parent);

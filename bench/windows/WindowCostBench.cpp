@@ -25,13 +25,14 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
+#include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -48,6 +49,14 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// Runs the event loop for `ms`, blocking while there is nothing to do (a polling loop would be
+// measured as the window's cost).
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // User + system time of every thread of this process (children, like the server's adb, not).
@@ -129,7 +138,7 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
     if (configuration.hidden)
         for (Window& window : windows)
             window.session->hide();
-    waitUntil([] { return false; }, warmUpMs); // the display resize settles, caches fill
+    runFor(warmUpMs); // the display resize settles, caches fill
 
     const auto received = [&] {
         uint64_t sum = 0;
@@ -148,7 +157,7 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
     const double cpuBefore = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    waitUntil([] { return false; }, seconds * 1000);
+    runFor(seconds * 1000);
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuBefore;
     const QSize video = windows.front().session->client()->videoSize();
@@ -156,6 +165,16 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
                 static_cast<unsigned long long>(received() - receivedBefore), shown() - shownBefore, cpu,
                 elapsed, statusKilobytes("VmRSS"), statusKilobytes("VmHWM"), video.width(), video.height());
     std::fflush(stdout);
+    // VANTLE_BENCH_SHOTS=<folder>: the first window as the X server shows it, to compare surfaces.
+    if (const QString shots = qEnvironmentVariable("VANTLE_BENCH_SHOTS");
+        !shots.isEmpty() && !configuration.hidden) {
+        const QString surface = qEnvironmentVariable("VANTLE_VIDEO_SURFACE", u"default"_s);
+        const QRect frame = windows.front().session->panel()->frameGeometry();
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(),
+                                                                          frame.width(), frame.height());
+        if (!shot.save(shots + u"/window-"_s + surface + u".png"_s))
+            std::fprintf(stderr, "screenshot not saved\n");
+    }
     for (Window& window : windows)
         window.session->close(u"close button"_s);
     waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
@@ -200,14 +219,6 @@ std::optional<Result> runChild(const Configuration& configuration, int seconds) 
                   match.captured(7)};
 }
 
-QString openGLRendererName() {
-    QOpenGLContext context;
-    QOffscreenSurface surface;
-    surface.create();
-    if (!context.create() || !context.makeCurrent(&surface)) return u"(no OpenGL context)"_s;
-    return QString::fromLatin1(reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER)));
-}
-
 double loadAverage() {
     double load[1] = {0};
     return getloadavg(load, 1) == 1 ? load[0] : -1;
@@ -232,7 +243,7 @@ int main(int argc, char** argv) {
     QString renderer, chosen;
     {
         QGuiApplication probe(argc, argv);
-        renderer = openGLRendererName();
+        renderer = VideoSurface::probeOpenGLRenderer().value_or(u"(no OpenGL context)"_s);
         chosen = VideoSurface::preferredKind() == VideoSurface::Kind::openGL ? u"OpenGL"_s : u"software"_s;
     }
     std::printf("OpenGL renderer: %s; surface chosen by default: %s\n", qPrintable(renderer),
@@ -252,7 +263,9 @@ int main(int argc, char** argv) {
         QString name = *configuration.surface ? QString::fromLatin1(configuration.surface)
                                               : u"default ("_s + chosen + u")"_s;
         if (configuration.hidden) name += u", hidden"_s;
-        const std::optional<Result> result = runChild(configuration, seconds);
+        // A loaded machine sometimes misses a start-up deadline of the simulated device: one retry.
+        std::optional<Result> result = runChild(configuration, seconds);
+        if (!result) result = runChild(configuration, seconds);
         if (!result) {
             std::printf("%-22s %7d   (failed)\n", qPrintable(name), configuration.windows);
             ++failures;

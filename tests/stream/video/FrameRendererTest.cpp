@@ -152,9 +152,9 @@ TEST(FrameRenderer, AFormatChangeMidStreamReopensTheDecoder) {
     EXPECT_EQ(renderer.counts().errors, 0u);
 }
 
-// The software surface's conversion: one buffer for a stream of same-sized pictures, a kept copy
-// keeps its pixels, and scaling on the way looks like the picture scaled.
-TEST(ImageConverter, ReusesItsBufferAndScalesOnTheWay) {
+// The software surface's conversion: one buffer for a stream of same-sized pictures, and a kept
+// copy keeps its pixels.
+TEST(ImageConverter, ReusesItsBufferButNotOneStillHeld) {
     const auto clip = encodeClip(320, 240, 3);
     const auto format = clip.format();
     FrameRenderer renderer;
@@ -173,10 +173,5 @@ TEST(ImageConverter, ReusesItsBufferAndScalesOnTheWay) {
     EXPECT_NE(converter.convert(frames[2].get()).constBits(), kept.constBits());
     EXPECT_LT(meanDifference(kept, clip.pictures[1]), 4.0);
 
-    const QImage& scaled = converter.convert(frames[2].get(), QSize(160, 120));
-    ASSERT_EQ(scaled.size(), QSize(160, 120));
-    EXPECT_LT(meanDifference(
-                  scaled, clip.pictures[2].scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
-              4.0);
     EXPECT_TRUE(converter.convert(nullptr).isNull());
 }
