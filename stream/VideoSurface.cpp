@@ -1,13 +1,13 @@
 #include "stream/VideoSurface.h"
 
 #include "core/VantleLog.h"
+#include "platform/ChildProcess.h"
 #include "stream/GLVideoSurface.h"
 #include "stream/OpenGLRenderer.h"
 #include "stream/SoftwareVideoSurface.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProcess>
 
 using namespace Qt::StringLiterals;
 
@@ -37,18 +37,12 @@ std::optional<QString> VideoSurface::probeOpenGLRenderer() {
     QString probe = QCoreApplication::applicationDirPath() + u"/vantle-gl-probe"_s;
     if (!QFileInfo(probe).isExecutable()) probe = QStringLiteral(VANTLE_GL_PROBE);
     if (!QFileInfo(probe).isExecutable()) return openGLRenderer();
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(probe, {});
-    if (!process.waitForFinished(probeTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return std::nullopt;
-    }
-    const QString renderer = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || renderer.isEmpty())
-        return std::nullopt;
+    ChildProcess process;
+    process.program = probe;
+    process.timeoutMs = probeTimeoutMs;
+    const ChildProcess::Result result = process.run();
+    const QString renderer = QString::fromUtf8(result.standardOutput).trimmed();
+    if (result.exitCode != 0 || renderer.isEmpty()) return std::nullopt;
     return renderer;
 }
 

@@ -1,6 +1,9 @@
 // Which surface draws the video: the rule, with the OpenGL renderer string given by the test.
 #include "stream/VideoSurface.h"
 
+#include "core/VantleLog.h"
+
+#include <QGuiApplication>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -52,6 +55,17 @@ TEST(VideoSurfaceChoice, SoftwareRasterisersGetTheSoftwareSurfaceAndGPUsKeepOpen
             EXPECT_EQ(choice.reason, QString::fromUtf8(c.reason));
         }
     }
+}
+
+// The choice for this run is made once and written to the main log once, with its reason.
+TEST(VideoSurfaceChoice, IsMadeAndLoggedOncePerRun) {
+    const auto kind = VideoSurface::preferredKind();
+    EXPECT_EQ(VideoSurface::preferredKind(), kind);
+    const QString log = VantleLog::main().tail(1000).value_or(QString());
+    EXPECT_EQ(log.count(u"video surface="_s), 1) << log.toStdString();
+    if (QGuiApplication::platformName() == u"offscreen"_s)
+        EXPECT_TRUE(
+            log.contains(u"video surface=software reason=platform=offscreen has no OpenGL windows"_s));
 }
 
 } // namespace
