@@ -153,7 +153,12 @@ void AndroidVideoView::setClient(std::weak_ptr<AndroidStreamClient> client) {
     m_client = std::move(client);
 }
 
+bool AndroidVideoView::isOnScreen() const {
+    return isVisible() && !window()->isMinimized();
+}
+
 void AndroidVideoView::showWaitingFrame() {
+    if (!isOnScreen()) return; // the renderer keeps the newest picture for later
     VideoFrame frame = m_renderer->takeFrame();
     if (!frame) return;
     m_presented = frame;
@@ -167,6 +172,18 @@ QImage AndroidVideoView::currentFrame() const {
 void AndroidVideoView::resizeEvent(QResizeEvent*) {
     m_surface->widget()->setGeometry(rect());
     m_border->setGeometry(rect());
+}
+
+void AndroidVideoView::showEvent(QShowEvent*) {
+    // Minimising is a state change of the window, not of this view; the filter sees it. (The
+    // window may be another by now; installing again is harmless.)
+    window()->installEventFilter(this);
+    showWaitingFrame();
+}
+
+bool AndroidVideoView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && event->type() == QEvent::WindowStateChange) showWaitingFrame();
+    return QWidget::eventFilter(watched, event);
 }
 
 void AndroidVideoView::paintEvent(QPaintEvent*) {} // the surface covers the view

@@ -17,7 +17,9 @@ class VideoSurface;
 // The video area of an app window: shows the stream's pictures aspect-fit on black and turns
 // mouse, wheel, keyboard, input-method and file-drop input into control messages for the
 // window's stream client. The renderer it owns decodes on the client's reader thread and tells
-// the view (through a queued call) when a picture is waiting. GUI thread only.
+// the view (through a queued call) when a picture is waiting. While the view is hidden or its
+// window minimised the picture stays in the renderer's mailbox (newer ones replace it there), so
+// nothing is converted or drawn; the newest is shown when the view comes back. GUI thread only.
 class AndroidVideoView final : public QWidget {
     Q_OBJECT
 public:
@@ -48,6 +50,8 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -64,6 +68,7 @@ protected:
 
 private:
     void showWaitingFrame();
+    bool isOnScreen() const;
     void send(const QByteArray& message) const;
     void touch(int action, QPointF viewPoint) const;
     void back();

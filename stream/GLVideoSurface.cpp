@@ -7,6 +7,10 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#ifndef GL_UNPACK_ROW_LENGTH
+#define GL_UNPACK_ROW_LENGTH 0x0CF2 // OpenGL ES 3 headers have it, ES 2 ones do not
+#endif
+
 namespace {
 
 const char* const vertexShader = R"(
@@ -83,6 +87,8 @@ void GLVideoSurface::initializeGL() {
     m_program.bindAttributeLocation("position", 0);
     m_program.bindAttributeLocation("texCoord", 1);
     m_program.link();
+    // Desktop OpenGL and OpenGL ES 3 read rows out of a longer stride.
+    m_rowLength = !context()->isOpenGLES() || context()->format().majorVersion() >= 3;
     glGenTextures(3, m_textures);
     for (GLuint texture : m_textures) {
         glBindTexture(GL_TEXTURE_2D, texture);
@@ -101,10 +107,13 @@ void GLVideoSurface::upload(const AVFrame& frame) {
     m_bt709 = frame.colorspace == AVCOL_SPC_BT709;
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int plane = 0; plane < 3; ++plane) {
-        // Each texture is one whole row of the plane wide (OpenGL ES 2 has no row length), and
-        // the shader samples only the picture's part of it.
         const int rows = plane == 0 ? frame.height : (frame.height + 1) / 2;
-        const QSize size(frame.linesize[plane], rows);
+        const int columns = plane == 0 ? frame.width : (frame.width + 1) / 2;
+        // With a row length the texture is the picture's own width; without one (OpenGL ES 2)
+        // it is a whole row of the plane wide, padding included, and the shader samples only the
+        // picture's part of it.
+        const QSize size(m_rowLength ? columns : frame.linesize[plane], rows);
+        if (m_rowLength) glPixelStorei(GL_UNPACK_ROW_LENGTH, frame.linesize[plane]);
         glActiveTexture(GL_TEXTURE0 + plane);
         glBindTexture(GL_TEXTURE_2D, m_textures[plane]);
         if (size != m_textureSizes[plane]) {
@@ -116,8 +125,9 @@ void GLVideoSurface::upload(const AVFrame& frame) {
                             GL_UNSIGNED_BYTE, frame.data[plane]);
         }
     }
-    m_lumaScale = QSizeF(double(frame.width) / frame.linesize[0], 1.0);
-    m_chromaScale = QSizeF(double((frame.width + 1) / 2) / frame.linesize[1], 1.0);
+    if (m_rowLength) glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    m_lumaScale = QSizeF(double(frame.width) / m_textureSizes[0].width(), 1.0);
+    m_chromaScale = QSizeF(double((frame.width + 1) / 2) / m_textureSizes[1].width(), 1.0);
     m_unshown = true;
 }
 

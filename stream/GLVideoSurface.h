@@ -29,6 +29,7 @@ private:
     QSizeF m_lumaScale{1, 1}, m_chromaScale{1, 1}; // used width of each texture row
     bool m_fullRange = false, m_bt709 = false;
     bool m_unshown = false;
+    bool m_rowLength = false; // GL_UNPACK_ROW_LENGTH is there
     QOpenGLShaderProgram m_program;
     GLuint m_textures[3] = {0, 0, 0};
     QSize m_textureSizes[3];

@@ -1,10 +1,11 @@
 #include "stream/H264Decoder.h"
 
+#include "stream/ImageConverter.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
-#include <libswscale/swscale.h>
 }
 
 #include <cstring>
@@ -76,22 +77,6 @@ void H264Decoder::flush() {
 }
 
 QImage H264Decoder::toImage(const AVFrame* frame) {
-    if (!frame || frame->width <= 0 || frame->height <= 0) return {};
-    // swscale's vector code may write up to a vector's width past the last pixel of a row, so the
-    // pixels live in a padded buffer of our own that the image frees.
-    const qsizetype stride = (qsizetype(frame->width) * 4 + 63) & ~qsizetype(63);
-    auto* pixels = static_cast<uchar*>(av_malloc(size_t(stride) * size_t(frame->height) + 256));
-    if (!pixels) return {};
-    QImage image(pixels, frame->width, frame->height, stride, QImage::Format_RGB32, av_free, pixels);
-    // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in memory on little-endian hosts.
-    const auto target = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
-    SwsContext* scaler =
-        sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width, frame->height,
-                       target, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!scaler) return {};
-    uint8_t* planes[4] = {pixels, nullptr, nullptr, nullptr};
-    const int strides[4] = {int(stride), 0, 0, 0};
-    const int rows = sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    sws_freeContext(scaler);
-    return rows == frame->height ? image : QImage();
+    ImageConverter converter;
+    return converter.convert(frame); // the copy outlives the converter and owns the pixels
 }

@@ -7,7 +7,6 @@
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 // One libavcodec H.264 decoder configured from a format's avcC record, so it takes the
 // length-prefixed samples of `H264::sampleBuffer` as they are. Not thread-safe: one owner thread.

@@ -273,7 +273,8 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     view.show();
     EXPECT_TRUE(view.currentFrame().isNull());
     ASSERT_TRUE(peer.sendConfiguration(clip.parameterSets));
-    for (const auto& frame : clip.frames) ASSERT_TRUE(peer.sendFrame(frame));
+    for (const auto& frame : clip.frames)
+        ASSERT_TRUE(peer.sendFrame(frame));
     const QImage& last = clip.pictures.back();
     ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), last) < 4.0; }, 10000))
         << "difference " << meanDifference(view.currentFrame(), last);
@@ -287,10 +288,45 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     ASSERT_EQ(screen.size(), QSize(390, 724) * screen.devicePixelRatio());
     const QRect fit = QRectF(7.76, 0, 374.48, 724).toAlignedRect().adjusted(2, 1, -2, -1);
     const QImage inside = screen.copy(fit);
-    EXPECT_LT(meanDifference(inside, last.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
-              8.0);
+    EXPECT_LT(
+        meanDifference(inside, last.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+        8.0);
     EXPECT_GT(meanDifference(inside, clip.pictures[0].scaled(inside.size())), 8.0);
-    for (const QPoint bar : {QPoint(2, 100), QPoint(387, 600)}) EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
+    for (const QPoint bar : {QPoint(2, 100), QPoint(387, 600)})
+        EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
+}
+
+} // namespace
+
+namespace {
+
+// Hidden or minimised, the view leaves pictures in the renderer's mailbox (each newer one
+// replacing the last) and draws nothing; back on screen, it shows the newest at once.
+TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShowsOnReturn) {
+    const auto clip = encodeClip(1080, 2088, 4);
+    int shown = 0;
+    QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
+    const auto sendAndSettle = [&](size_t from, size_t to, uint64_t decoded) {
+        for (size_t i = from; i < to; ++i)
+            ASSERT_TRUE(peer.sendFrame(clip.frames[i]));
+        ASSERT_TRUE(waitUntil([&] { return view.frameRenderer()->counts().decoded == decoded; }));
+        QTest::qWait(100); // the view's queued calls run
+    };
+    ASSERT_TRUE(peer.sendConfiguration(clip.parameterSets));
+    sendAndSettle(0, 2, 2); // never shown yet
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(view.frameRenderer()->counts().replaced, 1u);
+    view.show();
+    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[1]) < 4.0; }));
+
+    view.showMinimized();
+    const int before = shown;
+    sendAndSettle(2, 4, 4);
+    EXPECT_EQ(shown, before);
+    EXPECT_EQ(view.frameRenderer()->counts().replaced, 2u);
+    view.showNormal();
+    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[3]) < 4.0; }));
+    EXPECT_EQ(shown, before + 1);
 }
 
 } // namespace

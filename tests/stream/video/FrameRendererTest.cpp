@@ -2,6 +2,7 @@
 
 #include "VideoFixture.h"
 #include "stream/H264Decoder.h"
+#include "stream/ImageConverter.h"
 
 #include <QtEndian>
 #include <atomic>
@@ -149,4 +150,28 @@ TEST(FrameRenderer, AFormatChangeMidStreamReopensTheDecoder) {
     enqueueLikeTheReader(renderer, sampleOf(again, 1, again.format()));
     EXPECT_LT(meanDifference(imageOf(renderer.takeFrame()), again.pictures[1]), 4.0);
     EXPECT_EQ(renderer.counts().errors, 0u);
+}
+
+// The software surface's conversion: one buffer for a stream of same-sized pictures, and a kept
+// copy keeps its pixels.
+TEST(ImageConverter, ReusesItsBufferButNotOneStillHeld) {
+    const auto clip = encodeClip(320, 240, 3);
+    const auto format = clip.format();
+    FrameRenderer renderer;
+    std::vector<VideoFrame> frames;
+    for (size_t i = 0; i < 3; ++i) {
+        renderer.enqueue(sampleOf(clip, i, format));
+        frames.push_back(renderer.takeFrame());
+        ASSERT_TRUE(frames.back());
+    }
+    ImageConverter converter;
+    const uchar* buffer = converter.convert(frames[0].get()).constBits();
+    EXPECT_EQ(converter.convert(frames[1].get()).constBits(), buffer);
+    EXPECT_LT(meanDifference(converter.convert(frames[1].get()), clip.pictures[1]), 4.0);
+
+    const QImage kept = converter.convert(frames[1].get());
+    EXPECT_NE(converter.convert(frames[2].get()).constBits(), kept.constBits());
+    EXPECT_LT(meanDifference(kept, clip.pictures[1]), 4.0);
+
+    EXPECT_TRUE(converter.convert(nullptr).isNull());
 }
