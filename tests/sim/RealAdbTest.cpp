@@ -1,0 +1,202 @@
+// The simulated emulator's adbd and console driven by Google's adb (Debian's build), in a network
+// namespace of this test program's own: its adb server, the console port 5556 and adbd's 5557
+// are private to it. main() enters the namespace before any thread starts and stops the adb
+// server at the end.
+#include "PrivateNetwork.h"
+#include "SimTestDevice.h"
+#include "sim/adbd/AdbMessage.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace std::string_literals;
+
+namespace {
+
+const QString googleAdb = u"/usr/bin/adb"_s;
+
+AdbResult realAdb(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(googleAdb, arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    AdbResult result;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// The device with adbd on: booted, and listed by the adb server as "device".
+class RealAdbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("VANTLE_SIM_ADBD", "1");
+        ASSERT_TRUE(device.start(false));
+        const AdbResult waited = realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s});
+        ASSERT_EQ(waited.status, 0) << waited.err.constData();
+    }
+
+    SimTestDevice device;
+};
+
+TEST_F(RealAdbTest, ListsTheEmulatorAsDevice) {
+    const AdbResult listed = realAdb({u"devices"_s});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.text(), u"List of devices attached\nemulator-5556\tdevice\n\n"_s);
+    const AdbResult longForm = realAdb({u"devices"_s, u"-l"_s});
+    EXPECT_TRUE(longForm.text().contains(
+        u"device product:sdk_gphone64_x86_64 model:sdk_gphone64_x86_64 device:emu64x transport_id:"_s))
+        << longForm.out.constData();
+}
+
+TEST_F(RealAdbTest, ShellKeepsStreamsApartAndReportsTheExitStatus) {
+    struct Case {
+        QStringList arguments;
+        QByteArray input;
+        int status;
+        QByteArray out, err;
+    };
+    const Case cases[] = {
+        {{u"shell"_s, u"echo out; echo err >&2; exit 3"_s}, {}, 3, "out\n", "err\n"},
+        {{u"shell"_s, u"true"_s}, {}, 0, "", ""},
+        {{u"shell"_s, u"echo"_s, u"two words"_s}, {}, 0, "two words\n", ""},
+        {{u"shell"_s, u"cat; echo done"_s}, "typed\n", 0, "typed\ndone\n", ""},
+        {{u"shell"_s, u"kill -9 $$"_s}, {}, 137, "", ""},
+        // exec-out has no shell protocol: one stream, no status (adb exits 0).
+        {{u"exec-out"_s, u"echo out; echo err >&2; exit 3"_s}, {}, 0, "out\nerr\n", ""},
+        // The legacy service is what clients without shell_v2 use.
+        {{u"shell"_s, u"-x"_s, u"echo legacy; exit 4"_s}, {}, 0, "legacy\n", ""},
+    };
+    for (const Case& c : cases) {
+        const AdbResult result = realAdb(QStringList{u"-s"_s, u"emulator-5556"_s} + c.arguments, c.input);
+        EXPECT_EQ(result.status, c.status) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.out, c.out) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.err, c.err) << c.arguments.join(u' ').toStdString();
+    }
+}
+
+TEST_F(RealAdbTest, ShellOutputLargerThanOnePayloadArrivesWhole) {
+    // 3 MB crosses many WRTEs, each waiting for the server's OKAY.
+    const AdbResult result =
+        realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"head -c 3000000 /dev/zero"_s});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.size(), 3000000);
+    EXPECT_EQ(result.out.count('\0'), 3000000);
+}
+
+TEST_F(RealAdbTest, EmuKillStopsTheEmulator) {
+    const AdbResult result = realAdb({u"-s"_s, u"emulator-5556"_s, u"emu"_s, u"kill"_s});
+    EXPECT_EQ(result.status, 0) << result.err.constData();
+    // adb relays the console's reply as it came, line ending included.
+    EXPECT_EQ(result.out, "OK: killing emulator, bye bye\r\n");
+    EXPECT_TRUE(device.emulator().waitForFinished(10000));
+    EXPECT_EQ(device.emulator().exitCode(), 0);
+}
+
+// Raw messages to adbd's port: what Google's adb would never send.
+class AdbdWire {
+public:
+    AdbdWire() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(5557);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~AdbdWire() { close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    // The next message, or nullopt when the connection closed (or nothing came within 5 s).
+    std::optional<Adb::Message> next() {
+        for (;;) {
+            if (std::optional<Adb::Message> message = reader_.take()) return message;
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) return std::nullopt;
+            char buffer[4096];
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n <= 0) return std::nullopt;
+            pending_.append(buffer, std::size_t(n));
+            pending_.erase(0, reader_.feed(pending_));
+        }
+    }
+    bool closedByPeer() {
+        pollfd p{fd_, POLLIN, 0};
+        char byte;
+        return poll(&p, 1, 5000) == 1 && read(fd_, &byte, 1) == 0;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    Adb::MessageReader reader_{Adb::maxPayload};
+    std::string pending_;
+};
+
+TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
+    AdbdWire wire;
+    ASSERT_TRUE(wire.connected());
+    wire.send(Adb::encode({Adb::A_CNXN, Adb::versionSkipChecksum, 256 * 1024, "host::\0"s}));
+    const std::optional<Adb::Message> connect = wire.next();
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(connect->command, Adb::A_CNXN);
+    EXPECT_EQ(connect->arg0, Adb::versionSkipChecksum);
+    EXPECT_EQ(connect->arg1, Adb::maxPayload);
+    EXPECT_EQ(connect->payload,
+              "device::ro.product.name=sdk_gphone64_x86_64;ro.product.model=sdk_gphone64_x86_64;"
+              "ro.product.device=emu64x;features=shell_v2");
+
+    for (const char* refused : {"frobnicate:\0", "shell,bogus:true\0", "jdwp:1\0"}) {
+        wire.send(Adb::encode({Adb::A_OPEN, 7, 0, std::string(refused, std::strlen(refused) + 1)}));
+        const std::optional<Adb::Message> answer = wire.next();
+        ASSERT_TRUE(answer) << refused;
+        EXPECT_EQ(answer->command, Adb::A_CLSE) << refused;
+        EXPECT_EQ(answer->arg1, 7u) << refused;
+    }
+    // A WRTE announcing more than the 1 MiB maximum ends the connection before its payload.
+    std::string oversized = Adb::encode({Adb::A_WRTE, 7, 1, {}});
+    oversized[14] = 0x20; // length 0x00200000
+    wire.send(oversized);
+    EXPECT_TRUE(wire.closedByPeer());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string error = enterPrivateNetwork();
+    if (!error.empty()) {
+        std::fprintf(stderr, "cannot enter a private network namespace: %s\n", error.c_str());
+        return 1;
+    }
+    // Google's adb keeps its key and the console token in HOME; the simulated runtime in VANTLE_HOME.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    qunsetenv("ANDROID_ADB_SERVER_PORT");
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int status = RUN_ALL_TESTS();
+    // The server this program started lives in its namespace; stop it so nothing outlives the test.
+    realAdb({u"kill-server"_s});
+    return status;
+}
