@@ -175,6 +175,12 @@ std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& a
         }
         return argv;
     };
+    setup.syncArgv = [sandbox] {
+        std::vector<std::string> argv = sandbox;
+        argv.push_back("/system/bin/adbd");
+        argv.push_back("sync");
+        return argv;
+    };
     const std::string home = QDir::homePath().toStdString();
     setup.consoleAuthTokenPath = consoleAuthTokenPath(home);
     setup.consoleAuthToken = loadOrCreateConsoleAuthToken(home);

@@ -106,6 +106,7 @@ struct ConsoleConnection {
     std::string in;
     std::string out;
     bool closeWhenSent = false;
+    bool killWhenSent = false;
     bool closed = false;
 };
 
@@ -114,7 +115,13 @@ void send(Connection& connection, std::uint32_t command, std::uint32_t arg0, std
     connection.out += Adb::encode({command, arg0, arg1, std::move(payload)});
 }
 
-pid_t spawn(const std::vector<std::string>& argv, bool separateStderr, int& in, int& out, int& err) {
+// Where a device program's stderr goes: into its stdout (adbd's streams without the shell
+// protocol), a pipe of its own (shell protocol), or nowhere (the file service, whose stdout is
+// the protocol).
+enum class Stderr { joined, separate, discarded };
+
+pid_t spawn(const std::vector<std::string>& argv, Stderr stderrMode, int& in, int& out, int& err) {
+    const bool separateStderr = stderrMode == Stderr::separate;
     int toChild[2], fromChild[2], errors[2] = {-1, -1};
     if (pipe2(toChild, O_CLOEXEC) != 0) return -1;
     if (pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -135,7 +142,12 @@ pid_t spawn(const std::vector<std::string>& argv, bool separateStderr, int& in, 
         sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
-        dup2(errors[1] >= 0 ? errors[1] : fromChild[1], 2);
+        if (stderrMode == Stderr::discarded) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+        } else {
+            dup2(errors[1] >= 0 ? errors[1] : fromChild[1], 2);
+        }
         execv(args[0], args.data());
         _exit(127);
     }
@@ -316,7 +328,7 @@ void AdbDaemon::Loop::open(Connection& connection, const Adb::Message& message) 
     std::size_t live = 0;
     for (const auto& [id, stream] : connection.streams)
         live += stream.done ? 0 : 1;
-    const bool supported = service.kind == AdbService::shell || service.kind == AdbService::exec;
+    const bool supported = service.kind != AdbService::unknown;
     if (message.arg0 == 0 || !supported || live >= maxStreams) {
         send(connection, Adb::A_CLSE, 0, message.arg0);
         return;
@@ -327,8 +339,12 @@ void AdbDaemon::Loop::open(Connection& connection, const Adb::Message& message) 
     stream.remoteId = message.arg0;
     stream.shellProtocol = service.shellProtocol;
     if (stream.shellProtocol) stream.packets.emplace(connection.maxPayloadBytes);
-    stream.pid =
-        spawn(setup.shellArgv(service.command), stream.shellProtocol, stream.in, stream.out, stream.err);
+    if (service.kind == AdbService::sync)
+        stream.pid = spawn(setup.syncArgv(), Stderr::discarded, stream.in, stream.out, stream.err);
+    else
+        stream.pid =
+            spawn(setup.shellArgv(service.command), stream.shellProtocol ? Stderr::separate : Stderr::joined,
+                  stream.in, stream.out, stream.err);
     if (stream.pid < 0) {
         send(connection, Adb::A_CLSE, 0, message.arg0);
         return;
@@ -422,7 +438,7 @@ void AdbDaemon::Loop::readConsole(ConsoleConnection& console) {
         console.in.erase(0, end + 1);
         console.out += reply.text;
         if (reply.action != EmulatorConsole::Reply::none) console.closeWhenSent = true;
-        if (reply.action == EmulatorConsole::Reply::killEmulator && setup.kill) setup.kill();
+        console.killWhenSent |= reply.action == EmulatorConsole::Reply::killEmulator;
     }
     if (console.in.size() > EmulatorConsole::maxLineBytes) console.closed = true;
 }
@@ -449,7 +465,11 @@ void AdbDaemon::Loop::run() {
         connections.remove_if([](const Connection& c) { return c.closed; });
         for (ConsoleConnection& console : consoles) {
             if (!console.closed) writeSocket(console.fd, console.out, console.closed);
-            if (console.closeWhenSent && console.out.empty()) console.closed = true;
+            if (console.closeWhenSent && console.out.empty()) {
+                // Only once the reply is out: the emulator's shutdown ends this loop.
+                if (console.killWhenSent && setup.kill) setup.kill();
+                console.closed = true;
+            }
             if (console.closed) closeFd(console.fd);
         }
         consoles.remove_if([](const ConsoleConnection& c) { return c.closed; });

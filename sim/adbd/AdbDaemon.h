@@ -22,6 +22,8 @@ public:
         std::string banner;       // "device::ro.product.name=…;ro.product.model=…;ro.product.device=…;"
         // The argv that runs `command` in the device's shell (an empty command: an interactive one).
         std::function<std::vector<std::string>(const std::string& command)> shellArgv;
+        // The argv of the device-side file service (`adbd sync`, inside the device).
+        std::function<std::vector<std::string>()> syncArgv;
         std::string consoleAuthToken;
         std::string consoleAuthTokenPath;
         std::function<void()> kill; // the console's "kill"; called on the daemon's thread
