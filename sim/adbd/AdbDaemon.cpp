@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <list>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +53,31 @@ int listenLoopback(int port, std::string& error) {
         return -1;
     }
     return fd;
+}
+
+// A device-side socket of a reverse forward: "tcp:<port>" on loopback or "localabstract:<name>".
+int listenDevice(const std::string& spec, std::string& error) {
+    if (spec.starts_with("tcp:")) return listenLoopback(std::stoi(spec.substr(4)), error);
+    const std::string name = spec.substr(14);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), std::min(name.size(), sizeof address.sun_path - 1));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 16) != 0) {
+        error = std::string(strerror(errno));
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The status adbd writes on a reverse request's stream: "OKAY", or "FAIL" and a hex-length text;
+// a listing is written as a hex-length text alone.
+std::string failStatus(const std::string& message) {
+    char length[8];
+    std::snprintf(length, sizeof length, "%04zx", message.size());
+    return "FAIL" + std::string(length) + message;
 }
 
 // The adb server's smart-socket request "<4 hex digits of length><request>", as Google's emulator
@@ -97,6 +124,12 @@ struct Connection {
     std::optional<Adb::Message> pendingConnect; // CNXN received before the boot completed
     std::uint32_t maxPayloadBytes = Adb::maxPayloadV1;
     std::map<std::uint32_t, Stream> streams;
+    // Reverse forwards: a device-side listener per local spec, with the host side it leads to.
+    struct Listener {
+        int fd = -1;
+        std::string remote;
+    };
+    std::map<std::string, Listener> reverse;
     bool closed = false;
 };
 
@@ -205,6 +238,8 @@ struct AdbDaemon::Loop {
     void writeProgram(Connection& connection, Stream& stream);
     void finish(Connection& connection, Stream& stream);
     void readConsole(ConsoleConnection& console);
+    void reverse(Connection& connection, std::uint32_t remoteId, const std::string& request);
+    void acceptReverse(Connection& connection, const std::string& spec);
     static void stopProgram(Stream& stream);
     static void dropConnection(Connection& connection);
 };
@@ -226,6 +261,9 @@ void AdbDaemon::Loop::stopProgram(Stream& stream) {
 void AdbDaemon::Loop::dropConnection(Connection& connection) {
     for (auto& [id, stream] : connection.streams)
         stopProgram(stream);
+    for (auto& [spec, listener] : connection.reverse)
+        closeFd(listener.fd);
+    connection.reverse.clear();
     closeFd(connection.fd);
     connection.closed = true;
 }
@@ -329,10 +367,12 @@ void AdbDaemon::Loop::open(Connection& connection, const Adb::Message& message) 
     for (const auto& [id, stream] : connection.streams)
         live += stream.done ? 0 : 1;
     const bool supported = service.kind != AdbService::unknown;
+
     if (message.arg0 == 0 || !supported || live >= maxStreams) {
         send(connection, Adb::A_CLSE, 0, message.arg0);
         return;
     }
+    if (service.kind == AdbService::reverse) return reverse(connection, message.arg0, service.command);
     Stream stream;
     stream.localId = nextLocalId++;
     if (nextLocalId == 0) nextLocalId = 1;
@@ -408,6 +448,7 @@ void AdbDaemon::Loop::readProgram(Connection& connection, Stream& stream, int& f
 // Once the program's output has ended and it has exited: the exit status (shell protocol), then CLSE.
 void AdbDaemon::Loop::finish(Connection& connection, Stream& stream) {
     if (stream.done || stream.out >= 0 || stream.err >= 0 || stream.awaitingOkay) return;
+    if (stream.pid < 0) stream.exitStatus = 0; // a forwarded socket, no program
     if (!stream.exitStatus) {
         int status = 0;
         const pid_t reaped = waitpid(stream.pid, &status, WNOHANG);
@@ -443,7 +484,82 @@ void AdbDaemon::Loop::readConsole(ConsoleConnection& console) {
     if (console.in.size() > EmulatorConsole::maxLineBytes) console.closed = true;
 }
 
+void AdbDaemon::Loop::reverse(Connection& connection, std::uint32_t remoteId, const std::string& request) {
+    const ReverseRequest parsed = ReverseRequest::parse(request);
+    std::string status = "OKAY";
+    switch (parsed.kind) {
+    case ReverseRequest::invalid:
+        status = failStatus(parsed.error);
+        break;
+    case ReverseRequest::list: {
+        std::string listing;
+        for (const auto& [spec, listener] : connection.reverse)
+            listing += "host-" + std::to_string(connection.fd) + " " + spec + " " + listener.remote + "\n";
+        char length[8];
+        std::snprintf(length, sizeof length, "%04zx", listing.size());
+        status = length + listing; // the listing alone: only the host's adb server adds "OKAY"
+        break;
+    }
+    case ReverseRequest::killAll:
+        for (auto& [spec, listener] : connection.reverse)
+            closeFd(listener.fd);
+        connection.reverse.clear();
+        break;
+    case ReverseRequest::kill:
+        if (const auto found = connection.reverse.find(parsed.local); found != connection.reverse.end()) {
+            closeFd(found->second.fd);
+            connection.reverse.erase(found);
+        } else {
+            status = failStatus("listener '" + parsed.local + "' not found");
+        }
+        break;
+    case ReverseRequest::forward:
+        if (const auto found = connection.reverse.find(parsed.local); found != connection.reverse.end()) {
+            if (parsed.noRebind)
+                status = failStatus("cannot rebind existing socket");
+            else
+                found->second.remote = parsed.remote;
+        } else {
+            std::string error;
+            const int fd = listenDevice(parsed.local, error);
+            if (fd < 0)
+                status = failStatus("cannot bind listener: " + error);
+            else
+                connection.reverse.emplace(parsed.local, Connection::Listener{fd, parsed.remote});
+        }
+        break;
+    }
+    // The request's stream carries nothing but the status.
+    const std::uint32_t localId = nextLocalId++;
+    if (nextLocalId == 0) nextLocalId = 1;
+    send(connection, Adb::A_OKAY, localId, remoteId);
+    send(connection, Adb::A_WRTE, localId, remoteId, status);
+    send(connection, Adb::A_CLSE, localId, remoteId);
+}
+
+// A device program connected to a reverse forward: a stream towards the host side, opened by us.
+void AdbDaemon::Loop::acceptReverse(Connection& connection, const std::string& spec) {
+    const auto found = connection.reverse.find(spec);
+    if (found == connection.reverse.end()) return;
+    const int fd = accept4(found->second.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    Stream stream;
+    stream.localId = nextLocalId++;
+    if (nextLocalId == 0) nextLocalId = 1;
+    stream.out = fd;
+    stream.in = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    stream.awaitingOkay = true; // nothing is sent before the host has connected its side
+    send(connection, Adb::A_OPEN, stream.localId, 0, found->second.remote + '\0');
+    connection.streams.emplace(stream.localId, std::move(stream));
+}
+
 void AdbDaemon::Loop::run() {
+    // A program or forwarded socket that went away makes writes fail with EPIPE instead of
+    // killing the emulator with SIGPIPE.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     while (!stopping) {
         if (booted)
             for (Connection& connection : connections)
@@ -492,6 +608,10 @@ void AdbDaemon::Loop::run() {
             watch(c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), [this, c] {
                 if (!c->closed) readConnection(*c);
             });
+            for (const auto& [spec, listener] : connection.reverse)
+                watch(listener.fd, POLLIN, [this, c, spec] {
+                    if (!c->closed) acceptReverse(*c, spec);
+                });
             for (auto& [id, stream] : connection.streams) {
                 Stream* s = &stream;
                 if (!s->toProgram.empty() && s->in >= 0)

@@ -28,6 +28,7 @@ TEST(AdbdServicesTest, ParsesServiceNames) {
         {"shell,raw:a:b\0"s, AdbService::shell, false, "a:b"},
         {"exec:cmd package list\0"s, AdbService::exec, false, "cmd package list"},
         {"sync:\0"s, AdbService::sync, false, ""},
+        {"reverse:list-forward\0"s, AdbService::reverse, false, "list-forward"},
         {"shell,v3:true\0"s, AdbService::unknown, false, ""},
         {"shell,v2\0"s, AdbService::unknown, false, ""},
         {"reboot:\0"s, AdbService::unknown, false, ""},
@@ -38,6 +39,42 @@ TEST(AdbdServicesTest, ParsesServiceNames) {
         EXPECT_EQ(service.kind, c.kind) << c.name;
         EXPECT_EQ(service.shellProtocol, c.shellProtocol) << c.name;
         EXPECT_EQ(service.command, c.command) << c.name;
+    }
+}
+
+TEST(AdbdServicesTest, ParsesReverseRequests) {
+    struct Case {
+        std::string request;
+        ReverseRequest::Kind kind;
+        bool noRebind;
+        std::string local, remote, error;
+    };
+    const Case cases[] = {
+        {"forward:localabstract:scrcpy_1a2b;tcp:27183", ReverseRequest::forward, false,
+         "localabstract:scrcpy_1a2b", "tcp:27183", ""},
+        {"forward:norebind:tcp:8080;tcp:9090", ReverseRequest::forward, true, "tcp:8080", "tcp:9090", ""},
+        {"killforward:tcp:8080", ReverseRequest::kill, false, "tcp:8080", "", ""},
+        {"killforward-all", ReverseRequest::killAll, false, "", "", ""},
+        {"list-forward", ReverseRequest::list, false, "", "", ""},
+        {"forward:tcp:8080", ReverseRequest::invalid, false, "", "", "malformed forward spec"},
+        {"forward:tcp:0;tcp:1", ReverseRequest::invalid, false, "tcp:0", "tcp:1",
+         "cannot bind listener: unsupported socket spec 'tcp:0'"},
+        {"forward:tcp:70000;tcp:1", ReverseRequest::invalid, false, "tcp:70000", "tcp:1",
+         "cannot bind listener: unsupported socket spec 'tcp:70000'"},
+        {"forward:localfilesystem:/x;tcp:1", ReverseRequest::invalid, false, "localfilesystem:/x", "tcp:1",
+         "cannot bind listener: unsupported socket spec 'localfilesystem:/x'"},
+        {"forward:localabstract:" + std::string(108, 'n') + ";tcp:1", ReverseRequest::invalid, false,
+         "localabstract:" + std::string(108, 'n'), "tcp:1",
+         "cannot bind listener: unsupported socket spec 'localabstract:" + std::string(108, 'n') + "'"},
+        {"frobnicate", ReverseRequest::invalid, false, "", "", "unknown reverse request"},
+    };
+    for (const Case& c : cases) {
+        const ReverseRequest parsed = ReverseRequest::parse(c.request);
+        EXPECT_EQ(parsed.kind, c.kind) << c.request;
+        EXPECT_EQ(parsed.noRebind, c.noRebind) << c.request;
+        EXPECT_EQ(parsed.local, c.local) << c.request;
+        EXPECT_EQ(parsed.remote, c.remote) << c.request;
+        EXPECT_EQ(parsed.error, c.error) << c.request;
     }
 }
 

@@ -13,10 +13,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <arpa/inet.h>
+#include <cstddef>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -81,6 +84,8 @@ TEST_F(RealAdbTest, ShellKeepsStreamsApartAndReportsTheExitStatus) {
         {{u"shell"_s, u"echo"_s, u"two words"_s}, {}, 0, "two words\n", ""},
         {{u"shell"_s, u"cat; echo done"_s}, "typed\n", 0, "typed\ndone\n", ""},
         {{u"shell"_s, u"kill -9 $$"_s}, {}, 137, "", ""},
+        // The program exits without reading what is still coming for its stdin.
+        {{u"shell"_s, u"true"_s}, QByteArray(4 << 20, 'x'), 0, "", ""},
         // exec-out has no shell protocol: one stream, no status (adb exits 0).
         {{u"exec-out"_s, u"echo out; echo err >&2; exit 3"_s}, {}, 0, "out\nerr\n", ""},
         // The legacy service is what clients without shell_v2 use.
@@ -159,6 +164,86 @@ TEST_F(RealAdbTest, InstallsAnApk) {
     // The staging copy is gone again.
     const AdbResult staging = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp"_s});
     EXPECT_EQ(staging.out, "");
+}
+
+namespace {
+
+// A listening socket: TCP on loopback (port 0: any) or an abstract Unix socket.
+int listenOn(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) return -1;
+    return fd;
+}
+
+int boundPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// What a device program does: connect to an abstract socket (the device shares this namespace).
+int connectAbstract(const std::string& name) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
+                  socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string readSome(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return "(timeout)";
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+}
+
+} // namespace
+
+TEST_F(RealAdbTest, ReverseForwardCarriesDeviceConnectionsToTheHost) {
+    const int host = listenOn(0);
+    ASSERT_GE(host, 0);
+    const QString remote = u"tcp:%1"_s.arg(boundPort(host));
+    const QStringList adb{u"-s"_s, u"emulator-5556"_s, u"reverse"_s};
+    const AdbResult added = realAdb(adb + QStringList{u"localabstract:vantle_probe"_s, remote});
+    EXPECT_EQ(added.status, 0) << added.out.constData() << added.err.constData();
+    const AdbResult listed = realAdb(adb + QStringList{u"--list"_s});
+    EXPECT_TRUE(listed.text().contains(u" localabstract:vantle_probe "_s + remote + u'\n'))
+        << listed.out.constData();
+
+    const int device = connectAbstract("vantle_probe");
+    ASSERT_GE(device, 0);
+    ASSERT_EQ(write(device, "ping", 4), 4);
+    pollfd p{host, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    const int accepted = accept4(host, nullptr, nullptr, SOCK_CLOEXEC);
+    EXPECT_EQ(readSome(accepted), "ping");
+    ASSERT_EQ(write(accepted, "pong", 4), 4);
+    EXPECT_EQ(readSome(device), "pong");
+    close(accepted); // the host side ends: the device sees the end of its stream
+    EXPECT_EQ(readSome(device), "");
+    close(device);
+
+    const AdbResult rebind =
+        realAdb(adb + QStringList{u"--no-rebind"_s, u"localabstract:vantle_probe"_s, remote});
+    EXPECT_EQ(rebind.status, 1);
+    EXPECT_EQ(rebind.err, "adb: error: cannot rebind existing socket\n");
+    EXPECT_EQ(realAdb(adb + QStringList{u"--remove"_s, u"localabstract:vantle_probe"_s}).status, 0);
+    EXPECT_EQ(connectAbstract("vantle_probe"), -1);
+    const AdbResult missing = realAdb(adb + QStringList{u"--remove"_s, u"localabstract:vantle_probe"_s});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "adb: error: listener 'localabstract:vantle_probe' not found\n");
+    close(host);
 }
 
 TEST_F(RealAdbTest, EmuKillStopsTheEmulator) {
