@@ -4,6 +4,7 @@
 // server at the end.
 #include "PrivateNetwork.h"
 #include "SimTestDevice.h"
+#include "sim/SimControl.h"
 #include "sim/adbd/AdbMessage.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,32 @@ protected:
 
     SimTestDevice device;
 };
+
+// Before the boot completes adbd does not answer the server's CNXN: listed offline, as a real
+// emulator whose guest adbd is not up yet.
+TEST(RealAdbBootTest, ListsTheEmulatorOfflineUntilTheBootCompletes) {
+    qputenv("VANTLE_SIM_ADBD", "1");
+    SimTestDevice device;
+    // A first boot lays out the device's data, where the fault is kept.
+    ASSERT_TRUE(device.start(false));
+    ASSERT_EQ(realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s}).status, 0);
+    device.kill();
+    SimControl control(device.runtime(), 35);
+    ASSERT_EQ(control.setFault(u"bootNeverCompletes"_s, true), QString());
+    ASSERT_TRUE(device.start(false));
+    QString listing;
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !listing.contains(u"offline"_s);
+         QThread::msleep(50))
+        listing = realAdb({u"devices"_s}).text();
+    EXPECT_EQ(listing, u"List of devices attached\nemulator-5556\toffline\n\n"_s);
+    const AdbResult early = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"true"_s});
+    EXPECT_EQ(early.status, 1);
+    EXPECT_EQ(early.err, "error: device offline\n");
+
+    ASSERT_EQ(control.setFault(u"bootNeverCompletes"_s, false), QString());
+    EXPECT_EQ(realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s}).status, 0);
+    EXPECT_EQ(realAdb({u"devices"_s}).text(), u"List of devices attached\nemulator-5556\tdevice\n\n"_s);
+}
 
 TEST_F(RealAdbTest, ListsTheEmulatorAsDevice) {
     const AdbResult listed = realAdb({u"devices"_s});
