@@ -3,15 +3,19 @@
 // the device's folders, announces itself to adb (listed "offline" at once), completes the boot
 // after the configured delay and reports a validated network after a further delay.
 #include "sim/AvdConfig.h"
+#include "sim/DeviceShell.h"
 #include "sim/DeviceState.h"
 #include "sim/EmulatorRun.h"
 #include "sim/SimLayout.h"
+#include "sim/adbd/AdbDaemon.h"
+#include "sim/adbd/EmulatorConsole.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -127,6 +131,67 @@ bool stopSignalWithin(const sigset_t& signals, int ms) {
     }
 }
 
+// adbd's banner: "device::" and the product properties of the system image, as Android's adbd
+// sends them (the features are added by the daemon).
+std::string deviceBanner(const QString& systemImage) {
+    QFile file(systemImage + u"/build.prop"_s);
+    QMap<QString, QString> properties;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (const qsizetype equals = line.indexOf('='); equals > 0)
+                properties.insert(QString::fromUtf8(line.left(equals)),
+                                  QString::fromUtf8(line.mid(equals + 1)));
+    QString banner = u"device::"_s;
+    for (const char* key : {"ro.product.name", "ro.product.model", "ro.product.device"})
+        banner += QLatin1StringView(key) + u'=' + properties.value(QLatin1StringView(key)) + u';';
+    return banner.toStdString();
+}
+
+// The console and adbd on the console port and the next one. Off unless VANTLE_SIM_ADBD=1: the
+// stand-in adb reaches the device without them, and test programs that run side by side would
+// otherwise contend for the fixed ports (tests that use Google's adb run in a network namespace
+// of their own).
+std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& avd, const QString& data,
+                                          int port, QString& error) {
+    if (qEnvironmentVariable("VANTLE_SIM_ADBD") != u"1"_s) return nullptr;
+    const QString systemImage = SimLayout::systemImageFolder(sdk, avd.api);
+    const DeviceShell shell{sdk, systemImage, data};
+    AdbDaemon::Setup setup;
+    setup.consolePort = port;
+    const int serverPort = qEnvironmentVariableIntValue("ANDROID_ADB_SERVER_PORT");
+    setup.adbServerPort = serverPort > 0 ? serverPort : 5037;
+    setup.banner = deviceBanner(systemImage);
+    std::vector<std::string> sandbox;
+    for (const QString& word : shell.sandbox())
+        sandbox.push_back(word.toStdString());
+    setup.shellArgv = [sandbox](const std::string& command) {
+        std::vector<std::string> argv = sandbox;
+        argv.push_back("/bin/sh");
+        if (command.empty()) {
+            argv.push_back("-i");
+        } else {
+            argv.push_back("-c");
+            argv.push_back(command);
+        }
+        return argv;
+    };
+    setup.syncArgv = [sandbox] {
+        std::vector<std::string> argv = sandbox;
+        argv.push_back("/system/bin/adbd");
+        argv.push_back("sync");
+        return argv;
+    };
+    const std::string home = QDir::homePath().toStdString();
+    setup.consoleAuthTokenPath = consoleAuthTokenPath(home);
+    setup.consoleAuthToken = loadOrCreateConsoleAuthToken(home);
+    // The main thread takes SIGTERM synchronously and shuts the device down as for a signal.
+    setup.kill = [] { kill(getpid(), SIGTERM); };
+    std::string message;
+    std::unique_ptr<AdbDaemon> daemon = AdbDaemon::start(std::move(setup), message);
+    if (!daemon) error = QString::fromStdString(message);
+    return daemon;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +229,12 @@ int main(int argc, char** argv) {
 
     const QString data = SimLayout::deviceData(avd->folder);
     prepareDevice(data);
+    QString adbdError;
+    std::unique_ptr<AdbDaemon> adbd = startAdbDaemon(sdk, *avd, data, options->port, adbdError);
+    if (!adbdError.isEmpty()) {
+        close(lock);
+        return fail("ERROR", u"Could not start the console and adbd: %1"_s.arg(adbdError));
+    }
     DeviceState state(data);
     if (!state.isOpen()) return fail("PANIC", u"Could not open the device's data folder %1"_s.arg(data));
     // A fresh boot: no tunnels, no resumed app, no media sessions left from the previous run.
@@ -194,6 +265,7 @@ int main(int argc, char** argv) {
         stopping = stopSignalWithin(signals, 200);
     if (!stopping) {
         writeRuntime(state, *avd, true, false);
+        if (adbd) adbd->bootCompleted();
         std::printf("INFO    | Boot completed\n");
         std::fflush(stdout);
         stopping = stopSignalWithin(signals, config.networkDelayMs);
@@ -205,6 +277,7 @@ int main(int argc, char** argv) {
                 stopping = stopSignalWithin(signals, 24 * 3600 * 1000);
         }
     }
+    adbd.reset(); // connections close before the device is marked down
     writeRuntime(state, *avd, false, false);
     EmulatorRun::withdraw(sdk, options->port);
     std::printf("INFO    | Emulator shut down\n");

@@ -1,7 +1,6 @@
 #include "sim/SimInstaller.h"
 
 #include "provisioning/RuntimeInstallRecord.h"
-
 #include "sim/EmulatorRun.h"
 #include "sim/SimLayout.h"
 
@@ -31,6 +30,7 @@ const Tool tools[] = {
     {"apkanalyzer", "cmdline-tools/latest/bin/apkanalyzer", "cmdline-tools;latest"},
     {"android-commands", "emulator/sim/system-bin/android-commands", nullptr},
     {"display-server", "emulator/sim/display-server", nullptr},
+    {"device-adbd", "emulator/sim/system-bin/adbd", nullptr},
 };
 
 bool writeText(const QString& path, const QByteArray& text) {
@@ -171,7 +171,8 @@ QString install(const SimInstallRequest& request) {
         RuntimeInstallRecord::writeAVD(paths);
         RuntimeInstallRecord::writeAtomically(
             request.runtimeRoot + u"/runtime-manifest.json"_s,
-            RuntimeInstallRecord::manifest(packages, {QLatin1StringView(licenseId)}, QDateTime::currentDateTimeUtc()));
+            RuntimeInstallRecord::manifest(packages, {QLatin1StringView(licenseId)},
+                                           QDateTime::currentDateTimeUtc()));
     } catch (const InstallWriteError& error) {
         return error.description();
     }

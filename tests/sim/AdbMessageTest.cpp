@@ -1,0 +1,142 @@
+// Byte-exact encoding and reassembly of adb transport messages, including split and hostile input.
+#include "sim/adbd/AdbMessage.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::string_literals;
+
+namespace {
+
+std::string hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : bytes) {
+        out.push_back(digits[std::uint8_t(c) >> 4]);
+        out.push_back(digits[std::uint8_t(c) & 15]);
+    }
+    return out;
+}
+
+std::string unhex(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(char(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+// Feeds `bytes` in pieces of `step`, collecting messages until the reader fails or input ends.
+std::vector<Adb::Message> readAll(Adb::MessageReader& reader, std::string_view bytes, std::size_t step) {
+    std::vector<Adb::Message> messages;
+    while (!bytes.empty() && !reader.failed()) {
+        const std::size_t taken = reader.feed(bytes.substr(0, std::min(step, bytes.size())));
+        bytes.remove_prefix(taken);
+        if (auto message = reader.take())
+            messages.push_back(*message);
+        else if (taken == 0)
+            break;
+    }
+    return messages;
+}
+
+} // namespace
+
+TEST(AdbMessageTest, EncodesHeaderWordsLittleEndian) {
+    // CNXN from our adbd: version 0x01000001, max payload 1 MiB, banner "device::"
+    const std::string bytes =
+        Adb::encode({Adb::A_CNXN, Adb::versionSkipChecksum, Adb::maxPayload, "device::"s});
+    EXPECT_EQ(hex(bytes), "434e584e" // "CNXN"
+                          "01000001" // arg0: version 0x01000001
+                          "00001000" // arg1: 0x00100000 = 1 MiB
+                          "08000000" // length 8
+                          "e4020000" // checksum: d+e+v+i+c+e+:+: = 740 = 0x2e4
+                          "bcb1a7b1" // magic: ~0x4e584e43
+                          "6465766963653a3a");
+    // OKAY(local 5, remote 7) carries no payload: checksum 0
+    EXPECT_EQ(hex(Adb::encode({Adb::A_OKAY, 5, 7, {}})), "4f4b4159050000000700000000000000"
+                                                         "00000000b0b4bea6");
+}
+
+TEST(AdbMessageTest, ReassemblesMessagesSplitAtEveryByte) {
+    const std::vector<Adb::Message> sent{{Adb::A_OPEN, 1, 0, "shell,v2,raw:echo hi\0"s},
+                                         {Adb::A_WRTE, 1, 9, std::string(300, '\xff')},
+                                         {Adb::A_CLSE, 1, 9, {}}};
+    std::string stream;
+    for (const Adb::Message& message : sent)
+        stream += Adb::encode(message);
+    for (std::size_t step : {std::size_t(1), std::size_t(7), std::size_t(24), stream.size()}) {
+        Adb::MessageReader reader;
+        EXPECT_EQ(readAll(reader, stream, step), sent) << "step " << step;
+        EXPECT_FALSE(reader.failed()) << reader.error();
+    }
+}
+
+TEST(AdbMessageTest, RefusesMalformedHeadersBeforeBufferingThePayload) {
+    struct Case {
+        const char* name;
+        std::string header;
+        std::uint32_t maxPayload;
+        const char* error;
+    };
+    const std::string okayHead = unhex("4f4b4159"
+                                       "01000000"
+                                       "02000000");
+    const std::string wrteHead = unhex("57525445"
+                                       "01000000"
+                                       "02000000");
+    const std::string wrteMagic = unhex("a8adabba");
+    const Case cases[] = {
+        {"length over the negotiated maximum",
+         wrteHead +
+             unhex("01100000"
+                   "00000000") +
+             wrteMagic,
+         Adb::maxPayloadV1, "WRTE payload of 4097 bytes exceeds 4096"},
+        {"length at 4 GiB",
+         wrteHead +
+             unhex("ffffffff"
+                   "00000000") +
+             wrteMagic,
+         Adb::maxPayload, "WRTE payload of 4294967295 bytes exceeds 1048576"},
+        {"magic that is not the command's complement", okayHead + unhex("000000000000000000000000"),
+         Adb::maxPayload, "bad magic for OKAY"},
+        {"unknown command",
+         unhex("41424344000000000000000000000000"
+               "00000000bebdbcbb"),
+         Adb::maxPayload, "unknown command 0x44434241"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.header.size(), Adb::headerSize) << c.name;
+        Adb::MessageReader reader(c.maxPayload);
+        const std::string input = c.header + std::string(64, 'x');
+        EXPECT_EQ(reader.feed(input), Adb::headerSize) << c.name; // not one payload byte taken
+        EXPECT_TRUE(reader.failed()) << c.name;
+        EXPECT_EQ(reader.error(), c.error) << c.name;
+        EXPECT_EQ(reader.feed(input), 0u) << c.name; // stays failed
+        EXPECT_FALSE(reader.take()) << c.name;
+    }
+}
+
+TEST(AdbMessageTest, ChecksIntegrityOnlyWhileTheVersionAsksForIt) {
+    std::string bytes = Adb::encode({Adb::A_WRTE, 3, 4, "abc"s});
+    bytes[16] = 0; // checksum 0x126 -> 0x100, as a peer that skips checksums might send anything
+    Adb::MessageReader checking;
+    readAll(checking, bytes, bytes.size());
+    EXPECT_EQ(checking.error(), "checksum mismatch for WRTE");
+
+    Adb::MessageReader skipping;
+    skipping.setChecksumChecked(false);
+    const auto messages = readAll(skipping, bytes, 5);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].payload, "abc");
+}
+
+TEST(AdbMessageTest, HoldsACompletedMessageUntilTaken) {
+    const std::string two = Adb::encode({Adb::A_OKAY, 1, 2, {}}) + Adb::encode({Adb::A_OKAY, 3, 4, {}});
+    Adb::MessageReader reader;
+    EXPECT_EQ(reader.feed(two), Adb::headerSize);
+    EXPECT_EQ(reader.feed(std::string_view(two).substr(Adb::headerSize)), 0u); // first not yet taken
+    EXPECT_EQ(reader.take()->arg0, 1u);
+    EXPECT_EQ(reader.feed(std::string_view(two).substr(Adb::headerSize)), Adb::headerSize);
+    EXPECT_EQ(reader.take()->arg0, 3u);
+    EXPECT_FALSE(reader.take());
+}

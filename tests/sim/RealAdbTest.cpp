@@ -1,0 +1,373 @@
+// The simulated emulator's adbd and console driven by Google's adb (Debian's build), in a network
+// namespace of this test program's own: its adb server, the console port 5556 and adbd's 5557
+// are private to it. main() enters the namespace before any thread starts and stops the adb
+// server at the end.
+#include "PrivateNetwork.h"
+#include "SimTestDevice.h"
+#include "sim/SimControl.h"
+#include "sim/adbd/AdbMessage.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <arpa/inet.h>
+#include <cstddef>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace std::string_literals;
+
+namespace {
+
+const QString googleAdb = u"/usr/bin/adb"_s;
+
+AdbResult realAdb(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(googleAdb, arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    AdbResult result;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// The device with adbd on: booted, and listed by the adb server as "device".
+class RealAdbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("VANTLE_SIM_ADBD", "1");
+        ASSERT_TRUE(device.start(false));
+        const AdbResult waited = realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s});
+        ASSERT_EQ(waited.status, 0) << waited.err.constData();
+    }
+
+    SimTestDevice device;
+};
+
+// Before the boot completes adbd does not answer the server's CNXN: listed offline, as a real
+// emulator whose guest adbd is not up yet.
+TEST(RealAdbBootTest, ListsTheEmulatorOfflineUntilTheBootCompletes) {
+    qputenv("VANTLE_SIM_ADBD", "1");
+    SimTestDevice device;
+    // A first boot lays out the device's data, where the fault is kept.
+    ASSERT_TRUE(device.start(false));
+    ASSERT_EQ(realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s}).status, 0);
+    device.kill();
+    SimControl control(device.runtime(), 35);
+    ASSERT_EQ(control.setFault(u"bootNeverCompletes"_s, true), QString());
+    ASSERT_TRUE(device.start(false));
+    QString listing;
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && !listing.contains(u"offline"_s);
+         QThread::msleep(50))
+        listing = realAdb({u"devices"_s}).text();
+    EXPECT_EQ(listing, u"List of devices attached\nemulator-5556\toffline\n\n"_s);
+    const AdbResult early = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"true"_s});
+    EXPECT_EQ(early.status, 1);
+    EXPECT_EQ(early.err, "error: device offline\n");
+
+    ASSERT_EQ(control.setFault(u"bootNeverCompletes"_s, false), QString());
+    EXPECT_EQ(realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s}).status, 0);
+    EXPECT_EQ(realAdb({u"devices"_s}).text(), u"List of devices attached\nemulator-5556\tdevice\n\n"_s);
+}
+
+TEST_F(RealAdbTest, ListsTheEmulatorAsDevice) {
+    const AdbResult listed = realAdb({u"devices"_s});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.text(), u"List of devices attached\nemulator-5556\tdevice\n\n"_s);
+    const AdbResult longForm = realAdb({u"devices"_s, u"-l"_s});
+    EXPECT_TRUE(longForm.text().contains(
+        u"device product:sdk_gphone64_x86_64 model:sdk_gphone64_x86_64 device:emu64x transport_id:"_s))
+        << longForm.out.constData();
+}
+
+TEST_F(RealAdbTest, ShellKeepsStreamsApartAndReportsTheExitStatus) {
+    struct Case {
+        QStringList arguments;
+        QByteArray input;
+        int status;
+        QByteArray out, err;
+    };
+    const Case cases[] = {
+        {{u"shell"_s, u"echo out; echo err >&2; exit 3"_s}, {}, 3, "out\n", "err\n"},
+        {{u"shell"_s, u"true"_s}, {}, 0, "", ""},
+        {{u"shell"_s, u"echo"_s, u"two words"_s}, {}, 0, "two words\n", ""},
+        {{u"shell"_s, u"cat; echo done"_s}, "typed\n", 0, "typed\ndone\n", ""},
+        {{u"shell"_s, u"kill -9 $$"_s}, {}, 137, "", ""},
+        // The program exits without reading what is still coming for its stdin.
+        {{u"shell"_s, u"true"_s}, QByteArray(4 << 20, 'x'), 0, "", ""},
+        // exec-out has no shell protocol: one stream, no status (adb exits 0).
+        {{u"exec-out"_s, u"echo out; echo err >&2; exit 3"_s}, {}, 0, "out\nerr\n", ""},
+        // The legacy service is what clients without shell_v2 use.
+        {{u"shell"_s, u"-x"_s, u"echo legacy; exit 4"_s}, {}, 0, "legacy\n", ""},
+    };
+    for (const Case& c : cases) {
+        const AdbResult result = realAdb(QStringList{u"-s"_s, u"emulator-5556"_s} + c.arguments, c.input);
+        EXPECT_EQ(result.status, c.status) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.out, c.out) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.err, c.err) << c.arguments.join(u' ').toStdString();
+    }
+}
+
+TEST_F(RealAdbTest, ShellOutputLargerThanOnePayloadArrivesWhole) {
+    // 3 MB crosses many WRTEs, each waiting for the server's OKAY.
+    const AdbResult result =
+        realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"head -c 3000000 /dev/zero"_s});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.size(), 3000000);
+    EXPECT_EQ(result.out.count('\0'), 3000000);
+}
+
+TEST_F(RealAdbTest, PushAndPullRoundTripThroughTheDevicesMounts) {
+    QTemporaryDir local;
+    QByteArray content(200000, '\0'); // several DATA chunks
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7 % 251);
+    QFile source(local.filePath(u"photo.bin"_s));
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+    source.write(content);
+    source.close();
+
+    // Into a folder that does not exist yet, through the /sdcard link.
+    const AdbResult pushed = realAdb(
+        {u"-s"_s, u"emulator-5556"_s, u"push"_s, source.fileName(), u"/sdcard/Vantle/new/photo.bin"_s});
+    EXPECT_EQ(pushed.status, 0) << pushed.err.constData();
+    EXPECT_TRUE(pushed.text().startsWith(source.fileName() + u": 1 file pushed"_s)) << pushed.out.constData();
+    QFile onDevice(device.dataRoot() + u"/media/0/Vantle/new/photo.bin"_s);
+    ASSERT_TRUE(onDevice.open(QIODevice::ReadOnly));
+    EXPECT_EQ(onDevice.readAll(), content);
+
+    const QString back = local.filePath(u"back.bin"_s);
+    const AdbResult pulled = realAdb(
+        {u"-s"_s, u"emulator-5556"_s, u"pull"_s, u"/storage/emulated/0/Vantle/new/photo.bin"_s, back});
+    EXPECT_EQ(pulled.status, 0) << pulled.err.constData();
+    QFile result(back);
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll(), content);
+
+    const AdbResult missing =
+        realAdb({u"-s"_s, u"emulator-5556"_s, u"pull"_s, u"/sdcard/nothing.bin"_s, local.filePath(u"x"_s)});
+    // adb 1.0.41 reports file transfer errors on stdout (its line printer), not stderr; without
+    // stat_v2 it learns of a missing file from an all-zero STAT.
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ((missing.out + "|" + missing.err).toStdString(),
+              "adb: error: remote object '/sdcard/nothing.bin' does not exist\n|");
+    EXPECT_FALSE(QFile::exists(local.filePath(u"x"_s)));
+
+    // The device's root is read-only, as Android's is.
+    const AdbResult refused =
+        realAdb({u"-s"_s, u"emulator-5556"_s, u"push"_s, source.fileName(), u"/system/x"_s});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(
+        refused.out.startsWith("adb: error: failed to copy '" + source.fileName().toUtf8() +
+                               "' to '/system/x': remote couldn't create file: Read-only file system\n"))
+        << refused.out.constData();
+}
+
+TEST_F(RealAdbTest, InstallsAnApk) {
+    const AdbResult installed = realAdb(
+        {u"-s"_s, u"emulator-5556"_s, u"install"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
+    EXPECT_EQ(installed.status, 0) << installed.err.constData();
+    EXPECT_TRUE(installed.text().endsWith(u"Success\n"_s)) << installed.out.constData();
+    const AdbResult listed = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"pm list packages -3"_s});
+    EXPECT_TRUE(listed.text().contains(u"package:"_s)) << listed.out.constData();
+    // The staging copy is gone again.
+    const AdbResult staging = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp"_s});
+    EXPECT_EQ(staging.out, "");
+}
+
+namespace {
+
+// A listening socket: TCP on loopback (port 0: any) or an abstract Unix socket.
+int listenOn(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) return -1;
+    return fd;
+}
+
+int boundPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// What a device program does: connect to an abstract socket (the device shares this namespace).
+int connectAbstract(const std::string& name) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
+                  socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string readSome(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return "(timeout)";
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+}
+
+} // namespace
+
+TEST_F(RealAdbTest, ReverseForwardCarriesDeviceConnectionsToTheHost) {
+    const int host = listenOn(0);
+    ASSERT_GE(host, 0);
+    const QString remote = u"tcp:%1"_s.arg(boundPort(host));
+    const QStringList adb{u"-s"_s, u"emulator-5556"_s, u"reverse"_s};
+    const AdbResult added = realAdb(adb + QStringList{u"localabstract:vantle_probe"_s, remote});
+    EXPECT_EQ(added.status, 0) << added.out.constData() << added.err.constData();
+    const AdbResult listed = realAdb(adb + QStringList{u"--list"_s});
+    EXPECT_TRUE(listed.text().contains(u" localabstract:vantle_probe "_s + remote + u'\n'))
+        << listed.out.constData();
+
+    const int device = connectAbstract("vantle_probe");
+    ASSERT_GE(device, 0);
+    ASSERT_EQ(write(device, "ping", 4), 4);
+    pollfd p{host, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    const int accepted = accept4(host, nullptr, nullptr, SOCK_CLOEXEC);
+    EXPECT_EQ(readSome(accepted), "ping");
+    ASSERT_EQ(write(accepted, "pong", 4), 4);
+    EXPECT_EQ(readSome(device), "pong");
+    close(accepted); // the host side ends: the device sees the end of its stream
+    EXPECT_EQ(readSome(device), "");
+    close(device);
+
+    const AdbResult rebind =
+        realAdb(adb + QStringList{u"--no-rebind"_s, u"localabstract:vantle_probe"_s, remote});
+    EXPECT_EQ(rebind.status, 1);
+    EXPECT_EQ(rebind.err, "adb: error: cannot rebind existing socket\n");
+    EXPECT_EQ(realAdb(adb + QStringList{u"--remove"_s, u"localabstract:vantle_probe"_s}).status, 0);
+    EXPECT_EQ(connectAbstract("vantle_probe"), -1);
+    const AdbResult missing = realAdb(adb + QStringList{u"--remove"_s, u"localabstract:vantle_probe"_s});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "adb: error: listener 'localabstract:vantle_probe' not found\n");
+    close(host);
+}
+
+TEST_F(RealAdbTest, EmuKillStopsTheEmulator) {
+    const AdbResult result = realAdb({u"-s"_s, u"emulator-5556"_s, u"emu"_s, u"kill"_s});
+    EXPECT_EQ(result.status, 0) << result.err.constData();
+    // adb relays the console's reply as it came, line ending included.
+    EXPECT_EQ(result.out, "OK: killing emulator, bye bye\r\n");
+    EXPECT_TRUE(device.emulator().waitForFinished(10000));
+    EXPECT_EQ(device.emulator().exitCode(), 0);
+}
+
+// Raw messages to adbd's port: what Google's adb would never send.
+class AdbdWire {
+public:
+    AdbdWire() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(5557);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~AdbdWire() { close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    // The next message, or nullopt when the connection closed (or nothing came within 5 s).
+    std::optional<Adb::Message> next() {
+        for (;;) {
+            if (std::optional<Adb::Message> message = reader_.take()) return message;
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) return std::nullopt;
+            char buffer[4096];
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n <= 0) return std::nullopt;
+            pending_.append(buffer, std::size_t(n));
+            pending_.erase(0, reader_.feed(pending_));
+        }
+    }
+    bool closedByPeer() {
+        pollfd p{fd_, POLLIN, 0};
+        char byte;
+        return poll(&p, 1, 5000) == 1 && read(fd_, &byte, 1) == 0;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    Adb::MessageReader reader_{Adb::maxPayload};
+    std::string pending_;
+};
+
+TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
+    AdbdWire wire;
+    ASSERT_TRUE(wire.connected());
+    wire.send(Adb::encode({Adb::A_CNXN, Adb::versionSkipChecksum, 256 * 1024, "host::\0"s}));
+    const std::optional<Adb::Message> connect = wire.next();
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(connect->command, Adb::A_CNXN);
+    EXPECT_EQ(connect->arg0, Adb::versionSkipChecksum);
+    EXPECT_EQ(connect->arg1, Adb::maxPayload);
+    EXPECT_EQ(connect->payload,
+              "device::ro.product.name=sdk_gphone64_x86_64;ro.product.model=sdk_gphone64_x86_64;"
+              "ro.product.device=emu64x;features=shell_v2");
+
+    for (const char* refused : {"frobnicate:\0", "shell,bogus:true\0", "jdwp:1\0"}) {
+        wire.send(Adb::encode({Adb::A_OPEN, 7, 0, std::string(refused, std::strlen(refused) + 1)}));
+        const std::optional<Adb::Message> answer = wire.next();
+        ASSERT_TRUE(answer) << refused;
+        EXPECT_EQ(answer->command, Adb::A_CLSE) << refused;
+        EXPECT_EQ(answer->arg1, 7u) << refused;
+    }
+    // A WRTE announcing more than the 1 MiB maximum ends the connection before its payload.
+    std::string oversized = Adb::encode({Adb::A_WRTE, 7, 1, {}});
+    oversized[14] = 0x20; // length 0x00200000
+    wire.send(oversized);
+    EXPECT_TRUE(wire.closedByPeer());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string error = enterPrivateNetwork();
+    if (!error.empty()) {
+        std::fprintf(stderr, "cannot enter a private network namespace: %s\n", error.c_str());
+        return 1;
+    }
+    // Google's adb keeps its key and the console token in HOME; the simulated runtime in VANTLE_HOME.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    qunsetenv("ANDROID_ADB_SERVER_PORT");
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int status = RUN_ALL_TESTS();
+    // The server this program started lives in its namespace; stop it so nothing outlives the test.
+    realAdb({u"kill-server"_s});
+    return status;
+}
