@@ -6,6 +6,7 @@
 // Each configuration runs in a child process of its own (the surface is chosen once per process,
 // and memory figures must not carry over); the parent prints the table.
 #include "apk/APKIconExtractor.h"
+#include "apk/ApkFile.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
@@ -102,7 +103,7 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
         std::fprintf(stderr, "window_cost_bench: %s\n", qPrintable(error));
         return 1;
     }
-    AppLibraryStore store(AppLibraryStore::Seams{&APKIconExtractor::label, {}});
+    AppLibraryStore store(AppLibraryStore::Seams{&APKIconExtractor::label, {}, &ApkFile::read});
     OpenAppFlow flow(store);
     const char* apks[] = {"notes.apk", "weather.apk", "future.apk"};
     for (int i = 0; i < configuration.windows; ++i)
