@@ -3,7 +3,6 @@
 
 #include "support/DeviceFiles.h"
 
-#include <QList>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -11,51 +10,30 @@
 using namespace Qt::Literals::StringLiterals;
 using Status = Virtualisation::Status;
 
-namespace {
-
-QString loginName() {
-    return QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
-}
-
 TEST(VirtualisationTest, TellsAMissingARefusedAndAUsableDeviceApart) {
     const MissingDevice missing;
     const RefusedDevice refused;
-    struct Case {
+    const QString user = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    const struct {
         QString device;
         Status status;
         QString problem;
-    };
-    QList<Case> cases{
+    } cases[] = {
         {missing.path, Status::missing,
          u"Android needs hardware virtualisation. /dev/kvm is missing: turn on virtualisation (VT-x/AMD-V) "
          u"in the "
          u"firmware settings, or enable nested virtualisation for this VM."_s},
         {refused.path, Status::notPermitted,
-         u"Your user cannot use /dev/kvm: add it to the kvm group (sudo usermod -aG kvm "_s + loginName() +
+         u"Your user cannot use /dev/kvm: add it to the kvm group (sudo usermod -aG kvm "_s + user +
              u") and log in again."_s},
-        // A character device anyone may read and write, as /dev/kvm is for a member of its group.
-        {u"/dev/null"_s, Status::usable, {}},
+        {u"/dev/null"_s, Status::usable, {}}, // a device anyone may read and write
     };
-    if (refused.path.isEmpty()) { // root without the right to mount: nothing refuses it
-        cases.removeAt(1);
-        std::printf("note: no device could be made that refuses this user; that case was not run\n");
-    }
-    for (const Case& c : cases) {
+    if (refused.path.isEmpty()) std::printf("note: may not mount here; the refused device was left out\n");
+    for (const auto& c : cases) {
+        if (c.device.isEmpty()) continue;
         SCOPED_TRACE(c.device.toStdString());
         EXPECT_EQ(Virtualisation::check(c.device), c.status);
-        EXPECT_EQ(Virtualisation::problem(c.status), c.problem);
         const ScopedEnvironment device("VANTLE_KVM_DEVICE", c.device);
         EXPECT_EQ(Virtualisation::hostProblem().value_or(QString()), c.problem);
     }
 }
-
-TEST(VirtualisationTest, TheHostDeviceIsDevKvmUnlessInjected) {
-    {
-        const ScopedEnvironment injected("VANTLE_KVM_DEVICE", u"/tmp/elsewhere"_s);
-        EXPECT_EQ(Virtualisation::devicePath(), u"/tmp/elsewhere"_s);
-    }
-    const ScopedEnvironment unset("VANTLE_KVM_DEVICE", QString());
-    EXPECT_EQ(Virtualisation::devicePath(), u"/dev/kvm"_s);
-}
-
-} // namespace
