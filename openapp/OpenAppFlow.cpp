@@ -7,6 +7,7 @@
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "integrations/DeviceSettings.h"
+#include "platform/Virtualisation.h"
 #include "provisioning/AndroidBridgeComponents.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/AndroidVersions.h"
@@ -105,7 +106,10 @@ void OpenAppFlow::launchAndroid(const MobileApp& app) {
     }
     m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
     m_store.setLaunchingAppID(app.id);
-    if (m_store.androidState() != AndroidState::ready) m_store.setAndroidState(AndroidState::starting);
+    if (m_store.androidState() != AndroidState::ready) {
+        m_store.setAndroidState(AndroidState::starting);
+        warnAboutVirtualisation();
+    }
     VantleLog::main().write(u"open requested app="_s + app.name);
     QElapsedTimer sinceOpen;
     sinceOpen.start();
@@ -219,6 +223,13 @@ void OpenAppFlow::relocate(MobileApp app) {
     launch(app);
 }
 
+// Before a boot. The boot is tried regardless (the simulated emulator needs no virtualisation);
+// if the emulator then quits, the boot's error repeats the fix.
+void OpenAppFlow::warnAboutVirtualisation() {
+    if (const std::optional<QString> problem = Virtualisation::hostProblem())
+        m_store.setStatusMessage(*problem);
+}
+
 void OpenAppFlow::refreshAndroidState() {
     refresh(Starting::kept);
 }
@@ -267,6 +278,7 @@ QCoro::Task<> OpenAppFlow::warmUp() {
         co_return;
     }
     m_store.setAndroidState(AndroidState::starting);
+    warnAboutVirtualisation();
     VantleLog::main().write(u"warm-up: starting Android in the background"_s);
     try {
         QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();

@@ -62,6 +62,7 @@ private:
     void refresh(Starting starting);
     QCoro::Task<> readAndroidState(Starting starting);
     bool bootInProgress() const;
+    void warnAboutVirtualisation();
     QCoro::Task<> warmUp();
     QCoro::Task<> sync();
     QCoro::Task<> uninstall(MobileApp app, QString package);

@@ -3,6 +3,7 @@
 #include "core/VantleError.h"
 #include "core/VantleLog.h"
 #include "platform/Locations.h"
+#include "platform/Virtualisation.h"
 #include "provisioning/AndroidVersions.h"
 #include "provisioning/ArchiveUnpacker.h"
 #include "provisioning/DownloadDelegate.h"
@@ -59,6 +60,14 @@ void AndroidRuntimeProvisioner::checkDiskSpace(const QString& when,
         throw RuntimeProvisionError::diskSpace(*message);
 }
 
+void AndroidRuntimeProvisioner::checkVirtualisation(const QString& when) {
+    const QString problem = Virtualisation::hostProblem().value_or(QString());
+    if (!problem.isEmpty()) log(u"virtualisation %1: %2"_s.arg(when, problem));
+    if (problem == m_virtualisationProblem) return;
+    m_virtualisationProblem = problem;
+    Q_EMIT virtualisationProblemChanged();
+}
+
 // Opened on first use, and again when Vantle's home moved (tests give each case its own).
 void AndroidRuntimeProvisioner::log(const QString& line) {
     const QString path = Locations::logs() + u"/runtime-setup.log"_s;
@@ -97,6 +106,7 @@ void AndroidRuntimeProvisioner::prepare() {
         return;
     }
     if (m_phase.kind != Kind::idle && m_phase.kind != Kind::failed) return;
+    checkVirtualisation(u"before set-up"_s);
     setPhase(ProvisionPhase::checking());
     readPlan(); // runs on by itself; it catches everything it throws
 }
@@ -140,6 +150,7 @@ QCoro::Task<> AndroidRuntimeProvisioner::install(RuntimePlan plan, QStringList a
         QList<DiskSpace::Pending> pending;
         for (const RuntimeArchive& archive : plan.archives)
             pending.append(beforeDownload(archive));
+        checkVirtualisation(u"before download"_s);
         checkDiskSpace(u"before download"_s, pending);
         for (qsizetype i = 0; i < plan.archives.size(); ++i) {
             QCoro::Task<> step = installArchive(plan.archives[i], paths, plan.archives.mid(i + 1));

@@ -49,6 +49,11 @@ public:
 
     ProvisionPhase phase() const { return m_phase; }
     const std::optional<RuntimePlan>& plan() const { return m_plan; }
+    // What keeps Android from running on this computer once installed (no usable hardware
+    // virtualisation), in plain words with the fix; empty when nothing does. Checked when set-up
+    // is prepared and again before the download. Set-up goes ahead regardless: the download is
+    // of use once the user has fixed it.
+    const QString& virtualisationProblem() const { return m_virtualisationProblem; }
 
     // Asks Google for a plan unless the selected runtime is complete (then: ready). Does nothing
     // while a plan is being read, awaits acceptance or an install runs.
@@ -73,6 +78,7 @@ public:
 Q_SIGNALS:
     void phaseChanged();
     void planChanged();
+    void virtualisationProblemChanged();
 
 private:
     AndroidRuntimeProvisioner();
@@ -84,9 +90,11 @@ private:
                                  QList<RuntimeArchive> later);
     // Throws RuntimeProvisionError::diskSpace when the runtime folder's file system is too small.
     void checkDiskSpace(const QString& when, const QList<DiskSpace::Pending>& pending);
+    void checkVirtualisation(const QString& when);
 
     ProvisionPhase m_phase;
     std::optional<RuntimePlan> m_plan;
+    QString m_virtualisationProblem;
     std::unique_ptr<VantleLog> m_log;
     std::chrono::milliseconds m_stallTimeout;
     FreeSpaceQuery m_freeSpace;

@@ -83,6 +83,19 @@ RuntimeSetupView::RuntimeSetupView(AndroidRuntimeProvisioner& provisioner, QWidg
     m_failureLabel = wrappedLabel(u"failureLabel"_s);
     auto* retryButton = button(u"Try again"_s, u"retryButton"_s);
 
+    // A warning above every phase: set-up may go on, but Android will not start until it is fixed.
+    m_virtualisation = new QWidget;
+    auto* warningSymbol = new QLabel;
+    warningSymbol->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(24, 24));
+    warningSymbol->setAlignment(Qt::AlignTop);
+    m_virtualisationLabel = new QLabel;
+    m_virtualisationLabel->setObjectName(u"virtualisationLabel"_s);
+    m_virtualisationLabel->setWordWrap(true);
+    m_virtualisationLabel->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
+    auto* warningRow = new QHBoxLayout(m_virtualisation);
+    warningRow->addWidget(warningSymbol);
+    warningRow->addWidget(m_virtualisationLabel, 1);
+
     m_pages = new QStackedWidget;
     m_empty = page(new QWidget);
     m_checking = page(busyBar(), checkingLabel);
@@ -97,6 +110,7 @@ RuntimeSetupView::RuntimeSetupView(AndroidRuntimeProvisioner& provisioner, QWidg
     layout->addWidget(title);
     layout->addWidget(subtitle);
     layout->addSpacing(16);
+    layout->addWidget(m_virtualisation);
     layout->addWidget(m_pages);
     layout->addStretch();
 
@@ -105,7 +119,15 @@ RuntimeSetupView::RuntimeSetupView(AndroidRuntimeProvisioner& provisioner, QWidg
     connect(retryButton, &QPushButton::clicked, &m_provisioner, &AndroidRuntimeProvisioner::prepare);
     connect(&m_provisioner, &AndroidRuntimeProvisioner::phaseChanged, this, &RuntimeSetupView::follow);
     connect(&m_provisioner, &AndroidRuntimeProvisioner::planChanged, this, &RuntimeSetupView::follow);
+    connect(&m_provisioner, &AndroidRuntimeProvisioner::virtualisationProblemChanged, this,
+            &RuntimeSetupView::showVirtualisationProblem);
     follow();
+    showVirtualisationProblem();
+}
+
+void RuntimeSetupView::showVirtualisationProblem() {
+    m_virtualisationLabel->setText(m_provisioner.virtualisationProblem());
+    m_virtualisation->setVisible(!m_provisioner.virtualisationProblem().isEmpty());
 }
 
 QWidget* RuntimeSetupView::page(QWidget* first, QWidget* second, QWidget* third) {

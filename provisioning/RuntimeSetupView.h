@@ -28,6 +28,7 @@ protected:
 
 private:
     void follow();
+    void showVirtualisationProblem();
     void openLicenceSheet();
     QWidget* page(QWidget* first, QWidget* second = nullptr, QWidget* third = nullptr);
 
@@ -45,5 +46,7 @@ private:
     QLabel* m_percentLabel;
     QLabel* m_statusLabel;
     QLabel* m_failureLabel;
+    QWidget* m_virtualisation; // the warning row, hidden while there is nothing to say
+    QLabel* m_virtualisationLabel;
     QDialog* m_sheet = nullptr;
 };

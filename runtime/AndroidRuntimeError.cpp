@@ -27,6 +27,11 @@ QString AndroidRuntimeError::description() const {
         return m_payload.isEmpty() ? u"Android command failed"_s : m_payload;
     case Kind::bootTimeout:
         return u"Vantle Android did not finish starting"_s;
+    case Kind::emulatorQuit:
+        return m_payload.isEmpty() ? u"Android Emulator quit while starting"_s
+                                   : u"Android Emulator quit while starting: "_s + shown(m_payload);
+    case Kind::virtualisationUnavailable:
+        return m_payload;
     case Kind::packageNameMissing:
         return u"Could not read the APK package name"_s;
     case Kind::invalidPackageName:

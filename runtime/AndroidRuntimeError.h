@@ -5,13 +5,29 @@
 // The error of everything that drives Android's tools.
 class AndroidRuntimeError final : public VantleError {
 public:
-    enum class Kind { toolMissing, commandFailed, bootTimeout, packageNameMissing, invalidPackageName };
+    enum class Kind {
+        toolMissing,
+        commandFailed,
+        bootTimeout,
+        packageNameMissing,
+        invalidPackageName,
+        emulatorQuit,
+        virtualisationUnavailable
+    };
 
     static AndroidRuntimeError toolMissing(const QString& name) { return {Kind::toolMissing, name}; }
     static AndroidRuntimeError commandFailed(const QString& message) {
         return {Kind::commandFailed, message};
     }
     static AndroidRuntimeError bootTimeout() { return {Kind::bootTimeout, {}}; }
+    // The emulator ended before Android finished starting; `lastErrorLine` is what it said last.
+    static AndroidRuntimeError emulatorQuit(const QString& lastErrorLine) {
+        return {Kind::emulatorQuit, lastErrorLine};
+    }
+    // It ended, and the host cannot give it hardware virtualisation: `problem` says what to do.
+    static AndroidRuntimeError virtualisationUnavailable(const QString& problem) {
+        return {Kind::virtualisationUnavailable, problem};
+    }
     static AndroidRuntimeError packageNameMissing() { return {Kind::packageNameMissing, {}}; }
     // The APK names a package that Android would refuse (and that must never reach a device shell).
     static AndroidRuntimeError invalidPackageName(const QString& name) {

@@ -2,16 +2,19 @@
 
 #include "core/VantleLog.h"
 #include "platform/DetachedProcess.h"
+#include "platform/Locations.h"
+#include "platform/Virtualisation.h"
 #include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/EmulatorOutput.h"
 
+#include <QCoro/QCoroFuture>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFuture>
 #include <QMutex>
 #include <QThread>
 #include <QtConcurrent>
-
-#include <QCoro/QCoroFuture>
-
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,9 +23,9 @@ namespace AndroidRuntimeCLI {
 
 namespace {
 
-constexpr int bootPolls = 240;           // one-second polls of sys.boot_completed
-constexpr int networkChecks = 30;        // one-second checks for a validated network
-constexpr int killWaitSleeps = 30;       // one-second waits for the device to leave adb's list
+constexpr int bootPolls = 240;            // one-second polls of sys.boot_completed
+constexpr int networkChecks = 30;         // one-second checks for a validated network
+constexpr int killWaitSleeps = 30;        // one-second waits for the device to leave adb's list
 constexpr int previousEmulatorWaits = 30; // half-second waits for an emulator we started to exit
 
 // Boot state. `bootTask` is main-thread only; the emulator's pid is touched by the boot thread
@@ -52,22 +55,50 @@ void sleepMs(int ms) {
     }
 }
 
-void log(const QString& line) { VantleLog::main().write(line); }
+void log(const QString& line) {
+    VantleLog::main().write(line);
+}
 
 // Waits until the device has left adb's list, at most 30 seconds.
 void killWait() {
-    for (int sleeps = 0; sleeps < killWaitSleeps && deviceIsListed(); ++sleeps) sleepMs(1000);
+    for (int sleeps = 0; sleeps < killWaitSleeps && deviceIsListed(); ++sleeps)
+        sleepMs(1000);
 }
 
-void launchEmulator() {
+// An emulator this boot started: while Android starts, its end is the boot's failure.
+struct Launched {
+    qint64 pid = 0;
+    QString outputFile;             // what it prints, emptied per launch
+    std::optional<QString> problem; // what the virtualisation check found before the launch
+};
+
+// The emulator's output file: "emulator.log" in Vantle's log folder, emptied for each launch.
+QString freshOutputFile() {
+    const QString folder = Locations::logs();
+    QDir().mkpath(folder);
+    const QString path = folder + u"/emulator.log"_s;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {}; // then it goes nowhere
+    return path;
+}
+
+std::optional<Launched> launchEmulator() {
     for (int waits = 0; waits < previousEmulatorWaits && DetachedProcess::isRunning(emulatorPid); ++waits)
         sleepMs(500);
     if (!DetachedProcess::isRunning(emulatorPid)) emulatorPid = 0;
 
     const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
     const QFileInfo emulator(paths.emulator());
-    if (!emulator.isFile() || !emulator.isExecutable()) throw AndroidRuntimeError::toolMissing(u"Android Emulator"_s);
-    if (DetachedProcess::isRunning(emulatorPid)) return; // it outlived the wait: let it finish booting
+    if (!emulator.isFile() || !emulator.isExecutable())
+        throw AndroidRuntimeError::toolMissing(u"Android Emulator"_s);
+    if (DetachedProcess::isRunning(emulatorPid))
+        return std::nullopt; // it outlived the wait: let it finish booting
+
+    // Only a warning here: an emulator that needs no virtualisation (the simulated one) boots
+    // anyway. If this one quits while starting, the problem becomes the boot's error.
+    Launched launched;
+    launched.problem = Virtualisation::hostProblem();
+    if (launched.problem) log(u"virtualisation: "_s + *launched.problem);
 
     run([&] {
         if (auto beforeLaunch = currentHooks().beforeLaunch) beforeLaunch(paths);
@@ -76,15 +107,37 @@ void launchEmulator() {
     environment.insert(u"ANDROID_SDK_ROOT"_s, paths.sdkRoot);
     environment.insert(u"ANDROID_HOME"_s, paths.sdkRoot);
     if (paths.avdHome) environment.insert(u"ANDROID_AVD_HOME"_s, *paths.avdHome);
-    log(u"starting emulator avd="_s + paths.avdName + u" managed="_s + (paths.isManaged ? u"true"_s : u"false"_s) +
-        u" sdk="_s + paths.sdkRoot);
-    const auto started = DetachedProcess::start(
-        paths.emulator(),
-        {u'@' + paths.avdName, u"-port"_s, u"5556"_s, u"-no-window"_s, u"-no-boot-anim"_s, u"-gpu"_s, u"host"_s,
-         u"-memory"_s, u"2048"_s, u"-no-snapshot"_s},
-        environment);
+    launched.outputFile = freshOutputFile();
+    log(u"starting emulator avd="_s + paths.avdName + u" managed="_s +
+        (paths.isManaged ? u"true"_s : u"false"_s) + u" sdk="_s + paths.sdkRoot);
+    const auto started = DetachedProcess::start(paths.emulator(),
+                                                {u'@' + paths.avdName, u"-port"_s, u"5556"_s, u"-no-window"_s,
+                                                 u"-no-boot-anim"_s, u"-gpu"_s, u"host"_s, u"-memory"_s,
+                                                 u"2048"_s, u"-no-snapshot"_s},
+                                                environment, launched.outputFile);
     if (!started.pid) throw AndroidRuntimeError::commandFailed(started.error);
-    emulatorPid = *started.pid;
+    emulatorPid = launched.pid = *started.pid;
+    return launched;
+}
+
+// An emulator that ended before Android finished starting fails the boot at once, with what
+// it said last (or, when virtualisation was found unusable, with what the user can do).
+void failIfQuit(const Launched& launched) {
+    if (DetachedProcess::isRunning(launched.pid)) return;
+    const std::optional<QString> said = EmulatorOutput::lastErrorLineOfFile(launched.outputFile);
+    log(u"emulator quit while starting: "_s + said.value_or(u"(no error line)"_s));
+    if (launched.problem) throw AndroidRuntimeError::virtualisationUnavailable(*launched.problem);
+    throw AndroidRuntimeError::emulatorQuit(said.value_or(QString()));
+}
+
+// waitForBoot, watching the emulator this boot launched, if any.
+void waitForBoot(const std::optional<Launched>& launched) {
+    for (int sleeps = 1;; ++sleeps) {
+        if (deviceIsBooted()) return;
+        if (launched) failIfQuit(*launched);
+        sleepMs(1000);
+        if (sleeps == bootPolls) throw AndroidRuntimeError::bootTimeout();
+    }
 }
 
 // No user-installed app running, dark mode, volume and ad blocking as set.
@@ -115,7 +168,8 @@ void bootRuntime() {
         const int running = runningAPI();
         const int wanted = AndroidRuntimePaths::current().api;
         if (running != 0 && running != wanted) {
-            log(u"android version change: running API %1, wanted API %2 - restarting"_s.arg(running).arg(wanted));
+            log(u"android version change: running API %1, wanted API %2 - restarting"_s.arg(running).arg(
+                wanted));
             stopAllApps();
             killEmulator();
             killWait();
@@ -133,8 +187,9 @@ void bootRuntime() {
         emulatorPid = 0;
     }
     // A listed device is an emulator that is starting (or still stopping): wait for it instead.
-    if (!deviceIsListed()) launchEmulator();
-    waitForBoot();
+    std::optional<Launched> launched;
+    if (!deviceIsListed()) launched = launchEmulator();
+    waitForBoot(launched);
     afterBoot();
 }
 
@@ -153,24 +208,22 @@ void killEmulator() {
 }
 
 void waitForBoot() {
-    for (int sleeps = 1;; ++sleeps) {
-        if (deviceIsBooted()) return;
-        sleepMs(1000);
-        if (sleeps == bootPolls) throw AndroidRuntimeError::bootTimeout();
-    }
+    waitForBoot(std::nullopt);
 }
 
 void waitForInternet() {
     for (int check = 0; check < networkChecks; ++check) {
         try {
-            if (adbDevice({u"shell"_s, u"dumpsys"_s, u"connectivity"_s}, probeTimeoutMs).contains(u"VALIDATED"_s)) {
+            if (adbDevice({u"shell"_s, u"dumpsys"_s, u"connectivity"_s}, probeTimeoutMs)
+                    .contains(u"VALIDATED"_s)) {
                 log(u"android network validated"_s);
                 return;
             }
         } catch (const AndroidRuntimeError&) {
         }
         // A cancelled boot ends this sleep early; the checks go on.
-        for (int slept = 0; slept < 1000 && !bootCancelled; slept += 50) QThread::msleep(50);
+        for (int slept = 0; slept < 1000 && !bootCancelled; slept += 50)
+            QThread::msleep(50);
     }
     log(u"android network not validated after 30s"_s);
 }

@@ -2,6 +2,7 @@
 // running device of its SDK until "adb emu kill" or a signal. It claims the console port, lays out
 // the device's folders, announces itself to adb (listed "offline" at once), completes the boot
 // after the configured delay and reports a validated network after a further delay.
+#include "platform/Virtualisation.h"
 #include "sim/AvdConfig.h"
 #include "sim/DeviceShell.h"
 #include "sim/DeviceState.h"
@@ -117,6 +118,31 @@ void writeRuntime(DeviceState& state, const AvdConfig& avd, bool booted, bool ne
     state.writeFile("runtime.json", QJsonDocument(runtime).toJson());
 }
 
+// An x86_64 image needs KVM. The simulated device does not, unless VANTLE_SIM_KVM_DEVICE names a
+// device for it to require: then it probes that one in place of /dev/kvm and, when it is
+// unusable, refuses the way Google's emulator does (its lines, exit status 1).
+bool accelerationRefused() {
+    const QString device = qEnvironmentVariable("VANTLE_SIM_KVM_DEVICE");
+    if (device.isEmpty()) return false;
+    const Virtualisation::Status status = Virtualisation::check(device);
+    if (status == Virtualisation::Status::usable) return false;
+    std::fprintf(stderr, "ERROR   | x86_64 emulation currently requires hardware acceleration!\n");
+    if (status == Virtualisation::Status::missing)
+        std::fprintf(stderr,
+                     "CPU acceleration status: /dev/kvm is not found: VT disabled in BIOS or KVM kernel "
+                     "module not loaded\n");
+    else
+        std::fprintf(stderr,
+                     "CPU acceleration status: This user doesn't have permissions to use KVM (/dev/kvm).\n"
+                     "If the current user has KVM permissions,\n"
+                     "the KVM line in /etc/group should end with \":\" followed by your username.\n");
+    std::fprintf(stderr, "More info on configuring VM acceleration on Linux:\n"
+                         "https://developer.android.com/studio/run/emulator-acceleration#vm-linux\n"
+                         "General information on acceleration: "
+                         "https://developer.android.com/studio/run/emulator-acceleration.\n");
+    return true;
+}
+
 bool faultSet(const DeviceState& state, const QString& name) {
     return state.read().value(u"faults"_s).toObject().value(name).toBool();
 }
@@ -214,6 +240,9 @@ int main(int argc, char** argv) {
     const QString sysdir = avd->value(u"image.sysdir.1"_s);
     if (sysdir.isEmpty() || !QFile::exists(sdk + u'/' + sysdir + u"/system.img"_s))
         return fail("PANIC", u"Broken AVD system path. Check your ANDROID_SDK_ROOT value [%1]!"_s.arg(sdk));
+    std::printf("INFO    | Found systemPath %s/%s\n", qPrintable(sdk), qPrintable(sysdir));
+    std::fflush(stdout);
+    if (accelerationRefused()) return 1;
 
     // Signals are taken synchronously by the wait loop below.
     sigset_t signals;

@@ -94,6 +94,9 @@ int run(const QStringList& arguments) {
     AndroidRuntimeProvisioner& provisioner = AndroidRuntimeProvisioner::shared();
     print(u"Set up Android: %1\n"_s.arg(AndroidVersions::name(AndroidVersions::selected())));
     provisioner.prepare();
+    if (!provisioner.virtualisationProblem().isEmpty()) // set-up goes on: the download is of use once fixed
+        std::fprintf(stderr, "vantlectl setup: warning: %s\n",
+                     qPrintable(provisioner.virtualisationProblem()));
     ProvisionPhase phase = waitForPhase({Kind::needsAcceptance, Kind::ready, Kind::failed});
     if (phase.kind == Kind::needsAcceptance) {
         printPlan(*provisioner.plan());

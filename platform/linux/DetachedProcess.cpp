@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QProcess>
-
 #include <cerrno>
 #include <csignal>
 
@@ -10,14 +9,18 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace DetachedProcess {
 
-Start start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+Start start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+            const QString& outputFile) {
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    // Both streams append: each is opened on its own, and only appending keeps one from
+    // overwriting what the other wrote.
+    const QString output = outputFile.isEmpty() ? QProcess::nullDevice() : outputFile;
+    process.setStandardOutputFile(output, QIODevice::Append);
+    process.setStandardErrorFile(output, QIODevice::Append);
     qint64 pid = 0;
     if (!process.startDetached(&pid)) return {std::nullopt, process.errorString()};
     return {pid, {}};

@@ -10,6 +10,7 @@
 #include "core/VantleLog.h"
 #include "core/WaitFor.h"
 #include "platform/Locations.h"
+#include "platform/Virtualisation.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
@@ -18,6 +19,7 @@
 #include "sim/SimInstaller.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
+#include "support/DeviceFiles.h"
 #include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 #include "windows/AndroidAppPanel.h"
@@ -320,6 +322,23 @@ TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndTheRunningWindowAndSaysWh
     ASSERT_EQ(registry.session(notes.id), running);
     EXPECT_TRUE(running->panel()->isVisible());
     EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes"_s), 0);
+}
+
+// Opening an app without usable KVM: the panel says so while Android starts, and when the emulator
+// quits for want of it, the failure repeats the fix.
+TEST_F(OpenAppFlowTest, WithoutVirtualisationThePanelSaysWhatToDo) {
+    const MissingDevice missing;
+    const ScopedEnvironment host("VANTLE_KVM_DEVICE", missing.path);
+    const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", missing.path);
+    const QString problem = Virtualisation::problem(Virtualisation::Status::missing);
+    const MobileApp app = add(notesApk);
+    flow->launch(app);
+    EXPECT_EQ(store->statusMessage(), problem);
+    EXPECT_EQ(store->androidState(), AndroidState::starting);
+    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() != problem; }, 20000));
+    EXPECT_EQ(store->statusMessage(), u"Android launch failed: "_s + problem);
+    EXPECT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }));
+    EXPECT_TRUE(registry.sessions().isEmpty());
 }
 
 TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) {

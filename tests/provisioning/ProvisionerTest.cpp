@@ -7,6 +7,7 @@
 #include "core/VantleLog.h"
 #include "core/WaitFor.h"
 #include "platform/Locations.h"
+#include "platform/Virtualisation.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/DownloadDelegate.h"
 #include "provisioning/RuntimeSetupView.h"
@@ -15,6 +16,7 @@
 #include "runtime/HostDescription.h"
 #include "runtime/RuntimeBoot.h"
 #include "sim/SimInstaller.h"
+#include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -156,6 +158,12 @@ protected:
     int requestsFor(const QByteArray& path) const {
         return int(std::count_if(server.requests.cbegin(), server.requests.cend(),
                                  [&](const auto& request) { return request.path == path; }));
+    }
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the set-up screen's states
+    // (scripts/take-screenshots).
+    static void shoot(QWidget& widget, const char* name) {
+        const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
+        if (!folder.isEmpty()) widget.grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
     }
     QStringList setupLog() const {
         QFile file(Locations::logs() + u"/runtime-setup.log"_s);
@@ -449,11 +457,8 @@ TEST_F(ProvisionerTest, DownloadReportsUnknownSizesAndMovesTheFileIntoPlace) {
 TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
     RuntimeSetupView view(provisioner);
     view.resize(480, 420);
-    // VANTLE_SCREENSHOTS=<folder> keeps a picture of every state (scripts/take-screenshots).
     const auto shoot = [&](const char* name, QWidget* widget = nullptr) {
-        const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
-        if (!folder.isEmpty())
-            (widget ? widget : &view)->grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
+        ProvisionerTest::shoot(widget ? *widget : view, name);
     };
     const auto visible = [&](const char* objectName) {
         auto* widget = view.findChild<QWidget*>(QLatin1StringView(objectName));
@@ -534,6 +539,43 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlow) {
     ASSERT_TRUE(waitFor(Kind::ready));
     EXPECT_GE(installingShown, 7); // verify and unpack three archives, create the device
     EXPECT_FALSE(visible("statusLabel"));
+}
+
+// Without usable hardware virtualisation Android will not start; set-up says so, with the fix, and
+// goes on: the download is of use once the user has fixed it.
+TEST_F(ProvisionerTest, SetupScreenWarnsWithoutVirtualisationAndGoesOn) {
+    const MissingDevice missing;
+    const RefusedDevice refused;
+    RuntimeSetupView view(provisioner);
+    view.resize(480, 480);
+    auto* label = view.findChild<QLabel*>(u"virtualisationLabel"_s);
+    ASSERT_TRUE(label);
+    using Status = Virtualisation::Status;
+    const struct {
+        const char* screenshot;
+        QString device;
+        Status status;
+    } cases[] = {{nullptr, u"/dev/null"_s, Status::usable},
+                 {"7-kvm-not-permitted", refused.path, Status::notPermitted},
+                 {"8-kvm-missing", missing.path, Status::missing}};
+    for (const auto& c : cases) {
+        if (c.device.isEmpty()) continue; // may not mount here
+        SCOPED_TRACE(c.device.toStdString());
+        const ScopedEnvironment device("VANTLE_KVM_DEVICE", c.device);
+        provisioner.reset();
+        view.isVisible() ? provisioner.prepare() : view.show(); // showing asks for a plan
+        ASSERT_TRUE(waitFor(Kind::needsAcceptance));
+        EXPECT_EQ(label->isVisibleTo(&view), c.status != Status::usable);
+        EXPECT_EQ(label->text(), Virtualisation::problem(c.status));
+        if (c.screenshot) shoot(view, c.screenshot);
+    }
+    // With KVM missing, set-up installs all the same.
+    const ScopedEnvironment stillMissing("VANTLE_KVM_DEVICE", missing.path);
+    provisioner.acceptAndInstall();
+    ASSERT_TRUE(waitFor(Kind::ready));
+    for (const char* when : {"set-up", "download"})
+        EXPECT_TRUE(setupLog().contains(u"virtualisation before %1: %2"_s.arg(
+            QLatin1StringView(when), Virtualisation::problem(Status::missing))));
 }
 
 // vantlectl setup runs the same flow in a terminal; the server answers from this thread, so the

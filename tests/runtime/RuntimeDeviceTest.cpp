@@ -5,11 +5,13 @@
 #include "integrations/DeviceSettings.h"
 #include "platform/DetachedProcess.h"
 #include "platform/Locations.h"
+#include "platform/Virtualisation.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
 #include "runtime/RuntimeBoot.h"
 #include "sim/SimControl.h"
 #include "sim/SimInstaller.h"
+#include "support/DeviceFiles.h"
 #include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 
@@ -186,6 +188,46 @@ TEST_F(RuntimeDeviceTest, AnEmulatorThatQuitIsStartedAgain) {
     // The process Vantle launched has exited (perhaps not yet reaped): launch a new one at once.
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     EXPECT_EQ(logCount(u"starting emulator"_s), 2);
+    EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
+}
+
+// Without KVM the boot is still tried (the simulated emulator needs none). An emulator that quits
+// while starting fails the boot at once, with what it said, or with the fix when the check had
+// found KVM unusable; a boot that waited out its four minutes would end in bootTimeout instead.
+TEST_F(RuntimeDeviceTest, AnEmulatorThatQuitsWhileStartingFailsTheBootAtOnce) {
+    const MissingDevice missing;
+    const QString refusal = u"x86_64 emulation currently requires hardware acceleration!"_s;
+    const struct {
+        const char* name;
+        QString hostDevice;     // what Vantle's check opens
+        QString emulatorDevice; // what the simulated emulator requires; empty: none
+        QString error;          // empty: the boot succeeds
+    } cases[] = {
+        {"usable, the emulator refuses", u"/dev/null"_s, missing.path,
+         u"Android Emulator quit while starting: "_s + refusal},
+        {"missing, the emulator refuses", missing.path, missing.path,
+         Virtualisation::problem(Virtualisation::Status::missing)},
+        {"missing, the emulator needs none", missing.path, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScopedEnvironment host("VANTLE_KVM_DEVICE", c.hostDevice);
+        const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", c.emulatorDevice);
+        const MainLogSince caseLog;
+        QString error;
+        try {
+            Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+        } catch (const AndroidRuntimeError& e) {
+            error = e.description();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(caseLog.count(u"virtualisation: "_s), c.hostDevice == missing.path ? 1 : 0);
+        if (c.error.isEmpty()) continue;
+        EXPECT_EQ(caseLog.count(u"emulator quit while starting: "_s + refusal), 1);
+        QFile output(Locations::logs() + u"/emulator.log"_s); // the whole of what it said is kept
+        ASSERT_TRUE(output.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(output.readAll().contains("CPU acceleration status: /dev/kvm is not found"));
+    }
     EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
 }
 
