@@ -21,10 +21,10 @@ QCoro::Task<> DownloadDelegate::run(QUrl url) {
     QFile partial(partialPath(m_destination));
     const qint64 kept = partial.exists() ? partial.size() : 0;
 
-    QNetworkAccessManager network;
+    const TransferPolicy::Owned<QNetworkAccessManager> network(new QNetworkAccessManager);
     QNetworkRequest request = TransferPolicy::request(url, m_stallLimit);
     if (kept > 0) request.setRawHeader("Range", "bytes=" + QByteArray::number(kept) + '-');
-    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    const TransferPolicy::Owned<QNetworkReply> reply(network->get(request));
 
     // Decided when the headers arrive: where the body starts in the partial file, or that the
     // answer carries no body we want.

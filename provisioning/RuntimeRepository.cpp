@@ -100,7 +100,7 @@ RuntimePlan planFrom(const QList<WantedPackage>& wanted, const QMap<QString, Rep
 namespace {
 QCoro::Task<RepositoryParser> fetchList(QNetworkAccessManager* network, QUrl url,
                                         std::chrono::milliseconds stallLimit) {
-    std::unique_ptr<QNetworkReply> reply(network->get(TransferPolicy::request(url, stallLimit)));
+    const TransferPolicy::Owned<QNetworkReply> reply(network->get(TransferPolicy::request(url, stallLimit)));
     co_await reply.get();
     if (const auto refused = TransferPolicy::refusal(*reply, stallLimit))
         throw RuntimeProvisionError::manifest(*refused + u" for "_s + url.fileName());
@@ -120,12 +120,12 @@ QCoro::Task<RepositoryParser> fetchList(QNetworkAccessManager* network, QUrl url
 
 QCoro::Task<RuntimePlan> plan(std::chrono::milliseconds stallLimit) {
     const QList<WantedPackage> packages = wanted();
-    QNetworkAccessManager network;
+    const TransferPolicy::Owned<QNetworkAccessManager> network(new QNetworkAccessManager);
     QMap<QString, RepositoryParser> parsers;
     for (const WantedPackage& entry : packages) {
         const QString key = entry.indexURL.toString();
         if (parsers.contains(key)) continue;
-        QCoro::Task<RepositoryParser> fetching = fetchList(&network, entry.indexURL, stallLimit);
+        QCoro::Task<RepositoryParser> fetching = fetchList(network.get(), entry.indexURL, stallLimit);
         RepositoryParser parser = co_await std::move(fetching);
         parsers.insert(key, std::move(parser));
     }

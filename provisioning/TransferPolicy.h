@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 // How set-up talks HTTP, the same for Google's lists and its archives: redirects are followed
@@ -20,5 +21,19 @@ QNetworkRequest request(const QUrl& url, std::chrono::milliseconds stallLimit);
 // Why the transfer was given up by this policy, in words for the user ("no data for 60 s"), or
 // nothing. HTTP statuses and other transport errors are the caller's to report.
 std::optional<QString> refusal(const QNetworkReply& reply, std::chrono::milliseconds stallLimit);
+
+// Owns a reply or its manager and lets the event loop delete it. A coroutine awaiting a reply
+// resumes inside the reply's own `finished` emission (a stall emits it from Qt's time-out handler,
+// which goes on using the reply), so deleting the reply or its manager when the coroutine ends
+// would free what Qt is still running in. Its signals are cut first: the coroutine's handlers
+// capture its frame, which is gone by the time the event loop gets to the deletion.
+struct DeleteLater {
+    void operator()(QObject* object) const {
+        object->disconnect();
+        object->deleteLater();
+    }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, DeleteLater>;
 
 } // namespace TransferPolicy
