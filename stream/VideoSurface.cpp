@@ -33,8 +33,8 @@ VideoSurface::Choice VideoSurface::choose(const QString& override, const QString
 }
 
 std::optional<QString> VideoSurface::probeOpenGLRenderer() {
-    // Next to the executable once installed; in the build tree where the build put it.
-    QString probe = QCoreApplication::applicationDirPath() + u"/vantle-gl-probe"_s;
+    // Installed under libexec beside bin; in the build tree where the build put it.
+    QString probe = QCoreApplication::applicationDirPath() + u"/../libexec/vantle/vantle-gl-probe"_s;
     if (!QFileInfo(probe).isExecutable()) probe = QStringLiteral(VANTLE_GL_PROBE);
     if (!QFileInfo(probe).isExecutable()) return openGLRenderer();
     ChildProcess process;

@@ -35,7 +35,8 @@ fail() {
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
 for file in bin/vantle bin/vantlectl \
-  libexec/vantle/sim/{adb,emulator,apkanalyzer,android-commands,display-server}; do
+  libexec/vantle/sim/{adb,emulator,apkanalyzer,android-commands,display-server,device-adbd} \
+  libexec/vantle/vantle-gl-probe; do
   [ -x "$prefix/$file" ] || fail "$file is not an installed executable"
 done
 for size in 16 22 24 32 48 64 128 256 512; do
