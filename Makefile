@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps
+.PHONY: run test build deps sanitize
 
 deps:
 	@scripts/install-deps
@@ -16,3 +16,8 @@ test: build
 
 run: build
 	@scripts/run-vantle $(BUILD)
+
+# Not a set-up command: what a developer runs before stopping, and CI after `make test`. The suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (see scripts/sanitize).
+sanitize: deps
+	@JOBS=$(JOBS) scripts/sanitize address
