@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps sanitize
+.PHONY: run test build deps sanitize sanitize-threads
 
 deps:
 	@scripts/install-deps
@@ -21,3 +21,7 @@ run: build
 # under AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (see scripts/sanitize).
 sanitize: deps
 	@JOBS=$(JOBS) scripts/sanitize address
+
+# ThreadSanitizer over the stream and open-app test programs in build-tsan/; not part of CI (time).
+sanitize-threads: deps
+	@JOBS=$(JOBS) scripts/sanitize thread
