@@ -7,6 +7,16 @@
 set(VANTLE_SANITIZE "" CACHE STRING "Sanitizers for every target: address (with undefined behaviour) or thread")
 set_property(CACHE VANTLE_SANITIZE PROPERTY STRINGS "" address thread)
 
+# For a test on an X server (Qt's xcb platform, Mesa's software OpenGL): there libdbus and Mesa's
+# driver keep four allocations (1.2 kB) to the exit, the driver's made by code already unloaded then,
+# so no suppression can name them. Leak checking is off for these runs only; the same Vantle code
+# runs with it in their offscreen twins, and AddressSanitizer's other checks stay on.
+function(vantle_x11_test name)
+  if(VANTLE_SANITIZE STREQUAL "address")
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=0")
+  endif()
+endfunction()
+
 if(VANTLE_SANITIZE STREQUAL "")
   return()
 elseif(VANTLE_SANITIZE STREQUAL "address")
