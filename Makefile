@@ -22,6 +22,6 @@ run: build
 sanitize: deps
 	@JOBS=$(JOBS) scripts/sanitize address
 
-# ThreadSanitizer over the stream and open-app test programs in build-tsan/; not part of CI (time).
+# ThreadSanitizer over the stream and open-app test programs in build-tsan/ (not part of CI yet).
 sanitize-threads: deps
 	@JOBS=$(JOBS) scripts/sanitize thread
