@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps install
+.PHONY: run test build deps install sanitize sanitize-threads
 PREFIX ?= /usr/local
 
 deps:
@@ -21,3 +21,12 @@ run: build
 # Not a set-up step: copies the built Vantle into $(PREFIX) (DESTDIR is honoured, for packages).
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Not a set-up command: what a developer runs before stopping, and CI after `make test`. The suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (see scripts/sanitize).
+sanitize: deps
+	@JOBS=$(JOBS) scripts/sanitize address
+
+# ThreadSanitizer over the stream and open-app test programs in build-tsan/ (not part of CI yet).
+sanitize-threads: deps
+	@JOBS=$(JOBS) scripts/sanitize thread

@@ -132,7 +132,8 @@ void Builder::quadTo(QPointF c, QPointF to) {
 // turn or part of one, with control points 4/3 tan(delta / 4) along the tangents.
 void Builder::arcTo(double rx, double ry, double rotation, bool largeArc, bool sweep, QPointF to) {
     const QPointF from = m_current;
-    if (rx == 0 || ry == 0 || from == to) return lineTo(to);
+    if (from == to) return;                    // an arc to its own start point is omitted entirely
+    if (rx == 0 || ry == 0) return lineTo(to); // and one without radius is a straight line
     rx = std::abs(rx);
     ry = std::abs(ry);
     const double phi = rotation * std::numbers::pi / 180;

@@ -30,6 +30,31 @@ std::vector<char*> argvOf(std::vector<QByteArray>& bytes) {
     return argv;
 }
 
+// In a sanitizer build the device's programs are Vantle's own code, instrumented like the rest, and
+// report like every other process of the run: the runtime's options pass into the sandbox, and the
+// files they name by absolute path (suppressions, the log_path prefix of the reports) are mounted at
+// the same paths, the reports' folder writable. Nothing is added when the variables are unset.
+struct SanitizerPassThrough {
+    QStringList mounts, environment;
+};
+
+SanitizerPassThrough sanitizerPassThrough() {
+    SanitizerPassThrough pass;
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const QString options = qEnvironmentVariable(name);
+        if (options.isEmpty()) continue;
+        pass.environment << u"--setenv"_s << QLatin1StringView(name) << options;
+        for (const QString& option : options.split(u':')) {
+            const QString key = option.section(u'=', 0, 0), value = option.section(u'=', 1);
+            if (!value.startsWith(u'/')) continue;
+            const QString folder = QFileInfo(value).absolutePath();
+            if (pass.mounts.contains(folder)) continue;
+            pass.mounts << (key == u"log_path"_s ? u"--bind"_s : u"--ro-bind"_s) << folder << folder;
+        }
+    }
+    return pass;
+}
+
 } // namespace
 
 QString DeviceShell::bwrapPath() {
@@ -62,8 +87,10 @@ QStringList DeviceShell::sandbox() const {
     args << u"--bind"_s << dataRoot + u"/media/0"_s << u"/storage/emulated/0"_s;
     args << u"--symlink"_s << u"/storage/emulated/0"_s << u"/storage/self/primary"_s;
     args << u"--symlink"_s << u"/storage/self/primary"_s << u"/sdcard"_s;
+    const SanitizerPassThrough sanitizers = sanitizerPassThrough();
+    args << sanitizers.mounts;
     // Everything outside the mounts above is an empty, read-only root, as Android's / is.
-    args << u"--remount-ro"_s << u"/"_s << u"--clearenv"_s;
+    args << u"--remount-ro"_s << u"/"_s << u"--clearenv"_s << sanitizers.environment;
     const QList<std::pair<const char*, const char*>> environment{{"PATH", "/system/bin:/usr/bin:/bin"},
                                                                  {"HOME", "/"},
                                                                  {"ANDROID_DATA", "/data"},

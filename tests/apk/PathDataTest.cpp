@@ -95,5 +95,7 @@ TEST(PathData, ArcsBecomeCubics) {
     const QPainterPath flat = parsed(u"M0,0 A0,0 0 0,0 20,5"_s);
     ASSERT_EQ(flat.elementCount(), 2);
     EXPECT_EQ(flat.elementAt(1).type, QPainterPath::LineToElement);
-    EXPECT_EQ(parsed(u"M5,5 A3,3 0 0,0 5,5"_s).elementAt(1).type, QPainterPath::LineToElement);
+    // An arc to its own start point adds nothing; the path goes on from that point.
+    EXPECT_EQ(shape(parsed(u"M5,5 A3,3 0 0,0 5,5"_s)), shape(parsed(u"M5,5"_s)));
+    EXPECT_EQ(shape(parsed(u"M5,5 a3,3 0 1,1 0,0 L10,5"_s)), shape(parsed(u"M5,5 L10,5"_s)));
 }

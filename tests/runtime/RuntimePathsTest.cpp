@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,11 @@ TEST_F(RuntimePathsTest, RunReportsToolsAndTheirFailures) {
     };
     const QString notExecutable = home.filePath(u"adb"_s);
     write(notExecutable, "#!/bin/sh\n");
+    // A temporary folder of this test's own: other programs (a parallel ctest run's among them)
+    // write their commands' outputs into the shared one at the same time.
+    const QTemporaryDir ownTemp;
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(ownTemp.path()));
     const QString tempFolder = QDir::tempPath();
     const auto leftovers = [&] { return QDir(tempFolder).entryList({u"Vantle-command-*"_s}).size(); };
     const qsizetype before = leftovers();
@@ -119,6 +125,8 @@ TEST_F(RuntimePathsTest, RunReportsToolsAndTheirFailures) {
     EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(script(u"slow"_s, "sleep 30\n"), {}, 300); }),
               u"slow did not answer within 0.3 s"_s);
     EXPECT_EQ(leftovers(), before); // every temporary output file is removed
+    qputenv("TMPDIR", savedTemp);
+    if (savedTemp.isNull()) qunsetenv("TMPDIR");
 
     EXPECT_FALSE(AndroidRuntimeCLI::runADB({u"devices"_s})); // no adb at all
 }

@@ -2,6 +2,7 @@
 // and dump outputs, device shell scripts (Vantle's exact strings), push and pull, and the limits
 // of the device's sandbox.
 #include "SimTestDevice.h"
+#include "sim/DeviceShell.h"
 #include "sim/SimControl.h"
 #include "sim/SimLayout.h"
 
@@ -400,6 +401,28 @@ TEST(SimEmulatorTest, BootLifecycleAndFaults) {
     EXPECT_FALSE(device.waitForDevice(u"device"_s, 800));
     ASSERT_EQ(control.setFault(u"bootNeverCompletes"_s, false), QString());
     EXPECT_TRUE(device.waitForDevice(u"device"_s));
+}
+
+// In a sanitizer build the device's programs report like every other process: the runtime's options
+// reach them through the sandbox's cleared environment, and so does the folder reports go to.
+TEST(DeviceShellTest, SanitizerOptionsAndReportFolderReachTheSandbox) {
+    QTemporaryDir sdk, data, reports;
+    ASSERT_TRUE(QDir().mkpath(SimLayout::simFolder(sdk.path()) + u"/system-bin"_s));
+    ASSERT_TRUE(QDir().mkpath(data.filePath(u"media/0"_s)));
+    const QByteArray saved = qgetenv("UBSAN_OPTIONS");
+    const QString options = u"print_stacktrace=1:log_path="_s + reports.filePath(u"report"_s);
+    qputenv("UBSAN_OPTIONS", options.toUtf8()); // only bwrap and sh start below, neither instrumented
+    const DeviceShell shell{sdk.path(), sdk.filePath(u"none"_s), data.path()};
+    QByteArray errors;
+    const int status =
+        shell.run({u"/bin/sh"_s, u"-c"_s, u"echo \"$UBSAN_OPTIONS\" > "_s + reports.filePath(u"seen"_s)}, -1,
+                  -1, &errors);
+    qputenv("UBSAN_OPTIONS", saved);
+    if (saved.isNull()) qunsetenv("UBSAN_OPTIONS");
+    ASSERT_EQ(status, 0) << errors.constData();
+    QFile seen(reports.filePath(u"seen"_s));
+    ASSERT_TRUE(seen.open(QIODevice::ReadOnly));
+    EXPECT_EQ(seen.readAll(), options.toUtf8() + '\n');
 }
 
 } // namespace
