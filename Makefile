@@ -27,6 +27,6 @@ install: build
 sanitize: deps
 	@JOBS=$(JOBS) scripts/sanitize address
 
-# ThreadSanitizer over the stream and open-app test programs in build-tsan/ (not part of CI yet).
+# ThreadSanitizer over the stream and open-app test programs in build-tsan/; CI runs it after sanitize.
 sanitize-threads: deps
 	@JOBS=$(JOBS) scripts/sanitize thread
