@@ -1,10 +1,9 @@
 #include "app/LaunchApk.h"
 
-#include "runtime/AndroidRuntimeError.h"
+#include "core/VantleError.h"
 #include "runtime/ApkInstaller.h"
 
 #include <QFileInfo>
-
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -13,11 +12,13 @@ QCoro::Task<int> launchApkAndReport(QString apkPath) {
     QString line;
     int status = 1;
     try {
-        const QString package = co_await AndroidRuntimeCLI::installAndLaunch(QFileInfo(apkPath).absoluteFilePath());
+        QCoro::Task<QString> launching =
+            AndroidRuntimeCLI::installAndLaunch(QFileInfo(apkPath).absoluteFilePath());
+        const QString package = co_await std::move(launching);
         line = u"Vantle installed and launched "_s + package;
         status = 0;
-    } catch (const AndroidRuntimeError& error) {
-        line = u"Vantle APK launch failed: "_s + error.description();
+    } catch (const std::exception& error) {
+        line = u"Vantle APK launch failed: "_s + VantleError::describe(error);
     }
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);

@@ -175,13 +175,17 @@ QCoro::Task<QString> installAndLaunch(QString apkPath) {
     QElapsedTimer timer;
     timer.start();
     // A manifest naming an invalid package is refused before Android is even started.
-    co_await QtConcurrent::run(&pool(), manifestPackage, apkPath);
-    const bool booted = co_await QtConcurrent::run(&pool(), deviceIsBooted);
+    // Named futures: GCC 12 destroys the temporaries of a co_await full-expression twice.
+    const auto checked = QtConcurrent::run(&pool(), manifestPackage, apkPath);
+    co_await checked;
+    const QFuture<bool> probed = QtConcurrent::run(&pool(), deviceIsBooted);
+    const bool booted = co_await probed;
     VantleLog::main().write(u"launch begin apk="_s + QFileInfo(apkPath).fileName() + u" runtimeBooted="_s +
                             (booted ? u"true"_s : u"false"_s));
     co_await ensureRuntime();
     VantleLog::main().write(u"runtime ready after="_s + seconds(timer) + u's');
-    co_return co_await QtConcurrent::run(&pool(), installSteps, apkPath);
+    const QFuture<QString> installed = QtConcurrent::run(&pool(), installSteps, apkPath);
+    co_return co_await installed;
 }
 
 std::optional<Discovery> discoverInstalledApps(const QSet<QString>& known) {

@@ -1,5 +1,6 @@
 #include "runtime/RuntimeBoot.h"
 
+#include "core/VantleError.h"
 #include "core/VantleLog.h"
 #include "platform/DetachedProcess.h"
 #include "platform/Locations.h"
@@ -242,7 +243,12 @@ QCoro::Task<> ensureRuntime() {
     // would stop the one being opened.
     if (preparation) {
         const QFuture<bool> prepared = *preparation;
-        co_await prepared;
+        // A failed preparation is over all the same: kept, it would fail every later boot.
+        try {
+            co_await prepared;
+        } catch (const std::exception& error) {
+            log(u"preparing the running Android failed: "_s + VantleError::describe(error));
+        }
         preparation.reset();
     }
     if (!bootTask) {

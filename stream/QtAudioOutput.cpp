@@ -47,6 +47,17 @@ public:
         }
         return done;
     }
+    // The sink (re)starts from nothing: `processedUSecs` counts from here. What the stopped sink
+    // held is over, so its completions are returned; a buffer it took part of counts only its rest.
+    std::vector<std::function<void()>> restart() {
+        std::vector<std::function<void()>> done;
+        std::lock_guard guard(m_lock);
+        for (InSink& buffer : m_inSink)
+            done.push_back(std::move(buffer.played));
+        m_inSink.clear();
+        m_pulledFrames = m_queued.empty() ? 0 : -m_queued.front().offset / m_bytesPerFrame;
+        return done;
+    }
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override {
         std::lock_guard guard(m_lock);
@@ -176,8 +187,12 @@ void QtAudioOutput::play() {
         if (!m_sink) return;
         if (m_sink->state() == QAudio::SuspendedState)
             m_sink->resume();
-        else if (m_sink->state() == QAudio::StoppedState)
+        else if (m_sink->state() == QAudio::StoppedState) {
+            // A sink the sound server stopped starts again at frame 0.
+            for (auto& played : m_source->restart())
+                if (played) played();
             m_sink->start(m_source.get());
+        }
         m_playedPoll->start();
     });
 }

@@ -89,9 +89,14 @@ QList<AndroidWindowSession*> AndroidWindowRegistry::sessions() const {
 }
 
 void AndroidWindowRegistry::closeOthers(const QUuid& except) {
+    const AndroidWindowSession* opened = m_sessions.value(except).data();
     for (AndroidWindowSession* session : sessions()) {
-        if (session->appID() == except) continue;
-        session->close(u"another app opened"_s); // which force-stops its app
+        if (session->appID() == except || session->isClosing()) continue;
+        // Another entry of the same package shares the app the new window just started: a
+        // force-stop would kill it under that window.
+        const bool samePackage = opened && session->package() == opened->package();
+        session->close(u"another app opened"_s, samePackage ? AndroidWindowSession::AppStop::leaveRunning
+                                                            : AndroidWindowSession::AppStop::forceStop);
         VantleLog::main().write(u"single-app mode: closed "_s + session->package());
     }
 }

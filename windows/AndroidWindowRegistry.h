@@ -48,6 +48,8 @@ public:
     // for the package meanwhile starts its app only once these stops have run, so a late stop
     // never kills the new window's app.
     void forceStop(const QString& package);
+    // The latest force-stop of the package (finished when there is none).
+    QFuture<void> forceStopOf(const QString& package) const { return m_forceStops.value(package); }
 
     static bool singleAppMode();
     static double idleShutdownMinutes();

@@ -228,10 +228,10 @@ void AndroidWindowSession::hide() {
     saveFrame();
 }
 
-void AndroidWindowSession::close(const QString& reason) {
-    VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
+void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     if (m_closing) return;
-    AndroidWindowRegistry::shared().forceStop(m_setup.package);
+    VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
+    if (appStop == AppStop::forceStop) AndroidWindowRegistry::shared().forceStop(m_setup.package);
     m_closing = true;
     m_resizeWork->stop();
     AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);

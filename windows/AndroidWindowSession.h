@@ -44,7 +44,10 @@ public:
     void start(const QFuture<void>& appStopped = {});
     void handleBack();
     void hide();
-    void close(const QString& reason);
+    enum class AppStop { forceStop, leaveRunning };
+    // Closes the window and, unless told to leave it running, force-stops its app. A second close
+    // does nothing.
+    void close(const QString& reason, AppStop appStop = AppStop::forceStop);
     void saveFrame();
     void setPanelSize(QSizeF size);
     void receiveFiles(const QList<QUrl>& urls);

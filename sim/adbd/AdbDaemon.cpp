@@ -323,9 +323,10 @@ void AdbDaemon::Loop::answerConnect(Connection& connection, const Adb::Message& 
     connection.maxPayloadBytes = std::clamp(connect.arg1, Adb::maxPayloadV1, Adb::maxPayload);
     connection.reader.setMaxPayload(Adb::maxPayload);
     connection.reader.setChecksumChecked(version < Adb::versionSkipChecksum);
+    // The old session's streams end here; the sweep erases them, since handlers of this poll
+    // round may still hold them.
     for (auto& [id, stream] : connection.streams)
         stopProgram(stream);
-    connection.streams.clear();
     connection.online = true;
     send(connection, Adb::A_CNXN, Adb::versionSkipChecksum, Adb::maxPayload,
          setup.banner + "features=" + AdbDaemon::features());

@@ -205,10 +205,31 @@ TEST_F(OpenAppFlowTest, SingleAppModeClosesTheFirstWindow) {
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }, 10000));
     EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=another app opened"_s), 1);
     EXPECT_EQ(logCount(u"single-app mode: closed org.vantle.sim.notes"_s), 1);
-    EXPECT_TRUE(waitUntil([&] { return forceStops(u"org.vantle.sim.notes"_s) > 0; }));
-    QTest::qWait(300);
+    // The close is over once its stop has run: any repeat would have been queued by then.
+    ASSERT_TRUE(
+        waitUntil([&] { return registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished(); }, 10000));
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 1); // stopped once, by its window's close
     EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
+}
+
+TEST_F(OpenAppFlowTest, SingleAppModeLeavesRunningTheAppItOpensFromAnotherEntry) {
+    const MobileApp first = add(notesApk);
+    // A second entry of the same package, from a copy of its APK.
+    QTemporaryDir copies;
+    const QString copy = copies.filePath(u"notes-copy.apk"_s);
+    ASSERT_TRUE(QFile::copy(notesApk, copy));
+    const MobileApp second = add(copy);
+    ASSERT_NE(first.id, second.id);
+    flow->launch(first);
+    ASSERT_TRUE(waitForFrames(first));
+    device().clearReceived();
+    flow->launch(second);
+    ASSERT_TRUE(waitForFrames(second));
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }, 10000));
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=another app opened"_s), 1);
+    EXPECT_TRUE(registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished());
+    EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 0);
+    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s));
 }
 
 TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {

@@ -392,7 +392,9 @@ TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
     EXPECT_EQ(provisioner.phase().text, u"Download failed: no data for 0.7 s"_s);
     const QString partial = DownloadDelegate::partialPath(Locations::runtime() +
                                                           u"/downloads/platform-tools_r35.0.2-linux.zip"_s);
-    EXPECT_EQ(QFileInfo(partial).size(), 1001);
+    // The extra byte may come after the limit on a loaded machine: whatever arrived is kept.
+    const qint64 kept = QFileInfo(partial).size();
+    EXPECT_TRUE(kept == 1000 || kept == 1001) << kept;
 
     // The next try asks only for the rest.
     server.serve(tools.path, {200, tools.body, -1, -1, true});
@@ -402,7 +404,7 @@ TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
     const auto resumed = std::find_if(server.requests.cbegin(), server.requests.cend(),
                                       [&](const auto& request) { return request.path == tools.path; });
     ASSERT_NE(resumed, server.requests.cend());
-    EXPECT_EQ(resumed->range, "bytes=1001-");
+    EXPECT_EQ(resumed->range, "bytes=" + QByteArray::number(kept) + '-');
 }
 
 TEST_F(ProvisionerTest, ResetDuringADownloadChangesNothing) {

@@ -133,6 +133,23 @@ TEST_F(RuntimeDeviceTest, StartUpPreparesOnlyAnAndroidThatIsUp) {
     EXPECT_EQ(logCount(u"starting emulator"_s), 0);
 }
 
+TEST_F(RuntimeDeviceTest, AFailedPreparationIsLoggedAndLaterBootsGoOn) {
+    startEmulatorElsewhere();
+    ASSERT_TRUE(waitUntil([] { return AndroidRuntimeCLI::deviceIsBooted(); }, 10000));
+    std::atomic<bool> failOnce = true;
+    AndroidRuntimeCLI::setBootHooks({{},
+                                     [&failOnce] {
+                                         if (failOnce.exchange(false))
+                                             throw AndroidRuntimeError::commandFailed(u"dark mode refused"_s);
+                                     },
+                                     {},
+                                     {}});
+    const QFuture<bool> prepared = AndroidRuntimeCLI::prepareRunningDevice();
+    EXPECT_NO_THROW(Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()));
+    EXPECT_NO_THROW(Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()));
+    EXPECT_EQ(logCount(u"preparing the running Android failed: "_s), 1);
+}
+
 TEST_F(RuntimeDeviceTest, AStartingDeviceIsAwaitedNotStartedTwice) {
     ASSERT_EQ(SimulatedAndroidHome::install(35, 5000),
               QString()); // a boot slow enough to be caught while it runs

@@ -2,6 +2,7 @@
 #include "stream/PCMAudioPlayer.h"
 
 #include "StreamTestSupport.h"
+#include "support/DeviceFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,8 @@ TEST(QtAudioOutputTest, APlayerOnTheDefaultOutputSurvivesAMachineWithoutSoundDev
     // No sound server to reach (Qt Multimedia connects once per process, and no other test of this
     // program plays sound): the player takes packets, and stop ends it cleanly. The real server's
     // case is in audio_tests.
-    qputenv("PULSE_SERVER", "unix:/nonexistent/vantle-no-sound-server");
+    const ScopedEnvironment noServer("PULSE_SERVER",
+                                     QStringLiteral("unix:/nonexistent/vantle-no-sound-server"));
     PCMAudioPlayer player;
     for (int i = 0; i < 5; ++i)
         player.play(pcm(960));
