@@ -2,6 +2,7 @@
 
 #include "core/LibraryFile.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleError.h"
 #include "core/VantleLog.h"
 
 #include <QCollator>
@@ -248,9 +249,23 @@ QCoro::Task<> AppLibraryStore::addPendingFiles() {
                 inspection.apk = {true, readLabel ? readLabel(file) : std::nullopt};
             return inspection;
         });
-        co_await reading;
+        // A reader that throws costs this file only, never the adds after it.
+        std::optional<Inspection> inspection;
+        std::exception_ptr failure;
+        try {
+            inspection = co_await reading;
+        } catch (...) {
+            failure = std::current_exception();
+        }
         if (!alive) co_return;
-        finishAdd(path, reading.result());
+        if (failure) {
+            const QString reason = VantleError::describe(failure);
+            VantleLog::main().write(u"library: reading failed path="_s + VantleLog::escaped(path) +
+                                    u" reason="_s + VantleLog::escaped(reason));
+            setStatusMessage(QFileInfo(path).fileName() + u" cannot be read: "_s + reason);
+            continue;
+        }
+        finishAdd(path, *inspection);
     }
     m_addingFiles = false;
     Q_EMIT filesAdded();

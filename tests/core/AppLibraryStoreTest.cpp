@@ -220,6 +220,21 @@ TEST_F(AppLibraryStoreTest, FilesAreReadOffTheMainThreadOneAfterAnother) {
     EXPECT_EQ(done.count(), 1);
 }
 
+// A reader that throws costs that one file: it is reported, and the files after it (and later
+// adds) are still taken up.
+TEST_F(AppLibraryStoreTest, AReaderThatThrowsSkipsOnlyThatFile) {
+    AppLibraryStore::Seams throwing = seams;
+    throwing.readApk = [read = seams.readApk](const QString& path) {
+        if (path.endsWith(u"broken.apk"_s)) throw std::runtime_error("truncated archive");
+        return read(path);
+    };
+    AppLibraryStore store(throwing);
+    add(store, {file(u"broken.apk"_s)});
+    EXPECT_EQ(store.statusMessage(), u"broken.apk cannot be read: truncated archive"_s);
+    add(store, {file(u"after.apk"_s)});
+    EXPECT_EQ(names(store.apps()), QStringList{u"after"_s});
+}
+
 TEST_F(AppLibraryStoreTest, AStoreClosedWhileAFileIsReadIgnoresTheResult) {
     GatedReader reader;
     auto store = std::make_unique<AppLibraryStore>(reader.seams());
