@@ -274,6 +274,12 @@ QCoro::Task<> AppLibraryStore::addPendingFiles() {
 // The checks that need no file access. False when the file is not to be read: it was handled or
 // refused here, with its message.
 bool AppLibraryStore::screen(const QString& path) {
+    // First, so that neither a backup restore nor a message gets a path relative to Vantle's own
+    // folder. Only the sender knows which folder a relative path starts from (vantlectl completes them).
+    if (!QDir::isAbsolutePath(path)) {
+        setStatusMessage(u"Skipped "_s + path + u": give the file's full path"_s);
+        return false;
+    }
     const QFileInfo file(path);
     const QString extension = file.suffix().toLower();
     if (extension == u"vantle"_s) {
@@ -287,11 +293,6 @@ bool AppLibraryStore::screen(const QString& path) {
     }
     if (extension != u"apk"_s) {
         setStatusMessage(u"Skipped "_s + file.fileName() + u": choose an APK"_s);
-        return false;
-    }
-    // Only the sender knows which folder a relative path starts from (vantlectl completes them).
-    if (!QDir::isAbsolutePath(path)) {
-        setStatusMessage(u"Skipped "_s + path + u": give the file's full path"_s);
         return false;
     }
     return true;

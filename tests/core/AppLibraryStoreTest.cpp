@@ -260,6 +260,10 @@ TEST_F(AppLibraryStoreTest, BackupFilesNeedTheRestoreFeature) {
     EXPECT_EQ(withRestore.statusMessage(), u"Restoring Notes 2026-12-01…"_s);
     EXPECT_EQ(restored, QStringList{u"/b/Notes 2026-12-01.VANTLE"_s});
     EXPECT_TRUE(withRestore.apps().isEmpty());
+
+    add(withRestore, {u"b/Notes.vantle"_s}); // relative: never handed to the restore
+    EXPECT_EQ(withRestore.statusMessage(), u"Skipped b/Notes.vantle: give the file's full path"_s);
+    EXPECT_EQ(restored.size(), 1);
 }
 
 TEST_F(AppLibraryStoreTest, TheLibrarySurvivesARestart) {
