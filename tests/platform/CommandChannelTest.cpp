@@ -119,6 +119,13 @@ TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatCon
         << lastError.toStdString();
     EXPECT_EQ(runVantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}), 0);
     EXPECT_EQ(received.size(), 2);
+
+    // The size given is that of the command sent, a relative path completed from this folder.
+    const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
+    const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
+    EXPECT_EQ(runVantlectl({u"send"_s, relative}), 1);
+    EXPECT_TRUE(lastError.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
+        << lastError.toStdString();
 }
 
 // Connections that never send must not take the channel down or away: the oldest ones beyond the
