@@ -239,14 +239,11 @@ QCoro::Task<> AppLibraryStore::addPendingFiles() {
     while (!m_pendingAdds.isEmpty()) {
         const QString path = m_pendingAdds.takeFirst();
         if (!screen(path)) continue;
-        auto reading = QtConcurrent::run([path, readApk = m_seams.readApk, readLabel = m_seams.readLabel] {
+        auto reading = QtConcurrent::run([path, readApk = m_seams.readApk] {
             Inspection inspection{LibraryFile::locate(path), {}};
             if (inspection.file.kind != LibraryFile::Kind::file) return inspection;
             const QString& file = inspection.file.canonicalPath;
-            if (readApk)
-                inspection.apk = readApk(file);
-            else
-                inspection.apk = {true, readLabel ? readLabel(file) : std::nullopt};
+            inspection.apk = readApk ? readApk(file) : ApkReading{true, std::nullopt};
             return inspection;
         });
         // A reader that throws costs this file only, never the adds after it.
@@ -343,11 +340,11 @@ void AppLibraryStore::refreshAndroidNames() {
 
     // The reading runs on the thread pool; the results come back to the main thread, where an
     // entry removed in the meantime is simply not found.
-    QtConcurrent::run([sources = std::move(sources), readLabel = m_seams.readLabel] {
+    QtConcurrent::run([sources = std::move(sources), readApk = m_seams.readApk] {
         QList<QPair<QUuid, QString>> found;
-        if (!readLabel) return found;
+        if (!readApk) return found;
         for (const auto& [id, path] : sources)
-            if (auto label = readLabel(path)) found.append({id, *label});
+            if (auto label = readApk(path).label) found.append({id, *label});
         return found;
     }).then(this, [this](const QList<QPair<QUuid, QString>>& labels) { applyLabels(labels); });
 }
