@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/AppLibraryStore.h"
+#include "core/ApkReading.h"
 
 #include <QString>
 

@@ -1,5 +1,4 @@
 // vantle: the desktop application (tray icon and panel).
-#include "apk/APKIconExtractor.h"
 #include "apk/ApkFile.h"
 #include "apk/AppIconStore.h"
 #include "app/LaunchApk.h"
@@ -142,10 +141,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const SettingsOpening settings = openUserSettings();
-    VantleSettings::install(settings.store);
+    const std::shared_ptr<SettingsStore> settings = openUserSettings();
+    VantleSettings::install(settings);
     VantleLog::main().write(u"vantle starting pid="_s + QString::number(QApplication::applicationPid()));
-    if (!settings.problem.isEmpty()) VantleLog::main().write(u"settings: "_s + settings.problem);
+    if (const QString problem = settings->problem(); !problem.isEmpty())
+        VantleLog::main().write(u"settings: "_s + problem);
 
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
@@ -172,7 +172,6 @@ int main(int argc, char** argv) {
     };
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
-    seams.readLabel = &APKIconExtractor::label;
     seams.readApk = &ApkFile::read;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     flow = std::make_unique<OpenAppFlow>(vantle.store());

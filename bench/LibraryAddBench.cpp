@@ -7,7 +7,6 @@
 //                   the entry was in the library
 // Usage: library_add_bench [adds (default 1000; 0 for the big APK alone)]
 // On a loaded machine the stall includes the time the main thread waited for a core.
-#include "apk/APKIconExtractor.h"
 #include "apk/ApkFile.h"
 #include "core/AppLibraryStore.h"
 #include "core/VantleSettings.h"
@@ -33,7 +32,6 @@ const QString fixture = QStringLiteral(VANTLE_APK_FIXTURES "/densities.apk");
 
 AppLibraryStore::Seams apkReaderSeams() {
     AppLibraryStore::Seams seams;
-    seams.readLabel = &APKIconExtractor::label;
     seams.readApk = &ApkFile::read;
     return seams;
 }

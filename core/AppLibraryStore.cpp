@@ -2,6 +2,7 @@
 
 #include "core/LibraryFile.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleError.h"
 #include "core/VantleLog.h"
 
 #include <QCollator>
@@ -238,19 +239,30 @@ QCoro::Task<> AppLibraryStore::addPendingFiles() {
     while (!m_pendingAdds.isEmpty()) {
         const QString path = m_pendingAdds.takeFirst();
         if (!screen(path)) continue;
-        auto reading = QtConcurrent::run([path, readApk = m_seams.readApk, readLabel = m_seams.readLabel] {
+        auto reading = QtConcurrent::run([path, readApk = m_seams.readApk] {
             Inspection inspection{LibraryFile::locate(path), {}};
             if (inspection.file.kind != LibraryFile::Kind::file) return inspection;
             const QString& file = inspection.file.canonicalPath;
-            if (readApk)
-                inspection.apk = readApk(file);
-            else
-                inspection.apk = {true, readLabel ? readLabel(file) : std::nullopt};
+            inspection.apk = readApk ? readApk(file) : ApkReading{true, std::nullopt};
             return inspection;
         });
-        co_await reading;
+        // A reader that throws costs this file only, never the adds after it.
+        std::optional<Inspection> inspection;
+        std::exception_ptr failure;
+        try {
+            inspection = co_await reading;
+        } catch (...) {
+            failure = std::current_exception();
+        }
         if (!alive) co_return;
-        finishAdd(path, reading.result());
+        if (failure) {
+            const QString reason = VantleError::describe(failure);
+            VantleLog::main().write(u"library: reading failed path="_s + VantleLog::escaped(path) +
+                                    u" reason="_s + VantleLog::escaped(reason));
+            setStatusMessage(QFileInfo(path).fileName() + u" cannot be read: "_s + reason);
+            continue;
+        }
+        finishAdd(path, *inspection);
     }
     m_addingFiles = false;
     Q_EMIT filesAdded();
@@ -259,6 +271,12 @@ QCoro::Task<> AppLibraryStore::addPendingFiles() {
 // The checks that need no file access. False when the file is not to be read: it was handled or
 // refused here, with its message.
 bool AppLibraryStore::screen(const QString& path) {
+    // First, so that neither a backup restore nor a message gets a path relative to Vantle's own
+    // folder. Only the sender knows which folder a relative path starts from (vantlectl completes them).
+    if (!QDir::isAbsolutePath(path)) {
+        setStatusMessage(u"Skipped "_s + path + u": give the file's full path"_s);
+        return false;
+    }
     const QFileInfo file(path);
     const QString extension = file.suffix().toLower();
     if (extension == u"vantle"_s) {
@@ -272,11 +290,6 @@ bool AppLibraryStore::screen(const QString& path) {
     }
     if (extension != u"apk"_s) {
         setStatusMessage(u"Skipped "_s + file.fileName() + u": choose an APK"_s);
-        return false;
-    }
-    // Only the sender knows which folder a relative path starts from (vantlectl completes them).
-    if (!QDir::isAbsolutePath(path)) {
-        setStatusMessage(u"Skipped "_s + path + u": give the file's full path"_s);
         return false;
     }
     return true;
@@ -327,11 +340,11 @@ void AppLibraryStore::refreshAndroidNames() {
 
     // The reading runs on the thread pool; the results come back to the main thread, where an
     // entry removed in the meantime is simply not found.
-    QtConcurrent::run([sources = std::move(sources), readLabel = m_seams.readLabel] {
+    QtConcurrent::run([sources = std::move(sources), readApk = m_seams.readApk] {
         QList<QPair<QUuid, QString>> found;
-        if (!readLabel) return found;
+        if (!readApk) return found;
         for (const auto& [id, path] : sources)
-            if (auto label = readLabel(path)) found.append({id, *label});
+            if (auto label = readApk(path).label) found.append({id, *label});
         return found;
     }).then(this, [this](const QList<QPair<QUuid, QString>>& labels) { applyLabels(labels); });
 }

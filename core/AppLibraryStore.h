@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ApkReading.h"
 #include "core/Models.h"
 
 #include <QCoro/QCoroTask>
@@ -15,12 +16,6 @@
 
 enum class AndroidState { ready, starting, sleeping, notSetUp };
 
-// What the APK reader made of a readable file.
-struct ApkReading {
-    bool isApk = false;
-    std::optional<QString> label;
-};
-
 // The one store of the app library and of what the user interface shows about it. Created once
 // at start-up; main thread only. Every change of a field emits its change signal. A change of
 // `apps` is saved at once, unless a save happened less than `saveQuietMs` ago: then one save at
@@ -33,12 +28,11 @@ public:
 
     // What the store needs from parts built on top of it. Each may be empty.
     struct Seams {
-        // The APK's label, or nothing. Called from background tasks.
-        std::function<std::optional<QString>(const QString& apkPath)> readLabel;
         // Starts restoring a backup file; called on the main thread.
         std::function<void(const QString& backupPath)> restoreBackup;
         // Whether a readable file is an APK, with its label. Called from background tasks.
-        // Without it every readable file counts as one, labelled by `readLabel`.
+        // Without it every readable file counts as one, without a label. The label refresh of
+        // the library reads labels through it too.
         std::function<ApkReading(const QString& path)> readApk;
     };
 

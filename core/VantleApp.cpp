@@ -64,7 +64,7 @@ bool VantleApp::start() {
             if (auto app = entryMatching(text))
                 launch(*app);
             else
-                VantleLog::main().write(u"open-app: no library entry matches "_s + text);
+                VantleLog::main().write(u"open-app: no library entry matches "_s + VantleLog::escaped(text));
         });
     }
     return m_listener != nullptr;
@@ -98,7 +98,7 @@ void VantleApp::launch(const MobileApp& app) {
     if (m_steps.launch)
         m_steps.launch(app);
     else
-        VantleLog::main().write(u"open unavailable app="_s + app.name +
+        VantleLog::main().write(u"open unavailable app="_s + VantleLog::escaped(app.name) +
                                 u" reason=no Android support built in"_s);
 }
 

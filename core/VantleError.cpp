@@ -4,6 +4,10 @@ using namespace Qt::StringLiterals;
 
 QString VantleError::describe(const std::exception& error) {
     if (const auto* vantle = dynamic_cast<const VantleError*>(&error)) return vantle->description();
+    // QtConcurrent wraps whatever else a task threw; the user reads the thrown error, not the wrapper.
+    if (const auto* unhandled = dynamic_cast<const QUnhandledException*>(&error);
+        unhandled && unhandled->exception())
+        return describe(unhandled->exception());
     return QString::fromUtf8(error.what());
 }
 

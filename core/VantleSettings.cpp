@@ -10,7 +10,7 @@ std::shared_ptr<SettingsStore> installedStore; // guarded by storeMutex
 
 std::shared_ptr<SettingsStore> current() {
     std::lock_guard lock(storeMutex);
-    if (!installedStore) installedStore = openUserSettings().store;
+    if (!installedStore) installedStore = openUserSettings();
     return installedStore;
 }
 

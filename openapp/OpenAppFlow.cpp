@@ -110,7 +110,7 @@ void OpenAppFlow::launchAndroid(const MobileApp& app) {
         m_store.setAndroidState(AndroidState::starting);
         warnAboutVirtualisation();
     }
-    VantleLog::main().write(u"open requested app="_s + app.name);
+    VantleLog::main().write(u"open requested app="_s + VantleLog::escaped(app.name));
     QElapsedTimer sinceOpen;
     sinceOpen.start();
     openWindow(app, sinceOpen);
@@ -149,7 +149,8 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         });
         // Only now that this app really opens do the others close: a failed open leaves them be.
         if (AndroidWindowRegistry::singleAppMode()) registry.closeOthers(app.id);
-        VantleLog::main().write(u"native window started app="_s + app.name + u" sinceOpen="_s +
+        VantleLog::main().write(u"native window started app="_s + VantleLog::escaped(app.name) +
+                                u" sinceOpen="_s +
                                 QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
         m_store.setStatusMessage(u"Opened "_s + app.name);
         m_store.setAndroidState(AndroidState::ready);
@@ -181,7 +182,8 @@ QCoro::Task<QString> OpenAppFlow::installedPackage(MobileApp app) {
 void OpenAppFlow::openFailed(const MobileApp& app, const QString& description) {
     if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
     refresh(Starting::released);
-    VantleLog::main().write(u"open failed app="_s + app.name + u" error="_s + description);
+    VantleLog::main().write(u"open failed app="_s + VantleLog::escaped(app.name) + u" error="_s +
+                            VantleLog::escaped(description));
 }
 
 void OpenAppFlow::offerToReopen(const MobileApp& app, const QString& reason) {
@@ -218,7 +220,8 @@ void OpenAppFlow::relocate(MobileApp app) {
     for (MobileApp& entry : apps)
         if (entry.id == app.id) entry.sourcePath = *found;
     m_store.setApps(apps);
-    VantleLog::main().write(u"library: "_s + app.name + u" located at "_s + *found);
+    VantleLog::main().write(u"library: "_s + VantleLog::escaped(app.name) + u" located at "_s +
+                            VantleLog::escaped(*found));
     app.sourcePath = *found;
     launch(app);
 }
@@ -356,7 +359,7 @@ QCoro::Task<> OpenAppFlow::sync() {
     m_store.setApps(kept);
     for (const MobileApp& app : gone) {
         QFile::remove(app.sourcePath);
-        VantleLog::main().write(u"library: "_s + app.bundleIdentifier.value_or(app.name) +
+        VantleLog::main().write(u"library: "_s + VantleLog::escaped(app.bundleIdentifier.value_or(app.name)) +
                                 u" was uninstalled in Android"_s);
     }
 }

@@ -30,12 +30,5 @@ public:
     virtual QString problem() const = 0;
 };
 
-// What opening the user's own store found. `problem` is empty when the store opened cleanly;
-// otherwise it says what was wrong and, when an unreadable file was kept aside, where it went.
-struct SettingsOpening {
-    std::shared_ptr<SettingsStore> store;
-    QString problem;
-};
-
-// The current user's store (in Locations::config()).
-SettingsOpening openUserSettings();
+// The current user's store (in Locations::config()); what opening it found is its problem().
+std::shared_ptr<SettingsStore> openUserSettings();

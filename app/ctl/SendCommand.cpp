@@ -11,7 +11,7 @@ namespace {
 
 // Commands that name a file on this computer. Vantle runs in a folder of its own, so a relative
 // path is completed here, from the folder the user typed it in; Vantle refuses relative paths.
-const QStringList pathCommands{u"add:"_s, u"drop:"_s, u"restore:"_s};
+const QStringList pathCommands{u"add:"_s, u"drop:"_s};
 
 QString withAbsolutePath(const QString& command) {
     for (const QString& prefix : pathCommands) {
@@ -25,7 +25,8 @@ QString withAbsolutePath(const QString& command) {
 
 int run(const QStringList& arguments) {
     if (arguments.size() != 1) return exitUsage;
-    switch (sendCommand(withAbsolutePath(arguments.first()))) {
+    const QString command = withAbsolutePath(arguments.first());
+    switch (sendCommand(command)) {
     case CommandDelivery::delivered:
         return exitSuccess;
     case CommandDelivery::notRunning:
@@ -36,7 +37,7 @@ int run(const QStringList& arguments) {
         break;
     case CommandDelivery::tooLong:
         std::fprintf(stderr, "vantlectl: the command is too long (%lld bytes; at most %u)\n",
-                     static_cast<long long>(arguments.first().toUtf8().size()), CommandFrame::maxTextBytes);
+                     static_cast<long long>(command.toUtf8().size()), CommandFrame::maxTextBytes);
         break;
     }
     return exitFailure;
@@ -47,6 +48,5 @@ int run(const QStringList& arguments) {
 const CtlCommand sendCtlCommand{
     "send",
     "send <command>          deliver an automation command to the running Vantle (\"open:Notes\"); the\n"
-    "                          relative path of \"add:\", \"drop:\" and \"restore:\" is completed from this "
-    "folder",
+    "                          relative path of \"add:\" and \"drop:\" is completed from this folder",
     run};

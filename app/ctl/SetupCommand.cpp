@@ -87,8 +87,7 @@ int run(const QStringList& arguments) {
             return exitUsage;
         }
     }
-    const SettingsOpening settings = openUserSettings();
-    VantleSettings::install(settings.store);
+    VantleSettings::install(openUserSettings());
     if (api) VantleSettings::set(SettingsKeys::androidAPI, qint64(*api));
 
     AndroidRuntimeProvisioner& provisioner = AndroidRuntimeProvisioner::shared();

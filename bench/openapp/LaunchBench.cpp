@@ -2,7 +2,6 @@
 // already installed: the whole open-app flow (install check, window, stream connection, first
 // decoded frame, first paint), broken down by step. Prints medians over a few rounds; run from a
 // build folder: bench/openapp/launch_bench.
-#include "apk/APKIconExtractor.h"
 #include "apk/ApkFile.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
@@ -97,7 +96,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    AppLibraryStore store(AppLibraryStore::Seams{&APKIconExtractor::label, {}, &ApkFile::read});
+    AppLibraryStore store(AppLibraryStore::Seams{{}, &ApkFile::read});
     OpenAppFlow flow(store);
     store.addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
     if (!waitUntil([&] { return !store.apps().isEmpty(); }, 5000)) return 1;

@@ -5,7 +5,6 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/windows/window_cost_bench [seconds]
 // Each configuration runs in a child process of its own (the surface is chosen once per process,
 // and memory figures must not carry over); the parent prints the table.
-#include "apk/APKIconExtractor.h"
 #include "apk/ApkFile.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
@@ -103,7 +102,7 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
         std::fprintf(stderr, "window_cost_bench: %s\n", qPrintable(error));
         return 1;
     }
-    AppLibraryStore store(AppLibraryStore::Seams{&APKIconExtractor::label, {}, &ApkFile::read});
+    AppLibraryStore store(AppLibraryStore::Seams{{}, &ApkFile::read});
     OpenAppFlow flow(store);
     const char* apks[] = {"notes.apk", "weather.apk", "future.apk"};
     for (int i = 0; i < configuration.windows; ++i)

@@ -168,7 +168,10 @@ private:
         socket->deleteLater();
     }
 
+    // An acknowledgement already written goes out first: a sender that misses it would send a
+    // command that ran a second time. flush() never blocks on a non-blocking socket.
     void drop(QLocalSocket* socket) {
+        socket->flush();
         socket->abort();
         forget(socket);
     }

@@ -131,7 +131,6 @@ SettingsWrite SettingsFile::writeLocked() {
     return {};
 }
 
-SettingsOpening openUserSettings() {
-    auto file = std::make_shared<SettingsFile>(Locations::config() + QStringLiteral("/settings.json"));
-    return {file, file->problem()};
+std::shared_ptr<SettingsStore> openUserSettings() {
+    return std::make_shared<SettingsFile>(Locations::config() + QStringLiteral("/settings.json"));
 }

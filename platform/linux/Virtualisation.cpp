@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -13,7 +14,13 @@ namespace Virtualisation {
 namespace {
 // The login name for the usermod command; the placeholder when the system cannot tell it.
 QString userName() {
-    if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_name && *entry->pw_name)
+    // Called from the thread pool: getpwuid_r, not getpwuid, whose result is shared by all threads.
+    const long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(bufferSize > 0 ? size_t(bufferSize) : 16384);
+    passwd record{};
+    passwd* entry = nullptr;
+    if (::getpwuid_r(::geteuid(), &record, buffer.data(), buffer.size(), &entry) == 0 && entry &&
+        entry->pw_name && *entry->pw_name)
         return QString::fromLocal8Bit(entry->pw_name);
     const QString fromEnvironment = qEnvironmentVariable("USER");
     return fromEnvironment.isEmpty() ? u"<user>"_s : fromEnvironment;

@@ -58,16 +58,11 @@ QStringList keptAsideKeys(const QString& settingsPath) {
 class AppLibraryStoreTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
-    QTemporaryDir files; // the APKs the tests add
-    QStringList labelledPaths;
+    QTemporaryDir files;        // the APKs the tests add
+    std::atomic<int> reads = 0; // of the APK reader, from pool threads
     // Files whose name holds "labelled" have a label; files holding "text" are no APK.
-    AppLibraryStore::Seams seams{[this](const QString& path) -> std::optional<QString> {
-                                     labelledPaths.append(path);
-                                     if (path.endsWith(u"labelled.apk"_s)) return u"Real Label"_s;
-                                     return std::nullopt;
-                                 },
-                                 {},
-                                 [](const QString& path) {
+    AppLibraryStore::Seams seams{{}, [this](const QString& path) {
+                                     ++reads;
                                      ApkReading reading;
                                      reading.isApk = !path.contains(u"text"_s);
                                      if (path.endsWith(u"labelled.apk"_s)) reading.label = u"Real Label"_s;
@@ -189,13 +184,11 @@ struct GatedReader {
     QSemaphore gate;
     std::atomic<QThread*> thread = nullptr;
     AppLibraryStore::Seams seams() {
-        return {[this](const QString& path) -> std::optional<QString> {
+        return {{}, [this](const QString& path) {
                     thread = QThread::currentThread();
                     gate.tryAcquire(1, 5000);
-                    return QFileInfo(path).baseName().toUpper();
-                },
-                {},
-                {}};
+                    return ApkReading{true, QFileInfo(path).baseName().toUpper()};
+                }};
     }
 };
 
@@ -220,6 +213,21 @@ TEST_F(AppLibraryStoreTest, FilesAreReadOffTheMainThreadOneAfterAnother) {
     EXPECT_EQ(done.count(), 1);
 }
 
+// A reader that throws costs that one file: it is reported, and the files after it (and later
+// adds) are still taken up.
+TEST_F(AppLibraryStoreTest, AReaderThatThrowsSkipsOnlyThatFile) {
+    AppLibraryStore::Seams throwing = seams;
+    throwing.readApk = [read = seams.readApk](const QString& path) {
+        if (path.endsWith(u"broken.apk"_s)) throw std::runtime_error("truncated archive");
+        return read(path);
+    };
+    AppLibraryStore store(throwing);
+    add(store, {file(u"broken.apk"_s)});
+    EXPECT_EQ(store.statusMessage(), u"broken.apk cannot be read: truncated archive"_s);
+    add(store, {file(u"after.apk"_s)});
+    EXPECT_EQ(names(store.apps()), QStringList{u"after"_s});
+}
+
 TEST_F(AppLibraryStoreTest, AStoreClosedWhileAFileIsReadIgnoresTheResult) {
     GatedReader reader;
     auto store = std::make_unique<AppLibraryStore>(reader.seams());
@@ -240,11 +248,15 @@ TEST_F(AppLibraryStoreTest, BackupFilesNeedTheRestoreFeature) {
               u"Skipped Notes 2026-12-01.vantle: restoring backups is not available yet"_s);
 
     QStringList restored;
-    AppLibraryStore withRestore({{}, [&](const QString& path) { restored.append(path); }, {}});
+    AppLibraryStore withRestore({[&](const QString& path) { restored.append(path); }, {}});
     add(withRestore, {u"/b/Notes 2026-12-01.VANTLE"_s});
     EXPECT_EQ(withRestore.statusMessage(), u"Restoring Notes 2026-12-01…"_s);
     EXPECT_EQ(restored, QStringList{u"/b/Notes 2026-12-01.VANTLE"_s});
     EXPECT_TRUE(withRestore.apps().isEmpty());
+
+    add(withRestore, {u"b/Notes.vantle"_s}); // relative: never handed to the restore
+    EXPECT_EQ(withRestore.statusMessage(), u"Skipped b/Notes.vantle: give the file's full path"_s);
+    EXPECT_EQ(restored.size(), 1);
 }
 
 TEST_F(AppLibraryStoreTest, TheLibrarySurvivesARestart) {
@@ -456,12 +468,13 @@ TEST_F(AppLibraryStoreTest, RefreshAndroidNamesRunsOnceAndSkipsEntriesRemovedMea
     EXPECT_EQ(names(store->apps()), (QStringList{u"Real Label"_s, u"plain"_s}));
 
     // Never again, even with new entries.
-    labelledPaths.clear();
     add(*store, {file(u"z/labelled.apk"_s)});
-    labelledPaths.clear();
+    ASSERT_GT(reads.load(), 0);
+    reads = 0;
     store->refreshAndroidNames();
+    QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(labelledPaths.isEmpty());
+    EXPECT_EQ(reads.load(), 0);
 }
 
 TEST_F(AppLibraryStoreTest, RefreshAndroidNamesMarksItselfDoneWhenNoLabelCanBeRead) {

@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -205,9 +204,12 @@ qint64 startLookalikeServer() {
 TEST_F(VantleAppTest, StartUpEndsOnlyItsOwnLeftoverDisplayServers) {
     const qint64 leftover = startLookalikeServer();
     const qint64 foreign = startLookalikeServer();
-    ASSERT_TRUE(
-        waitUntil([&] { return ProcessLedger::startTime(leftover) && ProcessLedger::startTime(foreign); }));
-    QTest::qWait(100); // both have become the lookalike by now
+    const auto isLookalike = [](qint64 pid) { // bash has made its exec
+        QFile cmdline(u"/proc/%1/cmdline"_s.arg(pid));
+        return cmdline.open(QIODevice::ReadOnly) &&
+               cmdline.readAll().startsWith("com.genymobile.scrcpy.Server");
+    };
+    ASSERT_TRUE(waitUntil([&] { return isLookalike(leftover) && isLookalike(foreign); }));
     ProcessLedger::remember(Locations::serverLedger(), leftover);
 
     MainLogSince since;
@@ -215,10 +217,9 @@ TEST_F(VantleAppTest, StartUpEndsOnlyItsOwnLeftoverDisplayServers) {
     steps.endLeftoverDisplayServers = endLeftoverHostDisplayServers;
     VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
     app.start();
-    EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(leftover); }, 3000));
-    QTest::qWait(300);
+    EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(leftover); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return since.count(u"ended 1 leftover display servers"_s) == 1; }, 10000));
     EXPECT_TRUE(DetachedProcess::isRunning(foreign));
-    EXPECT_EQ(since.count(u"ended 1 leftover display servers"_s), 1);
     ::kill(pid_t(foreign), SIGKILL);
 }
 
@@ -250,6 +251,22 @@ TEST_F(VantleAppTest, ACommandCannotForgeLogLines) {
     EXPECT_EQ(since.count(u"vantle starting"_s), 0);
 }
 
+// An app's label comes from its APK: logged, it stays on one line too.
+TEST_F(VantleAppTest, AnAppLabelCannotForgeLogLines) {
+    VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, VantleApp::Steps{});
+    app.start();
+    MobileApp evil;
+    evil.id = QUuid::createUuid();
+    evil.name = u"Evil\n2026-12-06T10:00:00.000Z vantle starting pid=1"_s;
+    evil.sourcePath = u"/apks/Evil.apk"_s;
+    app.store().setApps({evil});
+    MainLogSince since;
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, evil.id.toString()}});
+    EXPECT_EQ(since.lines(),
+              QStringList{u"open unavailable app=Evil\\n2026-12-06T10:00:00.000Z vantle starting pid=1 "
+                          "reason=no Android support built in"_s});
+}
+
 // Snapshot images on request, and one second after start-up with "VantleSnapshots" on.
 TEST_F(VantleAppTest, SnapshotsAreWrittenOnTheCommandAndAfterStartUpWhenTurnedOn) {
     int written = 0;
@@ -266,5 +283,5 @@ TEST_F(VantleAppTest, SnapshotsAreWrittenOnTheCommandAndAfterStartUpWhenTurnedOn
     VantleSettings::set(SettingsKeys::snapshots, true);
     VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
     app.start();
-    EXPECT_TRUE(waitUntil([&] { return written == 2; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return written == 2; }, 10000));
 }

@@ -65,7 +65,8 @@ protected:
         steps.launch = [this](const MobileApp& app) { flow->launch(app); };
         steps.refreshAndroidState = [this] { flow->refreshAndroidState(); };
         AppLibraryStore::Seams seams;
-        seams.readLabel = &APKIconExtractor::label;
+        // Every file counts as an APK here, so that a broken one reaches the install.
+        seams.readApk = [](const QString& path) { return ApkReading{true, APKIconExtractor::label(path)}; };
         vantle = std::make_unique<VantleApp>(LaunchArguments{}, seams, steps);
         store = &vantle->store();
         OpenAppFlow::Seams flowSeams;

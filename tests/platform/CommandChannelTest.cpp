@@ -119,6 +119,13 @@ TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatCon
         << lastError.toStdString();
     EXPECT_EQ(runVantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}), 0);
     EXPECT_EQ(received.size(), 2);
+
+    // The size given is that of the command sent, a relative path completed from this folder.
+    const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
+    const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
+    EXPECT_EQ(runVantlectl({u"send"_s, relative}), 1);
+    EXPECT_TRUE(lastError.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
+        << lastError.toStdString();
 }
 
 // Connections that never send must not take the channel down or away: the oldest ones beyond the
@@ -157,6 +164,33 @@ TEST(CommandChannel, IdleConnectionsAreCappedAndTimedOut) {
     ASSERT_TRUE(listening->listener) << listening->error.toStdString();
     ASSERT_TRUE(connectIdle());
     EXPECT_TRUE(waitUntil([&] { return connected() == 0; }, 10000));
+}
+
+// A connection dropped for the cap right after its command ran still gets its acknowledgement;
+// without it the sender would report a failure and send the command again.
+TEST(CommandChannel, AConnectionDroppedAtTheCapKeepsItsAcknowledgement) {
+    QStringList received;
+    QLocalSocket first;
+    QLocalSocket second;
+    // While the command runs (its acknowledgement is written, not yet sent) a second connection
+    // arrives, which puts the first over the cap.
+    const CommandListening listening = listenForCommands(
+        [&](const QString& command) {
+            received.append(command);
+            second.connectToServer(Locations::commandSocket());
+            EXPECT_TRUE(second.waitForConnected(2000));
+        },
+        {/*maxConnections*/ 1, /*idleTimeoutMs*/ 600'000});
+    ASSERT_TRUE(listening.listener) << listening.error.toStdString();
+    first.connectToServer(Locations::commandSocket());
+    ASSERT_TRUE(first.waitForConnected(2000));
+    first.write(CommandFrame::encode(u"home"_s));
+    ASSERT_TRUE(first.waitForBytesWritten(2000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return first.bytesAvailable() > 0 || first.state() != QLocalSocket::ConnectedState; }));
+
+    ASSERT_EQ(received, QStringList{u"home"_s});
+    EXPECT_EQ(first.read(1), QByteArray(1, CommandFrame::acknowledge));
 }
 
 // Out of file descriptors, a failed accept must not end the listener (nor delete its socket).
