@@ -225,6 +225,9 @@ TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithItsLastE
     ASSERT_TRUE(released());
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(endings, (QList<std::optional<QString>>{u"simulated crash after 5 frames"_s}));
+    // The exit is logged by the server's watcher, which reports after the waiters woke.
+    EXPECT_TRUE(
+        waitUntil([this] { return countLines(*log, u"Vantle: android server exited status="_s) > 0; }, 5000));
     EXPECT_EQ(countLines(*log, u"Vantle: android server exited status="_s), 1);
 }
 
