@@ -7,6 +7,7 @@
 #include "platform/DetachedProcess.h"
 #include "platform/Locations.h"
 #include "platform/ProcessLedger.h"
+#include "support/LookalikeServer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -186,30 +187,11 @@ TEST_F(VantleAppTest, ASettingOfTheWrongTypeReadsAsAbsent) {
 
 } // namespace
 
-namespace {
-
-// A process whose command line names the display server; `exec -a` keeps it one process.
-qint64 startLookalikeServer() {
-    const auto started = DetachedProcess::start(
-        u"/bin/bash"_s, {u"-c"_s, u"exec -a com.genymobile.scrcpy.Server /bin/sleep 30"_s},
-        QProcessEnvironment::systemEnvironment());
-    EXPECT_TRUE(started.pid) << started.error.toStdString();
-    return started.pid.value_or(0);
-}
-
-} // namespace
-
 // Start-up ends the display servers an earlier, killed run of this Vantle left behind, and nothing
 // else: not another Vantle's, not the user's own mirroring of a phone.
 TEST_F(VantleAppTest, StartUpEndsOnlyItsOwnLeftoverDisplayServers) {
     const qint64 leftover = startLookalikeServer();
     const qint64 foreign = startLookalikeServer();
-    const auto isLookalike = [](qint64 pid) { // bash has made its exec
-        QFile cmdline(u"/proc/%1/cmdline"_s.arg(pid));
-        return cmdline.open(QIODevice::ReadOnly) &&
-               cmdline.readAll().startsWith("com.genymobile.scrcpy.Server");
-    };
-    ASSERT_TRUE(waitUntil([&] { return isLookalike(leftover) && isLookalike(foreign); }));
     ProcessLedger::remember(Locations::serverLedger(), leftover);
 
     MainLogSince since;

@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/DetachedProcess.h"
 #include "platform/ProcessLedger.h"
+#include "support/LookalikeServer.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -61,31 +62,13 @@ TEST(ChildProcess, CapturesOutputAndStopsAtItsTimeLimit) {
 
 } // namespace
 
-namespace {
-
-// A process whose command line names the display server, as a user's own phone mirroring would.
-qint64 startLookalike() {
-    const auto started = DetachedProcess::start(
-        u"/bin/bash"_s, {u"-c"_s, u"exec -a com.genymobile.scrcpy.Server /bin/sleep 30"_s},
-        QProcessEnvironment::systemEnvironment());
-    EXPECT_TRUE(started.pid) << started.error.toStdString();
-    EXPECT_TRUE(waitUntil([&] {
-        QFile cmdline(u"/proc/%1/cmdline"_s.arg(started.pid.value_or(0)));
-        return cmdline.open(QIODevice::ReadOnly) &&
-               cmdline.readAll().startsWith("com.genymobile.scrcpy.Server");
-    }));
-    return started.pid.value_or(0);
-}
-
-} // namespace
-
 TEST(ProcessLedger, EndsOnlyTheProcessesItRecordedAsTheyWere) {
     QTemporaryDir folder;
     const QString ledger = folder.filePath(u"run/display-servers"_s);
-    const qint64 ours = startLookalike();
-    const qint64 foreign = startLookalike();
-    const qint64 endedEarlier = startLookalike();
-    const qint64 reused = startLookalike();
+    const qint64 ours = startLookalikeServer();
+    const qint64 foreign = startLookalikeServer();
+    const qint64 endedEarlier = startLookalikeServer();
+    const qint64 reused = startLookalikeServer();
     ProcessLedger::remember(ledger, ours);
     ProcessLedger::remember(ledger, endedEarlier);
     ProcessLedger::forget(ledger, endedEarlier); // it exited and was reaped: its record goes
