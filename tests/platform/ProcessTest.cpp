@@ -8,9 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <csignal>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -18,14 +16,16 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 TEST(DetachedProcess, AnExitedProcessIsNotRunningEvenBeforeItIsReaped) {
-    const auto sleeper = DetachedProcess::start(u"/bin/sleep"_s, {u"30"_s}, QProcessEnvironment::systemEnvironment());
+    const auto sleeper =
+        DetachedProcess::start(u"/bin/sleep"_s, {u"30"_s}, QProcessEnvironment::systemEnvironment());
     ASSERT_TRUE(sleeper.pid) << sleeper.error.toStdString();
     EXPECT_TRUE(DetachedProcess::isRunning(*sleeper.pid));
     ::kill(pid_t(*sleeper.pid), SIGKILL);
     // Whoever adopted it may take a moment to reap it; meanwhile it is a zombie.
     EXPECT_TRUE(waitUntil([&] { return !DetachedProcess::isRunning(*sleeper.pid); }, 3000));
 
-    const auto missing = DetachedProcess::start(u"/nonexistent/emulator"_s, {}, QProcessEnvironment::systemEnvironment());
+    const auto missing =
+        DetachedProcess::start(u"/nonexistent/emulator"_s, {}, QProcessEnvironment::systemEnvironment());
     EXPECT_FALSE(missing.pid);
     EXPECT_FALSE(missing.error.isEmpty());
     EXPECT_FALSE(DetachedProcess::isRunning(0));
