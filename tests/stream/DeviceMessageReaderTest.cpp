@@ -2,78 +2,59 @@
 #include "stream/DeviceMessageReader.h"
 
 #include "StreamTestSupport.h"
-#include "stream/SocketIO.h"
-#include "support/TestSupport.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <future>
-#include <gtest/gtest.h>
-
-using namespace Qt::StringLiterals;
 
 namespace {
-
-struct ReaderRun {
-    DeviceMessages::End end;
-    QStringList clipboards;
-};
-
-// Writes `stream` into one end, closes it and reads the other end to its end.
-ReaderRun readAll(const QByteArray& stream) {
-    SocketPair pair;
-    auto reading = std::async(std::launch::async, [&pair] {
-        ReaderRun run{};
-        run.end = DeviceMessages::read(pair.local, [&run](QString text) { run.clipboards.append(text); });
-        return run;
-    });
-    writeAll(pair.remote, stream);
-    pair.closeRemote();
-    ReaderRun run = reading.get();
-    ::close(pair.local);
-    return run;
-}
 
 QByteArray clipboardMessage(const QByteArray& utf8) {
     return QByteArray(1, 0) + be32(uint32_t(utf8.size())) + utf8;
 }
 
-TEST(DeviceMessageReaderTest, ReadsEveryTypeInOrderUntilTheSocketCloses) {
-    const QByteArray stream =
-        clipboardMessage("first") + QByteArray(1, 1) + be64(2) +       // acknowledgement of sequence 2
-        QByteArray(1, 2) + QByteArray("\x00\x07\x00\x03", 4) + "abc" + // UHID output, 3 bytes
-        QByteArray(1, 2) + QByteArray("\x00\x07\x00\x00", 4) +         // UHID output, empty
-        clipboardMessage("") + clipboardMessage("caf\xc3\xa9");
-    const ReaderRun run = readAll(stream);
-    EXPECT_EQ(run.end, DeviceMessages::End::closed);
-    EXPECT_EQ(run.clipboards, (QStringList{u"first"_s, QString(), u"caf\u00e9"_s}));
-}
-
-TEST(DeviceMessageReaderTest, InvalidUTF8IsReplacedNotRefused) {
-    const ReaderRun run = readAll(clipboardMessage("a\xff"
-                                                   "b"));
-    ASSERT_EQ(run.clipboards.size(), 1);
-    EXPECT_EQ(run.clipboards[0], u"a\ufffdb"_s);
-}
-
-TEST(DeviceMessageReaderTest, AnUnknownTypeStopsTheReaderBeforeAnythingAfterIt) {
-    const ReaderRun run = readAll(clipboardMessage("kept") + QByteArray(1, 3) + clipboardMessage("never"));
-    EXPECT_EQ(run.end, DeviceMessages::End::unknownType);
-    EXPECT_EQ(run.clipboards, QStringList{u"kept"_s});
-}
-
-TEST(DeviceMessageReaderTest, AnOversizedClipboardStopsTheReaderWithoutReadingIt) {
-    EXPECT_EQ(readAll(QByteArray(1, 0) + be32(0x800000)).end, DeviceMessages::End::oversized);
-    // The largest allowed length is read like any other (here it is cut short by the close).
-    EXPECT_EQ(readAll(QByteArray(1, 0) + be32(0x7fffff) + "abc").end, DeviceMessages::End::closed);
-}
-
-TEST(DeviceMessageReaderTest, TruncatedMessagesEndTheReader) {
-    for (const QByteArray& stream : {QByteArray(1, 0) + QByteArray("\x00\x00", 2), QByteArray(1, 1) + be32(1),
-                                     QByteArray(1, 2) + QByteArray("\x00\x01\x00\x09", 4) + "xy"}) {
-        const ReaderRun run = readAll(stream);
-        EXPECT_EQ(run.end, DeviceMessages::End::closed);
-        EXPECT_TRUE(run.clipboards.isEmpty());
+// Writes `stream` into one end, closes it, and has the reader read the other end to its end.
+TEST(DeviceMessageReaderTest, ReadsEveryTypeInOrderAndStopsWhereItMust) {
+    const struct {
+        QByteArray stream;
+        DeviceMessages::End end;
+        QStringList clipboards;
+    } cases[] = {
+        {clipboardMessage("first") + QByteArray(1, 1) + packetHeader(2, 0).left(8) + // acknowledgement of 2
+             QByteArray(1, 2) + QByteArray("\x00\x07\x00\x03", 4) + "abc" +          // UHID output, 3 bytes
+             QByteArray(1, 2) + QByteArray("\x00\x07\x00\x00", 4) +                  // UHID output, empty
+             clipboardMessage("") + clipboardMessage("caf\xc3\xa9"),
+         DeviceMessages::End::closed,
+         {u"first"_s, QString(), u"caf\u00e9"_s}},
+        // Invalid UTF-8 is replaced, not refused.
+        {clipboardMessage("a\xff"
+                          "b"),
+         DeviceMessages::End::closed,
+         {u"a\ufffdb"_s}},
+        // An unknown type stops the reader before anything after it.
+        {clipboardMessage("kept") + QByteArray(1, 3) + clipboardMessage("never"),
+         DeviceMessages::End::unknownType,
+         {u"kept"_s}},
+        // An oversized clipboard is not read; the largest allowed length is read like any other (here
+        // it is cut short by the close).
+        {QByteArray(1, 0) + be32(0x800000), DeviceMessages::End::oversized, {}},
+        {QByteArray(1, 0) + be32(0x7fffff) + "abc", DeviceMessages::End::closed, {}},
+        // Truncated messages end the reader.
+        {QByteArray(1, 0) + QByteArray("\x00\x00", 2), DeviceMessages::End::closed, {}},
+        {QByteArray(1, 1) + be32(1), DeviceMessages::End::closed, {}},
+        {QByteArray(1, 2) + QByteArray("\x00\x01\x00\x09", 4) + "xy", DeviceMessages::End::closed, {}},
+    };
+    for (const auto& c : cases) {
+        SocketPair pair;
+        QStringList clipboards;
+        auto reading = std::async(std::launch::async, [&] {
+            return DeviceMessages::read(pair.local, [&](QString text) { clipboards.append(text); });
+        });
+        writeAll(pair.remote, c.stream);
+        pair.closeRemote();
+        EXPECT_EQ(reading.get(), c.end) << c.stream.toHex().toStdString();
+        EXPECT_EQ(clipboards, c.clipboards) << c.stream.toHex().toStdString();
+        ::close(pair.local);
     }
 }
 

@@ -16,13 +16,14 @@ QByteArray bytes(std::initializer_list<int> values) {
 }
 
 TEST(ScrcpyControlTest, KeyCarriesActionKeycodeZeroRepeatAndMeta) {
-    EXPECT_EQ(key(KeyAction::up, 29, 12288), bytes({
-                                                 0x00,                   // inject key code
-                                                 0x01,                   // action up
-                                                 0x00, 0x00, 0x00, 0x1d, // keycode 29 (A)
-                                                 0x00, 0x00, 0x00, 0x00, // repeat 0
-                                                 0x00, 0x00, 0x30, 0x00, // meta 0x3000 (ctrl + left ctrl)
-                                             }));
+    EXPECT_EQ(key(KeyAction::up, 29, 12288),
+              bytes({
+                  0x00,                   // inject key code
+                  0x01,                   // action up
+                  0x00, 0x00, 0x00, 0x1d, // keycode 29 (A)
+                  0x00, 0x00, 0x00, 0x00, // repeat 0
+                  0x00, 0x00, 0x30, 0x00, // meta 0x3000 (ctrl + left ctrl)
+              }));
 }
 
 TEST(ScrcpyControlTest, TouchRoundsThePositionAndSetsPressureByAction) {
@@ -89,24 +90,14 @@ TEST(ScrcpyControlTest, TextLimitsCountUTF8BytesAndMayCutACharacter) {
 }
 
 TEST(ScrcpyControlTest, SetClipboardCarriesSequencePasteAndLength) {
-    EXPECT_EQ(setClipboard(u"hi"_s, true, 2), bytes({
-                                                  0x09, // set clipboard
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x02, // sequence 2
-                                                  0x01, // paste
-                                                  0x00,
-                                                  0x00,
-                                                  0x00,
-                                                  0x02, // length 2
-                                                  'h',
-                                                  'i',
-                                              }));
+    EXPECT_EQ(setClipboard(u"hi"_s, true, 2),
+              bytes({
+                  0x09,                                           // set clipboard
+                  0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, // sequence 2
+                  0x01,                                           // paste
+                  0x00, 0x00, 0x00, 0x02,                         // length 2
+                  'h', 'i',                                       // the text
+              }));
     EXPECT_EQ(setClipboard(QString(200001, u'z'), false, 7).size(), 14 + 200000);
     EXPECT_EQ(setClipboard(QString(), false, 7).mid(9), bytes({0x00, 0x00, 0x00, 0x00, 0x00}));
 }

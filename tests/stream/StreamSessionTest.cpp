@@ -8,28 +8,19 @@
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/ApkInstaller.h"
-#include "runtime/RuntimeBoot.h"
 #include "sim/SimControl.h"
-#include "sim/SimInstaller.h"
-#include "stream/AndroidStreamClient.h"
 #include "stream/FrameRenderer.h"
 #include "stream/ScrcpyControl.h"
 #include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QTest>
-#include <QThreadPool>
-#include <gtest/gtest.h>
 
 extern "C" {
 #include <libavutil/frame.h>
 }
-#include <thread>
-
-using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -73,38 +64,35 @@ protected:
     }
     bool ended() { return ClientUnderTest::ended(30000); }
     bool released() { return ClientUnderTest::released(30000); }
-    // The control messages the device received with this type (see the display server's log).
-    QList<QJsonObject> received(int type) const {
-        QList<QJsonObject> found;
-        for (const QJsonObject& event : device.received())
-            if (event.value(u"type"_s) == u"control"_s && event.value(u"message"_s).toInt(-1) == type)
-                found.append(event);
-        return found;
-    }
-    bool receivedWhere(int type, const std::function<bool(const QJsonObject&)>& matches) {
+    // Whether the device received a control message of this type that matches (see the display
+    // server's log).
+    bool receivedWhere(int type, const std::function<bool(const QJsonObject&)>& matches,
+                       int timeoutMs = 10000) {
         return waitUntil(
             [&] {
-                const auto events = received(type);
-                return std::any_of(events.cbegin(), events.cend(), matches);
+                const auto events = device.received();
+                return std::any_of(events.cbegin(), events.cend(), [&](const QJsonObject& e) {
+                    return e.value(u"type"_s) == u"control"_s && e.value(u"message"_s).toInt(-1) == type &&
+                           matches(e);
+                });
             },
-            10000);
+            timeoutMs);
     }
+    qsizetype serverExits() const { return countLines(*log, u"Vantle: android server exited status="_s); }
 };
 
-TEST_F(StreamSessionTest, AFullSessionShowsTheAppAndEndsCleanly) {
-    const int descriptorsBefore = openDescriptorCount();
-    create();
+TEST_F(StreamSessionTest, AFullSessionShowsTheAppFollowsAResizeAndEndsCleanly) {
+    const qsizetype descriptorsBefore = openDescriptors().size();
+    auto decoder = std::make_shared<FrameRenderer>();
+    create(serverJar, 8'000'000, decoder);
     const QStringList arguments = client->serverArguments();
     client->start();
     ASSERT_TRUE(firstFrame()) << logLines(*log).join(u'\n').toStdString();
     // 780 x 1448.9 asks for a 776 x 1448 display; the session packet reports it.
     EXPECT_TRUE(arguments.contains(u"new_display=776x1448/320"_s));
     EXPECT_EQ(sizes.value(0), QSize(776, 1448));
-    EXPECT_EQ(client->videoSize(), QSize(776, 1448));
-    EXPECT_GE(renderer->count(), 1u);
     EXPECT_TRUE(client->displayID().has_value()); // from "(id=N)" in the server's output
     EXPECT_EQ(countLines(*log, u"Vantle: sockets connected after "_s), 1);
-    EXPECT_EQ(countLines(*log, u"Vantle: video session 776x1448"_s), 1);
     EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
     EXPECT_TRUE(
         receivedWhere(16, [](const QJsonObject& e) { return e.value(u"name"_s) == u"+"_s + package; }));
@@ -112,21 +100,31 @@ TEST_F(StreamSessionTest, AFullSessionShowsTheAppAndEndsCleanly) {
     // Audio is on by default: the device's 440 Hz tone reaches the player and starts playback.
     ASSERT_TRUE(waitUntil(
         [this] { return client->audioPlayer() && client->audioPlayer()->counters().playing; }, 10000));
-    EXPECT_EQ(countLines(*log, u"Vantle: audio forwarding on (48 kHz stereo PCM)"_s), 1);
+
+    // The decoder follows the display through a resize, which the stream announces.
+    auto decodedSize = [&decoder, size = QSize()]() mutable {
+        if (const VideoFrame frame = decoder->takeFrame()) size = QSize(frame->width, frame->height);
+        return size;
+    };
+    ASSERT_TRUE(waitUntil([&] { return decodedSize() == QSize(776, 1448); }, 10000));
+    client->send(ScrcpyControl::resizeDisplay(640, 960));
+    ASSERT_TRUE(waitUntil([&] { return decodedSize() == QSize(640, 960); }, 10000));
+    EXPECT_EQ(client->videoSize(), QSize(640, 960));
+    EXPECT_TRUE(sizes.contains(QSize(640, 960)));
+    EXPECT_EQ(decoder->counts().errors, 0u);
 
     client->stop();
     ASSERT_TRUE(ended());
     EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
     ASSERT_TRUE(released());
     // The server process was ended by the stop; its exit is logged once the watcher saw it.
-    ASSERT_TRUE(
-        waitUntil([this] { return countLines(*log, u"Vantle: android server exited status="_s) == 1; }));
+    ASSERT_TRUE(waitUntil([this] { return serverExits() == 1; }));
     // Other threads of the test program open descriptors for a moment now and then: wait for the count.
-    EXPECT_TRUE(waitUntil([&] { return openDescriptorCount() == descriptorsBefore; }))
+    EXPECT_TRUE(waitUntil([&] { return openDescriptors().size() == descriptorsBefore; }))
         << openDescriptors().join(u'\n').toStdString();
 }
 
-TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {
+TEST_F(StreamSessionTest, InputClipboardAndResetVideoReachTheDevice) {
     create();
     auto recorder = std::make_shared<CountingRecorder>();
     client->setRecorder(recorder);
@@ -135,7 +133,6 @@ TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {
     const QSize size = client->videoSize();
 
     client->send(ScrcpyControl::touch(ScrcpyControl::TouchAction::down, {100.6, 200.4}, size));
-    client->send(ScrcpyControl::touch(ScrcpyControl::TouchAction::up, {100.6, 200.4}, size));
     client->send(ScrcpyControl::key(ScrcpyControl::KeyAction::down, 29, 12288));
     client->send(ScrcpyControl::text(u"h\u00e9llo"_s));
     client->send(ScrcpyControl::scroll({10, 20}, size, 0, 0.0625f));
@@ -143,8 +140,6 @@ TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {
         return e.value(u"action"_s) == 0 && e.value(u"x"_s) == 101 && e.value(u"y"_s) == 200 &&
                e.value(u"screenWidth"_s) == size.width() && !e.contains(u"ignored"_s);
     }));
-    EXPECT_TRUE(receivedWhere(
-        2, [](const QJsonObject& e) { return e.value(u"action"_s) == 1 && e.value(u"pressure"_s) == 0; }));
     EXPECT_TRUE(receivedWhere(
         0, [](const QJsonObject& e) { return e.value(u"keycode"_s) == 29 && e.value(u"meta"_s) == 12288; }));
     EXPECT_TRUE(receivedWhere(1, [](const QJsonObject& e) { return e.value(u"text"_s) == u"h\u00e9llo"_s; }));
@@ -166,69 +161,27 @@ TEST_F(StreamSessionTest, InputClipboardResizeAndResetVideoReachTheDevice) {
     const int keyFramesBefore = recorder->keyFrames;
     client->send(ScrcpyControl::resetVideo());
     EXPECT_TRUE(waitUntil([&] { return recorder->keyFrames > keyFramesBefore; }, 10000));
-
-    // A resize changes the virtual display; the stream announces the new size.
-    client->send(ScrcpyControl::resizeDisplay(640, 960));
-    EXPECT_TRUE(waitUntil([this] { return sizes.contains(QSize(640, 960)); }, 10000));
-    EXPECT_EQ(client->videoSize(), QSize(640, 960));
     EXPECT_GT(recorder->audioPackets, 0);
 }
 
-TEST_F(StreamSessionTest, TheDecoderFollowsTheDisplayThroughAResize) {
-    auto decoder = std::make_shared<FrameRenderer>();
-    create(serverJar, 8'000'000, decoder);
-    client->start();
-    ASSERT_TRUE(firstFrame());
-    auto newestSize = [&decoder](QSize& size) {
-        if (const VideoFrame frame = decoder->takeFrame()) size = QSize(frame->width, frame->height);
-        return size;
-    };
-    QSize decoded;
-    ASSERT_TRUE(waitUntil([&] { return newestSize(decoded) == QSize(776, 1448); }, 10000));
-    client->send(ScrcpyControl::resizeDisplay(640, 960));
-    ASSERT_TRUE(waitUntil([&] { return newestSize(decoded) == QSize(640, 960); }, 10000));
-    EXPECT_EQ(decoder->counts().errors, 0u);
-    EXPECT_EQ(decoder->status(), VideoRenderer::Status::rendering);
-}
-
-TEST_F(StreamSessionTest, ASnapshotComesFromTheNextKeyFrame) {
-    create();
-    client->start();
-    ASSERT_TRUE(firstFrame());
-    client->requestSnapshot();
-    ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }, 15000));
-    ASSERT_TRUE(snapshots[0]->image.has_value());
-    EXPECT_EQ(snapshots[0]->image->size(), client->videoSize());
-    // One request, one still image.
-    QTest::qWait(500);
-    EXPECT_EQ(snapshots.size(), 1);
-}
-
-TEST_F(StreamSessionTest, WithAudioOffOnlyVideoAndControlConnect) {
+// With audio off only video and control connect; the server dies after five frames.
+TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithItsLastErrorLine) {
     VantleSettings::set(SettingsKeys::forwardAudio, false);
+    ASSERT_TRUE(device.setServerFault(u"dieAfterFrames"_s, 5).isEmpty());
     create();
     EXPECT_TRUE(client->serverArguments().contains(u"audio=false"_s));
     client->start();
-    ASSERT_TRUE(firstFrame());
-    client->send(ScrcpyControl::key(ScrcpyControl::KeyAction::down, 66, 0));
-    EXPECT_TRUE(receivedWhere(0, [](const QJsonObject& e) { return e.value(u"keycode"_s) == 66; }));
-    EXPECT_EQ(client->audioPlayer(), nullptr);
-    EXPECT_EQ(countLines(*log, u"Vantle: audio forwarding"_s), 0);
-}
-
-TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithItsLastErrorLine) {
-    ASSERT_TRUE(device.setServerFault(u"dieAfterFrames"_s, 5).isEmpty());
-    create();
-    client->start();
     ASSERT_TRUE(ended());
+    EXPECT_EQ(client->audioPlayer(), nullptr);
     // Once the client is gone with its threads nothing more can report: deliver what is queued.
     ASSERT_TRUE(released());
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(endings, (QList<std::optional<QString>>{u"simulated crash after 5 frames"_s}));
+    EXPECT_EQ(firstFrames, 1);
+    EXPECT_EQ(countLines(*log, u"Vantle: audio forwarding"_s), 0);
     // The exit is logged by the server's watcher, which reports after the waiters woke.
-    EXPECT_TRUE(
-        waitUntil([this] { return countLines(*log, u"Vantle: android server exited status="_s) > 0; }, 5000));
-    EXPECT_EQ(countLines(*log, u"Vantle: android server exited status="_s), 1);
+    EXPECT_TRUE(waitUntil([this] { return serverExits() > 0; }));
+    EXPECT_EQ(serverExits(), 1);
 }
 
 TEST_F(StreamSessionTest, AFailedPushEndsTheSessionWithTheConnectError) {
@@ -267,7 +220,8 @@ TEST_F(StreamSessionTest, AStopDuringConnectStartsNoReader) {
     EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
     EXPECT_EQ(countLines(*log, u"Vantle: sockets connected"_s), 0);
     EXPECT_EQ(firstFrames, 0);
-    EXPECT_TRUE(received(16).isEmpty()); // no start-app message went out
+    EXPECT_FALSE(receivedWhere(
+        16, [](const QJsonObject&) { return true; }, 0)); // no start-app message
 }
 
 } // namespace

@@ -1,24 +1,30 @@
 #pragma once
 
+// What the stream test programs share: doubles of the renderer and the sound output, the display
+// server's packets, and a stream client serving socket pairs as the start thread would.
 #include "core/VantleLog.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
+#include "stream/SocketIO.h"
 #include "stream/VideoRenderer.h"
 #include "support/TestSupport.h"
 
-#include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QStringList>
 #include <QThreadPool>
 #include <QUuid>
 #include <QtEndian>
 #include <atomic>
-#include <memory>
+#include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 // A VideoRenderer double that records what the video reader queued, and can be put into the
 // failed state or ask for a flush like a decoder that lost its reference picture.
@@ -47,12 +53,14 @@ public:
     std::atomic<bool> failed{false}, needsFlush{false};
 };
 
-// An AudioOutput double: keeps every scheduled buffer until the test plays it out.
+// An AudioOutput double: keeps every scheduled buffer until the test plays it out. The player owns
+// the output, so what it saw lives in a `Shared` the test keeps.
 class FakeAudioOutput : public AudioOutput {
 public:
     struct Shared {
         std::mutex lock;
-        std::vector<std::pair<size_t, std::function<void()>>> scheduled; // samples, completion
+        std::vector<std::function<void()>> scheduled; // completions, oldest first
+        std::vector<float> lastBuffer;
         int engineStarts = 0, plays = 0, pauses = 0, stops = 0;
         bool engineAvailable = true;
         // Completes the oldest `count` buffers, as the output does once it has played them.
@@ -60,10 +68,9 @@ public:
             std::vector<std::function<void()>> done;
             {
                 std::lock_guard guard(lock);
-                for (size_t i = 0; i < count && !scheduled.empty(); ++i) {
-                    done.push_back(std::move(scheduled.front().second));
-                    scheduled.erase(scheduled.begin());
-                }
+                const auto end = scheduled.begin() + qsizetype(std::min(count, scheduled.size()));
+                std::move(scheduled.begin(), end, std::back_inserter(done));
+                scheduled.erase(scheduled.begin(), end);
             }
             for (auto& played : done)
                 played();
@@ -72,31 +79,27 @@ public:
     explicit FakeAudioOutput(std::shared_ptr<Shared> shared)
         : m_shared(std::move(shared)) {}
     bool startEngine() override {
-        std::lock_guard guard(m_shared->lock);
-        ++m_shared->engineStarts;
+        note(m_shared->engineStarts);
         return m_shared->engineAvailable;
     }
     void schedule(std::vector<float> interleaved, std::function<void()> played) override {
         std::lock_guard guard(m_shared->lock);
-        m_shared->scheduled.emplace_back(interleaved.size(), std::move(played));
-        lastBuffer = std::move(interleaved);
+        m_shared->scheduled.push_back(std::move(played));
+        m_shared->lastBuffer = std::move(interleaved);
     }
-    void play() override {
-        std::lock_guard guard(m_shared->lock);
-        ++m_shared->plays;
-    }
-    void pause() override {
-        std::lock_guard guard(m_shared->lock);
-        ++m_shared->pauses;
-    }
+    void play() override { note(m_shared->plays); }
+    void pause() override { note(m_shared->pauses); }
     void stop() override {
+        note(m_shared->stops);
         std::lock_guard guard(m_shared->lock);
-        ++m_shared->stops;
         m_shared->scheduled.clear();
     }
-    std::vector<float> lastBuffer;
 
 private:
+    void note(int& counter) {
+        std::lock_guard guard(m_shared->lock);
+        ++counter;
+    }
     std::shared_ptr<Shared> m_shared;
 };
 
@@ -115,28 +118,26 @@ struct SocketPair {
     }
 };
 
+// This process's open descriptors with what they refer to ("12 socket:[4711]").
 inline QStringList openDescriptors() {
     QStringList targets;
-    for (const QFileInfo& entry : QDir(QStringLiteral("/proc/self/fd"))
-                                      .entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
-        targets.append(entry.fileName() + QStringLiteral(" ") + entry.symLinkTarget());
+    for (const QFileInfo& entry :
+         QDir(u"/proc/self/fd"_s).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        targets.append(entry.fileName() + u" "_s + entry.symLinkTarget());
     return targets;
-}
-inline int openDescriptorCount() {
-    return int(openDescriptors().size());
 }
 // The inode of a socket descriptor, to find it among the open ones later whatever its number.
 inline QString socketName(int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return {};
-    return QStringLiteral("socket:[%1]").arg(quint64(info.st_ino));
+    return ::fstat(fd, &info) == 0 ? u"socket:[%1]"_s.arg(quint64(info.st_ino)) : QString();
 }
 // Whether any descriptor of this process still refers to one of these sockets.
 inline bool anyStillOpen(const QStringList& sockets) {
-    for (const QString& open : openDescriptors())
-        for (const QString& socket : sockets)
-            if (open.endsWith(socket)) return true;
-    return false;
+    const QStringList open = openDescriptors();
+    return std::any_of(sockets.cbegin(), sockets.cend(), [&](const QString& socket) {
+        return std::any_of(open.cbegin(), open.cend(),
+                           [&](const QString& fd) { return fd.endsWith(socket); });
+    });
 }
 
 inline QByteArray be32(uint32_t value) {
@@ -144,22 +145,24 @@ inline QByteArray be32(uint32_t value) {
     qToBigEndian(value, out.data());
     return out;
 }
-inline QByteArray be64(uint64_t value) {
-    QByteArray out(8, Qt::Uninitialized);
-    qToBigEndian(value, out.data());
-    return out;
-}
 // A 12-byte packet header: flags and time stamp, then size (or width and height for a session).
 inline QByteArray packetHeader(uint64_t flagsAndTime, uint32_t size) {
-    return be64(flagsAndTime) + be32(size);
+    QByteArray out(8, Qt::Uninitialized);
+    qToBigEndian(flagsAndTime, out.data());
+    return out + be32(size);
 }
 inline constexpr uint64_t keyFlag = 0x2000000000000000ull;
 inline constexpr uint64_t configFlag = 0x4000000000000000ull;
 inline QByteArray sessionPacket(int width, int height) {
     return packetHeader(0x8000000000000000ull | uint32_t(width), uint32_t(height));
 }
-inline QByteArray mediaPacket(const QByteArray& payload, uint64_t flags) {
+inline QByteArray mediaPacket(const QByteArray& payload, uint64_t flags = 0) {
     return packetHeader(flags, uint32_t(payload.size())) + payload;
+}
+inline constexpr uint32_t h264 = 0x68323634, rawAudio = 0x00726177;
+// The video socket's start: a device name and the codec.
+inline QByteArray videoStart(uint32_t codec = h264) {
+    return QByteArray(64, 'n') + be32(codec);
 }
 
 // Counts what an active recording would get: frames, key frames, audio packets.
@@ -175,33 +178,19 @@ public:
 
 // A log of its own in the test's logs folder.
 inline std::shared_ptr<VantleLog> freshLog() {
-    return std::make_shared<VantleLog>(QUuid::createUuid().toString(QUuid::WithoutBraces) +
-                                           QStringLiteral(".log"),
+    return std::make_shared<VantleLog>(QUuid::createUuid().toString(QUuid::WithoutBraces) + u".log"_s,
                                        VantleLog::Opening::truncate);
 }
 inline QStringList logLines(const VantleLog& log) {
     return log.tail(100000).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
 }
-inline int countLines(const VantleLog& log, const QString& start) {
-    int count = 0;
-    for (const QString& line : logLines(log))
-        if (line.startsWith(start)) ++count;
-    return count;
-}
-
-// Drops the test's reference to a stream client and waits until every reader let it go, and until
-// the pool thread that stopped its audio player has finished (that thread's event dispatcher holds
-// a descriptor of its own).
-template <typename Client> bool releaseClient(std::shared_ptr<Client>& client, int timeoutMs) {
-    const std::weak_ptr<Client> weak = client;
-    client.reset();
-    const bool gone = waitUntil([&] { return weak.expired(); }, timeoutMs);
-    QThreadPool::globalInstance()->waitForDone();
-    return gone;
+inline qsizetype countLines(const VantleLog& log, const QString& start) {
+    const QStringList lines = logLines(log);
+    return std::count_if(lines.cbegin(), lines.cend(),
+                         [&](const QString& line) { return line.startsWith(start); });
 }
 
 // A stream client under test with what it reported to the GUI thread, and fake audio output.
-// Fixtures derive from it; `makeClient` wires the callbacks.
 struct ClientUnderTest {
     ScopedSettings settings;
     std::shared_ptr<FakeAudioOutput::Shared> audio = std::make_shared<FakeAudioOutput::Shared>();
@@ -229,5 +218,66 @@ struct ClientUnderTest {
     bool ended(int timeoutMs = 10000) {
         return waitUntil([this] { return !endings.isEmpty(); }, timeoutMs);
     }
-    bool released(int timeoutMs = 10000) { return releaseClient(client, timeoutMs); }
+    // Drops the test's reference and waits until every reader let the client go, and until the pool
+    // thread that stopped its audio player has finished (its event dispatcher holds a descriptor).
+    bool released(int timeoutMs = 10000) {
+        const std::weak_ptr<AndroidStreamClient> weak = std::exchange(client, nullptr);
+        const bool gone = waitUntil([&] { return weak.expired(); }, timeoutMs);
+        QThreadPool::globalInstance()->waitForDone();
+        return gone;
+    }
+};
+
+// One client serving three socket pairs on a thread of its own. After each test the client is
+// stopped and must let go of every socket it was given and end the session at most once.
+class StreamClientFixture : public ::testing::Test, protected ClientUnderTest {
+protected:
+    SocketPair video, control, sound;
+    // The client's ends, by identity: descriptor numbers are reused, and other threads of the test
+    // program open and close descriptors of their own meanwhile.
+    QStringList clientSockets{socketName(video.local), socketName(control.local), socketName(sound.local)};
+    bool served = false;
+
+    void SetUp() override { makeClient(socketConfig()); }
+    void TearDown() override {
+        if (client) client->stop();
+        for (SocketPair* pair : {&video, &control, &sound}) {
+            pair->closeRemote();
+            if (!served) ::close(pair->local);
+        }
+        EXPECT_TRUE(released());
+        QCoreApplication::sendPostedEvents();
+        EXPECT_LE(endings.size(), 1);
+        EXPECT_TRUE(waitUntil([this] { return !anyStillOpen(clientSockets); }))
+            << openDescriptors().join(u'\n').toStdString();
+    }
+
+    static AndroidStreamClient::Config socketConfig() {
+        return {u"/nonexistent/adb"_s,  u"emulator-5556"_s, {},
+                u"org.example.notes"_s, QSizeF(1080, 2088), 320};
+    }
+    void serve(bool withAudio = true) {
+        served = true;
+        std::thread([client = client, v = video.local, c = control.local, a = withAudio ? sound.local : -1] {
+            client->serve(v, c, a, std::chrono::steady_clock::now());
+        }).detach();
+        if (!withAudio) ::close(sound.local);
+    }
+    void sendVideo(const QByteArray& bytes) { ASSERT_TRUE(writeAll(video.remote, bytes)); }
+    // The control bytes the client sent, `count` of them, or what arrived within `timeoutMs`.
+    QByteArray readControl(qsizetype count, int timeoutMs = 5000) {
+        QByteArray out;
+        const QDeadlineTimer deadline(timeoutMs);
+        pollfd poller{control.remote, POLLIN, 0};
+        while (out.size() < count && ::poll(&poller, 1, int(deadline.remainingTime())) > 0) {
+            char buffer[4096];
+            const ssize_t got =
+                ::read(control.remote, buffer, size_t(std::min<qsizetype>(count - out.size(), 4096)));
+            if (got <= 0) break;
+            out.append(buffer, got);
+        }
+        return out;
+    }
+    // The start-app message, the first the client sends.
+    static QByteArray startApp() { return QByteArray("\x10\x12+org.example.notes", 20); }
 };

@@ -1,9 +1,12 @@
 // The video reader on real H.264 (libx264 through the simulated server's encoder), fed through a
 // socket pair: formats, dropped packets, renderer recovery, recordings and still images.
-#include "StreamClientFixture.h"
+#include "StreamTestSupport.h"
+#include "core/SettingsKeys.h"
+#include "core/VantleSettings.h"
 #include "video/VideoFixture.h"
 
-#include <atomic>
+#include <QRegularExpression>
+#include <QThread>
 
 namespace {
 
@@ -15,47 +18,47 @@ protected:
     QByteArray frame(size_t index) const {
         return mediaPacket(clip.frames.at(index).data, clip.frames.at(index).key ? keyFlag : 0);
     }
+    QByteArray start() const { return videoStart() + mediaPacket(clip.parameterSets, configFlag); }
     // A session packet is a barrier: once its size arrived, everything sent before it was read.
     void barrier(int width) {
         const qsizetype before = sizes.size();
         sendVideo(sessionPacket(width, 48));
         ASSERT_TRUE(waitUntil([&] { return sizes.size() > before; }));
-    }
-    void finishStream() {
-        client->stop();
-        ASSERT_TRUE(ended());
-        EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
-        closeRemotes();
-        EXPECT_TRUE(released());
+        QCoreApplication::processEvents();
     }
 };
 
 TEST_F(VideoReaderTest, FramesAreQueuedInOrderAndAFailedRendererIsFlushedFirst) {
-    ASSERT_EQ(clip.frames.size(), 12u);
     ASSERT_TRUE(clip.frames[0].key && clip.frames[4].key && clip.frames[8].key && !clip.frames[1].key);
     serve(false);
-    sendVideo(videoStart() + sessionPacket(64, 48) + mediaPacket(clip.parameterSets, configFlag) + frame(0));
+    sendVideo(start() + frame(0));
     ASSERT_TRUE(waitUntil([this] { return firstFrames == 1; }));
-    EXPECT_EQ(renderer->count(), 1u);
     EXPECT_EQ(renderer->flushes, 0);
     EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
 
     renderer->failed = true;
     sendVideo(frame(1));
-    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 2; }));
+    barrier(64);
     EXPECT_EQ(renderer->flushes, 1);
     renderer->needsFlush = true;
     sendVideo(frame(2));
-    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 3; }));
+    barrier(65);
     EXPECT_EQ(renderer->flushes, 2);
     sendVideo(frame(3));
-    ASSERT_TRUE(waitUntil([this] { return renderer->count() == 4; }));
+    barrier(66);
     EXPECT_EQ(renderer->flushes, 2); // a healthy renderer is left alone
+    EXPECT_EQ(renderer->count(), 4u);
     EXPECT_EQ(firstFrames, 1);
     EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
     // Each queued sample is the access unit behind 4-byte lengths, never Annex B.
     EXPECT_FALSE(renderer->samples[1].startsWith(QByteArray("\x00\x00\x00\x01", 4)));
-    finishStream();
+
+    // With the frame rate asked for, the first frame after a second-long window logs it.
+    VantleSettings::set(SettingsKeys::printFPS, true);
+    QThread::msleep(1000);
+    sendVideo(frame(4));
+    barrier(67);
+    EXPECT_EQ(logLines(*log).filter(QRegularExpression(u"^Vantle: \\d+ fps$"_s)).size(), 1);
 }
 
 TEST_F(VideoReaderTest, MediaIsDroppedUntilUsableParameterSetsArriveInOrOutOfBand) {
@@ -78,14 +81,13 @@ TEST_F(VideoReaderTest, MediaIsDroppedUntilUsableParameterSetsArriveInOrOutOfBan
     barrier(67);
     EXPECT_EQ(renderer->count(), 2u);
     EXPECT_EQ(firstFrames, 1);
-    finishStream();
 }
 
 TEST_F(VideoReaderTest, ARecordingWaitingToStopEndsWithTheNextKeyFrame) {
     serve(false);
     auto recorder = std::make_shared<CountingRecorder>();
     client->setRecorder(recorder);
-    sendVideo(videoStart() + mediaPacket(clip.parameterSets, configFlag) + frame(0) + frame(1));
+    sendVideo(start() + frame(0) + frame(1));
     barrier(64);
     EXPECT_EQ(recorder->frames, 2);
 
@@ -106,34 +108,28 @@ TEST_F(VideoReaderTest, ARecordingWaitingToStopEndsWithTheNextKeyFrame) {
     EXPECT_EQ(recorder->frames, 5);
     EXPECT_EQ(recorder->keyFrames, 2);
     EXPECT_EQ(client->takeRecorder(), nullptr);
-    finishStream();
 }
 
 TEST_F(VideoReaderTest, ASnapshotWaitsForTheNextKeyFrame) {
     serve(false);
-    sendVideo(videoStart() + mediaPacket(clip.parameterSets, configFlag) + frame(0) + frame(1));
+    sendVideo(start() + frame(0) + frame(1));
     barrier(64);
     client->requestSnapshot();
     // The request also asks the server for a key frame: reset video follows the start-app message.
-    const QByteArray startApp = QByteArray("\x10\x12+org.example.notes", 20);
-    EXPECT_EQ(readExactly(control.remote, startApp.size() + 1), startApp + QByteArray(1, 17));
+    EXPECT_EQ(readControl(21), startApp() + QByteArray(1, 17));
     sendVideo(frame(2) + frame(3));
     barrier(65);
-    QCoreApplication::processEvents();
     EXPECT_TRUE(snapshots.isEmpty());
     sendVideo(frame(4) + frame(5));
     ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
     ASSERT_TRUE(snapshots[0]->image.has_value());
     EXPECT_EQ(snapshots[0]->image->size(), QSize(64, 48));
     // The picture is frame 4's: close to what the encoder was fed.
-    EXPECT_LT(meanDifference(snapshots[0]->image->convertToFormat(QImage::Format_RGB32), clip.pictures[4]),
-              12.0);
+    EXPECT_LT(meanDifference(*snapshots[0]->image, clip.pictures[4]), 12.0);
     // One request, one image: the next key frame brings none.
     sendVideo(frame(8));
     barrier(66);
-    QCoreApplication::processEvents();
     EXPECT_EQ(snapshots.size(), 1);
-    finishStream();
 }
 
 } // namespace

@@ -2,37 +2,37 @@
 // for mouse, wheel, keyboard, input-method and drop input, and what the view shows.
 #include "stream/AndroidVideoView.h"
 
-#include "StreamPeer.h"
+#include "../StreamTestSupport.h"
+#include "VideoFixture.h"
 #include "stream/ScrcpyControl.h"
 #include "stream/VideoSurface.h"
-#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <iostream>
-
-using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-class AndroidVideoViewTest : public ::testing::Test {
+// The view of a client that serves socket pairs: the test is the device.
+class AndroidVideoViewTest : public StreamClientFixture {
 protected:
     AndroidVideoView view;
-    StreamPeer peer{view.renderer()};
 
     void SetUp() override {
-        ASSERT_TRUE(peer.startSession(QSize(1080, 2088)));
-        ASSERT_TRUE(waitUntil([this] { return peer.client->videoSize() == QSize(1080, 2088); }));
-        view.setClient(peer.client);
+        makeClient(socketConfig(), view.renderer());
+        serve(false);
+        ASSERT_EQ(readControl(20), startApp());
+        sendVideo(videoStart() + sessionPacket(1080, 2088));
+        ASSERT_TRUE(waitUntil([this] { return client->videoSize() == QSize(1080, 2088); }));
+        view.setClient(client);
         view.resize(390, 724);
+    }
+    void sendFrames(const EncodedClip& clip, size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            sendVideo(mediaPacket(clip.frames[i].data, clip.frames[i].key ? keyFlag : 0));
     }
     void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons) {
         QMouseEvent event(type, at, view.mapToGlobal(at), button, buttons, Qt::NoModifier);
@@ -51,8 +51,8 @@ protected:
     QByteArray untilMarker() {
         key(Qt::Key_C, Qt::ControlModifier);
         QByteArray bytes;
-        while (!bytes.endsWith(hex("0801"))) {
-            const QByteArray more = peer.readControl(1);
+        while (!bytes.endsWith(ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::copy))) {
+            const QByteArray more = readControl(1);
             if (more.isEmpty()) return bytes + "<timeout>";
             bytes += more;
         }
@@ -78,31 +78,23 @@ TEST_F(AndroidVideoViewTest, PointsMapThroughTheLetterboxedPicture) {
 }
 
 TEST_F(AndroidVideoViewTest, TheLeftButtonTouchesAndTheRightButtonGoesBack) {
+    // The messages' layout is the encoders' (tested there); here: which message, where.
+    const auto touch = [](ScrcpyControl::TouchAction action, QPointF at) {
+        return ScrcpyControl::touch(action, at, QSize(1080, 2088));
+    };
     mouse(QEvent::MouseButtonPress, QPointF(195, 362), Qt::LeftButton, Qt::LeftButton);
-    // touch, down, generic finger, x 540, y 1044, 1080 x 2088, full pressure, no buttons
-    EXPECT_EQ(peer.readControl(32).toHex(), hex("02"
-                                                "00"
-                                                "fffffffffffffffe"
-                                                "0000021c"
-                                                "00000414"
-                                                "0438"
-                                                "0828"
-                                                "ffff"
-                                                "00000000"
-                                                "00000000")
-                                                .toHex());
+    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::down, {540, 1044}));
     mouse(QEvent::MouseMove, QPointF(200, 362), Qt::NoButton, Qt::LeftButton);
     const QPointF moved = view.androidPoint(QPointF(200, 362))->first;
-    EXPECT_EQ(peer.readControl(32),
-              ScrcpyControl::touch(ScrcpyControl::TouchAction::move, moved, QSize(1080, 2088)));
+    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::move, moved));
     mouse(QEvent::MouseButtonRelease, QPointF(200, 362), Qt::LeftButton, Qt::NoButton);
-    EXPECT_EQ(peer.readControl(32).mid(1, 1), hex("01"));
+    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::up, moved));
     // Moving without a button pressed is no touch.
     mouse(QEvent::MouseMove, QPointF(210, 362), Qt::NoButton, Qt::NoButton);
     EXPECT_EQ(untilMarker(), QByteArray());
 
     mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
-    EXPECT_EQ(peer.readControl(4), hex("04000401")); // back down, back up
+    EXPECT_EQ(readControl(4), ScrcpyControl::backDown() + ScrcpyControl::backUp());
     int backRequests = 0;
     view.onBackRequest = [&] { ++backRequests; };
     mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
@@ -119,17 +111,15 @@ TEST_F(AndroidVideoViewTest, WheelStepsAndTrackpadDeltasScroll) {
         return qint16(quint16(scroll.mid(13, 2).toHex().toUInt(nullptr, 16)));
     };
     wheel({}, QPoint(0, 120)); // one line
-    const QByteArray scroll = peer.readControl(21);
     // The message layout is the encoder's (tested there); here: where and how much.
-    EXPECT_EQ(scroll, ScrcpyControl::scroll(QPointF(540, 1044), QSize(1080, 2088), 0, 0.0625f));
-    EXPECT_EQ(vertical(scroll), 2048);
+    EXPECT_EQ(readControl(21), ScrcpyControl::scroll(QPointF(540, 1044), QSize(1080, 2088), 0, 0.0625f));
 
     wheel(QPoint(0, -10), QPoint(0, -30)); // a trackpad: the pixel delta counts
-    EXPECT_EQ(vertical(peer.readControl(21)), -1638);
+    EXPECT_EQ(vertical(readControl(21)), -1638);
     wheel({}, QPoint(0, 20 * 120)); // 20 lines saturate
-    EXPECT_EQ(vertical(peer.readControl(21)), 0x7fff);
+    EXPECT_EQ(vertical(readControl(21)), 0x7fff);
     wheel({}, QPoint(120, 0)); // sideways: the horizontal sign is turned
-    EXPECT_EQ(horizontal(peer.readControl(21)), -2048);
+    EXPECT_EQ(horizontal(readControl(21)), -2048);
     wheel({}, QPoint(0, 0));
     EXPECT_EQ(untilMarker(), QByteArray());
 }
@@ -139,31 +129,20 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
         return ScrcpyControl::key(ScrcpyControl::KeyAction::down, code, meta) +
                ScrcpyControl::key(ScrcpyControl::KeyAction::up, code, meta);
     };
-    key(Qt::Key_Return);
-    EXPECT_EQ(peer.readControl(28).toHex(), (hex("00"
-                                                 "00"
-                                                 "00000042"
-                                                 "00000000"
-                                                 "00000000") +
-                                             hex("00"
-                                                 "01"
-                                                 "00000042"
-                                                 "00000000"
-                                                 "00000000"))
-                                                .toHex());
     const std::pair<int, uint32_t> table[] = {
-        {Qt::Key_Enter, 66}, {Qt::Key_Backspace, 67}, {Qt::Key_Delete, 112}, {Qt::Key_Tab, 61},
-        {Qt::Key_Left, 21},  {Qt::Key_Right, 22},     {Qt::Key_Down, 20},    {Qt::Key_Up, 19},
-        {Qt::Key_Home, 122}, {Qt::Key_End, 123},      {Qt::Key_PageUp, 92},  {Qt::Key_PageDown, 93}};
+        {Qt::Key_Return, 66},  {Qt::Key_Enter, 66}, {Qt::Key_Backspace, 67}, {Qt::Key_Delete, 112},
+        {Qt::Key_Tab, 61},     {Qt::Key_Left, 21},  {Qt::Key_Right, 22},     {Qt::Key_Down, 20},
+        {Qt::Key_Up, 19},      {Qt::Key_Home, 122}, {Qt::Key_End, 123},      {Qt::Key_PageUp, 92},
+        {Qt::Key_PageDown, 93}};
     for (const auto& [qtKey, android] : table) {
         key(qtKey);
-        EXPECT_EQ(peer.readControl(28), keyPair(android, 0)) << qtKey;
+        EXPECT_EQ(readControl(28), keyPair(android, 0)) << qtKey;
     }
     key(Qt::Key_Left, Qt::ShiftModifier);
-    EXPECT_EQ(peer.readControl(28), keyPair(21, 1));
+    EXPECT_EQ(readControl(28), keyPair(21, 1));
 
-    key(Qt::Key_E, Qt::NoModifier, u"\u00e9"_s); // é: two UTF-8 bytes
-    EXPECT_EQ(peer.readControl(7), hex("0100000002c3a9"));
+    key(Qt::Key_E, Qt::NoModifier, u"\u00e9"_s);
+    EXPECT_EQ(readControl(7), ScrcpyControl::text(u"\u00e9"_s));
     key(Qt::Key_unknown, Qt::NoModifier, u"\u0007"_s); // a control character
     key(Qt::Key_unknown, Qt::NoModifier, u"\uf704"_s); // a Mac function key's character
     key(Qt::Key_Shift, Qt::ShiftModifier);             // no text at all
@@ -171,18 +150,14 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
     EXPECT_EQ(untilMarker(), QByteArray());
 
     key(Qt::Key_A, Qt::ControlModifier, u"\u0001"_s);
-    EXPECT_EQ(peer.readControl(28), keyPair(29, 0x3000));
+    EXPECT_EQ(readControl(28), keyPair(29, 0x3000));
     key(Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(peer.readControl(2), hex("0802"));
+    EXPECT_EQ(readControl(2), ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::cut));
     QGuiApplication::clipboard()->setText(u"hello"_s);
     key(Qt::Key_V, Qt::ControlModifier);
     key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(peer.readControl(19), hex("09"
-                                        "0000000000000002"
-                                        "01"
-                                        "00000005") +
-                                        "hello");
-    EXPECT_EQ(peer.readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 3));
+    EXPECT_EQ(readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 2));
+    EXPECT_EQ(readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 3));
     QGuiApplication::clipboard()->clear();
     key(Qt::Key_V, Qt::ControlModifier); // nothing to paste
     int closes = 0;
@@ -208,7 +183,7 @@ TEST_F(AndroidVideoViewTest, InputMethodCommitsArriveAsText) {
     QInputMethodEvent commit;
     commit.setCommitString(u"\u65e5\u672c"_s); // 日本
     QApplication::sendEvent(&view, &commit);
-    EXPECT_EQ(peer.readControl(11), hex("0100000006e697a5e69cac"));
+    EXPECT_EQ(readControl(11), ScrcpyControl::text(u"\u65e5\u672c"_s));
     EXPECT_EQ(untilMarker(), QByteArray()); // the preedit sent nothing
     EXPECT_TRUE(view.testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_TRUE(static_cast<QWidget&>(view).inputMethodQuery(Qt::ImEnabled).toBool());
@@ -256,10 +231,6 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     EXPECT_EQ(dropped.size(), 1);
 }
 
-} // namespace
-
-namespace {
-
 // The view on screen (the software surface on the offscreen platform, OpenGL under X with GL):
 // decoded frames from the socket reach the screen, aspect-fit on black, and look like what the
 // encoder was fed.
@@ -272,9 +243,8 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
     view.show();
     EXPECT_TRUE(view.currentFrame().isNull());
-    ASSERT_TRUE(peer.sendConfiguration(clip.parameterSets));
-    for (const auto& frame : clip.frames)
-        ASSERT_TRUE(peer.sendFrame(frame));
+    sendVideo(mediaPacket(clip.parameterSets, configFlag));
+    sendFrames(clip, 0, clip.frames.size());
     const QImage& last = clip.pictures.back();
     ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), last) < 4.0; }, 10000))
         << "difference " << meanDifference(view.currentFrame(), last);
@@ -296,10 +266,6 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
         EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
 }
 
-} // namespace
-
-namespace {
-
 // Hidden or minimised, the view leaves pictures in the renderer's mailbox (each newer one
 // replacing the last) and draws nothing; back on screen, it shows the newest at once.
 TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShowsOnReturn) {
@@ -307,12 +273,11 @@ TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShows
     int shown = 0;
     QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
     const auto sendAndSettle = [&](size_t from, size_t to, uint64_t decoded) {
-        for (size_t i = from; i < to; ++i)
-            ASSERT_TRUE(peer.sendFrame(clip.frames[i]));
+        sendFrames(clip, from, to);
         ASSERT_TRUE(waitUntil([&] { return view.frameRenderer()->counts().decoded == decoded; }));
         QTest::qWait(100); // the view's queued calls run
     };
-    ASSERT_TRUE(peer.sendConfiguration(clip.parameterSets));
+    sendVideo(mediaPacket(clip.parameterSets, configFlag));
     sendAndSettle(0, 2, 2); // never shown yet
     EXPECT_EQ(shown, 0);
     EXPECT_EQ(view.frameRenderer()->counts().replaced, 1u);
