@@ -6,7 +6,6 @@
 #include "apk/APKManifestReader.h"
 #include "apk/BinaryXml.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -46,15 +45,9 @@ TEST(ApkArchive, MissingEmptyAndDamagedGiveNothing) {
     EXPECT_FALSE(read(apk, u"resources.arsc"_s).has_value());
     EXPECT_FALSE(read(apk, u"empty"_s).has_value());
 
-    QFile file(apk);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray whole = file.readAll();
-    file.close();
+    const QByteArray whole = readFile(apk);
     const QString cut = folder.filePath(u"cut.apk"_s);
-    QFile out(cut);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(whole.left(whole.size() / 2)); // no central directory any more
-    out.close();
+    ASSERT_TRUE(writeFile(cut, whole.left(whole.size() / 2))); // no central directory any more
     EXPECT_FALSE(read(cut, u"AndroidManifest.xml"_s).has_value());
     EXPECT_FALSE(entryNames(cut).has_value());
     EXPECT_FALSE(read(folder.path(), u"AndroidManifest.xml"_s).has_value()) << "a folder";
@@ -75,16 +68,6 @@ TEST(ApkArchive, EntriesBeyondTheCapAreMissing) {
 
 namespace {
 
-QByteArray bytesOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // The aapt-built APK with a comment of `length` bytes after its end record.
 QByteArray withComment(QByteArray apk, quint16 length) {
     const qsizetype end = apk.lastIndexOf("PK\x05\x06");
@@ -102,7 +85,7 @@ QByteArray withGap(QByteArray apk, qsizetype length) {
 // Shapes of real-world APKs that Android installs and its own aapt reads: each must give the same
 // entries as the plain file.
 TEST(ApkArchive, ReadsArchivesAndroidAccepts) {
-    const QByteArray plain = bytesOf(fixture(u"densities"_s));
+    const QByteArray plain = readFile(fixture(u"densities"_s));
     ASSERT_FALSE(plain.isEmpty());
     const struct {
         const char* what;
@@ -228,7 +211,7 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
 TEST(ApkArchive, LooksEntriesUpInTheDirectoryReadAtOpening) {
     QTemporaryDir folder;
     const QString apk = folder.filePath(u"copy.apk"_s);
-    QByteArray bytes = bytesOf(fixture(u"densities"_s));
+    QByteArray bytes = readFile(fixture(u"densities"_s));
     ASSERT_TRUE(writeFile(apk, bytes));
     ApkArchive archive(apk);
     ASSERT_TRUE(archive.isOpen());

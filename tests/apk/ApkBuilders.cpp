@@ -1,5 +1,6 @@
 #include "ApkBuilders.h"
 
+#include <QFile>
 #include <archive.h>
 #include <archive_entry.h>
 #include <zlib.h>
@@ -313,6 +314,16 @@ ZipLayout zipBytes(const QList<ZipSpec>& entries) {
     putU32(layout.bytes, quint32(directoryOffset));
     putU16(layout.bytes, 0); // comment
     return layout;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString fixture(const QString& name) {

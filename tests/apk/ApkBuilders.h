@@ -63,7 +63,10 @@ struct TypeSpec {
 QByteArray table(const QStringList& globalStrings, quint32 packageID, const QList<TypeSpec>& types);
 
 // Writes a zip (deflate) with the entries in order; false when it cannot be written.
+// libarchive writes the sizes and CRC of deflated entries into data descriptors after the data.
 bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& entries);
+bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path); // empty when it cannot be read
 
 // A zip laid out byte by byte, for the container reader's hostile cases: local headers with
 // sizes and CRC (no data descriptors), the central directory, the end record. The offsets of each

@@ -3,7 +3,6 @@
 
 #include "ApkBuilders.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -18,11 +17,7 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPK) {
         return path;
     };
     const QString text = folder.filePath(u"text.apk"_s);
-    {
-        QFile out(text);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("PK\x03\x04 but not a zip");
-    }
+    ASSERT_TRUE(ApkBuilders::writeFile(text, "PK\x03\x04 but not a zip"));
     const QByteArray compiled = ApkBuilders::XmlBuilder()
                                     .start(u"manifest"_s, {ApkBuilders::text(u"package"_s, u"org.a"_s)})
                                     .end()

@@ -75,11 +75,7 @@ TEST(ApkInfoCommand, TextLinesAndIconFiles) {
 TEST(ApkInfoCommand, FilesThatAreNoAPKFailWithTheirOwnReason) {
     QTemporaryDir folder;
     const QString text = folder.filePath(u"notes.apk"_s), zip = folder.filePath(u"plain.zip"_s);
-    {
-        QFile out(text);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("just text\n");
-    }
+    ASSERT_TRUE(ApkBuilders::writeFile(text, "just text\n"));
     ASSERT_TRUE(ApkBuilders::writeZip(zip, {{u"res/raw/a.txt"_s, "a"}}));
     const struct {
         QString path;

@@ -42,16 +42,6 @@ TEST(BinaryXml, DecodesUtf8AndUtf16Pools) {
     }
 }
 
-TEST(BinaryXml, Utf8LengthOf200UsesTheTwoByteForm) {
-    const QByteArray pool = stringPool({QString(200, u'a')}, true);
-    const qsizetype at = 28 + 4;       // header, one offset
-    EXPECT_EQ(quint8(pool[at]), 0x80); // characters, two-byte form
-    EXPECT_EQ(quint8(pool[at + 1]), 0xC8);
-    EXPECT_EQ(quint8(pool[at + 2]), 0x80); // bytes, two-byte form
-    EXPECT_EQ(quint8(pool[at + 3]), 0xC8);
-    EXPECT_EQ(string(pool, 0, 0).size(), 200);
-}
-
 TEST(BinaryXml, BrokenStringsDegrade) {
     QByteArray pool = stringPool({u"abc"_s}, true);
     pool[28 + 4 + 1] = char(100); // byte length runs past the end
@@ -136,35 +126,37 @@ TEST(BinaryXml, TruncatedDocumentKeepsTheElementsBeforeTheCut) {
     EXPECT_TRUE(elements(zeroSized).isEmpty());
 }
 
-TEST(ManifestReader, SamePackageFromUtf8AndUtf16Pools) {
-    EXPECT_EQ(APKManifestReader::parse(manifest(true, u"org.example.notes"_s)), u"org.example.notes"_s);
-    EXPECT_EQ(APKManifestReader::parse(manifest(false, u"org.example.notes"_s)), u"org.example.notes"_s);
-}
-
-TEST(ManifestReader, RejectsWhatIsNotACompiledManifest) {
-    EXPECT_FALSE(APKManifestReader::parse(QByteArray()).has_value());
-    EXPECT_FALSE(APKManifestReader::parse(QByteArray("\x03\x00\x08\x00", 4)).has_value());
-    EXPECT_FALSE(
-        APKManifestReader::parse("<?xml version=\"1.0\"?><manifest package=\"org.example.plain\"></manifest>")
-            .has_value());
-    QByteArray noPackage = XmlBuilder().start(u"manifest"_s, {text(u"versionName"_s, u"2"_s)}).build();
-    EXPECT_FALSE(APKManifestReader::parse(noPackage).has_value());
+// The package name from UTF-8 and UTF-16 pools, the first "package" with a string value; nothing
+// from what is not a compiled manifest.
+TEST(ManifestReader, PackageNameOfCompiledManifestsOnly) {
     QByteArray wrongRoot = manifest(true, u"org.example"_s);
     wrongRoot[0] = 0x02;
-    EXPECT_FALSE(APKManifestReader::parse(wrongRoot).has_value());
     QByteArray headerTooLong = manifest(true, u"org.example"_s);
-    headerTooLong[2] = char(0xFF);
-    headerTooLong[3] = char(0x7F);
-    EXPECT_FALSE(APKManifestReader::parse(headerTooLong).has_value());
-}
-
-TEST(ManifestReader, FirstPackageWithAValueWins) {
-    const QByteArray document =
-        XmlBuilder()
-            .start(u"manifest"_s,
-                   {typed(u"package"_s, 0x10, 5), text(u"package"_s, u"a.b"_s), text(u"package"_s, u"c.d"_s)})
-            .build();
-    EXPECT_EQ(APKManifestReader::parse(document), u"a.b"_s);
+    setU16(headerTooLong, 2, 0x7FFF);
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        std::optional<QString> package;
+    } cases[] = {
+        {"UTF-8", manifest(true, u"org.example.notes"_s), u"org.example.notes"_s},
+        {"UTF-16", manifest(false, u"org.example.notes"_s), u"org.example.notes"_s},
+        {"first with a value",
+         XmlBuilder()
+             .start(u"manifest"_s, {typed(u"package"_s, 0x10, 5), text(u"package"_s, u"a.b"_s),
+                                    text(u"package"_s, u"c.d"_s)})
+             .build(),
+         u"a.b"_s},
+        {"empty", QByteArray(), std::nullopt},
+        {"header only", QByteArray("\x03\x00\x08\x00", 4), std::nullopt},
+        {"source XML", "<?xml version=\"1.0\"?><manifest package=\"org.example.plain\"></manifest>",
+         std::nullopt},
+        {"no package", XmlBuilder().start(u"manifest"_s, {text(u"versionName"_s, u"2"_s)}).build(),
+         std::nullopt},
+        {"wrong root chunk", wrongRoot, std::nullopt},
+        {"header too long", headerTooLong, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(APKManifestReader::parse(c.bytes), c.package) << c.what;
 }
 
 TEST(BinaryXml, AttributeCountsBeyondTheDataAreCut) {

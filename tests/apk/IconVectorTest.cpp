@@ -38,20 +38,17 @@ QByteArray vector(const QList<XmlBuilder::Attribute>& pathAttributes,
 } // namespace
 
 TEST(IconVector, ViewportDefaultsTo108) {
-    const std::optional<QImage> image = draw(
-        vector({text(u"pathData"_s, u"M0,0h54v108h-54z"_s), typed(u"fillColor"_s, colorARGB8Type, red)}));
+    const QList<XmlBuilder::Attribute> leftHalf{text(u"pathData"_s, u"M0,0h54v108h-54z"_s),
+                                                typed(u"fillColor"_s, colorARGB8Type, red)};
+    const std::optional<QImage> image = draw(vector(leftHalf));
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->pixel(40, 96), red);
     EXPECT_EQ(qAlpha(image->pixel(150, 96)), 0);
     const std::optional<QImage> wide =
-        draw(vector({text(u"pathData"_s, u"M0,0h54v108h-54z"_s), typed(u"fillColor"_s, colorARGB8Type, red)},
-                    {number(u"viewportWidth"_s, 54), number(u"viewportHeight"_s, 108)}));
+        draw(vector(leftHalf, {number(u"viewportWidth"_s, 54), number(u"viewportHeight"_s, 108)}));
     ASSERT_TRUE(wide.has_value());
     EXPECT_EQ(wide->pixel(150, 96), red);
-    EXPECT_FALSE(
-        draw(vector({text(u"pathData"_s, u"M0,0h54v108h-54z"_s), typed(u"fillColor"_s, colorARGB8Type, red)},
-                    {number(u"viewportWidth"_s, 0)}))
-            .has_value());
+    EXPECT_FALSE(draw(vector(leftHalf, {number(u"viewportWidth"_s, 0)})).has_value());
 }
 
 TEST(IconVector, NothingDrawnIsNoImage) {
@@ -163,24 +160,23 @@ TEST(IconVector, OvalShapeIsACircle) {
 }
 
 TEST(IconVector, NumbersFromComplexValues) {
-    Attr attr;
-    attr.type = dimensionType;
-    attr.data = (108u << 8) | 0x01; // 108dp, radix 23p0
-    EXPECT_DOUBLE_EQ(*IconVector::number(&attr), 108);
-    attr.type = fractionType;
-    attr.data = 0x20000030; // "25%" as aapt writes it
-    EXPECT_DOUBLE_EQ(*IconVector::number(&attr), 0.25);
-    attr.type = dimensionType;
-    attr.data = 0xFFFFFF00u; // mantissa -1 in units of 1/256: -256 / 256
-    EXPECT_DOUBLE_EQ(*IconVector::number(&attr), -1);
-    attr.type = hexadecimalType;
-    attr.data = 0xFFFFFFFE;
-    EXPECT_DOUBLE_EQ(*IconVector::number(&attr), -2);
-    attr.type = floatType;
-    attr.data = 0x7FC00000; // NaN
-    EXPECT_FALSE(IconVector::number(&attr).has_value());
-    attr.type = stringType;
-    EXPECT_FALSE(IconVector::number(&attr).has_value());
+    const struct {
+        quint8 type;
+        quint32 data;
+        std::optional<double> value;
+    } cases[] = {
+        {dimensionType, (108u << 8) | 0x01, 108}, // 108dp, radix 23p0
+        {fractionType, 0x20000030, 0.25},         // "25%" as aapt writes it
+        {dimensionType, 0xFFFFFF00u, -1},         // mantissa -1 in units of 1/256: -256 / 256
+        {hexadecimalType, 0xFFFFFFFE, -2},        {floatType, 0x7FC00000, std::nullopt}, // NaN
+        {stringType, 0x7FC00000, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        Attr attr;
+        attr.type = c.type;
+        attr.data = c.data;
+        EXPECT_EQ(IconVector::number(&attr), c.value) << std::hex << c.data;
+    }
     EXPECT_FALSE(IconVector::number(nullptr).has_value());
 }
 

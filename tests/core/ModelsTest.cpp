@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -90,15 +91,13 @@ TEST(LibraryCoding, AMalformedEntryCostsOnlyItselfAndIsReturnedAsStored) {
     for (const char* key : {"id", "name", "platform", "sourcePath", "addedAt", "isFavorite"})
         expectOnlyTheChangedOneRefused(withChange([&](QJsonObject& o) { o.remove(QLatin1StringView(key)); }),
                                        key);
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"id"_s] = u"not-a-uuid"_s; }), "id");
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"platform"_s] = u"iOS"_s; }),
-                                   "platform");
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"addedAt"_s] = u"yesterday"_s; }),
-                                   "date");
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"addedAt"_s] = 1e300; }), "far date");
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"isFavorite"_s] = 1; }), "isFavorite");
-    expectOnlyTheChangedOneRefused(withChange([](QJsonObject& o) { o[u"bundleIdentifier"_s] = 5; }),
-                                   "package");
+    const std::pair<const char*, QJsonValue> wrongValues[] = {
+        {"id", u"not-a-uuid"_s}, {"platform", u"iOS"_s}, {"addedAt", u"yesterday"_s},
+        {"addedAt", 1e300},      {"isFavorite", 1},      {"bundleIdentifier", 5},
+    };
+    for (const auto& [key, value] : wrongValues)
+        expectOnlyTheChangedOneRefused(withChange([&](QJsonObject& o) { o[QLatin1StringView(key)] = value; }),
+                                       key);
 
     // Accepted variations: lower-case ids, a null package, extra keys.
     const auto varied = withChange([](QJsonObject& o) {

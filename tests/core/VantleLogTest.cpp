@@ -1,13 +1,12 @@
 #include "core/VantleLog.h"
+
 #include "platform/Locations.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-
 #include <gtest/gtest.h>
-
 #include <thread>
 #include <vector>
 
@@ -28,7 +27,8 @@ TEST(VantleLog, EachNonEmptyLineGetsTheSameTimeStamp) {
     log.write(u"\n"_s);
     const QStringList lines = fileLines(log.path());
     ASSERT_EQ(lines.size(), 2);
-    static const QRegularExpression stamped(u"^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z) (.*)$"_s);
+    static const QRegularExpression stamped(
+        u"^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z) (.*)$"_s);
     const auto first = stamped.match(lines[0]), second = stamped.match(lines[1]);
     ASSERT_TRUE(first.hasMatch()) << lines[0].toStdString();
     ASSERT_TRUE(second.hasMatch()) << lines[1].toStdString();
@@ -39,25 +39,20 @@ TEST(VantleLog, EachNonEmptyLineGetsTheSameTimeStamp) {
     EXPECT_LT(std::abs(stamp.msecsTo(QDateTime::currentDateTimeUtc())), 60'000);
 }
 
-TEST(VantleLog, TailDropsTimeStampsAndKeepsTheLastLines) {
+// The tail drops the time stamps and keeps the last lines, of this run and the ones before it.
+TEST(VantleLog, TailKeepsTheLastLinesAcrossOpeningsUntilTruncated) {
+    {
+        VantleLog log(u"tail.log"_s, VantleLog::Opening::truncate);
+        log.write(u"one\ntwo words"_s);
+    }
+    {
+        VantleLog log(u"tail.log"_s, VantleLog::Opening::append);
+        log.write(u"three"_s);
+        EXPECT_EQ(log.tail(6), u"one\ntwo words\nthree"_s);
+        EXPECT_EQ(log.tail(2), u"two words\nthree"_s);
+        EXPECT_EQ(log.tail(0), QString());
+    }
     VantleLog log(u"tail.log"_s, VantleLog::Opening::truncate);
-    log.write(u"one\ntwo words\nthree"_s);
-    EXPECT_EQ(log.tail(6), u"one\ntwo words\nthree"_s);
-    EXPECT_EQ(log.tail(2), u"two words\nthree"_s);
-    EXPECT_EQ(log.tail(0), QString());
-}
-
-TEST(VantleLog, AppendsAcrossOpeningsUnlessTruncated) {
-    {
-        VantleLog log(u"append.log"_s, VantleLog::Opening::truncate);
-        log.write(u"first run"_s);
-    }
-    {
-        VantleLog log(u"append.log"_s, VantleLog::Opening::append);
-        log.write(u"second run"_s);
-        EXPECT_EQ(log.tail(10), u"first run\nsecond run"_s);
-    }
-    VantleLog log(u"append.log"_s, VantleLog::Opening::truncate);
     EXPECT_EQ(log.tail(10), QString());
 }
 
@@ -70,7 +65,8 @@ TEST(VantleLog, ConcurrentWritersKeepLinesWholeAndInOrderPerThread) {
             for (int i = 0; i < perThread; ++i)
                 log.write(u"writer %1 line %2 %3"_s.arg(t).arg(i).arg(QString(40, u'x')));
         });
-    for (auto& writer : writers) writer.join();
+    for (auto& writer : writers)
+        writer.join();
 
     const QStringList lines = log.tail(threads * perThread + 10)->split(u'\n');
     ASSERT_EQ(lines.size(), threads * perThread);

@@ -24,6 +24,34 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// The address of the command socket, for raw connections that Qt would not make.
+sockaddr_un socketAddress() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(Locations::commandSocket()).constData(),
+                 sizeof address.sun_path - 1);
+    return address;
+}
+
+int connectRaw(int fd) {
+    const sockaddr_un address = socketAddress();
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+struct CtlRun {
+    int status = -1;
+    QString errors;
+};
+
+// vantlectl runs as a separate process; the test's event loop serves the channel meanwhile.
+CtlRun vantlectl(const QStringList& arguments) {
+    QProcess process;
+    process.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s, arguments);
+    waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
 TEST(CommandFrame, DecodesWholeFramesOnly) {
     const QByteArray frame = CommandFrame::encode(u"open:Notes ✓"_s);
     ASSERT_EQ(frame.size(), 4 + 14);
@@ -44,27 +72,11 @@ TEST(CommandFrame, DecodesWholeFramesOnly) {
 class CommandChannelTest : public ::testing::Test {
 protected:
     QStringList received;
-    QString lastError; // of the last vantlectl run
     CommandListening listening =
         listenForCommands([this](const QString& command) { received.append(command); });
 
     void SetUp() override { ASSERT_TRUE(listening.listener) << listening.error.toStdString(); }
-
-    // vantlectl runs as a separate process; the test's event loop serves the channel meanwhile.
-    int runVantlectl(const QStringList& arguments) {
-        QProcess process;
-        process.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s, arguments);
-        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
-        lastError = QString::fromUtf8(process.readAllStandardError());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
 };
-
-TEST_F(CommandChannelTest, VantlectlDeliversCommandsInOrder) {
-    EXPECT_EQ(runVantlectl({u"send"_s, u"open:Notes"_s}), 0);
-    EXPECT_EQ(runVantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}), 0);
-    EXPECT_EQ(received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
-}
 
 TEST_F(CommandChannelTest, OnlyTheUserCanReachTheSocket) {
     const QString socket = Locations::commandSocket();
@@ -76,15 +88,10 @@ TEST_F(CommandChannelTest, OnlyTheUserCanReachTheSocket) {
 
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to try as another user";
     // Another user (nobody) tries to connect from a child process.
-    const QByteArray path = QFile::encodeName(socket);
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        ::_exit(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : 1);
+        ::_exit(connectRaw(::socket(AF_UNIX, SOCK_STREAM, 0)) == 0 ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -92,12 +99,13 @@ TEST_F(CommandChannelTest, OnlyTheUserCanReachTheSocket) {
     EXPECT_EQ(WEXITSTATUS(status), 1) << "another user could connect";
 }
 
-TEST_F(CommandChannelTest, ASecondListenerIsRefusedAndTheFirstKeepsWorking) {
+TEST_F(CommandChannelTest, ASecondListenerIsRefusedAndTheFirstDeliversInOrder) {
     const CommandListening second = listenForCommands([](const QString&) {});
     EXPECT_FALSE(second.listener);
     EXPECT_TRUE(second.error.contains(u"another Vantle"_s));
-    EXPECT_EQ(runVantlectl({u"send"_s, u"home"_s}), 0);
-    EXPECT_EQ(received, QStringList{u"home"_s});
+    EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).status, 0);
+    EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).status, 0);
+    EXPECT_EQ(received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
 }
 
 TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnection) {
@@ -108,24 +116,26 @@ TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatCon
     EXPECT_TRUE(waitUntil([&] { return rogue.state() == QLocalSocket::UnconnectedState; }));
     EXPECT_EQ(rogue.readAll(), QByteArray(1, CommandFrame::refusedTooLong));
     EXPECT_TRUE(received.isEmpty());
-    EXPECT_EQ(runVantlectl({u"send"_s, u"back"_s}), 0);
+    EXPECT_EQ(vantlectl({u"send"_s, u"back"_s}).status, 0);
     EXPECT_EQ(received, QStringList{u"back"_s});
 
     // vantlectl says why instead of sending it; the largest allowed command still goes through.
     const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
     EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
-    EXPECT_EQ(runVantlectl({u"send"_s, tooLong}), 1);
-    EXPECT_TRUE(lastError.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
-        << lastError.toStdString();
-    EXPECT_EQ(runVantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}), 0);
+    const CtlRun refused = vantlectl({u"send"_s, tooLong});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
+        << refused.errors.toStdString();
+    EXPECT_EQ(vantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}).status, 0);
     EXPECT_EQ(received.size(), 2);
 
     // The size given is that of the command sent, a relative path completed from this folder.
     const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
     const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
-    EXPECT_EQ(runVantlectl({u"send"_s, relative}), 1);
-    EXPECT_TRUE(lastError.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
-        << lastError.toStdString();
+    const CtlRun relativeRun = vantlectl({u"send"_s, relative});
+    EXPECT_EQ(relativeRun.status, 1);
+    EXPECT_TRUE(relativeRun.errors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
+        << relativeRun.errors.toStdString();
 }
 
 // Connections that never send must not take the channel down or away: the oldest ones beyond the
@@ -202,16 +212,10 @@ TEST(CommandChannel, RunningOutOfDescriptorsOnlyDelaysCommands) {
     // A child process holds the connections, so that only this process runs short.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const QByteArray path = QFile::encodeName(Locations::commandSocket());
     const pid_t child = ::fork();
     if (child == 0) {
-        for (int i = 0; i < 20; ++i) {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        }
+        for (int i = 0; i < 20; ++i)
+            connectRaw(::socket(AF_UNIX, SOCK_STREAM, 0));
         [[maybe_unused]] const ssize_t written = ::write(ready[1], "r", 1);
         ::pause();
         ::_exit(0);
@@ -246,14 +250,10 @@ TEST(CommandChannel, ABusyListenerIsNotMistakenForADeadOne) {
         listenForCommands([&](const QString& command) { received.append(command); });
     ASSERT_TRUE(first.listener);
     // Fill its queue of waiting connections while its event loop does not run.
-    const QByteArray path = QFile::encodeName(Locations::commandSocket());
     std::vector<int> waiting;
     for (;;) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        const bool queued = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        const bool queued = connectRaw(fd) == 0;
         waiting.push_back(fd);
         if (!queued || waiting.size() > 10000) break;
     }
@@ -273,13 +273,9 @@ TEST(CommandChannel, SendingTellsNotRunningFromNotAnswering) {
     ASSERT_TRUE(running.isHeld()) << running.error().toStdString();
     EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
 
-    QProcess vantlectl;
-    vantlectl.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s,
-                    {u"send"_s, u"home"_s});
-    ASSERT_TRUE(vantlectl.waitForFinished(10000));
-    EXPECT_EQ(vantlectl.exitCode(), 1);
-    EXPECT_EQ(vantlectl.readAllStandardError(),
-              QByteArray("vantlectl: Vantle is running but did not answer; try again\n"));
+    const CtlRun run = vantlectl({u"send"_s, u"home"_s});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, u"vantlectl: Vantle is running but did not answer; try again\n"_s);
 }
 
 TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
@@ -314,14 +310,11 @@ TEST(CommandChannel, AStaleSocketOfADeadProcessIsReplaced) {
         ASSERT_TRUE(first.listener);
     }
     // Leave a socket file behind with nobody listening, as a crashed Vantle would.
-    const QByteArray path = QFile::encodeName(Locations::commandSocket());
+    const sockaddr_un address = socketAddress();
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
-    ASSERT_TRUE(QFileInfo::exists(QString::fromUtf8(path)));
+    ASSERT_TRUE(QFileInfo::exists(Locations::commandSocket()));
 
     const CommandListening listening = listenForCommands([](const QString&) {});
     EXPECT_TRUE(listening.listener) << listening.error.toStdString();
