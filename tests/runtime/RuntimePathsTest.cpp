@@ -44,16 +44,6 @@ protected:
     }
 };
 
-TEST_F(RuntimePathsTest, ManagedInstallationsAreNamedByLevel) {
-    const AndroidRuntimePaths api35 = AndroidRuntimePaths::managed(35), api34 = AndroidRuntimePaths::managed(34);
-    EXPECT_EQ(api35.avdName, u"Vantle"_s);
-    EXPECT_EQ(api34.avdName, u"Vantle-34"_s);
-    EXPECT_EQ(api34.sdkRoot, AndroidRuntimePaths::managedRoot() + u"/sdk"_s);
-    EXPECT_EQ(api34.avdHome, AndroidRuntimePaths::managedRoot() + u"/avd"_s);
-    EXPECT_TRUE(api34.systemImage().endsWith(u"/sdk/system-images/android-34/default/x86_64/system.img"_s));
-    EXPECT_TRUE(api34.isManaged);
-}
-
 TEST_F(RuntimePathsTest, CompletenessNeedsEveryPiece) {
     const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(34);
     for (int steps = 0; steps < 4; ++steps) {
