@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -17,7 +16,6 @@ struct RuntimeArchive {
 
     // What the user sees while it downloads: the display name, or the package path without one.
     QString componentName() const { return displayName.isEmpty() ? packagePath : displayName; }
-    QJsonObject toJson() const;
     bool operator==(const RuntimeArchive&) const = default;
 };
 

@@ -7,20 +7,12 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 QByteArray reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 206:
-        return "Partial Content";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 416:
-        return "Range Not Satisfiable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> reasons{{200, "OK"},
+                                                {206, "Partial Content"},
+                                                {302, "Found"},
+                                                {404, "Not Found"},
+                                                {416, "Range Not Satisfiable"}};
+    return reasons.value(status, "Status");
 }
 } // namespace
 

@@ -1,18 +1,15 @@
-// Google's package lists: the parser, the choice of package and archive for this computer, and
-// the plan fetched over loopback HTTP.
-#include "LoopbackHttpServer.h"
+// Google's package lists: the parser, and the choice of package and archive for this computer.
 #include "RepositoryFixtures.h"
 #include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
 #include "platform/Locations.h"
 #include "provisioning/AndroidVersions.h"
 #include "provisioning/RepositoryParser.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
-#include "provisioning/TransferPolicy.h"
 #include "runtime/AndroidRuntimePaths.h"
 #include "runtime/HostDescription.h"
 #include "sim/SimInstaller.h"
+#include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -75,8 +72,7 @@ TEST(AndroidVersionsTest, SelectedFallsBackTo35AndNamesLevels) {
 TEST(AndroidVersionsTest, InstalledListsCompleteManagedRuntimes) {
     ScopedSettings settings;
     QTemporaryDir home;
-    const QByteArray saved = qgetenv("VANTLE_HOME");
-    qputenv("VANTLE_HOME", home.path().toUtf8());
+    const ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
     EXPECT_TRUE(AndroidVersions::installed().isEmpty());
     ASSERT_EQ(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 36, {}, {}}),
               QString());
@@ -85,7 +81,6 @@ TEST(AndroidVersionsTest, InstalledListsCompleteManagedRuntimes) {
     EXPECT_EQ(AndroidVersions::installed(), (QList<int>{33, 36}));
     QFile::remove(AndroidRuntimePaths::managed(36).systemImage());
     EXPECT_EQ(AndroidVersions::installed(), QList<int>{33});
-    qputenv("VANTLE_HOME", saved);
 }
 
 TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
@@ -161,57 +156,12 @@ TEST(RepositoryPlanTest, ChoosesTheArchiveForThisComputer) {
     EXPECT_EQ(thrownDescription([&] { planOne({}); }), missing);
 }
 
-TEST(RepositoryPlanTest, ResolvesUrlsLowersChecksumsAndSharesLicences) {
-    const QUrl base(u"https://example.org/android/repository/"_s);
-    const QUrl sysBase = base.resolved(QUrl(u"sys-img/android/"_s));
-    const QUrl repositoryIndex = base.resolved(QUrl(u"repository2-3.xml"_s));
-    const QUrl imageIndex = sysBase.resolved(QUrl(u"sys-img2-3.xml"_s));
-    const QMap<QString, QString> licenses{{u"zeta"_s, u" Z terms "_s},
-                                          {u"android-sdk-license"_s, u"SDK terms"_s}};
-    const QList<Package> tools{{u"platform-tools"_s,
-                                u"Platform-Tools"_s,
-                                u"35.0.2"_s,
-                                u"channel-0"_s,
-                                u"zeta"_s,
-                                {hostArchive(u"platform-tools.zip"_s, u"ABCDEF"_s)}},
-                               {u"emulator"_s,
-                                u"Emulator"_s,
-                                u"35.3.11"_s,
-                                u"channel-0"_s,
-                                u"android-sdk-license"_s,
-                                {hostArchive(u"https://mirror.example.net/emulator.zip"_s)}}};
-    const QList<Package> images{{systemImagePath,
-                                 u"Default"_s,
-                                 u"7.0.0"_s,
-                                 {},
-                                 u"android-sdk-license"_s,
-                                 {{u"x86_64-35_r07.zip"_s, 1, u"cd"_s, {}, {}}}}};
-    const RuntimePlan plan = RuntimeRepository::planFrom(
-        {{u"platform-tools"_s, repositoryIndex, base},
-         {u"emulator"_s, repositoryIndex, base},
-         {systemImagePath, imageIndex, sysBase}},
-        {{repositoryIndex.toString(), parsed(RepositoryFixtures::list(tools, licenses, false))},
-         {imageIndex.toString(), parsed(RepositoryFixtures::list(images, licenses, true))}});
-    ASSERT_EQ(plan.archives.size(), 3);
-    EXPECT_EQ(plan.archives[0].url.toString(),
-              u"https://example.org/android/repository/platform-tools.zip"_s);
-    EXPECT_EQ(plan.archives[0].sha1, u"abcdef"_s);
-    EXPECT_EQ(plan.archives[1].url.toString(), u"https://mirror.example.net/emulator.zip"_s);
-    EXPECT_EQ(plan.archives[2].url.toString(),
-              u"https://example.org/android/repository/sys-img/android/x86_64-35_r07.zip"_s);
-    EXPECT_EQ(plan.archives[2].revision, u"7.0.0"_s);
-    ASSERT_EQ(plan.licenses.size(), 2);
-    EXPECT_EQ(plan.licenses[0].id, u"android-sdk-license"_s);
-    EXPECT_EQ(plan.licenses[1].text, u" Z terms "_s);
-    EXPECT_EQ(plan.archives[0].toJson().value(u"licenseID"_s).toString(), u"zeta"_s);
-}
-
 TEST(RepositoryPlanTest, WantsOnlyTheSystemImageWhenToolsArePresent) {
     ScopedSettings settings;
     QTemporaryDir home;
-    const QByteArray saved = qgetenv("VANTLE_HOME");
-    qputenv("VANTLE_HOME", home.path().toUtf8());
-    qputenv("VANTLE_SDK_REPOSITORY", "http://127.0.0.1:9/mirror");
+    const ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
+    std::optional<ScopedEnvironment> mirror{std::in_place, "VANTLE_SDK_REPOSITORY",
+                                            u"http://127.0.0.1:9/mirror"_s};
     EXPECT_EQ(RuntimeRepository::wanted().size(), 3);
     const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
     for (const QString& tool : {paths.adb(), paths.emulator()}) {
@@ -224,46 +174,6 @@ TEST(RepositoryPlanTest, WantsOnlyTheSystemImageWhenToolsArePresent) {
     ASSERT_EQ(wanted.size(), 1);
     EXPECT_EQ(wanted[0].packagePath, systemImagePath);
     EXPECT_EQ(wanted[0].indexURL.toString(), u"http://127.0.0.1:9/mirror/sys-img/android/sys-img2-3.xml"_s);
-    qunsetenv("VANTLE_SDK_REPOSITORY");
+    mirror.reset();
     EXPECT_EQ(RuntimeRepository::base().toString(), u"https://dl.google.com/android/repository/"_s);
-    qputenv("VANTLE_HOME", saved);
-}
-
-TEST(RepositoryPlanTest, FetchesListsOverHttpAndReportsTheirFailures) {
-    ScopedSettings settings;
-    QTemporaryDir home;
-    const QByteArray saved = qgetenv("VANTLE_HOME");
-    qputenv("VANTLE_HOME", home.path().toUtf8());
-    LoopbackHttpServer server;
-    qputenv("VANTLE_SDK_REPOSITORY", server.url(u"/android/repository/"_s).toString().toUtf8());
-    const QList<Package> tools{
-        {u"platform-tools"_s, u"Platform-Tools"_s, u"35.0.2"_s, {}, {}, {hostArchive(u"pt.zip"_s)}},
-        {u"emulator"_s, u"Emulator"_s, u"35.0.2"_s, {}, {}, {hostArchive(u"em.zip"_s)}}};
-    server.serve("/android/repository/repository2-3.xml", {200, RepositoryFixtures::list(tools, {}, false)});
-
-    const auto planDescription = [] {
-        try {
-            Coroutines::waitFor(RuntimeRepository::plan(TransferPolicy::standardStallLimit));
-        } catch (const RuntimeProvisionError& error) {
-            return error.description();
-        }
-        return u"(planned)"_s;
-    };
-    EXPECT_EQ(planDescription(),
-              u"Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s);
-    server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
-                 {200, "<sys-img:sdk-sys-img><remotePackage"});
-    EXPECT_TRUE(planDescription().startsWith(u"Could not read Google's Android package list: "_s));
-    EXPECT_NE(planDescription(), u"Could not read Google's Android package list: parse error"_s);
-
-    const QList<Package> images{{systemImagePath, {}, u"7.0.0"_s, {}, {}, {hostArchive(u"img.zip"_s)}}};
-    server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
-                 {200, RepositoryFixtures::list(images, {}, true)});
-    server.requests.clear();
-    const RuntimePlan plan = Coroutines::waitFor(RuntimeRepository::plan(TransferPolicy::standardStallLimit));
-    ASSERT_EQ(plan.archives.size(), 3);
-    EXPECT_EQ(plan.archives[2].url, server.url(u"/android/repository/sys-img/android/img.zip"_s));
-    EXPECT_EQ(server.requests.size(), 2); // each list once
-    qunsetenv("VANTLE_SDK_REPOSITORY");
-    qputenv("VANTLE_HOME", saved);
 }

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -43,16 +42,6 @@ protected:
         return path;
     }
 };
-
-TEST_F(RuntimePathsTest, ManagedInstallationsAreNamedByLevel) {
-    const AndroidRuntimePaths api35 = AndroidRuntimePaths::managed(35), api34 = AndroidRuntimePaths::managed(34);
-    EXPECT_EQ(api35.avdName, u"Vantle"_s);
-    EXPECT_EQ(api34.avdName, u"Vantle-34"_s);
-    EXPECT_EQ(api34.sdkRoot, AndroidRuntimePaths::managedRoot() + u"/sdk"_s);
-    EXPECT_EQ(api34.avdHome, AndroidRuntimePaths::managedRoot() + u"/avd"_s);
-    EXPECT_TRUE(api34.systemImage().endsWith(u"/sdk/system-images/android-34/default/x86_64/system.img"_s));
-    EXPECT_TRUE(api34.isManaged);
-}
 
 TEST_F(RuntimePathsTest, CompletenessNeedsEveryPiece) {
     const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(34);
@@ -112,15 +101,20 @@ TEST_F(RuntimePathsTest, RunReportsToolsAndTheirFailures) {
     const auto leftovers = [&] { return QDir(tempFolder).entryList({u"Vantle-command-*"_s}).size(); };
     const qsizetype before = leftovers();
 
-    EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(notExecutable, {}); }), u"Android tool missing: adb"_s);
+    EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(notExecutable, {}); }),
+              u"Android tool missing: adb"_s);
     EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(home.filePath(u"nothing"_s), {}); }),
               u"Android tool missing: nothing"_s);
     EXPECT_EQ(AndroidRuntimeCLI::run(script(u"newline"_s, "echo\n"), {}), u"\n"_s);
-    EXPECT_EQ(AndroidRuntimeCLI::run(script(u"args"_s, "printf '%s|' \"$@\"\n"), {u"a b"_s, u"$HOME"_s, u";x"_s}),
-              u"a b|$HOME|;x|"_s); // arguments reach the tool as given, no shell in between
+    EXPECT_EQ(
+        AndroidRuntimeCLI::run(script(u"args"_s, "printf '%s|' \"$@\"\n"), {u"a b"_s, u"$HOME"_s, u";x"_s}),
+        u"a b|$HOME|;x|"_s); // arguments reach the tool as given, no shell in between
     EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(script(u"silent"_s, "exit 1\n"), {}); }),
               u"Android command failed"_s);
-    EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(script(u"stderr"_s, "echo out\necho '  Failure [X]  ' >&2\nexit 3\n"), {}); }),
+    EXPECT_EQ(description([&] {
+                  AndroidRuntimeCLI::run(
+                      script(u"stderr"_s, "echo out\necho '  Failure [X]  ' >&2\nexit 3\n"), {});
+              }),
               u"out\n  Failure [X]"_s);
     EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(script(u"slow"_s, "sleep 30\n"), {}, 300); }),
               u"slow did not answer within 0.3 s"_s);
@@ -141,12 +135,17 @@ TEST(ApkInstallerRules, PackageNamesFollowAndroidsRule) {
 }
 
 TEST(ApkInstallerRules, DisplayNamesSkipGenericParts) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"org.example.notes", "Notes"}, {"com.foo.app", "Foo"},     {"org.fdroid.fdroid", "Org"},
-        {"com.x.android", "Com"},       {"io.a.b", "Io"},            {"net.mobile.Free", "Net"},
-        {"..", ".."},                   {"de.schildbach.wallet", "Wallet"}};
+    const std::pair<const char*, const char*> cases[] = {{"org.example.notes", "Notes"},
+                                                         {"com.foo.app", "Foo"},
+                                                         {"org.fdroid.fdroid", "Org"},
+                                                         {"com.x.android", "Com"},
+                                                         {"io.a.b", "Io"},
+                                                         {"net.mobile.Free", "Net"},
+                                                         {"..", ".."},
+                                                         {"de.schildbach.wallet", "Wallet"}};
     for (const auto& [package, name] : cases)
-        EXPECT_EQ(AndroidRuntimeCLI::displayName(QString::fromLatin1(package)), QString::fromLatin1(name)) << package;
+        EXPECT_EQ(AndroidRuntimeCLI::displayName(QString::fromLatin1(package)), QString::fromLatin1(name))
+            << package;
 }
 
 TEST(ApkInstallerRules, FingerprintsKeepTheTimesFullPrecision) {
@@ -156,9 +155,11 @@ TEST(ApkInstallerRules, FingerprintsKeepTheTimesFullPrecision) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(1234, 'x'));
     file.flush();
-    ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(1733480000000, Qt::UTC), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(1733480000000, Qt::UTC),
+                                 QFileDevice::FileModificationTime));
     EXPECT_EQ(AndroidRuntimeCLI::fingerprint(path), u"1234-1733480000.0"_s);
-    ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(1733480000250, Qt::UTC), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(1733480000250, Qt::UTC),
+                                 QFileDevice::FileModificationTime));
     EXPECT_EQ(AndroidRuntimeCLI::fingerprint(path), u"1234-1733480000.25"_s);
     EXPECT_EQ(AndroidRuntimeCLI::fingerprint(folder.filePath(u"missing.apk"_s)), u"-1--62135596800.0"_s);
 }
