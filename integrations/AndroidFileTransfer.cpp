@@ -122,8 +122,8 @@ Result push(const QStringList& localPaths, const QString& package, std::optional
         }
         const QString target = QString(downloadFolder) + name;
         (void)AndroidRuntimeCLI::runADB({u"push"_s, localPaths[i], target});
-        // Sent when Android holds a file of the same size. (A listing that merely mentions the
-        // name proves nothing: "ls: <path>: No such file or directory" mentions it too.)
+        // Sent when Android holds a file of the full size: a push cut short, or an error text that
+        // names the file, is not a sent file.
         const QString size = runShell(u"stat -c %s "_s + quoted(target) + u" 2>&1"_s);
         if (size.trimmed() == QString::number(QFileInfo(localPaths[i]).size())) {
             sent.append(name);

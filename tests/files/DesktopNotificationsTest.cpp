@@ -2,6 +2,7 @@
 // on a private session bus. What the server received is read back with dunstctl, and clicks are
 // made with it, as a user's click on the notification.
 #include "core/SettingsKeys.h"
+#include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "integrations/MacNotifier.h"
 #include "support/TestSupport.h"
@@ -131,21 +132,27 @@ protected:
 
 TEST_F(DesktopNotificationsTest, AClickOnAnAppsNotificationOpensTheApp) {
     startServer();
-    const QUuid app = QUuid::createUuid();
-    QStringList requested;
-    QObject observer;
-    EventCenter::shared().observe(VantleEvent::openAppRequest, &observer, [&](const QVariantMap& info) {
-        requested.append(info.value(u"id"_s).toString());
-    });
+    // The application, whose open-app request launches a library entry.
+    QList<QUuid> launched;
+    VantleApp::Steps steps;
+    steps.launch = [&](const MobileApp& app) { launched.append(app.id); };
+    VantleApp vantle(LaunchArguments{}, AppLibraryStore::Seams{}, steps);
+    vantle.start();
+    MobileApp mail;
+    mail.id = QUuid::createUuid();
+    mail.name = u"Mail"_s;
+    mail.sourcePath = u"/apks/Mail.apk"_s;
+    vantle.store().setApps({mail});
+
     MainLogSince since;
     // Android's texts are plain text, whatever they look like.
-    notifier.post(u"Mail"_s, u"Inbox"_s, u"New <b>message</b> & more"_s, app);
+    notifier.post(u"Mail"_s, u"Inbox"_s, u"New <b>message</b> & more"_s, mail.id);
     ASSERT_TRUE(waitUntil([&] { return since.count(u"mac notification posted: Mail"_s) == 1; }));
     ASSERT_TRUE(waitUntil([] { return displayed() == 1; }));
 
     dunstctl({u"action"_s, u"0"_s}); // the user clicks it
-    ASSERT_TRUE(waitUntil([&] { return !requested.isEmpty(); }));
-    EXPECT_EQ(requested, QStringList{app.toString(QUuid::WithoutBraces)});
+    ASSERT_TRUE(waitUntil([&] { return !launched.isEmpty(); }));
+    EXPECT_EQ(launched, QList<QUuid>{mail.id});
     const QList<Received> received = history();
     ASSERT_EQ(received.size(), 1);
     EXPECT_EQ(received[0].appName, u"Vantle"_s);

@@ -124,6 +124,22 @@ TEST_F(FileTransferTest, FoldersAndUnreadableFilesAreRefusedWithAReason) {
               (Result{u"Could not send"_s, u"gone.txt no longer exists."_s}));
 }
 
+// A push that did not arrive is not sent, though the device's error message names the file.
+TEST_F(FileTransferTest, APushThatDidNotArriveIsNotCountedAsSent) {
+    const QString download = device().dataRoot() + u"/media/0/Download"_s;
+    ASSERT_TRUE(QDir(download).removeRecursively());
+    QFile blocker(download); // the folder's place taken by a file: nothing can be written below it
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    MainLogSince since;
+    EXPECT_EQ(push({desktopFile(u"x.txt"_s, "x")}, u"org.vantle.sim.gallery"_s),
+              (Result{u"Could not send"_s, u"The file could not be copied into Android."_s}));
+    EXPECT_EQ(since.count(u"drop: push x.txt failed: "_s), 1);
+    EXPECT_TRUE(received(u"am"_s, u"broadcast"_s).isEmpty());
+    QFile::remove(download);
+    QDir().mkpath(download);
+}
+
 TEST_F(FileTransferTest, MediaLookupWaitsForTheScannerAndGivesUp) {
     ASSERT_EQ(device().putDownload(desktopFile(u"late.png"_s, "late")), QString());
     EXPECT_EQ(offMainThread([] {
