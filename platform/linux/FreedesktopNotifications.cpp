@@ -1,6 +1,7 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/DetachedProcess.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -146,7 +147,8 @@ void revealInFileManager(const QString& path) {
         QDBusMessage::createMethodCall(u"org.freedesktop.FileManager1"_s, u"/org/freedesktop/FileManager1"_s,
                                        u"org.freedesktop.FileManager1"_s, u"ShowItems"_s);
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    // Owned by the application until the answer comes: a reply that never comes is freed on quit.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [openFolder](QDBusPendingCallWatcher* reply) {
                          reply->deleteLater();
