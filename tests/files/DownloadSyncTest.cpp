@@ -109,6 +109,15 @@ TEST_F(DownloadSyncTest, TemporaryNamesEmptyFilesAndSentFilesAreNotCopied) {
     ASSERT_TRUE(settled(1));
     EXPECT_EQ(copied(), QStringList{u"movie.mp4"_s});
 
+    // A file deleted before it was ready is forgotten: back with the same size, it waits again.
+    put(u"brief.bin"_s, "12345");
+    poll();
+    ASSERT_TRUE(QFile::remove(deviceDownload(u"brief.bin"_s)));
+    poll();
+    put(u"brief.bin"_s, "12345");
+    poll();
+    EXPECT_FALSE(seen.load()->contains(u"brief.bin"_s)); // a ready file is marked before its copy starts
+
     // Off: polls do nothing.
     VantleSettings::set(SettingsKeys::syncDownloads, false);
     sync.poll();
