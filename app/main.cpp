@@ -7,6 +7,8 @@
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "integrations/DeviceSettings.h"
+#include "integrations/DownloadSync.h"
+#include "integrations/MacNotifier.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
 #include "platform/InstanceLock.h"
@@ -17,6 +19,7 @@
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
 #include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
@@ -183,6 +186,26 @@ int main(int argc, char** argv) {
         const std::optional<QImage> image = app ? AppIconStore::shared().image(*app) : std::nullopt;
         return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
     };
+
+    // Files in and out, and the desktop notifications that announce saved downloads. The seen set
+    // is shared with drops still running on the Android pool, hence shared ownership.
+    MacNotifier notifier(DesktopNotifications::create());
+    const auto seenDownloads = std::make_shared<SeenDownloads>();
+    DownloadSync downloads(*seenDownloads, notifier);
+    downloads.onSaved = [](const QString& title, const QString& text) {
+        for (AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
+            session->showInfo(title, text);
+    };
+    AndroidWindowRegistry::shared().sendFiles =
+        [seenDownloads](const QStringList& paths, const QString& package, std::optional<int> displayID) {
+            return AndroidFileTransfer::push(paths, package, displayID, *seenDownloads);
+        };
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, &downloads, [&downloads](const QVariantMap&) {
+        if (AndroidWindowRegistry::shared().sessions().isEmpty())
+            downloads.stop();
+        else
+            downloads.start();
+    });
 
     DesktopLauncherActions launcherActions(*flow);
     HomePanelController home(vantle.store(), launcherActions);

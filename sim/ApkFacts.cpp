@@ -50,7 +50,8 @@ std::optional<ApkFacts> ApkFacts::read(const QString& apkPath) {
     // Element nesting matters for the launcher: remember the activity whose intent filter is open.
     QStringList stack;
     QString activity, launcher;
-    bool hasMain = false, hasLauncher = false;
+    bool hasMain = false, hasLauncher = false, hasSend = false;
+    QStringList filterTypes;
     APKIconExtractor::BinaryXmlReader reader(*manifest);
     for (auto token = reader.next(); token != APKIconExtractor::BinaryXmlReader::Token::end;
          token = reader.next()) {
@@ -58,7 +59,10 @@ std::optional<ApkFacts> ApkFacts::read(const QString& apkPath) {
             const QString closed = stack.isEmpty() ? QString() : stack.takeLast();
             if (closed == u"intent-filter"_s) {
                 if (hasMain && hasLauncher && launcher.isEmpty() && !activity.isEmpty()) launcher = activity;
-                hasMain = hasLauncher = false;
+                if (hasSend && !activity.isEmpty())
+                    facts.shareTargets.append({component(facts.package, activity), filterTypes});
+                hasMain = hasLauncher = hasSend = false;
+                filterTypes.clear();
             } else if (closed == u"activity"_s || closed == u"activity-alias"_s) {
                 activity.clear();
             }
@@ -78,6 +82,10 @@ std::optional<ApkFacts> ApkFacts::read(const QString& apkPath) {
             activity = text(attributes, u"name"_s);
         } else if (name == u"action"_s && text(attributes, u"name"_s) == u"android.intent.action.MAIN"_s) {
             hasMain = true;
+        } else if (name == u"action"_s && text(attributes, u"name"_s) == u"android.intent.action.SEND"_s) {
+            hasSend = true;
+        } else if (name == u"data"_s && !text(attributes, u"mimeType"_s).isEmpty()) {
+            filterTypes.append(text(attributes, u"mimeType"_s));
         } else if (name == u"category"_s &&
                    text(attributes, u"name"_s) == u"android.intent.category.LAUNCHER"_s) {
             hasLauncher = true;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // What the simulated package manager learns from an APK, all through Vantle's own APK reader: the
@@ -15,6 +17,13 @@ struct ApkFacts {
     int minSdk = 1;
     int targetSdk = 0;
     QString launcherActivity; // "com.example/.MainActivity"; empty when nothing can be launched
+    // Activities that receive shared content: an intent filter with the SEND action and the MIME
+    // types of its data elements ("image/*").
+    struct ShareTarget {
+        QString component;
+        QStringList mimeTypes;
+    };
+    QList<ShareTarget> shareTargets;
 
     // Nothing when the file is not an APK with a readable manifest and package name.
     static std::optional<ApkFacts> read(const QString& apkPath);

@@ -36,7 +36,7 @@ AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QStr
 
     auto* session = new AndroidWindowSession({appID, package, title, AndroidRuntimePaths::current().adb(),
                                               QString(AndroidRuntimeCLI::deviceSerial), bridge.server, anchor,
-                                              iconFor ? iconFor(appID) : QIcon()});
+                                              iconFor ? iconFor(appID) : QIcon(), sendFiles});
     session->setParent(this);
     session->onEnded = [this, package, onEnded](AndroidWindowSession* ended_, std::optional<QString> error) {
         ended(ended_, package, std::move(error), onEnded);

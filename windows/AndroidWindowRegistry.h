@@ -1,5 +1,6 @@
 #pragma once
 
+#include "integrations/AndroidFileTransfer.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QFuture>
@@ -71,6 +72,8 @@ public:
 
     // The app icon for new windows (set by the app; may be empty).
     std::function<QIcon(const QUuid& appID)> iconFor;
+    // How new windows send dropped files into Android (set by the app).
+    AndroidFileTransfer::Sender sendFiles;
 
 private:
     AndroidWindowRegistry() = default;

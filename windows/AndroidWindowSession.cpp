@@ -257,12 +257,28 @@ void AndroidWindowSession::setPanelSize(QSizeF size) {
 }
 
 void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
-    // Sending files into Android is not part of Vantle yet: say so rather than drop them silently.
     const QString label =
         urls.size() == 1 ? urls.first().fileName() : QString::number(urls.size()) + u" files"_s;
-    VantleLog::main().write(u"files dropped on "_s + m_setup.package + u" refused: "_s +
-                            VantleLog::escaped(label));
-    showNotice(u"Sending files to Android is not available yet ("_s + label + u" not sent)"_s);
+    VantleLog::main().write(u"files dropped on "_s + m_setup.package + u": "_s + VantleLog::escaped(label));
+    if (!m_setup.sendFiles) {
+        showInfo(u"Could not send"_s, u"Sending files to Android is not available here."_s);
+        return;
+    }
+    QStringList paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile()) paths.append(url.toLocalFile());
+    const std::optional<int> displayID = m_client->displayID();
+    showInfo(u"Sending to Android…"_s, label);
+    QtConcurrent::run(&AndroidRuntimeCLI::pool(), [send = m_setup.sendFiles, paths, package = m_setup.package,
+                                                   displayID] {
+        return send(paths, package, displayID);
+    }).then(this, [this](const AndroidFileTransfer::Result& result) {
+        showInfo(result.title, result.message);
+    });
+}
+
+void AndroidWindowSession::showInfo(const QString& title, const QString& text) {
+    if (m_panel->isVisible()) showNotice(title + u'\n' + text);
 }
 
 void AndroidWindowSession::showNotice(const QString& text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "integrations/AndroidFileTransfer.h"
+
 #include <QFuture>
 #include <QIcon>
 #include <QObject>
@@ -34,6 +36,9 @@ public:
         QString server;
         std::optional<QRectF> anchor;
         QIcon icon;
+        // Sends dropped files into Android for the package on the display (blocking; run on the
+        // Android pool). Without it a drop is refused.
+        AndroidFileTransfer::Sender sendFiles;
     };
 
     explicit AndroidWindowSession(Setup setup);
@@ -50,7 +55,10 @@ public:
     void close(const QString& reason, AppStop appStop = AppStop::forceStop);
     void saveFrame();
     void setPanelSize(QSizeF size);
+    // Dropped files go into Android in the background; the window tells how it went.
     void receiveFiles(const QList<QUrl>& urls);
+    // A short message inside the window (title, then text), when it is visible.
+    void showInfo(const QString& title, const QString& text);
     void showSizeMenu(QWidget* from);
     void pickSize(int tag);
     // Shows the window again, raised and active, with the video view focused.

@@ -17,9 +17,11 @@ namespace {
 
 struct Intent {
     QString action, data, type, component, package;
+    QString stream; // the extra android.intent.extra.STREAM (a content URI)
     QStringList categories;
     int display = -1;
     bool extras = false;
+    bool grantRead = false; // FLAG_GRANT_READ_URI_PERMISSION (0x1)
 
     // Android's Intent.toShortString, as am prints it.
     QString describe() const {
@@ -28,6 +30,7 @@ struct Intent {
         if (!categories.isEmpty()) parts << u"cat=["_s + categories.join(u',') + u']';
         if (!data.isEmpty()) parts << u"dat="_s + data;
         if (!type.isEmpty()) parts << u"typ="_s + type;
+        if (grantRead) parts << u"flg=0x1"_s;
         if (!package.isEmpty()) parts << u"pkg="_s + package;
         if (!component.isEmpty()) parts << u"cmp="_s + component;
         if (extras) parts << u"(has extras)"_s;
@@ -73,10 +76,14 @@ std::optional<Intent> parseIntent(const QStringList& arguments, QString& error) 
                 error = u"Error: No value specified for "_s + option;
                 return std::nullopt;
             }
+            if (option == u"--eu"_s && arguments[i + 1] == u"android.intent.extra.STREAM"_s)
+                intent.stream = arguments[i + 2];
             i += 2;
             intent.extras = true;
+        } else if (option == u"--grant-read-uri-permission"_s) {
+            intent.grantRead = true;
         } else if (option.startsWith(u'-')) {
-            continue; // -W, -S, --grant-read-uri-permission, --activity-clear-task ...
+            continue; // -W, -S, --activity-clear-task ...
         } else if (option.contains(u'/') && !option.contains(u':')) {
             intent.component = option;
         } else {
@@ -84,6 +91,22 @@ std::optional<Intent> parseIntent(const QStringList& arguments, QString& error) 
         }
     }
     return intent;
+}
+
+// Android's MIME matching of an intent filter's type against an intent's: "*/*", "image/*" or exact.
+bool mimeMatches(const QString& filter, const QString& type) {
+    if (filter == u"*/*"_s || filter == type) return true;
+    return filter.endsWith(u"/*"_s) && type.startsWith(filter.chopped(1));
+}
+
+// The package's activity whose SEND filter takes the intent's type; empty when there is none.
+QString shareReceiver(const QJsonObject& package, const QString& type) {
+    for (const QJsonValue& value : package.value(u"share"_s).toArray()) {
+        const QJsonObject target = value.toObject();
+        for (const QJsonValue& filter : target.value(u"mimeTypes"_s).toArray())
+            if (mimeMatches(filter.toString(), type)) return target.value(u"component"_s).toString();
+    }
+    return {};
 }
 
 int start(DeviceContext& context, const QStringList& arguments) {
@@ -104,6 +127,10 @@ int start(DeviceContext& context, const QStringList& arguments) {
             return 1;
         }
         resolved = intent->component;
+    } else if (intent->action == u"android.intent.action.SEND"_s) {
+        // Shared content goes only to an activity that declared it takes this type.
+        if (!intent->package.isEmpty() && packages.contains(intent->package))
+            resolved = shareReceiver(packages.value(intent->package).toObject(), intent->type);
     } else if (!intent->package.isEmpty() && packages.contains(intent->package)) {
         resolved = packages.value(intent->package).toObject().value(u"launcher"_s).toString();
     } else if (intent->package.isEmpty() && intent->categories.contains(u"android.intent.category.HOME"_s)) {
@@ -121,6 +148,9 @@ int start(DeviceContext& context, const QStringList& arguments) {
                                         {u"component"_s, resolved},
                                         {u"action"_s, intent->action},
                                         {u"mime"_s, intent->type},
+                                        {u"data"_s, intent->data},
+                                        {u"stream"_s, intent->stream},
+                                        {u"grantRead"_s, intent->grantRead},
                                         {u"display"_s, intent->display}});
     return 0;
 }

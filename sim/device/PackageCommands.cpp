@@ -200,6 +200,11 @@ int install(DeviceContext& context, const QStringList& arguments) {
         record.insert(u"minSdk"_s, base.minSdk);
         record.insert(u"targetSdk"_s, base.targetSdk);
         record.insert(u"launcher"_s, base.launcherActivity);
+        QJsonArray shareTargets;
+        for (const ApkFacts::ShareTarget& target : base.shareTargets)
+            shareTargets.append(QJsonObject{{u"component"_s, target.component},
+                                            {u"mimeTypes"_s, QJsonArray::fromStringList(target.mimeTypes)}});
+        record.insert(u"share"_s, shareTargets);
         record.insert(u"lastUpdateTime"_s, now);
         packages.insert(package, record);
         state.insert(u"packages"_s, packages);
