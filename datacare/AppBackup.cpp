@@ -127,7 +127,9 @@ QString restoreScript(const QString& p) {
     const QString externalAside = u"/sdcard/Android/data/.vt-previous-"_s + p;
     const QString clear = u"find "_s + data + u" -mindepth 1 -maxdepth 1 ! -name lib -exec rm -rf {} +"_s;
     return QStringList{
-        u"set -e"_s, u"uid=$(stat -c %u "_s + data + u')', u"ok=0; stage=moving"_s,
+        u"set -e"_s,
+        // What a failing step says ends the output, which the user is shown.
+        u"exec 2>&1"_s, u"uid=$(stat -c %u "_s + data + u')', u"ok=0; stage=moving"_s,
         // Puts the previous data back: what a failed step left goes first, unless the failure came
         // while the data were still being moved aside (then nothing new is there yet).
         u"putback() { if [ \"$stage\" = new ]; then "_s + clear + u"; fi; find "_s + aside +

@@ -47,7 +47,8 @@ QString rootCommand(const QString& script);
 
 // The root script that puts the pushed data archives in place. The app's current data are moved
 // aside first; when any step fails they are put back, and only a restore that reached its end
-// discards them. Prints "VT_RESTORE_OK" as its last act when everything worked.
+// discards them. Prints "VT_RESTORE_OK" as its last act when everything worked; errors go to the
+// same output, so that a failure's last words can be shown.
 QString restoreScript(const QString& package);
 
 Outcome backup(const QString& package, const QString& name);

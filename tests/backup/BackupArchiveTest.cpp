@@ -33,7 +33,8 @@ TEST(BackupNames, RootScriptsKeepTheirQuotesThroughTheDeviceShell) {
     // The restore script is one line per step with no line feed after the last; it survives the
     // quoting whole (its trap is single-quoted).
     const QString script = AppBackup::restoreScript(p);
-    EXPECT_TRUE(script.startsWith(u"set -e\nuid=$(stat -c %u /data/data/org.vantle.sim.notes)\n"_s));
+    EXPECT_TRUE(
+        script.startsWith(u"set -e\nexec 2>&1\nuid=$(stat -c %u /data/data/org.vantle.sim.notes)\n"_s));
     EXPECT_TRUE(script.endsWith(u"\nok=1\necho VT_RESTORE_OK"_s));
     EXPECT_TRUE(script.contains(u"trap '"_s));
 }
