@@ -6,9 +6,11 @@
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "datacare/BackupFlow.h"
 #include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
+#include "platform/FileReveal.h"
 #include "platform/InstanceLock.h"
 #include "platform/Locations.h"
 #include "platform/TerminationSignals.h"
@@ -17,11 +19,14 @@
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
+#include "windows/AndroidWindowSession.h"
 #include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QtConcurrent>
@@ -52,11 +57,18 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
     });
 }
 
-// What the panel asks of the application: the open-app flow and the window registry.
+// Shows the file selected in the file manager, or else opens its folder.
+void reveal(const QString& path) {
+    if (!revealInFileManager(path))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+// What the panel asks of the application: the open-app flow, backups and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    explicit DesktopLauncherActions(OpenAppFlow& flow)
-        : m_flow(flow) {}
+    DesktopLauncherActions(OpenAppFlow& flow, BackupFlow& backups)
+        : m_flow(flow)
+        , m_backups(backups) {}
 
     void launch(const MobileApp& app) override { m_flow.launch(app); }
     void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
@@ -74,13 +86,15 @@ public:
         const auto& presets = WindowSizePreset::all();
         if (index >= 0 && index < presets.size()) AndroidWindowRegistry::shared().applySize(presets[index]);
     }
-    void revealInFileManager(const QString& path) override {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
-    }
+    void revealInFileManager(const QString& path) override { reveal(path); }
     void quit() override { quitInOrder(); }
+    bool offersBackups() const override { return true; }
+    void backup(const MobileApp& app) override { m_backups.backup(app); }
+    void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
 
 private:
     OpenAppFlow& m_flow;
+    BackupFlow& m_backups;
 };
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
@@ -88,6 +102,38 @@ void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
         bool ok = false;
         const int api = level.toInt(&ok);
         if (ok) flow.switchAndroidVersion(api);
+    });
+}
+
+BackupFlow::Seams backupSeams(OpenAppFlow& flow) {
+    BackupFlow::Seams seams;
+    seams.closeWindow = [](const QUuid& appID, const QString& reason) {
+        if (AndroidWindowSession* session = AndroidWindowRegistry::shared().session(appID))
+            session->close(reason);
+    };
+    seams.syncInstalledApps = [&flow] { flow.syncInstalledAndroidApps(); };
+    // No desktop notifications yet: `notify` stays empty until they exist.
+    seams.reveal = reveal;
+    seams.chooseFile = [](const QString& title, const QString& folder) -> std::optional<QString> {
+        QDir().mkpath(folder);
+        const QString path = QFileDialog::getOpenFileName(nullptr, title, folder);
+        return path.isEmpty() ? std::nullopt : std::optional(path);
+    };
+    return seams;
+}
+
+void registerBackupCommands(VantleApp& vantle, BackupFlow& backups) {
+    vantle.commands().onPrefix(u"backup:"_s, [&vantle, &backups](const QString& name) {
+        if (auto app = vantle.entryMatching(name))
+            backups.backup(*app);
+        else
+            VantleLog::main().write(u"backup: no library entry matches "_s + VantleLog::escaped(name));
+    });
+    vantle.commands().onPrefix(u"restore:"_s, [&backups](const QString& path) {
+        if (QDir::isAbsolutePath(path))
+            backups.restoreBackup(path);
+        else
+            VantleLog::main().write(u"restore: not a full path: "_s + VantleLog::escaped(path));
     });
 }
 
@@ -150,6 +196,7 @@ int main(int argc, char** argv) {
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
     std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
+    std::unique_ptr<BackupFlow> backups;        // likewise
     HomePanelController* homePanel = nullptr;   // made after the store; snapshots come later
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
@@ -173,8 +220,11 @@ int main(int argc, char** argv) {
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
+    seams.restoreBackup = [&backups](const QString& path) { backups->restoreBackup(path); };
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     flow = std::make_unique<OpenAppFlow>(vantle.store());
+    backups = std::make_unique<BackupFlow>(vantle.store(), backupSeams(*flow));
+    registerBackupCommands(vantle, *backups);
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -184,7 +234,7 @@ int main(int argc, char** argv) {
         return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
     };
 
-    DesktopLauncherActions launcherActions(*flow);
+    DesktopLauncherActions launcherActions(*flow, *backups);
     HomePanelController home(vantle.store(), launcherActions);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();
