@@ -7,6 +7,12 @@
 #include <QString>
 #include <archive.h>
 #include <archive_entry.h>
+#include <ostream>
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 struct ArchiveEntry {
     enum class Type { file, folder, symlink, hardLink, device };

@@ -2,6 +2,7 @@
 // window closes, what the user is notified of and shown, against the simulated Android.
 #include "datacare/BackupFlow.h"
 
+#include "BackupFixtures.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
