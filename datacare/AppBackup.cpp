@@ -75,21 +75,6 @@ std::optional<QString> packageOf(const QString& infoPath) {
     return package.toString();
 }
 
-// Writes the backup file under the first free name; empty when it could not be saved.
-QString saveBackupFile(const WorkFolder& work, const QString& name) {
-    QDir().mkpath(folder());
-    const QDateTime now = QDateTime::currentDateTime();
-    for (int copy = 1; copy < 1000; ++copy) {
-        const QString path = folder() + u'/' + fileName(name, now, copy);
-        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) continue;
-        const QString error = BackupArchive::write(work.path, path);
-        if (error.isEmpty()) return path;
-        VantleLog::main().write(u"backup file not written: "_s + VantleLog::escaped(error));
-        return {};
-    }
-    return {};
-}
-
 QString trimmedOutput(const std::optional<QString>& output) {
     return output.value_or(QString()).trimmed();
 }
@@ -112,6 +97,20 @@ QString fileName(const QString& name, const QDateTime& at, int copy) {
     QString stem = QString(name).replace(u'/', u'-') + u' ' + at.toString(u"yyyy-MM-dd 'at' HH.mm.ss"_s);
     if (copy > 1) stem += u' ' + QString::number(copy);
     return stem + u".vantle"_s;
+}
+
+QString saveBackupFile(const QString& work, const QString& name, const QDateTime& at) {
+    QDir().mkpath(folder());
+    for (int copy = 1; copy < 1000; ++copy) {
+        const QString path = folder() + u'/' + fileName(name, at, copy);
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) continue;
+        const QString error = BackupArchive::write(work, path);
+        if (error.isEmpty()) return path;
+        if (QFileInfo::exists(path)) continue; // another backup took the name meanwhile
+        VantleLog::main().write(u"backup file not written: "_s + VantleLog::escaped(error));
+        return {};
+    }
+    return {};
 }
 
 QString rootCommand(const QString& script) {
@@ -183,7 +182,7 @@ Outcome backup(const QString& package, const QString& name) {
         return Outcome::failed(u"Could not read "_s + name + u"'s data"_s);
 
     writeInfo(work.file(u"info.json"_s), package, name);
-    const QString file = saveBackupFile(work, name);
+    const QString file = saveBackupFile(work.path, name, QDateTime::currentDateTime());
     if (file.isEmpty()) return Outcome::failed(u"Could not save the backup file"_s);
     VantleLog::main().write(u"backup: "_s + package + u" -> "_s + VantleLog::escaped(file));
     return Outcome::done(file);

@@ -41,6 +41,11 @@ QString folder();
 // backups made within the same second.
 QString fileName(const QString& name, const QDateTime& at, int copy = 1);
 
+// Writes the files of `work` as a backup file of the app called `name` made at `at`, into
+// folder() (created when missing), under the first name no file has yet. Empty when it could not
+// be written.
+QString saveBackupFile(const QString& work, const QString& name, const QDateTime& at);
+
 // The one string after "shell" that runs `script` as root: "su 0 sh -c '<script>'", each single
 // quote of the script written as '\''.
 QString rootCommand(const QString& script);

@@ -193,13 +193,6 @@ TEST_F(AppBackupDeviceTest, AnAppWithoutExternalDataBacksUpWithoutExternalArchiv
     ASSERT_TRUE(AppBackup::restore(outcome.file).outcome.isDone());
     EXPECT_EQ(root(u"cat /data/data/"_s + weather + u"/files/w.txt"_s), u"w"_s);
     EXPECT_EQ(root(u"[ -e /sdcard/Android/data/"_s + weather + u" ] || echo none"_s).trimmed(), u"none"_s);
-
-    // A second backup within the same second gets its own name.
-    const AppBackup::Outcome again = AppBackup::backup(weather, u"Weather"_s);
-    const AppBackup::Outcome third = AppBackup::backup(weather, u"Weather"_s);
-    ASSERT_TRUE(again.isDone() && third.isDone());
-    EXPECT_NE(again.file, outcome.file);
-    EXPECT_NE(third.file, again.file);
 }
 
 TEST_F(AppBackupDeviceTest, ARestoreThatFailsMidwayPutsThePreviousDataBack) {

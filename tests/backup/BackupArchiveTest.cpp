@@ -4,6 +4,7 @@
 
 #include "BackupFixtures.h"
 #include "datacare/AppBackup.h"
+#include "support/DeviceFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,23 @@ TEST(BackupNames, FileNamesCarryTheTimeAndCountCopiesWithinOneSecond) {
     EXPECT_EQ(AppBackup::fileName(u"Notes"_s, at), u"Notes 2026-03-01 at 14.05.09.vantle"_s);
     EXPECT_EQ(AppBackup::fileName(u"A/B"_s, at, 2), u"A-B 2026-03-01 at 14.05.09 2.vantle"_s);
     EXPECT_EQ(AppBackup::fileName(u"Notes"_s, at, 3), u"Notes 2026-03-01 at 14.05.09 3.vantle"_s);
+}
+
+TEST(BackupNames, BackupsWithinOneSecondGetNamesOfTheirOwn) {
+    QTemporaryDir home, work;
+    const ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
+    QFile info(work.filePath(u"info.json"_s));
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write(infoJson(p));
+    info.close();
+    const QDateTime at(QDate(2026, 3, 1), QTime(14, 5, 9));
+    QStringList names;
+    for (int i = 0; i < 3; ++i)
+        names.append(QFileInfo(AppBackup::saveBackupFile(work.path(), u"Notes"_s, at)).fileName());
+    EXPECT_EQ(names, (QStringList{u"Notes 2026-03-01 at 14.05.09.vantle"_s,
+                                  u"Notes 2026-03-01 at 14.05.09 2.vantle"_s,
+                                  u"Notes 2026-03-01 at 14.05.09 3.vantle"_s}));
+    EXPECT_EQ(QFileInfo(AppBackup::folder() + u'/' + names.first()).size() > 0, true);
 }
 
 TEST(BackupNames, RootScriptsKeepTheirQuotesThroughTheDeviceShell) {
