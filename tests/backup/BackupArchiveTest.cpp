@@ -43,7 +43,7 @@ TEST(BackupNames, BackupsWithinOneSecondGetNamesOfTheirOwn) {
     EXPECT_EQ(names, (QStringList{u"Notes 2026-03-01 at 14.05.09.vantle"_s,
                                   u"Notes 2026-03-01 at 14.05.09 2.vantle"_s,
                                   u"Notes 2026-03-01 at 14.05.09 3.vantle"_s}));
-    EXPECT_EQ(QFileInfo(AppBackup::folder() + u'/' + names.first()).size() > 0, true);
+    EXPECT_GT(QFileInfo(AppBackup::folder() + u'/' + names.first()).size(), 0);
 }
 
 TEST(BackupNames, RootScriptsKeepTheirQuotesThroughTheDeviceShell) {
