@@ -212,110 +212,64 @@ TEST_F(AppBackupDeviceTest, ARestoreThatFailsMidwayPutsThePreviousDataBack) {
     EXPECT_EQ(root(u"ls -A /data/local/tmp /sdcard/Android/data"_s).contains(u"vt-"_s), false);
 }
 
-struct HostileCase {
-    const char* what;
-    std::function<QList<ArchiveEntry>(const QByteArray& apk, const QString& tgzFolder)> entries;
-};
-
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A data archive of `entries`, as bytes for a ZIP entry.
-QByteArray tgz(const QString& folder, const QList<ArchiveEntry>& entries) {
-    const QString path = folder + u"/made.tgz"_s;
-    QFile::remove(path);
-    EXPECT_TRUE(writeArchive(path, ArchiveFormat::tgz, entries));
-    return readFile(path);
-}
-
 TEST_F(AppBackupDeviceTest, HostileBackupsAreRefusedAndChangeNothing) {
     writeNotesData(u"mine"_s);
     const QString notesBefore = listing(notes), weatherBefore = weatherState();
-    const QByteArray apk = readFile(notesApk);
-    const QString marker = u"/data/local/tmp/pwned"_s;
-    QTemporaryDir outside;
+    const QString marker = u"/data/local/tmp/pwned"_s, bad = u"org.x;touch "_s + marker;
+    QTemporaryDir folder, outside;
     const QString planted = outside.filePath(u"planted"_s);
-    const QList<HostileCase> cases{
-        {"a package name with shell characters",
-         [&](const QByteArray& a, const QString& f) {
-             const QString bad = u"org.x;touch "_s + marker;
-             return QList<ArchiveEntry>{{u"info.json"_s, infoJson(bad)},
-                                        {u"base.apk"_s, a},
-                                        {u"data.tgz"_s, tgz(f, {{bad + u"/"_s, {}, Type::folder}})}};
-         }},
-        {"a tar entry for another package",
-         [&](const QByteArray& a, const QString& f) {
-             return QList<ArchiveEntry>{
-                 {u"info.json"_s, infoJson(notes)},
-                 {u"base.apk"_s, a},
-                 {u"data.tgz"_s, tgz(f, {{notes + u"/"_s, {}, Type::folder},
-                                         {weather + u"/files/forecast.txt"_s, "rain"}})}};
-         }},
-        {"a tar link out of the package and a file through it",
-         [&](const QByteArray& a, const QString& f) {
-             return QList<ArchiveEntry>{
-                 {u"info.json"_s, infoJson(notes)},
-                 {u"base.apk"_s, a},
-                 {u"data.tgz"_s, tgz(f, {{notes + u"/"_s, {}, Type::folder},
-                                         {notes + u"/w"_s, {}, Type::symlink, u"/data/data/"_s + weather},
-                                         {notes + u"/w/files/forecast.txt"_s, "rain"}})}};
-         }},
-        {"an external link",
-         [&](const QByteArray& a, const QString& f) {
-             return QList<ArchiveEntry>{
-                 {u"info.json"_s, infoJson(notes)},
-                 {u"base.apk"_s, a},
-                 {u"data.tgz"_s, tgz(f, {{notes + u"/"_s, {}, Type::folder}})},
-                 {u"external.tgz"_s, tgz(f, {{notes + u"/x"_s, {}, Type::symlink, u"/data"_s}})}};
-         }},
-        {"a ../ ZIP entry",
-         [&](const QByteArray& a, const QString&) {
-             return QList<ArchiveEntry>{
-                 {u"info.json"_s, infoJson(notes)}, {u"base.apk"_s, a}, {u"../../planted"_s, "x"}};
-         }},
-        {"an absolute ZIP entry",
-         [&](const QByteArray& a, const QString&) {
-             return QList<ArchiveEntry>{
-                 {u"info.json"_s, infoJson(notes)}, {u"base.apk"_s, a}, {planted, "x"}};
-         }},
-        {"a ZIP symlink",
-         [&](const QByteArray& a, const QString&) {
-             return QList<ArchiveEntry>{{u"info.json"_s, infoJson(notes)},
-                                        {u"base.apk"_s, a},
-                                        {u"data.tgz"_s, {}, Type::symlink, planted}};
-         }},
-        {"no info.json",
-         [&](const QByteArray& a, const QString& f) {
-             return QList<ArchiveEntry>{{u"base.apk"_s, a},
-                                        {u"data.tgz"_s, tgz(f, {{notes + u"/"_s, {}, Type::folder}})}};
-         }},
-        {"no data.tgz",
-         [&](const QByteArray& a, const QString&) {
-             return QList<ArchiveEntry>{{u"info.json"_s, infoJson(notes)}, {u"base.apk"_s, a}};
-         }},
+    // A data archive of `entries`, as a ZIP entry.
+    const auto tgz = [&](const QString& name, const QList<ArchiveEntry>& entries) {
+        const QString path = folder.filePath(u"made.tgz"_s);
+        QFile::remove(path);
+        EXPECT_TRUE(writeArchive(path, ArchiveFormat::tgz, entries));
+        return ArchiveEntry(name, readFile(path));
     };
-    const qsizetype installsBefore = SimControl(Locations::runtime(), 35).received().size();
-    for (const HostileCase& c : cases) {
-        QTemporaryDir folder;
-        const QString file = folder.filePath(u"hostile.vantle"_s);
-        ASSERT_TRUE(writeArchive(file, ArchiveFormat::zip, c.entries(apk, folder.path()))) << c.what;
-        const AppBackup::RestoreResult result = AppBackup::restore(file);
-        EXPECT_EQ(result.outcome.message, u"This is not a Vantle backup"_s) << c.what;
+    const ArchiveEntry info(u"info.json"_s, infoJson(notes)), base(u"base.apk"_s, readFile(notesApk));
+    const ArchiveEntry top(notes + u"/"_s, {}, ArchiveEntry::Type::folder);
+    const QList<std::pair<const char*, QList<ArchiveEntry>>> cases{
+        {"shell characters in the package",
+         {{u"info.json"_s, infoJson(bad)}, base, tgz(u"data.tgz"_s, {{bad + u"/"_s, {}, Type::folder}})}},
+        {"a tar entry for another package",
+         {info, base, tgz(u"data.tgz"_s, {top, {weather + u"/files/forecast.txt"_s, "rain"}})}},
+        {"a tar link out and a file through it",
+         {info, base,
+          tgz(u"data.tgz"_s, {top,
+                              {notes + u"/w"_s, {}, Type::symlink, u"/data/data/"_s + weather},
+                              {notes + u"/w/files/forecast.txt"_s, "rain"}})}},
+        {"an external link",
+         {info, base, tgz(u"data.tgz"_s, {top}),
+          tgz(u"external.tgz"_s, {{notes + u"/x"_s, {}, Type::symlink, u"/data"_s}})}},
+        {"a ../ ZIP entry", {info, base, {u"../planted"_s, "x"}}}, // next to the work folder
+        {"an absolute ZIP entry", {info, base, {planted, "x"}}},
+        {"no info.json", {base, tgz(u"data.tgz"_s, {top})}},
+        {"no data.tgz", {info, base}},
+    };
+    QFile::remove(QDir::tempPath() + u"/planted"_s);
+    const qsizetype eventsBefore = SimControl(Locations::runtime(), 35).received().size();
+    for (const auto& [what, entries] : cases) {
+        const QString file = folder.filePath(u"hostile/hostile.vantle"_s);
+        QDir().mkpath(QFileInfo(file).path());
+        QFile::remove(file);
+        ASSERT_TRUE(writeArchive(file, ArchiveFormat::zip, entries)) << what;
+        EXPECT_EQ(AppBackup::restore(file).outcome.message, u"This is not a Vantle backup"_s) << what;
     }
-    // Not a ZIP archive at all.
-    QTemporaryDir folder;
-    QFile text(folder.filePath(u"notes.vantle"_s));
+    QFile text(folder.filePath(u"notes.vantle"_s)); // not a ZIP archive at all
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("just some text\n");
     text.close();
     EXPECT_EQ(AppBackup::restore(text.fileName()).outcome.message, u"This is not a Vantle backup"_s);
 
-    EXPECT_EQ(SimControl(Locations::runtime(), 35).received().size(), installsBefore)
+    EXPECT_EQ(SimControl(Locations::runtime(), 35).received().size(), eventsBefore)
         << "nothing was installed";
     EXPECT_EQ(root(u"[ -e "_s + marker + u" ] && echo planted"_s), QString());
     EXPECT_FALSE(QFileInfo::exists(planted));
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + u"/planted"_s));
     EXPECT_EQ(listing(notes), notesBefore);
     EXPECT_EQ(weatherState(), weatherBefore);
 }
