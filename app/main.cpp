@@ -6,11 +6,13 @@
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "datacare/BackupFlow.h"
 #include "integrations/DeviceSettings.h"
 #include "integrations/DownloadSync.h"
 #include "integrations/MacNotifier.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
+#include "platform/FileReveal.h"
 #include "platform/InstanceLock.h"
 #include "platform/Locations.h"
 #include "platform/TerminationSignals.h"
@@ -24,8 +26,8 @@
 #include "windows/WindowSizePreset.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QFileInfo>
+#include <QDir>
+#include <QFileDialog>
 #include <QIcon>
 #include <QtConcurrent>
 #include <cstdio>
@@ -55,11 +57,12 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
     });
 }
 
-// What the panel asks of the application: the open-app flow and the window registry.
+// What the panel asks of the application: the open-app flow, backups and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    explicit DesktopLauncherActions(OpenAppFlow& flow)
-        : m_flow(flow) {}
+    DesktopLauncherActions(OpenAppFlow& flow, BackupFlow& backups)
+        : m_flow(flow)
+        , m_backups(backups) {}
 
     void launch(const MobileApp& app) override { m_flow.launch(app); }
     void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
@@ -77,13 +80,15 @@ public:
         const auto& presets = WindowSizePreset::all();
         if (index >= 0 && index < presets.size()) AndroidWindowRegistry::shared().applySize(presets[index]);
     }
-    void revealInFileManager(const QString& path) override {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
-    }
+    void revealInFileManager(const QString& path) override { ::revealInFileManager(path); }
     void quit() override { quitInOrder(); }
+    bool offersBackups() const override { return true; }
+    void backup(const MobileApp& app) override { m_backups.backup(app); }
+    void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
 
 private:
     OpenAppFlow& m_flow;
+    BackupFlow& m_backups;
 };
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
@@ -91,6 +96,39 @@ void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
         bool ok = false;
         const int api = level.toInt(&ok);
         if (ok) flow.switchAndroidVersion(api);
+    });
+}
+
+BackupFlow::Seams backupSeams(OpenAppFlow& flow, Notifier& notifier) {
+    BackupFlow::Seams seams;
+    seams.closeWindow = [](const QUuid& appID, const QString& reason) {
+        if (AndroidWindowSession* session = AndroidWindowRegistry::shared().session(appID))
+            session->close(reason);
+    };
+    seams.syncInstalledApps = [&flow] { flow.syncInstalledAndroidApps(); };
+    seams.notify = [&notifier](const QString& title, const QString& subtitle, const QString& body,
+                               const QString& file) { notifier.post(title, subtitle, body, std::nullopt, file); };
+    seams.reveal = revealInFileManager;
+    seams.chooseFile = [](const QString& title, const QString& folder) -> std::optional<QString> {
+        QDir().mkpath(folder);
+        const QString path = QFileDialog::getOpenFileName(nullptr, title, folder);
+        return path.isEmpty() ? std::nullopt : std::optional(path);
+    };
+    return seams;
+}
+
+void registerBackupCommands(VantleApp& vantle, BackupFlow& backups) {
+    vantle.commands().onPrefix(u"backup:"_s, [&vantle, &backups](const QString& name) {
+        if (auto app = vantle.entryMatching(name))
+            backups.backup(*app);
+        else
+            VantleLog::main().write(u"backup: no library entry matches "_s + VantleLog::escaped(name));
+    });
+    vantle.commands().onPrefix(u"restore:"_s, [&backups](const QString& path) {
+        if (QDir::isAbsolutePath(path))
+            backups.restoreBackup(path);
+        else
+            VantleLog::main().write(u"restore: not a full path: "_s + VantleLog::escaped(path));
     });
 }
 
@@ -153,6 +191,7 @@ int main(int argc, char** argv) {
     installDeviceSettingsBootHooks();
     std::optional<QCoro::Task<int>> launchTask; // "--launch-apk", kept until it finishes
     std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
+    std::unique_ptr<BackupFlow> backups;        // likewise
     HomePanelController* homePanel = nullptr;   // made after the store; snapshots come later
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
@@ -176,8 +215,13 @@ int main(int argc, char** argv) {
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
+    seams.restoreBackup = [&backups](const QString& path) { backups->restoreBackup(path); };
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
+    // Desktop notifications: saved downloads, backups and restores.
+    MacNotifier notifier(DesktopNotifications::create());
     flow = std::make_unique<OpenAppFlow>(vantle.store());
+    backups = std::make_unique<BackupFlow>(vantle.store(), backupSeams(*flow, notifier));
+    registerBackupCommands(vantle, *backups);
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -187,9 +231,8 @@ int main(int argc, char** argv) {
         return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
     };
 
-    // Files in and out, and the desktop notifications that announce saved downloads. The seen set
-    // is shared with drops still running on the Android pool, hence shared ownership.
-    MacNotifier notifier(DesktopNotifications::create());
+    // Files in and out. The seen set is shared with drops still running on the Android pool, hence
+    // shared ownership.
     const auto seenDownloads = std::make_shared<SeenDownloads>();
     DownloadSync downloads(*seenDownloads, notifier);
     downloads.onSaved = [](const QString& title, const QString& text) {
@@ -207,7 +250,7 @@ int main(int argc, char** argv) {
             downloads.start();
     });
 
-    DesktopLauncherActions launcherActions(*flow);
+    DesktopLauncherActions launcherActions(*flow, *backups);
     HomePanelController home(vantle.store(), launcherActions);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();

@@ -3,6 +3,7 @@
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "platform/FileReveal.h"
 
 using namespace Qt::StringLiterals;
 

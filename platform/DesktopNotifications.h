@@ -41,7 +41,3 @@ public:
 protected:
     DesktopNotifications() = default;
 };
-
-// Shows a file selected in the desktop's file manager; when no file manager answers, opens the
-// folder that holds it. Returns at once; failures are silent.
-void revealInFileManager(const QString& path);

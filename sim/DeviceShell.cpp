@@ -67,7 +67,7 @@ QStringList DeviceShell::sandbox() const {
     if (geteuid() == 0) {
         args << u"--cap-drop"_s << u"ALL"_s;
         for (const char* cap :
-             {"CAP_CHOWN", "CAP_FOWNER", "CAP_DAC_OVERRIDE", "CAP_DAC_READ_SEARCH", "CAP_KILL"})
+             {"CAP_CHOWN", "CAP_FOWNER", "CAP_FSETID", "CAP_DAC_OVERRIDE", "CAP_DAC_READ_SEARCH", "CAP_KILL"})
             args << u"--cap-add"_s << QLatin1StringView(cap);
     } else {
         args << u"--unshare-user"_s << u"--uid"_s << u"0"_s << u"--gid"_s << u"0"_s;

@@ -18,7 +18,7 @@
 // The environment is Android's, plus the sanitizer runtime's options when the caller has them (a
 // sanitizer build's test run), with the files those options name mounted at their own paths.
 // As root on the host the shell keeps only the capabilities a root shell on Android uses on files
-// (chown, fowner, dac override, kill); as any other user it runs in a user namespace as uid 0.
+// (chown, fowner, fsetid, dac override, kill); as any other user it runs in a user namespace as uid 0.
 struct DeviceShell {
     QString sdk;         // for /system/bin
     QString systemImage; // the system image folder, for build.prop

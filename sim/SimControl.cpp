@@ -122,7 +122,8 @@ QString SimControl::setClipboard(const QString& text) {
 
 QString SimControl::setFault(const QString& name, const QJsonValue& value) {
     static const QStringList known{u"nextInstallFailure"_s, u"packageServiceMissing"_s,
-                                   u"bootNeverCompletes"_s, u"networkNeverValidates"_s, u"slowForceStop"_s};
+                                   u"bootNeverCompletes"_s, u"networkNeverValidates"_s,
+                                   u"slowForceStop"_s,      u"nextRestoreconFailure"_s};
     if (!known.contains(name)) return u"Unknown fault "_s + name + u" ("_s + known.join(u", "_s) + u')';
     if (!exists()) return noDevice;
     DeviceState(m_data).update([&](QJsonObject& s) {

@@ -77,6 +77,10 @@ std::unique_ptr<QMenu> AppTile::makeContextMenu() {
                     [this, id] {
                         if (const auto app = m_store.app(id)) m_store.toggleFavorite(*app);
                     });
+    if (m_actions.offersBackups())
+        menu->addAction(u"Back up app data…"_s, this, [this, id] {
+            if (const auto app = m_store.app(id)) m_actions.backup(*app);
+        });
     menu->addAction(revealTitle(), this, [this] { m_actions.revealInFileManager(m_app.sourcePath); });
     menu->addSeparator();
     menu->addAction(u"Remove from Vantle"_s, this, [this, id] {

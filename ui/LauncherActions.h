@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // What the panel asks of the application above it: opening, uninstalling, Android's warm-up and
-// state, closing windows and quitting. The panel only calls; the application decides what each
+// state, closing windows, backups and quitting. The panel only calls; the application decides what each
 // does. Main thread only.
 class LauncherActions {
 public:
@@ -27,4 +27,8 @@ public:
     // Shows the file in the desktop's file manager, selected where the file manager allows it.
     virtual void revealInFileManager(const QString& path) = 0;
     virtual void quit() = 0;
+    // App data backups: offered in the menus only when the application has them.
+    virtual bool offersBackups() const { return false; }
+    virtual void backup(const MobileApp&) {}
+    virtual void chooseBackupToRestore() {}
 };

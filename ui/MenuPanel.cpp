@@ -225,6 +225,8 @@ QWidget* MenuPanel::makeDock() {
 void MenuPanel::fillPanelMenu() {
     // Rebuilt each time it opens: the window sizes on offer may have changed.
     m_menu->clear();
+    if (m_actions.offersBackups())
+        m_menu->addAction(u"Restore from backup…"_s, this, [this] { m_actions.chooseBackupToRestore(); });
     const QStringList presets = m_actions.windowSizePresets();
     if (!presets.isEmpty()) {
         QMenu* sizes = m_menu->addMenu(u"Window size"_s);

@@ -11,7 +11,7 @@ namespace {
 
 // Commands that name a file on this computer. Vantle runs in a folder of its own, so a relative
 // path is completed here, from the folder the user typed it in; Vantle refuses relative paths.
-const QStringList pathCommands{u"add:"_s, u"drop:"_s};
+const QStringList pathCommands{u"add:"_s, u"drop:"_s, u"restore:"_s};
 
 QString withAbsolutePath(const QString& command) {
     for (const QString& prefix : pathCommands) {

@@ -362,12 +362,23 @@ int chownCommand(DeviceContext& context, const QStringList& arguments) {
 }
 
 int restoreconCommand(DeviceContext& context, const QStringList& arguments) {
-    // No SELinux on the simulated device: labels are always right, but the paths must exist.
+    // No SELinux on the simulated device: labels are always right, but the paths must exist. An
+    // injected failure refuses the next run once, as a labelling the kernel denies does.
+    bool fail = false;
+    context.state.update([&](QJsonObject& state) {
+        QJsonObject faults = state.value(u"faults"_s).toObject();
+        fail = faults.take(u"nextRestoreconFailure"_s).toBool();
+        state.insert(u"faults"_s, faults);
+        return fail;
+    });
     int status = 0;
     for (const QString& argument : arguments) {
         if (argument.startsWith(u'-')) continue;
         if (!QFileInfo::exists(argument) && !QFileInfo(argument).isSymLink()) {
             context.err(u"restorecon: %1: No such file or directory\n"_s.arg(argument));
+            status = 1;
+        } else if (fail) {
+            context.err(u"SELinux: Could not set context for %1:  Operation not permitted\n"_s.arg(argument));
             status = 1;
         }
     }

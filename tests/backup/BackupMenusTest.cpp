@@ -1,0 +1,83 @@
+// The menus that lead to backups: the tile's "Back up app data…" in its place, the panel's
+// "Restore from backup…" first, each reaching the application's backup actions.
+#include "apk/AppIconStore.h"
+#include "core/AppLibraryStore.h"
+#include "support/TestSupport.h"
+#include "ui/AppSection.h"
+#include "ui/AppTile.h"
+#include "ui/LauncherActions.h"
+#include "ui/MenuPanel.h"
+
+#include <QMenu>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class BackupActions final : public LauncherActions {
+public:
+    QStringList calls;
+    void launch(const MobileApp&) override {}
+    void confirmUninstall(const MobileApp&) override {}
+    void prewarm() override {}
+    void refreshAndroidState() override {}
+    void syncInstalledApps() override {}
+    void closeAllApps() override {}
+    QStringList windowSizePresets() const override { return {}; }
+    void applyWindowSize(int) override {}
+    void revealInFileManager(const QString&) override {}
+    void quit() override {}
+    bool offersBackups() const override { return true; }
+    void backup(const MobileApp& app) override { calls.append(u"backup "_s + app.name); }
+    void chooseBackupToRestore() override { calls.append(u"chooseBackupToRestore"_s); }
+};
+
+QStringList texts(const QMenu& menu) {
+    QStringList result;
+    for (const QAction* action : menu.actions())
+        if (!action->isSeparator()) result.append(action->text());
+    return result;
+}
+
+QAction* named(const QMenu& menu, const QString& text) {
+    for (QAction* action : menu.actions())
+        if (action->text() == text) return action;
+    return nullptr;
+}
+
+TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
+    ScopedSettings settings;
+    QTemporaryDir files;
+    AppLibraryStore store;
+    BackupActions actions;
+    AppIconStore icons{
+        [](const QUuid&, const QString&, MobilePlatform) { return std::optional<QByteArray>(); }};
+    store.setApps(
+        {MobileApp{QUuid::createUuid(), u"Notes"_s, MobilePlatform::android, files.filePath(u"notes.apk"_s),
+                   std::nullopt, QDateTime::currentDateTimeUtc(), false}});
+    MenuPanel::Environment environment;
+    environment.runtimeComplete = [] { return true; };
+    environment.chooseFiles = [](QWidget*) { return QList<QUrl>(); };
+    environment.localHour = [] { return 9; };
+    environment.icons = &icons;
+    MenuPanel panel(store, actions, environment);
+    store.setAndroidState(AndroidState::sleeping);
+
+    QMenu* menu = panel.panelMenu();
+    Q_EMIT menu->aboutToShow();
+    EXPECT_EQ(texts(*menu), (QStringList{u"Restore from backup…"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
+    named(*menu, u"Restore from backup…"_s)->trigger();
+
+    ASSERT_FALSE(panel.sections().isEmpty());
+    ASSERT_FALSE(panel.sections().first()->tiles().isEmpty());
+    const auto tileMenu = panel.sections().first()->tiles().first()->makeContextMenu();
+    EXPECT_EQ(texts(*tileMenu),
+              (QStringList{u"Add to favourites"_s, u"Back up app data…"_s, u"Show APK in Files"_s,
+                           u"Remove from Vantle"_s, u"Uninstall from Android…"_s}));
+    named(*tileMenu, u"Back up app data…"_s)->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{u"chooseBackupToRestore"_s, u"backup Notes"_s}));
+}
+
+} // namespace
