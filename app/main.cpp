@@ -6,6 +6,9 @@
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
+#include "datacare/AppLock.h"
+#include "datacare/PasswordPrompt.h"
+#include "datacare/Uninstaller.h"
 #include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
@@ -55,8 +58,9 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
 // What the panel asks of the application: the open-app flow and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    explicit DesktopLauncherActions(OpenAppFlow& flow)
-        : m_flow(flow) {}
+    DesktopLauncherActions(OpenAppFlow& flow, AppLock& lock)
+        : m_flow(flow)
+        , m_lock(lock) {}
 
     void launch(const MobileApp& app) override { m_flow.launch(app); }
     void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
@@ -78,10 +82,21 @@ public:
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     }
     void quit() override { quitInOrder(); }
+    std::optional<bool> isLocked(const QUuid& id) const override { return AppLock::isLocked(id); }
+    void toggleLock(const MobileApp& app) override { m_lock.toggle(app); }
 
 private:
     OpenAppFlow& m_flow;
+    AppLock& m_lock;
 };
+
+// "lock:" + app and "uninstall-dryrun".
+void registerDataCareCommands(VantleApp& vantle, AppLock& lock, const Uninstaller& uninstaller) {
+    vantle.commands().onPrefix(u"lock:"_s, [&vantle, &lock](const QString& name) {
+        if (const std::optional<MobileApp> app = vantle.entryMatching(name)) lock.toggle(*app);
+    });
+    vantle.commands().on(u"uninstall-dryrun"_s, [&uninstaller] { uninstaller.dryRun(); });
+}
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
     commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
@@ -174,7 +189,15 @@ int main(int argc, char** argv) {
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
-    flow = std::make_unique<OpenAppFlow>(vantle.store());
+    PasswordPrompt passwordPrompt;
+    AppLock appLock(passwordPrompt);
+    Uninstaller uninstaller;
+    OpenAppFlow::Seams flowSeams;
+    flowSeams.unlock = [&appLock](const MobileApp& app, std::function<void()> then) {
+        appLock.unlockIfNeeded(app, std::move(then));
+    };
+    flow = std::make_unique<OpenAppFlow>(vantle.store(), flowSeams);
+    registerDataCareCommands(vantle, appLock, uninstaller);
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -184,7 +207,7 @@ int main(int argc, char** argv) {
         return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
     };
 
-    DesktopLauncherActions launcherActions(*flow);
+    DesktopLauncherActions launcherActions(*flow, appLock);
     HomePanelController home(vantle.store(), launcherActions);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();
