@@ -7,6 +7,7 @@
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "datacare/AppLock.h"
+#include "datacare/DataCareCommands.h"
 #include "datacare/PasswordPrompt.h"
 #include "datacare/Uninstaller.h"
 #include "integrations/DeviceSettings.h"
@@ -89,14 +90,6 @@ private:
     OpenAppFlow& m_flow;
     AppLock& m_lock;
 };
-
-// "lock:" + app and "uninstall-dryrun".
-void registerDataCareCommands(VantleApp& vantle, AppLock& lock, const Uninstaller& uninstaller) {
-    vantle.commands().onPrefix(u"lock:"_s, [&vantle, &lock](const QString& name) {
-        if (const std::optional<MobileApp> app = vantle.entryMatching(name)) lock.toggle(*app);
-    });
-    vantle.commands().on(u"uninstall-dryrun"_s, [&uninstaller] { uninstaller.dryRun(); });
-}
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
     commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
@@ -197,7 +190,9 @@ int main(int argc, char** argv) {
         appLock.unlockIfNeeded(app, std::move(then));
     };
     flow = std::make_unique<OpenAppFlow>(vantle.store(), flowSeams);
-    registerDataCareCommands(vantle, appLock, uninstaller);
+    registerDataCareCommands(
+        vantle.commands(), [&vantle](const QString& text) { return vantle.entryMatching(text); }, appLock,
+        uninstaller);
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);

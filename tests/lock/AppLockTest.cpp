@@ -1,21 +1,28 @@
 // The app lock with the real password prompt, checked by a real PAM stack (pam_wrapper with
 // pam_matrix): the grace period, windows on screen, locking, a missing PAM service, the popup around
-// the prompt, and the open-app flow's lock check.
+// the prompt, the open-app flow's lock check, a tile's lock and the "lock:" command.
 #include "datacare/AppLock.h"
 
+#include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
+#include "core/CommandRouter.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
+#include "datacare/DataCareCommands.h"
 #include "datacare/PasswordPrompt.h"
+#include "datacare/Uninstaller.h"
 #include "lock/PamTestStack.h"
 #include "openapp/OpenAppFlow.h"
 #include "support/TestSupport.h"
+#include "ui/AppTile.h"
+#include "ui/LauncherActions.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/VantleLayout.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -295,4 +302,76 @@ TEST_F(AppLockTest, ScreenshotOfThePrompt) {
     type(dialog->findChild<QLineEdit*>(u"password"_s), u"secret"_s);
     QTest::qWait(300);
     EXPECT_TRUE(dialog->grab().save(folder + u"/lock-password-prompt.png"_s));
+}
+
+namespace {
+// The panel's actions as the app wires the lock into them; the rest is not reached here.
+class LockingActions final : public LauncherActions {
+public:
+    explicit LockingActions(AppLock& lock)
+        : m_lock(lock) {}
+    void launch(const MobileApp&) override {}
+    void confirmUninstall(const MobileApp&) override {}
+    void prewarm() override {}
+    void refreshAndroidState() override {}
+    void syncInstalledApps() override {}
+    void closeAllApps() override {}
+    QStringList windowSizePresets() const override { return {}; }
+    void applyWindowSize(int) override {}
+    void revealInFileManager(const QString&) override {}
+    void quit() override {}
+    std::optional<bool> isLocked(const QUuid& id) const override { return AppLock::isLocked(id); }
+    void toggleLock(const MobileApp& app) override { m_lock.toggle(app); }
+
+private:
+    AppLock& m_lock;
+};
+
+QStringList titles(QMenu& menu) {
+    QStringList all;
+    for (const QAction* action : menu.actions())
+        all.append(action->isSeparator() ? u"—"_s : action->text());
+    return all;
+}
+} // namespace
+
+TEST_F(AppLockTest, ATileLocksThroughItsMenuAndWearsTheBadge) {
+    AppLibraryStore store;
+    store.setApps({notes});
+    LockingActions actions(*lock);
+    AppTile tile(notes, store, actions, AppIconStore::shared());
+    {
+        const auto menu = tile.makeContextMenu();
+        EXPECT_EQ(titles(*menu).mid(0, 3),
+                  (QStringList{u"Add to favourites"_s, u"Lock with password"_s, AppTile::revealTitle()}));
+        EXPECT_FALSE(tile.isLockedMarked());
+        menu->actions()[1]->trigger();
+    }
+    answer(password);
+    ASSERT_TRUE(waitUntil([&] { return tile.isLockedMarked(); }));
+    EXPECT_EQ(tile.toolTip(), u"Notes — Locked with password"_s);
+    EXPECT_EQ(tile.accessibleDescription(), u"Locked with password"_s);
+    EXPECT_EQ(titles(*tile.makeContextMenu())[1], u"Remove password lock"_s);
+}
+
+TEST_F(AppLockTest, TheLockCommandTogglesTheMatchingEntryThroughThePassword) {
+    CommandRouter commands;
+    Uninstaller uninstaller;
+    const QList<MobileApp> library = {appNamed(u"Maps"_s), notes};
+    registerDataCareCommands(
+        commands,
+        [&](const QString& text) -> std::optional<MobileApp> {
+            for (const MobileApp& app : library)
+                if (app.name.contains(text, Qt::CaseInsensitive)) return app;
+            return std::nullopt;
+        },
+        *lock, uninstaller);
+    EXPECT_TRUE(commands.dispatch(u"lock:nobody"_s));
+    EXPECT_TRUE(promptStaysAway());
+    EXPECT_TRUE(commands.dispatch(u"lock:notes"_s));
+    EXPECT_EQ(answer(password), u"Vantle wants to lock Notes."_s);
+    ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
+    EXPECT_FALSE(AppLock::isLocked(library[0].id));
+    EXPECT_TRUE(commands.dispatch(u"uninstall-dryrun"_s));
+    EXPECT_EQ(log.count(u"uninstall dry run - app: "_s), 1);
 }
