@@ -98,7 +98,8 @@ void PasswordDialog::submit() {
     // The typed text leaves the field at once; its UTF-8 copy is the only one the check sees, and
     // the check overwrites it.
     QByteArray password = m_password->text().toUtf8();
-    m_password->clear();
+    // setText, not clear(): clearing keeps the removed characters in the field's undo history.
+    m_password->setText(QString());
     m_checking = true;
     m_password->setEnabled(false);
     m_unlock->setEnabled(false);
