@@ -6,6 +6,7 @@
 #include "core/VantleEvents.h"
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
+#include "windows/PadlockGlyph.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -132,14 +133,7 @@ void AppTile::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(colours.background, 2));
         painter.setBrush(QColor(0x37, 0x47, 0x4f));
         painter.drawEllipse(centre, 9, 9);
-        painter.setPen(QPen(Qt::white, 1.6));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawArc(QRectF(centre.x() - 3, centre.y() - 6.5, 6, 7), 0, 180 * 16);
-        painter.drawLine(QPointF(centre.x() - 3, centre.y() - 3), QPointF(centre.x() - 3, centre.y() - 1));
-        painter.drawLine(QPointF(centre.x() + 3, centre.y() - 3), QPointF(centre.x() + 3, centre.y() - 1));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::white);
-        painter.drawRoundedRect(QRectF(centre.x() - 4.5, centre.y() - 1.5, 9, 6.5), 1.5, 1.5);
+        PadlockGlyph::paint(painter, centre + QPointF(0, 0.5), 11, Qt::white, PadlockGlyph::Shackle::closed);
     }
     if (m_store.unreadAppIDs().contains(m_app.id)) {
         painter.setPen(QPen(colours.background, 2));

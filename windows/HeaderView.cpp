@@ -1,5 +1,7 @@
 #include "windows/HeaderView.h"
 
+#include "windows/PadlockGlyph.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -26,7 +28,8 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
-    m_lock = addButton(u"lock"_s, u"🔓"_s, QString());
+    m_lock = addButton(u"lock"_s, QString(), QString());
+    m_lock->setIconSize(QSize(18, 18));
     m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
     m_pin->setAccessibleName(u"Pin"_s);
     m_pin->setCheckable(true);
@@ -83,7 +86,9 @@ void HeaderView::setPinned(bool pinned) {
 }
 
 void HeaderView::setLocked(bool locked) {
-    m_lock->setText(locked ? u"🔒"_s : u"🔓"_s);
+    using PadlockGlyph::Shackle;
+    m_lock->setIcon(PadlockGlyph::icon(18, palette().color(locked ? QPalette::Highlight : QPalette::PlaceholderText),
+                                       locked ? Shackle::closed : Shackle::open));
     m_lock->setToolTip(locked ? u"Remove the password lock"_s : u"Lock this app with a password"_s);
     m_lock->setAccessibleName(locked ? u"Locked"_s : u"Lock"_s);
 }

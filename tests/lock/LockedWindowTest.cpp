@@ -112,6 +112,11 @@ TEST_F(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod
     EXPECT_EQ(answer(), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(windowShown(notes)) << store->statusMessage().toStdString();
     EXPECT_EQ(lockButton(notes)->accessibleName(), u"Locked"_s);
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the locked window (scripts/take-screenshots).
+    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+        QTest::qWait(800);
+        registry.session(notes.id)->panel()->grab().save(shots + u"/lock-window-header.png"_s);
+    }
 
     // On screen: a click on the tile brings it forward without asking, however long it has been.
     nowMs += 60'000;
