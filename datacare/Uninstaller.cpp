@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
-#include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -108,7 +107,7 @@ Uninstaller::Uninstaller(Seams seams, QObject* parent)
     , m_seams(std::move(seams)) {
     if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
     if (!m_seams.tell) m_seams.tell = tellInMessageBox;
-    if (!m_seams.end) m_seams.end = [] { std::exit(0); };
+    if (!m_seams.end) m_seams.end = [] { QCoreApplication::exit(0); };
     if (m_seams.executable.isEmpty()) m_seams.executable = QCoreApplication::applicationFilePath();
 }
 

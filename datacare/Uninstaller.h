@@ -21,8 +21,8 @@ public:
         std::function<std::optional<UserFiles>(const QString& title, const QString& text)> confirm;
         // The last message; the default is a modal message box.
         std::function<void(const QString& title, const QString& text)> tell;
-        // Ends the program; the default exits with status 0 at once, so that nothing written on
-        // the way out (settings, logs) brings back a folder just removed.
+        // Ends the program; the default leaves the event loop with status 0 (quitting then
+        // writes nothing back: settings writes are refused from the start of run()).
         std::function<void()> end;
         // The running executable; the default is this program's.
         QString executable;
