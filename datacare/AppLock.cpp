@@ -10,10 +10,15 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+bool windowShown(const AndroidWindowSession* session) {
+    return session && !session->isClosing() && session->panel()->isVisible();
+}
+
 // An entry made of what a window knows of its app: enough for the lock's texts and ids.
 MobileApp appOfWindow(const QUuid& id, const QString& title) {
     MobileApp app;
@@ -29,12 +34,6 @@ AppLock::AppLock(DeviceOwnerAuthenticator& authenticator, Seams seams, QObject* 
     , m_seams(std::move(seams)) {
     m_clock.start();
     if (!m_seams.nowMs) m_seams.nowMs = [this] { return m_clock.elapsed(); };
-    if (!m_seams.windowShown) {
-        m_seams.windowShown = [](const QUuid& id) {
-            const AndroidWindowSession* session = AndroidWindowRegistry::shared().session(id);
-            return session && session->panel()->isVisible();
-        };
-    }
     AndroidWindowRegistry::shared().setAppLock(
         {[](const QUuid& id) { return isLocked(id); }, [this](const QUuid& id) { windowLeft(id); },
          [this](const QUuid& id, const QString& title) { toggle(appOfWindow(id, title)); }});
@@ -56,7 +55,7 @@ QSet<QUuid> AppLock::lockedIDs() {
 
 bool AppLock::needsUnlock(const QUuid& id) const {
     if (!isLocked(id)) return false;
-    if (m_seams.windowShown(id)) return false; // already open in front of the user
+    if (windowShown(AndroidWindowRegistry::shared().session(id))) return false; // open in front of the user
     const auto seen = m_lastSeen.constFind(id);
     return seen == m_lastSeen.cend() || m_seams.nowMs() - *seen > gracePeriodMs;
 }
@@ -154,12 +153,8 @@ void AppLock::evaluate(const QString& reason, std::optional<QRectF> popupFrame,
 void AppLock::finished(bool success, std::optional<QRectF> popupFrame,
                        const std::function<void(bool)>& then) {
     // The popup comes back where it was unless an app window took its place.
-    if (popupFrame && !anyAppWindowShown()) AndroidWindowRegistry::shared().showMenuBarPopup(popupFrame);
+    const QList<AndroidWindowSession*> sessions = AndroidWindowRegistry::shared().sessions();
+    if (popupFrame && std::none_of(sessions.cbegin(), sessions.cend(), windowShown))
+        AndroidWindowRegistry::shared().showMenuBarPopup(popupFrame);
     then(success);
-}
-
-bool AppLock::anyAppWindowShown() const {
-    for (const AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
-        if (m_seams.windowShown(session->appID())) return true;
-    return false;
 }

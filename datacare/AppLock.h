@@ -28,8 +28,6 @@ public:
     struct Seams {
         // Milliseconds on a monotonic clock; the default is the process's own.
         std::function<qint64()> nowMs;
-        // Whether the app's window is on the screen; the default asks the window registry.
-        std::function<bool(const QUuid& appID)> windowShown;
     };
 
     explicit AppLock(DeviceOwnerAuthenticator& authenticator, Seams seams = {}, QObject* parent = nullptr);
@@ -58,7 +56,6 @@ private:
     void storeLocked(const QSet<QUuid>& ids);
     void evaluate(const QString& reason, std::optional<QRectF> popupFrame, std::function<void(bool)> then);
     void finished(bool success, std::optional<QRectF> popupFrame, const std::function<void(bool)>& then);
-    bool anyAppWindowShown() const;
 
     DeviceOwnerAuthenticator& m_authenticator;
     Seams m_seams;

@@ -1,12 +1,12 @@
 // A locked app's real window on the simulated Android: opened through the password, never asked
 // for while it is on screen, asked for again once it has been away longer than the grace period,
-// and unlocked with its header's lock button.
+// and unlocked with its header's lock button. Pictures of the window and the prompt for
+// scripts/take-screenshots.
 #include "apk/APKIconExtractor.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
-#include "datacare/AppLock.h"
-#include "datacare/PasswordPrompt.h"
 #include "lock/PamTestStack.h"
+#include "lock/PromptDriver.h"
 #include "openapp/OpenAppFlow.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "support/SimulatedAndroid.h"
@@ -16,10 +16,6 @@
 #include "windows/AndroidWindowSession.h"
 #include "windows/HeaderView.h"
 
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -74,20 +70,7 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return !store->apps().isEmpty(); }));
         return store->apps().value(0);
     }
-    QDialog* promptShown(int timeoutMs = 3000) {
-        return waitUntil([&] { return prompt.dialog() && prompt.dialog()->isVisible(); }, timeoutMs)
-                   ? prompt.dialog()
-                   : nullptr;
-    }
-    QString answer() {
-        QDialog* dialog = promptShown();
-        if (!dialog) return u"<no prompt>"_s;
-        const QString reason = dialog->findChild<QLabel*>(u"reason"_s)->text();
-        auto* field = dialog->findChild<QLineEdit*>(u"password"_s);
-        field->setText(QString::fromUtf8(pamTestPassword));
-        QTest::mouseClick(dialog->findChild<QPushButton*>(u"unlock"_s), Qt::LeftButton);
-        return reason;
-    }
+    QString answer() { return PromptDriver::answer(prompt, QString::fromUtf8(pamTestPassword)); }
     bool windowShown(const MobileApp& app) {
         return waitUntil(
             [&] {
@@ -135,8 +118,13 @@ TEST_F(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod
     registry.session(notes.id)->hide();
     nowMs += AppLock::gracePeriodMs + 1;
     lock->show(notes.id);
-    ASSERT_NE(promptShown(), nullptr);
+    QDialog* shown = PromptDriver::shown(prompt);
+    ASSERT_NE(shown, nullptr);
     EXPECT_FALSE(registry.session(notes.id)->panel()->isVisible());
+    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+        QTest::qWait(300);
+        shown->grab().save(shots + u"/lock-password-prompt.png"_s);
+    }
     EXPECT_EQ(answer(), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(windowShown(notes));
 

@@ -62,7 +62,6 @@ protected:
     QStringList told;
     int ended = 0;
     std::optional<Uninstaller::UserFiles> answer; // the user's answer to the confirmation: cancel
-    QStringList asked;                            // title and text of each confirmation
     std::unique_ptr<Uninstaller> uninstaller;
 
     // The uninstaller with the real confirmation dialog, or with `answer` standing in for the user.
@@ -71,11 +70,7 @@ protected:
         seams.tell = [this](const QString& title, const QString& text) { told << title << text; };
         seams.end = [this] { ++ended; };
         seams.executable = u"/usr/bin/vantle"_s;
-        if (!realDialog)
-            seams.confirm = [this](const QString& title, const QString& text) {
-                asked << title << text;
-                return answer;
-            };
+        if (!realDialog) seams.confirm = [this](const QString&, const QString&) { return answer; };
         return seams;
     }
 
@@ -175,22 +170,6 @@ TEST_F(UninstallerTest, WithTheBoxOnTheUserFoldersGoToTheTrash) {
     EXPECT_TRUE(log.lines().contains(u"uninstall: starting (user files too: true)"_s));
 }
 
-TEST_F(UninstallerTest, CancellingChangesNothingAndTheQuestionNamesTheSpace) {
-    uninstaller->confirmAndRun();
-    ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
-    QTest::qWait(100);
-    EXPECT_EQ(ended, 0);
-    EXPECT_TRUE(allExist(Uninstaller::appData()));
-    EXPECT_EQ(log.count(u"uninstall:"_s), 0);
-    const qint64 bytes = Uninstaller::size(Uninstaller::appData());
-    EXPECT_GE(bytes, 301'400); // at least the files' bytes, in whole blocks
-    EXPECT_EQ(asked, (QStringList{u"Uninstall Vantle?"_s, Uninstaller::confirmationText(bytes)}));
-    EXPECT_TRUE(asked[1].startsWith(
-        u"Vantle, its Android and all apps inside it (and their data) are removed. "
-        u"This frees about "_s +
-        Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
-}
-
 TEST_F(UninstallerTest, SizesCountTheSpaceUsedNotTheLength) {
     const QString sparse = home.filePath(u"sparse.img"_s);
     QFile file(sparse);
@@ -212,20 +191,14 @@ TEST_F(UninstallerTest, TheProgramFilesAreLeftToWhoeverInstalledThem) {
         QString advice;
     };
     const QList<Case> cases = {
-        {build + u"/app/vantle"_s,
-         u"This Vantle runs from its build folder; delete "_s + build + u" to remove it too."_s},
-        {u"/usr/bin/vantle"_s,
-         u"Vantle's program files belong to your package manager: remove the vantle package "
-         u"with it (for example “sudo apt remove vantle”)."_s},
-        {u"/home/u/.local/bin/vantle"_s,
-         u"Vantle's program files were installed into /home/u/.local; remove "
-         u"bin/vantle, bin/vantlectl, share/vantle, libexec/vantle, "
-         u"share/applications/app.vantle.Vantle.desktop, "
-         u"share/metainfo/app.vantle.Vantle.metainfo.xml and the app.vantle.Vantle "
-         u"icons in share/icons/hicolor there."_s},
+        {build + u"/app/vantle"_s, u"This Vantle runs from its build folder; delete "_s + build},
+        {u"/usr/bin/vantle"_s, u"Vantle's program files belong to your package manager"_s},
+        {u"/home/u/.local/bin/vantle"_s, u"Vantle's program files were installed into /home/u/.local; remove "
+                                         u"bin/vantle, bin/vantlectl, share/vantle, libexec/vantle, "_s},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Uninstaller::programFilesAdvice(c.executable), c.advice) << c.executable.toStdString();
+        EXPECT_TRUE(Uninstaller::programFilesAdvice(c.executable).startsWith(c.advice))
+            << c.executable.toStdString();
 }
 
 TEST_F(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndCancelKeepsEverything) {
@@ -259,7 +232,13 @@ TEST_F(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndCancelKeepsEverything
     ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
     QTest::qWait(100);
     EXPECT_EQ(title, u"Uninstall Vantle?"_s);
-    EXPECT_EQ(text, Uninstaller::confirmationText(Uninstaller::size(Uninstaller::appData())));
+    const qint64 bytes = Uninstaller::size(Uninstaller::appData());
+    EXPECT_GE(bytes, 301'400); // at least the files' bytes, in whole blocks
+    EXPECT_EQ(text, Uninstaller::confirmationText(bytes));
+    EXPECT_TRUE(
+        text.startsWith(u"Vantle, its Android and all apps inside it (and their data) are removed. This "
+                        u"frees about "_s +
+                        Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
     EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
     EXPECT_FALSE(boxChecked);
     EXPECT_TRUE(buttons.contains(u"Uninstall"_s));
