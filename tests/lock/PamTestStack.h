@@ -72,6 +72,7 @@ inline bool preload() {
     ::setenv("PAM_WRAPPER", "1", 1);
     ::setenv("PAM_WRAPPER_SERVICE_DIR", (base + "/services").c_str(), 1);
     ::setenv("PAM_WRAPPER_DISABLE_DEEPBIND", "1", 1);
+    ::setenv("UID_WRAPPER_DISABLE_DEEPBIND", "1", 1); // the name pam_wrapper 1.1.4 actually reads
     ::setenv("VANTLE_PAM_TEST_FOLDER", folder, 1);
     const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string asanOptions =
