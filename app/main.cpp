@@ -7,6 +7,10 @@
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "datacare/BackupFlow.h"
+#include "datacare/AppLock.h"
+#include "datacare/DataCareCommands.h"
+#include "datacare/PasswordPrompt.h"
+#include "datacare/Uninstaller.h"
 #include "integrations/DeviceSettings.h"
 #include "integrations/DownloadSync.h"
 #include "integrations/MacNotifier.h"
@@ -60,9 +64,10 @@ void registerDeviceSettingCommands(CommandRouter& commands) {
 // What the panel asks of the application: the open-app flow, backups and the window registry.
 class DesktopLauncherActions final : public LauncherActions {
 public:
-    DesktopLauncherActions(OpenAppFlow& flow, BackupFlow& backups)
+    DesktopLauncherActions(OpenAppFlow& flow, BackupFlow& backups, AppLock& lock)
         : m_flow(flow)
-        , m_backups(backups) {}
+        , m_backups(backups)
+        , m_lock(lock) {}
 
     void launch(const MobileApp& app) override { m_flow.launch(app); }
     void confirmUninstall(const MobileApp& app) override { m_flow.confirmUninstall(app); }
@@ -82,6 +87,8 @@ public:
     }
     void revealInFileManager(const QString& path) override { ::revealInFileManager(path); }
     void quit() override { quitInOrder(); }
+    std::optional<bool> isLocked(const QUuid& id) const override { return AppLock::isLocked(id); }
+    void toggleLock(const MobileApp& app) override { m_lock.toggle(app); }
     bool offersBackups() const override { return true; }
     void backup(const MobileApp& app) override { m_backups.backup(app); }
     void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
@@ -89,6 +96,7 @@ public:
 private:
     OpenAppFlow& m_flow;
     BackupFlow& m_backups;
+    AppLock& m_lock;
 };
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
@@ -219,9 +227,19 @@ int main(int argc, char** argv) {
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
     // Desktop notifications: saved downloads, backups and restores.
     MacNotifier notifier(DesktopNotifications::create());
-    flow = std::make_unique<OpenAppFlow>(vantle.store());
+    PasswordPrompt passwordPrompt;
+    AppLock appLock(passwordPrompt);
+    Uninstaller uninstaller;
+    OpenAppFlow::Seams flowSeams;
+    flowSeams.unlock = [&appLock](const MobileApp& app, std::function<void()> then) {
+        appLock.unlockIfNeeded(app, std::move(then));
+    };
+    flow = std::make_unique<OpenAppFlow>(vantle.store(), flowSeams);
     backups = std::make_unique<BackupFlow>(vantle.store(), backupSeams(*flow, notifier));
     registerBackupCommands(vantle, *backups);
+    registerDataCareCommands(
+        vantle.commands(), [&vantle](const QString& text) { return vantle.entryMatching(text); }, appLock,
+        uninstaller);
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -250,7 +268,7 @@ int main(int argc, char** argv) {
             downloads.start();
     });
 
-    DesktopLauncherActions launcherActions(*flow, *backups);
+    DesktopLauncherActions launcherActions(*flow, *backups, appLock);
     HomePanelController home(vantle.store(), launcherActions);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();

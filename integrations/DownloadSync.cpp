@@ -212,6 +212,6 @@ void DownloadSync::handle(std::optional<Listing> listing) {
 void DownloadSync::copied(const std::optional<QString>& target) {
     if (!target) return;
     const QString text = u"Downloads › Vantle › "_s + QFileInfo(*target).fileName();
-    if (onSaved) onSaved(u"Saved to your Mac"_s, text);
-    m_notifier.post(u"Saved to your Mac"_s, u"From Android"_s, text, std::nullopt, *target);
+    if (onSaved) onSaved(u"Saved to your computer"_s, text);
+    m_notifier.post(u"Saved to your computer"_s, u"From Android"_s, text, std::nullopt, *target);
 }

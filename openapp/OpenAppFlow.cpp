@@ -80,6 +80,7 @@ OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
     if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
     if (!m_seams.offer) m_seams.offer = offerInMessageBox;
     if (!m_seams.locateApk) m_seams.locateApk = locateInFileDialog;
+    if (!m_seams.unlock) m_seams.unlock = [](const MobileApp&, std::function<void()> then) { then(); };
     EventCenter::shared().observe(VantleEvent::sessionsChanged, this, [this](const QVariantMap&) {
         QSet<QUuid> running;
         for (const AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
@@ -94,7 +95,10 @@ void OpenAppFlow::launch(const MobileApp& app) {
         m_store.setStatusMessage(u"iOS apps are not supported"_s);
         return;
     }
-    launchAndroid(app);
+    const QPointer<OpenAppFlow> alive(this);
+    m_seams.unlock(app, [this, alive, app] {
+        if (alive) launchAndroid(app);
+    });
 }
 
 void OpenAppFlow::launchAndroid(const MobileApp& app) {

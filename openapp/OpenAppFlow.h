@@ -32,6 +32,9 @@ public:
         // The APK file the user points at for an entry whose file went missing; the default is a
         // file chooser.
         std::function<std::optional<QString>(const MobileApp& app)> locateApk;
+        // The app lock: runs `then` at once for an app that needs no unlock, else only after the
+        // owner's authentication. The default runs it at once.
+        std::function<void(const MobileApp& app, std::function<void()> then)> unlock;
     };
 
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);

@@ -15,6 +15,9 @@ QString packages();           // APKs pulled out of Android
 QString icons();              // cached icon images
 QString logs();               // vantle.log and the per-window logs
 QString config();             // the settings file
+QString cache();              // Vantle's cache folder (nothing in it is needed to run)
+QString state();              // Vantle's state folder: the logs and whatever else a run leaves behind
+QString autostartEntry();     // the desktop entry that starts Vantle at login
 QString pictures();           // screenshots
 QString movies();             // screen recordings
 QString downloads();          // files copied out of Android

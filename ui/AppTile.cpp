@@ -3,8 +3,10 @@
 #include "apk/AppIcon.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
+#include "core/VantleEvents.h"
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
+#include "windows/PadlockGlyph.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -41,6 +43,9 @@ AppTile::AppTile(MobileApp app, AppLibraryStore& store, LauncherActions& actions
     connect(&m_icons, &AppIconStore::imagesChanged, this, [this](const QUuid& id) {
         if (id == m_app.id) update();
     });
+    // The app lock announces a change of its set as a change of sessions.
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, this,
+                                  [this](const QVariantMap&) { followMarks(); });
     followMarks();
 }
 
@@ -50,11 +55,16 @@ bool AppTile::isRunningMarked() const {
 bool AppTile::isLaunchingMarked() const {
     return m_store.launchingAppID() == m_app.id;
 }
+bool AppTile::isLockedMarked() const {
+    return m_actions.isLocked(m_app.id).value_or(false);
+}
 bool AppTile::hasIcon() const {
     return m_icons.images().contains(m_app.id);
 }
 
 void AppTile::followMarks() {
+    setAccessibleDescription(isLockedMarked() ? u"Locked with password"_s : QString());
+    setToolTip(isLockedMarked() ? m_app.displayName() + u" — Locked with password"_s : m_app.displayName());
     if (isLaunchingMarked() && !m_spinner.isActive()) m_spinner.start();
     if (!isLaunchingMarked()) m_spinner.stop();
     update();
@@ -77,6 +87,10 @@ std::unique_ptr<QMenu> AppTile::makeContextMenu() {
                     [this, id] {
                         if (const auto app = m_store.app(id)) m_store.toggleFavorite(*app);
                     });
+    if (const std::optional<bool> locked = m_actions.isLocked(id))
+        menu->addAction(*locked ? u"Remove password lock"_s : u"Lock with password"_s, this, [this, id] {
+            if (const auto app = m_store.app(id)) m_actions.toggleLock(*app);
+        });
     if (m_actions.offersBackups())
         menu->addAction(u"Back up app data…"_s, this, [this, id] {
             if (const auto app = m_store.app(id)) m_actions.backup(*app);
@@ -116,6 +130,14 @@ void AppTile::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
         painter.setBrush(Qt::NoBrush);
         painter.drawArc(iconRect.adjusted(16, 16, -16, -16), -m_spinAngle * 16, 270 * 16);
+    }
+    if (isLockedMarked()) {
+        // A padlock on a disc at the icon's lower left: the app asks for the password to open.
+        const QPointF centre(iconRect.left() + 4, iconRect.bottom() - 4);
+        painter.setPen(QPen(colours.background, 2));
+        painter.setBrush(QColor(0x37, 0x47, 0x4f));
+        painter.drawEllipse(centre, 9, 9);
+        PadlockGlyph::paint(painter, centre + QPointF(0, 0.5), 11, Qt::white, PadlockGlyph::Shackle::closed);
     }
     if (m_store.unreadAppIDs().contains(m_app.id)) {
         painter.setPen(QPen(colours.background, 2));

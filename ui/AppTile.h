@@ -12,9 +12,9 @@ class LauncherActions;
 class QMenu;
 
 // One app in the launcher: its icon and name, a dot while its window is open, a turning ring
-// while it is being opened, a red dot for unread notifications. A click opens it; the context
-// menu holds the entry's own actions. Reads its marks from the store and its icon from the icon
-// store, redrawing when either changes.
+// while it is being opened, a red dot for unread notifications, a padlock when it is locked. A
+// click opens it; the context menu holds the entry's own actions. Reads its marks from the store
+// and its icon from the icon store, redrawing when either changes.
 class AppTile final : public QWidget {
     Q_OBJECT
 public:
@@ -26,9 +26,10 @@ public:
     const MobileApp& app() const { return m_app; }
     bool isRunningMarked() const;
     bool isLaunchingMarked() const;
+    bool isLockedMarked() const;
     bool hasIcon() const;
 
-    // The context menu, in order: favourites, reveal the APK, remove, uninstall.
+    // The context menu, in order: favourites, the lock, reveal the APK, remove, uninstall.
     std::unique_ptr<QMenu> makeContextMenu();
     // "Show APK in …" with the name of the desktop's file manager.
     static QString revealTitle();

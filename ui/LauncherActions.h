@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // What the panel asks of the application above it: opening, uninstalling, Android's warm-up and
 // state, closing windows, backups and quitting. The panel only calls; the application decides what each
@@ -27,6 +28,10 @@ public:
     // Shows the file in the desktop's file manager, selected where the file manager allows it.
     virtual void revealInFileManager(const QString& path) = 0;
     virtual void quit() = 0;
+    // The app lock, where the application has one: nothing without it, else whether the entry is
+    // locked; toggling asks for the owner's authentication first.
+    virtual std::optional<bool> isLocked(const QUuid&) const { return std::nullopt; }
+    virtual void toggleLock(const MobileApp&) {}
     // App data backups: offered in the menus only when the application has them.
     virtual bool offersBackups() const { return false; }
     virtual void backup(const MobileApp&) {}

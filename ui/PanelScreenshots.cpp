@@ -36,6 +36,9 @@ public:
     void applyWindowSize(int) override {}
     void revealInFileManager(const QString&) override {}
     void quit() override {}
+    std::optional<bool> isLocked(const QUuid& id) const override { return locked.contains(id); }
+
+    QSet<QUuid> locked;
 };
 
 void settle(int ms) {
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
     store.setRunningAppIDs({apps[0].id});
     store.setLaunchingAppID(apps[3].id);
     store.setUnreadAppIDs({apps[6].id});
+    actions.locked = {apps[1].id, apps[4].id};
     store.setStatusMessage(u"Starting Weather…"_s);
     // Icons come from the background; give them a moment.
     for (const MobileApp& app : apps)

@@ -32,6 +32,15 @@ public:
     };
     void setHomePanel(HomePanel panel) { m_homePanel = std::move(panel); }
 
+    // The app lock, which lives above the windows. Set once by the app; each may be empty.
+    struct AppLockHooks {
+        std::function<bool(const QUuid& appID)> isLocked;
+        std::function<void(const QUuid& appID)> windowLeft;                   // hidden or closed
+        std::function<void(const QUuid& appID, const QString& title)> toggle; // the header's lock button
+    };
+    void setAppLock(AppLockHooks hooks) { m_appLock = std::move(hooks); }
+    const AppLockHooks& appLock() const { return m_appLock; }
+
     // Opens a window for the app, or brings its open window forward. Throws AndroidBridgeError when the
     // display-server files cannot be found. `onEnded` is called once when the window's stream ends.
     AndroidWindowSession* open(const QUuid& appID, const QString& package, const QString& title,
@@ -86,4 +95,5 @@ private:
     std::optional<QRectF> m_pendingAnchor;
     QSet<QUuid> m_unreadAppIDs;
     HomePanel m_homePanel;
+    AppLockHooks m_appLock;
 };

@@ -1,6 +1,7 @@
 #include "windows/AndroidWindowSession.h"
 
 #include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "integrations/DeviceSettings.h"
@@ -15,6 +16,7 @@
 #include "windows/WindowPlacement.h"
 #include "windows/WindowSizePreset.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -117,6 +119,10 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_videoView->onFilesDropped = [this](const QList<QUrl>& urls) { receiveFiles(urls); };
     m_header->onBack = [this] { handleBack(); };
     m_header->onHome = [this] { showHomeInPlace(); };
+    m_header->onLock = [this] {
+        if (const auto& toggle = AndroidWindowRegistry::shared().appLock().toggle)
+            toggle(m_setup.appID, m_setup.title);
+    };
     m_header->onPin = [this] {
         setPinned(!m_pinned);
         saveFrame();
@@ -145,6 +151,20 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_saveWork->setInterval(resizeDebounceMs);
     connect(m_saveWork, &QTimer::timeout, this, [this] { saveFrame(); });
     setPinned(m_pinned);
+    showLock();
+    // The locked set changes are announced as a change of sessions (lock badges redraw).
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, this,
+                                  [this](const QVariantMap&) { showLock(); });
+}
+
+void AndroidWindowSession::showLock() {
+    const auto& isLocked = AndroidWindowRegistry::shared().appLock().isLocked;
+    m_header->setLocked(isLocked && isLocked(m_setup.appID));
+}
+
+void AndroidWindowSession::leftScreen() {
+    if (const auto& windowLeft = AndroidWindowRegistry::shared().appLock().windowLeft)
+        windowLeft(m_setup.appID);
 }
 
 AndroidWindowSession::~AndroidWindowSession() {
@@ -226,6 +246,7 @@ void AndroidWindowSession::checkBack(int generation) {
 void AndroidWindowSession::hide() {
     m_panel->hide();
     saveFrame();
+    leftScreen();
 }
 
 void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
@@ -233,6 +254,7 @@ void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
     if (appStop == AppStop::forceStop) AndroidWindowRegistry::shared().forceStop(m_setup.package);
     m_closing = true;
+    leftScreen();
     m_resizeWork->stop();
     AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
     saveFrame();
@@ -319,6 +341,8 @@ void AndroidWindowSession::pickSize(int tag) {
 
 void AndroidWindowSession::resignedKey() {
     if (m_pinned || m_closing || !m_panel->isVisible()) return;
+    // A Vantle dialog (the password prompt, a confirmation) took the keyboard: the window stays.
+    if (QApplication::activeModalWidget()) return;
     if (!VantleSettings::get(SettingsKeys::autoHide)) return;
     hide();
 }

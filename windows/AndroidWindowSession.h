@@ -84,6 +84,8 @@ public:
 private:
     void setPinned(bool pinned);
     void showHomeInPlace();
+    void showLock();
+    void leftScreen(); // tells the app lock
     void checkBack(int generation);
     void resignedKey();
     void becameKey();

@@ -1,5 +1,7 @@
 #include "windows/HeaderView.h"
 
+#include "windows/PadlockGlyph.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -26,6 +28,8 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
+    m_lock = addButton(u"lock"_s, QString(), QString());
+    m_lock->setIconSize(QSize(18, 18));
     m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
     m_pin->setAccessibleName(u"Pin"_s);
     m_pin->setCheckable(true);
@@ -36,7 +40,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     layout->addWidget(home);
     layout->addWidget(back);
     layout->addWidget(m_title, 1);
-    for (QToolButton* button : {m_pin, size, hide, close})
+    for (QToolButton* button : {m_lock, m_pin, size, hide, close})
         layout->addWidget(button);
 
     const auto call = [](const std::function<void()>& action) {
@@ -44,6 +48,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     };
     connect(home, &QToolButton::clicked, this, [this, call] { call(onHome); });
     connect(back, &QToolButton::clicked, this, [this, call] { call(onBack); });
+    connect(m_lock, &QToolButton::clicked, this, [this, call] { call(onLock); });
     connect(m_pin, &QToolButton::clicked, this, [this, call] { call(onPin); });
     connect(hide, &QToolButton::clicked, this, [this, call] { call(onHide); });
     connect(close, &QToolButton::clicked, this, [this, call] { call(onClose); });
@@ -51,6 +56,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
         if (onSize) onSize(size);
     });
     setPinned(false);
+    setLocked(false);
 }
 
 QToolButton* HeaderView::addButton(const QString& objectName, const QString& glyph, const QString& toolTip) {
@@ -77,6 +83,14 @@ void HeaderView::setPinned(bool pinned) {
                      pinned ? palette.color(QPalette::Highlight) : palette.color(QPalette::PlaceholderText));
     m_pin->setPalette(palette);
     m_pin->setChecked(pinned);
+}
+
+void HeaderView::setLocked(bool locked) {
+    using PadlockGlyph::Shackle;
+    m_lock->setIcon(PadlockGlyph::icon(18, palette().color(locked ? QPalette::Highlight : QPalette::PlaceholderText),
+                                       locked ? Shackle::closed : Shackle::open));
+    m_lock->setToolTip(locked ? u"Remove the password lock"_s : u"Lock this app with a password"_s);
+    m_lock->setAccessibleName(locked ? u"Locked"_s : u"Lock"_s);
 }
 
 void HeaderView::mousePressEvent(QMouseEvent* event) {

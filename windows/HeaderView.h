@@ -6,7 +6,7 @@
 class QLabel;
 class QToolButton;
 
-// The 36-point bar on top of an app window: home, back, the title, pin, size, hide and close.
+// The 36-point bar on top of an app window: home, back, the title, lock, pin, size, hide and close.
 // Dragging the bar moves the window. The session wires the callbacks.
 class HeaderView final : public QWidget {
     Q_OBJECT
@@ -15,10 +15,11 @@ public:
 
     explicit HeaderView(const QString& title, QWidget* parent = nullptr);
 
-    std::function<void()> onHome, onBack, onPin, onHide, onClose;
+    std::function<void()> onHome, onBack, onLock, onPin, onHide, onClose;
     std::function<void(QWidget* button)> onSize;
 
     void setPinned(bool pinned);
+    void setLocked(bool locked);
     QToolButton* button(const QString& objectName) const;
 
 protected:
@@ -30,4 +31,5 @@ private:
 
     QLabel* m_title = nullptr;
     QToolButton* m_pin = nullptr;
+    QToolButton* m_lock = nullptr;
 };

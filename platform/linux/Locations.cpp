@@ -41,7 +41,9 @@ QString applicationSupport() { return join(xdgBase("XDG_DATA_HOME", QStringLiter
 QString runtime() { return join(applicationSupport(), QStringLiteral("Runtime")); }
 QString packages() { return join(applicationSupport(), QStringLiteral("Packages")); }
 QString icons() { return join(applicationSupport(), QStringLiteral("Icons")); }
-QString logs() { return join(xdgBase("XDG_STATE_HOME", QStringLiteral(".local/state")), QStringLiteral("Vantle/logs")); }
+QString state() { return join(xdgBase("XDG_STATE_HOME", QStringLiteral(".local/state")), QStringLiteral("Vantle")); }
+QString logs() { return join(state(), QStringLiteral("logs")); }
+QString cache() { return join(xdgBase("XDG_CACHE_HOME", QStringLiteral(".cache")), QStringLiteral("Vantle")); }
 QString config() { return join(xdgBase("XDG_CONFIG_HOME", QStringLiteral(".config")), QStringLiteral("Vantle")); }
 QString pictures() { return join(userFolder(QStandardPaths::PicturesLocation, QStringLiteral("Pictures")), QStringLiteral("Vantle")); }
 QString movies() { return join(userFolder(QStandardPaths::MoviesLocation, QStringLiteral("Videos")), QStringLiteral("Vantle")); }
@@ -54,6 +56,11 @@ QString runState() {
     if (vantleHome().isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty()) base = join(home(), QStringLiteral(".run"));
     return join(base, QStringLiteral("vantle"));
+}
+
+QString autostartEntry() {
+    return join(xdgBase("XDG_CONFIG_HOME", QStringLiteral(".config")),
+                QStringLiteral("autostart/app.vantle.Vantle.desktop"));
 }
 
 QString commandSocket() {

@@ -1,11 +1,11 @@
 #include "platform/Virtualisation.h"
 
+#include "platform/CurrentUser.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
-#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -14,14 +14,7 @@ namespace Virtualisation {
 namespace {
 // The login name for the usermod command; the placeholder when the system cannot tell it.
 QString userName() {
-    // Called from the thread pool: getpwuid_r, not getpwuid, whose result is shared by all threads.
-    const long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(bufferSize > 0 ? size_t(bufferSize) : 16384);
-    passwd record{};
-    passwd* entry = nullptr;
-    if (::getpwuid_r(::geteuid(), &record, buffer.data(), buffer.size(), &entry) == 0 && entry &&
-        entry->pw_name && *entry->pw_name)
-        return QString::fromLocal8Bit(entry->pw_name);
+    if (const std::optional<QString> name = CurrentUser::loginName()) return *name;
     const QString fromEnvironment = qEnvironmentVariable("USER");
     return fromEnvironment.isEmpty() ? u"<user>"_s : fromEnvironment;
 }

@@ -168,7 +168,7 @@ TEST_F(DesktopNotificationsTest, AClickOnASavedFilesNotificationRevealsIt) {
     ASSERT_TRUE(session.registerService(u"org.freedesktop.FileManager1"_s));
     startServer();
     const QString file = u"/home/user/Downloads/Vantle/report 2.pdf"_s;
-    notifier.post(u"Saved to your Mac"_s, u"From Android"_s, u"Downloads › Vantle › report 2.pdf"_s,
+    notifier.post(u"Saved to your computer"_s, u"From Android"_s, u"Downloads › Vantle › report 2.pdf"_s,
                   std::nullopt, file);
     ASSERT_TRUE(waitUntil([] { return displayed() == 1; }));
     dunstctl({u"action"_s, u"0"_s});

@@ -77,8 +77,8 @@ TEST_F(DownloadSyncTest, TheFirstRunSeedsThenNewFilesArriveOnceAfterTwoStablePol
     ASSERT_TRUE(settled(1));
     EXPECT_EQ(copied(), QStringList{u"song.mp3"_s});
     EXPECT_EQ(copy(u"song.mp3"_s), "first part, then the rest");
-    EXPECT_EQ(banners, QStringList{u"Saved to your Mac|Downloads › Vantle › song.mp3"_s});
-    EXPECT_EQ(notifier.posts, QStringList{u"Saved to your Mac|From Android|Downloads › Vantle › song.mp3|"_s +
+    EXPECT_EQ(banners, QStringList{u"Saved to your computer|Downloads › Vantle › song.mp3"_s});
+    EXPECT_EQ(notifier.posts, QStringList{u"Saved to your computer|From Android|Downloads › Vantle › song.mp3|"_s +
                                           folder + u"/song.mp3"_s});
     for (int i = 0; i < 3; ++i)
         poll();
@@ -138,7 +138,7 @@ TEST_F(DownloadSyncTest, ANameThatIsTakenGetsANumberAndNothingIsReplaced) {
     ASSERT_TRUE(settled(2));
     EXPECT_EQ(copy(u"report.pdf"_s), "mine");
     EXPECT_EQ(copy(u"report 2.pdf"_s), "from android");
-    EXPECT_EQ(banners, QStringList{u"Saved to your Mac|Downloads › Vantle › report 2.pdf"_s});
+    EXPECT_EQ(banners, QStringList{u"Saved to your computer|Downloads › Vantle › report 2.pdf"_s});
     // The same name again, and a name without an extension.
     EXPECT_EQ(offMainThread([&] { return DownloadSync::copyToMac(u"report.pdf"_s, folder); }),
               folder + u"/report 3.pdf"_s);
