@@ -155,6 +155,12 @@ int install(DeviceContext& context, const QStringList& arguments) {
         return 1;
     }
     const QJsonObject existing = before.value(u"packages"_s).toObject().value(package).toObject();
+    if (!existing.isEmpty() && existing.value(u"signer"_s).toString() != base.signer) {
+        context.out(failure(
+            u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s,
+            u"Package %1 signatures do not match previously installed version; ignoring!"_s.arg(package)));
+        return 1;
+    }
     if (!existing.isEmpty() && !allowDowngrade &&
         existing.value(u"versionCode"_s).toInteger() > base.versionCode) {
         context.out(failure(
@@ -197,6 +203,7 @@ int install(DeviceContext& context, const QStringList& arguments) {
         record.insert(u"apks"_s, installedApks);
         record.insert(u"versionCode"_s, base.versionCode);
         record.insert(u"versionName"_s, base.versionName);
+        record.insert(u"signer"_s, base.signer);
         record.insert(u"minSdk"_s, base.minSdk);
         record.insert(u"targetSdk"_s, base.targetSdk);
         record.insert(u"launcher"_s, base.launcherActivity);
