@@ -16,6 +16,7 @@
 #include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
+#include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
@@ -174,7 +175,15 @@ int main(int argc, char** argv) {
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
     VantleApp vantle(LaunchArguments::parse(QApplication::arguments()), seams, steps);
-    flow = std::make_unique<OpenAppFlow>(vantle.store());
+    AppUpdates updates;
+    OpenAppFlow::Seams flowSeams;
+    flowSeams.checkUpdatesWhenDue = [&updates, &vantle] {
+        updates.checkIfDue(vantle.store(), AppUpdates::Trigger::automatic);
+    };
+    flow = std::make_unique<OpenAppFlow>(vantle.store(), flowSeams);
+    vantle.commands().on(u"check-updates"_s, [&updates, &vantle] {
+        updates.checkIfDue(vantle.store(), AppUpdates::Trigger::forced);
+    });
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -185,7 +194,9 @@ int main(int argc, char** argv) {
     };
 
     DesktopLauncherActions launcherActions(*flow);
-    HomePanelController home(vantle.store(), launcherActions);
+    MenuPanel::Environment panelEnvironment;
+    panelEnvironment.updates = &updates;
+    HomePanelController home(vantle.store(), launcherActions, panelEnvironment);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();
     connectHomePanel(home);

@@ -32,6 +32,8 @@ public:
         // The APK file the user points at for an entry whose file went missing; the default is a
         // file chooser.
         std::function<std::optional<QString>(const MobileApp& app)> locateApk;
+        // After an app window opened: an update check if one is due (none by default).
+        std::function<void()> checkUpdatesWhenDue;
     };
 
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);

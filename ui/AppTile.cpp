@@ -5,6 +5,7 @@
 #include "core/AppLibraryStore.h"
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
+#include "updates/AppUpdates.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -54,9 +55,31 @@ bool AppTile::hasIcon() const {
     return m_icons.images().contains(m_app.id);
 }
 
+void AppTile::followUpdates(AppUpdates* updates) {
+    m_updates = updates;
+    if (!m_updates) return;
+    connect(m_updates, &AppUpdates::availableChanged, this, &AppTile::followMarks);
+    connect(m_updates, &AppUpdates::updatingChanged, this, &AppTile::followMarks);
+    followMarks();
+}
+
+std::optional<QString> AppTile::updateVersion() const {
+    if (!m_updates) return std::nullopt;
+    const std::optional<AppUpdate> found = m_updates->update(m_app);
+    return found ? std::optional(found->versionName) : std::nullopt;
+}
+
+bool AppTile::isUpdatingMarked() const {
+    if (!m_updates) return false;
+    const std::optional<QString> package = AppUpdates::package(m_app);
+    return package && m_updates->updating().contains(*package);
+}
+
 void AppTile::followMarks() {
-    if (isLaunchingMarked() && !m_spinner.isActive()) m_spinner.start();
-    if (!isLaunchingMarked()) m_spinner.stop();
+    const bool turning = isLaunchingMarked() || isUpdatingMarked();
+    if (turning && !m_spinner.isActive()) m_spinner.start();
+    if (!turning) m_spinner.stop();
+    setAccessibleDescription(updateVersion() ? u"Update available"_s : QString());
     update();
 }
 
@@ -77,6 +100,10 @@ std::unique_ptr<QMenu> AppTile::makeContextMenu() {
                     [this, id] {
                         if (const auto app = m_store.app(id)) m_store.toggleFavorite(*app);
                     });
+    if (const std::optional<QString> version = updateVersion(); version && !isUpdatingMarked())
+        menu->addAction(u"Update to "_s + *version, this, [this, id] {
+            if (const auto app = m_store.app(id); app && m_updates) m_updates->install(*app, m_store);
+        });
     menu->addAction(revealTitle(), this, [this] { m_actions.revealInFileManager(m_app.sourcePath); });
     menu->addSeparator();
     menu->addAction(u"Remove from Vantle"_s, this, [this, id] {
@@ -103,8 +130,8 @@ void AppTile::paintEvent(QPaintEvent*) {
     const QRectF iconRect((width() - iconSide) / 2, iconTop, iconSide, iconSide);
     AppIcon::forApp(m_app.displayName(), iconSide, m_icons.image(m_app)).paint(painter, iconRect.topLeft());
 
-    if (isLaunchingMarked()) {
-        // A veil over the icon with a turning ring: the app is being opened.
+    if (isLaunchingMarked() || isUpdatingMarked()) {
+        // A veil over the icon with a turning ring: the app is being opened or updated.
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 90));
         const double radius = AppIcon::forApp(m_app.displayName(), iconSide, std::nullopt).radius(iconSide);
@@ -112,6 +139,17 @@ void AppTile::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
         painter.setBrush(Qt::NoBrush);
         painter.drawArc(iconRect.adjusted(16, 16, -16, -16), -m_spinAngle * 16, 270 * 16);
+    }
+    if (updateVersion() && !isUpdatingMarked()) {
+        // "Update available": a blue disc with a downward arrow on the icon's lower right corner.
+        const QPointF centre(iconRect.right() - 3, iconRect.bottom() - 3);
+        painter.setPen(QPen(colours.background, 2));
+        painter.setBrush(QColor(0x1e, 0x88, 0xe5));
+        painter.drawEllipse(centre, 8, 8);
+        painter.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawLine(centre + QPointF(0, -4), centre + QPointF(0, 3.5));
+        painter.drawPolyline(
+            QPolygonF{centre + QPointF(-3.2, 0.5), centre + QPointF(0, 3.8), centre + QPointF(3.2, 0.5)});
     }
     if (m_store.unreadAppIDs().contains(m_app.id)) {
         painter.setPen(QPen(colours.background, 2));

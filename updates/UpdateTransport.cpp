@@ -19,17 +19,20 @@ TransferPolicy::Owned<QNetworkReply> get(QNetworkAccessManager& network, const Q
     request.setTransferTimeout(int(TransferPolicy::standardStallLimit.count()));
     TransferPolicy::Owned<QNetworkReply> reply(network.get(request));
     QNetworkReply* raw = reply.get();
-    QObject::connect(raw, &QNetworkReply::redirected, raw, [raw, &refused](const QUrl& target) {
-        const QUrl from = raw->url();
-        if (UpdateSources::isAllowedRedirect(from, target)) {
-            Q_EMIT raw->redirectAllowed();
-            return;
-        }
-        refused = from.scheme() == u"https"_s && target.scheme() == u"http"_s
-                      ? u"refused a redirect from HTTPS to plain HTTP"_s
-                      : u"refused a redirect to "_s + target.toDisplayString();
-        raw->abort();
-    });
+    // Qt already reports the redirect's target as the reply's URL here: the step is judged against
+    // the address this reply was at before it.
+    QObject::connect(raw, &QNetworkReply::redirected, raw,
+                     [raw, &refused, at = url](const QUrl& target) mutable {
+                         if (UpdateSources::isAllowedRedirect(at, target)) {
+                             at = target;
+                             Q_EMIT raw->redirectAllowed();
+                             return;
+                         }
+                         refused = at.scheme() == u"https"_s && target.scheme() == u"http"_s
+                                       ? u"refused a redirect from HTTPS to plain HTTP"_s
+                                       : u"refused a redirect to "_s + target.toDisplayString();
+                         raw->abort();
+                     });
     return reply;
 }
 
