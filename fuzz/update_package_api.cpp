@@ -1,6 +1,6 @@
 // The update check's readers of untrusted input: the repositories' package API answer (the input
-// as the HTTP body) and the version code in the device's `dumpsys package` output (the input as
-// UTF-8). An answer that is read must name a version: a non-empty name and a code a double holds.
+// as the HTTP body) and the device's package list with version codes (the input as UTF-8). An answer that is
+// read must name a version: a non-empty name and a code a double holds.
 #include "updates/UpdateRules.h"
 
 #include <QCoreApplication>
@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (update && (update->versionName.isEmpty() || update->versionCode > (qint64(1) << 53) ||
                    update->versionCode < -(qint64(1) << 53)))
         std::abort();
-    (void)UpdateRules::readVersionCode(QString::fromUtf8(bytes));
+    (void)UpdateRules::readPackageList(QString::fromUtf8(bytes));
     return 0;
 }

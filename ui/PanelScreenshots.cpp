@@ -145,7 +145,14 @@ int main(int argc, char** argv) {
     InertActions actions;
     bool runtimeComplete = true;
     // Every app counts as installed in version 1, so the repository's version 8 is an update.
-    AppUpdates updates({[](const QString&) { return std::optional<qint64>(1); }, [](const QUuid&) {}, {}});
+    AppUpdates updates({[](const QStringList& packages) {
+                            QHash<QString, qint64> codes;
+                            for (const QString& package : packages)
+                                codes.insert(package, 1);
+                            return codes;
+                        },
+                        [](const QUuid&) {},
+                        {}});
     MenuPanel::Environment environment;
     environment.updates = &updates;
     environment.runtimeComplete = [&runtimeComplete] { return runtimeComplete; };

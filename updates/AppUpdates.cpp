@@ -45,7 +45,7 @@ QString installOverApp(const QString& apk, const QString& package) {
 AppUpdates::AppUpdates(Seams seams, QObject* parent)
     : QObject(parent)
     , m_seams(std::move(seams)) {
-    if (!m_seams.installedVersionCode) m_seams.installedVersionCode = &AppUpdates::installedVersionCode;
+    if (!m_seams.installedVersionCodes) m_seams.installedVersionCodes = &AppUpdates::installedVersionCodes;
     if (!m_seams.closeWindow) m_seams.closeWindow = closeRegisteredWindow;
     if (!m_seams.now) m_seams.now = [] { return QDateTime::currentDateTimeUtc(); };
 }
@@ -68,11 +68,21 @@ std::optional<AppUpdate> AppUpdates::update(const MobileApp& app) const {
 }
 
 std::optional<qint64> AppUpdates::installedVersionCode(const QString& package) {
-    if (!AndroidRuntimeCLI::isValidPackageName(package)) return std::nullopt;
-    const std::optional<QString> output = AndroidRuntimeCLI::runADB(
-        {u"shell"_s, u"dumpsys package "_s + package + u" | grep -m1 versionCode="_s},
-        AndroidRuntimeCLI::probeTimeoutMs);
-    return output ? UpdateRules::readVersionCode(*output) : std::nullopt;
+    const QHash<QString, qint64> codes = installedVersionCodes({package});
+    return codes.contains(package) ? std::optional(codes.value(package)) : std::nullopt;
+}
+
+QHash<QString, qint64> AppUpdates::installedVersionCodes(const QStringList& packages) {
+    const std::optional<QString> output =
+        AndroidRuntimeCLI::runADB({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"--show-versioncode"_s},
+                                  AndroidRuntimeCLI::probeTimeoutMs);
+    const QHash<QString, qint64> installed =
+        output ? UpdateRules::readPackageList(*output) : QHash<QString, qint64>();
+    QHash<QString, qint64> codes;
+    for (const QString& package : packages)
+        if (const auto found = installed.constFind(package); found != installed.cend())
+            codes.insert(package, *found);
+    return codes;
 }
 
 void AppUpdates::checkIfDue(AppLibraryStore& store, Trigger trigger) {
@@ -101,15 +111,15 @@ void AppUpdates::checkIfDue(AppLibraryStore& store, Trigger trigger) {
 
 QCoro::Task<> AppUpdates::check(QStringList packages, QList<UpdateSource> sources) {
     const QPointer<AppUpdates> alive(this); // the check may outlive its owner
-    const auto readInstalled = m_seams.installedVersionCode;
+    QFuture<QHash<QString, qint64>> probing =
+        QtConcurrent::run(&AndroidRuntimeCLI::pool(), m_seams.installedVersionCodes, packages);
+    const QHash<QString, qint64> installedCodes = co_await probing;
+    if (!alive) co_return;
     QHash<QString, QList<AppUpdate>> found;
     // One package and one repository after the other: the repositories are public services.
     for (const QString& package : packages) {
-        QFuture<std::optional<qint64>> probing =
-            QtConcurrent::run(&AndroidRuntimeCLI::pool(), readInstalled, package);
-        const std::optional<qint64> installed = co_await probing;
-        if (!alive) co_return;
-        if (!installed) continue; // not in Android: nothing to update
+        const auto installed = installedCodes.constFind(package);
+        if (installed == installedCodes.cend()) continue; // not in Android: nothing to update
         QList<AppUpdate> newer;
         for (const UpdateSource source : sources) {
             QCoro::Task<std::optional<AppUpdate>> asking = latest(package, source);

@@ -41,8 +41,9 @@ public:
 
     // What the updates need of the device and the windows; each member left empty takes the real one.
     struct Seams {
-        // The installed version code (blocking, called on the Android pool).
-        std::function<std::optional<qint64>(const QString& package)> installedVersionCode;
+        // The installed version codes of these packages, leaving out those that are not
+        // installed (blocking, called on the Android pool).
+        std::function<QHash<QString, qint64>(const QStringList& packages)> installedVersionCodes;
         // Closes the entry's open window, if any, before its app is replaced.
         std::function<void(const QUuid& appID)> closeWindow;
         // The clock of the six-hour rule.
@@ -68,8 +69,11 @@ public:
     static std::optional<QString> package(const MobileApp& app);
     // The version a repository suggests for the package; none on any failure.
     QCoro::Task<std::optional<AppUpdate>> latest(QString package, UpdateSource source);
-    // `dumpsys package` on the device. Blocking.
+    // The version code Android has installed. Blocking.
     static std::optional<qint64> installedVersionCode(const QString& package);
+    // The same for many packages, from one package list of the device (`pm list packages
+    // --show-versioncode`): one adb call, whatever the number of apps. Blocking.
+    static QHash<QString, qint64> installedVersionCodes(const QStringList& packages);
 
     // Starts installing the entry's best candidate, then the next ones until one installs; returns
     // at once. Ignored while that package is updating, or when it has no candidates.

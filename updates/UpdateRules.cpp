@@ -49,13 +49,18 @@ std::optional<AppUpdate> readPackageApi(const QByteArray& body, const QString& p
     return AppUpdate{package, *suggested, name, source};
 }
 
-std::optional<qint64> readVersionCode(const QString& dumpsysOutput) {
-    static const QRegularExpression pattern(u"versionCode=(\\d+)"_s);
-    const QRegularExpressionMatch match = pattern.match(dumpsysOutput);
-    if (!match.hasMatch()) return std::nullopt;
-    bool ok = false;
-    const qint64 code = match.captured(1).toLongLong(&ok);
-    return ok ? std::optional(code) : std::nullopt;
+QHash<QString, qint64> readPackageList(const QString& output) {
+    static const QRegularExpression line(
+        u"^package:([A-Za-z][A-Za-z0-9_.]*) versionCode:(\\d+)(?:[ \\r]|$)"_s,
+        QRegularExpression::MultilineOption);
+    QHash<QString, qint64> codes;
+    for (QRegularExpressionMatchIterator it = line.globalMatch(output); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        bool ok = false;
+        const qint64 code = match.captured(2).toLongLong(&ok);
+        if (ok) codes.insert(match.captured(1), code);
+    }
+    return codes;
 }
 
 void sortBestFirst(QList<AppUpdate>& candidates) {

@@ -3,6 +3,7 @@
 #include "updates/UpdateSource.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -20,9 +21,10 @@ namespace UpdateRules {
 // one and that has a string "versionName"; else the code in decimal.
 std::optional<AppUpdate> readPackageApi(const QByteArray& body, const QString& package, UpdateSource source);
 
-// The installed version code in `dumpsys package <package>` output: the digits after the first
-// "versionCode=". Nothing without one, or when they do not fit.
-std::optional<qint64> readVersionCode(const QString& dumpsysOutput);
+// The installed version codes in the output of `pm list packages --show-versioncode`, one line
+// per package: "package:org.example versionCode:42" (a " uid:…" may follow). Lines of another
+// shape, names Android would refuse and codes that do not fit are left out.
+QHash<QString, qint64> readPackageList(const QString& output);
 
 // Highest version code first; among equal codes the order given (F-Droid before IzzyOnDroid).
 void sortBestFirst(QList<AppUpdate>& candidates);

@@ -34,10 +34,13 @@ protected:
     QHash<QString, qint64> installed{{tally, 5}};
     QStringList probed;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
-    AppUpdates updates{{[this](const QString& package) -> std::optional<qint64> {
-                            QMetaObject::invokeMethod(qApp, [this, package] { probed.append(package); });
-                            return installed.contains(package) ? std::optional(installed.value(package))
-                                                               : std::nullopt;
+    AppUpdates updates{{[this](const QStringList& packages) {
+                            QMetaObject::invokeMethod(qApp, [this, packages] { probed.append(packages); });
+                            QHash<QString, qint64> codes;
+                            for (const QString& package : packages)
+                                if (installed.contains(package))
+                                    codes.insert(package, installed.value(package));
+                            return codes;
                         },
                         [](const QUuid&) {}, [this] { return now; }}};
 

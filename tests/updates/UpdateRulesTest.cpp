@@ -51,13 +51,18 @@ INSTANTIATE_TEST_SUITE_P(
         ApiCase{R"([{"suggestedVersionCode":42}])", std::nullopt, ""},
         ApiCase{"<html>Not Found</html>", std::nullopt, ""}, ApiCase{"", std::nullopt, ""}));
 
-TEST(VersionCodeTest, FirstVersionCodeOfTheDump) {
-    EXPECT_EQ(UpdateRules::readVersionCode(u"    versionCode=31 minSdk=26 targetSdk=34\n"_s), 31);
-    EXPECT_EQ(UpdateRules::readVersionCode(u"versionCode=7 minSdk=1\n    versionCode=9\n"_s), 7);
-    EXPECT_EQ(UpdateRules::readVersionCode(u"Unable to find package: org.x.y\n"_s), std::nullopt);
-    EXPECT_EQ(UpdateRules::readVersionCode(u"versionCode= minSdk=26"_s), std::nullopt);
-    EXPECT_EQ(UpdateRules::readVersionCode(u"versionCode=99999999999999999999999"_s), std::nullopt);
-    EXPECT_EQ(UpdateRules::readVersionCode(QString()), std::nullopt);
+TEST(PackageListTest, VersionCodesOfTheDevicesPackages) {
+    const QHash<QString, qint64> codes = UpdateRules::readPackageList(
+        u"package:android versionCode:35\n"
+        u"package:org.a.b versionCode:12 uid:10104\n"
+        u"package:com.c_d versionCode:7\r\n"                     // a shell that ends lines with CR LF
+        u"package:/data/app/x/base.apk=org.e.f versionCode:3\n"  // a code path first (-f) is not asked for
+        u"package:org.g.h\n"                                     // without --show-versioncode
+        u"package:org.i.j versionCode:99999999999999999999999\n" // does not fit
+        u"package:org.k;rm versionCode:4\n"                      // not a package name
+        u"Error: Could not access the Package Manager.  Is the system running?\n"_s);
+    EXPECT_EQ(codes, (QHash<QString, qint64>{{u"android"_s, 35}, {u"org.a.b"_s, 12}, {u"com.c_d"_s, 7}}));
+    EXPECT_TRUE(UpdateRules::readPackageList(QString()).isEmpty());
 }
 
 TEST(CandidateOrderTest, HighestFirstAndFDroidFirstAmongEqualCodes) {

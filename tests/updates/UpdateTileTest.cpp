@@ -48,7 +48,12 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
     InertActions actions;
     AppIconStore icons{[](const QUuid&, const QString&, MobilePlatform) { return std::nullopt; }};
     QList<QUuid> closed;
-    AppUpdates updates{{[](const QString&) { return std::optional<qint64>(1); },
+    AppUpdates updates{{[](const QStringList& packages) {
+                            QHash<QString, qint64> codes;
+                            for (const QString& package : packages)
+                                codes.insert(package, 1);
+                            return codes;
+                        },
                         [&closed](const QUuid& id) { closed.append(id); },
                         {}}};
     MobileApp tally, other;
