@@ -68,16 +68,18 @@ std::optional<AppUpdate> AppUpdates::update(const MobileApp& app) const {
 }
 
 std::optional<qint64> AppUpdates::installedVersionCode(const QString& package) {
-    const QHash<QString, qint64> codes = installedVersionCodes({package});
-    return codes.contains(package) ? std::optional(codes.value(package)) : std::nullopt;
+    const auto codes = installedVersionCodes({package});
+    return codes && codes->contains(package) ? std::optional(codes->value(package)) : std::nullopt;
 }
 
-QHash<QString, qint64> AppUpdates::installedVersionCodes(const QStringList& packages) {
+std::optional<QHash<QString, qint64>> AppUpdates::installedVersionCodes(const QStringList& packages) {
     const std::optional<QString> output =
         AndroidRuntimeCLI::runADB({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"--show-versioncode"_s},
                                   AndroidRuntimeCLI::probeTimeoutMs);
     const QHash<QString, qint64> installed =
         output ? UpdateRules::readPackageList(*output) : QHash<QString, qint64>();
+    // A running Android always lists its own packages; an empty list is no answer.
+    if (installed.isEmpty()) return std::nullopt;
     QHash<QString, qint64> codes;
     for (const QString& package : packages)
         if (const auto found = installed.constFind(package); found != installed.cend())
@@ -111,10 +113,18 @@ void AppUpdates::checkIfDue(AppLibraryStore& store, Trigger trigger) {
 
 QCoro::Task<> AppUpdates::check(QStringList packages, QList<UpdateSource> sources) {
     const QPointer<AppUpdates> alive(this); // the check may outlive its owner
-    QFuture<QHash<QString, qint64>> probing =
+    QFuture<std::optional<QHash<QString, qint64>>> probing =
         QtConcurrent::run(&AndroidRuntimeCLI::pool(), m_seams.installedVersionCodes, packages);
-    const QHash<QString, qint64> installedCodes = co_await probing;
+    const std::optional<QHash<QString, qint64>> answer = co_await probing;
     if (!alive) co_return;
+    if (!answer) {
+        // Nothing is known about this run's apps: the last results stay.
+        setChecking(false);
+        setLastMessage(androidNotRunning);
+        VantleLog::main().write(u"updates: not checked, Android's package list could not be read"_s);
+        co_return;
+    }
+    const QHash<QString, qint64>& installedCodes = *answer;
     QHash<QString, QList<AppUpdate>> found;
     // One package and one repository after the other: the repositories are public services.
     for (const QString& package : packages) {

@@ -42,8 +42,9 @@ public:
     // What the updates need of the device and the windows; each member left empty takes the real one.
     struct Seams {
         // The installed version codes of these packages, leaving out those that are not
-        // installed (blocking, called on the Android pool).
-        std::function<QHash<QString, qint64>(const QStringList& packages)> installedVersionCodes;
+        // installed; nothing when Android could not be asked (blocking, called on the Android pool).
+        std::function<std::optional<QHash<QString, qint64>>(const QStringList& packages)>
+            installedVersionCodes;
         // Closes the entry's open window, if any, before its app is replaced.
         std::function<void(const QUuid& appID)> closeWindow;
         // The clock of the six-hour rule.
@@ -72,8 +73,12 @@ public:
     // The version code Android has installed. Blocking.
     static std::optional<qint64> installedVersionCode(const QString& package);
     // The same for many packages, from one package list of the device (`pm list packages
-    // --show-versioncode`): one adb call, whatever the number of apps. Blocking.
-    static QHash<QString, qint64> installedVersionCodes(const QStringList& packages);
+    // --show-versioncode`): one adb call, whatever the number of apps. Nothing when Android does
+    // not answer (not running). Blocking.
+    static std::optional<QHash<QString, qint64>> installedVersionCodes(const QStringList& packages);
+    // A check that could not learn what Android has installed says so rather than "up to date".
+    static constexpr auto androidNotRunning =
+        QLatin1StringView("Updates not checked: Android is not running");
 
     // Starts installing the entry's best candidate, then the next ones until one installs; returns
     // at once. Ignored while that package is updating, or when it has no candidates.

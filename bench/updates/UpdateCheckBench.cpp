@@ -142,16 +142,17 @@ int main(int argc, char** argv) {
 
     // The device's real answer: its package list, read through adb; every app counts as the one
     // installed there.
-    AppUpdates onDevice({[](const QStringList& packages) {
-                             const QHash<QString, qint64> device = AppUpdates::installedVersionCodes(
-                                 QStringList(packages.size(), installedPackage));
-                             QHash<QString, qint64> codes;
-                             for (const QString& package : packages)
-                                 codes.insert(package, device.value(installedPackage));
-                             return codes;
-                         },
-                         {},
-                         {}});
+    AppUpdates onDevice(
+        {[](const QStringList& packages) {
+             const std::optional<QHash<QString, qint64>> device =
+                 AppUpdates::installedVersionCodes(QStringList(packages.size(), installedPackage));
+             QHash<QString, qint64> codes;
+             for (const QString& package : packages)
+                 codes.insert(package, device.value_or(QHash<QString, qint64>()).value(installedPackage));
+             return codes;
+         },
+         {},
+         {}});
     // The same check without the device, to see what the repositories and Vantle cost by themselves.
     AppUpdates offDevice({[](const QStringList& packages) {
                               QHash<QString, qint64> codes;

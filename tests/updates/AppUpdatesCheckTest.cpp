@@ -34,8 +34,10 @@ protected:
     QHash<QString, qint64> installed{{tally, 5}};
     QStringList probed;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
-    AppUpdates updates{{[this](const QStringList& packages) {
+    bool deviceAnswers = true;
+    AppUpdates updates{{[this](const QStringList& packages) -> std::optional<QHash<QString, qint64>> {
                             QMetaObject::invokeMethod(qApp, [this, packages] { probed.append(packages); });
+                            if (!deviceAnswers) return std::nullopt;
                             QHash<QString, qint64> codes;
                             for (const QString& package : packages)
                                 if (installed.contains(package))
@@ -193,6 +195,18 @@ TEST_F(AppUpdatesCheckTest, NoSecondCheckWhileOneRuns) {
     ASSERT_TRUE(waitUntil([this] { return !updates.isChecking(); }, 20000));
     EXPECT_EQ(stores.fdroid.requests.size(), 1);
     EXPECT_EQ(updates.lastMessage(), u"1 update(s) available"_s);
+}
+
+TEST_F(AppUpdatesCheckTest, WithoutAnAndroidToAskNothingIsCalledUpToDate) {
+    stores.offer(UpdateSource::fdroid, tally, 6, u"6.0"_s);
+    ASSERT_TRUE(check(AppUpdates::Trigger::forced));
+    ASSERT_TRUE(updates.update(store.apps().first()));
+    deviceAnswers = false;
+    now = now.addDays(1);
+    ASSERT_TRUE(check(AppUpdates::Trigger::automatic));
+    EXPECT_EQ(updates.lastMessage(), u"Updates not checked: Android is not running"_s);
+    EXPECT_EQ(stores.fdroid.requests.size(), 1); // only the first check's
+    EXPECT_TRUE(updates.update(store.apps().first())) << "the last results stay";
 }
 
 TEST_F(AppUpdatesCheckTest, OnlyTheStoresTurnedOnAreAsked) {
