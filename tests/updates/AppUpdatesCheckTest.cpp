@@ -220,12 +220,4 @@ TEST_F(AppUpdatesCheckTest, OnlyTheStoresTurnedOnAreAsked) {
     EXPECT_EQ(updates.update(store.apps().first())->source, UpdateSource::izzy);
 }
 
-TEST_F(AppUpdatesCheckTest, PlainHttpElsewhereIsNeverAsked) {
-    // A mirror named with plain HTTP to another computer: refused before any connection.
-    ScopedEnvironment remote("VANTLE_FDROID_URL", u"http://192.0.2.1:9"_s);
-    stores.offer(UpdateSource::izzy, tally, 6, u"6.0"_s);
-    ASSERT_TRUE(check(AppUpdates::Trigger::forced));
-    EXPECT_EQ(updates.update(store.apps().first())->source, UpdateSource::izzy);
-}
-
 } // namespace

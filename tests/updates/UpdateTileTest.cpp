@@ -6,8 +6,8 @@
 #include "support/TestSupport.h"
 #include "ui/AppSection.h"
 #include "ui/AppTile.h"
-#include "ui/LauncherActions.h"
 #include "ui/MenuPanel.h"
+#include "ui/RecordingLauncherActions.h"
 #include "updates/AppUpdates.h"
 
 #include <QMenu>
@@ -16,20 +16,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-class InertActions final : public LauncherActions {
-public:
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
-};
 
 QStringList actionTexts(const QMenu& menu) {
     QStringList texts;
@@ -45,7 +31,7 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
     ScopedSettings settings;
     StoreServers stores;
     AppLibraryStore store;
-    InertActions actions;
+    RecordingLauncherActions actions;
     AppIconStore icons{[](const QUuid&, const QString&, MobilePlatform) { return std::nullopt; }};
     QList<QUuid> closed;
     AppUpdates updates{{[](const QStringList& packages) {
