@@ -24,6 +24,7 @@
 #include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
+#include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
 #include "windows/WindowCommands.h"
@@ -230,9 +231,13 @@ int main(int argc, char** argv) {
     PasswordPrompt passwordPrompt;
     AppLock appLock(passwordPrompt);
     Uninstaller uninstaller;
+    AppUpdates updates;
     OpenAppFlow::Seams flowSeams;
     flowSeams.unlock = [&appLock](const MobileApp& app, std::function<void()> then) {
         appLock.unlockIfNeeded(app, std::move(then));
+    };
+    flowSeams.checkUpdatesWhenDue = [&updates, &vantle] {
+        updates.checkIfDue(vantle.store(), AppUpdates::Trigger::automatic);
     };
     flow = std::make_unique<OpenAppFlow>(vantle.store(), flowSeams);
     backups = std::make_unique<BackupFlow>(vantle.store(), backupSeams(*flow, notifier));
@@ -240,6 +245,9 @@ int main(int argc, char** argv) {
     registerDataCareCommands(
         vantle.commands(), [&vantle](const QString& text) { return vantle.entryMatching(text); }, appLock,
         uninstaller);
+    vantle.commands().on(u"check-updates"_s, [&updates, &vantle] {
+        updates.checkIfDue(vantle.store(), AppUpdates::Trigger::forced);
+    });
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -269,7 +277,9 @@ int main(int argc, char** argv) {
     });
 
     DesktopLauncherActions launcherActions(*flow, *backups, appLock);
-    HomePanelController home(vantle.store(), launcherActions);
+    MenuPanel::Environment panelEnvironment;
+    panelEnvironment.updates = &updates;
+    HomePanelController home(vantle.store(), launcherActions, panelEnvironment);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();
     connectHomePanel(home);

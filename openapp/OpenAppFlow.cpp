@@ -158,6 +158,7 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
                                 QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
         m_store.setStatusMessage(u"Opened "_s + app.name);
         m_store.setAndroidState(AndroidState::ready);
+        if (m_seams.checkUpdatesWhenDue) m_seams.checkUpdatesWhenDue();
         (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidDarkMode::apply(); });
         if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
     } catch (const std::exception& error) {

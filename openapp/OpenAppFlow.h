@@ -35,6 +35,8 @@ public:
         // The app lock: runs `then` at once for an app that needs no unlock, else only after the
         // owner's authentication. The default runs it at once.
         std::function<void(const MobileApp& app, std::function<void()> then)> unlock;
+        // After an app window opened: an update check if one is due (none by default).
+        std::function<void()> checkUpdatesWhenDue;
     };
 
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);

@@ -4,7 +4,10 @@
 #include "apk/ApkArchive.h"
 #include "apk/BinaryXml.h"
 
+#include <QCryptographicHash>
 #include <QList>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,6 +38,38 @@ QString component(const QString& package, QString activity) {
     else if (!activity.contains(u'.'))
         activity.prepend(u'.');
     return package + u'/' + activity;
+}
+
+// The first certificate of a PKCS#7 signature block, DER-encoded; empty when there is none.
+QByteArray firstCertificate(const QByteArray& block) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.constData());
+    PKCS7* signature = d2i_PKCS7(nullptr, &bytes, long(block.size()));
+    QByteArray der;
+    if (signature && PKCS7_type_is_signed(signature) && signature->d.sign && signature->d.sign->cert &&
+        sk_X509_num(signature->d.sign->cert) > 0) {
+        X509* certificate = sk_X509_value(signature->d.sign->cert, 0);
+        const int length = i2d_X509(certificate, nullptr);
+        if (length > 0) {
+            der.resize(length);
+            auto* out = reinterpret_cast<unsigned char*>(der.data());
+            i2d_X509(certificate, &out);
+        }
+    }
+    PKCS7_free(signature);
+    return der;
+}
+
+QString signerOf(const QString& apkPath) {
+    APKIconExtractor::ApkArchive archive(apkPath);
+    for (const QString& name : archive.entryNames().value_or(QStringList())) {
+        if (!name.startsWith(u"META-INF/"_s) || name.count(u'/') != 1) continue;
+        if (!name.endsWith(u".RSA"_s) && !name.endsWith(u".DSA"_s) && !name.endsWith(u".EC"_s)) continue;
+        const QByteArray certificate = firstCertificate(archive.read(name).value_or(QByteArray()));
+        if (!certificate.isEmpty())
+            return QString::fromLatin1(
+                QCryptographicHash::hash(certificate, QCryptographicHash::Sha256).toHex());
+    }
+    return {};
 }
 
 } // namespace
@@ -92,5 +127,6 @@ std::optional<ApkFacts> ApkFacts::read(const QString& apkPath) {
         }
     }
     if (!launcher.isEmpty()) facts.launcherActivity = component(facts.package, launcher);
+    facts.signer = signerOf(apkPath);
     return facts;
 }

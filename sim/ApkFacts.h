@@ -24,6 +24,10 @@ struct ApkFacts {
         QStringList mimeTypes;
     };
     QList<ShareTarget> shareTargets;
+    // SHA-256 (hex) of the certificate that signed the APK (its v1 signature block,
+    // META-INF/<name>.RSA, .DSA or .EC); empty for an unsigned APK. What Android compares when an
+    // app is installed over itself.
+    QString signer;
 
     // Nothing when the file is not an APK with a readable manifest and package name.
     static std::optional<ApkFacts> read(const QString& apkPath);

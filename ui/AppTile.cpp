@@ -7,6 +7,7 @@
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
 #include "windows/PadlockGlyph.h"
+#include "updates/AppUpdates.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -62,11 +63,35 @@ bool AppTile::hasIcon() const {
     return m_icons.images().contains(m_app.id);
 }
 
+void AppTile::followUpdates(AppUpdates* updates) {
+    m_updates = updates;
+    if (!m_updates) return;
+    connect(m_updates, &AppUpdates::availableChanged, this, &AppTile::followMarks);
+    connect(m_updates, &AppUpdates::updatingChanged, this, &AppTile::followMarks);
+    followMarks();
+}
+
+std::optional<QString> AppTile::updateVersion() const {
+    if (!m_updates) return std::nullopt;
+    const std::optional<AppUpdate> found = m_updates->update(m_app);
+    return found ? std::optional(found->versionName) : std::nullopt;
+}
+
+bool AppTile::isUpdatingMarked() const {
+    if (!m_updates) return false;
+    const std::optional<QString> package = AppUpdates::package(m_app);
+    return package && m_updates->updating().contains(*package);
+}
+
 void AppTile::followMarks() {
-    setAccessibleDescription(isLockedMarked() ? u"Locked with password"_s : QString());
+    const bool turning = isLaunchingMarked() || isUpdatingMarked();
+    if (turning && !m_spinner.isActive()) m_spinner.start();
+    if (!turning) m_spinner.stop();
+    QStringList marks;
+    if (isLockedMarked()) marks << u"Locked with password"_s;
+    if (updateVersion()) marks << u"Update available"_s;
+    setAccessibleDescription(marks.join(u", "_s));
     setToolTip(isLockedMarked() ? m_app.displayName() + u" — Locked with password"_s : m_app.displayName());
-    if (isLaunchingMarked() && !m_spinner.isActive()) m_spinner.start();
-    if (!isLaunchingMarked()) m_spinner.stop();
     update();
 }
 
@@ -87,6 +112,10 @@ std::unique_ptr<QMenu> AppTile::makeContextMenu() {
                     [this, id] {
                         if (const auto app = m_store.app(id)) m_store.toggleFavorite(*app);
                     });
+    if (const std::optional<QString> version = updateVersion(); version && !isUpdatingMarked())
+        menu->addAction(u"Update to "_s + *version, this, [this, id] {
+            if (const auto app = m_store.app(id); app && m_updates) m_updates->install(*app, m_store);
+        });
     if (const std::optional<bool> locked = m_actions.isLocked(id))
         menu->addAction(*locked ? u"Remove password lock"_s : u"Lock with password"_s, this, [this, id] {
             if (const auto app = m_store.app(id)) m_actions.toggleLock(*app);
@@ -121,8 +150,8 @@ void AppTile::paintEvent(QPaintEvent*) {
     const QRectF iconRect((width() - iconSide) / 2, iconTop, iconSide, iconSide);
     AppIcon::forApp(m_app.displayName(), iconSide, m_icons.image(m_app)).paint(painter, iconRect.topLeft());
 
-    if (isLaunchingMarked()) {
-        // A veil over the icon with a turning ring: the app is being opened.
+    if (isLaunchingMarked() || isUpdatingMarked()) {
+        // A veil over the icon with a turning ring: the app is being opened or updated.
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 90));
         const double radius = AppIcon::forApp(m_app.displayName(), iconSide, std::nullopt).radius(iconSide);
@@ -138,6 +167,17 @@ void AppTile::paintEvent(QPaintEvent*) {
         painter.setBrush(QColor(0x37, 0x47, 0x4f));
         painter.drawEllipse(centre, 9, 9);
         PadlockGlyph::paint(painter, centre + QPointF(0, 0.5), 11, Qt::white, PadlockGlyph::Shackle::closed);
+    }
+    if (updateVersion() && !isUpdatingMarked()) {
+        // "Update available": a blue disc with a downward arrow on the icon's lower right corner.
+        const QPointF centre(iconRect.right() - 3, iconRect.bottom() - 3);
+        painter.setPen(QPen(colours.background, 2));
+        painter.setBrush(QColor(0x1e, 0x88, 0xe5));
+        painter.drawEllipse(centre, 8, 8);
+        painter.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawLine(centre + QPointF(0, -4), centre + QPointF(0, 3.5));
+        painter.drawPolyline(
+            QPolygonF{centre + QPointF(-3.2, 0.5), centre + QPointF(0, 3.8), centre + QPointF(3.2, 0.5)});
     }
     if (m_store.unreadAppIDs().contains(m_app.id)) {
         painter.setPen(QPen(colours.background, 2));

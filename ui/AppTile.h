@@ -5,9 +5,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class AppIconStore;
 class AppLibraryStore;
+class AppUpdates;
 class LauncherActions;
 class QMenu;
 
@@ -28,8 +30,14 @@ public:
     bool isLaunchingMarked() const;
     bool isLockedMarked() const;
     bool hasIcon() const;
+    // Shows the entry's update ("Update available", "Update to …", a turning ring while it
+    // installs) from `updates`, which must outlive the tile; without it the tile shows none.
+    void followUpdates(AppUpdates* updates);
+    std::optional<QString> updateVersion() const; // the version on offer, if any
+    bool isUpdatingMarked() const;
 
-    // The context menu, in order: favourites, the lock, reveal the APK, remove, uninstall.
+    // The context menu, in order: favourites, the update, the lock, the backup, reveal the APK,
+    // remove, uninstall.
     std::unique_ptr<QMenu> makeContextMenu();
     // "Show APK in …" with the name of the desktop's file manager.
     static QString revealTitle();
@@ -51,6 +59,7 @@ private:
     AppLibraryStore& m_store;
     LauncherActions& m_actions;
     AppIconStore& m_icons;
+    AppUpdates* m_updates = nullptr;
     QTimer m_spinner; // turns the launching ring
     int m_spinAngle = 0;
     bool m_hovered = false;

@@ -312,8 +312,10 @@ void MenuPanel::rebuildSections() {
     const int columns = LauncherRules::gridColumns(width());
     const auto makeSection = [&](const QString& title, const QList<MobileApp>& apps) {
         QList<AppTile*> tiles;
-        for (const MobileApp& app : apps)
+        for (const MobileApp& app : apps) {
             tiles.append(new AppTile(app, m_store, m_actions, *m_environment.icons));
+            tiles.last()->followUpdates(m_environment.updates);
+        }
         auto* section = new AppSection(title, tiles, columns);
         m_sectionsLayout->insertWidget(m_sectionsLayout->count() - 1, section);
         m_sections.append(section);

@@ -11,6 +11,7 @@ class AppIconStore;
 class AppLibraryStore;
 class AppSection;
 class AppTile;
+class AppUpdates;
 class LauncherActions;
 class QLabel;
 class QLineEdit;
@@ -30,6 +31,7 @@ struct MenuPanelEnvironment {
     std::function<QList<QUrl>(QWidget* parent)> chooseFiles; // the file chooser for APK files
     std::function<int()> localHour;                          // for the greeting
     AppIconStore* icons = nullptr;
+    AppUpdates* updates = nullptr; // the tiles' update marks and menu items; none without it
 };
 
 // The home panel's launcher: greeting and Android's state, then the Android set-up, the empty

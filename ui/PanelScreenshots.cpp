@@ -3,19 +3,25 @@
 // runs it under Xvfb.
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
+#include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
 #include "platform/linux/SettingsFile.h"
+#include "ui/AppTile.h"
 #include "ui/LauncherActions.h"
 #include "ui/MenuPanel.h"
+#include "updates/AppUpdates.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -85,6 +91,31 @@ QList<MobileApp> craftedLibrary(const QString& apkFolder) {
     return apps;
 }
 
+// A repository that offers version 2.4.1 (code 8) of every package it is asked about.
+class GenerousRepository {
+public:
+    GenerousRepository() {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    if (!socket->readAll().contains("\r\n\r\n")) return;
+                    const QByteArray body =
+                        R"({"suggestedVersionCode":8,"packages":[{"versionName":"2.4.1","versionCode":8}]})";
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString base() const { return u"http://127.0.0.1:%1"_s.arg(m_server.serverPort()); }
+
+private:
+    QTcpServer m_server;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -109,10 +140,24 @@ int main(int argc, char** argv) {
     silent.listen(QHostAddress::LocalHost);
     qputenv("VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:%1/"_s.arg(silent.serverPort()).toUtf8());
 
+    GenerousRepository repository;
+    qputenv("VANTLE_FDROID_URL", repository.base().toUtf8());
+    VantleSettings::set(SettingsKeys::updatesIzzy, false);
+
     AppLibraryStore store;
     InertActions actions;
     bool runtimeComplete = true;
+    // Every app counts as installed in version 1, so the repository's version 8 is an update.
+    AppUpdates updates({[](const QStringList& packages) {
+                            QHash<QString, qint64> codes;
+                            for (const QString& package : packages)
+                                codes.insert(package, 1);
+                            return codes;
+                        },
+                        [](const QUuid&) {},
+                        {}});
     MenuPanel::Environment environment;
+    environment.updates = &updates;
     environment.runtimeComplete = [&runtimeComplete] { return runtimeComplete; };
     environment.localHour = [] { return 10; };
     MenuPanel panel(store, actions, environment);
@@ -144,6 +189,31 @@ int main(int argc, char** argv) {
         AppIconStore::shared().image(app);
     settle(1500);
     shoot(u"2-apps"_s);
+
+    // Two apps with an update; the menu of the first one open over the panel.
+    QList<MobileApp> withPackages = store.apps();
+    withPackages[0].bundleIdentifier = u"org.example.maps"_s;
+    withPackages[6].bundleIdentifier = u"org.example.mail"_s;
+    store.setApps(withPackages);
+    updates.checkIfDue(store, AppUpdates::Trigger::forced);
+    QDeadlineTimer checkDeadline(5000);
+    while (updates.isChecking() && !checkDeadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settle(300);
+    for (AppTile* tile : panel.tiles()) {
+        if (!tile->updateVersion()) continue;
+        const std::unique_ptr<QMenu> menu = tile->makeContextMenu();
+        menu->popup(tile->mapToGlobal(tile->rect().center()));
+        settle(500);
+        const QRect area = panel.frameGeometry().united(menu->geometry());
+        const QString path = folder + u"/7-update-menu"_s + suffix;
+        if (!panel.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path))
+            ++failures;
+        std::printf("%s\n", qPrintable(path));
+        menu->close();
+        break;
+    }
+    store.setApps(apps);
 
     store.setSearch(u"ma"_s);
     shoot(u"3-searching"_s);

@@ -155,6 +155,12 @@ int install(DeviceContext& context, const QStringList& arguments) {
         return 1;
     }
     const QJsonObject existing = before.value(u"packages"_s).toObject().value(package).toObject();
+    if (!existing.isEmpty() && existing.value(u"signer"_s).toString() != base.signer) {
+        context.out(failure(
+            u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s,
+            u"Package %1 signatures do not match previously installed version; ignoring!"_s.arg(package)));
+        return 1;
+    }
     if (!existing.isEmpty() && !allowDowngrade &&
         existing.value(u"versionCode"_s).toInteger() > base.versionCode) {
         context.out(failure(
@@ -197,6 +203,7 @@ int install(DeviceContext& context, const QStringList& arguments) {
         record.insert(u"apks"_s, installedApks);
         record.insert(u"versionCode"_s, base.versionCode);
         record.insert(u"versionName"_s, base.versionName);
+        record.insert(u"signer"_s, base.signer);
         record.insert(u"minSdk"_s, base.minSdk);
         record.insert(u"targetSdk"_s, base.targetSdk);
         record.insert(u"launcher"_s, base.launcherActivity);
@@ -262,7 +269,7 @@ int uninstall(DeviceContext& context, const QStringList& arguments) {
 }
 
 int listPackages(DeviceContext& context, const QStringList& arguments) {
-    bool thirdParty = false, system = false, withPath = false, withUid = false;
+    bool thirdParty = false, system = false, withPath = false, withUid = false, withVersion = false;
     QString filter;
     for (const QString& argument : arguments) {
         if (argument == u"-3"_s)
@@ -273,24 +280,29 @@ int listPackages(DeviceContext& context, const QStringList& arguments) {
             withPath = true;
         else if (argument == u"-U"_s)
             withUid = true;
+        else if (argument == u"--show-versioncode"_s)
+            withVersion = true;
         else if (!argument.startsWith(u'-'))
             filter = argument;
     }
     const QJsonObject packages = context.state.read().value(u"packages"_s).toObject();
     QString text;
-    auto add = [&](const QString& package, const QString& apk, int uid) {
+    // Android's order: the code path, the name, the version code, the user id.
+    auto add = [&](const QString& package, const QString& apk, qint64 versionCode, int uid) {
         if (!filter.isEmpty() && !package.contains(filter)) return;
         text += u"package:"_s + (withPath ? apk + u'=' : QString()) + package +
+                (withVersion ? u" versionCode:%1"_s.arg(versionCode) : QString()) +
                 (withUid ? u" uid:%1"_s.arg(uid) : QString()) + u'\n';
     };
+    const int api = context.runtime().value(u"api"_s).toInt(35); // system apps carry the SDK level
     if (!thirdParty)
         for (const QString& package : DeviceFacts::systemPackages())
-            add(package, u"/system/priv-app/%1/%1.apk"_s.arg(package.section(u'.', -1)), 1000);
+            add(package, u"/system/priv-app/%1/%1.apk"_s.arg(package.section(u'.', -1)), api, 1000);
     if (!system)
         for (auto it = packages.begin(); it != packages.end(); ++it) {
             const QJsonObject record = it.value().toObject();
             add(it.key(), record.value(u"apks"_s).toArray().first().toString(),
-                record.value(u"uid"_s).toInt());
+                record.value(u"versionCode"_s).toInteger(), record.value(u"uid"_s).toInt());
         }
     context.out(text);
     return 0;

@@ -53,6 +53,7 @@ protected:
     };
     QList<Offered> offers;
     std::optional<QString> located; // what the user picks when asked to locate an APK
+    int updateChecksAsked = 0;
     std::optional<MainLogSince> log;
 
     void SetUp() override {
@@ -75,6 +76,7 @@ protected:
             offers.append({offer, std::move(choose)});
         };
         flowSeams.locateApk = [this](const MobileApp&) { return located; };
+        flowSeams.checkUpdatesWhenDue = [this] { ++updateChecksAsked; };
         flow = std::make_unique<OpenAppFlow>(*store, flowSeams);
         registry.setHomePanel(
             {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
@@ -332,6 +334,7 @@ TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndTheRunningWindowAndSaysWh
     EXPECT_FALSE(store->launchingAppID());
     EXPECT_EQ(store->androidState(), AndroidState::ready);
     EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
+    EXPECT_EQ(updateChecksAsked, 1); // after Notes opened, not after the failed open
     // Single-app mode closes other windows only for an app that really opens.
     ASSERT_EQ(registry.session(notes.id), running);
     EXPECT_TRUE(running->panel()->isVisible());
