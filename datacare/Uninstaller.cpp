@@ -5,6 +5,7 @@
 #include "platform/DiskUsage.h"
 #include "platform/Locations.h"
 #include "runtime/AndroidRuntimeCLI.h"
+#include "runtime/EmulatorProcesses.h"
 #include "runtime/RuntimeBoot.h"
 #include "windows/AndroidWindowRegistry.h"
 
@@ -58,17 +59,17 @@ void tellInMessageBox(const QString& title, const QString& text) {
     box.exec();
 }
 
-// Vantle's own emulator only (the device of its own adb server and port): other emulators on the
-// computer are the user's.
+// Vantle's own emulator only: asked through its adb first, then whatever process of it is left (a
+// hung emulator, or one adb no longer lists) ends by signal. Other emulators on the computer are
+// the user's.
 void stopAndroid() {
-    if (!AndroidRuntimeCLI::deviceIsListed()) return;
-    AndroidRuntimeCLI::stopAllApps();
-    AndroidRuntimeCLI::killEmulator();
-    for (int check = 0; check < emulatorStopChecks; ++check) {
-        if (!AndroidRuntimeCLI::deviceIsListed()) return;
-        QThread::msleep(emulatorStopCheckMs);
+    if (AndroidRuntimeCLI::deviceIsListed()) {
+        AndroidRuntimeCLI::stopAllApps();
+        AndroidRuntimeCLI::killEmulator();
+        for (int check = 0; check < emulatorStopChecks && AndroidRuntimeCLI::deviceIsListed(); ++check)
+            QThread::msleep(emulatorStopCheckMs);
     }
-    VantleLog::main().write(u"uninstall: Android did not stop within 10 s"_s);
+    AndroidRuntimeCLI::endOwnEmulator(emulatorStopCheckMs * 4);
 }
 
 QStringList removeAll(const QStringList& appData, const QStringList& userFiles) {
