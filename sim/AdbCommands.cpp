@@ -8,13 +8,13 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <cerrno>
-#include <cstring>
-#include <vector>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -64,7 +64,7 @@ int pushFile(const AdbDevice& device, const QString& local, const QString& remot
 // The display server is a program of its own, which this adb becomes: adb's other commands then
 // start without the encoder's libraries.
 int startDisplayServer(const AdbDevice& device, const QStringList& tokens) {
-    const QByteArray program = QFile::encodeName(device.sdk + u"/emulator/sim/display-server"_s);
+    const QByteArray program = QFile::encodeName(SimLayout::displayServerProgram(device.sdk));
     std::vector<QByteArray> words{program};
     for (const QString& token : tokens)
         words.push_back(token.toLocal8Bit());
@@ -112,9 +112,8 @@ int shell(const AdbDevice& device, const QStringList& arguments) {
         words.removeFirst();
     // Like adb, several arguments become one command line for the device's shell.
     const QString command = words.join(u' ');
-    const QStringList tokens = command.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
-    if (tokens.size() >= 2 && tokens[0].startsWith(u"CLASSPATH="_s) && tokens[1] == u"app_process"_s)
-        return startDisplayServer(device, tokens);
+    if (const QStringList words = SimLayout::displayServerWords(command); !words.isEmpty())
+        return startDisplayServer(device, words);
     std::fflush(stdout);
     device.shell().execShell(command.isEmpty() ? u"exec /bin/sh -i"_s : command);
     std::fprintf(stderr, "error: could not start the device shell (%s): %s\n",

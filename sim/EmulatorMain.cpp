@@ -190,7 +190,15 @@ std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& a
     std::vector<std::string> sandbox;
     for (const QString& word : shell.sandbox())
         sandbox.push_back(word.toStdString());
-    setup.shellArgv = [sandbox](const std::string& command) {
+    const std::string displayServer = SimLayout::displayServerProgram(sdk).toStdString();
+    setup.shellArgv = [sandbox, displayServer](const std::string& command) {
+        const QStringList serverWords = SimLayout::displayServerWords(QString::fromStdString(command));
+        if (!serverWords.isEmpty()) {
+            std::vector<std::string> argv{displayServer};
+            for (const QString& word : serverWords)
+                argv.push_back(word.toStdString());
+            return argv;
+        }
         std::vector<std::string> argv = sandbox;
         argv.push_back("/bin/sh");
         if (command.empty()) {

@@ -273,6 +273,60 @@ TEST_F(RealAdbTest, ReverseForwardCarriesDeviceConnectionsToTheHost) {
     close(host);
 }
 
+// Vantle's stream start: the jar pushed, the abstract socket reversed to a host listener, the
+// server started through "adb shell"; ending the adb client ends the server on the device.
+TEST_F(RealAdbTest, DisplayServerConnectsBackThroughTheReverseTunnel) {
+    const QStringList adb{u"-s"_s, u"emulator-5556"_s};
+    ASSERT_EQ(realAdb(adb + QStringList{u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s),
+                                        u"/data/local/tmp/scrcpy-server.jar"_s})
+                  .status,
+              0);
+    const int host = listenOn(0);
+    ASSERT_GE(host, 0);
+    const AdbResult reversed = realAdb(adb + QStringList{u"reverse"_s, u"localabstract:scrcpy_0000beef"_s,
+                                                         u"tcp:%1"_s.arg(boundPort(host))});
+    ASSERT_EQ(reversed.status, 0) << reversed.err.constData();
+
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(googleAdb, adb + QStringList{u"shell"_s, u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
+                                              u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s,
+                                              u"5.0.1"_s, u"scid=0000beef"_s, u"log_level=info"_s,
+                                              u"audio=false"_s, u"new_display=320x640/160"_s});
+    const auto acceptOne = [host] {
+        pollfd p{host, POLLIN, 0};
+        return poll(&p, 1, 15000) == 1 ? accept4(host, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    };
+    const int video = acceptOne();
+    const int control = acceptOne();
+    ASSERT_GE(video, 0) << server.readAll().constData();
+    ASSERT_GE(control, 0);
+    std::string header;
+    while (header.size() < 80) { // device name (64), codec id (4), session packet (12)
+        const std::string more = readSome(video);
+        if (more.empty() || more == "(timeout)") break;
+        header += more;
+    }
+    ASSERT_GE(header.size(), 80u);
+    EXPECT_EQ(header.substr(64, 4), "h264");
+    EXPECT_EQ(header.substr(68, 12), std::string("\x80\0\0\0\0\0\x01\x40\0\0\x02\x80", 12));
+    QByteArray output = server.readAll();
+    while (!output.contains("(id=") && server.waitForReadyRead(2000))
+        output += server.readAll();
+    EXPECT_TRUE(output.contains("New display: 320x640/160 (id=")) << output.constData();
+
+    // Vantle's stop: SIGTERM to its adb client. adbd then ends the server, which closes its sockets.
+    server.terminate();
+    EXPECT_TRUE(server.waitForFinished(5000));
+    bool ended = false;
+    for (QDeadlineTimer deadline(5000); !ended && !deadline.hasExpired();)
+        ended = readSome(video).empty(); // frames already in flight come first
+    EXPECT_TRUE(ended);
+    close(video);
+    close(control);
+    close(host);
+}
+
 TEST_F(RealAdbTest, EmuKillStopsTheEmulator) {
     const AdbResult result = realAdb({u"-s"_s, u"emulator-5556"_s, u"emu"_s, u"kill"_s});
     EXPECT_EQ(result.status, 0) << result.err.constData();
