@@ -181,16 +181,43 @@ TEST_F(RealAdbTest, PushAndPullRoundTripThroughTheDevicesMounts) {
         << refused.out.constData();
 }
 
-TEST_F(RealAdbTest, InstallsAnApk) {
-    const AdbResult installed = realAdb(
-        {u"-s"_s, u"emulator-5556"_s, u"install"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
-    EXPECT_EQ(installed.status, 0) << installed.err.constData();
-    EXPECT_TRUE(installed.text().endsWith(u"Success\n"_s)) << installed.out.constData();
+// adb 1.0.41 streams installs to "exec:cmd package install -S <size>" once adbd announces "cmd",
+// pushes first with --no-streaming (Vantle's way), and runs install-multiple as a package
+// installer session (install-create, install-write, install-commit).
+TEST_F(RealAdbTest, InstallsTheWaysAdbChoosesAndKeepsAndroidsAnswers) {
+    const QString notes = SimTestDevice::dataFile(u"notes.apk"_s);
+    struct Case {
+        QStringList arguments;
+        int status;
+        QString out, err;
+    };
+    const Case cases[] = {
+        {{u"install"_s, u"-r"_s, notes}, 0, u"Performing Streamed Install\nSuccess\n"_s, {}},
+        {{u"install-multiple"_s, u"-r"_s, notes}, 0, u"Success\n"_s, {}},
+        {{u"install"_s, SimTestDevice::dataFile(u"notes_v1.apk"_s)},
+         1,
+         u"Performing Streamed Install\n"_s,
+         u"adb: failed to install %1: Failure [INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update "
+         u"version code 1 is older than current 3]\n"_s.arg(SimTestDevice::dataFile(u"notes_v1.apk"_s))},
+        {{u"install"_s, u"--no-streaming"_s, u"-r"_s, notes}, 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        const AdbResult result = realAdb(QStringList{u"-s"_s, u"emulator-5556"_s} + c.arguments);
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.status, c.status) << what;
+        if (c.out.isEmpty()) {
+            EXPECT_TRUE(result.text().endsWith(u"Success\n"_s)) << result.out.constData();
+        } else {
+            EXPECT_EQ(result.out.toStdString(), c.out.toStdString()) << what;
+        }
+        EXPECT_EQ(result.err.toStdString(), c.err.toStdString()) << what;
+    }
     const AdbResult listed = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"pm list packages -3"_s});
-    EXPECT_TRUE(listed.text().contains(u"package:"_s)) << listed.out.constData();
-    // The staging copy is gone again.
-    const AdbResult staging = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp"_s});
-    EXPECT_EQ(staging.out, "");
+    EXPECT_EQ(listed.text(), u"package:org.vantle.sim.notes\n"_s);
+    // No staging copy or session folder is left behind.
+    const AdbResult staging = realAdb(
+        {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp; ls -d /data/app/vmdl* 2>&1"_s});
+    EXPECT_EQ(staging.out, "ls: cannot access '/data/app/vmdl*': No such file or directory\n");
 }
 
 namespace {
@@ -389,7 +416,7 @@ TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
     EXPECT_EQ(connect->arg1, Adb::maxPayload);
     EXPECT_EQ(connect->payload,
               "device::ro.product.name=sdk_gphone64_x86_64;ro.product.model=sdk_gphone64_x86_64;"
-              "ro.product.device=emu64x;features=shell_v2");
+              "ro.product.device=emu64x;features=shell_v2,cmd");
 
     for (const char* refused : {"frobnicate:\0", "shell,bogus:true\0", "jdwp:1\0"}) {
         wire.send(Adb::encode({Adb::A_OPEN, 7, 0, std::string(refused, std::strlen(refused) + 1)}));
