@@ -173,13 +173,11 @@ std::string deviceBanner(const QString& systemImage) {
     return banner.toStdString();
 }
 
-// The console and adbd on the console port and the next one. Off unless VANTLE_SIM_ADBD=1: the
-// stand-in adb reaches the device without them, and test programs that run side by side would
-// otherwise contend for the fixed ports (tests that use Google's adb run in a network namespace
-// of their own).
+// The console and adbd on the console port and the next one, as every emulator has them (the
+// stand-in adb reaches the device without them). The ports are fixed, so test programs that run
+// side by side each run in a network namespace of their own.
 std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& avd, const QString& data,
                                           int port, QString& error) {
-    if (qEnvironmentVariable("VANTLE_SIM_ADBD") != u"1"_s) return nullptr;
     const QString systemImage = SimLayout::systemImageFolder(sdk, avd.api);
     const DeviceShell shell{sdk, systemImage, data};
     AdbDaemon::Setup setup;

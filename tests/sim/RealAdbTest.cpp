@@ -1,10 +1,9 @@
-// The simulated emulator's adbd and console driven by Google's adb (Debian's build), in a network
-// namespace of this test program's own: its adb server, the console port 5556 and adbd's 5557
-// are private to it. main() enters the namespace before any thread starts and stops the adb
-// server at the end.
-#include "PrivateNetwork.h"
+// The simulated emulator's adbd and console driven by Google's adb (Debian's build) directly, in
+// the network namespace of this test program (support/AndroidTestMain.cpp). Skipped on a machine
+// without Google's adb.
 #include "SimTestDevice.h"
 #include "sim/SimControl.h"
+#include "sim/SimInstaller.h"
 #include "sim/adbd/AdbMessage.h"
 
 #include <QCoreApplication>
@@ -53,7 +52,7 @@ AdbResult realAdb(const QStringList& arguments, const QByteArray& input = {}) {
 class RealAdbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        qputenv("VANTLE_SIM_ADBD", "1");
+        if (SimInstaller::googleAdb().isEmpty()) GTEST_SKIP() << "Google's adb is not installed";
         ASSERT_TRUE(device.start(false));
         const AdbResult waited = realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s});
         ASSERT_EQ(waited.status, 0) << waited.err.constData();
@@ -65,7 +64,7 @@ protected:
 // Before the boot completes adbd does not answer the server's CNXN: listed offline, as a real
 // emulator whose guest adbd is not up yet.
 TEST(RealAdbBootTest, ListsTheEmulatorOfflineUntilTheBootCompletes) {
-    qputenv("VANTLE_SIM_ADBD", "1");
+    if (SimInstaller::googleAdb().isEmpty()) GTEST_SKIP() << "Google's adb is not installed";
     SimTestDevice device;
     // A first boot lays out the device's data, where the fault is kept.
     ASSERT_TRUE(device.start(false));
@@ -433,22 +432,3 @@ TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    const std::string error = enterPrivateNetwork();
-    if (!error.empty()) {
-        std::fprintf(stderr, "cannot enter a private network namespace: %s\n", error.c_str());
-        return 1;
-    }
-    // Google's adb keeps its key and the console token in HOME; the simulated runtime in VANTLE_HOME.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("VANTLE_HOME", home.path().toUtf8());
-    qunsetenv("ANDROID_ADB_SERVER_PORT");
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    // The server this program started lives in its namespace; stop it so nothing outlives the test.
-    realAdb({u"kill-server"_s});
-    return status;
-}
