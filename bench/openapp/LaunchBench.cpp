@@ -4,8 +4,8 @@
 // Vantle's stand-in adb, then through Google's adb (Debian's) against the same running device when
 // the machine has it. Runs in a network namespace of its own (the device's and adb's ports are
 // fixed) and stops the adb server it started; run from a build folder: bench/openapp/launch_bench.
-#include "../../tests/support/PrivateNetwork.h"
 #include "apk/ApkFile.h"
+#include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/VantleEvents.h"
@@ -148,20 +148,9 @@ bool measure(AppLibraryStore& store, OpenAppFlow& flow, const MobileApp& app, co
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const std::string error = enterPrivateNetwork(); !error.empty()) {
-        std::fprintf(stderr, "launch_bench: %s\n", error.c_str());
-        return 1;
-    }
+    const PrivateAndroidNetwork network("launch_bench");
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
-    qputenv("HOME", home.path().toUtf8()); // Google's adb key and the console token
-    // Google's adb server, if one was started, stops last, after the device.
-    struct StopsAdbServer {
-        ~StopsAdbServer() {
-            if (const QString adb = SimInstaller::googleAdb(); !adb.isEmpty())
-                QProcess::execute(adb, {u"kill-server"_s});
-        }
-    } stopsAdbServer;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const StopsAndroid stopsAndroid; // before the home folder goes
