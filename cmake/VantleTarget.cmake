@@ -15,10 +15,18 @@ function(vantle_library name)
   vantle_target_defaults(${name})
 endfunction()
 
-# vantle_test(NAME SOURCES ... LINKS ...): one GoogleTest program registered with ctest.
+# vantle_test(NAME SOURCES ... LINKS ...): one GoogleTest program registered with ctest. A program
+# that links the simulated Android (vantle_sim*) drives it through Google's adb: its main() puts it
+# in a network namespace of its own and stops the adb server it started (support/AndroidTestMain).
 function(vantle_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  set(main ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
+  foreach(link IN LISTS ARG_LINKS)
+    if(link MATCHES "^vantle_sim")
+      set(main ${PROJECT_SOURCE_DIR}/tests/support/AndroidTestMain.cpp)
+    endif()
+  endforeach()
+  add_executable(${name} ${ARG_SOURCES} ${main})
   target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gmock)
   vantle_target_defaults(${name})
   add_test(NAME ${name} COMMAND ${name})

@@ -95,7 +95,12 @@ QString installSteps(const QString& apkPath) {
         if (error.kind() == AndroidRuntimeError::Kind::invalidPackageName) throw;
     }
     const QSet<QString> before = thirdPartyPackages();
-    adbDevice({u"install"_s, u"--no-streaming"_s, u"-r"_s, apkPath});
+    try {
+        adbDevice({u"install"_s, u"--no-streaming"_s, u"-r"_s, apkPath});
+    } catch (const AndroidRuntimeError& error) {
+        if (error.kind() != AndroidRuntimeError::Kind::commandFailed) throw;
+        throw AndroidRuntimeError::commandFailed(installFailureText(error.description()));
+    }
     const QSet<QString> after = thirdPartyPackages();
 
     QString package;
@@ -236,6 +241,16 @@ QString displayName(const QString& package) {
         }
     }
     return chosen.left(1).toUpper() + chosen.mid(1);
+}
+
+QString installFailureText(const QString& output) {
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString text = line->trimmed();
+        if (text.startsWith(u"Failure ["_s) || text.startsWith(u"adb: "_s) || text.startsWith(u"error: "_s))
+            return text;
+    }
+    return output.trimmed();
 }
 
 } // namespace AndroidRuntimeCLI

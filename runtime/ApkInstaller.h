@@ -48,4 +48,9 @@ QString displayName(const QString& package);
 // followed by letters, digits or underscores. Only such names are ever put into device commands.
 bool isValidPackageName(const QString& name);
 
+// What a failed `adb install` says to the user: the package manager's answer ("Failure [...]") or
+// adb's own error line, without the transcript before it ("Performing Push Install", the transfer
+// summary, "\tpkg: ..."); the whole output when it has neither.
+QString installFailureText(const QString& output);
+
 } // namespace AndroidRuntimeCLI

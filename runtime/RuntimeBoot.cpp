@@ -131,11 +131,16 @@ void failIfQuit(const Launched& launched) {
     throw AndroidRuntimeError::emulatorQuit(said.value_or(QString()));
 }
 
-// waitForBoot, watching the emulator this boot launched, if any.
-void waitForBoot(const std::optional<Launched>& launched) {
+// waitForBoot, watching the emulator this boot launched, if any. A listed device that this boot
+// did not launch may be one that is stopping rather than starting (Google's adb server lists an
+// emulator "offline" while it goes down): once it has left the list, one is launched.
+enum class WhenUnlisted { keepWaiting, launch };
+void waitForBoot(std::optional<Launched> launched, WhenUnlisted whenUnlisted) {
     for (int sleeps = 1;; ++sleeps) {
         if (deviceIsBooted()) return;
         if (launched) failIfQuit(*launched);
+        if (!launched && whenUnlisted == WhenUnlisted::launch && !deviceIsListed())
+            launched = launchEmulator();
         sleepMs(1000);
         if (sleeps == bootPolls) throw AndroidRuntimeError::bootTimeout();
     }
@@ -190,7 +195,7 @@ void bootRuntime() {
     // A listed device is an emulator that is starting (or still stopping): wait for it instead.
     std::optional<Launched> launched;
     if (!deviceIsListed()) launched = launchEmulator();
-    waitForBoot(launched);
+    waitForBoot(std::move(launched), WhenUnlisted::launch);
     afterBoot();
 }
 
@@ -209,7 +214,7 @@ void killEmulator() {
 }
 
 void waitForBoot() {
-    waitForBoot(std::nullopt);
+    waitForBoot(std::nullopt, WhenUnlisted::keepWaiting);
 }
 
 void waitForInternet() {

@@ -8,13 +8,13 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <cerrno>
-#include <cstring>
-#include <vector>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -64,7 +64,7 @@ int pushFile(const AdbDevice& device, const QString& local, const QString& remot
 // The display server is a program of its own, which this adb becomes: adb's other commands then
 // start without the encoder's libraries.
 int startDisplayServer(const AdbDevice& device, const QStringList& tokens) {
-    const QByteArray program = QFile::encodeName(device.sdk + u"/emulator/sim/display-server"_s);
+    const QByteArray program = QFile::encodeName(SimLayout::displayServerProgram(device.sdk));
     std::vector<QByteArray> words{program};
     for (const QString& token : tokens)
         words.push_back(token.toLocal8Bit());
@@ -112,9 +112,8 @@ int shell(const AdbDevice& device, const QStringList& arguments) {
         words.removeFirst();
     // Like adb, several arguments become one command line for the device's shell.
     const QString command = words.join(u' ');
-    const QStringList tokens = command.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
-    if (tokens.size() >= 2 && tokens[0].startsWith(u"CLASSPATH="_s) && tokens[1] == u"app_process"_s)
-        return startDisplayServer(device, tokens);
+    if (const QStringList words = SimLayout::displayServerWords(command); !words.isEmpty())
+        return startDisplayServer(device, words);
     std::fflush(stdout);
     device.shell().execShell(command.isEmpty() ? u"exec /bin/sh -i"_s : command);
     std::fprintf(stderr, "error: could not start the device shell (%s): %s\n",
@@ -162,7 +161,7 @@ int install(const AdbDevice& device, const QStringList& arguments, bool multiple
         QElapsedTimer timer;
         timer.start();
         if (pushFile(device, file, remote, error) != 0) {
-            print(stderr, u"adb: error: "_s + error + u'\n');
+            print(stdout, u"adb: error: "_s + error + u'\n');
             return 1;
         }
         if (!streaming) {
@@ -175,6 +174,12 @@ int install(const AdbDevice& device, const QStringList& arguments, bool multiple
     const int status = device.run(QStringList{u"pm"_s, u"install"_s} + flags + remotes, -1, &out, &err);
     device.runScript(u"rm -rf \"$1\""_s, {staging}, -1, nullptr, nullptr);
     if (status != 0 || !out.contains("Success")) {
+        // A push install relays pm's answer; a streamed one reports it as adb's own error.
+        if (!streaming) {
+            print(stdout, transcript + QString::fromUtf8(out));
+            print(stderr, QString::fromUtf8(err));
+            return 1;
+        }
         print(stdout, transcript);
         const QString message = QString::fromUtf8(out + err).trimmed();
         print(stderr, u"adb: failed to install %1: %2\n"_s.arg(files.first(), message));
@@ -216,7 +221,7 @@ int push(const AdbDevice& device, const QStringList& arguments) {
             print(stdout, transferSummary(local, "pushed", info.size(), timer.nsecsElapsed()));
             continue;
         }
-        print(stderr, u"adb: error: "_s + error + u'\n');
+        print(stdout, u"adb: error: "_s + error + u'\n'); // adb's transfer errors go to stdout
         status = 1;
     }
     return status;
@@ -252,8 +257,11 @@ int pull(const AdbDevice& device, const QStringList& arguments) {
     close(fd);
     if (status != 0) {
         unlink(partial.toLocal8Bit().constData());
-        const QString why = status == 21 ? u"pulling folders is not supported"_s : reason(err);
-        print(stderr, u"adb: error: failed to stat remote object '%1': %2\n"_s.arg(remote, why));
+        if (status != 21 && reason(err) == u"No such file or directory"_s)
+            print(stdout, u"adb: error: remote object '%1' does not exist\n"_s.arg(remote));
+        else
+            print(stdout, u"adb: error: failed to stat remote object '%1': %2\n"_s.arg(
+                              remote, status == 21 ? u"pulling folders is not supported"_s : reason(err)));
         return 1;
     }
     if (rename(partial.toLocal8Bit().constData(), local.toLocal8Bit().constData()) != 0) {
@@ -325,7 +333,7 @@ int reverse(const AdbDevice& device, const QStringList& arguments) {
 
 int emu(const AdbDevice& device, const QStringList& arguments) {
     if (arguments.value(0) == u"kill"_s) {
-        std::printf("OK: killing emulator, bye bye\n");
+        std::printf("OK: killing emulator, bye bye\r\n"); // the console's line ending, relayed
         kill(pid_t(device.facts.pid), SIGTERM);
         return 0;
     }

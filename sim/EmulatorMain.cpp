@@ -173,13 +173,11 @@ std::string deviceBanner(const QString& systemImage) {
     return banner.toStdString();
 }
 
-// The console and adbd on the console port and the next one. Off unless VANTLE_SIM_ADBD=1: the
-// stand-in adb reaches the device without them, and test programs that run side by side would
-// otherwise contend for the fixed ports (tests that use Google's adb run in a network namespace
-// of their own).
+// The console and adbd on the console port and the next one, as every emulator has them (the
+// stand-in adb reaches the device without them). The ports are fixed, so test programs that run
+// side by side each run in a network namespace of their own.
 std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& avd, const QString& data,
                                           int port, QString& error) {
-    if (qEnvironmentVariable("VANTLE_SIM_ADBD") != u"1"_s) return nullptr;
     const QString systemImage = SimLayout::systemImageFolder(sdk, avd.api);
     const DeviceShell shell{sdk, systemImage, data};
     AdbDaemon::Setup setup;
@@ -190,7 +188,15 @@ std::unique_ptr<AdbDaemon> startAdbDaemon(const QString& sdk, const AvdConfig& a
     std::vector<std::string> sandbox;
     for (const QString& word : shell.sandbox())
         sandbox.push_back(word.toStdString());
-    setup.shellArgv = [sandbox](const std::string& command) {
+    const std::string displayServer = SimLayout::displayServerProgram(sdk).toStdString();
+    setup.shellArgv = [sandbox, displayServer](const std::string& command) {
+        const QStringList serverWords = SimLayout::displayServerWords(QString::fromStdString(command));
+        if (!serverWords.isEmpty()) {
+            std::vector<std::string> argv{displayServer};
+            for (const QString& word : serverWords)
+                argv.push_back(word.toStdString());
+            return argv;
+        }
         std::vector<std::string> argv = sandbox;
         argv.push_back("/bin/sh");
         if (command.empty()) {

@@ -33,6 +33,17 @@ const Tool tools[] = {
     {"device-adbd", "emulator/sim/system-bin/adbd", nullptr},
 };
 
+constexpr const char* debianGoogleAdb = "/usr/lib/android-sdk/platform-tools/adb";
+
+// A link to Google's adb, swapped in by a rename like the copies below.
+bool linkExecutable(const QString& source, const QString& target) {
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    const QString temporary = target + u".new"_s;
+    QFile::remove(temporary);
+    return QFile::link(source, temporary) &&
+           std::rename(temporary.toLocal8Bit().constData(), target.toLocal8Bit().constData()) == 0;
+}
+
 bool writeText(const QString& path, const QByteArray& text) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
@@ -122,14 +133,30 @@ QString findTools(const QString& executableFolder) {
     return {};
 }
 
+QString googleAdb() {
+    const QFileInfo adb{QLatin1StringView(debianGoogleAdb)};
+    return adb.isFile() && adb.isExecutable() ? adb.filePath() : QString();
+}
+
+bool usesGoogleAdb(const QString& sdk) {
+    const QString google = googleAdb();
+    return !google.isEmpty() && QFileInfo(sdk + u"/platform-tools/adb"_s).canonicalFilePath() ==
+                                    QFileInfo(google).canonicalFilePath();
+}
+
 QString install(const SimInstallRequest& request) {
     if (request.api < minimumApi || request.api > maximumApi)
         return u"API level %1 is not offered (30 to 36)"_s.arg(request.api);
     const QString sdk = SimLayout::sdkRoot(request.runtimeRoot);
+    const QString google = request.adb == SimAdb::googleWhenAvailable ? googleAdb() : QString();
     for (const Tool& tool : tools) {
+        const QString target = sdk + u'/' + QLatin1StringView(tool.target);
+        if (!google.isEmpty() && qstrcmp(tool.name, "adb") == 0) {
+            if (!linkExecutable(google, target)) return u"Could not link %1 into %2"_s.arg(google, sdk);
+            continue;
+        }
         const QString source = request.toolsFolder + u'/' + QLatin1StringView(tool.name);
-        if (!installExecutable(source, sdk + u'/' + QLatin1StringView(tool.target)))
-            return u"Could not install %1 into %2"_s.arg(source, sdk);
+        if (!installExecutable(source, target)) return u"Could not install %1 into %2"_s.arg(source, sdk);
     }
     const QString bin = SimLayout::simFolder(sdk) + u"/system-bin"_s;
     for (const QString& command : deviceCommands()) {
@@ -159,7 +186,8 @@ QString install(const SimInstallRequest& request) {
     // simulated runtime is exactly what a download leaves behind.
     const QString source = request.toolsFolder;
     const QList<RuntimeArchive> packages{
-        packageRecord(u"platform-tools"_s, sdk + u"/platform-tools/adb"_s, source + u"/adb"_s),
+        packageRecord(u"platform-tools"_s, sdk + u"/platform-tools/adb"_s,
+                      google.isEmpty() ? source + u"/adb"_s : google),
         packageRecord(u"emulator"_s, sdk + u"/emulator/emulator"_s, source + u"/emulator"_s),
         packageRecord(
             u"system-images;android-%1;default;%2"_s.arg(request.api).arg(QLatin1StringView(SimLayout::abi)),

@@ -1,6 +1,7 @@
 #include "sim/SimLayout.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <filesystem>
 
 using namespace Qt::Literals::StringLiterals;
@@ -27,6 +28,18 @@ QString avdFolder(const QString& avdHome, const QString& name) {
 QString deviceData(const QString& avdFolder) {
     return avdFolder + u"/device/data"_s;
 }
+QStringList displayServerWords(const QString& shellCommand) {
+    static const QRegularExpression blanks(u"\\s+"_s);
+    const QStringList words = shellCommand.split(blanks, Qt::SkipEmptyParts);
+    if (words.size() >= 2 && words[0].startsWith(u"CLASSPATH="_s) && words[1] == u"app_process"_s)
+        return words;
+    return {};
+}
+
+QString displayServerProgram(const QString& sdk) {
+    return simFolder(sdk) + u"/display-server"_s;
+}
+
 QString simFolder(const QString& sdk) {
     return sdk + u"/emulator/sim"_s;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where the simulated Android lives on the host. An SDK folder holds the tools, exactly where
 // Google's SDK keeps them; the virtual device (AVD) folder holds the device's own files, as the
@@ -30,6 +31,12 @@ QString runFolder(const QString& sdk);                          // <sdk>/.sim-ru
 // The SDK that holds the running executable (two folders up from platform-tools/adb or
 // emulator/emulator, three from cmdline-tools/latest/bin). Empty when it cannot be found.
 QString sdkOfExecutable(int levelsUp);
+
+// The display server's start, "CLASSPATH=<jar> app_process / <class> <version> <options…>" as a
+// device shell command: its words, which the device runs as <sdk>/emulator/sim/display-server
+// (outside the sandbox, as Android runs app_process beside the shell). Empty for any other command.
+QStringList displayServerWords(const QString& shellCommand);
+QString displayServerProgram(const QString& sdk);
 
 // Version names shown in the AVD's display name, as Android's own release names.
 QString androidVersionName(int api);

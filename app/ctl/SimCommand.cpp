@@ -48,12 +48,22 @@ int install(QStringList arguments, int api) {
     request.api = api;
     request.bootDelayMs = takeInt(arguments, u"--boot-ms"_s, bad);
     request.networkDelayMs = takeInt(arguments, u"--network-ms"_s, bad);
+    if (arguments.removeAll(u"--stand-in-adb"_s) > 0) request.adb = SimAdb::standIn;
     if (bad || !arguments.isEmpty()) return exitUsage;
     request.toolsFolder = SimInstaller::findTools(QCoreApplication::applicationDirPath());
     if (request.toolsFolder.isEmpty())
         return report(u"the simulator's executables were not found (build the sim targets)"_s);
     if (const QString error = SimInstaller::install(request); !error.isEmpty()) return report(error);
     std::printf("Simulated Android (API %d) installed in %s\n", api, qPrintable(request.runtimeRoot));
+    const QString sdk = SimLayout::sdkRoot(request.runtimeRoot);
+    if (SimInstaller::usesGoogleAdb(sdk))
+        std::printf("adb: Google's adb (%s)\n", qPrintable(SimInstaller::googleAdb()));
+    else if (request.adb == SimAdb::standIn)
+        std::printf("adb: Vantle's stand-in, as asked (--stand-in-adb)\n");
+    else
+        std::printf(
+            "Note: Google's adb was not found (Debian package \"adb\"); platform-tools/adb is Vantle's "
+            "stand-in, which knows only the commands Vantle sends.\n");
     return exitSuccess;
 }
 
@@ -136,7 +146,8 @@ int run(const QStringList& all) {
 
 const CtlCommand simCtlCommand{
     "sim",
-    "sim [--api N] install [--boot-ms N] [--network-ms N]   install the simulated Android device\n"
+    "sim [--api N] install [--boot-ms N] [--network-ms N] [--stand-in-adb]   install the simulated Android\n"
+    "                                           device (with Google's adb when the machine has it)\n"
     "  vantlectl sim check                      exit status 0 when an Android SDK is installed\n"
     "  vantlectl sim [--api N] wipe | state | received [--clear] | clear-faults\n"
     "  vantlectl sim notify <package> <id> <title> <text> [--ongoing] [--media] | cancel <package> <id>\n"

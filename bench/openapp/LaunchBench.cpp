@@ -1,8 +1,11 @@
 // From a click to the app's first picture on screen, with a warm simulated Android and the app
 // already installed: the whole open-app flow (install check, window, stream connection, first
-// decoded frame, first paint), broken down by step. Prints medians over a few rounds; run from a
-// build folder: bench/openapp/launch_bench.
+// decoded frame, first paint), broken down by step. Prints medians over a few rounds, first through
+// Vantle's stand-in adb, then through Google's adb (Debian's) against the same running device when
+// the machine has it. Runs in a network namespace of its own (the device's and adb's ports are
+// fixed) and stops the adb server it started; run from a build folder: bench/openapp/launch_bench.
 #include "apk/ApkFile.h"
+#include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/VantleEvents.h"
@@ -23,6 +26,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -77,34 +81,8 @@ const Step steps[] = {
     {"total", &Round::clicked, &Round::shown},
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QTemporaryDir home;
-    qputenv("VANTLE_HOME", home.path().toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    const StopsAndroid stopsAndroid; // before the home folder goes
-    VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
-    VantleSettings::set(u"VantleForwardAudio"_s, false); // no sound device on a build machine
-    VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
-    qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "launch_bench: %s\n", qPrintable(error));
-        return 1;
-    }
-
-    AppLibraryStore store(AppLibraryStore::Seams{{}, &ApkFile::read});
-    OpenAppFlow flow(store);
-    store.addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
-    if (!waitUntil([&] { return !store.apps().isEmpty(); }, 5000)) return 1;
-    const MobileApp app = store.apps().first();
-    // Warm: Android booted, the app installed, once opened.
-    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
-    Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(app.sourcePath));
-
+// Opens the app `rounds` times (after one uncounted round) and prints the medians of each step.
+bool measure(AppLibraryStore& store, OpenAppFlow& flow, const MobileApp& app, const char* adbName) {
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     Clock::time_point opened;
     QObject observer;
@@ -120,7 +98,7 @@ int main(int argc, char** argv) {
         flow.launch(app);
         if (!waitUntil([&] { return registry.session(app.id) != nullptr; }, 20000)) {
             std::fprintf(stderr, "launch_bench: no window (%s)\n", qPrintable(store.statusMessage()));
-            return 1;
+            return false;
         }
         AndroidWindowSession* session = registry.session(app.id);
         r.windowOpened = opened;
@@ -130,7 +108,7 @@ int main(int argc, char** argv) {
         });
         if (!waitUntil([&] { return shown; }, 20000)) {
             std::fprintf(stderr, "launch_bench: no frame on screen\n");
-            return 1;
+            return false;
         }
         const AndroidStreamClient::Timeline stream = session->client()->timeline();
         r.started = stream.started;
@@ -144,8 +122,8 @@ int main(int argc, char** argv) {
         if (round > 0) measured.push_back(r);
     }
 
-    std::printf("launch → first frame on screen, warm simulated Android, app installed (median of %d)\n",
-                rounds);
+    std::printf("launch → first frame on screen, warm simulated Android, app installed, %s (median of %d)\n",
+                adbName, rounds);
     for (const Step& step : steps) {
         std::vector<double> values;
         for (const Round& r : measured)
@@ -164,5 +142,52 @@ int main(int argc, char** argv) {
     }
     std::printf("  %-42s %8.1f ms\n", "waiting for adb and the device", median(external));
     std::printf("  %-42s %8.1f ms\n", "Vantle's own share", median(own));
-    return 0;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("launch_bench");
+    QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const StopsAndroid stopsAndroid; // before the home folder goes
+    VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
+    VantleSettings::set(u"VantleForwardAudio"_s, false); // no sound device on a build machine
+    VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
+    qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
+    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
+    if (const QString error =
+            SimInstaller::install({Locations::runtime(), tools, 35, 300, 100, SimAdb::standIn});
+        !error.isEmpty()) {
+        std::fprintf(stderr, "launch_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    AppLibraryStore store(AppLibraryStore::Seams{{}, &ApkFile::read});
+    OpenAppFlow flow(store);
+    store.addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
+    if (!waitUntil([&] { return !store.apps().isEmpty(); }, 5000)) return 1;
+    const MobileApp app = store.apps().first();
+    // Warm: Android booted, the app installed, once opened.
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(app.sourcePath));
+
+    bool ok = measure(store, flow, app, "stand-in adb");
+    const QString google = SimInstaller::googleAdb();
+    if (google.isEmpty()) {
+        std::printf("Google's adb is not installed (Debian package adb): measured the stand-in only\n");
+    } else if (ok) {
+        // Same device, still running: only platform-tools/adb changes.
+        SimInstallRequest request{Locations::runtime(), tools, 35, 300, 100};
+        if (const QString error = SimInstaller::install(request); !error.isEmpty()) {
+            std::fprintf(stderr, "launch_bench: %s\n", qPrintable(error));
+            return 1;
+        }
+        AndroidRuntimeCLI::runADB({u"wait-for-device"_s});
+        ok = measure(store, flow, app, "Google's adb");
+    }
+    return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Vantle's own cost around a warm simulated device: installAndLaunch of an APK that is already
 // installed (the fast path) and of a new one, against the time the device's adb calls take by
 // themselves. Prints its figures; run from a build folder: bench/runtime/install_bench.
+#include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
@@ -17,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -51,18 +51,22 @@ double deviceCallsMs(const QList<QStringList>& calls) {
     });
 }
 
-QStringList device(const QStringList& arguments) { return QStringList{u"-s"_s, u"emulator-5556"_s} + arguments; }
+QStringList device(const QStringList& arguments) {
+    return QStringList{u"-s"_s, u"emulator-5556"_s} + arguments;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("install_bench");
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     QCoreApplication application(argc, argv);
     const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
     const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100}); !error.isEmpty()) {
+    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
+        !error.isEmpty()) {
         std::fprintf(stderr, "install_bench: %s\n", qPrintable(error));
         return 1;
     }
@@ -85,7 +89,8 @@ int main(int argc, char** argv) {
                                     device({u"shell"_s, u"getprop"_s, u"ro.build.version.sdk"_s}),
                                     device({u"shell"_s, u"service"_s, u"check"_s, u"package"_s})};
     for (int round = 0; round < rounds; ++round) {
-        fastDevice.push_back(deviceCallsMs(probes + QList<QStringList>{device({u"shell"_s, u"pm"_s, u"path"_s, package})}));
+        fastDevice.push_back(
+            deviceCallsMs(probes + QList<QStringList>{device({u"shell"_s, u"pm"_s, u"path"_s, package})}));
         freshDevice.push_back(deviceCallsMs(
             probes + QList<QStringList>{device({u"shell"_s, u"pm"_s, u"list"_s, u"packages"_s, u"-3"_s}),
                                         device({u"install"_s, u"--no-streaming"_s, u"-r"_s, apk}),
@@ -95,9 +100,11 @@ int main(int argc, char** argv) {
     }
 
     std::printf("installAndLaunch on a warm simulated device, median of %d rounds\n", rounds);
-    std::printf("  already installed: %7.1f ms total, %7.1f ms in the device's adb calls, %6.1f ms Vantle's own\n",
-                median(fast), median(fastDevice), median(fast) - median(fastDevice));
-    std::printf("  new APK:           %7.1f ms total, %7.1f ms in the device's adb calls, %6.1f ms Vantle's own\n",
-                median(fresh), median(freshDevice), median(fresh) - median(freshDevice));
+    std::printf(
+        "  already installed: %7.1f ms total, %7.1f ms in the device's adb calls, %6.1f ms Vantle's own\n",
+        median(fast), median(fastDevice), median(fast) - median(fastDevice));
+    std::printf(
+        "  new APK:           %7.1f ms total, %7.1f ms in the device's adb calls, %6.1f ms Vantle's own\n",
+        median(fresh), median(freshDevice), median(fresh) - median(freshDevice));
     return 0;
 }

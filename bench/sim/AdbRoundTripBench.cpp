@@ -1,8 +1,8 @@
 // The round trip of a no-op "adb -s emulator-5556 shell true" against the simulated device,
 // through the stand-in adb and through Google's adb (its server running, the emulator's adbd
 // on), plus the first command that has to start Google's server. Runs in a network namespace
-// of its own, like sim_real_adb_tests, and stops the adb server it started.
-#include "../../tests/sim/PrivateNetwork.h"
+// of its own, like the Android-facing test programs, and stops the adb server it started.
+#include "../../tests/support/PrivateNetwork.h"
 #include "platform/Locations.h"
 #include "sim/SimInstaller.h"
 #include "sim/SimLayout.h"
@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("VANTLE_HOME", home.path().toUtf8());
-    qputenv("VANTLE_SIM_ADBD", "1");
     QCoreApplication application(argc, argv);
     const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
+    if (const QString error =
+            SimInstaller::install({Locations::runtime(), tools, 35, 300, 100, SimAdb::standIn});
         !error.isEmpty()) {
         std::fprintf(stderr, "adb_roundtrip_bench: %s\n", qPrintable(error));
         return 1;

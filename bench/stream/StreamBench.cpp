@@ -4,6 +4,7 @@
 // same run; the time from a packet's sample to a decoded picture ready for display; CPU per
 // frame; and the time from start() to the first decoded picture. Prints its figures; run from a
 // build folder: bench/stream/stream_bench [frames].
+#include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleLog.h"
@@ -170,6 +171,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("stream_bench");
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "offscreen");

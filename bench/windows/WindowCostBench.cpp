@@ -6,6 +6,7 @@
 // Each configuration runs in a child process of its own (the surface is chosen once per process,
 // and memory figures must not carry over); the parent prints the table.
 #include "apk/ApkFile.h"
+#include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
@@ -227,6 +228,7 @@ double loadAverage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("window_cost_bench");
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(
             stderr,

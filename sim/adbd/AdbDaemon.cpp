@@ -642,7 +642,8 @@ void AdbDaemon::Loop::run() {
 }
 
 const char* AdbDaemon::features() {
-    return "shell_v2";
+    // cmd: adb streams installs ("exec:cmd package install -S <size>") instead of pushing first.
+    return "shell_v2,cmd";
 }
 
 std::unique_ptr<AdbDaemon> AdbDaemon::start(Setup setup, std::string& error) {

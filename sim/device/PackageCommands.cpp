@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,24 +73,151 @@ QString splitFileName(const ApkFacts& facts, const QString& path) {
     return u"split_"_s + name + u".apk"_s;
 }
 
-int install(DeviceContext& context, const QStringList& arguments) {
+// An install's options as the package manager reads them; -r, -t, -g, -f and friends change
+// nothing here.
+struct InstallOptions {
     bool allowDowngrade = false;
+    qint64 streamedBytes = -1; // -S: the APK comes on stdin with this size
     QStringList paths;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == u"-d"_s)
-            allowDowngrade = true;
-        else if (argument == u"--user"_s || argument == u"-i"_s || argument == u"-S"_s)
-            ++i;
-        else if (argument.startsWith(u'-'))
-            continue; // -r, -t, -g, -f and friends change nothing here
-        else
-            paths.append(argument);
+    QStringList flags; // as given, kept by a session for its commit
+
+    static InstallOptions parse(const QStringList& arguments) {
+        InstallOptions options;
+        for (qsizetype i = 0; i < arguments.size(); ++i) {
+            const QString& argument = arguments[i];
+            if (argument == u"-S"_s) {
+                options.streamedBytes = arguments.value(++i).toLongLong();
+            } else if (argument == u"--user"_s || argument == u"-i"_s) {
+                options.flags << argument << arguments.value(++i);
+            } else if (argument.startsWith(u'-') && argument != u"-"_s) {
+                options.allowDowngrade |= argument == u"-d"_s;
+                options.flags << argument;
+            } else {
+                options.paths.append(argument);
+            }
+        }
+        return options;
     }
-    if (paths.isEmpty()) {
+};
+
+// Where a session (or a streamed install) keeps what it was sent, as Android stages into
+// /data/app/vmdl<session>.tmp.
+QString stagingFolder(qint64 session) {
+    return u"/data/app/vmdl%1.tmp"_s.arg(session);
+}
+
+// Copies exactly `size` bytes of stdin (or the file at `source`) to `target`; the bytes written.
+qint64 receive(const QString& source, qint64 size, const QString& target) {
+    // Unbuffered: a buffered QFile would wait to fill its buffer from a pipe that adb keeps open
+    // until it has read the answer.
+    QFile in;
+    const bool opened = source == u"-"_s ? in.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered)
+                                         : (in.setFileName(source), in.open(QIODevice::ReadOnly));
+    QFile out(target);
+    if (!opened || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return -1;
+    qint64 written = 0;
+    while (size < 0 || written < size) {
+        const QByteArray chunk = in.read(size < 0 ? 65536 : std::min<qint64>(65536, size - written));
+        if (chunk.isEmpty()) break;
+        out.write(chunk);
+        written += chunk.size();
+    }
+    return written;
+}
+
+int installFiles(DeviceContext& context, bool allowDowngrade, const QStringList& paths);
+
+int install(DeviceContext& context, const QStringList& arguments) {
+    const InstallOptions options = InstallOptions::parse(arguments);
+    if (options.paths.isEmpty() && options.streamedBytes >= 0) {
+        // adb's streamed install: "cmd package install -S <size>" with the APK on stdin.
+        const QString folder = stagingFolder(QDateTime::currentMSecsSinceEpoch());
+        QDir().mkpath(folder);
+        const QString staged = folder + u"/base.apk"_s;
+        const qint64 got = receive(u"-"_s, options.streamedBytes, staged);
+        int status = 1;
+        if (got != options.streamedBytes)
+            context.out(failure(u"INSTALL_FAILED_INVALID_APK"_s,
+                                u"Expected %1 bytes, received %2"_s.arg(options.streamedBytes).arg(got)));
+        else
+            status = installFiles(context, options.allowDowngrade, {staged});
+        QDir(folder).removeRecursively();
+        return status;
+    }
+    if (options.paths.isEmpty()) {
         context.err(u"Error: no package specified\n"_s);
         return 1;
     }
+    return installFiles(context, options.allowDowngrade, options.paths);
+}
+
+// install-create, install-write, install-commit, install-abandon: adb's install-multiple.
+int installSession(DeviceContext& context, const QString& verb, const QStringList& arguments) {
+    if (verb == u"install-create"_s) {
+        const qint64 session = QRandomGenerator::system()->bounded(1, 2147483646);
+        QDir().mkpath(stagingFolder(session));
+        QFile flags(stagingFolder(session) + u"/.flags"_s);
+        if (!flags.open(QIODevice::WriteOnly)) {
+            context.err(u"Error: Failed to create session\n"_s);
+            return 1;
+        }
+        flags.write(InstallOptions::parse(arguments).flags.join(u'\n').toUtf8());
+        context.out(u"Success: created install session [%1]\n"_s.arg(session));
+        return 0;
+    }
+    const InstallOptions options = InstallOptions::parse(arguments);
+    const qint64 session = options.paths.value(0).toLongLong();
+    const QString folder = stagingFolder(session);
+    if (session <= 0 || !QFileInfo::exists(folder + u"/.flags"_s)) {
+        context.err(u"Exception occurred while executing '%1':\njava.lang.SecurityException: Caller has no "
+                    u"access to session %2\n"_s.arg(verb, options.paths.value(0)));
+        return 1;
+    }
+    if (verb == u"install-abandon"_s) {
+        QDir(folder).removeRecursively();
+        context.out(u"Success\n"_s);
+        return 0;
+    }
+    if (verb == u"install-write"_s) {
+        QString name = options.paths.value(1);
+        if (name.isEmpty() || name.contains(u'/') || name.startsWith(u'.')) {
+            context.err(u"Error: Invalid name: %1\n"_s.arg(name));
+            return 1;
+        }
+        if (!name.endsWith(u".apk"_s)) name += u".apk"_s;
+        const qint64 got =
+            receive(options.paths.value(2, u"-"_s), options.streamedBytes, folder + u'/' + name);
+        if (got < 0 || (options.streamedBytes >= 0 && got != options.streamedBytes)) {
+            context.err(u"Error: Failed to write session %1: received %2 of %3 bytes\n"_s.arg(session)
+                            .arg(std::max<qint64>(got, 0))
+                            .arg(options.streamedBytes));
+            return 1;
+        }
+        context.out(u"Success: streamed %1 bytes\n"_s.arg(got));
+        return 0;
+    }
+    // install-commit: the base APK (the one that is no split) first.
+    QFile flagsFile(folder + u"/.flags"_s);
+    flagsFile.open(QIODevice::ReadOnly);
+    const QStringList flags = QString::fromUtf8(flagsFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList paths;
+    for (const QFileInfo& file : QDir(folder).entryInfoList({u"*.apk"_s}, QDir::Files, QDir::Name)) {
+        const std::optional<ApkFacts> facts = ApkFacts::read(file.filePath());
+        if (facts && facts->split.isEmpty())
+            paths.prepend(file.filePath());
+        else
+            paths.append(file.filePath());
+    }
+    int status = 1;
+    if (paths.isEmpty())
+        context.out(failure(u"INSTALL_FAILED_INVALID_APK"_s, u"No packages staged"_s));
+    else
+        status = installFiles(context, InstallOptions::parse(flags).allowDowngrade, paths);
+    QDir(folder).removeRecursively();
+    return status;
+}
+
+int installFiles(DeviceContext& context, bool allowDowngrade, const QStringList& paths) {
     const QJsonObject before = context.state.read();
     if (!DeviceFacts::packageServiceUp(before)) {
         context.err(QLatin1StringView(serviceDown));
@@ -372,6 +500,9 @@ int pmCommand(DeviceContext& context, const QStringList& arguments) {
     if (verb == u"list"_s && rest.value(0) == u"packages"_s) return listPackages(context, rest.mid(1));
     if (verb == u"path"_s) return path(context, rest);
     if (verb == u"install"_s || verb == u"install-multiple"_s) return install(context, rest);
+    if (verb == u"install-create"_s || verb == u"install-write"_s || verb == u"install-commit"_s ||
+        verb == u"install-abandon"_s)
+        return installSession(context, verb, rest);
     if (verb == u"uninstall"_s) return uninstall(context, rest);
     if (verb == u"clear"_s) return clear(context, rest);
     if (verb == u"resolve-activity"_s) return resolveActivity(context, rest);

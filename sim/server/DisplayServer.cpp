@@ -10,12 +10,16 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -76,6 +80,24 @@ int connectTo(int port) {
     return fd;
 }
 
+// The abstract Unix socket a reverse forward listens on (Android's LocalSocket namespace), as the
+// server reaches its client through adbd; -1 when nothing listens there.
+int connectAbstract(const QString& name) {
+    const QByteArray bytes = name.toUtf8();
+    sockaddr_un address{};
+    if (bytes.isEmpty() || std::size_t(bytes.size()) >= sizeof address.sun_path) return -1;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, bytes.constData(), std::size_t(bytes.size()));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(bytes.size()));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Video sizes must be even for 4:2:0; tiny requests are raised to a usable minimum.
 int evenSize(int value) {
     return std::max(16, value & ~1);
@@ -116,21 +138,34 @@ void DisplayServer::record(const QString& kind, QJsonObject event) {
     m_state.record(event);
 }
 
-bool DisplayServer::connectSockets(int port) {
+bool DisplayServer::connectSockets(const std::function<int()>& connectOne) {
     // Same order as the client accepts them: video, audio, control.
-    if (m_options.video && (m_videoFd = connectTo(port)) < 0) return false;
-    if (m_options.audio && (m_audioFd = connectTo(port)) < 0) return false;
-    if (m_options.control && (m_controlFd = connectTo(port)) < 0) return false;
+    if (m_options.video && (m_videoFd = connectOne()) < 0) return false;
+    if (m_options.audio && (m_audioFd = connectOne()) < 0) return false;
+    if (m_options.control && (m_controlFd = connectOne()) < 0) return false;
     return true;
 }
 
 int DisplayServer::run() {
-    const QString tunnel = u"localabstract:"_s + m_options.socketName();
-    const QString target = m_state.read().value(u"reverse"_s).toObject().value(tunnel).toString();
+    const QString name = m_options.socketName();
     std::printf("[server] INFO: New display: %dx%d/%d (id=%d)\n", m_width, m_height,
                 m_options.dpi > 0 ? m_options.dpi : 420, m_displayId);
     std::fflush(stdout);
-    if (!target.startsWith(u"tcp:"_s) || !connectSockets(target.mid(4).toInt())) {
+    // Google's adb forwards the abstract socket through the emulator's adbd, which listens on it;
+    // the stand-in adb has no daemon and records the tunnel's host port in the device state.
+    bool connected = false;
+    if (const int probe = connectAbstract(name); probe >= 0) {
+        bool first = true;
+        connected =
+            connectSockets([&] { return std::exchange(first, false) ? probe : connectAbstract(name); });
+        if (first) close(probe); // no stream wanted it
+    } else {
+        const QString target =
+            m_state.read().value(u"reverse"_s).toObject().value(u"localabstract:"_s + name).toString();
+        connected = target.startsWith(u"tcp:"_s) &&
+                    connectSockets([port = target.mid(4).toInt()] { return connectTo(port); });
+    }
+    if (!connected) {
         std::fprintf(stderr, "[server] ERROR: Exception on thread Thread[main,5,main]\njava.io.IOException: "
                              "Connection refused\n");
         return 1;

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 // One display-server session: a new virtual display showing the started app, streamed over three
@@ -32,7 +33,7 @@ public:
     static constexpr int toneHz = 440;
 
 private:
-    bool connectSockets(int port);
+    bool connectSockets(const std::function<int()>& connectOne);
     void videoLoop();
     void replayLoop(const QString& path, double fps);
     void controlLoop();

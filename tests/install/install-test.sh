@@ -54,7 +54,9 @@ digest=$(sha256sum "$bridge/server/scrcpy-server" | cut -d' ' -f1)
 grep -q "\"sha256\": \"$digest\"" "$bridge/runtime-manifest.json" || fail "the installed bridge jar does not match its manifest"
 
 # The simulated device from the installed programs, not the build tree's.
-"$prefix/bin/vantlectl" sim install >/dev/null || fail "vantlectl sim install failed from the prefix"
+# The stand-in adb: this test runs in the machine's own network, where Google's adb would start a
+# server on the shared port 5037 and leave it running.
+"$prefix/bin/vantlectl" sim install --stand-in-adb >/dev/null || fail "vantlectl sim install failed from the prefix"
 "$prefix/bin/vantlectl" sim check || fail "the simulated runtime is incomplete"
 grep -q "$prefix/libexec/vantle/sim/adb" "$VANTLE_HOME/.local/share/Vantle/Runtime/runtime-manifest.json" ||
   fail "the simulated runtime was not installed from the prefix's libexec folder"

@@ -53,11 +53,14 @@ QList<Entry> entriesOf(const QString& folder, const QString& prefix) {
     while (it.hasNext()) {
         const QFileInfo info(it.next());
         const QString name = prefix + info.filePath().mid(folder.size() + 1);
-        if (info.isSymLink()) {
-            // Qt resolves links to absolute paths; the archive keeps the link as written.
-            char target[4096];
-            const ssize_t length =
-                ::readlink(QFile::encodeName(info.filePath()).constData(), target, sizeof target);
+        // Qt resolves links to absolute paths; the archive keeps the link as written. A link that
+        // leads out of the folder (the simulated SDK's adb, Google's) is packed as its file, as a
+        // download holds adb itself.
+        char target[4096];
+        const ssize_t length = info.isSymLink() ? ::readlink(QFile::encodeName(info.filePath()).constData(),
+                                                             target, sizeof target)
+                                                : 0;
+        if (info.isSymLink() && !(length > 0 && target[0] == '/')) {
             entries.append({name, {}, 0777, QString::fromUtf8(target, length > 0 ? length : 0), false});
         } else if (info.isDir()) {
             entries.append({name + QLatin1Char('/'), {}, 0755, {}, true});

@@ -1,10 +1,9 @@
-// The simulated emulator's adbd and console driven by Google's adb (Debian's build), in a network
-// namespace of this test program's own: its adb server, the console port 5556 and adbd's 5557
-// are private to it. main() enters the namespace before any thread starts and stops the adb
-// server at the end.
-#include "PrivateNetwork.h"
+// The simulated emulator's adbd and console driven by Google's adb (Debian's build) directly, in
+// the network namespace of this test program (support/AndroidTestMain.cpp). Skipped on a machine
+// without Google's adb.
 #include "SimTestDevice.h"
 #include "sim/SimControl.h"
+#include "sim/SimInstaller.h"
 #include "sim/adbd/AdbMessage.h"
 
 #include <QCoreApplication>
@@ -53,7 +52,7 @@ AdbResult realAdb(const QStringList& arguments, const QByteArray& input = {}) {
 class RealAdbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        qputenv("VANTLE_SIM_ADBD", "1");
+        if (SimInstaller::googleAdb().isEmpty()) GTEST_SKIP() << "Google's adb is not installed";
         ASSERT_TRUE(device.start(false));
         const AdbResult waited = realAdb({u"-s"_s, u"emulator-5556"_s, u"wait-for-device"_s});
         ASSERT_EQ(waited.status, 0) << waited.err.constData();
@@ -65,7 +64,7 @@ protected:
 // Before the boot completes adbd does not answer the server's CNXN: listed offline, as a real
 // emulator whose guest adbd is not up yet.
 TEST(RealAdbBootTest, ListsTheEmulatorOfflineUntilTheBootCompletes) {
-    qputenv("VANTLE_SIM_ADBD", "1");
+    if (SimInstaller::googleAdb().isEmpty()) GTEST_SKIP() << "Google's adb is not installed";
     SimTestDevice device;
     // A first boot lays out the device's data, where the fault is kept.
     ASSERT_TRUE(device.start(false));
@@ -181,16 +180,43 @@ TEST_F(RealAdbTest, PushAndPullRoundTripThroughTheDevicesMounts) {
         << refused.out.constData();
 }
 
-TEST_F(RealAdbTest, InstallsAnApk) {
-    const AdbResult installed = realAdb(
-        {u"-s"_s, u"emulator-5556"_s, u"install"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
-    EXPECT_EQ(installed.status, 0) << installed.err.constData();
-    EXPECT_TRUE(installed.text().endsWith(u"Success\n"_s)) << installed.out.constData();
+// adb 1.0.41 streams installs to "exec:cmd package install -S <size>" once adbd announces "cmd",
+// pushes first with --no-streaming (Vantle's way), and runs install-multiple as a package
+// installer session (install-create, install-write, install-commit).
+TEST_F(RealAdbTest, InstallsTheWaysAdbChoosesAndKeepsAndroidsAnswers) {
+    const QString notes = SimTestDevice::dataFile(u"notes.apk"_s);
+    struct Case {
+        QStringList arguments;
+        int status;
+        QString out, err;
+    };
+    const Case cases[] = {
+        {{u"install"_s, u"-r"_s, notes}, 0, u"Performing Streamed Install\nSuccess\n"_s, {}},
+        {{u"install-multiple"_s, u"-r"_s, notes}, 0, u"Success\n"_s, {}},
+        {{u"install"_s, SimTestDevice::dataFile(u"notes_v1.apk"_s)},
+         1,
+         u"Performing Streamed Install\n"_s,
+         u"adb: failed to install %1: Failure [INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update "
+         u"version code 1 is older than current 3]\n"_s.arg(SimTestDevice::dataFile(u"notes_v1.apk"_s))},
+        {{u"install"_s, u"--no-streaming"_s, u"-r"_s, notes}, 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        const AdbResult result = realAdb(QStringList{u"-s"_s, u"emulator-5556"_s} + c.arguments);
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.status, c.status) << what;
+        if (c.out.isEmpty()) {
+            EXPECT_TRUE(result.text().endsWith(u"Success\n"_s)) << result.out.constData();
+        } else {
+            EXPECT_EQ(result.out.toStdString(), c.out.toStdString()) << what;
+        }
+        EXPECT_EQ(result.err.toStdString(), c.err.toStdString()) << what;
+    }
     const AdbResult listed = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"pm list packages -3"_s});
-    EXPECT_TRUE(listed.text().contains(u"package:"_s)) << listed.out.constData();
-    // The staging copy is gone again.
-    const AdbResult staging = realAdb({u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp"_s});
-    EXPECT_EQ(staging.out, "");
+    EXPECT_EQ(listed.text(), u"package:org.vantle.sim.notes\n"_s);
+    // No staging copy or session folder is left behind.
+    const AdbResult staging = realAdb(
+        {u"-s"_s, u"emulator-5556"_s, u"shell"_s, u"ls /data/local/tmp; ls -d /data/app/vmdl* 2>&1"_s});
+    EXPECT_EQ(staging.out, "ls: cannot access '/data/app/vmdl*': No such file or directory\n");
 }
 
 namespace {
@@ -273,6 +299,60 @@ TEST_F(RealAdbTest, ReverseForwardCarriesDeviceConnectionsToTheHost) {
     close(host);
 }
 
+// Vantle's stream start: the jar pushed, the abstract socket reversed to a host listener, the
+// server started through "adb shell"; ending the adb client ends the server on the device.
+TEST_F(RealAdbTest, DisplayServerConnectsBackThroughTheReverseTunnel) {
+    const QStringList adb{u"-s"_s, u"emulator-5556"_s};
+    ASSERT_EQ(realAdb(adb + QStringList{u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s),
+                                        u"/data/local/tmp/scrcpy-server.jar"_s})
+                  .status,
+              0);
+    const int host = listenOn(0);
+    ASSERT_GE(host, 0);
+    const AdbResult reversed = realAdb(adb + QStringList{u"reverse"_s, u"localabstract:scrcpy_0000beef"_s,
+                                                         u"tcp:%1"_s.arg(boundPort(host))});
+    ASSERT_EQ(reversed.status, 0) << reversed.err.constData();
+
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(googleAdb, adb + QStringList{u"shell"_s, u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s,
+                                              u"app_process"_s, u"/"_s, u"com.genymobile.scrcpy.Server"_s,
+                                              u"5.0.1"_s, u"scid=0000beef"_s, u"log_level=info"_s,
+                                              u"audio=false"_s, u"new_display=320x640/160"_s});
+    const auto acceptOne = [host] {
+        pollfd p{host, POLLIN, 0};
+        return poll(&p, 1, 15000) == 1 ? accept4(host, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    };
+    const int video = acceptOne();
+    const int control = acceptOne();
+    ASSERT_GE(video, 0) << server.readAll().constData();
+    ASSERT_GE(control, 0);
+    std::string header;
+    while (header.size() < 80) { // device name (64), codec id (4), session packet (12)
+        const std::string more = readSome(video);
+        if (more.empty() || more == "(timeout)") break;
+        header += more;
+    }
+    ASSERT_GE(header.size(), 80u);
+    EXPECT_EQ(header.substr(64, 4), "h264");
+    EXPECT_EQ(header.substr(68, 12), std::string("\x80\0\0\0\0\0\x01\x40\0\0\x02\x80", 12));
+    QByteArray output = server.readAll();
+    while (!output.contains("(id=") && server.waitForReadyRead(2000))
+        output += server.readAll();
+    EXPECT_TRUE(output.contains("New display: 320x640/160 (id=")) << output.constData();
+
+    // Vantle's stop: SIGTERM to its adb client. adbd then ends the server, which closes its sockets.
+    server.terminate();
+    EXPECT_TRUE(server.waitForFinished(5000));
+    bool ended = false;
+    for (QDeadlineTimer deadline(5000); !ended && !deadline.hasExpired();)
+        ended = readSome(video).empty(); // frames already in flight come first
+    EXPECT_TRUE(ended);
+    close(video);
+    close(control);
+    close(host);
+}
+
 TEST_F(RealAdbTest, EmuKillStopsTheEmulator) {
     const AdbResult result = realAdb({u"-s"_s, u"emulator-5556"_s, u"emu"_s, u"kill"_s});
     EXPECT_EQ(result.status, 0) << result.err.constData();
@@ -335,7 +415,7 @@ TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
     EXPECT_EQ(connect->arg1, Adb::maxPayload);
     EXPECT_EQ(connect->payload,
               "device::ro.product.name=sdk_gphone64_x86_64;ro.product.model=sdk_gphone64_x86_64;"
-              "ro.product.device=emu64x;features=shell_v2");
+              "ro.product.device=emu64x;features=shell_v2,cmd");
 
     for (const char* refused : {"frobnicate:\0", "shell,bogus:true\0", "jdwp:1\0"}) {
         wire.send(Adb::encode({Adb::A_OPEN, 7, 0, std::string(refused, std::strlen(refused) + 1)}));
@@ -352,22 +432,3 @@ TEST_F(RealAdbTest, AdbdRefusesUnknownServicesAndClosesOnMalformedMessages) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    const std::string error = enterPrivateNetwork();
-    if (!error.empty()) {
-        std::fprintf(stderr, "cannot enter a private network namespace: %s\n", error.c_str());
-        return 1;
-    }
-    // Google's adb keeps its key and the console token in HOME; the simulated runtime in VANTLE_HOME.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("VANTLE_HOME", home.path().toUtf8());
-    qunsetenv("ANDROID_ADB_SERVER_PORT");
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    // The server this program started lives in its namespace; stop it so nothing outlives the test.
-    realAdb({u"kill-server"_s});
-    return status;
-}

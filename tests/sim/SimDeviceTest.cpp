@@ -5,6 +5,7 @@
 #include "sim/DeviceShell.h"
 #include "sim/SimControl.h"
 #include "sim/SimLayout.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -128,9 +129,11 @@ TEST_F(SimDeviceTest, InstallFailuresUseAndroidsErrors) {
     result =
         device->adb({u"install"_s, u"--no-streaming"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
     EXPECT_EQ(result.status, 1);
+    // A push install relays pm's own answer on stdout.
     EXPECT_TRUE(
-        result.err.contains("Failure [INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package org.vantle.sim.notes "
-                            "signatures do not match previously installed version; ignoring!]"));
+        result.out.endsWith("\nFailure [INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package org.vantle.sim.notes "
+                            "signatures do not match previously installed version; ignoring!]\n"))
+        << result.out.constData() << "|" << result.err.constData();
     install(u"notes.apk"_s); // the injected failure answers once
 
     QTemporaryDir folder;
@@ -226,7 +229,8 @@ TEST_F(SimDeviceTest, VantlesShellScriptsRunUnchanged) {
     const AdbResult missing =
         device->adb({u"pull"_s, u"/sdcard/Download/none.png"_s, folder.filePath(u"none.png"_s)});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(missing.err.contains("failed to stat remote object '/sdcard/Download/none.png'"));
+    EXPECT_EQ(missing.out + "|" + missing.err,
+              "adb: error: remote object '/sdcard/Download/none.png' does not exist\n|");
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"none.png"_s)));
 }
 
@@ -284,8 +288,8 @@ TEST_F(SimDeviceTest, DeviceShellCannotWriteOutsideItsFolder) {
     EXPECT_NE(device->shell(u"mkdir /system/x"_s).status, 0);
     const AdbResult push = device->adb({u"push"_s, secret, u"/system/secret.txt"_s});
     EXPECT_EQ(push.status, 1);
-    EXPECT_TRUE(push.err.contains("remote couldn't create file: Read-only file system"))
-        << push.err.constData();
+    EXPECT_TRUE(push.out.contains("remote couldn't create file: Read-only file system"))
+        << push.out.constData() << "|" << push.err.constData();
     // A link planted by the device's root shell leads nowhere on the host.
     device->shell(asRoot(u"ln -sf "_s + secret + u" /sdcard/Download/planted.txt"_s));
     EXPECT_NE(device->adb({u"pull"_s, u"/sdcard/Download/planted.txt"_s, host.filePath(u"out.txt"_s)}).status,
@@ -387,9 +391,13 @@ TEST(SimEmulatorTest, BootLifecycleAndFaults) {
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_TRUE(second.readAllStandardError().contains("already in use"));
 
-    EXPECT_EQ(device.adb({u"emu"_s, u"kill"_s}).text(), u"OK: killing emulator, bye bye\n"_s);
+    // The console's reply is relayed as it came, CRLF included.
+    EXPECT_EQ(device.adb({u"emu"_s, u"kill"_s}).text(), u"OK: killing emulator, bye bye\r\n"_s);
     ASSERT_TRUE(device.emulator().waitForFinished(5000));
-    EXPECT_EQ(device.adb({u"devices"_s}, false).text(), u"List of devices attached\n\n"_s);
+    // Google's adb server may still list the closed transport "offline" for a moment.
+    EXPECT_TRUE(waitUntil([&] {
+        return device.adb({u"devices"_s}, false).text() == u"List of devices attached\n\n"_s;
+    })) << device.adb({u"devices"_s}, false).out.constData();
     const AdbResult gone = device.shell(u"getprop sys.boot_completed"_s);
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.err, "error: device 'emulator-5556' not found\n");

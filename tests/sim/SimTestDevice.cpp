@@ -3,6 +3,7 @@
 #include "platform/Locations.h"
 #include "sim/SimInstaller.h"
 #include "sim/SimLayout.h"
+#include "support/GoogleAdbCheck.h"
 
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
@@ -21,6 +22,7 @@ SimTestDevice::SimTestDevice(int api)
     request.networkDelayMs = 150;
     const QString error = SimInstaller::install(request);
     if (!error.isEmpty()) qFatal("sim install failed: %s", qPrintable(error));
+    expectGoogleAdb(sdk());
 }
 
 SimTestDevice::~SimTestDevice() {

@@ -5,6 +5,8 @@
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/RuntimeBoot.h"
 #include "sim/SimInstaller.h"
+#include "sim/SimLayout.h"
+#include "support/GoogleAdbCheck.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@ public:
     explicit SimulatedAndroidHome(int api = 35, int bootDelayMs = 300) {
         qputenv("VANTLE_HOME", m_home.path().toUtf8());
         EXPECT_EQ(install(api, bootDelayMs), QString());
+        expectGoogleAdb(SimLayout::sdkRoot(Locations::runtime()));
     }
     ~SimulatedAndroidHome() {
         AndroidRuntimeCLI::killEmulator();
