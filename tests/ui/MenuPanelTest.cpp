@@ -105,7 +105,7 @@ TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
     EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Weather"_s, u"Notes"_s}));
 }
 
-TEST_F(MenuPanelTest, SectionsWithoutAQueryAreFavouritesThenAllApps) {
+TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     auto panel = makePanel();
     add(u"Notes-v7.2"_s);
     EXPECT_EQ(titles(*panel), QStringList{u"All apps"_s}); // no favourites: no empty section
@@ -201,7 +201,7 @@ TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppAndTilesMarkRunningApps) {
     EXPECT_EQ(panel->tiles(), tiles); // marks and Android's state change without rebuilding the grid
 }
 
-TEST_F(MenuPanelTest, TileContextMenuHoldsTheEntryActionsInOrder) {
+TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
     const MobileApp maps = add(u"Maps"_s);
     add(u"Mail"_s, true);
     auto panel = makePanel();
@@ -229,9 +229,27 @@ TEST_F(MenuPanelTest, TileContextMenuHoldsTheEntryActionsInOrder) {
     menu.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(names(panel->sections()[1]), QStringList{u"Mail"_s});
+
+    // The panel's own menu offers window sizes only when there are any.
+    actions.calls.clear();
+    QMenu* panelMenu = panel->panelMenu();
+    Q_EMIT panelMenu->aboutToShow();
+    EXPECT_EQ(actionTexts(*panelMenu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
+
+    actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
+    Q_EMIT panelMenu->aboutToShow();
+    EXPECT_EQ(actionTexts(*panelMenu),
+              (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
+    QMenu* sizes = actionNamed(*panelMenu, u"Window size"_s)->menu();
+    ASSERT_NE(sizes, nullptr);
+    EXPECT_EQ(actionTexts(*sizes), actions.presets);
+    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
+    actionNamed(*panelMenu, u"Close all apps"_s)->trigger();
+    actionNamed(*panelMenu, u"Quit Vantle"_s)->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
 }
 
-TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
+TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
     auto panel = makePanel();
     struct Row {
         AndroidState state;
@@ -255,9 +273,8 @@ TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
         EXPECT_EQ(panel->dock()->title(), QString::fromUtf16(row.title));
         EXPECT_EQ(panel->dock()->subtitle(), QString::fromUtf16(row.subtitle));
     }
-}
 
-TEST_F(MenuPanelTest, ADockSaysWhenAndroidTakesLongerThanUsualToStart) {
+    // A dock says when Android takes longer than usual to start.
     VantleDock dock(store, nullptr, std::chrono::milliseconds(100));
     const QString usual = u"Your app opens in a few seconds."_s,
                   slow = u"Android is taking longer than usual to start."_s;
@@ -306,24 +323,6 @@ TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
     QCoreApplication::sendEvent(panel.get(), &textEnter);
     EXPECT_FALSE(textEnter.isAccepted());
     EXPECT_FALSE(panel->isDropOverlayShown());
-}
-
-TEST_F(MenuPanelTest, PanelMenuOffersWindowSizesOnlyWhenThereAreAny) {
-    auto panel = makePanel();
-    QMenu* menu = panel->panelMenu();
-    Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
-
-    actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
-    Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
-    QMenu* sizes = actionNamed(*menu, u"Window size"_s)->menu();
-    ASSERT_NE(sizes, nullptr);
-    EXPECT_EQ(actionTexts(*sizes), actions.presets);
-    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
-    actionNamed(*menu, u"Close all apps"_s)->trigger();
-    actionNamed(*menu, u"Quit Vantle"_s)->trigger();
-    EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
 }
 
 TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidGreetsByTheHourAndFitsColumnsToTheWidth) {
