@@ -1,22 +1,18 @@
-// Opening apps end to end against the simulated Android: the library, the flow, the registry, a
-// real window with its stream, Back, single-app mode, idle shutdown and warm-up, discovery and
-// uninstall, version switches.
+// Opening apps end to end against the simulated Android: the library, the flow, the registry, a real
+// window with its stream. Tests are scenarios, each over one boot of the simulated device.
 #include "openapp/OpenAppFlow.h"
 
 #include "apk/APKIconExtractor.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
-#include "core/VantleLog.h"
 #include "core/WaitFor.h"
 #include "platform/Locations.h"
 #include "platform/Virtualisation.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
-#include "runtime/RuntimeBoot.h"
 #include "sim/SimControl.h"
-#include "sim/SimInstaller.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
 #include "support/DeviceFiles.h"
@@ -124,7 +120,10 @@ protected:
 
 } // namespace
 
-TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) {
+// One library walks through opening, clicking, a failed install beside a running window, and
+// single-app mode: another entry of the same package closes its window without a stop, which would
+// kill the app the new window just started; another app's window is closed and stopped once.
+TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     const MobileApp notes = add(notesApk);
     EXPECT_EQ(notes.name, u"Notes"_s);
     flow->launch(notes);
@@ -187,28 +186,32 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceInItsWindowTakesClicksAndBackReturnsHome) 
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
 
-    // Back on the app's first screen leaves it: the window closes and home shows in its place.
-    session->handleBack();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_EQ(logCount(u"back left org.vantle.sim.notes: closing window, showing Vantle home"_s), 1);
-    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=back on first screen"_s), 1);
-    EXPECT_EQ(homeShown.size(), 1);
-    EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s);
-    EXPECT_EQ(logCount(u"idle: Android stops in 5.0 min unless an app is opened"_s), 1);
-}
+    // A broken APK fails to install: its entry and the running window stay, and the failure says why.
+    QTemporaryDir folder;
+    const QString broken = folder.filePath(u"Broken.apk"_s);
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a zip") == 9);
+    file.close();
+    const int updateChecksBefore = updateChecksAsked; // asked once Notes opened
+    EXPECT_GE(updateChecksBefore, 1);
+    flow->launch(add(broken));
+    ASSERT_TRUE(
+        waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
+    EXPECT_EQ(store->apps().size(), 2);
+    EXPECT_FALSE(store->launchingAppID());
+    EXPECT_EQ(store->androidState(), AndroidState::ready);
+    EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
+    EXPECT_EQ(updateChecksAsked, updateChecksBefore); // not after the failed open
+    ASSERT_EQ(registry.session(notes.id), session);
+    EXPECT_TRUE(session->panel()->isVisible());
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes"_s), 0);
 
-// Single-app mode: another entry of the same package closes its window without a stop, which would
-// kill the app the new window just started; another app's window is closed and stopped once.
-TEST_F(OpenAppFlowTest, SingleAppModeClosesTheOtherWindowAndStopsOnlyAnotherApp) {
-    const MobileApp notes = add(notesApk);
-    QTemporaryDir copies;
-    const QString copy = copies.filePath(u"notes-copy.apk"_s);
+    // Single-app mode.
+    const QString copy = folder.filePath(u"notes-copy.apk"_s);
     ASSERT_TRUE(QFile::copy(notesApk, copy));
     const MobileApp notesCopy = add(copy);
     const MobileApp weather = add(weatherApk);
     ASSERT_NE(notes.id, notesCopy.id);
-    flow->launch(notes);
-    ASSERT_TRUE(waitForFrames(notes));
     device().clearReceived();
     flow->launch(notesCopy);
     ASSERT_TRUE(waitForFrames(notesCopy));
@@ -228,15 +231,35 @@ TEST_F(OpenAppFlowTest, SingleAppModeClosesTheOtherWindowAndStopsOnlyAnotherApp)
         waitUntil([&] { return registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished(); }, 10000));
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 1); // stopped once, by its window's close
     EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
+
+    // Back on the app's first screen leaves it: the window closes and home shows in its place.
+    registry.session(weather.id)->handleBack();
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_EQ(logCount(u"back left org.vantle.sim.weather: closing window, showing Vantle home"_s), 1);
+    EXPECT_EQ(logCount(u"close package=org.vantle.sim.weather reason=back on first screen"_s), 1);
+    EXPECT_EQ(homeShown.size(), 1);
+    EXPECT_EQ(store->statusMessage(), u"Closed "_s + weather.name);
+    EXPECT_EQ(logCount(u"idle: Android stops in 5.0 min unless an app is opened"_s), 1);
 }
 
-TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {
-    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.005); // 300 ms
+TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroidSleepsUntilWarmedUp) {
     const MobileApp notes = add(notesApk);
     flow->launch(notes);
-    AndroidWindowSession* session = waitForFrames(notes);
-    ASSERT_TRUE(session);
-    session->close(u"close button"_s);
+    ASSERT_TRUE(waitUntil([&] { return registry.session(notes.id) != nullptr; }, 20000));
+    AndroidWindowSession* session = registry.session(notes.id);
+    EXPECT_TRUE(session->videoView()->currentFrame().isNull()); // still connecting
+    session->close(u"window close (Cmd+W)"_s);
+    EXPECT_FALSE(session->panel()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 20000));
+    EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s); // closed by the user: no error shown
+    EXPECT_TRUE(offers.isEmpty());
+
+    // The app opens again at once, in a new window; closed, Android sleeps once idle.
+    VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.005); // 300 ms
+    flow->launch(notes);
+    ASSERT_TRUE(waitForFrames(notes));
+    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
+    registry.session(notes.id)->close(u"close button"_s);
     ASSERT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }, 10000));
     EXPECT_EQ(logCount(u"stopping Android runtime (idle 0.005 min)"_s), 1);
     ASSERT_TRUE(waitUntil([] { return !AndroidRuntimeCLI::deviceIsListed(); }, 10000));
@@ -252,25 +275,7 @@ TEST_F(OpenAppFlowTest, AnIdleAndroidSleepsAndWarmUpWakesIt) {
     EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
 }
 
-TEST_F(OpenAppFlowTest, AppsInstalledInsideAndroidComeAndGoWithTheLibrary) {
-    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
-    AndroidRuntimeCLI::adbDevice({u"install"_s, weatherApk});
-    flow->syncInstalledAndroidApps();
-    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().size() == 1; }, 20000));
-    const MobileApp found = store->apps().first();
-    EXPECT_EQ(found.bundleIdentifier, u"org.vantle.sim.weather"_s);
-    EXPECT_TRUE(found.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory()));
-    EXPECT_EQ(store->statusMessage(), u"Added "_s + found.name + u" from Android"_s);
-    EXPECT_EQ(VantleSettings::readInteger(SettingsKeys::discoveredAPI.key(u"org.vantle.sim.weather"_s)), 35);
-
-    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.weather"_s});
-    flow->syncInstalledAndroidApps();
-    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().isEmpty(); }, 20000));
-    EXPECT_FALSE(QFile::exists(found.sourcePath));
-    EXPECT_EQ(logCount(u"library: org.vantle.sim.weather was uninstalled in Android"_s), 1);
-}
-
-TEST_F(OpenAppFlowTest, UninstallAsksRemovesTheAppAndKeepsItWhenDeclined) {
+TEST_F(OpenAppFlowTest, UninstallAsksAndAppsInstalledInsideAndroidComeAndGoWithTheLibrary) {
     const MobileApp notes = add(notesApk);
     confirmAnswer = false;
     flow->confirmUninstall(notes);
@@ -290,9 +295,25 @@ TEST_F(OpenAppFlowTest, UninstallAsksRemovesTheAppAndKeepsItWhenDeclined) {
     EXPECT_FALSE(AndroidRuntimeCLI::thirdPartyPackages().contains(u"org.vantle.sim.notes"_s));
     EXPECT_FALSE(VantleSettings::readDictionary(SettingsKeys::installed.key(again.sourcePath)));
     EXPECT_TRUE(QFile::exists(notesApk)); // the user's own file stays
+
+    // Installed inside Android: the library finds it; uninstalled there: the entry and its copy go.
+    AndroidRuntimeCLI::adbDevice({u"install"_s, weatherApk});
+    flow->syncInstalledAndroidApps();
+    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().size() == 1; }, 20000));
+    const MobileApp found = store->apps().first();
+    EXPECT_EQ(found.bundleIdentifier, u"org.vantle.sim.weather"_s);
+    EXPECT_TRUE(found.sourcePath.startsWith(AndroidRuntimeCLI::packagesDirectory()));
+    EXPECT_EQ(store->statusMessage(), u"Added "_s + found.name + u" from Android"_s);
+    EXPECT_EQ(VantleSettings::readInteger(SettingsKeys::discoveredAPI.key(u"org.vantle.sim.weather"_s)), 35);
+
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.weather"_s});
+    flow->syncInstalledAndroidApps();
+    ASSERT_TRUE(waitUntil([&] { return !flow->isSyncing() && store->apps().isEmpty(); }, 20000));
+    EXPECT_FALSE(QFile::exists(found.sourcePath));
+    EXPECT_EQ(logCount(u"library: org.vantle.sim.weather was uninstalled in Android"_s), 1);
 }
 
-TEST_F(OpenAppFlowTest, SwitchingVersionsSaysWhatHappenedAndRefusesOnesNotOffered) {
+TEST_F(OpenAppFlowTest, SwitchingVersionsRefusesOnesNotOfferedAndTheNextAppRunsOnTheNewOne) {
     for (const int api : {-1, 29, 37, 99999}) {
         flow->switchAndroidVersion(api);
         EXPECT_EQ(store->statusMessage(), u"Vantle does not offer Android API "_s + QString::number(api) +
@@ -313,32 +334,20 @@ TEST_F(OpenAppFlowTest, SwitchingVersionsSaysWhatHappenedAndRefusesOnesNotOffere
     EXPECT_EQ(store->statusMessage(), u"Switched to Android 15"_s);
     flow->deleteAndroidVersion(35); // the selected version is never deleted
     EXPECT_TRUE(AndroidRuntimePaths::current().isComplete());
-}
 
-TEST_F(OpenAppFlowTest, AFailedInstallLeavesTheEntryAndTheRunningWindowAndSaysWhy) {
+    ASSERT_EQ(SimulatedAndroidHome::install(34), QString());
     const MobileApp notes = add(notesApk);
     flow->launch(notes);
-    AndroidWindowSession* running = waitForFrames(notes);
-    ASSERT_TRUE(running);
-    QTemporaryDir folder;
-    const QString broken = folder.filePath(u"Broken.apk"_s);
-    QFile file(broken);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a zip");
-    file.close();
-    const MobileApp app = add(broken);
-    flow->launch(app);
-    ASSERT_TRUE(
-        waitUntil([&] { return store->statusMessage().startsWith(u"Android launch failed: "_s); }, 20000));
-    EXPECT_EQ(store->apps().size(), 2);
-    EXPECT_FALSE(store->launchingAppID());
-    EXPECT_EQ(store->androidState(), AndroidState::ready);
-    EXPECT_EQ(logCount(u"open failed app=Broken error="_s), 1);
-    EXPECT_EQ(updateChecksAsked, 1); // after Notes opened, not after the failed open
-    // Single-app mode closes other windows only for an app that really opens.
-    ASSERT_EQ(registry.session(notes.id), running);
-    EXPECT_TRUE(running->panel()->isVisible());
-    EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes"_s), 0);
+    ASSERT_TRUE(waitForFrames(notes));
+    ASSERT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
+
+    flow->switchAndroidVersion(34); // closes the window and stops Android 15 in the background
+    EXPECT_EQ(store->statusMessage(), u"Switched to Android 14"_s);
+    flow->launch(notes); // at once, while Android 15 may still be going down
+    ASSERT_TRUE(waitForFrames(notes)) << store->statusMessage().toStdString();
+    EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
+    // The old window goes once its stream has ended; no second new one.
+    EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }));
 }
 
 // Opening an app without usable KVM: the panel says so while Android starts, and when the emulator
@@ -358,41 +367,7 @@ TEST_F(OpenAppFlowTest, WithoutVirtualisationThePanelSaysWhatToDo) {
     EXPECT_TRUE(registry.sessions().isEmpty());
 }
 
-TEST_F(OpenAppFlowTest, AWindowClosedWhileItsStreamConnectsLeavesNothingBehind) {
-    const MobileApp notes = add(notesApk);
-    flow->launch(notes);
-    ASSERT_TRUE(waitUntil([&] { return registry.session(notes.id) != nullptr; }, 20000));
-    AndroidWindowSession* session = registry.session(notes.id);
-    EXPECT_TRUE(session->videoView()->currentFrame().isNull()); // still connecting
-    session->close(u"window close (Cmd+W)"_s);
-    EXPECT_FALSE(session->panel()->isVisible());
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 20000));
-    EXPECT_EQ(store->statusMessage(), u"Closed Notes"_s); // closed by the user: no error shown
-    EXPECT_TRUE(offers.isEmpty());
-
-    // The app opens again at once, in a new window.
-    flow->launch(notes);
-    ASSERT_TRUE(waitForFrames(notes));
-    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
-}
-
-TEST_F(OpenAppFlowTest, AnAppOpenedRightAfterAVersionSwitchRunsOnTheNewVersion) {
-    ASSERT_EQ(SimulatedAndroidHome::install(34), QString());
-    const MobileApp notes = add(notesApk);
-    flow->launch(notes);
-    ASSERT_TRUE(waitForFrames(notes));
-    ASSERT_EQ(AndroidRuntimeCLI::runningAPI(), 35);
-
-    flow->switchAndroidVersion(34); // closes the window and stops Android 15 in the background
-    EXPECT_EQ(store->statusMessage(), u"Switched to Android 14"_s);
-    flow->launch(notes); // at once, while Android 15 may still be going down
-    ASSERT_TRUE(waitForFrames(notes)) << store->statusMessage().toStdString();
-    EXPECT_EQ(AndroidRuntimeCLI::runningAPI(), 34);
-    // The old window goes once its stream has ended; no second new one.
-    EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }));
-}
-
-TEST_F(OpenAppFlowTest, AWindowWhoseDisplayServerDiesSaysWhyAndOffersToReopen) {
+TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTheLateForceStop) {
     const MobileApp notes = add(notesApk);
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device exists once it booted
     ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 3), QString());
@@ -409,7 +384,26 @@ TEST_F(OpenAppFlowTest, AWindowWhoseDisplayServerDiesSaysWhyAndOffersToReopen) {
 
     ASSERT_EQ(device().clearFaults(), QString());
     offers[0].choose(0);
-    EXPECT_TRUE(waitForFrames(notes));
+    AndroidWindowSession* first = waitForFrames(notes);
+    ASSERT_TRUE(first);
+
+    // Reopened at once after a close: a slow force-stop, long enough for the new window to start its app
+    // before the stop lands, were they not ordered.
+    ASSERT_EQ(device().setFault(u"slowForceStop"_s, 4000), QString());
+    device().clearReceived();
+    first->close(u"close button"_s);
+    flow->launch(notes); // at once: the old window's force-stop is still on its way
+    AndroidWindowSession* second = waitForFrames(notes);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 3); // crashed, reopened, new
+    ASSERT_TRUE(waitUntil([&] { return forceStops(u"org.vantle.sim.notes"_s) == 1; }, 10000));
+    // The stop landed before the new window started the app, which keeps running.
+    QTest::qWait(500);
+    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
+        << device().state().value(u"resumed"_s).toString().toStdString();
+    EXPECT_TRUE(second->log().tail(500).value_or(QString()).contains(
+        u"Vantle: waiting for the previous window's force-stop of org.vantle.sim.notes"_s));
+    ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }
 
 TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
@@ -453,27 +447,4 @@ TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRe
     ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
     offers[1].choose(1);
     EXPECT_FALSE(store->app(notes.id));
-}
-
-TEST_F(OpenAppFlowTest, AnAppReopenedWhileItsOldWindowStopsItOutlivesTheLateForceStop) {
-    const MobileApp notes = add(notesApk);
-    flow->launch(notes);
-    AndroidWindowSession* first = waitForFrames(notes);
-    ASSERT_TRUE(first);
-    // Long enough for the new window to start its app before the stop lands, were they not ordered.
-    ASSERT_EQ(device().setFault(u"slowForceStop"_s, 4000), QString());
-    device().clearReceived();
-    first->close(u"close button"_s);
-    flow->launch(notes); // at once: the old window's force-stop is still on its way
-    AndroidWindowSession* second = waitForFrames(notes);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(logCount(u"native window open package=org.vantle.sim.notes"_s), 2);
-    ASSERT_TRUE(waitUntil([&] { return forceStops(u"org.vantle.sim.notes"_s) == 1; }, 10000));
-    // The stop landed before the new window started the app, which keeps running.
-    QTest::qWait(500);
-    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
-        << device().state().value(u"resumed"_s).toString().toStdString();
-    EXPECT_TRUE(second->log().tail(500).value_or(QString()).contains(
-        u"Vantle: waiting for the previous window's force-stop of org.vantle.sim.notes"_s));
-    ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }

@@ -13,7 +13,7 @@ using Presentation = HomePanelController::Presentation;
 
 class HomePanelTest : public PanelFixture {};
 
-TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSize) {
+TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAndAsksForTheWarmUpWhenActive) {
     VantleSettings::set(SettingsKeys::panelWidth, 480.0);
     VantleSettings::set(SettingsKeys::panelHeight, 820.0);
     HomePanelController home(store, actions, environment());
@@ -25,15 +25,7 @@ TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSize) {
     EXPECT_EQ(home.trayIcon(), nullptr);
     EXPECT_EQ(&home.makePanel(Presentation::floating), &panel); // one panel for the life of the controller
 
-    VantleSettings::set(SettingsKeys::panelWidth, 200.0); // too narrow: the default size
-    HomePanelController other(store, actions, environment());
-    EXPECT_EQ(other.makePanel(Presentation::window).size(), QSize(390, 760));
-}
-
-TEST_F(HomePanelTest, BecomingTheActiveWindowAsksForTheWarmUp) {
-    HomePanelController home(store, actions, environment());
-    home.start(Presentation::window);
-    MenuPanel& panel = home.makePanel();
+    // Becoming the active window asks for the warm-up.
     QCoreApplication::processEvents();
     actions.calls.clear();
     QEvent activate(QEvent::WindowActivate);
@@ -45,6 +37,10 @@ TEST_F(HomePanelTest, BecomingTheActiveWindowAsksForTheWarmUp) {
     QCoreApplication::sendEvent(&panel, &deactivate);
     QCoreApplication::processEvents();
     EXPECT_TRUE(panel.isVisible());
+
+    VantleSettings::set(SettingsKeys::panelWidth, 200.0); // too narrow: the default size
+    HomePanelController other(store, actions, environment());
+    EXPECT_EQ(other.makePanel(Presentation::window).size(), QSize(390, 760));
 }
 
 TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLongerActive) {

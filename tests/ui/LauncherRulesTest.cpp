@@ -17,16 +17,12 @@ TEST(LauncherRules, GreetingChangesAtTheHourBoundaries) {
         EXPECT_EQ(LauncherRules::greeting(hour), greeting) << hour;
 }
 
+// Narrow panels count as 280 wide; 359 is just under four columns of 84 after the margins.
 TEST(LauncherRules, GridColumnsCountNarrowPanelsAsMinimumWidthAndStayWithinThreeToSix) {
-    EXPECT_EQ(LauncherRules::gridColumns(200), 3); // counts as 280
-    EXPECT_EQ(LauncherRules::gridColumns(0), 3);
-    EXPECT_EQ(LauncherRules::gridColumns(-50), 3);
-    EXPECT_EQ(LauncherRules::gridColumns(359), 3); // 335 / 84 is just under 4
-    EXPECT_EQ(LauncherRules::gridColumns(360), 4);
-    EXPECT_EQ(LauncherRules::gridColumns(390), 4); // the default panel
-    EXPECT_EQ(LauncherRules::gridColumns(528), 6);
-    EXPECT_EQ(LauncherRules::gridColumns(600), 6);
-    EXPECT_EQ(LauncherRules::gridColumns(1000), 6);
+    const QList<QPair<int, int>> cases = {{-50, 3}, {0, 3},   {200, 3}, {359, 3}, {360, 4},
+                                          {390, 4}, {528, 6}, {600, 6}, {1000, 6}};
+    for (const auto& [width, columns] : cases)
+        EXPECT_EQ(LauncherRules::gridColumns(width), columns) << width;
 }
 
 TEST(HomePanelPlacement, CentresUnderTheIconAndKeepsSixPixelsFromTheEdges) {

@@ -5,7 +5,6 @@
 #include "ui/VantleDock.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -106,22 +105,7 @@ TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
     EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Weather"_s, u"Notes"_s}));
 }
 
-// The settings file cannot be replaced (a folder stands in its way, as a full disk or a read-only
-// folder would fail it): the new app stays in the panel and the status line says what went wrong.
-TEST_F(MenuPanelTest, AFailedSaveShowsInTheStatusLine) {
-    auto panel = makePanel();
-    QFile::remove(settings.path);
-    ASSERT_TRUE(QDir().mkpath(settings.path + u"/in-the-way"_s));
-    chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
-    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
-    EXPECT_TRUE(
-        labelText(*panel, "statusLine").startsWith(u"Could not save your library: "_s + settings.path))
-        << labelText(*panel, "statusLine").toStdString();
-    EXPECT_EQ(panel->tiles().size(), 1);
-}
-
-TEST_F(MenuPanelTest, SectionsWithoutAQueryAreFavouritesThenAllApps) {
+TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     auto panel = makePanel();
     add(u"Notes-v7.2"_s);
     EXPECT_EQ(titles(*panel), QStringList{u"All apps"_s}); // no favourites: no empty section
@@ -139,13 +123,8 @@ TEST_F(MenuPanelTest, SectionsWithoutAQueryAreFavouritesThenAllApps) {
     store.setHiddenForShots({u"mail"_s});
     EXPECT_EQ(names(panel->sections()[0]), QStringList{u"Maps"_s});
     EXPECT_EQ(panel->sections()[1]->tiles().size(), 3);
-}
+    store.setHiddenForShots({});
 
-TEST_F(MenuPanelTest, TypingAQueryShowsResultsAndClearSearchBringsTheSectionsBack) {
-    add(u"Maps"_s, true);
-    add(u"Camera"_s);
-    add(u"Mail"_s);
-    auto panel = makePanel();
     panel->show();
     EXPECT_FALSE(panel->clearSearchAction()->isVisible());
     EXPECT_EQ(panel->searchField()->placeholderText(), u"Search apps"_s);
@@ -155,11 +134,16 @@ TEST_F(MenuPanelTest, TypingAQueryShowsResultsAndClearSearchBringsTheSectionsBac
     EXPECT_EQ(titles(*panel), QStringList{u"Results"_s});
     EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s})); // library order
     EXPECT_TRUE(panel->clearSearchAction()->isVisible());
+    QSignalSpy dismissed(panel.get(), &MenuPanel::dismissRequested);
+    QTest::keyClick(panel->searchField(), Qt::Key_Return); // opens the first result
+    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Maps"_s});
     EXPECT_EQ(panel->clearSearchAction()->text(), u"Clear search"_s);
 
     QTest::keyClicks(panel->searchField(), u"zz"_s);
     EXPECT_TRUE(panel->sections().isEmpty());
     EXPECT_EQ(panel->nothingMatchesText(), u"Nothing matches “MAzz”"_s);
+    QTest::keyClick(panel->searchField(), Qt::Key_Return); // nothing to open
+    EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 
     panel->clearSearchAction()->trigger();
     EXPECT_EQ(store.search(), QString());
@@ -171,10 +155,19 @@ TEST_F(MenuPanelTest, TypingAQueryShowsResultsAndClearSearchBringsTheSectionsBac
     store.setSearch(u"Ca"_s); // a search set elsewhere shows in the field
     EXPECT_EQ(panel->searchField()->text(), u"Ca"_s);
     EXPECT_EQ(titles(*panel), QStringList{u"Results"_s});
+
+    // Escape undoes the search first, then dismisses; Return without a query opens nothing.
+    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
+    EXPECT_EQ(store.search(), QString());
+    EXPECT_EQ(dismissed.count(), 0);
+    QTest::keyClick(panel->searchField(), Qt::Key_Return);
+    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed.count(), 1);
+    EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 }
 
-TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppButADraggedOffPressDoesNot) {
-    add(u"Maps"_s);
+TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppAndTilesMarkRunningApps) {
+    const MobileApp maps = add(u"Maps"_s);
     add(u"Notes"_s);
     auto panel = makePanel();
     panel->show();
@@ -186,9 +179,29 @@ TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppButADraggedOffPressDoesNot) {
     QTest::mouseRelease(notes, Qt::LeftButton, {}, QPoint(200, 40));
     QTest::mouseClick(notes, Qt::RightButton, {}, QPoint(38, 40));
     EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
+
+    // Marks for launching and running apps; the dock shows the running one.
+    const QList<AppTile*> tiles = panel->tiles();
+    EXPECT_FALSE(tiles[0]->isRunningMarked());
+    store.setLaunchingAppID(notes->app().id);
+    EXPECT_TRUE(tiles[1]->isLaunchingMarked());
+    EXPECT_FALSE(tiles[0]->isLaunchingMarked());
+
+    store.setLaunchingAppID(std::nullopt);
+    store.setRunningAppIDs({notes->app().id});
+    EXPECT_FALSE(tiles[1]->isLaunchingMarked());
+    EXPECT_TRUE(tiles[1]->isRunningMarked());
+    EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
+
+    store.setRunningAppIDs({maps.id, notes->app().id});
+    EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
+    EXPECT_EQ(panel->dock()->subtitle(), u"Running, with 1 more open"_s);
+    store.setAndroidState(AndroidState::starting);
+    store.setAndroidState(AndroidState::ready);
+    EXPECT_EQ(panel->tiles(), tiles); // marks and Android's state change without rebuilding the grid
 }
 
-TEST_F(MenuPanelTest, TileContextMenuHoldsTheEntryActionsInOrder) {
+TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
     const MobileApp maps = add(u"Maps"_s);
     add(u"Mail"_s, true);
     auto panel = makePanel();
@@ -216,35 +229,27 @@ TEST_F(MenuPanelTest, TileContextMenuHoldsTheEntryActionsInOrder) {
     menu.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(names(panel->sections()[1]), QStringList{u"Mail"_s});
+
+    // The panel's own menu offers window sizes only when there are any.
+    actions.calls.clear();
+    QMenu* panelMenu = panel->panelMenu();
+    Q_EMIT panelMenu->aboutToShow();
+    EXPECT_EQ(actionTexts(*panelMenu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
+
+    actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
+    Q_EMIT panelMenu->aboutToShow();
+    EXPECT_EQ(actionTexts(*panelMenu),
+              (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
+    QMenu* sizes = actionNamed(*panelMenu, u"Window size"_s)->menu();
+    ASSERT_NE(sizes, nullptr);
+    EXPECT_EQ(actionTexts(*sizes), actions.presets);
+    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
+    actionNamed(*panelMenu, u"Close all apps"_s)->trigger();
+    actionNamed(*panelMenu, u"Quit Vantle"_s)->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
 }
 
-TEST_F(MenuPanelTest, TilesMarkRunningAndLaunchingAppsAndTheDockShowsTheRunningOne) {
-    const MobileApp maps = add(u"Maps"_s);
-    const MobileApp notes = add(u"Notes"_s);
-    auto panel = makePanel();
-    const QList<AppTile*> tiles = panel->tiles();
-    ASSERT_EQ(tiles.size(), 2);
-    EXPECT_FALSE(tiles[0]->isRunningMarked());
-
-    store.setLaunchingAppID(notes.id);
-    EXPECT_TRUE(tiles[1]->isLaunchingMarked());
-    EXPECT_FALSE(tiles[0]->isLaunchingMarked());
-
-    store.setLaunchingAppID(std::nullopt);
-    store.setRunningAppIDs({notes.id});
-    EXPECT_FALSE(tiles[1]->isLaunchingMarked());
-    EXPECT_TRUE(tiles[1]->isRunningMarked());
-    EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
-
-    store.setRunningAppIDs({maps.id, notes.id});
-    EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
-    EXPECT_EQ(panel->dock()->subtitle(), u"Running, with 1 more open"_s);
-    store.setAndroidState(AndroidState::starting);
-    store.setAndroidState(AndroidState::ready);
-    EXPECT_EQ(panel->tiles(), tiles); // marks and Android's state change without rebuilding the grid
-}
-
-TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
+TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
     auto panel = makePanel();
     struct Row {
         AndroidState state;
@@ -268,9 +273,8 @@ TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidState) {
         EXPECT_EQ(panel->dock()->title(), QString::fromUtf16(row.title));
         EXPECT_EQ(panel->dock()->subtitle(), QString::fromUtf16(row.subtitle));
     }
-}
 
-TEST_F(MenuPanelTest, ADockSaysWhenAndroidTakesLongerThanUsualToStart) {
+    // A dock says when Android takes longer than usual to start.
     VantleDock dock(store, nullptr, std::chrono::milliseconds(100));
     const QString usual = u"Your app opens in a few seconds."_s,
                   slow = u"Android is taking longer than usual to start."_s;
@@ -321,25 +325,9 @@ TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
     EXPECT_FALSE(panel->isDropOverlayShown());
 }
 
-TEST_F(MenuPanelTest, PanelMenuOffersWindowSizesOnlyWhenThereAreAny) {
-    auto panel = makePanel();
-    QMenu* menu = panel->panelMenu();
-    Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
-
-    actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
-    Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
-    QMenu* sizes = actionNamed(*menu, u"Window size"_s)->menu();
-    ASSERT_NE(sizes, nullptr);
-    EXPECT_EQ(actionTexts(*sizes), actions.presets);
-    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
-    actionNamed(*menu, u"Close all apps"_s)->trigger();
-    actionNamed(*menu, u"Quit Vantle"_s)->trigger();
-    EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
-}
-
-TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidAndGreetsByTheHour) {
+TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidGreetsByTheHourAndFitsColumnsToTheWidth) {
+    for (int i = 0; i < 8; ++i)
+        add(u"App %1"_s.arg(i));
     localHour = 4;
     auto panel = makePanel();
     EXPECT_EQ(panel->greeting(), u"Good night"_s);
@@ -347,45 +335,11 @@ TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidAndGreetsByTheHour) {
     panel->show();
     EXPECT_EQ(panel->greeting(), u"Good morning"_s);
     EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
-}
-
-TEST_F(MenuPanelTest, GridColumnsFollowThePanelWidth) {
-    for (int i = 0; i < 8; ++i)
-        add(u"App %1"_s.arg(i));
-    auto panel = makePanel();
-    panel->show();
     EXPECT_EQ(panel->sections()[0]->columns(), 4);
     panel->resize(600, 760);
     EXPECT_EQ(panel->sections()[0]->columns(), 6);
-    panel->resize(200, 760);
-    EXPECT_EQ(panel->sections()[0]->columns(), 3);
     add(u"One more"_s); // a rebuilt grid keeps the width's columns
-    EXPECT_EQ(panel->sections()[0]->columns(), 3);
-}
-
-TEST_F(MenuPanelTest, ReturnOpensTheFirstResultAndEscapeUndoesTheSearchBeforeDismissing) {
-    add(u"Camera"_s);
-    add(u"Maps"_s);
-    add(u"Mail"_s);
-    auto panel = makePanel();
-    panel->show();
-    QSignalSpy dismissed(panel.get(), &MenuPanel::dismissRequested);
-
-    QTest::keyClick(panel->searchField(), Qt::Key_Return); // no query: nothing to open
-    QTest::keyClicks(panel->searchField(), u"zz"_s);
-    QTest::keyClick(panel->searchField(), Qt::Key_Return); // nothing matches
-    EXPECT_TRUE(actions.calls.filter(u"launch"_s).isEmpty());
-
-    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
-    EXPECT_EQ(store.search(), QString());
-    EXPECT_EQ(dismissed.count(), 0);
-    QTest::keyClicks(panel->searchField(), u"ma"_s);
-    QTest::keyClick(panel->searchField(), Qt::Key_Return);
-    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Maps"_s});
-
-    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
-    QTest::keyClick(panel->searchField(), Qt::Key_Escape);
-    EXPECT_EQ(dismissed.count(), 1);
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
 }
 
 TEST_F(MenuPanelTest, TilesAskTheIconStoreWhenDrawnAndShowTheIconOnceItArrives) {

@@ -83,13 +83,13 @@ protected:
     }
 };
 
-TEST_F(AppWindowTest, PasteCopyAndDropReachTheAppWindow) {
+// Paste, copy and drop reach the window. Hide and Home put the window away with its stream
+// running; opening the app again shows that same window, unread mark cleared, without a second
+// display server.
+TEST_F(AppWindowTest, PasteCopyAndDropReachTheWindowAndOpeningAHiddenWindowsAppShowsItAgain) {
     // Without a window the commands are delivered and do nothing.
     EXPECT_EQ(sendFromAnotherThread(u"paste"_s), CommandDelivery::delivered);
-    open();
-    // The display server's host process is on record while it runs (a killed Vantle's successor
-    // ends it from there).
-    EXPECT_EQ(ledger().size(), 1);
+    AndroidWindowSession* session = open();
     device().clearReceived();
 
     QGuiApplication::clipboard()->setText(u"from the desktop"_s);
@@ -108,15 +108,6 @@ TEST_F(AppWindowTest, PasteCopyAndDropReachTheAppWindow) {
     EXPECT_TRUE(waitUntil([&] { return since.count(u"files dropped on "_s + package) == 2; }));
     EXPECT_EQ(since.count(u"2026-12-06T10:00:00.000Z forged"_s), 0);
 
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
-}
-
-// Hide and Home put the window away with its stream running; opening the app again shows that
-// same window, unread mark cleared, without a second display server.
-TEST_F(AppWindowTest, OpeningAHiddenWindowsAppShowsTheSameWindowAgain) {
-    AndroidWindowSession* session = open();
     const AndroidStreamClient* client = session->client().get();
     for (const char* putAway : {"hide", "home"}) {
         SCOPED_TRACE(putAway);
@@ -132,7 +123,13 @@ TEST_F(AppWindowTest, OpeningAHiddenWindowsAppShowsTheSameWindowAgain) {
         if (!homeShown.isEmpty()) EXPECT_EQ(homeShown.first().topLeft(), frame.topLeft()); // in its place
     }
     EXPECT_EQ(since.count(u"native window open package="_s + package), 1);
+    // The one display server's host process is on record while it runs (a killed Vantle's successor
+    // ends it from there), and off it once the window closed.
     EXPECT_EQ(ledger().size(), 1);
+
+    registry.closeAll();
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
 }
 
 // Two Backs 0.1 s apart: both reach Android (the first one leaves the app), and the window closes

@@ -33,7 +33,7 @@ protected:
 
 } // namespace
 
-TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledAndDisabledByZero) {
+TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledDisabledByZeroAndStopsAndroidWhenDue) {
     registry.scheduleIdleShutdown();
     EXPECT_TRUE(registry.idleShutdownPending());
     registry.cancelIdleShutdown();
@@ -50,9 +50,8 @@ TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledAndDisabledByZero) {
 
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, u"soon"_s); // another type: the default
     EXPECT_EQ(AndroidWindowRegistry::idleShutdownMinutes(), 5.0);
-}
 
-TEST_F(RegistryTest, AnExpiredIdleTimerStopsAndroidAndSaysItSleeps) {
+    // An expired timer stops Android and says it sleeps.
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.001); // 60 ms
     registry.scheduleIdleShutdown();
     ASSERT_TRUE(waitUntil([&] { return log().contains(u"stopping Android runtime (idle 0.001 min)"_s); }));
@@ -61,16 +60,14 @@ TEST_F(RegistryTest, AnExpiredIdleTimerStopsAndroidAndSaysItSleeps) {
     EXPECT_FALSE(registry.idleShutdownPending());
 }
 
-TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChanges) {
+TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWithTheHeader) {
     const QUuid app = QUuid::createUuid();
     registry.setUnread(app, true);
     registry.setUnread(app, true);
     registry.setUnread(app, false);
     registry.setUnread(app, false);
     EXPECT_EQ(events, (QStringList{u"Vantle.unreadChanged "_s, u"Vantle.unreadChanged "_s}));
-}
 
-TEST_F(RegistryTest, APresetSetsThePanelSizeWithTheHeader) {
     registry.applySize(WindowSizePreset::all()[7]);
     EXPECT_EQ(VantleLayout::size(), QSizeF(660, 456));
     EXPECT_EQ(log().last(), u"window size preset Landscape — 660 × 420"_s);
