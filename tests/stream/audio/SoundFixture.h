@@ -1,17 +1,17 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
-#include <memory>
 #include <mutex>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
-// A PulseAudio daemon of the test program's own: its own runtime, state and config folders and
-// socket in a temporary folder, no default script (only a null sink and the native protocol on that
-// socket), an idle exit as a safety net, killed when the program ends. `parec` records the null
+// A PulseAudio daemon of the test program's own: its own folders and socket in a temporary folder,
+// only a null sink and the native protocol, an idle exit as a safety net. `parec` records the null
 // sink's monitor for the daemon's whole life, so that the sink runs with a few milliseconds of
 // latency from the first test on (an idle null sink renders seconds ahead) and every frame the sink
 // played can be looked up with the time it was played.
@@ -32,16 +32,13 @@ public:
     static QString startError();
 
     ~PulseAudioServer();
-    PulseAudioServer(const PulseAudioServer&) = delete;
-    PulseAudioServer& operator=(const PulseAudioServer&) = delete;
 
-    // Monitor frames recorded so far.
     qint64 recordedFrames() const;
     // The left channel of monitor frames [from, to), as far as recorded.
     std::vector<qint16> left(qint64 from, qint64 to) const;
-    // When monitor frame `frame` was played: the sink's sample clock is steady, so frame n
-    // is played at offset + n / rate, the offset being the smallest seen between a chunk's
-    // delivery and the end of its frames (delivery delays only add).
+    // When monitor frame `frame` was played: the sink's sample clock is steady, so frame n is
+    // played at offset + n / rate, the offset being the smallest seen between a chunk's delivery
+    // and the end of its frames (delivery delays only add).
     Clock::time_point timeOf(qint64 frame) const;
     // The first monitor frame played at or after `time`.
     qint64 frameAt(Clock::time_point time) const;
@@ -51,15 +48,15 @@ public:
 private:
     PulseAudioServer() = default;
     QString start();
-    void record(int fd);
+    void record(const QString& log);
 
     QTemporaryDir m_folder;
-    pid_t m_daemon = -1, m_recorder = -1;
+    QProcess m_daemon;
+    std::atomic<bool> m_stopping = false;
     std::thread m_reader;
     mutable std::mutex m_lock;
     std::vector<qint16> m_left;
-    qint64 m_partialBytes = 0;
-    unsigned char m_partial[4] = {};
+    QByteArray m_partial;
     Clock::duration m_offset = Clock::duration::max();
 };
 
@@ -74,3 +71,35 @@ std::vector<SoundSpan> soundSpans(const std::vector<qint16>& samples, qint64 fir
 // The share of the signal's energy at `hz` (Goertzel), between 0 and 1, in the median of its
 // 100 ms windows (a dropped packet's phase jump spoils only the window it falls in).
 double toneShare(const std::vector<qint16>& samples, double hz, int rate = PulseAudioServer::sampleRate);
+
+// A 440 Hz tone like the simulated device's (amplitude 8000, both channels, 20 ms packets), a
+// quarter of a sample out of phase so that no sample is zero: silence on the monitor is then
+// unambiguous.
+struct ToneSource {
+    static constexpr int packetFrames = 960;
+    static constexpr double hz = 440;
+    qint64 frame = 0;
+    QByteArray next();
+};
+
+// One PCM packet handed to the player: when, how many frames, and whether it was taken.
+struct Arrival {
+    PulseAudioServer::Clock::time_point at;
+    qint64 frames = 0;
+    bool accepted = true;
+};
+
+// What the monitor heard, held against the jitter buffer's rules, by the order of arrivals and
+// sound on the sink's clock (how long a packet took is the latency benchmark's business):
+// - every accepted frame is heard once, in order, and nothing else;
+// - sound starts, and resumes after silence, only once 60 ms are queued (accepted, not yet heard);
+// - sound stops only when nothing is left: what arrived 40 ms before the silence was heard before it;
+// - a packet is dropped only with more than half the drop threshold queued (a player that took the
+//   sink's report of what it played for less than it is drops with far less queued).
+struct SoundReport {
+    std::vector<SoundSpan> spans;
+    QStringList violations;
+    std::string describe() const;
+};
+SoundReport checkAgainstRules(const PulseAudioServer& server, qint64 firstFrame,
+                              const std::vector<qint16>& heard, const std::vector<Arrival>& arrivals);
