@@ -191,30 +191,10 @@ std::vector<SoundSpan> soundSpans(const std::vector<qint16>& samples, qint64 fir
     return spans;
 }
 
-double toneShare(const std::vector<qint16>& samples, double hz, int rate) {
-    const qsizetype window = rate / 10;
-    const double coefficient = 2 * std::cos(2 * M_PI * hz / rate);
-    std::vector<double> shares;
-    for (qsizetype start = 0; start + window <= qsizetype(samples.size()); start += window) {
-        double previous = 0, beforePrevious = 0, energy = 0;
-        for (qsizetype i = start; i < start + window; ++i) {
-            const double x = samples[size_t(i)], current = x + coefficient * previous - beforePrevious;
-            beforePrevious = std::exchange(previous, current);
-            energy += x * x;
-        }
-        const double power =
-            previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-        shares.push_back(energy == 0 ? 0 : 2 * power / (double(window) * energy));
-    }
-    if (shares.empty()) return 0;
-    std::nth_element(shares.begin(), shares.begin() + qsizetype(shares.size() / 2), shares.end());
-    return shares[shares.size() / 2];
-}
-
 QByteArray ToneSource::next() {
     QByteArray pcm(packetFrames * 4, Qt::Uninitialized);
     for (int i = 0; i < packetFrames; ++i, ++frame) {
-        const auto value = qint16(8000.0 * std::sin(2.0 * M_PI * hz * (double(frame) + 0.25) / 48000.0));
+        const auto value = qint16(8000.0 * std::sin(2.0 * M_PI * 440 * (double(frame) + 0.25) / 48000.0));
         qToLittleEndian(value, pcm.data() + 4 * i);
         qToLittleEndian(value, pcm.data() + 4 * i + 2);
     }

@@ -10,15 +10,11 @@
 #include <thread>
 #include <vector>
 
-// A PulseAudio daemon of the test program's own: its own folders and socket in a temporary folder,
-// only a null sink and the native protocol, an idle exit as a safety net. `parec` records the null
-// sink's monitor for the daemon's whole life, so that the sink runs with a few milliseconds of
-// latency from the first test on (an idle null sink renders seconds ahead) and every frame the sink
-// played can be looked up with the time it was played.
-//
-// This process's PulseAudio client (Qt Multimedia's QAudioSink) is pointed at the daemon through
-// PULSE_SERVER before first use; Qt connects once per process, so the daemon is shared by the
-// whole program.
+// A PulseAudio daemon of the test program's own (own folders and socket, a null sink, an idle exit
+// as a safety net) whose sink monitor `parec` records all along: the sink then runs a few
+// milliseconds ahead (an idle null sink renders seconds ahead), and each frame it played can be
+// looked up with the time it was played. Qt's PulseAudio client connects once per process, through
+// PULSE_SERVER, so the daemon is shared by the whole program.
 class PulseAudioServer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -68,16 +64,12 @@ struct SoundSpan {
 };
 std::vector<SoundSpan> soundSpans(const std::vector<qint16>& samples, qint64 firstFrame,
                                   int minSilenceFrames = 48);
-// The share of the signal's energy at `hz` (Goertzel), between 0 and 1, in the median of its
-// 100 ms windows (a dropped packet's phase jump spoils only the window it falls in).
-double toneShare(const std::vector<qint16>& samples, double hz, int rate = PulseAudioServer::sampleRate);
 
 // A 440 Hz tone like the simulated device's (amplitude 8000, both channels, 20 ms packets), a
 // quarter of a sample out of phase so that no sample is zero: silence on the monitor is then
 // unambiguous.
 struct ToneSource {
     static constexpr int packetFrames = 960;
-    static constexpr double hz = 440;
     qint64 frame = 0;
     QByteArray next();
 };
