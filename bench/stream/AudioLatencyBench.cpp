@@ -5,11 +5,12 @@
 //   - with arrival jitter (three packets at once every 60 ms, as after a busy moment on the device);
 //   - at twice the pace (the drop threshold caps the delay).
 // Prints median, p99 and maximum per case, and what the player dropped.
-#include "PulseAudioServer.h"
-#include "SoundRules.h"
+#include "SoundFixture.h"
 #include "stream/PCMAudioPlayer.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -17,6 +18,33 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = PulseAudioServer::Clock;
+
+// The p-th percentile (0..100) of `values`, nearest rank.
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t rank = size_t(std::ceil(p / 100.0 * double(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+// Per accepted packet, in order: from its arrival to its first frame on the monitor. The heard
+// spans hold the accepted frames one after another.
+std::vector<double> latenciesMs(const PulseAudioServer& server, const std::vector<SoundSpan>& spans,
+                                const std::vector<Arrival>& arrivals) {
+    std::vector<double> latencies;
+    qint64 offset = 0, spanStartOffset = 0;
+    size_t s = 0;
+    for (const Arrival& arrival : arrivals) {
+        if (!arrival.accepted) continue;
+        while (s < spans.size() && offset >= spanStartOffset + spans[s].frames())
+            spanStartOffset += spans[s++].frames();
+        if (s == spans.size()) break;
+        const auto played = server.timeOf(spans[s].start + (offset - spanStartOffset));
+        latencies.push_back(std::chrono::duration<double, std::milli>(played - arrival.at).count());
+        offset += arrival.frames;
+    }
+    return latencies;
+}
 
 struct Case {
     const char* name;
@@ -49,8 +77,8 @@ void run(PulseAudioServer& server, const Case& c, int seconds) {
     const SoundReport report =
         checkAgainstRules(server, from, server.left(from, server.frameAt(end)), arrivals);
     // The first packets wait for the start threshold by design; the steady state starts after them.
-    std::vector<double> steady(report.latenciesMs.begin() + std::min<size_t>(3, report.latenciesMs.size()),
-                               report.latenciesMs.end());
+    const std::vector<double> all = latenciesMs(server, report.spans, arrivals);
+    const std::vector<double> steady(all.begin() + std::min<size_t>(3, all.size()), all.end());
     std::printf("%-28s packets %5zu  dropped %4d  gaps %2zu  latency ms: median %6.1f  p99 %6.1f  max %6.1f  "
                 "rule violations %lld\n",
                 c.name, arrivals.size(), player.counters().droppedPackets,

@@ -67,15 +67,14 @@ TEST(ScrcpyControlTest, ScrollIsFixedPointAndSaturates) {
                   0x08, 0x00,             // vertical i16fp(0.0625) = 2048
                   0x00, 0x00, 0x00, 0x00, // buttons
               }));
-    EXPECT_EQ(i16fp(1.25f), 0x7fff);
-    EXPECT_EQ(i16fp(1.0f), 0x7fff);
-    EXPECT_EQ(i16fp(-1.0f), -32768);
-    EXPECT_EQ(i16fp(-7.0f), -32768);
-    EXPECT_EQ(i16fp(-0.05f), -1638); // toward zero, not -1639
-    EXPECT_EQ(u16fp(1.0f), 0xffff);
-    EXPECT_EQ(u16fp(0.5f), 0x8000);
-    EXPECT_EQ(u16fp(-0.5f), 0);
-    EXPECT_EQ(u16fp(0.9999f), 65529); // 65529.4, truncated
+    // i16fp rounds toward zero (-0.05 is -1638, not -1639); u16fp truncates 65529.4.
+    const std::tuple<float, int, int> fixedPoint[] = {
+        {1.25f, 0x7fff, 0xffff}, {1.0f, 0x7fff, 0xffff}, {-1.0f, -32768, 0}, {-7.0f, -32768, 0},
+        {-0.05f, -1638, 0},      {0.5f, 16384, 0x8000},  {-0.5f, -16384, 0}, {0.9999f, 32764, 65529}};
+    for (const auto& [value, signedValue, unsignedValue] : fixedPoint) {
+        EXPECT_EQ(i16fp(value), signedValue) << value;
+        EXPECT_EQ(u16fp(value), unsignedValue) << value;
+    }
 }
 
 TEST(ScrcpyControlTest, TextLimitsCountUTF8BytesAndMayCutACharacter) {

@@ -69,9 +69,11 @@ TEST_F(StreamClientTest, AudioReachesThePlayerIsLevelCheckedAndNeverEndsTheSessi
     serve();
     sendVideo(videoStart());
     ASSERT_TRUE(writeAll(sound.remote, be32(rawAudio)));
-    ASSERT_TRUE(waitUntil([this] { return client->audioPlayer() != nullptr; }));
+    // The reader hands the player over before it logs: wait for the line.
+    ASSERT_TRUE(waitUntil(
+        [this] { return countLines(*log, u"Vantle: audio forwarding on (48 kHz stereo PCM)"_s) == 1; }));
     const auto player = client->audioPlayer();
-    EXPECT_EQ(countLines(*log, u"Vantle: audio forwarding on (48 kHz stereo PCM)"_s), 1);
+    ASSERT_TRUE(player);
     // Every 64th byte is sampled for the level (a left sample every 16 frames): the 30000s in
     // between never count.
     auto packet = [](int16_t first) {

@@ -61,17 +61,16 @@ public:
         std::mutex lock;
         std::vector<std::function<void()>> scheduled; // completions, oldest first
         std::vector<float> lastBuffer;
-        int engineStarts = 0, plays = 0, pauses = 0, stops = 0;
-        bool engineAvailable = true;
+        std::atomic<int> engineStarts = 0, plays = 0, pauses = 0, stops = 0;
+        std::atomic<bool> engineAvailable = true;
         // Completes the oldest `count` buffers, as the output does once it has played them.
         void finish(size_t count) {
-            std::vector<std::function<void()>> done;
-            {
-                std::lock_guard guard(lock);
-                const auto end = scheduled.begin() + qsizetype(std::min(count, scheduled.size()));
-                std::move(scheduled.begin(), end, std::back_inserter(done));
-                scheduled.erase(scheduled.begin(), end);
-            }
+            std::unique_lock guard(lock);
+            const auto end = scheduled.begin() + qsizetype(std::min(count, scheduled.size()));
+            std::vector<std::function<void()>> done(std::make_move_iterator(scheduled.begin()),
+                                                    std::make_move_iterator(end));
+            scheduled.erase(scheduled.begin(), end);
+            guard.unlock();
             for (auto& played : done)
                 played();
         }
@@ -79,7 +78,7 @@ public:
     explicit FakeAudioOutput(std::shared_ptr<Shared> shared)
         : m_shared(std::move(shared)) {}
     bool startEngine() override {
-        note(m_shared->engineStarts);
+        ++m_shared->engineStarts;
         return m_shared->engineAvailable;
     }
     void schedule(std::vector<float> interleaved, std::function<void()> played) override {
@@ -87,19 +86,15 @@ public:
         m_shared->scheduled.push_back(std::move(played));
         m_shared->lastBuffer = std::move(interleaved);
     }
-    void play() override { note(m_shared->plays); }
-    void pause() override { note(m_shared->pauses); }
+    void play() override { ++m_shared->plays; }
+    void pause() override { ++m_shared->pauses; }
     void stop() override {
-        note(m_shared->stops);
+        ++m_shared->stops;
         std::lock_guard guard(m_shared->lock);
         m_shared->scheduled.clear();
     }
 
 private:
-    void note(int& counter) {
-        std::lock_guard guard(m_shared->lock);
-        ++counter;
-    }
     std::shared_ptr<Shared> m_shared;
 };
 

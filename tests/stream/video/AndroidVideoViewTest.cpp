@@ -190,41 +190,36 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     const QString file = folder.filePath(u"photo.png"_s);
     QFile(file).open(QIODevice::WriteOnly);
     AndroidVideoView view;
-    view.resize(390, 724);
     QList<QList<QUrl>> dropped;
     view.onFilesDropped = [&](const QList<QUrl>& urls) { dropped.append(urls); };
-
-    QMimeData both;
+    QMimeData both, notFiles;
     both.setUrls({QUrl::fromLocalFile(folder.path()), QUrl::fromLocalFile(file)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton,
-                          Qt::NoModifier);
-    QApplication::sendEvent(&view, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    notFiles.setUrls({QUrl::fromLocalFile(folder.path()), QUrl(u"https://example.org/a.apk"_s)});
+    // The drop action the view took the drag with, if it did.
+    const auto enter = [&](QMimeData* data) -> std::optional<Qt::DropAction> {
+        QDragEnterEvent event(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
+                              Qt::NoModifier);
+        event.setAccepted(false);
+        QApplication::sendEvent(&view, &event);
+        return event.isAccepted() ? std::optional(event.dropAction()) : std::nullopt;
+    };
+
+    // Only a folder, or something that is no file: not taken.
+    EXPECT_EQ(enter(&notFiles), std::nullopt);
+    EXPECT_FALSE(view.showsDropHighlight());
+    EXPECT_EQ(enter(&both), Qt::CopyAction);
     EXPECT_TRUE(view.showsDropHighlight());
+    QDragLeaveEvent leave; // leaving takes the highlight away
+    QApplication::sendEvent(&view, &leave);
+    EXPECT_FALSE(view.showsDropHighlight());
+    EXPECT_TRUE(dropped.isEmpty());
+
+    EXPECT_EQ(enter(&both), Qt::CopyAction);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&view, &drop);
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_FALSE(view.showsDropHighlight());
     EXPECT_EQ(dropped, QList<QList<QUrl>>{{QUrl::fromLocalFile(file)}});
-
-    // Only a folder, or something that is no file: not taken.
-    QMimeData folderOnly;
-    folderOnly.setUrls({QUrl::fromLocalFile(folder.path()), QUrl(u"https://example.org/a.apk"_s)});
-    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &folderOnly, Qt::LeftButton, Qt::NoModifier);
-    refused.setAccepted(false);
-    QApplication::sendEvent(&view, &refused);
-    EXPECT_FALSE(refused.isAccepted());
-    EXPECT_FALSE(view.showsDropHighlight());
-
-    // Leaving takes the highlight away.
-    QDragEnterEvent again(QPoint(10, 10), Qt::CopyAction, &both, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&view, &again);
-    EXPECT_TRUE(view.showsDropHighlight());
-    QDragLeaveEvent leave;
-    QApplication::sendEvent(&view, &leave);
-    EXPECT_FALSE(view.showsDropHighlight());
-    EXPECT_EQ(dropped.size(), 1);
 }
 
 // The view on screen (the software surface on the offscreen platform, OpenGL under X with GL):
@@ -232,7 +227,6 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
 // encoder was fed.
 TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     const bool openGL = VideoSurface::preferredKind() == VideoSurface::Kind::openGL;
-    RecordProperty("surface", openGL ? "OpenGL" : "software");
     std::cout << "surface: " << (openGL ? "OpenGL" : "software") << std::endl;
     const auto clip = encodeClip(1080, 2088, 4);
     int shown = 0;

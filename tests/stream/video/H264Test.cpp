@@ -17,60 +17,47 @@ QByteArray unitBytes(H264::Bytes unit) {
     return QByteArray(reinterpret_cast<const char*>(unit.data()), qsizetype(unit.size()));
 }
 
-std::vector<int> typesOf(const std::vector<H264::Bytes>& units) {
-    std::vector<int> types;
-    for (const auto& unit : units)
-        types.push_back(H264::typeOf(unit));
-    return types;
+std::vector<QByteArray> unitsOf(const QByteArray& payload) {
+    std::vector<QByteArray> units;
+    for (const auto& unit : H264::nalUnits(payload))
+        units.push_back(unitBytes(unit));
+    return units;
 }
 
 } // namespace
 
 TEST(H264, SplitsAtThreeAndFourByteStartCodes) {
-    const QByteArray payload = bytes({0, 0, 0, 1,    0x67, 0x42, 0xc0, 0x1e, //
-                                      0, 0, 0, 1,    0x68, 0xce, 0x38, 0x80, //
-                                      0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x33});
-    const auto units = H264::nalUnits(payload);
-    ASSERT_EQ(typesOf(units), (std::vector<int>{7, 8, 5}));
-    EXPECT_EQ(unitBytes(units[0]), bytes({0x67, 0x42, 0xc0, 0x1e})); // the 4-byte code's zero is not kept
-    EXPECT_EQ(unitBytes(units[1]), bytes({0x68, 0xce, 0x38, 0x80}));
-    EXPECT_EQ(unitBytes(units[2]), bytes({0x65, 0x88, 0x84, 0x00, 0x33})); // runs to the end
-
-    // Any format will do for the sample's layout; the parameter sets and delimiters stay out.
-    const auto format = encodeClip(64, 64, 1).format();
-    ASSERT_TRUE(format);
-    const auto sample = H264::sampleBuffer(units, format);
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(sample->data, bytes({0, 0, 0, 5, 0x65, 0x88, 0x84, 0x00, 0x33}));
-    EXPECT_TRUE(sample->displayImmediately);
-    EXPECT_EQ(sample->format, format);
-}
-
-TEST(H264, InputWithoutStartCodesOrUnits) {
-    const QByteArray raw = bytes({0x65, 0x00, 0x00, 0x02, 0x11});
-    const auto single = H264::nalUnits(raw);
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_EQ(unitBytes(single[0]), raw);
-
-    const QByteArray empty, lone = bytes({0, 0, 1}), twice = bytes({0, 0, 1, 0, 0, 0, 1, 0x41, 0x9a}),
-                            leading = bytes({0x99, 0x98, 0, 0, 1, 0x09, 0xf0});
-    EXPECT_TRUE(H264::nalUnits(empty).empty());
-    // A start code with nothing behind it, and back-to-back start codes, give no empty units.
-    EXPECT_TRUE(H264::nalUnits(lone).empty());
-    EXPECT_EQ(typesOf(H264::nalUnits(twice)), (std::vector<int>{1}));
-    // Bytes before the first start code belong to no unit.
-    EXPECT_EQ(typesOf(H264::nalUnits(leading)), (std::vector<int>{9}));
-
+    const QByteArray sps = bytes({0x67, 0x42, 0xc0, 0x1e}), pps = bytes({0x68, 0xce, 0x38, 0x80}),
+                     idr = bytes({0x65, 0x88, 0x84, 0x00, 0x33}), raw = bytes({0x65, 0x00, 0x00, 0x02, 0x11});
+    const std::pair<QByteArray, std::vector<QByteArray>> cases[] = {
+        // The 4-byte code's zero is not kept; the last unit runs to the end.
+        {bytes({0, 0, 0, 1}) + sps + bytes({0, 0, 0, 1}) + pps + bytes({0, 0, 1}) + idr, {sps, pps, idr}},
+        {raw, {raw}}, // no start code: one unit
+        {{}, {}},
+        // A start code with nothing behind it, and back-to-back start codes, give no empty units.
+        {bytes({0, 0, 1}), {}},
+        {bytes({0, 0, 1, 0, 0, 0, 1, 0x41, 0x9a}), {bytes({0x41, 0x9a})}},
+        // Bytes before the first start code belong to no unit.
+        {bytes({0x99, 0x98, 0, 0, 1, 0x09, 0xf0}), {bytes({0x09, 0xf0})}},
+    };
+    for (const auto& [payload, units] : cases)
+        EXPECT_EQ(unitsOf(payload), units) << payload.toHex().toStdString();
     EXPECT_FALSE(H264::firstOfType(H264::nalUnits(raw), H264::sequenceParameterSet));
     EXPECT_EQ(H264::typeOf({}), -1);
-}
 
-TEST(H264, SampleNeedsAFormatAndAPictureUnit) {
+    // Any format will do for the sample's layout; the parameter sets and delimiters stay out.
     const auto clip = encodeClip(64, 64, 1);
+    const auto format = clip.format();
+    ASSERT_TRUE(format);
+    const auto sample = H264::sampleBuffer(H264::nalUnits(cases[0].first), format);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sample->data, bytes({0, 0, 0, 5}) + idr);
+    EXPECT_TRUE(sample->displayImmediately);
+    EXPECT_EQ(sample->format, format);
+    // A sample needs a format and a picture unit.
     const QByteArray setsAndDelimiter = clip.parameterSets + bytes({0, 0, 1, 0x09, 0xf0});
-    const auto onlySets = H264::nalUnits(setsAndDelimiter);
-    EXPECT_FALSE(H264::sampleBuffer(onlySets, clip.format()));
-    EXPECT_FALSE(H264::sampleBuffer({}, clip.format()));
+    EXPECT_FALSE(H264::sampleBuffer(H264::nalUnits(setsAndDelimiter), format));
+    EXPECT_FALSE(H264::sampleBuffer({}, format));
     EXPECT_FALSE(H264::sampleBuffer(clip.units(0), nullptr));
 }
 
@@ -79,7 +66,7 @@ TEST(H264, FormatFromEncoderParameterSets) {
     for (const auto& [width, height] : {std::pair{1080, 2088}, std::pair{640, 360}, std::pair{98, 50}}) {
         const auto clip = encodeClip(width, height, 1);
         const auto units = H264::nalUnits(clip.parameterSets);
-        ASSERT_EQ(typesOf(units), (std::vector<int>{7, 8}));
+        ASSERT_EQ(units.size(), 2u);
         const auto format = H264::format(units[0], units[1]);
         ASSERT_TRUE(format) << width << "x" << height;
         EXPECT_EQ(format->width, width);
@@ -105,8 +92,7 @@ TEST(H264, FormatRefusesWhatTheDecoderCannotUse) {
 
     // Garbage that carries the right type bits.
     const QByteArray noise = bytes({0x67, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff});
-    const auto noiseUnit = H264::nalUnits(noise)[0];
-    EXPECT_FALSE(H264::format(noiseUnit, pps));
+    EXPECT_FALSE(H264::format(H264::nalUnits(noise)[0], pps));
     const QByteArray headerOnly = bytes({0x68});
     EXPECT_FALSE(H264::format(sps, H264::nalUnits(headerOnly)[0]));
 
@@ -120,18 +106,14 @@ TEST(H264, FormatRefusesWhatTheDecoderCannotUse) {
 TEST(H264, DecodesAKeyFrameToTheEncodedPicture) {
     const auto clip = encodeClip(1080, 2088, 3);
     const auto format = clip.format();
-    ASSERT_TRUE(format);
-    ASSERT_TRUE(clip.frames[0].key);
+    ASSERT_TRUE(format && clip.frames[0].key && !clip.frames[1].key);
     const auto image = H264::decodeImage(clip.units(0), format);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(1080, 2088));
     EXPECT_LT(meanDifference(*image, clip.pictures[0]), 4.0);
     EXPECT_GT(meanDifference(*image, clip.pictures[2]), 10.0); // compares something that can differ
-
-    // A P-frame has no reference picture in a one-off decoder.
-    ASSERT_FALSE(clip.frames[1].key);
+    // A P-frame has no reference picture in a one-off decoder; units that are not H.264 at all.
     EXPECT_FALSE(H264::decodeImage(clip.units(1), format));
-    // Units that are not H.264 at all.
     const QByteArray notH264 = bytes({0, 0, 1, 0x65, 1, 2, 3, 4, 5});
     EXPECT_FALSE(H264::decodeImage(H264::nalUnits(notH264), format));
 }
