@@ -43,13 +43,11 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
                         [&closed](const QUuid& id) { closed.append(id); },
                         {}}};
     MobileApp tally, other;
-    tally.id = QUuid::createUuid();
-    tally.name = u"Tally"_s;
-    tally.bundleIdentifier = u"org.vantle.tally"_s;
-    other = tally;
-    other.id = QUuid::createUuid();
-    other.name = u"Other"_s;
-    other.bundleIdentifier = u"org.vantle.other"_s;
+    for (auto [app, name] : {std::pair{&tally, u"Tally"_s}, std::pair{&other, u"Other"_s}}) {
+        app->id = QUuid::createUuid();
+        app->name = name;
+        app->bundleIdentifier = u"org.vantle."_s + name.toLower();
+    }
     store.setApps({tally, other});
     stores.offer(UpdateSource::izzy, u"org.vantle.tally"_s, 6, u"6.1"_s);
 
