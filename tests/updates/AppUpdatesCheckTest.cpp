@@ -49,7 +49,9 @@ protected:
 
     void SetUp() override { store.setApps({androidApp(tally)}); }
     // A check cut short by a failed assertion must not outlive the seams' captures.
-    void TearDown() override { waitUntil([this] { return !updates.isChecking(); }, 20000); }
+    void TearDown() override {
+        waitUntil([this] { return !updates.isChecking(); }, 20000);
+    }
 
     // Runs one check to its end; false when none started (a check may end before checkIfDue returns).
     bool check(AppUpdates::Trigger trigger) {

@@ -27,7 +27,7 @@ QStringList actionTexts(const QMenu& menu) {
 TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
     QTemporaryDir home; // no Android here: the install fails when it asks for one
     ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
-    qputenv("VANTLE_SDK_REPOSITORY", "http://127.0.0.1:9/");
+    ScopedEnvironment sdk("VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:9/"_s);
     ScopedSettings settings;
     StoreServers stores;
     AppLibraryStore store;
@@ -94,7 +94,6 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
         << updates.lastMessage().toStdString();
     EXPECT_EQ(store.statusMessage(), updates.lastMessage());
     EXPECT_EQ(tile(u"Tally"_s)->updateVersion(), u"6.1"_s); // still on offer
-    qunsetenv("VANTLE_SDK_REPOSITORY");
 }
 
 } // namespace
