@@ -44,11 +44,9 @@ protected:
     }
     // A desktop file with `bytes` in it.
     QString desktopFile(const QString& name, const QByteArray& bytes) const {
-        const QString path = desktop.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
+        QFile file(desktop.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
     }
     // Blocking device work, awaited without blocking this thread's event loop.
     template <typename Work> static auto offMainThread(Work work) {
@@ -59,7 +57,7 @@ protected:
     QList<QJsonObject> received(const QString& type, const QString& command) const {
         QList<QJsonObject> matching;
         for (const QJsonObject& event : device().received())
-            if (event.value(u"type"_s).toString() == type && event.value(u"command"_s).toString() == command)
+            if (event.value(u"type"_s) == type && event.value(u"command"_s) == command)
                 matching.append(event);
         return matching;
     }
@@ -69,12 +67,8 @@ protected:
 // any file) a write-only kernel attribute.
 inline QString unreadableFile(const QTemporaryDir& folder) {
     if (::geteuid() != 0) {
-        const QString path = folder.filePath(QStringLiteral("secret.txt"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write("x");
-        file.setPermissions({});
-        return path;
+        QFile file(folder.filePath(QStringLiteral("secret.txt")));
+        return file.open(QIODevice::WriteOnly) && file.setPermissions({}) ? file.fileName() : QString();
     }
     for (const char* attribute : {"/sys/bus/pci/rescan", "/sys/bus/pci/drivers_probe"})
         if (QFile::exists(QString::fromLatin1(attribute))) return QString::fromLatin1(attribute);

@@ -8,9 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -32,14 +29,11 @@ struct StoreServers {
     // The package API's answer as the repositories write it: the suggested code and the versions
     // they hold, newest first.
     static QByteArray answer(const QString& package, qint64 suggested, const QString& versionName) {
-        QJsonArray versions{QJsonObject{{QStringLiteral("versionName"), versionName},
-                                        {QStringLiteral("versionCode"), suggested}},
-                            QJsonObject{{QStringLiteral("versionName"), QStringLiteral("0.9")},
-                                        {QStringLiteral("versionCode"), suggested - 1}}};
-        return QJsonDocument(QJsonObject{{QStringLiteral("packageName"), package},
-                                         {QStringLiteral("suggestedVersionCode"), suggested},
-                                         {QStringLiteral("packages"), versions}})
-            .toJson(QJsonDocument::Compact);
+        return QStringLiteral(
+                   R"({"packageName":"%1","suggestedVersionCode":%2,"packages":[{"versionName":"%3",)"
+                   R"("versionCode":%2},{"versionName":"0.9","versionCode":%4}]})")
+            .arg(package, QString::number(suggested), versionName, QString::number(suggested - 1))
+            .toUtf8();
     }
     void offer(UpdateSource source, const QString& package, qint64 code, const QString& versionName) {
         server(source).serve(apiPath(source, package), {200, answer(package, code, versionName)});
@@ -52,9 +46,8 @@ struct StoreServers {
         if (!apk.open(QIODevice::ReadOnly)) ADD_FAILURE() << "cannot read " << file.toStdString();
         server(source).serve(apkPath(source, package, code), {200, apk.readAll()});
     }
-    qsizetype requestsFor(UpdateSource source, const QByteArray& path) const {
-        const LoopbackHttpServer& s = source == UpdateSource::fdroid ? fdroid : izzy;
-        return std::count_if(s.requests.cbegin(), s.requests.cend(),
+    qsizetype requestsFor(UpdateSource source, const QByteArray& path) {
+        return std::count_if(server(source).requests.cbegin(), server(source).requests.cend(),
                              [&](const LoopbackHttpServer::Request& r) { return r.path == path; });
     }
     qsizetype requestCount() const { return fdroid.requests.size() + izzy.requests.size(); }

@@ -27,7 +27,7 @@ QStringList actionTexts(const QMenu& menu) {
 TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
     QTemporaryDir home; // no Android here: the install fails when it asks for one
     ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
-    qputenv("VANTLE_SDK_REPOSITORY", "http://127.0.0.1:9/");
+    ScopedEnvironment sdk("VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:9/"_s);
     ScopedSettings settings;
     StoreServers stores;
     AppLibraryStore store;
@@ -43,13 +43,11 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
                         [&closed](const QUuid& id) { closed.append(id); },
                         {}}};
     MobileApp tally, other;
-    tally.id = QUuid::createUuid();
-    tally.name = u"Tally"_s;
-    tally.bundleIdentifier = u"org.vantle.tally"_s;
-    other = tally;
-    other.id = QUuid::createUuid();
-    other.name = u"Other"_s;
-    other.bundleIdentifier = u"org.vantle.other"_s;
+    for (auto [app, name] : {std::pair{&tally, u"Tally"_s}, std::pair{&other, u"Other"_s}}) {
+        app->id = QUuid::createUuid();
+        app->name = name;
+        app->bundleIdentifier = u"org.vantle."_s + name.toLower();
+    }
     store.setApps({tally, other});
     stores.offer(UpdateSource::izzy, u"org.vantle.tally"_s, 6, u"6.1"_s);
 
@@ -96,7 +94,6 @@ TEST(UpdateTileTest, ATileShowsItsUpdateAndStartsIt) {
         << updates.lastMessage().toStdString();
     EXPECT_EQ(store.statusMessage(), updates.lastMessage());
     EXPECT_EQ(tile(u"Tally"_s)->updateVersion(), u"6.1"_s); // still on offer
-    qunsetenv("VANTLE_SDK_REPOSITORY");
 }
 
 } // namespace
