@@ -69,16 +69,24 @@ TEST(CommandFrame, DecodesWholeFramesOnly) {
     EXPECT_EQ(CommandFrame::decode(QByteArray("\x00\x01\x00\x01", 4)).status, CommandFrame::Status::invalid);
 }
 
-class CommandChannelTest : public ::testing::Test {
-protected:
+// A listener that records what it receives.
+struct Recording {
     QStringList received;
-    CommandListening listening =
-        listenForCommands([this](const QString& command) { received.append(command); });
-
-    void SetUp() override { ASSERT_TRUE(listening.listener) << listening.error.toStdString(); }
+    CommandListening listening;
+    explicit Recording(CommandListenerLimits limits = {})
+        : listening(listenForCommands([this](const QString& command) { received.append(command); }, limits)) {
+    }
+    // A command sent now arrives, alone.
+    void expectDelivered() {
+        received.clear();
+        EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
+        EXPECT_EQ(received, QStringList{u"home"_s});
+    }
 };
 
-TEST_F(CommandChannelTest, OnlyTheUserCanReachTheSocket) {
+TEST(CommandChannel, OnlyTheUserCanReachTheSocket) {
+    const Recording channel;
+    ASSERT_TRUE(channel.listening.listener) << channel.listening.error.toStdString();
     const QString socket = Locations::commandSocket();
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(socket).absolutePath()).constData(), &info), 0);
@@ -99,16 +107,44 @@ TEST_F(CommandChannelTest, OnlyTheUserCanReachTheSocket) {
     EXPECT_EQ(WEXITSTATUS(status), 1) << "another user could connect";
 }
 
-TEST_F(CommandChannelTest, ASecondListenerIsRefusedAndTheFirstDeliversInOrder) {
-    const CommandListening second = listenForCommands([](const QString&) {});
-    EXPECT_FALSE(second.listener);
-    EXPECT_TRUE(second.error.contains(u"another Vantle"_s));
-    EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).status, 0);
-    EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).status, 0);
-    EXPECT_EQ(received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
+TEST(CommandChannel, OneListenerAtATimeDeliversInOrder) {
+    {
+        Recording first;
+        ASSERT_TRUE(first.listening.listener) << first.listening.error.toStdString();
+        const CommandListening second = listenForCommands([](const QString&) {});
+        EXPECT_FALSE(second.listener);
+        EXPECT_TRUE(second.error.contains(u"another Vantle"_s));
+        EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).status, 0);
+        EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).status, 0);
+        EXPECT_EQ(first.received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
+
+        // A listener too busy to accept is still a listener: fill its queue of waiting connections
+        // while its event loop does not run.
+        std::vector<int> waiting;
+        for (bool queued = true; queued && waiting.size() <= 10000;) {
+            waiting.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            queued = connectRaw(waiting.back()) == 0;
+        }
+        const CommandListening third = listenForCommands([](const QString&) {});
+        EXPECT_FALSE(third.listener);
+        EXPECT_TRUE(third.error.contains(u"another Vantle"_s)) << third.error.toStdString();
+        for (int fd : waiting)
+            ::close(fd);
+        first.expectDelivered();
+    }
+    // A socket file left behind with nobody listening, as by a crashed Vantle, is replaced.
+    const sockaddr_un address = socketAddress();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFileInfo::exists(Locations::commandSocket()));
+    const CommandListening listening = listenForCommands([](const QString&) {});
+    EXPECT_TRUE(listening.listener) << listening.error.toStdString();
 }
 
-TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnection) {
+TEST(CommandChannel, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnection) {
+    Recording channel;
+    QStringList& received = channel.received;
     QLocalSocket rogue;
     rogue.connectToServer(Locations::commandSocket());
     ASSERT_TRUE(rogue.waitForConnected(1000));
@@ -141,11 +177,8 @@ TEST_F(CommandChannelTest, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatCon
 // Connections that never send must not take the channel down or away: the oldest ones beyond the
 // cap and the silent ones are dropped, and commands keep arriving.
 TEST(CommandChannel, IdleConnectionsAreCappedAndTimedOut) {
-    QStringList received;
-    std::optional<CommandListening> listening =
-        listenForCommands([&](const QString& command) { received.append(command); },
-                          {/*maxConnections*/ 8, /*idleTimeoutMs*/ 600'000});
-    ASSERT_TRUE(listening->listener) << listening->error.toStdString();
+    std::optional<Recording> channel{std::in_place, CommandListenerLimits{8, 600'000}};
+    ASSERT_TRUE(channel->listening.listener) << channel->listening.error.toStdString();
     std::vector<std::unique_ptr<QLocalSocket>> idle;
     const auto connectIdle = [&] {
         idle.push_back(std::make_unique<QLocalSocket>());
@@ -164,14 +197,13 @@ TEST(CommandChannel, IdleConnectionsAreCappedAndTimedOut) {
     EXPECT_TRUE(waitUntil([&] { return connected() <= 8; })) << connected();
     EXPECT_EQ(idle.back()->state(), QLocalSocket::ConnectedState); // the newest are kept
     EXPECT_TRUE(QFileInfo::exists(Locations::commandSocket()));
-    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
-    EXPECT_EQ(received, QStringList{u"home"_s});
+    channel->expectDelivered();
 
     // A connection that stays silent for the idle time is dropped.
     idle.clear();
-    listening.reset();
-    listening = listenForCommands([](const QString&) {}, {/*maxConnections*/ 8, /*idleTimeoutMs*/ 300});
-    ASSERT_TRUE(listening->listener) << listening->error.toStdString();
+    channel.reset();
+    channel.emplace(CommandListenerLimits{8, 300});
+    ASSERT_TRUE(channel->listening.listener) << channel->listening.error.toStdString();
     ASSERT_TRUE(connectIdle());
     EXPECT_TRUE(waitUntil([&] { return connected() == 0; }, 10000));
 }
@@ -205,10 +237,8 @@ TEST(CommandChannel, AConnectionDroppedAtTheCapKeepsItsAcknowledgement) {
 
 // Out of file descriptors, a failed accept must not end the listener (nor delete its socket).
 TEST(CommandChannel, RunningOutOfDescriptorsOnlyDelaysCommands) {
-    QStringList received;
-    const CommandListening listening =
-        listenForCommands([&](const QString& command) { received.append(command); });
-    ASSERT_TRUE(listening.listener) << listening.error.toStdString();
+    Recording channel;
+    ASSERT_TRUE(channel.listening.listener) << channel.listening.error.toStdString();
     // A child process holds the connections, so that only this process runs short.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -239,31 +269,7 @@ TEST(CommandChannel, RunningOutOfDescriptorsOnlyDelaysCommands) {
     ::waitpid(child, nullptr, 0);
 
     EXPECT_TRUE(QFileInfo::exists(Locations::commandSocket()));
-    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
-    EXPECT_EQ(received, QStringList{u"home"_s});
-}
-
-// A listener too busy to accept is still a listener: its socket is not taken over.
-TEST(CommandChannel, ABusyListenerIsNotMistakenForADeadOne) {
-    QStringList received;
-    const CommandListening first =
-        listenForCommands([&](const QString& command) { received.append(command); });
-    ASSERT_TRUE(first.listener);
-    // Fill its queue of waiting connections while its event loop does not run.
-    std::vector<int> waiting;
-    for (;;) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        const bool queued = connectRaw(fd) == 0;
-        waiting.push_back(fd);
-        if (!queued || waiting.size() > 10000) break;
-    }
-    const CommandListening second = listenForCommands([](const QString&) {});
-    EXPECT_FALSE(second.listener);
-    EXPECT_TRUE(second.error.contains(u"another Vantle"_s)) << second.error.toStdString();
-    for (int fd : waiting)
-        ::close(fd);
-    EXPECT_EQ(sendFromAnotherThread(u"home"_s), CommandDelivery::delivered);
-    EXPECT_EQ(received, QStringList{u"home"_s});
+    channel.expectDelivered();
 }
 
 // The instance lock, not the socket, tells a Vantle that does not answer from one that is not there.
@@ -302,22 +308,6 @@ TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
     ASSERT_TRUE(QFileInfo::exists(Locations::instanceLock()));
     EXPECT_FALSE(InstanceLock::runningPid());
     EXPECT_TRUE(InstanceLock::acquire().isHeld());
-}
-
-TEST(CommandChannel, AStaleSocketOfADeadProcessIsReplaced) {
-    {
-        const CommandListening first = listenForCommands([](const QString&) {});
-        ASSERT_TRUE(first.listener);
-    }
-    // Leave a socket file behind with nobody listening, as a crashed Vantle would.
-    const sockaddr_un address = socketAddress();
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-    ASSERT_TRUE(QFileInfo::exists(Locations::commandSocket()));
-
-    const CommandListening listening = listenForCommands([](const QString&) {});
-    EXPECT_TRUE(listening.listener) << listening.error.toStdString();
 }
 
 } // namespace

@@ -30,11 +30,6 @@ protected:
     QTemporaryDir folder;
     QString path = folder.filePath(u"settings.json"_s);
 
-    void writeRaw(const QByteArray& bytes) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
     QStringList asideFiles() const {
         return QDir(folder.path()).entryList({u"settings.json.unreadable-*"_s}, QDir::Files);
     }
@@ -106,7 +101,7 @@ TEST_F(SettingsFileTest, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
         SCOPED_TRACE(bytes.toStdString());
         for (const QString& name : asideFiles())
             QFile::remove(folder.filePath(name));
-        writeRaw(bytes);
+        ASSERT_TRUE(writeFile(path, bytes));
         SettingsFile file(path);
         EXPECT_FALSE(file.problem().isEmpty());
         EXPECT_FALSE(file.value(u"a"_s).isValid());
@@ -114,9 +109,7 @@ TEST_F(SettingsFileTest, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
         ASSERT_EQ(aside.size(), 1);
         EXPECT_TRUE(file.problem().endsWith(u" kept as "_s + folder.filePath(aside.first())))
             << file.problem().toStdString();
-        QFile kept(folder.filePath(aside.first()));
-        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-        EXPECT_EQ(kept.readAll(), bytes); // the user's bytes are intact
+        EXPECT_EQ(readFile(folder.filePath(aside.first())), bytes); // the user's bytes are intact
         // The store works normally afterwards.
         EXPECT_TRUE(file.setValue(u"a"_s, 7));
         EXPECT_EQ(SettingsFile(path).value(u"a"_s).toLongLong(), 7);
@@ -124,7 +117,7 @@ TEST_F(SettingsFileTest, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
 }
 
 TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
-    writeRaw("garbage");
+    ASSERT_TRUE(writeFile(path, "garbage"));
     // A folder the writer may read but not change. Root may change any folder, so as root the
     // writer runs as the user nobody, who then owns the folder.
     const QByteArray folderName = QFile::encodeName(folder.path());
@@ -146,9 +139,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
     const QList<QByteArray> lines = writer.readAllStandardOutput().trimmed().split('\n');
     EXPECT_EQ(lines.first(), QByteArray("refused"));
     EXPECT_TRUE(lines.last().contains("could not be read nor kept aside")) << lines.last().toStdString();
-    QFile kept(path);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("garbage"));
+    EXPECT_EQ(readFile(path), QByteArray("garbage"));
 }
 
 // A writer killed at any moment leaves the old or the new file, never a broken one.

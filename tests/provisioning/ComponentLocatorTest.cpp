@@ -1,5 +1,7 @@
 // Finding and verifying the display-bridge files.
 #include "provisioning/RuntimeComponentLocator.h"
+#include "support/DeviceFiles.h"
+#include "support/TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,14 +14,6 @@ using Source = AndroidBridgeComponents::Source;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
-    if (executable) file.setPermissions(file.permissions() | QFile::ExeOwner);
-}
-
 QString hex(const QByteArray& data) {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
 }
@@ -30,33 +24,26 @@ protected:
     const QString server = u"Resources/AndroidBridge/server/scrcpy-server"_s;
     const QString client = u"Helpers/AndroidBridge/bin/scrcpy"_s;
 
+    ScopedEnvironment bundle{"VANTLE_BUNDLE", contents.path()};
+
     void SetUp() override {
-        qputenv("VANTLE_BUNDLE", contents.path().toUtf8());
         RuntimeComponentLocator::clearCache();
         RuntimeComponentLocator::setDevelopmentScrcpyCandidates({contents.filePath(u"none/bin/scrcpy"_s)});
     }
-    void TearDown() override {
-        qunsetenv("VANTLE_BUNDLE");
-        RuntimeComponentLocator::clearCache();
-    }
+    void TearDown() override { RuntimeComponentLocator::clearCache(); }
     void writeManifest(const QByteArray& text) {
-        write(contents.filePath(u"Resources/AndroidBridge/runtime-manifest.json"_s), text);
+        writeFile(contents.filePath(u"Resources/AndroidBridge/runtime-manifest.json"_s), text);
     }
     void writeBundle(bool upperCase = false) {
-        write(contents.filePath(server), "server jar");
-        write(contents.filePath(client), "#!/bin/sh\n", true);
+        writeFile(contents.filePath(server), "server jar");
+        writeFile(contents.filePath(client), "#!/bin/sh\n", true);
         const QString serverHash = upperCase ? hex("server jar").toUpper() : hex("server jar");
         writeManifest("{\"bridgeVersion\":\"5.0.1\",\"components\":[{\"path\":\"" + server.toUtf8() +
                       "\",\"sha256\":\"" + serverHash.toUtf8() + "\"},{\"path\":\"" + client.toUtf8() +
                       "\",\"sha256\":\"" + hex("#!/bin/sh\n").toUtf8() + "\"}]}");
     }
-    QString failure() {
-        try {
-            RuntimeComponentLocator::androidBridge();
-        } catch (const AndroidBridgeError& error) {
-            return error.description();
-        }
-        return u"(no error)"_s;
+    static QString failure() {
+        return thrownDescription<AndroidBridgeError>([] { RuntimeComponentLocator::androidBridge(); });
     }
 };
 
@@ -70,7 +57,7 @@ TEST_F(ComponentLocatorTest, VerifiesTheBundleOnceAndCachesIt) {
     EXPECT_EQ(components.server, contents.filePath(server));
     EXPECT_EQ(components.scrcpy, contents.filePath(client));
     EXPECT_FALSE(components.iconDirectory);
-    write(contents.filePath(server), "changed"); // not read again
+    writeFile(contents.filePath(server), "changed"); // not read again
     EXPECT_EQ(RuntimeComponentLocator::androidBridge(), components);
     RuntimeComponentLocator::clearCache();
     EXPECT_EQ(failure(),
@@ -107,7 +94,7 @@ TEST_F(ComponentLocatorTest, FallsBackToAnInstalledClient) {
     EXPECT_EQ(failure(), u"Vantle's Android bridge is incomplete (scrcpy is missing). Reinstall Vantle."_s);
 
     QTemporaryDir other;
-    write(other.filePath(u"scrcpy/3.1/bin/scrcpy"_s), "#!/bin/sh\n", true);
+    writeFile(other.filePath(u"scrcpy/3.1/bin/scrcpy"_s), "#!/bin/sh\n", true);
     QDir().mkpath(other.filePath(u"bin"_s));
     QFile::link(other.filePath(u"scrcpy/3.1/bin/scrcpy"_s), other.filePath(u"bin/scrcpy"_s));
     RuntimeComponentLocator::setDevelopmentScrcpyCandidates(

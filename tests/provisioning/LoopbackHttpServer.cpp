@@ -5,17 +5,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-QByteArray reason(int status) {
-    static const QHash<int, QByteArray> reasons{{200, "OK"},
-                                                {206, "Partial Content"},
-                                                {302, "Found"},
-                                                {404, "Not Found"},
-                                                {416, "Range Not Satisfiable"}};
-    return reasons.value(status, "Status");
-}
-} // namespace
-
 LoopbackHttpServer::LoopbackHttpServer(std::optional<Tls> tls)
     : m_tls(tls.has_value()) {
     if (tls) {
@@ -74,7 +63,7 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
             body = body.mid(from);
         }
     }
-    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\nContent-Length: " +
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\n" + extra + "Connection: close\r\n\r\n");
     if (found.stallAfter >= 0 && found.stallAfter < body.size()) {
         // One more byte a little later: Qt reports progress at most every 100 ms, so a body that

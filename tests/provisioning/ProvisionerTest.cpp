@@ -70,15 +70,15 @@ class ProvisionerTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
     QTemporaryDir home;
-    QByteArray savedHome = qgetenv("VANTLE_HOME");
     LoopbackHttpServer server;
+    const ScopedEnvironment vantleHome{"VANTLE_HOME", home.path()};
+    const ScopedEnvironment repository{"VANTLE_SDK_REPOSITORY",
+                                       server.url(u"/android/repository/"_s).toString()};
     AndroidRuntimeProvisioner& provisioner = AndroidRuntimeProvisioner::shared();
     QList<ProvisionPhase> phases;
     QMetaObject::Connection watching;
 
     void SetUp() override {
-        qputenv("VANTLE_HOME", home.path().toUtf8());
-        qputenv("VANTLE_SDK_REPOSITORY", server.url(u"/android/repository/"_s).toString().toUtf8());
         provisioner.reset();
         // A whole set-up needs several GB free; the tests that are not about the disk must not
         // depend on the machine's, so they see plenty. The small-disk test uses the real query.
@@ -94,8 +94,6 @@ protected:
         provisioner.reset();
         provisioner.setStallTimeout(TransferPolicy::standardStallLimit);
         provisioner.setFreeSpaceQuery({});
-        qunsetenv("VANTLE_SDK_REPOSITORY");
-        qputenv("VANTLE_HOME", savedHome);
     }
 
     // The lists: platform-tools under an upper-case checksum, a canary emulator that must not be
@@ -104,46 +102,37 @@ protected:
     void serveLists(const QByteArray& systemImageBody,
                     const QByteArray& toolsBody = simulatedArchives()[0].body) {
         const HostDescription& host = HostDescription::current();
-        const auto& archives = simulatedArchives();
         using RepositoryFixtures::Package;
-        const QList<Package> tools{
-            {u"platform-tools"_s,
-             u"Android SDK Platform-Tools"_s,
-             u"35.0.2"_s,
-             u"channel-0"_s,
-             u"android-sdk-license"_s,
-             {{u"platform-tools_r35.0.2-windows.zip"_s, 9, u"00"_s, u"windows"_s, {}},
-              {u"platform-tools_r35.0.2-linux.zip"_s,
-               toolsBody.size(),
-               sha1(toolsBody).toUpper(),
-               host.repositoryOS,
-               {}}}},
-            {u"emulator"_s,
-             u"Android Emulator"_s,
-             u"36.1.0"_s,
-             u"channel-3"_s,
-             u"android-sdk-license"_s,
-             {{u"canary.zip"_s, 1, u"00"_s, host.repositoryOS, host.repositoryArchs.first()}}},
-            {u"emulator"_s,
-             u"Android Emulator"_s,
-             u"35.3.11"_s,
-             u"channel-0"_s,
-             u"android-sdk-license"_s,
-             {{server.url(u"/mirror/emulator-linux_x64-35.zip"_s).toString(), archives[1].body.size(),
-               sha1(archives[1].body), host.repositoryOS, host.repositoryArchs.first()}}}};
-        const QList<Package> images{
-            {u"system-images;android-35;default;"_s + host.systemImageABI,
-             {},
-             u"7.0.0"_s,
-             {},
-             u"android-sdk-preview-license"_s,
-             {{u"x86_64-35_r07.zip"_s, systemImageBody.size(), sha1(systemImageBody), {}, {}}}}};
+        const auto forHost = [&](const QString& url, const QByteArray& body, const QString& os,
+                                 const QString& arch) {
+            return RepositoryFixtures::Archive{url, body.size(), sha1(body), os, arch};
+        };
+        const QString arch = host.repositoryArchs.first();
+        const QString license = u"android-sdk-license"_s;
+        RepositoryFixtures::Archive tools =
+            forHost(u"platform-tools_r35.0.2-linux.zip"_s, toolsBody, host.repositoryOS, {});
+        tools.sha1 = tools.sha1.toUpper();
+        const auto package = [&](const QString& path, const QString& name, const QString& revision,
+                                 const QString& channel, const QList<RepositoryFixtures::Archive>& files) {
+            return Package{path, name, revision, channel, license, files};
+        };
+        const QList<Package> packages{
+            package(u"platform-tools"_s, u"Android SDK Platform-Tools"_s, u"35.0.2"_s, u"channel-0"_s,
+                    {{u"platform-tools_r35.0.2-windows.zip"_s, 9, u"00"_s, u"windows"_s, {}}, tools}),
+            package(u"emulator"_s, u"Android Emulator"_s, u"36.1.0"_s, u"channel-3"_s,
+                    {{u"canary.zip"_s, 1, u"00"_s, host.repositoryOS, arch}}),
+            package(u"emulator"_s, u"Android Emulator"_s, u"35.3.11"_s, u"channel-0"_s,
+                    {forHost(server.url(u"/mirror/emulator-linux_x64-35.zip"_s).toString(),
+                             simulatedArchives()[1].body, host.repositoryOS, arch)})};
+        Package image = package(u"system-images;android-35;default;"_s + host.systemImageABI, {}, u"7.0.0"_s,
+                                {}, {forHost(u"x86_64-35_r07.zip"_s, systemImageBody, {}, {})});
+        image.license = u"android-sdk-preview-license"_s;
         const QMap<QString, QString> licenses{{u"android-sdk-license"_s, u"\nTerms of the SDK.\n"_s},
                                               {u"android-sdk-preview-license"_s, u"Preview terms."_s}};
         server.serve("/android/repository/repository2-3.xml",
-                     {200, RepositoryFixtures::list(tools, licenses, false)});
+                     {200, RepositoryFixtures::list(packages, licenses, false)});
         server.serve("/android/repository/sys-img/android/sys-img2-3.xml",
-                     {200, RepositoryFixtures::list(images, licenses, true)});
+                     {200, RepositoryFixtures::list({image}, licenses, true)});
     }
 
     bool waitFor(Kind kind, int timeoutMs = 20000) {
@@ -165,10 +154,8 @@ protected:
         if (!folder.isEmpty()) widget.grab().save(folder + u'/' + QLatin1StringView(name) + u".png"_s);
     }
     QStringList setupLog() const {
-        QFile file(Locations::logs() + u"/runtime-setup.log"_s);
-        if (!file.open(QIODevice::ReadOnly)) return {};
         QStringList lines;
-        for (const QByteArray& line : file.readAll().split('\n'))
+        for (const QByteArray& line : readFile(Locations::logs() + u"/runtime-setup.log"_s).split('\n'))
             if (!line.isEmpty()) lines.append(QString::fromUtf8(line.mid(line.indexOf(' ') + 1)));
         return lines;
     }
@@ -247,6 +234,18 @@ TEST_F(ProvisionerTest, InstallsTheSimulatedAndroidWhichThenBoots) {
 
 TEST_F(ProvisionerTest, ArchiveFailuresEndInFailedAndARetryKeepsVerifiedArchives) {
     const auto& archives = simulatedArchives();
+    // The partial download lands on a device that is always full.
+    const QString downloads = Locations::runtime() + u"/downloads"_s;
+    ASSERT_TRUE(QDir().mkpath(downloads));
+    const QString partial = DownloadDelegate::partialPath(downloads + u"/platform-tools_r35.0.2-linux.zip"_s);
+    ASSERT_TRUE(QFile::link(u"/dev/full"_s, partial));
+    prepareAndAccept();
+    ASSERT_TRUE(waitFor(Kind::failed));
+    EXPECT_EQ(provisioner.phase().text, u"Download failed: No space left on device"_s);
+    EXPECT_EQ(setupLog().filter(u"install failed: "_s).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(downloads + u"/platform-tools_r35.0.2-linux.zip"_s));
+    QFile::remove(partial);
+
     // 404 on the emulator.
     server.serve(archives[1].path, {404, {}});
     prepareAndAccept();
@@ -284,44 +283,45 @@ TEST_F(ProvisionerTest, ArchiveFailuresEndInFailedAndARetryKeepsVerifiedArchives
     EXPECT_EQ(requestsFor(archives[2].path), 1);
 }
 
-TEST_F(ProvisionerTest, AnArchiveThatDoesNotUnpackFails) {
-    // The list vouches for the junk, so it passes its checksum and fails to unpack.
+// An archive the list vouches for passes its checksum and then fails to unpack: junk, or one with an
+// entry that leaves its folder. Nothing a later set-up would trust stays.
+TEST_F(ProvisionerTest, ArchivesThatDoNotUnpackLeaveNothingTrusted) {
+    const QString image = u"system-images;android-35;default;"_s + HostDescription::current().systemImageABI;
     const QByteArray junk("PK\x03\x04 not really a zip", 22);
-    serveLists(junk);
-    server.serve(simulatedArchives()[2].path, {200, junk});
-    prepareAndAccept();
-    ASSERT_TRUE(waitFor(Kind::failed));
-    // The reason is libarchive's, after the component's name.
-    EXPECT_TRUE(provisioner.phase().text.startsWith(u"Could not unpack system-images;android-35;default;"_s +
-                                                    HostDescription::current().systemImageABI + u": "_s))
-        << provisioner.phase().text.toStdString();
-    EXPECT_FALSE(AndroidRuntimePaths::managed(35).isComplete());
-    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/runtime-manifest.json"_s));
-    EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/avd/Vantle.ini"_s));
-}
-
-TEST_F(ProvisionerTest, ARefusedArchiveLeavesNothingThatALaterSetUpWouldTrust) {
-    // Platform-tools whose adb is fine but which also carries an entry that leaves its folder.
-    QList<TestArchives::Entry> entries{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
-                                       {u"../escaped"_s, "x", 0644, {}, false}};
-    const QByteArray hostile = TestArchives::zip(entries);
-    serveLists(simulatedArchives()[2].body, hostile);
-    server.serve(simulatedArchives()[0].path, {200, hostile});
-    prepareAndAccept();
-    ASSERT_TRUE(waitFor(Kind::failed));
-    const QString message =
-        u"Could not unpack Android SDK Platform-Tools: its entry \"../escaped\" points outside its folder"_s;
-    EXPECT_EQ(provisioner.phase().text, message) << provisioner.phase().text.toStdString();
-    EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
-    const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
-    EXPECT_FALSE(QFileInfo::exists(paths.adb()));
-    EXPECT_FALSE(QFileInfo::exists(paths.sdkRoot + u"/../escaped"_s));
-
-    // The next set-up still wants platform-tools.
-    serveLists(simulatedArchives()[2].body);
-    provisioner.prepare();
-    ASSERT_TRUE(waitFor(Kind::needsAcceptance));
-    EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
+    const QByteArray hostile = TestArchives::zip(
+        {{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false}, {u"../escaped"_s, "x", 0644, {}, false}});
+    const struct {
+        int archive;
+        QByteArray body;
+        QString message; // the reason after the name is libarchive's for the junk
+    } cases[] = {
+        {0, hostile,
+         u"Could not unpack Android SDK Platform-Tools: its entry \"../escaped\" points outside its folder"_s},
+        {2, junk, u"Could not unpack "_s + image + u": "_s}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        const auto& archives = simulatedArchives();
+        serveLists(c.archive == 2 ? c.body : archives[2].body, c.archive == 0 ? c.body : archives[0].body);
+        server.serve(archives[c.archive].path, {200, c.body});
+        provisioner.reset(); // drops the plan of the step before
+        prepareAndAccept();
+        ASSERT_TRUE(waitFor(Kind::failed));
+        EXPECT_TRUE(provisioner.phase().text.startsWith(c.message)) << provisioner.phase().text.toStdString();
+        EXPECT_EQ(setupLog().last(), u"install failed: "_s + provisioner.phase().text);
+        const AndroidRuntimePaths paths = AndroidRuntimePaths::managed(35);
+        EXPECT_FALSE(paths.isComplete());
+        EXPECT_FALSE(QFileInfo::exists(paths.sdkRoot + u"/../escaped"_s));
+        EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/runtime-manifest.json"_s));
+        EXPECT_FALSE(QFileInfo::exists(Locations::runtime() + u"/avd/Vantle.ini"_s));
+        server.serve(archives[c.archive].path, {200, archives[c.archive].body});
+        if (c.archive != 0) continue;
+        EXPECT_FALSE(QFileInfo::exists(paths.adb()));
+        // The next set-up still wants platform-tools.
+        serveLists(archives[2].body);
+        provisioner.prepare();
+        ASSERT_TRUE(waitFor(Kind::needsAcceptance));
+        EXPECT_EQ(provisioner.plan()->archives.first().packagePath, u"platform-tools"_s);
+    }
 }
 
 TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
@@ -349,7 +349,6 @@ TEST_F(ProvisionerTest, ASmallFileSystemIsRefusedBeforeAnyDownload) {
     EXPECT_EQ(setupLog().last(), u"install failed: "_s + message);
     for (const ServedArchive& archive : simulatedArchives())
         EXPECT_EQ(requestsFor(archive.path), 0);
-    qputenv("VANTLE_HOME", home.path().toUtf8());
 }
 
 TEST_F(ProvisionerTest, StalledTransfersTimeOutAndWhatArrivedIsResumed) {
@@ -554,21 +553,4 @@ TEST_F(ProvisionerTest, SetupCommandAsksThenInstalls) {
     EXPECT_EQ(failedStatus, 1);
     EXPECT_TRUE(failed.contains(
         u"vantlectl setup: Could not read Google's Android package list: HTTP 404 for sys-img2-3.xml"_s));
-}
-
-TEST_F(ProvisionerTest, AFullDiskEndsInFailedAndARetrySucceeds) {
-    // The partial download lands on a device that is always full.
-    const QString downloads = Locations::runtime() + u"/downloads"_s;
-    ASSERT_TRUE(QDir().mkpath(downloads));
-    const QString partial = DownloadDelegate::partialPath(downloads + u"/platform-tools_r35.0.2-linux.zip"_s);
-    ASSERT_TRUE(QFile::link(u"/dev/full"_s, partial));
-    prepareAndAccept();
-    ASSERT_TRUE(waitFor(Kind::failed));
-    EXPECT_EQ(provisioner.phase().text, u"Download failed: No space left on device"_s);
-    EXPECT_EQ(setupLog().filter(u"install failed: "_s).size(), 1);
-    EXPECT_FALSE(QFileInfo::exists(downloads + u"/platform-tools_r35.0.2-linux.zip"_s));
-
-    QFile::remove(partial);
-    prepareAndAccept();
-    EXPECT_TRUE(waitFor(Kind::ready)) << provisioner.phase().text.toStdString();
 }

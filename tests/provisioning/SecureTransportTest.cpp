@@ -35,9 +35,8 @@ LoopbackHttpServer::Tls makeCertificate(const QTemporaryDir& dir) {
     openssl.standardError = ChildProcess::Output::capture;
     const ChildProcess::Result made = openssl.run();
     EXPECT_EQ(made.exitCode, 0) << made.standardError.toStdString();
-    QFile cert(dir.filePath(u"cert.pem"_s)), key(dir.filePath(u"key.pem"_s));
-    EXPECT_TRUE(cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
-    return {QSslCertificate(cert.readAll(), QSsl::Pem), QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem)};
+    return {QSslCertificate(readFile(dir.filePath(u"cert.pem"_s)), QSsl::Pem),
+            QSslKey(readFile(dir.filePath(u"key.pem"_s)), QSsl::Rsa, QSsl::Pem)};
 }
 
 LoopbackHttpServer::Answer redirect(int status, const QUrl& to) {
@@ -75,10 +74,8 @@ protected:
             return error.description();
         }
         EXPECT_FALSE(QFileInfo::exists(DownloadDelegate::partialPath(destination)));
-        QFile file(destination);
-        const QString contents =
-            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"(none)"_s;
-        file.remove();
+        const QString contents = QString::fromUtf8(readFile(destination));
+        QFile::remove(destination);
         return contents;
     }
 };
@@ -95,10 +92,7 @@ TEST_F(SecureTransportTest, DownloadsFollowEveryKindOfSafeRedirectAndResumeThrou
     }
 
     // A kept part is resumed at the redirect's target.
-    QFile partial(DownloadDelegate::partialPath(destination));
-    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-    partial.write("archive ");
-    partial.close();
+    ASSERT_TRUE(writeFile(DownloadDelegate::partialPath(destination), "archive "));
     cdn.requests.clear();
     EXPECT_EQ(download(secure.url(u"/moved.zip"_s)), u"archive bytes"_s);
     ASSERT_EQ(cdn.requests.size(), 1);

@@ -1,6 +1,7 @@
 #include "core/SettingsKeys.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
+#include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -17,28 +18,18 @@ class RuntimePathsTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
     QTemporaryDir home;
-    QByteArray savedHome = qgetenv("VANTLE_HOME");
-    void SetUp() override { qputenv("VANTLE_HOME", home.path().toUtf8()); }
-    void TearDown() override { qputenv("VANTLE_HOME", savedHome); }
+    const ScopedEnvironment vantleHome{"VANTLE_HOME", home.path()};
 
-    static void write(const QString& path, const QByteArray& bytes, bool executable = false) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
-        if (executable) file.setPermissions(file.permissions() | QFile::ExeOwner);
-    }
     // Lays out an installation step by step; each step makes one more check pass.
     static void layOut(const AndroidRuntimePaths& paths, int steps) {
-        if (steps > 0) write(paths.adb(), "#!/bin/sh\n", true);
-        if (steps > 1) write(paths.emulator(), "#!/bin/sh\n", true);
-        if (steps > 2) write(paths.systemImage(), "image");
-        if (steps > 3 && paths.avdHome) write(*paths.avdHome + u'/' + paths.avdName + u".ini"_s, "ini");
+        if (steps > 0) writeFile(paths.adb(), "#!/bin/sh\n", true);
+        if (steps > 1) writeFile(paths.emulator(), "#!/bin/sh\n", true);
+        if (steps > 2) writeFile(paths.systemImage(), "image");
+        if (steps > 3 && paths.avdHome) writeFile(*paths.avdHome + u'/' + paths.avdName + u".ini"_s, "ini");
     }
     QString script(const QString& name, const QByteArray& body) {
         const QString path = home.filePath(name);
-        write(path, "#!/bin/sh\n" + body, true);
+        EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + body, true));
         return path;
     }
 };
@@ -83,20 +74,14 @@ TEST_F(RuntimePathsTest, CurrentFollowsTheSelectedLevel) {
 
 TEST_F(RuntimePathsTest, RunReportsToolsAndTheirFailures) {
     const auto description = [](const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const AndroidRuntimeError& error) {
-            return error.description();
-        }
-        return u"(no error)"_s;
+        return thrownDescription<AndroidRuntimeError>(call);
     };
     const QString notExecutable = home.filePath(u"adb"_s);
-    write(notExecutable, "#!/bin/sh\n");
+    ASSERT_TRUE(writeFile(notExecutable, "#!/bin/sh\n"));
     // A temporary folder of this test's own: other programs (a parallel ctest run's among them)
     // write their commands' outputs into the shared one at the same time.
     const QTemporaryDir ownTemp;
-    const QByteArray savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(ownTemp.path()));
+    std::optional<ScopedEnvironment> temp{std::in_place, "TMPDIR", ownTemp.path()};
     const QString tempFolder = QDir::tempPath();
     const auto leftovers = [&] { return QDir(tempFolder).entryList({u"Vantle-command-*"_s}).size(); };
     const qsizetype before = leftovers();
@@ -119,8 +104,7 @@ TEST_F(RuntimePathsTest, RunReportsToolsAndTheirFailures) {
     EXPECT_EQ(description([&] { AndroidRuntimeCLI::run(script(u"slow"_s, "sleep 30\n"), {}, 300); }),
               u"slow did not answer within 0.3 s"_s);
     EXPECT_EQ(leftovers(), before); // every temporary output file is removed
-    qputenv("TMPDIR", savedTemp);
-    if (savedTemp.isNull()) qunsetenv("TMPDIR");
+    temp.reset();
 
     EXPECT_FALSE(AndroidRuntimeCLI::runADB({u"devices"_s})); // no adb at all
 }

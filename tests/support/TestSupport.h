@@ -66,3 +66,31 @@ inline CommandDelivery sendFromAnotherThread(const QString& command, int timeout
     sent.waitForFinished();
     return sent.result();
 }
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// Writes `bytes` to `path`, making its folder; returns whether it worked.
+inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return false;
+    return !executable || file.setPermissions(file.permissions() | QFile::ExeOwner);
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// The description() of the `Error` that `action` throws, or "(nothing thrown)".
+template <typename Error, typename Action> QString thrownDescription(Action&& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.description();
+    }
+    return QStringLiteral("(nothing thrown)");
+}
