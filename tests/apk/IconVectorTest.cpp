@@ -37,7 +37,7 @@ QByteArray vector(const QList<XmlBuilder::Attribute>& pathAttributes,
 
 } // namespace
 
-TEST(IconVector, ViewportDefaultsTo108) {
+TEST(IconVector, ViewportDefaultsTo108AndNothingDrawnIsNoImage) {
     const QList<XmlBuilder::Attribute> leftHalf{text(u"pathData"_s, u"M0,0h54v108h-54z"_s),
                                                 typed(u"fillColor"_s, colorARGB8Type, red)};
     const std::optional<QImage> image = draw(vector(leftHalf));
@@ -49,9 +49,8 @@ TEST(IconVector, ViewportDefaultsTo108) {
     ASSERT_TRUE(wide.has_value());
     EXPECT_EQ(wide->pixel(150, 96), red);
     EXPECT_FALSE(draw(vector(leftHalf, {number(u"viewportWidth"_s, 0)})).has_value());
-}
 
-TEST(IconVector, NothingDrawnIsNoImage) {
+    // Nothing drawn is no image.
     EXPECT_FALSE(draw(vector({text(u"pathData"_s, u"M0,0h54v108h-54z"_s)})).has_value());
     // A stroke of width 0 is not drawn either.
     EXPECT_FALSE(draw(vector({text(u"pathData"_s, u"M0,0L108,108"_s),

@@ -293,51 +293,44 @@ TEST_F(AppLibraryStoreTest, AFailedSaveIsShownKeptInMemoryAndRetriedAtTheNextCha
     EXPECT_TRUE(reloaded.apps().first().isFavorite);
 }
 
-TEST_F(AppLibraryStoreTest, UnreadableEntriesAreKeptAsideOnceAndTheRestLoads) {
+// What cannot be read at start is kept aside in the settings once, said once, and the rest loads.
+TEST_F(AppLibraryStoreTest, UnreadableEntriesAndLibrariesAreKeptAsideOnce) {
     QStringList twenty;
     for (int i = 0; i < 20; ++i)
         twenty.append(u"App %1"_s.arg(i));
     const QList<MobileApp> apps = appsNamed(twenty);
-    QJsonArray stored = QJsonDocument::fromJson(LibraryCoding::encode(apps)).array();
-    QJsonObject ios = stored[3].toObject(), noId = stored[7].toObject();
+    QJsonArray entries = QJsonDocument::fromJson(LibraryCoding::encode(apps)).array();
+    QJsonObject ios = entries[3].toObject(), noId = entries[7].toObject();
     ios[u"platform"_s] = u"iOS"_s;
     noId.remove(u"id"_s);
-    stored[3] = ios;
-    stored[7] = noId;
-    VantleSettings::set(SettingsKeys::apps, QJsonDocument(stored).toJson(QJsonDocument::Compact));
-
-    for (int start = 0; start < 3; ++start) {
-        SCOPED_TRACE(start);
-        settings.reopen();
-        AppLibraryStore store(seams);
-        EXPECT_EQ(store.apps().size(), 18);
-        EXPECT_FALSE(store.app(apps[3].id));
-        const QStringList kept = keptAsideKeys(settings.path);
-        ASSERT_EQ(kept.size(), 1) << "kept once, not again at every start";
-        const QString expected =
-            start == 0 ? u"2 of 20 library entries could not be read; they were kept in the settings as "_s +
-                             kept.first()
-                       : u"Ready"_s;
-        EXPECT_EQ(store.statusMessage(), expected);
-        const QJsonArray keptEntries =
-            QJsonDocument::fromJson(VantleSettings::readData(kept.first()).value()).array();
-        EXPECT_EQ(keptEntries, (QJsonArray{ios, noId}));
-    }
-}
-
-TEST_F(AppLibraryStoreTest, AnUnreadableLibraryStartsEmptyIsKeptOnceAndSaysSo) {
-    const QByteArray stored = R"({"not":"a list"})";
-    VantleSettings::set(SettingsKeys::apps, stored);
-    for (int start = 0; start < 2; ++start) {
-        settings.reopen();
-        AppLibraryStore store(seams);
-        EXPECT_TRUE(store.apps().isEmpty());
-        const QStringList kept = keptAsideKeys(settings.path);
-        ASSERT_EQ(kept.size(), 1);
-        EXPECT_EQ(VantleSettings::readData(kept.first()), stored);
-        if (start == 0) {
-            EXPECT_EQ(store.statusMessage(),
-                      u"Your library could not be read; it was kept in the settings as "_s + kept.first());
+    entries[3] = ios;
+    entries[7] = noId;
+    const QByteArray notAList = R"({"not":"a list"})";
+    const struct {
+        QByteArray stored;
+        qsizetype loaded;
+        QString message;
+        QJsonDocument kept;
+    } cases[] = {
+        {QJsonDocument(entries).toJson(QJsonDocument::Compact), 18,
+         u"2 of 20 library entries could not be read; they were kept in the settings as "_s,
+         QJsonDocument(QJsonArray{ios, noId})},
+        {notAList, 0, u"Your library could not be read; it was kept in the settings as "_s,
+         QJsonDocument::fromJson(notAList)},
+    };
+    for (const auto& c : cases) {
+        ScopedSettings fresh;
+        VantleSettings::set(SettingsKeys::apps, c.stored);
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE(c.message.toStdString() + std::to_string(start));
+            fresh.reopen();
+            AppLibraryStore store(seams);
+            EXPECT_EQ(store.apps().size(), c.loaded);
+            EXPECT_FALSE(store.app(apps[3].id));
+            const QStringList kept = keptAsideKeys(fresh.path);
+            ASSERT_EQ(kept.size(), 1) << "kept once, not again at every start";
+            EXPECT_EQ(store.statusMessage(), start == 0 ? c.message + kept.first() : u"Ready"_s);
+            EXPECT_EQ(QJsonDocument::fromJson(VantleSettings::readData(kept.first()).value()), c.kept);
         }
     }
 }
