@@ -129,12 +129,10 @@ TEST(IconChoice, VectorMatchesItsSvgTwin) {
     EXPECT_EQ(icon.pixel(45, 45), reference.pixel(45, 45));
 }
 
+// No icon, or an adaptive one without layers: nothing, and a trace line says why.
 TEST(IconChoice, NoIconLogsATraceLine) {
     EXPECT_FALSE(iconPNG(fixture(u"fallback"_s)).has_value());
     EXPECT_TRUE(logText().contains(u"icon trace fallback.apk: attrs=[\"label\"]"_s)) << qPrintable(logText());
-}
-
-TEST(IconChoice, AdaptiveWithoutLayersFallsThroughWithATrace) {
     QTemporaryDir folder;
     const QString apk = folder.filePath(u"hollow.apk"_s);
     const QByteArray manifest = XmlBuilder()
