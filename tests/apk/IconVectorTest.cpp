@@ -59,7 +59,8 @@ TEST(IconVector, ViewportDefaultsTo108AndNothingDrawnIsNoImage) {
     EXPECT_FALSE(draw(XmlBuilder().start(u"bitmap"_s).build()).has_value()) << "unknown root";
 }
 
-TEST(IconVector, EvenOddLeavesAHoleWhereSubpathsOverlap) {
+TEST(IconVector, FillRulesAndStrokes) {
+    // Even-odd leaves a hole where subpaths overlap.
     const QString squares = u"M10,10h88v88h-88z M30,30h48v48h-48z"_s;
     const auto filled = [&](quint32 fillType) {
         return draw(vector({text(u"pathData"_s, squares), typed(u"fillColor"_s, colorARGB8Type, red),
@@ -68,9 +69,8 @@ TEST(IconVector, EvenOddLeavesAHoleWhereSubpathsOverlap) {
     EXPECT_EQ(qAlpha(filled(1)->pixel(96, 96)), 0);
     EXPECT_EQ(filled(0)->pixel(96, 96), red);
     EXPECT_EQ(filled(1)->pixel(30, 96), red);
-}
 
-TEST(IconVector, StrokesUseWidthAlphaAndCaps) {
+    // Strokes use their width, alpha and caps.
     const auto stroked = [](quint32 cap) {
         return draw(vector({text(u"pathData"_s, u"M30,54H78"_s), typed(u"strokeColor"_s, colorARGB8Type, red),
                             number(u"strokeWidth"_s, 12), number(u"strokeAlpha"_s, 0.5f),
