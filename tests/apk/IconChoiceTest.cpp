@@ -129,8 +129,8 @@ TEST(IconChoice, VectorMatchesItsSvgTwin) {
     EXPECT_EQ(icon.pixel(45, 45), reference.pixel(45, 45));
 }
 
-// No icon, or an adaptive one without layers: nothing, and a trace line says why.
-TEST(IconChoice, NoIconLogsATraceLine) {
+// No icon, an adaptive one without layers, a cycle of references: nothing, and a trace says why.
+TEST(IconChoice, NoIconLayersOrEndlessReferencesGiveNothing) {
     EXPECT_FALSE(iconPNG(fixture(u"fallback"_s)).has_value());
     EXPECT_TRUE(logText().contains(u"icon trace fallback.apk: attrs=[\"label\"]"_s)) << qPrintable(logText());
     QTemporaryDir folder;
@@ -147,11 +147,15 @@ TEST(IconChoice, NoIconLogsATraceLine) {
                                 .end()
                                 .end()
                                 .build();
+    // An inset whose drawable is itself: the reference cycle ends.
+    const QByteArray inset =
+        XmlBuilder().start(u"inset"_s, {typed(u"drawable"_s, referenceType, 0x7F010000)}).build();
     const QByteArray arsc = table({u"res/mipmap-anydpi-v26/ic_launcher.xml"_s}, 0x7F,
                                   {{1, 0xFFFE, Offsets::bits16, {EntrySpec{stringType, 0}}}});
     ASSERT_TRUE(writeZip(apk, {{u"AndroidManifest.xml"_s, manifest},
                                {u"resources.arsc"_s, arsc},
-                               {u"res/mipmap-anydpi-v26/ic_launcher.xml"_s, icon}}));
+                               {u"res/mipmap-anydpi-v26/ic_launcher.xml"_s, icon},
+                               {u"res/drawable/loop.xml"_s, inset}}));
     EXPECT_FALSE(iconPNG(apk).has_value());
     EXPECT_TRUE(logText().contains(
         u"icon trace adaptive: bg=false fg=false BG <background drawable=type1/0x7F010009->[]>"_s))
@@ -159,17 +163,7 @@ TEST(IconChoice, NoIconLogsATraceLine) {
     EXPECT_TRUE(logText().contains(u"icon trace hollow.apk: attrs=[\"icon\"] icon=type1/0x7F010000 "
                                    "[65534 res/mipmap-anydpi-v26/ic_launcher.xml root=adaptive-icon]"_s))
         << qPrintable(logText());
-}
-
-TEST(IconChoice, ReferenceCyclesEnd) {
-    QTemporaryDir folder;
-    const QString apk = folder.filePath(u"cycle.apk"_s);
-    // An inset whose drawable is itself.
-    const QByteArray inset =
-        XmlBuilder().start(u"inset"_s, {typed(u"drawable"_s, referenceType, 0x7F010000)}).build();
-    const QByteArray arsc =
-        table({u"res/drawable/loop.xml"_s}, 0x7F, {{1, 0, Offsets::bits32, {EntrySpec{stringType, 0}}}});
-    ASSERT_TRUE(writeZip(apk, {{u"res/drawable/loop.xml"_s, inset}}));
-    IconSource source(apk, arsc);
-    EXPECT_FALSE(render(0x7F010000, source, 0).has_value());
+    IconSource cycle(apk, table({u"res/drawable/loop.xml"_s}, 0x7F,
+                                {{1, 0, Offsets::bits32, {EntrySpec{stringType, 0}}}}));
+    EXPECT_FALSE(render(0x7F010000, cycle, 0).has_value());
 }
