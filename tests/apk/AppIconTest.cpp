@@ -80,21 +80,21 @@ TEST(AppIcon, TilesAreDrawnRoundAndWithTheirLetters) {
 }
 
 TEST(IconFallback, ScoresNamesLikeLauncherIcons) {
-    EXPECT_EQ(AppIconStore::bestEntry(QStringList{u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png"_s,
-                                                  u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s}),
-              u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s); // 60 against 55
-    EXPECT_FALSE(AppIconStore::bestEntry(QStringList{u"res/drawable-hdpi/icon_background.png"_s,
-                                                     u"res/drawable/ic_launcher_foreground.webp"_s,
-                                                     u"assets/icon.png"_s, u"res/drawable/logo.png"_s})
-                     .has_value());
-    EXPECT_EQ(AppIconStore::bestEntry(
-                  QStringList{u"res/drawable-hdpi/app_icon.png"_s, u"res/drawable-hdpi/icon.webp"_s}),
-              u"res/drawable-hdpi/app_icon.png"_s)
-        << "equal scores: the first listed";
-    EXPECT_EQ(AppIconStore::bestEntry(
-                  QStringList{u"res/drawable-xhdpi/Icon.PNG"_s, u"res/mipmap-hdpi/launcher.png"_s}),
-              u"res/drawable-xhdpi/Icon.PNG"_s)
-        << "33 against 28";
+    // The entries, and the index of the best (-1: none).
+    const std::pair<QStringList, int> cases[] = {
+        // 55 against 60
+        {{u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png"_s, u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s}, 1},
+        {{u"res/drawable-hdpi/icon_background.png"_s, u"res/drawable/ic_launcher_foreground.webp"_s,
+          u"assets/icon.png"_s, u"res/drawable/logo.png"_s},
+         -1},
+        // equal scores: the first listed
+        {{u"res/drawable-hdpi/app_icon.png"_s, u"res/drawable-hdpi/icon.webp"_s}, 0},
+        // 33 against 28
+        {{u"res/drawable-xhdpi/Icon.PNG"_s, u"res/mipmap-hdpi/launcher.png"_s}, 0},
+    };
+    for (const auto& [entries, best] : cases)
+        EXPECT_EQ(AppIconStore::bestEntry(entries), best < 0 ? std::nullopt : std::optional(entries[best]))
+            << qPrintable(entries.join(u' '));
     EXPECT_EQ(AppIconStore::bestEntry(ApkBuilders::fixture(u"fallback"_s), MobilePlatform::android),
               u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s);
 }
