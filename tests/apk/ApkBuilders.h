@@ -63,9 +63,9 @@ QByteArray table(const QStringList& globalStrings, quint32 packageID, const QLis
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path); // empty when it cannot be read
 
-// A zip laid out byte by byte, for the container reader's hostile cases: local headers with
-// sizes and CRC (no data descriptors), the central directory, the end record. The offsets of each
-// record are given so that cases can damage exactly one field.
+// A zip laid out byte by byte, for every hand-made APK and the container reader's hostile cases:
+// local headers with sizes and CRC (no data descriptors), the central directory, the end record.
+// The offsets of each record are given so that cases can damage exactly one field.
 struct ZipSpec {
     QString name;
     QByteArray data;
