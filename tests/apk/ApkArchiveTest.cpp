@@ -178,6 +178,11 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
         EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
         EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
         EXPECT_EQ(intact->error(), QString());
+        // Sizes and CRC in a data descriptor (flag bit 3): the local header holds zeros instead.
+        QByteArray described = base.bytes;
+        setU16(described, tableAt + 6, 0x08);
+        described.replace(tableAt + 14, 12, QByteArray(12, '\0'));
+        EXPECT_EQ(ApkArchive::fromBytes(described)->read(u"resources.arsc"_s), table);
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
