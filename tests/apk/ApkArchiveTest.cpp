@@ -16,7 +16,7 @@ using namespace Qt::Literals::StringLiterals;
 using namespace ApkBuilders;
 using namespace APKIconExtractor;
 
-TEST(ApkArchive, ReadsEntriesOfAnAaptBuiltApk) {
+TEST(ApkArchive, ReadsEntriesAndPackagesOfAaptBuiltApks) {
     const QString apk = fixture(u"densities"_s);
     const std::optional<QByteArray> manifest = read(apk, u"AndroidManifest.xml"_s);
     ASSERT_TRUE(manifest.has_value());
@@ -27,16 +27,13 @@ TEST(ApkArchive, ReadsEntriesOfAnAaptBuiltApk) {
     const std::optional<QStringList> names = entryNames(apk);
     ASSERT_TRUE(names.has_value());
     EXPECT_TRUE(names->contains(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s));
-}
-
-TEST(ApkArchive, PackageNamesOfTheFixtures) {
     EXPECT_EQ(APKManifestReader::packageName(fixture(u"densities"_s)), u"org.vantle.fixture.densities"_s);
     EXPECT_EQ(APKManifestReader::packageName(fixture(u"adaptive_vector"_s)),
               u"org.vantle.fixture.adaptive.vector"_s);
     EXPECT_FALSE(APKManifestReader::packageName(u"/nonexistent/app.apk"_s).has_value());
 }
 
-TEST(ApkArchive, MissingEmptyAndDamagedGiveNothing) {
+TEST(ApkArchive, MissingEmptyDamagedAndOversizedGiveNothing) {
     QTemporaryDir folder;
     const QString apk = folder.filePath(u"plain.apk"_s);
     ASSERT_TRUE(
@@ -51,13 +48,9 @@ TEST(ApkArchive, MissingEmptyAndDamagedGiveNothing) {
     EXPECT_FALSE(read(cut, u"AndroidManifest.xml"_s).has_value());
     EXPECT_FALSE(entryNames(cut).has_value());
     EXPECT_FALSE(read(folder.path(), u"AndroidManifest.xml"_s).has_value()) << "a folder";
-}
 
-TEST(ApkArchive, EntriesBeyondTheCapAreMissing) {
-    QTemporaryDir folder;
-    const QString apk = folder.filePath(u"bomb.apk"_s);
-    // Deflate shrinks 65 MiB of zeros to about 64 KiB: a small file that would fill memory.
-    ASSERT_TRUE(writeZip(apk, {{u"resources.arsc"_s, QByteArray(maxEntryBytes + 1024 * 1024, '\0')},
+    // Entries beyond the cap are missing: 65 MiB of zeros deflate to a small file that would fill memory.
+    ASSERT_TRUE(writeZip(apk, {{u"resources.arsc"_s, QByteArray(maxEntryBytes + 1024 * 1024, '\0'), true},
                                {u"AndroidManifest.xml"_s, QByteArray("manifest")}}));
     EXPECT_FALSE(read(apk, u"resources.arsc"_s).has_value());
     EXPECT_EQ(read(apk, u"AndroidManifest.xml"_s), QByteArray("manifest"));
@@ -128,6 +121,14 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
         damage(bytes);
         return bytes;
     };
+    // A field of the table entry changed alike in its local header and its directory record,
+    // where each field sits 2 bytes later.
+    const auto both = [&](qsizetype localField, quint32 value, bool u16 = false) {
+        return damaged([=](QByteArray& b) {
+            for (const qsizetype at : {tableAt + localField, tableRecord + localField + 2})
+                u16 ? setU16(b, at, quint16(value)) : setU32(b, at, value);
+        });
+    };
     const struct {
         const char* what;
         QByteArray bytes;
@@ -160,35 +161,15 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
          "names another entry"},
         {"local and directory sizes differ", damaged([&](QByteArray& b) { setU32(b, tableAt + 22, 4001); }),
          "differ from the central directory"},
-        {"data running into the directory", damaged([&](QByteArray& b) {
-             const quint32 longer = APKIconExtractor::u32(b, tableAt + 18) + 200;
-             setU32(b, tableAt + 18, longer);
-             setU32(b, tableRecord + 20, longer);
-         }),
+        {"data running into the directory", both(18, APKIconExtractor::u32(base.bytes, tableAt + 18) + 200),
          "runs into the central directory"},
-        {"a wrong CRC", damaged([&](QByteArray& b) {
-             setU32(b, tableAt + 14, 1);
-             setU32(b, tableRecord + 16, 1);
-         }),
-         "CRC does not match"},
+        {"a wrong CRC", both(14, 1), "CRC does not match"},
         {"damaged deflate data",
          damaged([&](QByteArray& b) { b.replace(tableAt + 44, 8, QByteArray(8, '\xFF')); }), "damaged"},
-        {"more data than declared", damaged([&](QByteArray& b) {
-             setU32(b, tableAt + 22, 3999);
-             setU32(b, tableRecord + 24, 3999);
-         }),
-         "does not match its declared size"},
-        {"a compression method other than stored or deflated", damaged([&](QByteArray& b) {
-             setU16(b, tableAt + 8, 12);
-             setU16(b, tableRecord + 10, 12);
-         }),
-         "compression method 12"},
+        {"more data than declared", both(22, 3999), "does not match its declared size"},
+        {"a compression method other than stored or deflated", both(8, 12, true), "compression method 12"},
         {"an encrypted entry", damaged([&](QByteArray& b) { setU16(b, tableRecord + 8, 1); }), "encrypted"},
-        {"a size deflate cannot reach", damaged([&](QByteArray& b) {
-             setU32(b, tableAt + 22, 60'000'000);
-             setU32(b, tableRecord + 24, 60'000'000);
-         }),
-         "exceeds what deflate can produce"},
+        {"a size deflate cannot reach", both(22, 60'000'000), "exceeds what deflate can produce"},
     };
     {
         const std::unique_ptr<ApkArchive> intact = ApkArchive::fromBytes(base.bytes);
@@ -197,6 +178,11 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
         EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
         EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
         EXPECT_EQ(intact->error(), QString());
+        // Sizes and CRC in a data descriptor (flag bit 3): the local header holds zeros instead.
+        QByteArray described = base.bytes;
+        setU16(described, tableAt + 6, 0x08);
+        described.replace(tableAt + 14, 12, QByteArray(12, '\0'));
+        EXPECT_EQ(ApkArchive::fromBytes(described)->read(u"resources.arsc"_s), table);
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

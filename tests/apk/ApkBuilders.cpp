@@ -1,21 +1,9 @@
 #include "ApkBuilders.h"
 
 #include <QFile>
-#include <archive.h>
-#include <archive_entry.h>
 #include <zlib.h>
 
 namespace ApkBuilders {
-
-void putU16(QByteArray& bytes, quint16 value) {
-    bytes.append(char(value & 0xFF));
-    bytes.append(char(value >> 8));
-}
-
-void putU32(QByteArray& bytes, quint32 value) {
-    putU16(bytes, quint16(value & 0xFFFF));
-    putU16(bytes, quint16(value >> 16));
-}
 
 void setU16(QByteArray& bytes, qsizetype offset, quint16 value) {
     bytes[offset] = char(value & 0xFF);
@@ -23,100 +11,83 @@ void setU16(QByteArray& bytes, qsizetype offset, quint16 value) {
 }
 
 void setU32(QByteArray& bytes, qsizetype offset, quint32 value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
+    setU16(bytes, offset, quint16(value & 0xFFFF));
+    setU16(bytes, offset + 2, quint16(value >> 16));
 }
 
 namespace {
 
-void pad4(QByteArray& bytes) {
-    while (bytes.size() % 4)
-        bytes.append('\0');
+// Little-endian fields appended in the order given.
+void put16(QByteArray& bytes, std::initializer_list<quint16> values) {
+    for (const quint16 value : values) {
+        bytes.append(char(value & 0xFF));
+        bytes.append(char(value >> 8));
+    }
 }
 
-// Chunk header + body, with the size filled in.
+void put32(QByteArray& bytes, std::initializer_list<quint32> values) {
+    for (const quint32 value : values)
+        put16(bytes, {quint16(value & 0xFFFF), quint16(value >> 16)});
+}
+
+void pad4(QByteArray& bytes) {
+    bytes.append(QByteArray((4 - bytes.size() % 4) % 4, '\0'));
+}
+
+// Chunk header (type, header size, total size) and what follows it.
 QByteArray chunk(quint16 type, quint16 headerSize, const QByteArray& afterHeader8) {
     QByteArray bytes;
-    putU16(bytes, type);
-    putU16(bytes, headerSize);
-    putU32(bytes, quint32(8 + afterHeader8.size()));
-    bytes += afterHeader8;
-    return bytes;
+    put16(bytes, {type, headerSize});
+    put32(bytes, {quint32(8 + afterHeader8.size())});
+    return bytes + afterHeader8;
 }
 
-QByteArray encodeUtf8(const QString& string) {
-    const QByteArray utf8 = string.toUtf8();
+// UTF-8 strings carry their length in characters, then in bytes; UTF-16 strings in units.
+QByteArray encode(const QString& string, bool utf8) {
     QByteArray out;
-    for (const qsizetype length : {string.size(), utf8.size()}) {
-        if (length > 0x7F) {
-            out.append(char(0x80 | (length >> 8)));
-            out.append(char(length & 0xFF));
-        } else {
-            out.append(char(length));
-        }
+    if (!utf8) {
+        put16(out, {quint16(string.size())});
+        for (const QChar c : string)
+            put16(out, {c.unicode()});
+        put16(out, {0});
+        return out;
     }
-    return out + utf8 + '\0';
-}
-
-QByteArray encodeUtf16(const QString& string) {
-    QByteArray out;
-    putU16(out, quint16(string.size()));
-    for (const QChar c : string)
-        putU16(out, c.unicode());
-    putU16(out, 0);
-    return out;
+    const QByteArray bytes = string.toUtf8();
+    for (const qsizetype length : {string.size(), bytes.size()}) {
+        if (length > 0x7F) out.append(char(0x80 | (length >> 8)));
+        out.append(char(length & (length > 0x7F ? 0xFF : 0x7F)));
+    }
+    return out + bytes + '\0';
 }
 
 } // namespace
 
 QByteArray stringPool(const QStringList& strings, bool utf8) {
-    QByteArray data;
-    QList<quint32> offsets;
+    QByteArray data, body;
+    // count, styles, flags, strings start, styles start
+    put32(body, {quint32(strings.size()), 0, utf8 ? 0x100u : 0u, quint32(28 + 4 * strings.size()), 0});
     for (const QString& string : strings) {
-        offsets.append(quint32(data.size()));
-        data += utf8 ? encodeUtf8(string) : encodeUtf16(string);
+        put32(body, {quint32(data.size())});
+        data += encode(string, utf8);
     }
     pad4(data);
-    QByteArray body;
-    putU32(body, quint32(strings.size()));
-    putU32(body, 0);                                // styles
-    putU32(body, utf8 ? 0x100 : 0);                 // flags
-    putU32(body, quint32(28 + 4 * strings.size())); // strings start
-    putU32(body, 0);                                // styles start
-    for (const quint32 offset : offsets)
-        putU32(body, offset);
     return chunk(0x0001, 28, body + data);
 }
 
 quint32 XmlBuilder::index(const QString& string) {
-    qsizetype at = m_strings.indexOf(string);
-    if (at < 0) {
-        at = m_strings.size();
-        m_strings.append(string);
-    }
-    return quint32(at);
+    if (!m_strings.contains(string)) m_strings.append(string);
+    return quint32(m_strings.indexOf(string));
 }
 
 XmlBuilder& XmlBuilder::start(const QString& name, const QList<Attribute>& attributes) {
     QByteArray body;
-    putU32(body, 1);          // line
-    putU32(body, 0xFFFFFFFF); // comment
-    putU32(body, 0xFFFFFFFF); // namespace
-    putU32(body, index(name));
-    putU16(body, 20); // attribute start
-    putU16(body, 20); // attribute size
-    putU16(body, quint16(attributes.size()));
-    putU16(body, 0);
-    putU16(body, 0);
-    putU16(body, 0);
+    put32(body, {1, 0xFFFFFFFF, 0xFFFFFFFF, index(name)});      // line, comment, namespace, name
+    put16(body, {20, 20, quint16(attributes.size()), 0, 0, 0}); // start, size, count, id, class, style
     for (const Attribute& attribute : attributes) {
-        putU32(body, 0xFFFFFFFF);
-        putU32(body, index(attribute.name));
-        putU32(body, attribute.raw ? index(*attribute.raw) : 0xFFFFFFFF);
-        putU16(body, 8);
-        body.append('\0');
-        body.append(char(attribute.type));
-        putU32(body, attribute.data);
+        // namespace, name, raw value; then the typed value: size 8, res0, type, data
+        put32(body, {0xFFFFFFFF, index(attribute.name), attribute.raw ? index(*attribute.raw) : 0xFFFFFFFF});
+        put16(body, {8, quint16(attribute.type << 8)});
+        put32(body, {attribute.data});
     }
     m_body += chunk(0x0102, 16, body);
     return *this;
@@ -124,10 +95,7 @@ XmlBuilder& XmlBuilder::start(const QString& name, const QList<Attribute>& attri
 
 XmlBuilder& XmlBuilder::end() {
     QByteArray body;
-    putU32(body, 1);
-    putU32(body, 0xFFFFFFFF);
-    putU32(body, 0xFFFFFFFF);
-    putU32(body, 0);
+    put32(body, {1, 0xFFFFFFFF, 0xFFFFFFFF, 0});
     m_body += chunk(0x0103, 16, body);
     return *this;
 }
@@ -146,101 +114,49 @@ XmlBuilder::Attribute typed(const QString& name, quint8 type, quint32 data) {
 namespace {
 
 QByteArray typeChunk(const TypeSpec& spec) {
-    QByteArray entries;
-    QList<quint32> offsets; // 0xFFFFFFFF for none
-    for (const std::optional<EntrySpec>& entry : spec.entries) {
-        if (!entry) {
-            offsets.append(0xFFFFFFFF);
-            continue;
-        }
-        offsets.append(quint32(entries.size()));
+    QByteArray entries, table;
+    quint32 count = 0;
+    for (qsizetype i = 0; i < spec.entries.size(); ++i) {
+        const std::optional<EntrySpec>& entry = spec.entries[i];
+        const quint32 offset = entry ? quint32(entries.size()) : 0xFFFFFFFF;
+        if (spec.offsets == Offsets::bits32) put32(table, {offset});
+        if (spec.offsets == Offsets::bits16) put16(table, {quint16(entry ? offset / 4 : 0xFFFF)});
+        if (spec.offsets == Offsets::sparse && entry) put16(table, {quint16(i), quint16(offset / 4)});
+        count += spec.offsets != Offsets::sparse || entry;
+        if (!entry) continue;
         if (entry->compact) {
-            putU16(entries, 0); // key
-            putU16(entries, quint16(0x0008 | (entry->type << 8)));
-            putU32(entries, entry->data);
+            put16(entries, {0, quint16(0x0008 | (entry->type << 8))}); // key, flags with the type
         } else {
-            putU16(entries, entry->complex ? 16 : 8);
-            putU16(entries, entry->complex ? 0x0001 : 0);
-            putU32(entries, 0); // key
-            if (entry->complex) {
-                putU32(entries, 0); // parent
-                putU32(entries, 0); // count
-            }
-            putU16(entries, 8);
-            entries.append('\0');
-            entries.append(char(entry->type));
-            putU32(entries, entry->data);
+            put16(entries, {quint16(entry->complex ? 16 : 8), quint16(entry->complex ? 0x0001 : 0)});
+            put32(entries, {0});                        // key
+            if (entry->complex) put32(entries, {0, 0}); // parent, count
+            put16(entries, {8, quint16(entry->type << 8)});
         }
-    }
-    QByteArray table;
-    quint32 count = quint32(spec.entries.size());
-    if (spec.offsets == Offsets::sparse) {
-        count = 0;
-        for (qsizetype i = 0; i < offsets.size(); ++i) {
-            if (offsets[i] == 0xFFFFFFFF) continue;
-            putU16(table, quint16(i));
-            putU16(table, quint16(offsets[i] / 4));
-            ++count;
-        }
-    } else {
-        for (const quint32 offset : offsets) {
-            if (spec.offsets == Offsets::bits16)
-                putU16(table, offset == 0xFFFFFFFF ? 0xFFFF : quint16(offset / 4));
-            else
-                putU32(table, offset);
-        }
+        put32(entries, {entry->data});
     }
     pad4(table);
     constexpr int headerSize = 20 + 64;
+    const quint8 flags = spec.offsets == Offsets::sparse ? 0x01 : spec.offsets == Offsets::bits16 ? 0x02 : 0;
     QByteArray body;
-    body.append(char(spec.typeID));
-    body.append(char(spec.offsets == Offsets::sparse ? 0x01 : spec.offsets == Offsets::bits16 ? 0x02 : 0));
-    putU16(body, 0);
-    putU32(body, count);
-    putU32(body, quint32(headerSize + table.size()));
-    QByteArray config(64, '\0');
+    put16(body, {quint16(spec.typeID | (flags << 8)), 0});
+    put32(body, {count, quint32(headerSize + table.size())});
+    QByteArray config(64, '\0'); // size, then the density at byte 14
     setU32(config, 0, 64);
-    config[14] = char(spec.density & 0xFF);
-    config[15] = char(spec.density >> 8);
-    body += config;
-    return chunk(0x0201, headerSize, body + table + entries);
+    setU16(config, 14, spec.density);
+    return chunk(0x0201, headerSize, body + config + table + entries);
 }
 
 } // namespace
 
 QByteArray table(const QStringList& globalStrings, quint32 packageID, const QList<TypeSpec>& types) {
     QByteArray package;
-    putU32(package, packageID);
-    package += QByteArray(256, '\0'); // name
-    for (int i = 0; i < 5; ++i)
-        putU32(package, 0);
+    put32(package, {packageID});
+    package += QByteArray(256 + 5 * 4, '\0'); // name, then the type and key pool fields
     for (const TypeSpec& type : types)
         package += typeChunk(type);
     QByteArray body;
-    putU32(body, 1); // package count
-    body += stringPool(globalStrings, true);
-    body += chunk(0x0200, 288, package);
-    return chunk(0x0002, 12, body);
-}
-
-bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& entries) {
-    archive* zip = archive_write_new();
-    archive_write_set_format_zip(zip);
-    bool ok = archive_write_open_filename(zip, path.toLocal8Bit().constData()) == ARCHIVE_OK;
-    for (const auto& [name, bytes] : entries) {
-        if (!ok) break;
-        archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, name.toUtf8().constData());
-        archive_entry_set_size(entry, bytes.size());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        ok = archive_write_header(zip, entry) == ARCHIVE_OK &&
-             archive_write_data(zip, bytes.constData(), size_t(bytes.size())) == bytes.size();
-        archive_entry_free(entry);
-    }
-    ok = archive_write_close(zip) == ARCHIVE_OK && ok;
-    archive_write_free(zip);
-    return ok;
+    put32(body, {1}); // package count
+    return chunk(0x0002, 12, body + stringPool(globalStrings, true) + chunk(0x0200, 288, package));
 }
 
 namespace {
@@ -269,36 +185,20 @@ ZipLayout zipBytes(const QList<ZipSpec>& entries) {
         const QByteArray body = spec.deflate ? rawDeflate(spec.data) : spec.data;
         const quint32 crc = quint32(
             crc32_z(0, reinterpret_cast<const Bytef*>(spec.data.constData()), size_t(spec.data.size())));
-        const quint32 offset = quint32(layout.bytes.size());
-        layout.local.append(offset);
-        QByteArray& out = layout.bytes;
-        putU32(out, 0x04034B50);
-        putU16(out, 20);                   // version needed
-        putU16(out, 0);                    // flags
-        putU16(out, spec.deflate ? 8 : 0); // method
-        putU32(out, 0);                    // time, date
-        putU32(out, crc);
-        putU32(out, quint32(body.size()));
-        putU32(out, quint32(spec.data.size()));
-        putU16(out, quint16(name.size()));
-        putU16(out, 0); // extra
-        out += name + body;
+        // The fields from "version needed" to the name's length are the same in both records.
+        QByteArray shared;
+        put16(shared, {20, 0, quint16(spec.deflate ? 8 : 0), 0, 0}); // needed, flags, method, time, date
+        put32(shared, {crc, quint32(body.size()), quint32(spec.data.size())});
+        put16(shared, {quint16(name.size())});
+        layout.local.append(layout.bytes.size());
+        put32(layout.bytes, {0x04034B50});
+        layout.bytes += shared + QByteArray(2, '\0') + name + body; // no extra field
 
         layout.central.append(directory.size()); // made absolute below
-        putU32(directory, 0x02014B50);
-        putU16(directory, 20);                   // made by
-        putU16(directory, 20);                   // needed
-        putU16(directory, 0);                    // flags
-        putU16(directory, spec.deflate ? 8 : 0); // method
-        putU32(directory, 0);                    // time, date
-        putU32(directory, crc);
-        putU32(directory, quint32(body.size()));
-        putU32(directory, quint32(spec.data.size()));
-        putU16(directory, quint16(name.size()));
-        putU32(directory, 0); // extra, comment lengths
-        putU32(directory, 0); // disk, internal attributes
-        putU32(directory, 0); // external attributes
-        putU32(directory, offset);
+        put32(directory, {0x02014B50});
+        put16(directory, {20});                     // made by
+        directory += shared + QByteArray(12, '\0'); // extra, comment, disk, attributes
+        put32(directory, {quint32(layout.local.last())});
         directory += name;
     }
     const qsizetype directoryOffset = layout.bytes.size();
@@ -306,14 +206,15 @@ ZipLayout zipBytes(const QList<ZipSpec>& entries) {
         record += directoryOffset;
     layout.bytes += directory;
     layout.end = layout.bytes.size();
-    putU32(layout.bytes, 0x06054B50);
-    putU32(layout.bytes, 0); // disks
-    putU16(layout.bytes, quint16(entries.size()));
-    putU16(layout.bytes, quint16(entries.size()));
-    putU32(layout.bytes, quint32(directory.size()));
-    putU32(layout.bytes, quint32(directoryOffset));
-    putU16(layout.bytes, 0); // comment
+    put32(layout.bytes, {0x06054B50, 0}); // signature, disks
+    put16(layout.bytes, {quint16(entries.size()), quint16(entries.size())});
+    put32(layout.bytes, {quint32(directory.size()), quint32(directoryOffset)});
+    put16(layout.bytes, {0}); // comment
     return layout;
+}
+
+bool writeZip(const QString& path, const QList<ZipSpec>& entries) {
+    return writeFile(path, zipBytes(entries).bytes);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {

@@ -5,15 +5,13 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <utility>
 
 // Byte-level builders for the hand-made cases that aapt cannot produce (UTF-8 manifests, sparse
 // and 16-bit offset tables, compact entries, truncated and hostile files), and a zip writer to
 // wrap them in an APK. Layouts follow the framework's ResourceTypes.h.
 namespace ApkBuilders {
 
-void putU16(QByteArray& bytes, quint16 value);
-void putU32(QByteArray& bytes, quint32 value);
+void setU16(QByteArray& bytes, qsizetype offset, quint16 value);
 void setU32(QByteArray& bytes, qsizetype offset, quint32 value);
 
 // A string pool chunk (header 28 bytes, offsets, strings, padded to 4).
@@ -62,15 +60,12 @@ struct TypeSpec {
 };
 QByteArray table(const QStringList& globalStrings, quint32 packageID, const QList<TypeSpec>& types);
 
-// Writes a zip (deflate) with the entries in order; false when it cannot be written.
-// libarchive writes the sizes and CRC of deflated entries into data descriptors after the data.
-bool writeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& entries);
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path); // empty when it cannot be read
 
-// A zip laid out byte by byte, for the container reader's hostile cases: local headers with
-// sizes and CRC (no data descriptors), the central directory, the end record. The offsets of each
-// record are given so that cases can damage exactly one field.
+// A zip laid out byte by byte, for every hand-made APK and the container reader's hostile cases:
+// local headers with sizes and CRC (no data descriptors), the central directory, the end record.
+// The offsets of each record are given so that cases can damage exactly one field.
 struct ZipSpec {
     QString name;
     QByteArray data;
@@ -83,7 +78,7 @@ struct ZipLayout {
     qsizetype end = 0;        // the end record
 };
 ZipLayout zipBytes(const QList<ZipSpec>& entries);
-void setU16(QByteArray& bytes, qsizetype offset, quint16 value);
+bool writeZip(const QString& path, const QList<ZipSpec>& entries); // false when it cannot be written
 
 // The path of a committed fixture APK, "tests/data/apk/<name>.apk".
 QString fixture(const QString& name);

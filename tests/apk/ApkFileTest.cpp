@@ -11,7 +11,7 @@ using ApkBuilders::fixture;
 
 TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPK) {
     QTemporaryDir folder;
-    const auto zip = [&](const QString& name, const QList<std::pair<QString, QByteArray>>& entries) {
+    const auto zip = [&](const QString& name, const QList<ApkBuilders::ZipSpec>& entries) {
         const QString path = folder.filePath(name);
         EXPECT_TRUE(ApkBuilders::writeZip(path, entries));
         return path;

@@ -33,7 +33,7 @@ CtlRun apkInfo(const QStringList& arguments) {
 
 } // namespace
 
-TEST(ApkInfoCommand, OneJsonObjectPerApk) {
+TEST(ApkInfoCommand, JsonTextAndIconFiles) {
     const CtlRun run =
         apkInfo({u"--json"_s, fixture(u"densities"_s), fixture(u"fallback"_s), u"/nonexistent.apk"_s});
     EXPECT_EQ(run.status, 1) << "a missing file fails the call, after the others were reported";
@@ -49,9 +49,8 @@ TEST(ApkInfoCommand, OneJsonObjectPerApk) {
     const QJsonObject missing = QJsonDocument::fromJson(run.lines[2].toUtf8()).object();
     EXPECT_TRUE(missing[u"package"_s].isNull());
     EXPECT_TRUE(missing[u"icon"_s].isNull());
-}
 
-TEST(ApkInfoCommand, TextLinesAndIconFiles) {
+    // Text lines and icon files.
     QTemporaryDir folder;
     const QString png = folder.filePath(u"icon.png"_s);
     const CtlRun one = apkInfo({fixture(u"tie"_s), u"--icon"_s, png});

@@ -41,7 +41,7 @@ MobileApp appAt(const QString& path) {
 
 } // namespace
 
-TEST(AppIcon, Monograms) {
+TEST(AppIcon, MonogramPaletteAndCornerRadius) {
     EXPECT_EQ(AppIcon::monogram(u"Signal Messenger"_s), u"SM"_s);
     EXPECT_EQ(AppIcon::monogram(u"k-9 mail"_s), u"K9"_s);
     EXPECT_EQ(AppIcon::monogram(u"F-Droid"_s), u"FD"_s);
@@ -49,17 +49,13 @@ TEST(AppIcon, Monograms) {
     EXPECT_EQ(AppIcon::monogram(u"  --  "_s), u"?"_s);
     EXPECT_EQ(AppIcon::monogram(QString()), u"?"_s);
     EXPECT_EQ(AppIcon::monogram(u"élan"_s), u"É"_s);
-}
 
-// The hash starts at 7 and multiplies by 31 per character, wrapping at 32 bits; the colour is it mod 7.
-TEST(AppIcon, PaletteFollowsTheName) {
+    // The hash starts at 7 and multiplies by 31 per character, wrapping at 32 bits; the colour is it mod 7.
     EXPECT_EQ(AppIcon::paletteIndex(QString()), 0);
     EXPECT_EQ(AppIcon::paletteIndex(u"a"_s), (7 * 31 + 'a') % 7);
     EXPECT_EQ(AppIcon::paletteIndex(u"ab"_s), 4);            // (7 * 31 + 97) * 31 + 98 = 9832
     EXPECT_EQ(AppIcon::paletteIndex(QString(200, u'z')), 0); // wraps at 32 bits (64 would give 5)
-}
 
-TEST(AppIcon, CornerRadiusByStyle) {
     EXPECT_DOUBLE_EQ(AppIcon::radius(64, u"pixel"_s), 32);
     EXPECT_DOUBLE_EQ(AppIcon::radius(64, u"oneui"_s), 0.32 * 64);
     EXPECT_DOUBLE_EQ(AppIcon::radius(64, u"ios"_s), 0.225 * 64);
@@ -84,21 +80,21 @@ TEST(AppIcon, TilesAreDrawnRoundAndWithTheirLetters) {
 }
 
 TEST(IconFallback, ScoresNamesLikeLauncherIcons) {
-    EXPECT_EQ(AppIconStore::bestEntry(QStringList{u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png"_s,
-                                                  u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s}),
-              u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s); // 60 against 55
-    EXPECT_FALSE(AppIconStore::bestEntry(QStringList{u"res/drawable-hdpi/icon_background.png"_s,
-                                                     u"res/drawable/ic_launcher_foreground.webp"_s,
-                                                     u"assets/icon.png"_s, u"res/drawable/logo.png"_s})
-                     .has_value());
-    EXPECT_EQ(AppIconStore::bestEntry(
-                  QStringList{u"res/drawable-hdpi/app_icon.png"_s, u"res/drawable-hdpi/icon.webp"_s}),
-              u"res/drawable-hdpi/app_icon.png"_s)
-        << "equal scores: the first listed";
-    EXPECT_EQ(AppIconStore::bestEntry(
-                  QStringList{u"res/drawable-xhdpi/Icon.PNG"_s, u"res/mipmap-hdpi/launcher.png"_s}),
-              u"res/drawable-xhdpi/Icon.PNG"_s)
-        << "33 against 28";
+    // The entries, and the index of the best (-1: none).
+    const std::pair<QStringList, int> cases[] = {
+        // 55 against 60
+        {{u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png"_s, u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s}, 1},
+        {{u"res/drawable-hdpi/icon_background.png"_s, u"res/drawable/ic_launcher_foreground.webp"_s,
+          u"assets/icon.png"_s, u"res/drawable/logo.png"_s},
+         -1},
+        // equal scores: the first listed
+        {{u"res/drawable-hdpi/app_icon.png"_s, u"res/drawable-hdpi/icon.webp"_s}, 0},
+        // 33 against 28
+        {{u"res/drawable-xhdpi/Icon.PNG"_s, u"res/mipmap-hdpi/launcher.png"_s}, 0},
+    };
+    for (const auto& [entries, best] : cases)
+        EXPECT_EQ(AppIconStore::bestEntry(entries), best < 0 ? std::nullopt : std::optional(entries[best]))
+            << qPrintable(entries.join(u' '));
     EXPECT_EQ(AppIconStore::bestEntry(ApkBuilders::fixture(u"fallback"_s), MobilePlatform::android),
               u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s);
 }

@@ -62,26 +62,24 @@ TEST(BinaryXml, BrokenStringsDegrade) {
     EXPECT_EQ(string(huge, 0, 0).size(), qsizetype(maxUtf16Units));
 }
 
-TEST(BinaryXml, PoolCountIsCapped) {
+TEST(BinaryXml, PoolsStayWithinTheirCaps) {
     QByteArray pool = stringPool({u"a"_s}, true);
     setU32(pool, 8, 300'000);
     const QStringList strings = APKIconExtractor::stringPool(pool, 0);
     EXPECT_EQ(strings.size(), 200'000);
     EXPECT_EQ(strings.first(), u"a"_s);
-}
 
-TEST(BinaryXml, ManyOffsetsAtOneLongStringStayWithinTheBudget) {
     // 200,000 offsets all pointing at one 30,000-byte string would decode 6 billion characters.
-    QByteArray pool = stringPool({QString(30'000, u'z')}, true);
+    pool = stringPool({QString(30'000, u'z')}, true);
     const QByteArray offsets(4 * 199'999, '\0');
     pool.insert(28 + 4, offsets);
     setU32(pool, 8, 200'000);
     setU32(pool, 20, 28 + 4 * 200'000);
-    const QStringList strings = APKIconExtractor::stringPool(pool, 0);
+    const QStringList many = APKIconExtractor::stringPool(pool, 0);
     qint64 total = 0;
-    for (const QString& s : strings)
+    for (const QString& s : many)
         total += s.size();
-    EXPECT_EQ(strings.first().size(), 30'000);
+    EXPECT_EQ(many.first().size(), 30'000);
     EXPECT_LE(total, maxDecodedUnits);
 }
 
@@ -103,7 +101,7 @@ TEST(BinaryXml, ElementsCarryAttributesByPlainName) {
     EXPECT_EQ(found[1].name, u"activity"_s);
 }
 
-TEST(BinaryXml, IndexesOutsideThePoolAreSkipped) {
+TEST(BinaryXml, IndexesAndCountsOutsideTheDataAreSkipped) {
     QByteArray document = XmlBuilder().start(u"path"_s, {text(u"pathData"_s, u"M0,0"_s)}).build();
     const qsizetype element = document.indexOf(QByteArray("\x02\x01\x10\x00", 4));
     ASSERT_GT(element, 0);
@@ -113,6 +111,19 @@ TEST(BinaryXml, IndexesOutsideThePoolAreSkipped) {
     EXPECT_TRUE(found[0].attrs.isEmpty());
     setU32(document, element + 20, 999); // the element's name index
     EXPECT_EQ(elements(document).value(0).name, QString());
+
+    // Attribute counts beyond the data are cut.
+    document = XmlBuilder().start(u"path"_s, {text(u"pathData"_s, u"M0,0"_s)}).build();
+    document[element + 28] = char(0xFF); // 65,535 attributes claimed, one present
+    document[element + 29] = char(0xFF);
+    BinaryXmlReader reader(document);
+    ASSERT_EQ(reader.next(), BinaryXmlReader::Token::startElement);
+    EXPECT_EQ(reader.attributes().size(), 1);
+    EXPECT_EQ(reader.attributes().first().second.string, u"M0,0"_s);
+    document[element + 26] = 0; // records of size 0: the one record, once
+    BinaryXmlReader sameRecord(document);
+    ASSERT_EQ(sameRecord.next(), BinaryXmlReader::Token::startElement);
+    EXPECT_EQ(sameRecord.attributes().size(), 1);
 }
 
 TEST(BinaryXml, TruncatedDocumentKeepsTheElementsBeforeTheCut) {
@@ -157,19 +168,4 @@ TEST(ManifestReader, PackageNameOfCompiledManifestsOnly) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(APKManifestReader::parse(c.bytes), c.package) << c.what;
-}
-
-TEST(BinaryXml, AttributeCountsBeyondTheDataAreCut) {
-    QByteArray document = XmlBuilder().start(u"path"_s, {text(u"pathData"_s, u"M0,0"_s)}).build();
-    const qsizetype element = document.indexOf(QByteArray("\x02\x01\x10\x00", 4));
-    document[element + 28] = char(0xFF); // 65,535 attributes claimed, one present
-    document[element + 29] = char(0xFF);
-    BinaryXmlReader reader(document);
-    ASSERT_EQ(reader.next(), BinaryXmlReader::Token::startElement);
-    EXPECT_EQ(reader.attributes().size(), 1);
-    EXPECT_EQ(reader.attributes().first().second.string, u"M0,0"_s);
-    document[element + 26] = 0; // records of size 0: the one record, once
-    BinaryXmlReader sameRecord(document);
-    ASSERT_EQ(sameRecord.next(), BinaryXmlReader::Token::startElement);
-    EXPECT_EQ(sameRecord.attributes().size(), 1);
 }

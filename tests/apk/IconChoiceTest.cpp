@@ -27,10 +27,6 @@ std::optional<QImage> renderFixture(const QString& name, quint32 id) {
     return image;
 }
 
-QRgb at(const QImage& image, int x, int y) {
-    return image.pixel(x, y);
-}
-
 // Share of pixels whose channels all lie within `tolerance` of the reference.
 double matching(const QImage& image, const QImage& reference, int tolerance) {
     int close = 0;
@@ -58,51 +54,62 @@ TEST(IconChoice, LabelsFromLiteralsAndStringResources) {
     EXPECT_FALSE(label(u"/nonexistent.apk"_s).has_value());
 }
 
-TEST(IconChoice, HighestDensityBitmapBeatsAdaptiveXml) {
-    // mdpi green, xxhdpi blue, xxxhdpi red, plus an adaptive icon for any density.
-    const QImage icon = iconOf(u"densities"_s);
-    ASSERT_EQ(icon.size(), QSize(192, 192));
-    EXPECT_EQ(at(icon, 96, 96), qRgba(0xC0, 0, 0, 0xFF));
-}
-
-TEST(IconChoice, FirstBitmapWinsOnEqualDensity) {
-    // drawable-hdpi (olive) comes before drawable-en-hdpi (teal) in the table.
-    const QImage icon = iconOf(u"tie"_s);
-    EXPECT_EQ(at(icon, 10, 10), qRgba(0x80, 0x80, 0, 0xFF));
-}
-
-TEST(IconChoice, JpegAndWebpBitmaps) {
+// Pixels of the icons aapt-built APKs give: their launcher icon (id 0) or one resource.
+TEST(IconChoice, PixelsOfTheFixtureIcons) {
+    const QRgb white = qRgba(255, 255, 255, 255), red = qRgba(255, 0, 0, 255), clear = 0,
+               brand = qRgba(0x33, 0x66, 0x99, 0xFF), insetBlue = qRgba(0x30, 0x60, 0xA0, 0xFF);
+    const struct {
+        const char* what;
+        const char* apk;
+        quint32 id;
+        int x, y;
+        QRgb colour;
+    } cases[] = {
+        // mdpi green, xxhdpi blue, xxxhdpi red, plus an adaptive icon for any density.
+        {"the highest density bitmap beats adaptive XML", "densities", 0, 96, 96, qRgba(0xC0, 0, 0, 0xFF)},
+        // drawable-hdpi (olive) comes before drawable-en-hdpi (teal) in the table.
+        {"the first bitmap wins on equal density", "tie", 0, 10, 10, qRgba(0x80, 0x80, 0, 0xFF)},
+        {"WebP", "formats", 0x7F020000, 40, 40, qRgba(0x80, 0, 0xFF, 0xFF)},
+        // Background: the framework's white. Foreground: 108 px, an 18 px blue margin that must stay
+        // outside the canvas, inside it red on the left and transparent on the right.
+        {"adaptive, top left", "adaptive_white", 0, 4, 4, red},
+        {"adaptive, left of the middle", "adaptive_white", 0, 90, 96, red},
+        {"adaptive, bottom left", "adaptive_white", 0, 4, 187, red},
+        {"adaptive, right of the middle", "adaptive_white", 0, 102, 96, white},
+        {"adaptive, top right", "adaptive_white", 0, 187, 4, white},
+        {"adaptive, bottom right", "adaptive_white", 0, 187, 187, white},
+        // @color/brand behind a vector layer whose 108 units span -48..240 px: its square 36..72
+        // lands on 48..144.
+        {"colour background", "adaptive_vector", 0, 10, 10, brand},
+        {"vector square", "adaptive_vector", 0, 96, 96, white},
+        {"vector square, corner", "adaptive_vector", 0, 50, 50, white},
+        {"outside the square", "adaptive_vector", 0, 44, 44, brand},
+        {"left of the square", "adaptive_vector", 0, 28, 96, brand},
+        // An inset of 25 % on every side.
+        {"inset margin, left", "inset", 0x7F020008, 40, 96, clear},
+        {"inset, top left", "inset", 0x7F020008, 60, 60, insetBlue},
+        {"inset, bottom right", "inset", 0x7F020008, 130, 130, insetBlue},
+        {"inset margin, right", "inset", 0x7F020008, 150, 96, clear},
+        {"oval shape", "inset", 0x7F02000A, 96, 96, qRgba(0, 0xAA, 0xFF, 0xFF)},
+        {"an oval, not a square", "inset", 0x7F02000A, 3, 3, clear},
+        {"a flat colour", "inset", 0x7F020007, 3, 3, qRgba(0x4C, 0xAF, 0x50, 0xFF)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString apk = QString::fromLatin1(c.apk);
+        const std::optional<QImage> icon = c.id ? renderFixture(apk, c.id) : std::optional(iconOf(apk));
+        ASSERT_TRUE(icon.has_value() && icon->valid(c.x, c.y));
+        const QRgb pixel = icon->pixel(c.x, c.y);
+        EXPECT_EQ(c.colour ? pixel : qAlpha(pixel), c.colour) << std::hex << pixel;
+    }
+    for (const QString& apk : {u"densities"_s, u"adaptive_white"_s, u"adaptive_vector"_s})
+        EXPECT_EQ(iconOf(apk).size(), QSize(192, 192)) << qPrintable(apk);
+    EXPECT_TRUE(renderFixture(u"inset"_s, 0x7F020000).has_value()) << "three references deep";
+    EXPECT_FALSE(renderFixture(u"inset"_s, 0x7F020003).has_value()) << "four references deep";
     const QImage jpeg = iconOf(u"formats"_s);
     ASSERT_FALSE(jpeg.isNull());
-    EXPECT_NEAR(qRed(at(jpeg, 40, 40)), 0xFF, 6);
-    EXPECT_NEAR(qGreen(at(jpeg, 40, 40)), 0x80, 6);
-    const std::optional<QImage> webp = renderFixture(u"formats"_s, 0x7F020000);
-    ASSERT_TRUE(webp.has_value());
-    EXPECT_EQ(at(*webp, 40, 40), qRgba(0x80, 0, 0xFF, 0xFF));
-}
-
-TEST(IconChoice, AdaptiveIconShowsTheCentralTwoThirdsOverTheBackground) {
-    // Background: the framework's white. Foreground: 108 px, an 18 px blue margin that must stay
-    // outside the canvas, inside it red on the left and transparent on the right.
-    const QImage icon = iconOf(u"adaptive_white"_s);
-    ASSERT_EQ(icon.size(), QSize(192, 192));
-    for (const int y : {4, 96, 187}) {
-        EXPECT_EQ(at(icon, 4, y), qRgba(255, 0, 0, 255)) << y;
-        EXPECT_EQ(at(icon, 90, y), qRgba(255, 0, 0, 255)) << y;
-        EXPECT_EQ(at(icon, 102, y), qRgba(255, 255, 255, 255)) << y;
-        EXPECT_EQ(at(icon, 187, y), qRgba(255, 255, 255, 255)) << y;
-    }
-}
-
-TEST(IconChoice, AdaptiveIconWithColourResourceAndVectorForeground) {
-    const QImage icon = iconOf(u"adaptive_vector"_s);
-    ASSERT_EQ(icon.size(), QSize(192, 192));
-    EXPECT_EQ(at(icon, 10, 10), qRgba(0x33, 0x66, 0x99, 0xFF)); // @color/brand
-    // The layer's 108 units span -48..240 px, so its square 36..72 lands on 48..144.
-    EXPECT_EQ(at(icon, 96, 96), qRgba(255, 255, 255, 255));
-    EXPECT_EQ(at(icon, 50, 50), qRgba(255, 255, 255, 255));
-    EXPECT_EQ(at(icon, 44, 44), qRgba(0x33, 0x66, 0x99, 0xFF));
-    EXPECT_EQ(at(icon, 28, 96), qRgba(0x33, 0x66, 0x99, 0xFF));
+    EXPECT_NEAR(qRed(jpeg.pixel(40, 40)), 0xFF, 6);
+    EXPECT_NEAR(qGreen(jpeg.pixel(40, 40)), 0x80, 6);
 }
 
 TEST(IconChoice, VectorMatchesItsSvgTwin) {
@@ -119,35 +126,13 @@ TEST(IconChoice, VectorMatchesItsSvgTwin) {
     EXPECT_GT(matching(icon, reference, 8), 0.97);
     EXPECT_GT(matching(icon, reference, 40), 0.995);
     // The even-odd hole shows the gradient, not the darkened square.
-    EXPECT_EQ(at(icon, 45, 45), at(reference, 45, 45));
+    EXPECT_EQ(icon.pixel(45, 45), reference.pixel(45, 45));
 }
 
-TEST(IconChoice, InsetShapeColourAndReferenceDepth) {
-    const std::optional<QImage> inset = renderFixture(u"inset"_s, 0x7F020008); // 25 % on every side
-    ASSERT_TRUE(inset.has_value());
-    EXPECT_EQ(qAlpha(at(*inset, 40, 96)), 0);
-    EXPECT_EQ(at(*inset, 60, 60), qRgba(0x30, 0x60, 0xA0, 0xFF));
-    EXPECT_EQ(at(*inset, 130, 130), qRgba(0x30, 0x60, 0xA0, 0xFF));
-    EXPECT_EQ(qAlpha(at(*inset, 150, 96)), 0);
-
-    const std::optional<QImage> oval = renderFixture(u"inset"_s, 0x7F02000A);
-    ASSERT_TRUE(oval.has_value());
-    EXPECT_EQ(at(*oval, 96, 96), qRgba(0, 0xAA, 0xFF, 0xFF));
-    EXPECT_EQ(qAlpha(at(*oval, 3, 3)), 0) << "a circle, not a square";
-    const std::optional<QImage> flat = renderFixture(u"inset"_s, 0x7F020007);
-    ASSERT_TRUE(flat.has_value());
-    EXPECT_EQ(at(*flat, 3, 3), qRgba(0x4C, 0xAF, 0x50, 0xFF));
-
-    EXPECT_TRUE(renderFixture(u"inset"_s, 0x7F020000).has_value()) << "three references deep";
-    EXPECT_FALSE(renderFixture(u"inset"_s, 0x7F020003).has_value()) << "four references deep";
-}
-
-TEST(IconChoice, NoIconLogsATraceLine) {
+// No icon, an adaptive one without layers, a cycle of references: nothing, and a trace says why.
+TEST(IconChoice, NoIconLayersOrEndlessReferencesGiveNothing) {
     EXPECT_FALSE(iconPNG(fixture(u"fallback"_s)).has_value());
     EXPECT_TRUE(logText().contains(u"icon trace fallback.apk: attrs=[\"label\"]"_s)) << qPrintable(logText());
-}
-
-TEST(IconChoice, AdaptiveWithoutLayersFallsThroughWithATrace) {
     QTemporaryDir folder;
     const QString apk = folder.filePath(u"hollow.apk"_s);
     const QByteArray manifest = XmlBuilder()
@@ -162,11 +147,15 @@ TEST(IconChoice, AdaptiveWithoutLayersFallsThroughWithATrace) {
                                 .end()
                                 .end()
                                 .build();
+    // An inset whose drawable is itself: the reference cycle ends.
+    const QByteArray inset =
+        XmlBuilder().start(u"inset"_s, {typed(u"drawable"_s, referenceType, 0x7F010000)}).build();
     const QByteArray arsc = table({u"res/mipmap-anydpi-v26/ic_launcher.xml"_s}, 0x7F,
                                   {{1, 0xFFFE, Offsets::bits16, {EntrySpec{stringType, 0}}}});
     ASSERT_TRUE(writeZip(apk, {{u"AndroidManifest.xml"_s, manifest},
                                {u"resources.arsc"_s, arsc},
-                               {u"res/mipmap-anydpi-v26/ic_launcher.xml"_s, icon}}));
+                               {u"res/mipmap-anydpi-v26/ic_launcher.xml"_s, icon},
+                               {u"res/drawable/loop.xml"_s, inset}}));
     EXPECT_FALSE(iconPNG(apk).has_value());
     EXPECT_TRUE(logText().contains(
         u"icon trace adaptive: bg=false fg=false BG <background drawable=type1/0x7F010009->[]>"_s))
@@ -174,17 +163,7 @@ TEST(IconChoice, AdaptiveWithoutLayersFallsThroughWithATrace) {
     EXPECT_TRUE(logText().contains(u"icon trace hollow.apk: attrs=[\"icon\"] icon=type1/0x7F010000 "
                                    "[65534 res/mipmap-anydpi-v26/ic_launcher.xml root=adaptive-icon]"_s))
         << qPrintable(logText());
-}
-
-TEST(IconChoice, ReferenceCyclesEnd) {
-    QTemporaryDir folder;
-    const QString apk = folder.filePath(u"cycle.apk"_s);
-    // An inset whose drawable is itself.
-    const QByteArray inset =
-        XmlBuilder().start(u"inset"_s, {typed(u"drawable"_s, referenceType, 0x7F010000)}).build();
-    const QByteArray arsc =
-        table({u"res/drawable/loop.xml"_s}, 0x7F, {{1, 0, Offsets::bits32, {EntrySpec{stringType, 0}}}});
-    ASSERT_TRUE(writeZip(apk, {{u"res/drawable/loop.xml"_s, inset}}));
-    IconSource source(apk, arsc);
-    EXPECT_FALSE(render(0x7F010000, source, 0).has_value());
+    IconSource cycle(apk, table({u"res/drawable/loop.xml"_s}, 0x7F,
+                                {{1, 0, Offsets::bits32, {EntrySpec{stringType, 0}}}}));
+    EXPECT_FALSE(render(0x7F010000, cycle, 0).has_value());
 }

@@ -37,7 +37,7 @@ QByteArray vector(const QList<XmlBuilder::Attribute>& pathAttributes,
 
 } // namespace
 
-TEST(IconVector, ViewportDefaultsTo108) {
+TEST(IconVector, ViewportDefaultsTo108AndNothingDrawnIsNoImage) {
     const QList<XmlBuilder::Attribute> leftHalf{text(u"pathData"_s, u"M0,0h54v108h-54z"_s),
                                                 typed(u"fillColor"_s, colorARGB8Type, red)};
     const std::optional<QImage> image = draw(vector(leftHalf));
@@ -49,9 +49,8 @@ TEST(IconVector, ViewportDefaultsTo108) {
     ASSERT_TRUE(wide.has_value());
     EXPECT_EQ(wide->pixel(150, 96), red);
     EXPECT_FALSE(draw(vector(leftHalf, {number(u"viewportWidth"_s, 0)})).has_value());
-}
 
-TEST(IconVector, NothingDrawnIsNoImage) {
+    // Nothing drawn is no image.
     EXPECT_FALSE(draw(vector({text(u"pathData"_s, u"M0,0h54v108h-54z"_s)})).has_value());
     // A stroke of width 0 is not drawn either.
     EXPECT_FALSE(draw(vector({text(u"pathData"_s, u"M0,0L108,108"_s),
@@ -60,7 +59,8 @@ TEST(IconVector, NothingDrawnIsNoImage) {
     EXPECT_FALSE(draw(XmlBuilder().start(u"bitmap"_s).build()).has_value()) << "unknown root";
 }
 
-TEST(IconVector, EvenOddLeavesAHoleWhereSubpathsOverlap) {
+TEST(IconVector, FillRulesAndStrokes) {
+    // Even-odd leaves a hole where subpaths overlap.
     const QString squares = u"M10,10h88v88h-88z M30,30h48v48h-48z"_s;
     const auto filled = [&](quint32 fillType) {
         return draw(vector({text(u"pathData"_s, squares), typed(u"fillColor"_s, colorARGB8Type, red),
@@ -69,9 +69,8 @@ TEST(IconVector, EvenOddLeavesAHoleWhereSubpathsOverlap) {
     EXPECT_EQ(qAlpha(filled(1)->pixel(96, 96)), 0);
     EXPECT_EQ(filled(0)->pixel(96, 96), red);
     EXPECT_EQ(filled(1)->pixel(30, 96), red);
-}
 
-TEST(IconVector, StrokesUseWidthAlphaAndCaps) {
+    // Strokes use their width, alpha and caps.
     const auto stroked = [](quint32 cap) {
         return draw(vector({text(u"pathData"_s, u"M30,54H78"_s), typed(u"strokeColor"_s, colorARGB8Type, red),
                             number(u"strokeWidth"_s, 12), number(u"strokeAlpha"_s, 0.5f),

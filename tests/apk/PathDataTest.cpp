@@ -26,7 +26,7 @@ QList<std::tuple<int, double, double>> shape(const QPainterPath& path) {
 
 } // namespace
 
-TEST(PathData, SeparatorsAndImplicitLines) {
+TEST(PathData, SeparatorsNumbersAndImplicitLines) {
     EXPECT_EQ(shape(parsed(u"M10,10L20,20"_s)), shape(parsed(u"M10 10 20 20"_s)));
     EXPECT_EQ(shape(parsed(u"M10,10L20,20"_s)), shape(parsed(u"M10\t10\n20,20"_s)));
     const QPainterPath relative = parsed(u"m10 10 5 0"_s);
@@ -36,9 +36,8 @@ TEST(PathData, SeparatorsAndImplicitLines) {
     const QPainterPath leading = parsed(u"5 5 10 5"_s); // numbers before any letter move first
     EXPECT_EQ(QPointF(leading.elementAt(0)), QPointF(5, 5));
     EXPECT_EQ(QPointF(leading.elementAt(1)), QPointF(10, 5));
-}
 
-TEST(PathData, NumberSplitting) {
+    // Number splitting.
     EXPECT_EQ(QPointF(parsed(u"M-5-5"_s).elementAt(0)), QPointF(-5, -5));
     const QPainterPath exponent = parsed(u"M1e-3,2E1"_s);
     EXPECT_DOUBLE_EQ(exponent.elementAt(0).x, 0.001);

@@ -41,7 +41,7 @@ TEST(ResourceTable, FindsOneValuePerConfigurationInTableOrder) {
     }
 }
 
-TEST(ResourceTable, CompactAndPlainEntriesGiveTheSameValue) {
+TEST(ResourceTable, CompactAndPlainEntriesGiveTheSameValueComplexOnesNone) {
     const QByteArray arsc =
         table(pool, 0x7F,
               {{6, 0, Offsets::bits32, {EntrySpec{colorARGB8Type, 0xFF336699, true, false}}},
@@ -53,15 +53,12 @@ TEST(ResourceTable, CompactAndPlainEntriesGiveTheSameValue) {
         EXPECT_EQ(entry.data, 0xFF336699u);
         EXPECT_FALSE(entry.file.has_value());
     }
-}
-
-TEST(ResourceTable, ComplexEntriesAreIgnored) {
-    const QByteArray arsc = table(pool, 0x7F,
-                                  {{7, 0, Offsets::bits32, {EntrySpec{stringType, 0, false, true}}},
-                                   {7, 0, Offsets::bits32, {file(2)}}});
-    const QList<Entry> found = entries(arsc, 0x7F070000);
-    ASSERT_EQ(found.size(), 1);
-    EXPECT_EQ(found[0].file, u"Notes"_s);
+    const QByteArray complex = table(pool, 0x7F,
+                                     {{7, 0, Offsets::bits32, {EntrySpec{stringType, 0, false, true}}},
+                                      {7, 0, Offsets::bits32, {file(2)}}});
+    const QList<Entry> plain = entries(complex, 0x7F070000);
+    ASSERT_EQ(plain.size(), 1) << "complex entries are ignored";
+    EXPECT_EQ(plain[0].file, u"Notes"_s);
 }
 
 TEST(ResourceTable, AbsurdCountsAndSizesStayBounded) {

@@ -60,9 +60,11 @@ protected:
     ScopedSettings settings;
     QTemporaryDir files;        // the APKs the tests add
     std::atomic<int> reads = 0; // of the APK reader, from pool threads
-    // Files whose name holds "labelled" have a label; files holding "text" are no APK.
+    // Files whose name holds "labelled" have a label, "text" are no APK, "broken" throw.
     AppLibraryStore::Seams seams{{}, [this](const QString& path) {
                                      ++reads;
+                                     if (path.endsWith(u"broken.apk"_s))
+                                         throw std::runtime_error("truncated archive");
                                      ApkReading reading;
                                      reading.isApk = !path.contains(u"text"_s);
                                      if (path.endsWith(u"labelled.apk"_s)) reading.label = u"Real Label"_s;
@@ -122,12 +124,6 @@ TEST_F(AppLibraryStoreTest, AddFilesReportsEachFileAndAddsOnlyNewAPKs) {
     EXPECT_FALSE(added.isFavorite);
     EXPECT_FALSE(added.id.isNull());
 
-    add(store, {files.filePath(u"in/notes.txt"_s)});
-    EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s);
-    add(store, {maps});
-    EXPECT_EQ(store.statusMessage(), u"Already in library: Maps_2.0"_s);
-    EXPECT_EQ(store.apps().size(), 1);
-
     // Several files: each is handled in order, the last message stays.
     add(store, {labelled, files.filePath(u"in/readme"_s), otherMaps});
     EXPECT_EQ(store.statusMessage(), u"Added Maps_2.0.apk"_s); // a different file is a new entry
@@ -152,6 +148,9 @@ TEST_F(AppLibraryStoreTest, AddTakesOnlyReadableAPKsUnderOneNameEach) {
         QString message;
     };
     const Case cases[] = {
+        {files.filePath(u"in/notes.txt"_s), u"Skipped notes.txt: choose an APK"_s},
+        // A reader that throws costs that one file; the adds after it are still taken up.
+        {file(u"broken.apk"_s), u"broken.apk cannot be read: truncated archive"_s},
         {files.path() + u"/apps/./a.apk"_s, u"Already in library: a"_s},
         {files.path() + u"/apps//a.apk"_s, u"Already in library: a"_s},
         {files.path() + u"/apps/../apps/a.apk"_s, u"Already in library: a"_s},
@@ -207,34 +206,18 @@ TEST_F(AppLibraryStoreTest, FilesAreReadOffTheMainThreadOneAfterAnother) {
     EXPECT_EQ(names(store.apps()), (QStringList{u"A"_s, u"B"_s, u"C"_s}));
     EXPECT_NE(reader.thread.load(), QThread::currentThread());
     EXPECT_EQ(done.count(), 1);
-}
 
-// A reader that throws costs that one file: it is reported, and the files after it (and later
-// adds) are still taken up.
-TEST_F(AppLibraryStoreTest, AReaderThatThrowsSkipsOnlyThatFile) {
-    AppLibraryStore::Seams throwing = seams;
-    throwing.readApk = [read = seams.readApk](const QString& path) {
-        if (path.endsWith(u"broken.apk"_s)) throw std::runtime_error("truncated archive");
-        return read(path);
-    };
-    AppLibraryStore store(throwing);
-    add(store, {file(u"broken.apk"_s)});
-    EXPECT_EQ(store.statusMessage(), u"broken.apk cannot be read: truncated archive"_s);
-    add(store, {file(u"after.apk"_s)});
-    EXPECT_EQ(names(store.apps()), QStringList{u"after"_s});
-}
-
-TEST_F(AppLibraryStoreTest, AStoreClosedWhileAFileIsReadIgnoresTheResult) {
-    GatedReader reader;
-    auto store = std::make_unique<AppLibraryStore>(reader.seams());
-    store->addFiles(urls({file(u"a.apk"_s)}));
+    // A store closed while a file is read ignores the result.
+    auto closing = std::make_unique<AppLibraryStore>(reader.seams());
+    reader.thread = nullptr;
+    closing->addFiles(urls({file(u"d.apk"_s)}));
     ASSERT_TRUE(waitUntil([&] { return reader.thread.load() != nullptr; }));
-    store.reset();
+    closing.reset();
     reader.gate.release();
     QThreadPool::globalInstance()->waitForDone();
     waitUntil([] { return false; }, 100); // the finished read is delivered to nobody
     settings.reopen();
-    EXPECT_TRUE(AppLibraryStore(seams).apps().isEmpty());
+    EXPECT_FALSE(names(AppLibraryStore(seams).apps()).contains(u"D"_s));
 }
 
 // Without the restore feature backups are skipped (AddTakesOnlyReadableAPKsUnderOneNameEach).
@@ -301,70 +284,62 @@ TEST_F(AppLibraryStoreTest, AFailedSaveIsShownKeptInMemoryAndRetriedAtTheNextCha
     EXPECT_TRUE(reloaded.apps().first().isFavorite);
 }
 
-TEST_F(AppLibraryStoreTest, UnreadableEntriesAreKeptAsideOnceAndTheRestLoads) {
-    QStringList twenty;
-    for (int i = 0; i < 20; ++i)
-        twenty.append(u"App %1"_s.arg(i));
-    const QList<MobileApp> apps = appsNamed(twenty);
-    QJsonArray stored = QJsonDocument::fromJson(LibraryCoding::encode(apps)).array();
-    QJsonObject ios = stored[3].toObject(), noId = stored[7].toObject();
-    ios[u"platform"_s] = u"iOS"_s;
-    noId.remove(u"id"_s);
-    stored[3] = ios;
-    stored[7] = noId;
-    VantleSettings::set(SettingsKeys::apps, QJsonDocument(stored).toJson(QJsonDocument::Compact));
-
-    for (int start = 0; start < 3; ++start) {
-        SCOPED_TRACE(start);
-        settings.reopen();
-        AppLibraryStore store(seams);
-        EXPECT_EQ(store.apps().size(), 18);
-        EXPECT_FALSE(store.app(apps[3].id));
-        const QStringList kept = keptAsideKeys(settings.path);
-        ASSERT_EQ(kept.size(), 1) << "kept once, not again at every start";
-        const QString expected =
-            start == 0 ? u"2 of 20 library entries could not be read; they were kept in the settings as "_s +
-                             kept.first()
-                       : u"Ready"_s;
-        EXPECT_EQ(store.statusMessage(), expected);
-        const QJsonArray keptEntries =
-            QJsonDocument::fromJson(VantleSettings::readData(kept.first()).value()).array();
-        EXPECT_EQ(keptEntries, (QJsonArray{ios, noId}));
-    }
-}
-
-TEST_F(AppLibraryStoreTest, AnUnreadableLibraryStartsEmptyIsKeptOnceAndSaysSo) {
-    const QByteArray stored = R"({"not":"a list"})";
-    VantleSettings::set(SettingsKeys::apps, stored);
-    for (int start = 0; start < 2; ++start) {
-        settings.reopen();
-        AppLibraryStore store(seams);
-        EXPECT_TRUE(store.apps().isEmpty());
-        const QStringList kept = keptAsideKeys(settings.path);
-        ASSERT_EQ(kept.size(), 1);
-        EXPECT_EQ(VantleSettings::readData(kept.first()), stored);
-        if (start == 0) {
-            EXPECT_EQ(store.statusMessage(),
-                      u"Your library could not be read; it was kept in the settings as "_s + kept.first());
-        }
-    }
-}
-
-TEST_F(AppLibraryStoreTest, AnUnreadableSettingsFileIsShownInThePanel) {
+// What cannot be read at start is kept aside once, said once, and the rest loads.
+TEST_F(AppLibraryStoreTest, UnreadableFilesLibrariesAndEntriesAreKeptAsideOnce) {
     {
         QFile broken(settings.path);
         ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
         broken.write("{ not json");
+        broken.close();
+        settings.reopen();
+        AppLibraryStore afresh(seams);
+        EXPECT_TRUE(afresh.statusMessage().startsWith(
+            u"The settings file could not be read, so Vantle started afresh; it was kept as "_s +
+            settings.path + u".unreadable-"_s))
+            << qPrintable(afresh.statusMessage());
     }
-    settings.reopen();
-    AppLibraryStore store(seams);
-    EXPECT_TRUE(store.statusMessage().startsWith(
-        u"The settings file could not be read, so Vantle started afresh; it was kept as "_s + settings.path +
-        u".unreadable-"_s))
-        << qPrintable(store.statusMessage());
+
+    QStringList twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append(u"App %1"_s.arg(i));
+    const QList<MobileApp> apps = appsNamed(twenty);
+    QJsonArray entries = QJsonDocument::fromJson(LibraryCoding::encode(apps)).array();
+    QJsonObject ios = entries[3].toObject(), noId = entries[7].toObject();
+    ios[u"platform"_s] = u"iOS"_s;
+    noId.remove(u"id"_s);
+    entries[3] = ios;
+    entries[7] = noId;
+    const QByteArray notAList = R"({"not":"a list"})";
+    const struct {
+        QByteArray stored;
+        qsizetype loaded;
+        QString message;
+        QJsonDocument kept;
+    } cases[] = {
+        {QJsonDocument(entries).toJson(QJsonDocument::Compact), 18,
+         u"2 of 20 library entries could not be read; they were kept in the settings as "_s,
+         QJsonDocument(QJsonArray{ios, noId})},
+        {notAList, 0, u"Your library could not be read; it was kept in the settings as "_s,
+         QJsonDocument::fromJson(notAList)},
+    };
+    for (const auto& c : cases) {
+        ScopedSettings fresh;
+        VantleSettings::set(SettingsKeys::apps, c.stored);
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE(c.message.toStdString() + std::to_string(start));
+            fresh.reopen();
+            AppLibraryStore store(seams);
+            EXPECT_EQ(store.apps().size(), c.loaded);
+            EXPECT_FALSE(store.app(apps[3].id));
+            const QStringList kept = keptAsideKeys(fresh.path);
+            ASSERT_EQ(kept.size(), 1) << "kept once, not again at every start";
+            EXPECT_EQ(store.statusMessage(), start == 0 ? c.message + kept.first() : u"Ready"_s);
+            EXPECT_EQ(QJsonDocument::fromJson(VantleSettings::readData(kept.first()).value()), c.kept);
+        }
+    }
 }
 
-TEST_F(AppLibraryStoreTest, OrderedAppsPutsFavouritesFirstThenSortsByDisplayName) {
+TEST_F(AppLibraryStoreTest, OrderedAndFilteredApps) {
     auto store = storeWith({u"*b"_s, u"c"_s, u"*A"_s, u"B2"_s});
     EXPECT_EQ(names(store->orderedApps()), (QStringList{u"A"_s, u"b"_s, u"B2"_s, u"c"_s}));
 
@@ -372,10 +347,9 @@ TEST_F(AppLibraryStoreTest, OrderedAppsPutsFavouritesFirstThenSortsByDisplayName
     auto versions = storeWith({u"Zed"_s, u"Notes-v9"_s, u"alpha"_s, u"Notes_1.0"_s, u"notes"_s});
     EXPECT_EQ(names(versions->orderedApps()),
               (QStringList{u"alpha"_s, u"Notes-v9"_s, u"Notes_1.0"_s, u"notes"_s, u"Zed"_s}));
-}
 
-TEST_F(AppLibraryStoreTest, FilteredAppsHidesShotNamesAndMatchesTheSearchAsTyped) {
-    auto store = storeWith({u"Chat Beta"_s, u"Maps"_s, u"Calendar"_s, u"Photo Album"_s});
+    // Filtering hides shot names and matches the search as typed.
+    store = storeWith({u"Chat Beta"_s, u"Maps"_s, u"Calendar"_s, u"Photo Album"_s});
     EXPECT_EQ(store->filteredApps().size(), 4);
 
     store->setSearch(u"a"_s);
@@ -420,7 +394,13 @@ TEST_F(AppLibraryStoreTest, EditsFindEntriesById) {
 }
 
 TEST_F(AppLibraryStoreTest, RefreshAndroidNamesRunsOnceAndSkipsEntriesRemovedMeanwhile) {
-    auto store = storeWith({u"labelled"_s, u"plain"_s, u"gone"_s});
+    auto store = storeWith({u"plain"_s});
+    store->refreshAndroidNames();
+    ASSERT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::labelsRefreshed); }))
+        << "done even when no label can be read";
+    VantleSettings::set(SettingsKeys::labelsRefreshed, false);
+
+    store = storeWith({u"labelled"_s, u"plain"_s, u"gone"_s});
     // "gone" is relabelled too, but removed before the results arrive.
     store->setApps([&] {
         auto apps = store->apps();
@@ -441,13 +421,6 @@ TEST_F(AppLibraryStoreTest, RefreshAndroidNamesRunsOnceAndSkipsEntriesRemovedMea
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     EXPECT_EQ(reads.load(), 0);
-}
-
-TEST_F(AppLibraryStoreTest, RefreshAndroidNamesMarksItselfDoneWhenNoLabelCanBeRead) {
-    auto store = storeWith({u"plain"_s});
-    store->refreshAndroidNames();
-    ASSERT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::labelsRefreshed); }));
-    EXPECT_EQ(names(store->apps()), QStringList{u"plain"_s});
 }
 
 } // namespace

@@ -111,6 +111,15 @@ TEST_F(VantleAppTest, CommandsReachTheStoreThroughTheChannel) {
     const QString log = mainLogTail();
     EXPECT_TRUE(log.contains(u"command add:"_s + files.filePath(u"apks/Maps.apk"_s)));
     EXPECT_TRUE(log.contains(u"command no-such-command"_s));
+
+    // A command is logged on one line whatever it contains, so it cannot forge lines of the log.
+    MainLogSince since;
+    const QString forged = u"unknown\n2026-12-06T10:00:00.000Z vantle starting pid=1\r\\x\x1b"_s;
+    EXPECT_EQ(sendFromAnotherThread(forged), CommandDelivery::delivered);
+    EXPECT_EQ(
+        since.lines(),
+        QStringList{u"command unknown\\n2026-12-06T10:00:00.000Z vantle starting pid=1\\r\\\\x\\x1b"_s});
+    EXPECT_EQ(since.count(u"vantle starting"_s), 0);
 }
 
 TEST_F(VantleAppTest, OpenRequestsLaunchOnlyKnownEntries) {
@@ -127,11 +136,8 @@ TEST_F(VantleAppTest, OpenRequestsLaunchOnlyKnownEntries) {
 
     EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, id}});
     EXPECT_EQ(launched, QStringList{u"Notes"_s});
-}
 
-TEST_F(VantleAppTest, EventsPostedFromAnotherThreadArriveOnTheMainThread) {
-    auto app = makeApp();
-    app->start();
+    // Events posted from another thread arrive on the main thread.
     app->store().setAndroidState(AndroidState::ready);
     std::thread poster([] { EventCenter::shared().post(VantleEvent::runtimeChanged); });
     poster.join();
@@ -157,6 +163,16 @@ TEST_F(VantleAppTest, OpenAppArgumentOpensTheFirstMatchAfterStartUp) {
     unmatched->start();
     ASSERT_TRUE(
         waitUntil([] { return mainLogTail().contains(u"open-app: no library entry matches Photos"_s); }));
+
+    // An app's label comes from its APK: logged, it stays on one line too.
+    MobileApp evil = unmatched->store().apps().first();
+    evil.name = u"Evil\n2026-12-06T10:00:00.000Z vantle starting pid=1"_s;
+    unmatched->store().setApps({evil});
+    MainLogSince since;
+    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, evil.id.toString()}});
+    EXPECT_EQ(since.lines(),
+              QStringList{u"open unavailable app=Evil\\n2026-12-06T10:00:00.000Z vantle starting pid=1 "
+                          "reason=no Android support built in"_s});
 }
 
 TEST_F(VantleAppTest, QuittingClosesWindowsAndStopsAndroidUnlessTurnedOff) {
@@ -172,11 +188,8 @@ TEST_F(VantleAppTest, QuittingClosesWindowsAndStopsAndroidUnlessTurnedOff) {
     VantleSettings::set(SettingsKeys::stopAndroidOnQuit, u"no"_s); // not a boolean: the default holds
     app->quit();
     EXPECT_EQ(stopped.size(), 2);
-}
 
-TEST_F(VantleAppTest, ASettingOfTheWrongTypeReadsAsAbsent) {
-    VantleSettings::set(SettingsKeys::prewarm, u"false"_s);
-    EXPECT_TRUE(VantleSettings::get(SettingsKeys::prewarm));
+    // A setting of the wrong type reads as absent.
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, qint64(9)); // an integer is not a double
     EXPECT_DOUBLE_EQ(VantleSettings::get(SettingsKeys::idleShutdownMinutes), 5.0);
     VantleSettings::set(SettingsKeys::androidAPI, 34.0);
@@ -218,35 +231,6 @@ TEST_F(VantleAppTest, AnAndroidFoundRunningAtStartUpIsScheduledToSleep) {
         QTest::qWait(50);
         EXPECT_EQ(scheduled, wasRunning ? 1 : 0) << wasRunning;
     }
-}
-
-// A command is logged on one line whatever it contains, so it cannot forge lines of the log.
-TEST_F(VantleAppTest, ACommandCannotForgeLogLines) {
-    auto app = makeApp();
-    ASSERT_TRUE(app->start());
-    MainLogSince since;
-    const QString forged = u"unknown\n2026-12-06T10:00:00.000Z vantle starting pid=1\r\\x\x1b"_s;
-    EXPECT_EQ(sendFromAnotherThread(forged), CommandDelivery::delivered);
-    EXPECT_EQ(
-        since.lines(),
-        QStringList{u"command unknown\\n2026-12-06T10:00:00.000Z vantle starting pid=1\\r\\\\x\\x1b"_s});
-    EXPECT_EQ(since.count(u"vantle starting"_s), 0);
-}
-
-// An app's label comes from its APK: logged, it stays on one line too.
-TEST_F(VantleAppTest, AnAppLabelCannotForgeLogLines) {
-    VantleApp app(LaunchArguments{}, AppLibraryStore::Seams{}, VantleApp::Steps{});
-    app.start();
-    MobileApp evil;
-    evil.id = QUuid::createUuid();
-    evil.name = u"Evil\n2026-12-06T10:00:00.000Z vantle starting pid=1"_s;
-    evil.sourcePath = u"/apks/Evil.apk"_s;
-    app.store().setApps({evil});
-    MainLogSince since;
-    EventCenter::shared().post(VantleEvent::openAppRequest, {{u"id"_s, evil.id.toString()}});
-    EXPECT_EQ(since.lines(),
-              QStringList{u"open unavailable app=Evil\\n2026-12-06T10:00:00.000Z vantle starting pid=1 "
-                          "reason=no Android support built in"_s});
 }
 
 // Snapshot images on request, and one second after start-up with "VantleSnapshots" on.

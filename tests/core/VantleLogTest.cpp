@@ -30,8 +30,7 @@ TEST(VantleLog, EachNonEmptyLineGetsTheSameTimeStamp) {
     static const QRegularExpression stamped(
         u"^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z) (.*)$"_s);
     const auto first = stamped.match(lines[0]), second = stamped.match(lines[1]);
-    ASSERT_TRUE(first.hasMatch()) << lines[0].toStdString();
-    ASSERT_TRUE(second.hasMatch()) << lines[1].toStdString();
+    ASSERT_TRUE(first.hasMatch() && second.hasMatch()) << lines.join(u'\n').toStdString();
     EXPECT_EQ(first.captured(2), u"a"_s);
     EXPECT_EQ(second.captured(2), u"b"_s);
     EXPECT_EQ(first.captured(1), second.captured(1));
