@@ -217,16 +217,6 @@ bool writeZip(const QString& path, const QList<ZipSpec>& entries) {
     return writeFile(path, zipBytes(entries).bytes);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString fixture(const QString& name) {
     return QStringLiteral(VANTLE_APK_FIXTURES) + u'/' + name + QStringLiteral(".apk");
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestSupport.h" // writeFile, readFile
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -59,9 +61,6 @@ struct TypeSpec {
     QList<std::optional<EntrySpec>> entries; // by entry index; none = no entry
 };
 QByteArray table(const QStringList& globalStrings, quint32 packageID, const QList<TypeSpec>& types);
-
-bool writeFile(const QString& path, const QByteArray& bytes);
-QByteArray readFile(const QString& path); // empty when it cannot be read
 
 // A zip laid out byte by byte, for every hand-made APK and the container reader's hostile cases:
 // local headers with sizes and CRC (no data descriptors), the central directory, the end record.
