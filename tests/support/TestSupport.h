@@ -66,3 +66,19 @@ inline CommandDelivery sendFromAnotherThread(const QString& command, int timeout
     sent.waitForFinished();
     return sent.result();
 }
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// Writes `bytes` to `path`, making its folder; false when it cannot.
+inline bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+// A file's bytes; empty when it cannot be read.
+inline QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
