@@ -1,5 +1,5 @@
-// The menus that lead to backups: the tile's "Back up app data…" in its place, the panel's
-// "Restore from backup…" first, each reaching the application's backup actions.
+// The tile's "Back up app data…" in its place and the panel's "Restore from backup…" first, each
+// reaching the application's backup actions.
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
 #include "support/TestSupport.h"
