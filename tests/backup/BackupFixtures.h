@@ -1,7 +1,7 @@
 #pragma once
 
-// Archives for the backup tests, written with libarchive so that hostile entries (absolute
-// paths, "..", links, devices) can be made on purpose.
+// Archives for the backup tests, written with libarchive so that hostile entries (absolute paths,
+// "..", links) can be made on purpose.
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -15,21 +15,17 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 struct ArchiveEntry {
-    enum class Type { file, folder, symlink, hardLink, device };
+    enum class Type { file, folder, symlink };
     ArchiveEntry(QString entryName, QByteArray bytes = {}, Type entryType = Type::file,
-                 QString linkTarget = {}, int owner = 0, int permissions = 0600)
+                 QString linkTarget = {})
         : name(std::move(entryName))
         , content(std::move(bytes))
         , type(entryType)
-        , target(std::move(linkTarget))
-        , uid(owner)
-        , mode(permissions) {}
+        , target(std::move(linkTarget)) {}
     QString name;
     QByteArray content; // a file's bytes
-    Type type = Type::file;
+    Type type;
     QString target; // a link's target
-    int uid = 0;
-    int mode = 0600;
 };
 
 // Writes `entries` as a ZIP archive (zip) or a gzip'd tar (tgz) to `path`; false on failure.
@@ -47,32 +43,15 @@ inline bool writeArchive(const QString& path, ArchiveFormat format, const QList<
         if (!ok) break;
         archive_entry* entry = archive_entry_new();
         archive_entry_set_pathname(entry, e.name.toUtf8().constData());
-        archive_entry_set_uid(entry, e.uid);
-        archive_entry_set_gid(entry, e.uid);
-        archive_entry_set_perm(entry, mode_t(e.mode));
-        switch (e.type) {
-        case ArchiveEntry::Type::file:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_size(entry, e.content.size());
-            break;
-        case ArchiveEntry::Type::folder:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            break;
-        case ArchiveEntry::Type::symlink:
-            archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_perm(entry, e.type == ArchiveEntry::Type::file ? 0600 : 0700);
+        archive_entry_set_filetype(entry, e.type == ArchiveEntry::Type::file     ? AE_IFREG
+                                          : e.type == ArchiveEntry::Type::folder ? AE_IFDIR
+                                                                                 : AE_IFLNK);
+        archive_entry_set_size(entry, e.content.size());
+        if (e.type == ArchiveEntry::Type::symlink)
             archive_entry_set_symlink(entry, e.target.toUtf8().constData());
-            break;
-        case ArchiveEntry::Type::hardLink:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_hardlink(entry, e.target.toUtf8().constData());
-            break;
-        case ArchiveEntry::Type::device:
-            archive_entry_set_filetype(entry, AE_IFCHR);
-            archive_entry_set_rdev(entry, 0x0103);
-            break;
-        }
         ok = archive_write_header(a, entry) == ARCHIVE_OK;
-        if (ok && e.type == ArchiveEntry::Type::file && !e.content.isEmpty())
+        if (ok && !e.content.isEmpty())
             ok = archive_write_data(a, e.content.constData(), size_t(e.content.size())) == e.content.size();
         archive_entry_free(entry);
     }
@@ -82,7 +61,5 @@ inline bool writeArchive(const QString& path, ArchiveFormat format, const QList<
 }
 
 inline QByteArray infoJson(const QString& package) {
-    return QStringLiteral("{\n    \"package\": \"%1\",\n    \"name\": \"Notes\",\n    \"format\": 1\n}\n")
-        .arg(package)
-        .toUtf8();
+    return QStringLiteral(R"({"package": "%1", "name": "Notes", "format": 1})").arg(package).toUtf8();
 }

@@ -1,5 +1,5 @@
-// The library's backup and restore operations: what the status line says at each step, which
-// window closes, what the user is notified of and shown, against the simulated Android.
+// The library's backup and restore operations against the simulated Android: what the status line
+// says at each step, which window closes, what the user is notified of and shown.
 #include "datacare/BackupFlow.h"
 
 #include "BackupFixtures.h"
@@ -11,7 +11,6 @@
 #include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -30,13 +29,7 @@ protected:
     QStringList statuses, events;
     std::unique_ptr<AppLibraryStore> store;
     std::unique_ptr<BackupFlow> flow;
-    MobileApp app{QUuid::createUuid(),
-                  u"Notes"_s,
-                  MobilePlatform::android,
-                  notesApk,
-                  notes,
-                  QDateTime::currentDateTimeUtc(),
-                  false};
+    MobileApp app{QUuid::createUuid(), u"Notes"_s, MobilePlatform::android, notesApk, notes, {}, false};
 
     void SetUp() override {
         AppLibraryStore::Seams storeSeams;
@@ -102,11 +95,8 @@ TEST_F(BackupFlowTest, BackupAndRestoreTellTheUserEachStep) {
 TEST_F(BackupFlowTest, FailuresGoToTheStatusLineAndTheLog) {
     const MainLogSince since;
     QTemporaryDir folder;
-    QFile text(folder.filePath(u"letter.vantle"_s));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("Dear Vantle");
-    text.close();
-    flow->restoreBackup(text.fileName());
+    ASSERT_TRUE(writeFile(folder.filePath(u"letter.vantle"_s), "Dear Vantle"));
+    flow->restoreBackup(folder.filePath(u"letter.vantle"_s));
     waitForFlow();
     EXPECT_EQ(statuses.last(), u"This is not a Vantle backup"_s);
     EXPECT_EQ(since.count(u"restore failed: This is not a Vantle backup"_s), 1);

@@ -1,5 +1,5 @@
-// The menus that lead to backups: the tile's "Back up app data…" in its place, the panel's
-// "Restore from backup…" first, each reaching the application's backup actions.
+// The tile's "Back up app data…" in its place and the panel's "Restore from backup…" first, each
+// reaching the application's backup actions.
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
 #include "support/TestSupport.h"
@@ -34,17 +34,14 @@ public:
     void chooseBackupToRestore() override { calls.append(u"chooseBackupToRestore"_s); }
 };
 
-QStringList texts(const QMenu& menu) {
+// The menu's entries without separators, triggering the one named `trigger`.
+QStringList texts(const QMenu& menu, const QString& trigger) {
     QStringList result;
-    for (const QAction* action : menu.actions())
-        if (!action->isSeparator()) result.append(action->text());
-    return result;
-}
-
-QAction* named(const QMenu& menu, const QString& text) {
     for (QAction* action : menu.actions())
-        if (action->text() == text) return action;
-    return nullptr;
+        if (!action->isSeparator()) result.append(action->text());
+    for (QAction* action : menu.actions())
+        if (action->text() == trigger) action->trigger();
+    return result;
 }
 
 TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
@@ -67,16 +64,15 @@ TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
 
     QMenu* menu = panel.panelMenu();
     Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(texts(*menu), (QStringList{u"Restore from backup…"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
-    named(*menu, u"Restore from backup…"_s)->trigger();
+    EXPECT_EQ(texts(*menu, u"Restore from backup…"_s),
+              (QStringList{u"Restore from backup…"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
 
     ASSERT_FALSE(panel.sections().isEmpty());
     ASSERT_FALSE(panel.sections().first()->tiles().isEmpty());
     const auto tileMenu = panel.sections().first()->tiles().first()->makeContextMenu();
-    EXPECT_EQ(texts(*tileMenu),
+    EXPECT_EQ(texts(*tileMenu, u"Back up app data…"_s),
               (QStringList{u"Add to favourites"_s, u"Back up app data…"_s, u"Show APK in Files"_s,
                            u"Remove from Vantle"_s, u"Uninstall from Android…"_s}));
-    named(*tileMenu, u"Back up app data…"_s)->trigger();
     EXPECT_EQ(actions.calls, (QStringList{u"chooseBackupToRestore"_s, u"backup Notes"_s}));
 }
 

@@ -18,32 +18,25 @@ TEST(OwnEmulator, OnlyVantlesDeviceOnItsPortFromItsSdkCounts) {
     const AndroidRuntimePaths paths{u"/home/u/.local/share/Vantle/Runtime/sdk"_s, u"/avd"_s, u"Vantle"_s,
                                     true, 35};
     const QString own = paths.sdkRoot + u"/emulator/qemu/linux-x86_64/qemu-system-x86_64"_s;
+    const QString launcher = paths.sdkRoot + u"/emulator/emulator"_s;
     struct Case {
         const char* what;
-        RunningProcess process;
+        QString executable;
+        QString arguments; // split at spaces
         bool own;
     };
     const QList<Case> cases{
-        {"the emulator as launched",
-         {1, paths.sdkRoot + u"/emulator/emulator"_s, {u"@Vantle"_s, u"-port"_s, u"5556"_s}},
-         true},
-        {"its qemu", {1, own, {u"-avd"_s, u"Vantle"_s, u"-port"_s, u"5556"_s, u"-no-window"_s}}, true},
-        {"another Android version of Vantle",
-         {1, own, {u"-avd"_s, u"Vantle-34"_s, u"-port"_s, u"5556"_s}},
-         true},
-        {"the user's own device", {1, own, {u"-avd"_s, u"Pixel_8"_s, u"-port"_s, u"5556"_s}}, false},
-        {"another port", {1, own, {u"-avd"_s, u"Vantle"_s, u"-port"_s, u"5554"_s}}, false},
-        {"another SDK",
-         {1, u"/opt/android/emulator/qemu-system-x86_64"_s, {u"@Vantle"_s, u"-port"_s, u"5556"_s}},
-         false},
-        {"a look-alike command line",
-         {1,
-          u"/usr/bin/python3"_s,
-          {paths.sdkRoot + u"/emulator/emulator"_s, u"@Vantle"_s, u"-port"_s, u"5556"_s}},
-         false},
+        {"the emulator as launched", launcher, u"@Vantle -port 5556"_s, true},
+        {"its qemu", own, u"-avd Vantle -port 5556 -no-window"_s, true},
+        {"another Android version of Vantle", own, u"-avd Vantle-34 -port 5556"_s, true},
+        {"the user's own device", own, u"-avd Pixel_8 -port 5556"_s, false},
+        {"another port", own, u"-avd Vantle -port 5554"_s, false},
+        {"another SDK", u"/opt/android/emulator/qemu-system-x86_64"_s, u"@Vantle -port 5556"_s, false},
+        {"a look-alike command line", u"/usr/bin/python3"_s, launcher + u" @Vantle -port 5556"_s, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(AndroidRuntimeCLI::isOwnEmulator(c.process, paths), c.own) << c.what;
+        EXPECT_EQ(AndroidRuntimeCLI::isOwnEmulator({1, c.executable, c.arguments.split(u' ')}, paths), c.own)
+            << c.what;
 }
 
 TEST(OwnEmulator, EndingVantlesEmulatorLeavesAnotherHomesRunning) {

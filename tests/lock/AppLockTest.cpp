@@ -20,13 +20,6 @@ namespace {
 
 const QString password = QString::fromUtf8(pamTestPassword);
 
-MobileApp appNamed(const QString& name) {
-    MobileApp app;
-    app.id = QUuid::createUuid();
-    app.name = name;
-    return app;
-}
-
 class AppLockTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
@@ -34,24 +27,24 @@ protected:
     qint64 nowMs = 1'000'000;
     PasswordPrompt prompt;
     std::unique_ptr<AppLock> lock;
-    MobileApp notes = appNamed(u"Notes-v7.2.1"_s);
+    MobileApp notes;
     int opened = 0;
 
     void SetUp() override {
         ASSERT_TRUE(pamWrapperPreloaded);
+        notes.id = QUuid::createUuid();
+        notes.name = u"Notes-v7.2.1"_s;
         lock = std::make_unique<AppLock>(prompt, AppLock::Seams{[this] { return nowMs; }});
+        VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()});
     }
     void TearDown() override {
         if (QDialog* open = prompt.dialog()) open->reject();
         AndroidWindowRegistry::shared().setHomePanel({});
     }
-
-    void lockNotes() { VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()}); }
     void openNotes() {
         lock->unlockIfNeeded(notes, [this] { ++opened; });
     }
     QString answer(const QString& typed) { return PromptDriver::answer(prompt, typed); }
-    bool promptStaysAway() { return PromptDriver::staysAway(prompt); }
     void cancel() {
         PromptDriver::shown(prompt)->reject();
         waitUntil([&] { return prompt.dialog() == nullptr; });
@@ -60,29 +53,68 @@ protected:
 
 } // namespace
 
-TEST_F(AppLockTest, ALockedAppAsksOnceWithinTheGracePeriodAndAgainAfterIt) {
-    lockNotes();
+TEST_F(AppLockTest, LockingAndOpeningAskOnceWithinTheGracePeriod) {
+    VantleSettings::set(SettingsKeys::lockedApps, QVariantList{});
+    QSignalSpy changed(lock.get(), &AppLock::lockedIDsChanged);
+    int sessionsChanged = 0;
+    QObject observer;
+    EventCenter::shared().observe(VantleEvent::sessionsChanged, &observer,
+                                  [&](const QVariantMap&) { ++sessionsChanged; });
+    CommandRouter commands;
+    Uninstaller uninstaller;
+    registerDataCareCommands(
+        commands,
+        [&](const QString& text) {
+            return notes.name.contains(text, Qt::CaseInsensitive) ? std::optional(notes) : std::nullopt;
+        },
+        *lock, uninstaller);
+    EXPECT_TRUE(commands.dispatch(u"lock:nobody"_s));
+    EXPECT_TRUE(PromptDriver::staysAway(prompt));
+    EXPECT_TRUE(commands.dispatch(u"lock:notes"_s));
+    EXPECT_EQ(answer(password), u"Vantle wants to lock Notes."_s);
+    ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(sessionsChanged, 1);
+    EXPECT_TRUE(log.lines().contains(u"app lock: Notes locked"_s));
+    openNotes(); // right after locking: no second question
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(PromptDriver::staysAway(prompt));
+    settings.reopen(); // as the next run reads it
+    EXPECT_EQ(VantleSettings::get(SettingsKeys::lockedApps),
+              QVariantList{notes.id.toString(QUuid::WithoutBraces).toUpper()});
+
+    nowMs += AppLock::gracePeriodMs + 1;
     openNotes();
-    EXPECT_EQ(opened, 0); // nothing before the password
+    EXPECT_EQ(opened, 1); // nothing before the password
     EXPECT_EQ(answer(password), u"Vantle wants to open Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return opened == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return opened == 2; }));
     EXPECT_TRUE(log.lines().contains(u"app lock: asking for the password to open Notes"_s));
     EXPECT_TRUE(log.lines().contains(u"app lock: unlocked"_s));
-
     nowMs += AppLock::gracePeriodMs; // exactly 10 s later: still within
     openNotes();
-    EXPECT_EQ(opened, 2);
-    EXPECT_TRUE(promptStaysAway());
-
+    EXPECT_EQ(opened, 3);
+    EXPECT_TRUE(PromptDriver::staysAway(prompt));
     nowMs += 1;
     openNotes();
     cancel();
     EXPECT_TRUE(log.lines().contains(u"app lock: not unlocked (cancelled)"_s));
-    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(opened, 3);
+
+    lock->toggle(notes);
+    cancel(); // a refusal changes nothing
+    EXPECT_TRUE(AppLock::isLocked(notes.id));
+    lock->toggle(notes);
+    EXPECT_EQ(answer(password), u"Vantle wants to remove the lock from Notes."_s);
+    ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(notes.id); }));
+    EXPECT_EQ(changed.count(), 2);
+    VantleSettings::set(SettingsKeys::lockedApps,
+                        QVariantList{u"not-a-uuid"_s, qint64(7), notes.id.toString()});
+    EXPECT_EQ(AppLock::lockedIDs(), QSet<QUuid>{notes.id}); // entries that are no UUID are skipped
+    EXPECT_TRUE(commands.dispatch(u"uninstall-dryrun"_s));
+    EXPECT_EQ(log.count(u"uninstall dry run - app: "_s), 1);
 }
 
 TEST_F(AppLockTest, AWrongPasswordMayBeRetriedButNotForEver) {
-    lockNotes();
     openNotes();
     answer(u"wrong"_s);
     auto* problem = PromptDriver::shown(prompt)->findChild<QLabel*>(u"problem"_s);
@@ -90,7 +122,6 @@ TEST_F(AppLockTest, AWrongPasswordMayBeRetriedButNotForEver) {
     EXPECT_EQ(problem->text(), u"Wrong password. Try again."_s);
     answer(password);
     ASSERT_TRUE(waitUntil([&] { return opened == 1; }, 10000));
-
     nowMs += AppLock::gracePeriodMs + 1;
     openNotes();
     for (int attempt = 0; attempt < PasswordPrompt::attempts; ++attempt)
@@ -101,42 +132,9 @@ TEST_F(AppLockTest, AWrongPasswordMayBeRetriedButNotForEver) {
     EXPECT_EQ(opened, 1);
 }
 
-TEST_F(AppLockTest, LockingAsksAndOpeningRightAfterDoesNot) {
-    QSignalSpy changed(lock.get(), &AppLock::lockedIDsChanged);
-    int sessionsChanged = 0;
-    QObject observer;
-    EventCenter::shared().observe(VantleEvent::sessionsChanged, &observer,
-                                  [&](const QVariantMap&) { ++sessionsChanged; });
-    lock->toggle(notes);
-    EXPECT_EQ(answer(password), u"Vantle wants to lock Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(sessionsChanged, 1);
-    EXPECT_TRUE(log.lines().contains(u"app lock: Notes locked"_s));
-    openNotes();
-    EXPECT_EQ(opened, 1);
-    EXPECT_TRUE(promptStaysAway());
-    settings.reopen(); // as the next run reads it
-    EXPECT_EQ(VantleSettings::get(SettingsKeys::lockedApps),
-              QVariantList{notes.id.toString(QUuid::WithoutBraces).toUpper()});
-
-    lock->toggle(notes);
-    cancel(); // a refusal changes nothing
-    EXPECT_TRUE(AppLock::isLocked(notes.id));
-    lock->toggle(notes);
-    EXPECT_EQ(answer(password), u"Vantle wants to remove the lock from Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(notes.id); }));
-    EXPECT_EQ(changed.count(), 2);
-
-    VantleSettings::set(SettingsKeys::lockedApps,
-                        QVariantList{u"not-a-uuid"_s, qint64(7), notes.id.toString()});
-    EXPECT_EQ(AppLock::lockedIDs(), QSet<QUuid>{notes.id}); // entries that are no UUID are skipped
-}
-
 TEST_F(AppLockTest, WithoutAPamServiceALockedAppNeverOpens) {
     PasswordPrompt missing("vantle-missing");
     AppLock withoutPam(missing);
-    lockNotes();
     withoutPam.unlockIfNeeded(notes, [&] { ++opened; });
     ASSERT_TRUE(waitUntil([&] { return log.count(u"app lock: authentication unavailable "_s) == 1; }));
     EXPECT_EQ(missing.dialog(), nullptr);
@@ -155,7 +153,6 @@ TEST_F(AppLockTest, ThePopupMakesWayForThePromptAndComesBackWhereItWas) {
          },
          [&]() -> std::optional<QRectF> { return popupShown ? std::optional(popup) : std::nullopt; },
          [&] { popupShown = false; }});
-    lockNotes();
     openNotes();
     EXPECT_FALSE(popupShown);
     ASSERT_NE(PromptDriver::shown(prompt), nullptr);
@@ -164,22 +161,4 @@ TEST_F(AppLockTest, ThePopupMakesWayForThePromptAndComesBackWhereItWas) {
     ASSERT_TRUE(popupShown);
     EXPECT_EQ(shownAt, QList<QRectF>{QRectF(popup.topLeft(), VantleLayout::size())});
     EXPECT_EQ(log.lines().last(), u"home page shown"_s);
-}
-
-TEST_F(AppLockTest, TheLockCommandTogglesTheMatchingEntryThroughThePassword) {
-    CommandRouter commands;
-    Uninstaller uninstaller;
-    registerDataCareCommands(
-        commands,
-        [&](const QString& text) {
-            return notes.name.contains(text, Qt::CaseInsensitive) ? std::optional(notes) : std::nullopt;
-        },
-        *lock, uninstaller);
-    EXPECT_TRUE(commands.dispatch(u"lock:nobody"_s));
-    EXPECT_TRUE(promptStaysAway());
-    EXPECT_TRUE(commands.dispatch(u"lock:notes"_s));
-    EXPECT_EQ(answer(password), u"Vantle wants to lock Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
-    EXPECT_TRUE(commands.dispatch(u"uninstall-dryrun"_s));
-    EXPECT_EQ(log.count(u"uninstall dry run - app: "_s), 1);
 }

@@ -1,7 +1,5 @@
-// A locked app's real window on the simulated Android: opened through the password, never asked
-// for while it is on screen, asked for again once it has been away longer than the grace period,
-// and unlocked with its header's lock button. Pictures of the window and the prompt for
-// scripts/take-screenshots.
+// A locked app's real window on the simulated Android: opened through the password, never asked for
+// while on screen, asked for again once away longer than the grace period, unlocked by its header.
 #include "apk/APKIconExtractor.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
@@ -65,11 +63,6 @@ protected:
         qunsetenv("VANTLE_BUNDLE");
     }
 
-    MobileApp add(const QString& apk) {
-        store->addFiles({QUrl::fromLocalFile(apk)});
-        EXPECT_TRUE(waitUntil([&] { return !store->apps().isEmpty(); }));
-        return store->apps().value(0);
-    }
     QString answer() { return PromptDriver::answer(prompt, QString::fromUtf8(pamTestPassword)); }
     bool windowShown(const MobileApp& app) {
         return waitUntil(
@@ -79,6 +72,13 @@ protected:
             },
             30000);
     }
+    // VANTLE_SCREENSHOTS=<folder> keeps pictures for scripts/take-screenshots.
+    static void screenshot(QWidget* widget, const QString& name) {
+        if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+            QTest::qWait(800);
+            widget->grab().save(shots + u'/' + name + u".png"_s);
+        }
+    }
     QToolButton* lockButton(const MobileApp& app) {
         return registry.session(app.id)->panel()->header()->button(u"lock"_s);
     }
@@ -87,7 +87,9 @@ protected:
 } // namespace
 
 TEST_F(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) {
-    const MobileApp notes = add(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"));
+    store->addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
+    ASSERT_TRUE(waitUntil([&] { return !store->apps().isEmpty(); }));
+    const MobileApp notes = store->apps().value(0);
     VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()});
 
     flow->launch(notes);
@@ -95,11 +97,7 @@ TEST_F(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod
     EXPECT_EQ(answer(), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(windowShown(notes)) << store->statusMessage().toStdString();
     EXPECT_EQ(lockButton(notes)->accessibleName(), u"Locked"_s);
-    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the locked window (scripts/take-screenshots).
-    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
-        QTest::qWait(800);
-        registry.session(notes.id)->panel()->grab().save(shots + u"/lock-window-header.png"_s);
-    }
+    screenshot(registry.session(notes.id)->panel(), u"lock-window-header"_s);
 
     // On screen: a click on the tile brings it forward without asking, however long it has been.
     nowMs += 60'000;
@@ -121,10 +119,7 @@ TEST_F(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod
     QDialog* shown = PromptDriver::shown(prompt);
     ASSERT_NE(shown, nullptr);
     EXPECT_FALSE(registry.session(notes.id)->panel()->isVisible());
-    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
-        QTest::qWait(300);
-        shown->grab().save(shots + u"/lock-password-prompt.png"_s);
-    }
+    screenshot(shown, u"lock-password-prompt"_s);
     EXPECT_EQ(answer(), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(windowShown(notes));
 

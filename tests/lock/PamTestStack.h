@@ -1,16 +1,9 @@
 #pragma once
 
 #include "platform/CurrentUser.h"
+#include "support/TestSupport.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,61 +19,38 @@ inline constexpr const char* pamTestPassword = "correct horse äß€";
 
 namespace PamTestStack {
 
-inline void write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::vector<std::string> ownArguments() {
-    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    std::vector<std::string> arguments;
-    for (size_t start = 0; start < all.size();) {
-        const size_t end = all.find('\0', start);
-        arguments.push_back(all.substr(start, end - start));
-        start = end == std::string::npos ? all.size() : end + 1;
-    }
-    return arguments;
-}
-
 // Removes the service folder when the preloaded run ends.
 struct FolderRemoval {
-    ~FolderRemoval() {
-        if (const char* folder = std::getenv("VANTLE_PAM_TEST_FOLDER"))
-            QDir(QFile::decodeName(folder)).removeRecursively();
-    }
+    ~FolderRemoval() { QDir(qEnvironmentVariable("VANTLE_PAM_TEST_FOLDER")).removeRecursively(); }
 };
 
 inline bool preload() {
-    const char* preloaded = std::getenv("LD_PRELOAD");
-    if (preloaded && std::strstr(preloaded, "pam_wrapper")) {
+    const QByteArray preloaded = qgetenv("LD_PRELOAD");
+    if (preloaded.contains("pam_wrapper")) {
         static FolderRemoval removal;
         return true;
     }
     char folderTemplate[] = "/tmp/vantle-pam-XXXXXX";
-    const char* folder = ::mkdtemp(folderTemplate);
-    if (!folder) return false;
-    const std::string base = folder;
-    ::mkdir((base + "/services").c_str(), 0700);
-    const std::string user = CurrentUser::loginName().value_or(QString()).toStdString();
-    write(base + "/passdb", user + ':' + pamTestPassword + ":vantle\n");
-    const std::string module = std::string(VANTLE_PAM_MATRIX) + " passdb=" + base + "/passdb";
-    write(base + "/services/vantle", "auth required " + module + "\naccount required " + module + '\n');
+    if (!::mkdtemp(folderTemplate)) return false;
+    const QByteArray base = folderTemplate;
+    const QByteArray user = CurrentUser::loginName().value_or(QString()).toUtf8();
+    writeFile(QString::fromUtf8(base + "/passdb"), user + ':' + pamTestPassword + ":vantle\n");
+    const QByteArray module = VANTLE_PAM_MATRIX " passdb=" + base + "/passdb";
+    writeFile(QString::fromUtf8(base + "/services/vantle"),
+               "auth required " + module + "\naccount required " + module + '\n');
 
-    std::string wanted = VANTLE_PAM_WRAPPER;
-    if (preloaded && *preloaded) wanted += std::string(":") + preloaded;
-    ::setenv("LD_PRELOAD", wanted.c_str(), 1);
-    ::setenv("PAM_WRAPPER", "1", 1);
-    ::setenv("PAM_WRAPPER_SERVICE_DIR", (base + "/services").c_str(), 1);
-    ::setenv("PAM_WRAPPER_DISABLE_DEEPBIND", "1", 1);
-    ::setenv("UID_WRAPPER_DISABLE_DEEPBIND", "1", 1); // the name pam_wrapper 1.1.4 actually reads
-    ::setenv("VANTLE_PAM_TEST_FOLDER", folder, 1);
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions =
-        std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
-    ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
-    std::vector<std::string> arguments = ownArguments();
+    qputenv("LD_PRELOAD", VANTLE_PAM_WRAPPER + (preloaded.isEmpty() ? QByteArray() : ':' + preloaded));
+    qputenv("PAM_WRAPPER", "1");
+    qputenv("PAM_WRAPPER_SERVICE_DIR", base + "/services");
+    qputenv("PAM_WRAPPER_DISABLE_DEEPBIND", "1");
+    qputenv("UID_WRAPPER_DISABLE_DEEPBIND", "1"); // the name pam_wrapper 1.1.4 actually reads
+    qputenv("VANTLE_PAM_TEST_FOLDER", base);
+    const QByteArray asan = qgetenv("ASAN_OPTIONS");
+    qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+    QList<QByteArray> arguments = readFile(QStringLiteral("/proc/self/cmdline")).split('\0');
+    arguments.removeLast(); // after the last argument's terminator
     std::vector<char*> argv;
-    for (std::string& argument : arguments)
+    for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     ::execv("/proc/self/exe", argv.data());

@@ -4,21 +4,11 @@
 #include "datacare/AppVersion.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
 
 TEST(BugReportTest, TheRecentLogIsTheLast400LinesOrAllOfAShortOne) {
     QTemporaryDir folder;
@@ -39,14 +29,11 @@ TEST(BugReportTest, TheRecentLogIsTheLast400LinesOrAllOfAShortOne) {
     };
     for (const Case& c : cases) {
         const QString path = folder.filePath(u"vantle.log"_s);
-        QFile log(path);
-        ASSERT_TRUE(log.open(QIODevice::WriteOnly));
-        log.write(c.log);
-        log.close();
+        ASSERT_TRUE(writeFile(path, c.log));
         const std::optional<QString> attached = BugReport::recentLog(path);
         ASSERT_TRUE(attached);
         EXPECT_TRUE(attached->endsWith(u"/Vantle-log.txt"_s));
-        EXPECT_EQ(readAll(*attached), c.attached);
+        EXPECT_EQ(readFile(*attached), c.attached);
     }
     EXPECT_EQ(BugReport::recentLog(folder.filePath(u"missing.log"_s)), std::nullopt);
 }
