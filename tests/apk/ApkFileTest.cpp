@@ -17,7 +17,7 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPK) {
         return path;
     };
     const QString text = folder.filePath(u"text.apk"_s);
-    ASSERT_TRUE(ApkBuilders::writeFile(text, "PK\x03\x04 but not a zip"));
+    ASSERT_TRUE(writeFile(text, "PK\x03\x04 but not a zip"));
     const QByteArray compiled = ApkBuilders::XmlBuilder()
                                     .start(u"manifest"_s, {ApkBuilders::text(u"package"_s, u"org.a"_s)})
                                     .end()

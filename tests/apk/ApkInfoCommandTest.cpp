@@ -74,7 +74,7 @@ TEST(ApkInfoCommand, JsonTextAndIconFiles) {
 TEST(ApkInfoCommand, FilesThatAreNoAPKFailWithTheirOwnReason) {
     QTemporaryDir folder;
     const QString text = folder.filePath(u"notes.apk"_s), zip = folder.filePath(u"plain.zip"_s);
-    ASSERT_TRUE(ApkBuilders::writeFile(text, "just text\n"));
+    ASSERT_TRUE(writeFile(text, "just text\n"));
     ASSERT_TRUE(ApkBuilders::writeZip(zip, {{u"res/raw/a.txt"_s, "a"}}));
     const struct {
         QString path;
