@@ -159,6 +159,8 @@ TEST_F(FileTransferTest, PushScanShareAndRefusals) {
         registerWindowCommands(commands);
         AndroidWindowSession* session = registry.open(QUuid::createUuid(), gallery, u"Gallery"_s, {});
         ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
+        // The display's id comes from the server's output, which adb may relay after the first frame.
+        ASSERT_TRUE(waitUntil([&] { return session->client()->displayID().has_value(); }, 10000));
         const auto* notice = session->panel()->findChild<QLabel*>(u"notice"_s);
         ASSERT_NE(notice, nullptr);
         device().clearReceived();
