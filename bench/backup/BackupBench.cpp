@@ -4,6 +4,8 @@
 // file, its checks and its unpacking stream, so the peak must not grow with N: compare
 //   bench/backup/backup_bench 100   and   bench/backup/backup_bench 1024
 // Run from a build folder.
+#include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/VantleSettings.h"
 #include "core/WaitFor.h"
@@ -43,6 +45,7 @@ QString root(const QString& script) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("backup_bench");
     QCoreApplication application(argc, argv);
     const int mebibytes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100;
     if (mebibytes <= 0) {
@@ -53,12 +56,7 @@ int main(int argc, char** argv) {
     qputenv("VANTLE_HOME", home.path().toUtf8());
     const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "backup_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("backup_bench")) return 1;
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     const QString package = u"org.vantle.sim.notes"_s;
     AndroidRuntimeCLI::runADB({u"install"_s, QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")});

@@ -2,6 +2,8 @@
 // with this process's peak resident memory before and after: the copy streams through adb into a
 // file and must not grow it. Prints its figures; run from a build folder: bench/files/download_copy_bench
 // [MB].
+#include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/VantleSettings.h"
 #include "core/WaitFor.h"
@@ -47,18 +49,14 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("download_copy_bench");
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     QCoreApplication application(argc, argv);
     const StopsAndroid stopsAndroid; // before the home folder goes
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100;
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "download_copy_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("download_copy_bench")) return 1;
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
 
     // Written into the device in 1 MiB pieces, so this process never holds the file.

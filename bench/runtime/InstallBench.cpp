@@ -2,6 +2,7 @@
 // installed (the fast path) and of a new one, against the time the device's adb calls take by
 // themselves. Prints its figures; run from a build folder: bench/runtime/install_bench.
 #include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
@@ -64,12 +65,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "install_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("install_bench")) return 1;
     const QString apk = QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk");
     const QString package = u"org.vantle.sim.notes"_s;
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());

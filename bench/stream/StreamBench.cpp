@@ -5,6 +5,7 @@
 // frame; and the time from start() to the first decoded picture. Prints its figures; run from a
 // build folder: bench/stream/stream_bench [frames].
 #include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleLog.h"
@@ -180,12 +181,7 @@ int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, atoi(argv[1])) : 900;
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
     VantleSettings::set(SettingsKeys::forwardAudio, false); // video only
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "stream_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("stream_bench")) return 1;
     const QString package = Coroutines::waitFor(
         AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
 

@@ -4,6 +4,8 @@
 // went without running a 1 ms timer. Prints its figures; run from a build folder:
 // bench/updates/update_check_bench.
 #include "LoopbackHttpServer.h"
+#include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
@@ -111,17 +113,13 @@ Figures measure(AppUpdates& updates, AppLibraryStore& store) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const PrivateAndroidNetwork network("update_check_bench");
     QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     QCoreApplication application(argc, argv);
     const StopsAndroid stopsAndroid; // before the home folder goes
     VantleSettings::install(std::make_shared<SettingsFile>(home.filePath(u"settings.json"_s)));
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 35, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "update_check_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("update_check_bench")) return 1;
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     AndroidRuntimeCLI::adbDevice({u"install"_s, u"-r"_s, QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")});
 

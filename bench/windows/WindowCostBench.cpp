@@ -7,6 +7,7 @@
 // and memory figures must not carry over); the parent prints the table.
 #include "apk/ApkFile.h"
 #include "bench/support/PrivateAndroidNetwork.h"
+#include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
@@ -96,13 +97,8 @@ int measure(const Configuration& configuration, int seconds, int argc, char** ar
     VantleSettings::set(u"VantleIdleShutdownMinutes"_s, 0.0);
     VantleSettings::set(SettingsKeys::androidAPI.name, qint64(36));
     qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
-    const QString tools = QCoreApplication::applicationDirPath() + u"/../../sim"_s;
     // API 36, so that the "future" app (minimum SDK 36) installs as the third app.
-    if (const QString error = SimInstaller::install({Locations::runtime(), tools, 36, 300, 100});
-        !error.isEmpty()) {
-        std::fprintf(stderr, "window_cost_bench: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!layOutSimulatedAndroid("window_cost_bench", 36)) return 1;
     AppLibraryStore store(AppLibraryStore::Seams{{}, &ApkFile::read});
     OpenAppFlow flow(store);
     const char* apks[] = {"notes.apk", "weather.apk", "future.apk"};
