@@ -60,19 +60,27 @@ void BackupFlow::end() {
     Q_EMIT finished();
 }
 
-QCoro::Task<> BackupFlow::runBackup(MobileApp app, QString package) {
-    const QPointer<BackupFlow> alive(this); // a task may outlive the flow
-    const QString name = app.displayName();
+QCoro::Task<bool> BackupFlow::startAndroid() {
+    const QPointer<BackupFlow> alive(this);
+    bool started = true;
     try {
         QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
         co_await std::move(booting);
     } catch (const std::exception&) {
-        if (!alive) co_return;
+        started = false;
+    }
+    if (!alive) co_return false;
+    if (!started) {
         m_store.setStatusMessage(u"Android could not start"_s);
         end();
-        co_return;
     }
-    if (!alive) co_return;
+    co_return started;
+}
+
+QCoro::Task<> BackupFlow::runBackup(MobileApp app, QString package) {
+    const QPointer<BackupFlow> alive(this); // a task may outlive the flow
+    const QString name = app.displayName();
+    if (!co_await startAndroid() || !alive) co_return;
     QFuture<AppBackup::Outcome> work = QtConcurrent::run(
         &AndroidRuntimeCLI::pool(), [package, name] { return AppBackup::backup(package, name); });
     const AppBackup::Outcome outcome = co_await work;
@@ -91,16 +99,7 @@ QCoro::Task<> BackupFlow::runBackup(MobileApp app, QString package) {
 
 QCoro::Task<> BackupFlow::runRestore(QString path) {
     const QPointer<BackupFlow> alive(this);
-    try {
-        QCoro::Task<> booting = AndroidRuntimeCLI::ensureRuntime();
-        co_await std::move(booting);
-    } catch (const std::exception&) {
-        if (!alive) co_return;
-        m_store.setStatusMessage(u"Android could not start"_s);
-        end();
-        co_return;
-    }
-    if (!alive) co_return;
+    if (!co_await startAndroid() || !alive) co_return;
     QFuture<AppBackup::RestoreResult> work =
         QtConcurrent::run(&AndroidRuntimeCLI::pool(), [path] { return AppBackup::restore(path); });
     const AppBackup::RestoreResult result = co_await work;

@@ -46,6 +46,9 @@ Q_SIGNALS:
 private:
     QCoro::Task<> runBackup(MobileApp app, QString package);
     QCoro::Task<> runRestore(QString path);
+    // Boots Android when needed. False when it cannot start: the status line says so and the
+    // operation has ended; also false when the flow went away meanwhile.
+    QCoro::Task<bool> startAndroid();
     void end();
 
     AppLibraryStore& m_store;
