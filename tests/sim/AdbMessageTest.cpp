@@ -7,11 +7,11 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string unhex(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(char(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-    return out;
+// `header` with the little-endian word at byte `at` replaced by `word`.
+std::string withWord(std::string header, std::size_t at, std::uint32_t word) {
+    for (int i = 0; i < 4; ++i)
+        header[at + i] = char(word >> (8 * i));
+    return header;
 }
 
 // Feeds `bytes` in pieces of `step`, collecting messages until the reader fails or input ends.
@@ -51,32 +51,17 @@ TEST(AdbMessageTest, RefusesMalformedHeadersBeforeBufferingThePayload) {
         std::uint32_t maxPayload;
         const char* error;
     };
-    const std::string okayHead = unhex("4f4b4159"
-                                       "01000000"
-                                       "02000000");
-    const std::string wrteHead = unhex("57525445"
-                                       "01000000"
-                                       "02000000");
-    const std::string wrteMagic = unhex("a8adabba");
+    const std::string wrte = Adb::encode({Adb::A_WRTE, 1, 2, {}}),
+                      okay = Adb::encode({Adb::A_OKAY, 1, 2, {}});
     const Case cases[] = {
-        {"length over the negotiated maximum",
-         wrteHead +
-             unhex("01100000"
-                   "00000000") +
-             wrteMagic,
-         Adb::maxPayloadV1, "WRTE payload of 4097 bytes exceeds 4096"},
-        {"length at 4 GiB",
-         wrteHead +
-             unhex("ffffffff"
-                   "00000000") +
-             wrteMagic,
-         Adb::maxPayload, "WRTE payload of 4294967295 bytes exceeds 1048576"},
-        {"magic that is not the command's complement", okayHead + unhex("000000000000000000000000"),
-         Adb::maxPayload, "bad magic for OKAY"},
-        {"unknown command",
-         unhex("41424344000000000000000000000000"
-               "00000000bebdbcbb"),
-         Adb::maxPayload, "unknown command 0x44434241"},
+        {"length over the negotiated maximum", withWord(wrte, 12, 4097), Adb::maxPayloadV1,
+         "WRTE payload of 4097 bytes exceeds 4096"},
+        {"length at 4 GiB", withWord(wrte, 12, 0xffffffff), Adb::maxPayload,
+         "WRTE payload of 4294967295 bytes exceeds 1048576"},
+        {"magic that is not the command's complement", withWord(okay, 20, 0), Adb::maxPayload,
+         "bad magic for OKAY"},
+        {"unknown command", withWord(withWord(okay, 0, 0x44434241), 20, ~0x44434241u), Adb::maxPayload,
+         "unknown command 0x44434241"},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(c.header.size(), Adb::headerSize) << c.name;

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -85,42 +84,22 @@ std::string request(const char* id, std::string_view body) {
     return bytes + std::string(body);
 }
 
-// The file service on one end of a socket pair; the test is the client on the other.
-class SyncPeer {
-public:
-    SyncPeer() {
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_);
-        server_ = std::thread([this] {
-            status_ = SyncService::serve(fds_[1], fds_[1]);
-            shutdown(fds_[1], SHUT_WR);
-        });
-    }
-    ~SyncPeer() {
-        shutdown(fds_[0], SHUT_WR);
-        if (server_.joinable()) server_.join();
-        close(fds_[0]);
-        close(fds_[1]);
-    }
-    void send(const std::string& bytes) {
-        ASSERT_EQ(write(fds_[0], bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    // Everything the service sends until it ends.
-    std::string replyUntilEnd() {
-        shutdown(fds_[0], SHUT_WR);
-        server_.join();
-        std::string all;
-        char buffer[65536];
-        for (ssize_t n; (n = read(fds_[0], buffer, sizeof buffer)) > 0;)
-            all.append(buffer, std::size_t(n));
-        return all;
-    }
-    int status() const { return status_; }
-
-private:
-    int fds_[2] = {-1, -1};
-    int status_ = -1;
-    std::thread server_;
-};
+// The file service's reply to `input` and its exit status, served on one end of a socket pair.
+// Requests and replies are small enough for the socket buffers, so no second thread is needed.
+std::pair<std::string, int> serveSync(const std::string& input) {
+    int fds[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    EXPECT_EQ(write(fds[0], input.data(), input.size()), ssize_t(input.size()));
+    shutdown(fds[0], SHUT_WR);
+    const int status = SyncService::serve(fds[1], fds[1]);
+    close(fds[1]);
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        reply.append(buffer, std::size_t(n));
+    close(fds[0]);
+    return {reply, status};
+}
 
 } // namespace
 
@@ -139,10 +118,7 @@ TEST(AdbdServicesTest, SyncRefusesOversizedAndUnknownRequests) {
          "FAIL\x27\0\0\0data chunk of 65537 bytes exceeds 65536"s},
     };
     for (const Case& c : cases) {
-        SyncPeer peer;
-        peer.send(c.input);
-        EXPECT_EQ(peer.replyUntilEnd(), c.reply) << c.name;
-        EXPECT_EQ(peer.status(), 1) << c.name;
+        EXPECT_EQ(serveSync(c.input), std::pair(c.reply, 1)) << c.name;
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(target))); // the refused SEND left nothing
 }
