@@ -103,22 +103,25 @@ std::pair<std::string, int> serveSync(const std::string& input) {
 
 } // namespace
 
-TEST(AdbdServicesTest, SyncRefusesOversizedAndUnknownRequests) {
+TEST(AdbdServicesTest, SyncRefusesMissingOversizedAndUnknownRequests) {
     QTemporaryDir device;
     const std::string target = device.path().toStdString() + "/big.bin";
     struct Case {
         const char* name;
         std::string input;
         std::string reply;
+        int status = 1; // 1: the session ends
     };
     const Case cases[] = {
+        {"STAT of a missing file: all zero", request("STAT", "/missing"), "STAT" + std::string(12, '\0'), 0},
+        {"RECV of a missing file", request("RECV", "/missing"), "FAIL\x19\0\0\0No such file or directory"s,
+         0},
         {"path over 1024 bytes", request("STAT", std::string(1025, 'a')), "FAIL\x0d\0\0\0path too long"s},
         {"unknown request", request("XMIT", "/x"), "FAIL\x0f\0\0\0unknown command"s},
         {"DATA over 64 KiB", request("SEND", target + ",33188") + "DATA\x01\x00\x01\x00"s,
          "FAIL\x27\0\0\0data chunk of 65537 bytes exceeds 65536"s},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(serveSync(c.input), std::pair(c.reply, 1)) << c.name;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(serveSync(c.input), std::pair(c.reply, c.status)) << c.name;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(target))); // the refused SEND left nothing
 }
