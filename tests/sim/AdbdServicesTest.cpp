@@ -103,9 +103,9 @@ std::pair<std::string, int> serveSync(const std::string& input) {
 
 } // namespace
 
-TEST(AdbdServicesTest, SyncRefusesMissingOversizedAndUnknownRequests) {
+TEST(AdbdServicesTest, SyncAnswersAndRefusals) {
     QTemporaryDir device;
-    const std::string target = device.path().toStdString() + "/big.bin";
+    const std::string dir = device.path().toStdString(), target = dir + "/big.bin";
     struct Case {
         const char* name;
         std::string input;
@@ -113,6 +113,10 @@ TEST(AdbdServicesTest, SyncRefusesMissingOversizedAndUnknownRequests) {
         int status = 1; // 1: the session ends
     };
     const Case cases[] = {
+        {"SEND into a new folder, then RECV",
+         request("SEND", dir + "/new/a.txt,33188") + request("DATA", "hello") + request("DONE", "") +
+             request("RECV", dir + "/new/a.txt"),
+         "OKAY\0\0\0\0DATA\x05\0\0\0helloDONE\0\0\0\0"s, 0},
         {"STAT of a missing file: all zero", request("STAT", "/missing"), "STAT" + std::string(12, '\0'), 0},
         {"RECV of a missing file", request("RECV", "/missing"), "FAIL\x19\0\0\0No such file or directory"s,
          0},

@@ -30,11 +30,7 @@ AdbResult realAdb(const QStringList& arguments, const QByteArray& input = {}) {
         process.closeWriteChannel();
     }
     AdbResult result;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
+    if (!process.waitForFinished(30000)) return result; // status -1; ~QProcess kills it
     result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
