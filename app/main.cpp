@@ -6,8 +6,8 @@
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
-#include "datacare/BackupFlow.h"
 #include "datacare/AppLock.h"
+#include "datacare/BackupFlow.h"
 #include "datacare/DataCareCommands.h"
 #include "datacare/PasswordPrompt.h"
 #include "datacare/Uninstaller.h"
@@ -116,7 +116,9 @@ BackupFlow::Seams backupSeams(OpenAppFlow& flow, Notifier& notifier) {
     };
     seams.syncInstalledApps = [&flow] { flow.syncInstalledAndroidApps(); };
     seams.notify = [&notifier](const QString& title, const QString& subtitle, const QString& body,
-                               const QString& file) { notifier.post(title, subtitle, body, std::nullopt, file); };
+                               const QString& file) {
+        notifier.post(title, subtitle, body, std::nullopt, file);
+    };
     seams.reveal = revealInFileManager;
     seams.chooseFile = [](const QString& title, const QString& folder) -> std::optional<QString> {
         QDir().mkpath(folder);

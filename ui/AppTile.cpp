@@ -6,8 +6,8 @@
 #include "core/VantleEvents.h"
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
-#include "windows/PadlockGlyph.h"
 #include "updates/AppUpdates.h"
+#include "windows/PadlockGlyph.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

@@ -1,18 +1,16 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTemporaryDir>
-
-#include <functional>
-#include <memory>
-
-#include "platform/linux/SettingsFile.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
+#include "platform/linux/SettingsFile.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
