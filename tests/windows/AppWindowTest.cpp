@@ -120,7 +120,9 @@ TEST_F(AppWindowTest, PasteCopyAndDropReachTheWindowAndOpeningAHiddenWindowsAppS
         EXPECT_EQ(session->client().get(), client);
         EXPECT_FALSE(registry.unreadAppIDs().contains(appID));
         EXPECT_EQ(homeShown.size(), QLatin1StringView(putAway) == "home"_L1 ? 1 : 0);
-        if (!homeShown.isEmpty()) EXPECT_EQ(homeShown.first().topLeft(), frame.topLeft()); // in its place
+        if (!homeShown.isEmpty()) {
+            EXPECT_EQ(homeShown.first().topLeft(), frame.topLeft()); // in its place
+        }
     }
     EXPECT_EQ(since.count(u"native window open package="_s + package), 1);
     // The one display server's host process is on record while it runs (a killed Vantle's successor
