@@ -7,6 +7,7 @@
 #include "ui/AppTile.h"
 #include "ui/LauncherActions.h"
 #include "ui/MenuPanel.h"
+#include "ui/RecordingLauncherActions.h"
 
 #include <QMenu>
 #include <QTemporaryDir>
@@ -15,24 +16,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-class BackupActions final : public LauncherActions {
-public:
-    QStringList calls;
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
-    bool offersBackups() const override { return true; }
-    void backup(const MobileApp& app) override { calls.append(u"backup "_s + app.name); }
-    void chooseBackupToRestore() override { calls.append(u"chooseBackupToRestore"_s); }
-};
 
 // The menu's entries without separators, triggering the one named `trigger`.
 QStringList texts(const QMenu& menu, const QString& trigger) {
@@ -48,7 +31,8 @@ TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
     ScopedSettings settings;
     QTemporaryDir files;
     AppLibraryStore store;
-    BackupActions actions;
+    RecordingLauncherActions actions;
+    actions.backups = true;
     AppIconStore icons{
         [](const QUuid&, const QString&, MobilePlatform) { return std::optional<QByteArray>(); }};
     store.setApps(

@@ -25,4 +25,8 @@ public:
     }
     void revealInFileManager(const QString& path) override { calls.append(QStringLiteral("reveal ") + path); }
     void quit() override { calls.append(QStringLiteral("quit")); }
+    bool backups = false; // whether the menus offer backups
+    bool offersBackups() const override { return backups; }
+    void backup(const MobileApp& app) override { calls.append(QStringLiteral("backup ") + app.name); }
+    void chooseBackupToRestore() override { calls.append(QStringLiteral("chooseBackupToRestore")); }
 };
