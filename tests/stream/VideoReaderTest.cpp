@@ -83,7 +83,7 @@ TEST_F(VideoReaderTest, MediaIsDroppedUntilUsableParameterSetsArriveInOrOutOfBan
     EXPECT_EQ(firstFrames, 1);
 }
 
-TEST_F(VideoReaderTest, ARecordingWaitingToStopEndsWithTheNextKeyFrame) {
+TEST_F(VideoReaderTest, ARecordingWaitingToStopAndASnapshotWaitForTheNextKeyFrame) {
     serve(false);
     auto recorder = std::make_shared<CountingRecorder>();
     client->setRecorder(recorder);
@@ -97,38 +97,29 @@ TEST_F(VideoReaderTest, ARecordingWaitingToStopEndsWithTheNextKeyFrame) {
         stopped = std::move(sink);
         ++completions;
     });
+    client->requestSnapshot();
+    // The request also asks the server for a key frame: reset video follows the start-app message.
+    EXPECT_EQ(readControl(21), startApp() + QByteArray(1, 17));
     sendVideo(frame(2) + frame(3)); // not key frames: the recording goes on
     barrier(65);
     EXPECT_EQ(completions, 0);
     EXPECT_EQ(recorder->frames, 4);
-    sendVideo(frame(4) + frame(5)); // the key frame is the recording's last
+    EXPECT_TRUE(snapshots.isEmpty());
+    sendVideo(frame(4) + frame(5)); // the key frame is the recording's last, and the picture
+    ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
     barrier(66);
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(stopped, recorder);
     EXPECT_EQ(recorder->frames, 5);
     EXPECT_EQ(recorder->keyFrames, 2);
     EXPECT_EQ(client->takeRecorder(), nullptr);
-}
-
-TEST_F(VideoReaderTest, ASnapshotWaitsForTheNextKeyFrame) {
-    serve(false);
-    sendVideo(start() + frame(0) + frame(1));
-    barrier(64);
-    client->requestSnapshot();
-    // The request also asks the server for a key frame: reset video follows the start-app message.
-    EXPECT_EQ(readControl(21), startApp() + QByteArray(1, 17));
-    sendVideo(frame(2) + frame(3));
-    barrier(65);
-    EXPECT_TRUE(snapshots.isEmpty());
-    sendVideo(frame(4) + frame(5));
-    ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
     ASSERT_TRUE(snapshots[0]->image.has_value());
     EXPECT_EQ(snapshots[0]->image->size(), QSize(64, 48));
     // The picture is frame 4's: close to what the encoder was fed.
     EXPECT_LT(meanDifference(*snapshots[0]->image, clip.pictures[4]), 12.0);
     // One request, one image: the next key frame brings none.
     sendVideo(frame(8));
-    barrier(66);
+    barrier(67);
     EXPECT_EQ(snapshots.size(), 1);
 }
 
