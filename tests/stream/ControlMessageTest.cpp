@@ -1,5 +1,4 @@
-// Both directions of the control socket: byte-exact messages to the display server, and the
-// device-message reader on a socket pair (every message type, and the ways it must stop).
+// Both directions of the control socket: byte-exact messages out, the device-message reader in.
 #include "StreamTestSupport.h"
 #include "stream/DeviceMessageReader.h"
 #include "stream/ScrcpyControl.h"

@@ -10,14 +10,10 @@ namespace {
 
 // `frames` stereo frames whose left and right samples are `left` and `right`.
 QByteArray pcm(int frames, int16_t left = 1000, int16_t right = -1000) {
-    QByteArray out;
-    for (int i = 0; i < frames; ++i) {
-        char sample[4];
-        qToLittleEndian(left, sample);
-        qToLittleEndian(right, sample + 2);
-        out.append(sample, 4);
-    }
-    return out;
+    QByteArray frame(4, Qt::Uninitialized);
+    qToLittleEndian(left, frame.data());
+    qToLittleEndian(right, frame.data() + 2);
+    return frame.repeated(frames);
 }
 
 class PCMAudioPlayerTest : public ::testing::Test {

@@ -1,5 +1,4 @@
-// The display server from the host: its process (merged output as it comes, one exit report after
-// the output), and how the client names its session, starts the server and reads its output.
+// The display server's host-side process, and how the client starts the server and reads its output.
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
 #include "stream/AndroidStreamClient.h"
@@ -126,8 +125,7 @@ TEST(ServerArgumentsTest, AudioIsOffOnlyWhenStoredAsFalse) {
     }
 }
 
-// The display id is the first "(id=N)" in the server's output; an unasked end is explained by the
-// server's last error line.
+// The first "(id=N)" is the display id; the last error line explains an unasked end.
 TEST(ServerArgumentsTest, TheServersOutputGivesTheDisplayIdAndTheReasonOfAnEnd) {
     const std::pair<QString, std::optional<int>> ids[] = {
         {u"[server] INFO: New display: 776x1448/320 (id=7)\n"_s, 7},

@@ -1,5 +1,4 @@
-// Whole sessions against the simulated device: its adb, its display server, real sockets and real
-// H.264. One emulator serves the whole suite.
+// Whole sessions against the simulated device (one emulator for the suite): adb, server, real H.264.
 #include "StreamTestSupport.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"

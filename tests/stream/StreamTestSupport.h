@@ -1,7 +1,6 @@
 #pragma once
 
-// What the stream test programs share: doubles of the renderer and the sound output, the display
-// server's packets, and a stream client serving socket pairs as the start thread would.
+// Shared by the stream tests: renderer and sound doubles, server packets, a client on socket pairs.
 #include "core/VantleLog.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
@@ -26,8 +25,7 @@
 
 using namespace Qt::StringLiterals;
 
-// A VideoRenderer double that records what the video reader queued, and can be put into the
-// failed state or ask for a flush like a decoder that lost its reference picture.
+// Records what the video reader queued; can fail or ask for a flush like a real decoder.
 class RecordingRenderer : public VideoRenderer {
 public:
     Status status() const override { return failed ? Status::failed : Status::rendering; }
@@ -51,8 +49,7 @@ public:
     std::atomic<bool> failed = false, needsFlush = false;
 };
 
-// An AudioOutput double: keeps every scheduled buffer until the test plays it out. The player owns
-// the output, so what it saw lives in a `Shared` the test keeps.
+// Keeps each scheduled buffer until the test plays it out, in a `Shared` the test keeps.
 class FakeAudioOutput : public AudioOutput {
 public:
     struct Shared {
@@ -214,8 +211,7 @@ struct ClientUnderTest {
     }
 };
 
-// One client serving three socket pairs on a thread of its own. After each test the client is
-// stopped and must let go of every socket it was given and end the session at most once.
+// A client on three socket pairs; after each test it lets every socket go, having ended once at most.
 class StreamClientFixture : public ::testing::Test, protected ClientUnderTest {
 protected:
     SocketPair video, control, sound;

@@ -1,7 +1,5 @@
-// The audio player on a real sound server: a PulseAudio daemon of the test's own with a null sink,
-// Qt Multimedia's QAudioSink on its PulseAudio backend, and the sink's monitor recorded. What the
-// monitor heard is held against the jitter buffer's rules, packet by packet. How long packets take
-// is measured by bench/stream's audio_latency_bench.
+// The audio player through Qt Multimedia on a PulseAudio null sink of the test's own, its monitor
+// recorded and held against the jitter buffer's rules (latency: bench/stream's audio_latency_bench).
 #include "SoundFixture.h"
 #include "stream/PCMAudioPlayer.h"
 

@@ -1,5 +1,4 @@
-// The video view against a real stream client on socket pairs: what reaches the control socket
-// for mouse, wheel, keyboard, input-method and drop input, what the view shows and on which surface.
+// The video view on a real stream client over socket pairs: input sent, pictures shown, the surface.
 #include "stream/AndroidVideoView.h"
 
 #include "../StreamTestSupport.h"
@@ -201,9 +200,7 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     EXPECT_EQ(dropped, QList<QList<QUrl>>{{QUrl::fromLocalFile(file)}});
 }
 
-// The view on screen (the software surface on the offscreen platform, OpenGL under X with GL):
-// decoded frames from the socket reach the screen, aspect-fit on black, and look like what the
-// encoder was fed.
+// On screen (software offscreen, OpenGL under X): pictures aspect-fit on black, as encoded.
 TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     const bool openGL = VideoSurface::preferredKind() == VideoSurface::Kind::openGL;
     std::cout << "surface: " << (openGL ? "OpenGL" : "software") << std::endl;
@@ -237,8 +234,7 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
         EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
 }
 
-// Hidden or minimised, the view leaves pictures in the renderer's mailbox (each newer one
-// replacing the last) and draws nothing; back on screen, it shows the newest at once.
+// Hidden or minimised, the view draws nothing (newer pictures replace older); back, the newest shows.
 TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShowsOnReturn) {
     const auto clip = encodeClip(1080, 2088, 4);
     int shown = 0;
@@ -303,7 +299,9 @@ TEST(VideoSurfaceChoice, SoftwareRasterisersGetTheSoftwareSurfaceAndGPUsKeepOpen
         const auto choice = VideoSurface::choose(c.override, c.platform, c.renderer);
         EXPECT_EQ(choice.kind, c.expected)
             << c.platform.toStdString() << " " << c.renderer.value_or(u"-"_s).toStdString();
-        if (!c.reason.isEmpty()) EXPECT_EQ(choice.reason, c.reason);
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(choice.reason, c.reason);
+        }
     }
 }
 

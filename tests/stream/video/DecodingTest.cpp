@@ -1,5 +1,4 @@
-// H.264 from the simulated display server's encoder: splitting and parameter sets, the one-off
-// still-image decoder, and the frame renderer that feeds the view.
+// H.264 from the simulated server's encoder: units, formats, still images and the frame renderer.
 #include "VideoFixture.h"
 #include "stream/FrameRenderer.h"
 #include "stream/H264.h"
@@ -146,8 +145,7 @@ protected:
     }
 };
 
-// Also the software surface's conversion: one buffer for a stream of same-sized pictures, and a kept
-// copy keeps its pixels.
+// Also the software surface's conversion: one buffer reused, but never one still held.
 TEST_F(FrameRendererTest, ShowsEveryFrameWhenTheViewKeepsUpAndTheConverterReusesItsBuffer) {
     EXPECT_EQ(renderer.status(), VideoRenderer::Status::idle);
     std::vector<VideoFrame> frames;
