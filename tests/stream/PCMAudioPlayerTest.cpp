@@ -10,14 +10,10 @@ namespace {
 
 // `frames` stereo frames whose left and right samples are `left` and `right`.
 QByteArray pcm(int frames, int16_t left = 1000, int16_t right = -1000) {
-    QByteArray out;
-    for (int i = 0; i < frames; ++i) {
-        char sample[4];
-        qToLittleEndian(left, sample);
-        qToLittleEndian(right, sample + 2);
-        out.append(sample, 4);
-    }
-    return out;
+    QByteArray frame(4, Qt::Uninitialized);
+    qToLittleEndian(left, frame.data());
+    qToLittleEndian(right, frame.data() + 2);
+    return frame.repeated(frames);
 }
 
 class PCMAudioPlayerTest : public ::testing::Test {
@@ -26,38 +22,21 @@ protected:
     PCMAudioPlayer player{std::make_unique<FakeAudioOutput>(output)};
 };
 
-TEST_F(PCMAudioPlayerTest, PlaybackStartsOnceSixtyMillisecondsAreQueued) {
-    const QByteArray packet = pcm(960); // 20 ms
-    player.play(packet);
-    player.play(packet);
+TEST_F(PCMAudioPlayerTest, PlaybackStartsAtSixtyMillisecondsQueuedAndAgainAfterRunningDry) {
+    for (int i = 0; i < 2; ++i)
+        player.play(pcm(960)); // 20 ms each
     EXPECT_EQ(player.counters().pendingFrames, 1920);
     EXPECT_FALSE(player.counters().playing);
     EXPECT_EQ(output->plays, 0);
-    player.play(packet); // 2880 frames: the threshold
+    player.play(pcm(960)); // 2880 frames: the threshold
     EXPECT_TRUE(player.counters().playing);
-    EXPECT_EQ(output->plays, 1);
-    player.play(packet);
+    player.play(pcm(960));
     EXPECT_EQ(output->plays, 1); // already playing
-}
 
-TEST_F(PCMAudioPlayerTest, SamplesConvertToFloatAndPartialFramesAreIgnored) {
-    player.play(pcm(2, -32768, 16384) + QByteArray("\x01\x02", 2)); // 2 frames + 2 stray bytes
-    EXPECT_EQ(player.counters().pendingFrames, 2);
-    ASSERT_EQ(output->lastBuffer.size(), 4u);
-    EXPECT_EQ(output->lastBuffer[0], -1.0f);
-    EXPECT_EQ(output->lastBuffer[1], 0.5f);
-    player.play(QByteArray("\x01\x02\x03", 3)); // less than a frame: nothing at all
-    EXPECT_EQ(player.counters().scheduledPackets, 1);
-}
-
-TEST_F(PCMAudioPlayerTest, ARunDryQueuePausesAndRebuffers) {
-    for (int i = 0; i < 3; ++i)
-        player.play(pcm(960));
-    output->finish(3); // everything played: the queue ran dry
+    output->finish(4); // everything played: the queue ran dry
     EXPECT_EQ(player.counters().pendingFrames, 0);
     EXPECT_FALSE(player.counters().playing);
     EXPECT_TRUE(player.counters().nodeRunning);
-
     player.play(pcm(960)); // the first packet after running dry pauses the node
     EXPECT_EQ(output->pauses, 1);
     EXPECT_FALSE(player.counters().nodeRunning);
@@ -68,10 +47,15 @@ TEST_F(PCMAudioPlayerTest, ARunDryQueuePausesAndRebuffers) {
     EXPECT_EQ(output->pauses, 1);
 }
 
-TEST_F(PCMAudioPlayerTest, PacketsAreDroppedWhileMoreThanTheDropThresholdIsQueued) {
-    for (int i = 0; i < 12; ++i)
-        player.play(pcm(1000)); // 12000 frames: not above the threshold
-    player.play(pcm(1000));     // accepted: 13000 queued
+TEST_F(PCMAudioPlayerTest, SamplesConvertToFloatPartialFramesAreIgnoredAndAFullQueueDrops) {
+    player.play(pcm(2, -32768, 16384) + QByteArray("\x01\x02", 2)); // 2 frames + 2 stray bytes
+    EXPECT_EQ(output->lastBuffer, (std::vector<float>{-1.0f, 0.5f, -1.0f, 0.5f}));
+    player.play(QByteArray("\x01\x02\x03", 3)); // less than a frame: nothing at all
+    EXPECT_EQ(player.counters().scheduledPackets, 1);
+    output->finish(1);
+
+    for (int i = 0; i < 13; ++i)
+        player.play(pcm(1000)); // the 13th is accepted: 12000 queued is not above the threshold
     EXPECT_EQ(player.counters().pendingFrames, 13000);
     player.play(pcm(1000)); // dropped
     EXPECT_EQ(player.counters().droppedPackets, 1);
@@ -82,7 +66,7 @@ TEST_F(PCMAudioPlayerTest, PacketsAreDroppedWhileMoreThanTheDropThresholdIsQueue
     EXPECT_EQ(player.counters().droppedPackets, 1);
 }
 
-TEST_F(PCMAudioPlayerTest, AFailedEngineStartIsRetriedOnTheNextPacketAndNeverStopsPlayback) {
+TEST_F(PCMAudioPlayerTest, AFailedEngineStartIsRetriedOnTheNextPacketAndStopIsIdempotentAndFinal) {
     output->engineAvailable = false;
     player.play(pcm(960));
     player.play(pcm(960));
@@ -94,15 +78,12 @@ TEST_F(PCMAudioPlayerTest, AFailedEngineStartIsRetriedOnTheNextPacketAndNeverSto
     player.play(pcm(960));
     EXPECT_EQ(output->engineStarts, 3); // started once, then left alone
     EXPECT_TRUE(player.counters().engineStarted);
-}
 
-TEST_F(PCMAudioPlayerTest, StopIsIdempotentAndFinal) {
-    player.play(pcm(960));
     player.stop();
     player.stop();
     EXPECT_EQ(output->stops, 1);
     player.play(pcm(3000));
-    EXPECT_EQ(player.counters().scheduledPackets, 1);
+    EXPECT_EQ(player.counters().scheduledPackets, 4);
     EXPECT_TRUE(player.counters().stopped);
 }
 

@@ -1,5 +1,4 @@
-// The client's streaming phase on socket pairs: what ends a session, what the readers do with the
-// bytes, and (after every test, in the fixture) that every descriptor and thread is let go.
+// The client's streaming phase on socket pairs; the fixture checks every descriptor is let go.
 #include "StreamTestSupport.h"
 
 #include <QThread>
@@ -7,6 +6,7 @@
 namespace {
 
 using StreamClientTest = StreamClientFixture;
+using Endings = QList<std::optional<QString>>;
 
 struct BrokenVideo {
     const char* what;
@@ -24,7 +24,7 @@ TEST_P(BrokenVideoTest, EndsTheSessionWithItsReason) {
     sendVideo(GetParam().bytes);
     video.closeRemote();
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{GetParam().ending}));
+    EXPECT_EQ(endings, Endings{GetParam().ending});
 }
 
 const QString unexpected = AndroidStreamClient::unexpectedEndText;
@@ -36,20 +36,35 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenVideo{"oversized packet", videoStart() + packetHeader(0, 0x2000000), unexpected},
                       BrokenVideo{"half a packet", videoStart() + packetHeader(0, 9) + "abc", unexpected}));
 
-TEST_F(StreamClientTest, StartAppIsTheFirstControlMessageAndSessionPacketsSetTheSize) {
-    serve(false);
+TEST_F(StreamClientTest, StartAppControlOrderSessionSizeAndAnotherAudioCodec) {
+    serve();
     EXPECT_EQ(readControl(20), startApp());
+    // Another audio codec is logged, and video goes on.
+    ASSERT_TRUE(writeAll(sound.remote, be32(0x6f707573))); // "opus"
+    ASSERT_TRUE(waitUntil([this] {
+        return countLines(*log, u"Vantle: audio forwarding unavailable (codec 0x6f707573)"_s) == 1;
+    }));
+    EXPECT_EQ(client->audioPlayer(), nullptr);
+    // Many senders on the GUI thread, big messages: the queue keeps each whole and in order.
+    QByteArray expected;
+    for (int i = 0; i < 50; ++i) {
+        const QByteArray message =
+            QByteArray(1, char(1)) + be32(70000) + QByteArray(70000, char('a' + i % 26));
+        client->send(message);
+        expected += message;
+    }
+    EXPECT_EQ(readControl(expected.size()), expected);
+
     sendVideo(videoStart() + sessionPacket(1080, 2088));
     ASSERT_TRUE(waitUntil([this] { return !sizes.isEmpty(); }));
     EXPECT_EQ(sizes, QList<QSize>{QSize(1080, 2088)});
     EXPECT_EQ(client->videoSize(), QSize(1080, 2088));
     EXPECT_EQ(countLines(*log, u"Vantle: video session 1080x2088"_s), 1);
-
     // A media packet before any parameter sets is dropped; a zero size ends the stream, which
     // nobody asked for.
     sendVideo(mediaPacket(QByteArray("\x00\x00\x01\x65\x88", 5), keyFlag) + packetHeader(0, 0));
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{unexpected}));
+    EXPECT_EQ(endings, Endings{unexpected});
     EXPECT_EQ(renderer->count(), 0u);
     EXPECT_EQ(firstFrames, 0);
     // The end shut the control socket down: the device sees it at once.
@@ -57,12 +72,19 @@ TEST_F(StreamClientTest, StartAppIsTheFirstControlMessageAndSessionPacketsSetThe
     EXPECT_EQ(::read(control.remote, &byte, 1), 0);
 }
 
-TEST_F(StreamClientTest, AClientStoppedBeforeItStartsEndsAtOnceWithoutConnecting) {
+TEST_F(StreamClientTest, AStoppedClientEndsAtOnceWithoutConnectingAndShutsTheSocketsItIsGiven) {
     client->stop(); // its window closed while it waited to start
     client->start();
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt})); // no connect error either
+    EXPECT_EQ(endings, Endings{std::nullopt}); // no connect error either
     EXPECT_EQ(client->timeline().started, AndroidStreamClient::Timeline::Time());
+    serve();
+    // The device sees the end of every socket, and no start-app message ever went out.
+    char byte;
+    for (const SocketPair* pair : {&video, &control, &sound})
+        EXPECT_EQ(::read(pair->remote, &byte, 1), 0);
+    EXPECT_TRUE(released());
+    EXPECT_EQ(endings.size(), 1); // no reader ran that would end the session again
 }
 
 TEST_F(StreamClientTest, AudioReachesThePlayerIsLevelCheckedAndNeverEndsTheSession) {
@@ -79,8 +101,10 @@ TEST_F(StreamClientTest, AudioReachesThePlayerIsLevelCheckedAndNeverEndsTheSessi
     auto packet = [](int16_t first) {
         QByteArray pcm(3840, Qt::Uninitialized);
         for (qsizetype offset = 0; offset < pcm.size(); offset += 2)
-            qToLittleEndian<int16_t>(offset % 64 == 0 ? 257 : 30000, pcm.data() + offset);
-        qToLittleEndian<int16_t>(first, pcm.data());
+            qToLittleEndian<int16_t>(offset == 0        ? first
+                                     : offset % 64 == 0 ? 257
+                                                        : 30000,
+                                     pcm.data() + offset);
         return mediaPacket(pcm);
     };
     ASSERT_TRUE(writeAll(sound.remote, mediaPacket("conf", configFlag))); // configuration: skipped
@@ -111,30 +135,7 @@ TEST_F(StreamClientTest, AudioReachesThePlayerIsLevelCheckedAndNeverEndsTheSessi
     EXPECT_TRUE(endings.isEmpty());
     client->stop();
     ASSERT_TRUE(ended()); // the woken video reader ends the session
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
-}
-
-TEST_F(StreamClientTest, AnotherAudioCodecIsLoggedAndVideoGoesOn) {
-    serve();
-    ASSERT_TRUE(writeAll(sound.remote, be32(0x6f707573))); // "opus"
-    ASSERT_TRUE(waitUntil([this] {
-        return countLines(*log, u"Vantle: audio forwarding unavailable (codec 0x6f707573)"_s) == 1;
-    }));
-    EXPECT_EQ(client->audioPlayer(), nullptr);
-    sendVideo(videoStart() + sessionPacket(2, 4));
-    ASSERT_TRUE(waitUntil([this] { return !sizes.isEmpty(); }));
-    EXPECT_TRUE(endings.isEmpty());
-}
-
-TEST_F(StreamClientTest, SocketsOfAStoppedClientAreShutAtOnceAndNoReaderStarts) {
-    client->stop();
-    serve();
-    // The device sees the end of every socket, and no start-app message ever went out.
-    char byte;
-    for (const SocketPair* pair : {&video, &control, &sound})
-        EXPECT_EQ(::read(pair->remote, &byte, 1), 0);
-    EXPECT_TRUE(released());
-    EXPECT_TRUE(endings.isEmpty()); // nothing ran that would end the session
+    EXPECT_EQ(endings, Endings{std::nullopt});
 }
 
 TEST_F(StreamClientTest, StopAndFinishRacingFromManyThreadsEndTheSessionOnce) {
@@ -158,20 +159,6 @@ TEST_F(StreamClientTest, StopAndFinishRacingFromManyThreadsEndTheSessionOnce) {
     // the client is gone, and that the session ended once.
     char byte;
     EXPECT_EQ(::read(video.remote, &byte, 1), 0);
-}
-
-TEST_F(StreamClientTest, ControlMessagesAreWrittenWholeAndInOrder) {
-    serve(false);
-    EXPECT_EQ(readControl(20), startApp());
-    QByteArray expected;
-    // Many senders on the GUI thread, big messages: the queue keeps each whole and in order.
-    for (int i = 0; i < 50; ++i) {
-        const QByteArray message =
-            QByteArray(1, char(1)) + be32(70000) + QByteArray(70000, char('a' + i % 26));
-        client->send(message);
-        expected += message;
-    }
-    EXPECT_EQ(readControl(expected.size()), expected);
 }
 
 } // namespace

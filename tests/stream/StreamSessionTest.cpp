@@ -1,5 +1,4 @@
-// Whole sessions against the simulated device: its adb, its display server, real sockets and real
-// H.264. One emulator serves the whole suite.
+// Whole sessions against the simulated device (one emulator for the suite): adb, server, real H.264.
 #include "StreamTestSupport.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
@@ -24,7 +23,7 @@ extern "C" {
 
 namespace {
 
-const QString serverJar = QStringLiteral(VANTLE_BRIDGE_SERVER);
+using Endings = QList<std::optional<QString>>;
 
 class StreamSessionTest : public ::testing::Test, protected ClientUnderTest {
 protected:
@@ -53,17 +52,12 @@ protected:
         released();
     }
 
-    void create(QString jar = serverJar, int bitRate = 8'000'000,
+    void create(QString jar = QStringLiteral(VANTLE_BRIDGE_SERVER), int bitRate = 8'000'000,
                 std::shared_ptr<VideoRenderer> renderer = nullptr) {
         makeClient({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar, package,
                     QSizeF(780, 1448.9), 320, bitRate},
                    std::move(renderer));
     }
-    bool firstFrame() {
-        return waitUntil([this] { return firstFrames > 0 || !endings.isEmpty(); }, 30000) && firstFrames == 1;
-    }
-    bool ended() { return ClientUnderTest::ended(30000); }
-    bool released() { return ClientUnderTest::released(30000); }
     // Whether the device received a control message of this type that matches (see the display
     // server's log).
     bool receivedWhere(int type, const std::function<bool(const QJsonObject&)>& matches,
@@ -81,14 +75,19 @@ protected:
     qsizetype serverExits() const { return countLines(*log, u"Vantle: android server exited status="_s); }
 };
 
-TEST_F(StreamSessionTest, AFullSessionShowsTheAppFollowsAResizeAndEndsCleanly) {
+TEST_F(StreamSessionTest, AFullSessionShowsTheAppTakesInputFollowsAResizeAndEndsCleanly) {
     const qsizetype descriptorsBefore = openDescriptors().size();
     auto decoder = std::make_shared<FrameRenderer>();
-    create(serverJar, 8'000'000, decoder);
+    create(QStringLiteral(VANTLE_BRIDGE_SERVER), 8'000'000, decoder);
+    auto recorder = std::make_shared<CountingRecorder>();
+    client->setRecorder(recorder);
     client->start();
-    ASSERT_TRUE(firstFrame()) << logLines(*log).join(u'\n').toStdString();
+    ASSERT_TRUE(waitUntil([this] { return firstFrames > 0 || !endings.isEmpty(); }, 30000) &&
+                firstFrames == 1)
+        << logLines(*log).join(u'\n').toStdString();
     // 780 x 1448.9 asks for a 776 x 1448 display; the session packet reports it.
-    EXPECT_EQ(sizes.value(0), QSize(776, 1448));
+    const QSize size(776, 1448);
+    EXPECT_EQ(sizes.value(0), size);
     // From "(id=N)" in the server's output, which adb relays on a path of its own: it may come
     // after the first frame.
     EXPECT_TRUE(waitUntil([&] { return client->displayID().has_value(); }));
@@ -96,41 +95,9 @@ TEST_F(StreamSessionTest, AFullSessionShowsTheAppFollowsAResizeAndEndsCleanly) {
     EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
     EXPECT_TRUE(
         receivedWhere(16, [](const QJsonObject& e) { return e.value(u"name"_s) == u"+"_s + package; }));
-
     // Audio is on by default: the device's 440 Hz tone reaches the player and starts playback.
-    ASSERT_TRUE(waitUntil(
-        [this] { return client->audioPlayer() && client->audioPlayer()->counters().playing; }, 10000));
-
-    // The decoder follows the display through a resize, which the stream announces.
-    auto decodedSize = [&decoder, size = QSize()]() mutable {
-        if (const VideoFrame frame = decoder->takeFrame()) size = QSize(frame->width, frame->height);
-        return size;
-    };
-    ASSERT_TRUE(waitUntil([&] { return decodedSize() == QSize(776, 1448); }, 10000));
-    client->send(ScrcpyControl::resizeDisplay(640, 960));
-    ASSERT_TRUE(waitUntil([&] { return decodedSize() == QSize(640, 960); }, 10000));
-    EXPECT_EQ(client->videoSize(), QSize(640, 960));
-    EXPECT_TRUE(sizes.contains(QSize(640, 960)));
-    EXPECT_EQ(decoder->counts().errors, 0u);
-
-    client->stop();
-    ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
-    ASSERT_TRUE(released());
-    // The server process was ended by the stop; its exit is logged once the watcher saw it.
-    ASSERT_TRUE(waitUntil([this] { return serverExits() == 1; }));
-    // Other threads of the test program open descriptors for a moment now and then: wait for the count.
-    EXPECT_TRUE(waitUntil([&] { return openDescriptors().size() == descriptorsBefore; }))
-        << openDescriptors().join(u'\n').toStdString();
-}
-
-TEST_F(StreamSessionTest, InputClipboardAndResetVideoReachTheDevice) {
-    create();
-    auto recorder = std::make_shared<CountingRecorder>();
-    client->setRecorder(recorder);
-    client->start();
-    ASSERT_TRUE(firstFrame());
-    const QSize size = client->videoSize();
+    ASSERT_TRUE(
+        waitUntil([this] { return client->audioPlayer() && client->audioPlayer()->counters().playing; }));
 
     client->send(ScrcpyControl::touch(ScrcpyControl::TouchAction::down, {100.6, 200.4}, size));
     client->send(ScrcpyControl::key(ScrcpyControl::KeyAction::down, 29, 12288));
@@ -144,24 +111,43 @@ TEST_F(StreamSessionTest, InputClipboardAndResetVideoReachTheDevice) {
         0, [](const QJsonObject& e) { return e.value(u"keycode"_s) == 29 && e.value(u"meta"_s) == 12288; }));
     EXPECT_TRUE(receivedWhere(1, [](const QJsonObject& e) { return e.value(u"text"_s) == u"h\u00e9llo"_s; }));
     EXPECT_TRUE(receivedWhere(3, [](const QJsonObject& e) { return e.value(u"vscroll"_s) == 2048; }));
-
-    // Desktop to Android: sequence numbers start at 2.
+    // Desktop to Android: sequence numbers start at 2; Android to desktop: through clipboard auto-sync.
     client->send(ScrcpyControl::setClipboard(u"from the desktop"_s, true, client->nextClipboardSequence()));
     EXPECT_TRUE(receivedWhere(9, [](const QJsonObject& e) {
         return e.value(u"text"_s) == u"from the desktop"_s && e.value(u"sequence"_s) == 2 &&
                e.value(u"paste"_s).toBool();
     }));
-    // Android to desktop: a copy on the device arrives through clipboard auto-sync.
     ASSERT_TRUE(device.setClipboard(u"copied on Android"_s).isEmpty());
     EXPECT_TRUE(
         waitUntil([] { return QGuiApplication::clipboard()->text() == u"copied on Android"_s; }, 10000));
     EXPECT_EQ(countLines(*log, u"Vantle: Android clipboard copied to Mac (17 chars)"_s), 1);
-
     // Reset video makes the server send a key frame soon.
     const int keyFramesBefore = recorder->keyFrames;
     client->send(ScrcpyControl::resetVideo());
     EXPECT_TRUE(waitUntil([&] { return recorder->keyFrames > keyFramesBefore; }, 10000));
     EXPECT_GT(recorder->audioPackets, 0);
+
+    // The decoder follows the display through a resize, which the stream announces.
+    auto decodedSize = [&decoder, decoded = QSize()]() mutable {
+        if (const VideoFrame frame = decoder->takeFrame()) decoded = QSize(frame->width, frame->height);
+        return decoded;
+    };
+    ASSERT_TRUE(waitUntil([&] { return decodedSize() == size; }, 10000));
+    client->send(ScrcpyControl::resizeDisplay(640, 960));
+    ASSERT_TRUE(waitUntil([&] { return decodedSize() == QSize(640, 960); }, 10000));
+    EXPECT_EQ(client->videoSize(), QSize(640, 960));
+    EXPECT_TRUE(sizes.contains(QSize(640, 960)));
+    EXPECT_EQ(decoder->counts().errors, 0u);
+
+    client->stop();
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(endings, Endings{std::nullopt});
+    ASSERT_TRUE(released());
+    // The server process was ended by the stop; its exit is logged once the watcher saw it.
+    ASSERT_TRUE(waitUntil([this] { return serverExits() == 1; }));
+    // Other threads of the test program open descriptors for a moment now and then: wait for the count.
+    EXPECT_TRUE(waitUntil([&] { return openDescriptors().size() == descriptorsBefore; }))
+        << openDescriptors().join(u'\n').toStdString();
 }
 
 // With audio off only video and control connect; the server dies after five frames.
@@ -176,7 +162,7 @@ TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithItsLastE
     // Once the client is gone with its threads nothing more can report: deliver what is queued.
     ASSERT_TRUE(released());
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{u"simulated crash after 5 frames"_s}));
+    EXPECT_EQ(endings, Endings{u"simulated crash after 5 frames"_s});
     EXPECT_EQ(firstFrames, 1);
     EXPECT_EQ(countLines(*log, u"Vantle: audio forwarding"_s), 0);
     // The exit is logged by the server's watcher, which reports after the waiters woke.
@@ -195,10 +181,10 @@ TEST_F(StreamSessionTest, AFailedPushEndsTheSessionWithTheConnectError) {
 }
 
 TEST_F(StreamSessionTest, AServerThatExitsBeforeConnectingEndsTheSessionOnceAndTheTimeOutOnlyLogs) {
-    create(serverJar, 0); // the server refuses a bit rate of 0 and exits without connecting
+    create(QStringLiteral(VANTLE_BRIDGE_SERVER), 0); // the server refuses a bit rate of 0 and exits
     client->start();
     ASSERT_TRUE(ended());
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{u"Exception on thread Thread[main,5,main]"_s}));
+    EXPECT_EQ(endings, Endings{u"Exception on thread Thread[main,5,main]"_s});
     EXPECT_EQ(countLines(*log, u"Vantle: android server exited status=1"_s), 1);
     // The server's own output is in the log as it printed it.
     EXPECT_TRUE(logLines(*log).join(u'\n').contains(u"Invalid value for video_bit_rate: \"0\""_s));
@@ -217,7 +203,7 @@ TEST_F(StreamSessionTest, AStopDuringConnectStartsNoReader) {
     // The terminated server's exit still ends the session once, as asked: without an error.
     ASSERT_TRUE(ended());
     QTest::qWait(300);
-    EXPECT_EQ(endings, (QList<std::optional<QString>>{std::nullopt}));
+    EXPECT_EQ(endings, Endings{std::nullopt});
     EXPECT_EQ(countLines(*log, u"Vantle: sockets connected"_s), 0);
     EXPECT_EQ(firstFrames, 0);
     EXPECT_FALSE(receivedWhere(

@@ -1,7 +1,6 @@
 #pragma once
 
-// What the stream test programs share: doubles of the renderer and the sound output, the display
-// server's packets, and a stream client serving socket pairs as the start thread would.
+// Shared by the stream tests: renderer and sound doubles, server packets, a client on socket pairs.
 #include "core/VantleLog.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
@@ -26,17 +25,14 @@
 
 using namespace Qt::StringLiterals;
 
-// A VideoRenderer double that records what the video reader queued, and can be put into the
-// failed state or ask for a flush like a decoder that lost its reference picture.
+// Records what the video reader queued; can fail or ask for a flush like a real decoder.
 class RecordingRenderer : public VideoRenderer {
 public:
     Status status() const override { return failed ? Status::failed : Status::rendering; }
     bool requiresFlushToResumeDecoding() const override { return needsFlush; }
     void flush() override {
-        std::lock_guard guard(lock);
         ++flushes;
-        failed = false;
-        needsFlush = false;
+        failed = needsFlush = false;
     }
     void enqueue(const VideoSample& sample) override {
         std::lock_guard guard(lock);
@@ -49,12 +45,11 @@ public:
 
     mutable std::mutex lock;
     std::vector<QByteArray> samples;
-    int flushes = 0;
-    std::atomic<bool> failed{false}, needsFlush{false};
+    std::atomic<int> flushes = 0;
+    std::atomic<bool> failed = false, needsFlush = false;
 };
 
-// An AudioOutput double: keeps every scheduled buffer until the test plays it out. The player owns
-// the output, so what it saw lives in a `Shared` the test keeps.
+// Keeps each scheduled buffer until the test plays it out, in a `Shared` the test keeps.
 class FakeAudioOutput : public AudioOutput {
 public:
     struct Shared {
@@ -66,10 +61,9 @@ public:
         // Completes the oldest `count` buffers, as the output does once it has played them.
         void finish(size_t count) {
             std::unique_lock guard(lock);
-            const auto end = scheduled.begin() + qsizetype(std::min(count, scheduled.size()));
-            std::vector<std::function<void()>> done(std::make_move_iterator(scheduled.begin()),
-                                                    std::make_move_iterator(end));
-            scheduled.erase(scheduled.begin(), end);
+            count = std::min(count, scheduled.size());
+            std::vector<std::function<void()>> done(scheduled.begin(), scheduled.begin() + qsizetype(count));
+            scheduled.erase(scheduled.begin(), scheduled.begin() + qsizetype(count));
             guard.unlock();
             for (auto& played : done)
                 played();
@@ -108,8 +102,7 @@ struct SocketPair {
         }
     }
     void closeRemote() {
-        if (remote >= 0) ::close(remote);
-        remote = -1;
+        if (remote >= 0) ::close(std::exchange(remote, -1));
     }
 };
 
@@ -128,11 +121,9 @@ inline QString socketName(int fd) {
 }
 // Whether any descriptor of this process still refers to one of these sockets.
 inline bool anyStillOpen(const QStringList& sockets) {
-    const QStringList open = openDescriptors();
-    return std::any_of(sockets.cbegin(), sockets.cend(), [&](const QString& socket) {
-        return std::any_of(open.cbegin(), open.cend(),
-                           [&](const QString& fd) { return fd.endsWith(socket); });
-    });
+    const QString open = openDescriptors().join(u'\n') + u'\n';
+    return std::any_of(sockets.cbegin(), sockets.cend(),
+                       [&](const QString& s) { return open.contains(s + u'\n'); });
 }
 
 inline QByteArray be32(uint32_t value) {
@@ -142,12 +133,9 @@ inline QByteArray be32(uint32_t value) {
 }
 // A 12-byte packet header: flags and time stamp, then size (or width and height for a session).
 inline QByteArray packetHeader(uint64_t flagsAndTime, uint32_t size) {
-    QByteArray out(8, Qt::Uninitialized);
-    qToBigEndian(flagsAndTime, out.data());
-    return out + be32(size);
+    return be32(uint32_t(flagsAndTime >> 32)) + be32(uint32_t(flagsAndTime)) + be32(size);
 }
-inline constexpr uint64_t keyFlag = 0x2000000000000000ull;
-inline constexpr uint64_t configFlag = 0x4000000000000000ull;
+inline constexpr uint64_t keyFlag = 0x2000000000000000ull, configFlag = 0x4000000000000000ull;
 inline QByteArray sessionPacket(int width, int height) {
     return packetHeader(0x8000000000000000ull | uint32_t(width), uint32_t(height));
 }
@@ -165,10 +153,10 @@ class CountingRecorder : public StreamRecorderSink {
 public:
     void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
         ++frames;
-        if (keyFrame) ++keyFrames;
+        keyFrames += keyFrame;
     }
     void appendAudio(const QByteArray&) override { ++audioPackets; }
-    std::atomic<int> frames{0}, keyFrames{0}, audioPackets{0};
+    std::atomic<int> frames = 0, keyFrames = 0, audioPackets = 0;
 };
 
 // A log of its own in the test's logs folder.
@@ -210,12 +198,12 @@ struct ClientUnderTest {
         client->onFirstFrame = [this] { ++firstFrames; };
         client->onSnapshot = [this](std::shared_ptr<ImageBox> box) { snapshots.append(box); };
     }
-    bool ended(int timeoutMs = 10000) {
+    bool ended(int timeoutMs = 30000) {
         return waitUntil([this] { return !endings.isEmpty(); }, timeoutMs);
     }
     // Drops the test's reference and waits until every reader let the client go, and until the pool
     // thread that stopped its audio player has finished (its event dispatcher holds a descriptor).
-    bool released(int timeoutMs = 10000) {
+    bool released(int timeoutMs = 30000) {
         const std::weak_ptr<AndroidStreamClient> weak = std::exchange(client, nullptr);
         const bool gone = waitUntil([&] { return weak.expired(); }, timeoutMs);
         QThreadPool::globalInstance()->waitForDone();
@@ -223,8 +211,7 @@ struct ClientUnderTest {
     }
 };
 
-// One client serving three socket pairs on a thread of its own. After each test the client is
-// stopped and must let go of every socket it was given and end the session at most once.
+// A client on three socket pairs; after each test it lets every socket go, having ended once at most.
 class StreamClientFixture : public ::testing::Test, protected ClientUnderTest {
 protected:
     SocketPair video, control, sound;

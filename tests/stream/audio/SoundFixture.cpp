@@ -10,6 +10,7 @@
 #include <cmath>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -37,8 +38,8 @@ PulseAudioServer* PulseAudioServer::shared() {
 }
 
 bool PulseAudioServer::unavailable() {
-    return QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
-           QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty();
+    return QStandardPaths::findExecutable(u"pulseaudio"_s).isEmpty() ||
+           QStandardPaths::findExecutable(u"parec"_s).isEmpty();
 }
 
 QString PulseAudioServer::startError() {
@@ -46,63 +47,56 @@ QString PulseAudioServer::startError() {
 }
 
 QString PulseAudioServer::start() {
-    if (unavailable())
-        return QStringLiteral("pulseaudio or parec is not installed (scripts/install-deps installs them)");
+    if (unavailable()) return u"pulseaudio or parec is not installed (scripts/install-deps installs them)"_s;
     const QDir folder(m_folder.path());
-    for (const char* sub : {"run", "state", "config"})
-        folder.mkpath(QString::fromLatin1(sub));
-    const QString socket = folder.filePath(QStringLiteral("native"));
-    QFile script(folder.filePath(QStringLiteral("server.pa")));
-    if (!script.open(QIODevice::WriteOnly)) return QStringLiteral("cannot write the server script");
-    script.write(
-        QStringLiteral("load-module module-null-sink sink_name=vantle_test rate=%1 channels=2 norewinds=1 "
-                       "sink_properties='device.description=\"%2\"'\n"
-                       "load-module module-native-protocol-unix auth-anonymous=1 socket=%3\n"
-                       "set-default-sink vantle_test\n")
-            .arg(sampleRate)
-            .arg(QString::fromLatin1(sinkDescription), socket)
-            .toUtf8());
+    for (const QString& sub : {u"run"_s, u"state"_s, u"config"_s})
+        folder.mkpath(sub);
+    const QString socket = folder.filePath(u"native"_s);
+    QFile script(folder.filePath(u"server.pa"_s));
+    if (!script.open(QIODevice::WriteOnly)) return u"cannot write the server script"_s;
+    script.write(u"load-module module-null-sink sink_name=vantle_test rate=%1 channels=2 norewinds=1 "
+                 "sink_properties='device.description=\"%2\"'\n"
+                 "load-module module-native-protocol-unix auth-anonymous=1 socket=%3\n"
+                 "set-default-sink vantle_test\n"_s.arg(sampleRate)
+                     .arg(QString::fromLatin1(sinkDescription), socket)
+                     .toUtf8());
     script.close();
 
     // The daemon sees only its own folders: nothing of it lands in the real home or /run/user.
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-    environment.insert(QStringLiteral("HOME"), folder.path());
-    for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH"})
-        environment.insert(QString::fromLatin1(name), folder.filePath(QStringLiteral("run")));
-    environment.insert(QStringLiteral("PULSE_STATE_PATH"), folder.filePath(QStringLiteral("state")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.filePath(QStringLiteral("config")));
+    environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+    environment.insert(u"HOME"_s, folder.path());
+    for (const QString& name : {u"XDG_RUNTIME_DIR"_s, u"PULSE_RUNTIME_PATH"_s})
+        environment.insert(name, folder.filePath(u"run"_s));
+    environment.insert(u"PULSE_STATE_PATH"_s, folder.filePath(u"state"_s));
+    environment.insert(u"XDG_CONFIG_HOME"_s, folder.filePath(u"config"_s));
     m_daemon.setProcessEnvironment(environment);
     m_daemon.setStandardInputFile(QProcess::nullDevice());
     m_daemon.setStandardOutputFile(QProcess::nullDevice());
-    const QString log = folder.filePath(QStringLiteral("pulseaudio.log"));
+    const QString log = folder.filePath(u"pulseaudio.log"_s);
     m_daemon.setStandardErrorFile(log);
     // -n: no default script; --system=false: a per-user daemon, which root may run when told so.
-    m_daemon.start(QStandardPaths::findExecutable(QStringLiteral("pulseaudio")),
-                   {QStringLiteral("-n"), QStringLiteral("-F"), script.fileName(),
-                    QStringLiteral("--daemonize=no"), QStringLiteral("--system=false"),
-                    QStringLiteral("--exit-idle-time=%1").arg(idleExitSeconds),
-                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
-                    QStringLiteral("--log-target=stderr")});
-    if (!m_daemon.waitForStarted()) return QStringLiteral("pulseaudio: ") + m_daemon.errorString();
+    m_daemon.start(QStandardPaths::findExecutable(u"pulseaudio"_s),
+                   {u"-n"_s, u"-F"_s, script.fileName(), u"--daemonize=no"_s, u"--system=false"_s,
+                    u"--exit-idle-time=%1"_s.arg(idleExitSeconds), u"--use-pid-file=no"_s,
+                    u"--disable-shm=yes"_s, u"--log-target=stderr"_s});
+    if (!m_daemon.waitForStarted()) return u"pulseaudio: "_s + m_daemon.errorString();
 
     // This process's client (and parec) talk to the daemon's socket, with a cookie of their own.
-    qputenv("PULSE_SERVER", (QStringLiteral("unix:") + socket).toLocal8Bit());
-    qputenv("PULSE_COOKIE", folder.filePath(QStringLiteral("cookie")).toLocal8Bit());
+    qputenv("PULSE_SERVER", (u"unix:"_s + socket).toLocal8Bit());
+    qputenv("PULSE_COOKIE", folder.filePath(u"cookie"_s).toLocal8Bit());
     for (const auto deadline = Clock::now() + 10s; !QFile::exists(socket) && Clock::now() < deadline;)
         QThread::msleep(20);
-    if (!QFile::exists(socket))
-        return QStringLiteral("pulseaudio did not open its socket; its log is in ") + log;
+    if (!QFile::exists(socket)) return u"pulseaudio did not open its socket; its log is in "_s + log;
 
-    const QString recorderLog = folder.filePath(QStringLiteral("parec.log"));
+    const QString recorderLog = folder.filePath(u"parec.log"_s);
     m_reader = std::thread([this, recorderLog] { record(recorderLog); });
     // An idle null sink has rendered up to two seconds ahead; the monitor's first frames come once
     // that is over, and from then on the sink runs with the recorder's latency.
     if (!recordedUntil(Clock::now() + 50ms)) {
         QFile parecLog(recorderLog);
         parecLog.open(QIODevice::ReadOnly);
-        return QStringLiteral("the null sink's monitor delivered nothing: ") +
-               QString::fromLocal8Bit(parecLog.readAll());
+        return u"the null sink's monitor delivered nothing: "_s + QString::fromLocal8Bit(parecLog.readAll());
     }
     return {};
 }
@@ -119,10 +113,9 @@ void PulseAudioServer::record(const QString& log) {
     QProcess parec;
     parec.setStandardInputFile(QProcess::nullDevice());
     parec.setStandardErrorFile(log);
-    parec.start(QStandardPaths::findExecutable(QStringLiteral("parec")),
-                {QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-                 QStringLiteral("--rate=%1").arg(sampleRate), QStringLiteral("--channels=2"),
-                 QStringLiteral("--latency-msec=5"), QStringLiteral("--device=vantle_test.monitor")});
+    parec.start(QStandardPaths::findExecutable(u"parec"_s),
+                {u"--raw"_s, u"--format=s16le"_s, u"--rate=%1"_s.arg(sampleRate), u"--channels=2"_s,
+                 u"--latency-msec=5"_s, u"--device=vantle_test.monitor"_s});
     while (!m_stopping && parec.state() != QProcess::NotRunning) {
         if (!parec.waitForReadyRead(100)) continue;
         const QByteArray bytes = parec.readAllStandardOutput();
@@ -204,8 +197,8 @@ QByteArray ToneSource::next() {
 std::string SoundReport::describe() const {
     QStringList spanTexts;
     for (const SoundSpan& span : spans)
-        spanTexts.append(QStringLiteral("[%1, %2)").arg(span.start).arg(span.end));
-    return (violations + QStringList{QStringLiteral("sound on the monitor: ") + spanTexts.join(u' ')})
+        spanTexts.append(u"[%1, %2)"_s.arg(span.start).arg(span.end));
+    return (violations + QStringList{u"sound on the monitor: "_s + spanTexts.join(u' ')})
         .join(u'\n')
         .toStdString();
 }
@@ -231,26 +224,23 @@ SoundReport checkAgainstRules(const PulseAudioServer& server, qint64 firstFrame,
         const qint64 queued = acceptedBy(server.timeOf(span.start)) - heardBefore(span.start);
         if (queued < PCMAudioPlayer::startThreshold)
             report.violations.append(
-                QStringLiteral("sound at frame %1 with only %2 frames queued").arg(span.start).arg(queued));
+                u"sound at frame %1 with only %2 frames queued"_s.arg(span.start).arg(queued));
         const qint64 waiting = acceptedBy(server.timeOf(span.end) - 40ms) - heardBefore(span.end);
         if (s + 1 < report.spans.size() && waiting > 2)
-            report.violations.append(QStringLiteral("silence at frame %1 while %2 frames were waiting")
-                                         .arg(span.end)
-                                         .arg(waiting));
+            report.violations.append(
+                u"silence at frame %1 while %2 frames were waiting"_s.arg(span.end).arg(waiting));
     }
     for (const Arrival& arrival : arrivals) {
         const qint64 frame = server.frameAt(arrival.at);
         const qint64 queued = acceptedBy(arrival.at) - heardBefore(frame);
         if (!arrival.accepted && queued < PCMAudioPlayer::dropThreshold / 2)
-            report.violations.append(QStringLiteral("a packet dropped at frame %1 with only %2 frames queued")
-                                         .arg(frame)
-                                         .arg(queued));
+            report.violations.append(
+                u"a packet dropped at frame %1 with only %2 frames queued"_s.arg(frame).arg(queued));
     }
     const qint64 acceptedFrames = acceptedBy(PulseAudioServer::Clock::time_point::max());
     const qint64 heardFrames = heardBefore(std::numeric_limits<qint64>::max());
     // A tone's span may begin or end on a zero sample.
     if (std::abs(heardFrames - acceptedFrames) > 2 * qint64(report.spans.size()))
-        report.violations.append(
-            QStringLiteral("%1 frames accepted, %2 heard").arg(acceptedFrames).arg(heardFrames));
+        report.violations.append(u"%1 frames accepted, %2 heard"_s.arg(acceptedFrames).arg(heardFrames));
     return report;
 }

@@ -1,9 +1,9 @@
-// The video view against a real stream client on socket pairs: what reaches the control socket
-// for mouse, wheel, keyboard, input-method and drop input, and what the view shows.
+// The video view on a real stream client over socket pairs: input sent, pictures shown, the surface.
 #include "stream/AndroidVideoView.h"
 
 #include "../StreamTestSupport.h"
 #include "VideoFixture.h"
+#include "core/VantleLog.h"
 #include "stream/ScrcpyControl.h"
 #include "stream/VideoSurface.h"
 
@@ -60,11 +60,49 @@ protected:
     }
 };
 
-TEST_F(AndroidVideoViewTest, PointsMapThroughTheLetterboxedPicture) {
-    const auto centre = view.androidPoint(QPointF(195, 362));
-    ASSERT_TRUE(centre);
-    EXPECT_EQ(centre->first, QPointF(540, 1044));
-    EXPECT_EQ(centre->second, QSize(1080, 2088));
+// The messages' layout is the encoders' (tested there); here: which message, where, how much. Each
+// step's events are followed by the marker: what they sent is exactly what comes before it.
+TEST_F(AndroidVideoViewTest, PointerWheelAndInputMethodMapThroughTheLetterboxedPicture) {
+    using ScrcpyControl::TouchAction;
+    const QSize android(1080, 2088);
+    EXPECT_EQ(view.androidPoint(QPointF(195, 362)), std::pair(QPointF(540, 1044), android));
+    const QPointF moved = view.androidPoint(QPointF(200, 362))->first;
+    mouse(QEvent::MouseButtonPress, QPointF(195, 362), Qt::LeftButton, Qt::LeftButton);
+    mouse(QEvent::MouseMove, QPointF(200, 362), Qt::NoButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, QPointF(200, 362), Qt::LeftButton, Qt::NoButton);
+    mouse(QEvent::MouseMove, QPointF(210, 362), Qt::NoButton, Qt::NoButton); // no button: no touch
+    EXPECT_EQ(untilMarker(), ScrcpyControl::touch(TouchAction::down, {540, 1044}, android) +
+                                 ScrcpyControl::touch(TouchAction::move, moved, android) +
+                                 ScrcpyControl::touch(TouchAction::up, moved, android));
+
+    // The right button is Android's back, unless the window asks for it (Escape too).
+    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
+    EXPECT_EQ(untilMarker(), ScrcpyControl::backDown() + ScrcpyControl::backUp());
+    int backRequests = 0;
+    view.onBackRequest = [&] { ++backRequests; };
+    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
+    key(Qt::Key_Escape);
+    EXPECT_EQ(backRequests, 2);
+    EXPECT_EQ(untilMarker(), QByteArray());
+
+    wheel({}, QPoint(0, 120));             // one line
+    wheel(QPoint(0, -10), QPoint(0, -30)); // a trackpad: the pixel delta counts
+    wheel({}, QPoint(0, 20 * 120));        // 20 lines: the encoder saturates
+    wheel({}, QPoint(120, 0));             // sideways: the horizontal sign is turned
+    wheel({}, QPoint(0, 0));
+    const auto scroll = [&](float horizontal, float vertical) {
+        return ScrcpyControl::scroll(QPointF(540, 1044), android, horizontal, vertical);
+    };
+    EXPECT_EQ(untilMarker(), scroll(0, 0.0625f) + scroll(0, -0.05f) + scroll(0, 1.25f) + scroll(-0.0625f, 0));
+
+    QInputMethodEvent preedit(u"ni"_s, {}); // sends nothing
+    QApplication::sendEvent(&view, &preedit);
+    QInputMethodEvent commit;
+    commit.setCommitString(u"\u65e5\u672c"_s); // 日本
+    QApplication::sendEvent(&view, &commit);
+    EXPECT_EQ(untilMarker(), ScrcpyControl::text(u"\u65e5\u672c"_s));
+    EXPECT_TRUE(view.testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_TRUE(static_cast<QWidget&>(view).inputMethodQuery(Qt::ImEnabled).toBool());
 
     // A wide view: bars left and right of the picture; points in them clamp to the edges.
     view.resize(800, 724);
@@ -72,52 +110,7 @@ TEST_F(AndroidVideoViewTest, PointsMapThroughTheLetterboxedPicture) {
     EXPECT_EQ(view.androidPoint(QPointF(10, 362))->first.x(), 0);
     EXPECT_EQ(view.androidPoint(QPointF(799, 0))->first, QPointF(1079, 0));
     EXPECT_NEAR(view.androidPoint(QPointF(barWidth + 100, 362))->first.x(), 100 * 2088 / 724.0, 1e-9);
-
-    AndroidVideoView unconnected;
-    EXPECT_FALSE(unconnected.androidPoint(QPointF(10, 10)));
-}
-
-TEST_F(AndroidVideoViewTest, TheLeftButtonTouchesAndTheRightButtonGoesBack) {
-    // The messages' layout is the encoders' (tested there); here: which message, where.
-    const auto touch = [](ScrcpyControl::TouchAction action, QPointF at) {
-        return ScrcpyControl::touch(action, at, QSize(1080, 2088));
-    };
-    mouse(QEvent::MouseButtonPress, QPointF(195, 362), Qt::LeftButton, Qt::LeftButton);
-    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::down, {540, 1044}));
-    mouse(QEvent::MouseMove, QPointF(200, 362), Qt::NoButton, Qt::LeftButton);
-    const QPointF moved = view.androidPoint(QPointF(200, 362))->first;
-    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::move, moved));
-    mouse(QEvent::MouseButtonRelease, QPointF(200, 362), Qt::LeftButton, Qt::NoButton);
-    EXPECT_EQ(readControl(32), touch(ScrcpyControl::TouchAction::up, moved));
-    // Moving without a button pressed is no touch.
-    mouse(QEvent::MouseMove, QPointF(210, 362), Qt::NoButton, Qt::NoButton);
-    EXPECT_EQ(untilMarker(), QByteArray());
-
-    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
-    EXPECT_EQ(readControl(4), ScrcpyControl::backDown() + ScrcpyControl::backUp());
-    int backRequests = 0;
-    view.onBackRequest = [&] { ++backRequests; };
-    mouse(QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
-    key(Qt::Key_Escape);
-    EXPECT_EQ(backRequests, 2);
-    EXPECT_EQ(untilMarker(), QByteArray());
-}
-
-TEST_F(AndroidVideoViewTest, WheelStepsAndTrackpadDeltasScroll) {
-    // The message layout is the encoder's (tested there); here: where and how much.
-    const auto scroll = [](float horizontal, float vertical) {
-        return ScrcpyControl::scroll(QPointF(540, 1044), QSize(1080, 2088), horizontal, vertical);
-    };
-    wheel({}, QPoint(0, 120)); // one line
-    EXPECT_EQ(readControl(21), scroll(0, 0.0625f));
-    wheel(QPoint(0, -10), QPoint(0, -30)); // a trackpad: the pixel delta counts
-    EXPECT_EQ(readControl(21), scroll(0, -0.05f));
-    wheel({}, QPoint(0, 20 * 120)); // 20 lines: the encoder saturates
-    EXPECT_EQ(readControl(21), scroll(0, 1.25f));
-    wheel({}, QPoint(120, 0)); // sideways: the horizontal sign is turned
-    EXPECT_EQ(readControl(21), scroll(-0.0625f, 0));
-    wheel({}, QPoint(0, 0));
-    EXPECT_EQ(untilMarker(), QByteArray());
+    EXPECT_FALSE(AndroidVideoView().androidPoint(QPointF(10, 10)));
 }
 
 TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
@@ -130,30 +123,27 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
         {Qt::Key_Tab, 61},     {Qt::Key_Left, 21},  {Qt::Key_Right, 22},     {Qt::Key_Down, 20},
         {Qt::Key_Up, 19},      {Qt::Key_Home, 122}, {Qt::Key_End, 123},      {Qt::Key_PageUp, 92},
         {Qt::Key_PageDown, 93}};
+    QByteArray expected;
     for (const auto& [qtKey, android] : table) {
         key(qtKey);
-        EXPECT_EQ(readControl(28), keyPair(android, 0)) << qtKey;
+        expected += keyPair(android, 0);
     }
     key(Qt::Key_Left, Qt::ShiftModifier);
-    EXPECT_EQ(readControl(28), keyPair(21, 1));
-
     key(Qt::Key_E, Qt::NoModifier, u"\u00e9"_s);
-    EXPECT_EQ(readControl(7), ScrcpyControl::text(u"\u00e9"_s));
-    key(Qt::Key_unknown, Qt::NoModifier, u"\u0007"_s); // a control character
-    key(Qt::Key_unknown, Qt::NoModifier, u"\uf704"_s); // a Mac function key's character
+    key(Qt::Key_unknown, Qt::NoModifier, u"\u0007"_s); // a control character: nothing
+    key(Qt::Key_unknown, Qt::NoModifier, u"\uf704"_s); // a Mac function key's character: nothing
     key(Qt::Key_Shift, Qt::ShiftModifier);             // no text at all
-    key(Qt::Key_K, Qt::MetaModifier, u"k"_s);          // with the Control (Meta) key held
-    EXPECT_EQ(untilMarker(), QByteArray());
-
+    key(Qt::Key_K, Qt::MetaModifier, u"k"_s);          // with the Control (Meta) key held: nothing
     key(Qt::Key_A, Qt::ControlModifier, u"\u0001"_s);
-    EXPECT_EQ(readControl(28), keyPair(29, 0x3000));
     key(Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(readControl(2), ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::cut));
     QGuiApplication::clipboard()->setText(u"hello"_s);
     key(Qt::Key_V, Qt::ControlModifier);
     key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 2));
-    EXPECT_EQ(readControl(19), ScrcpyControl::setClipboard(u"hello"_s, true, 3));
+    EXPECT_EQ(untilMarker(), expected + keyPair(21, 1) + ScrcpyControl::text(u"\u00e9"_s) +
+                                 keyPair(29, 0x3000) +
+                                 ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::cut) +
+                                 ScrcpyControl::setClipboard(u"hello"_s, true, 2) +
+                                 ScrcpyControl::setClipboard(u"hello"_s, true, 3));
     QGuiApplication::clipboard()->clear();
     key(Qt::Key_V, Qt::ControlModifier); // nothing to paste
     int closes = 0;
@@ -171,18 +161,6 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
     other.ignore();
     QApplication::sendEvent(&view, &other);
     EXPECT_FALSE(other.isAccepted());
-}
-
-TEST_F(AndroidVideoViewTest, InputMethodCommitsArriveAsText) {
-    QInputMethodEvent preedit(u"ni"_s, {});
-    QApplication::sendEvent(&view, &preedit);
-    QInputMethodEvent commit;
-    commit.setCommitString(u"\u65e5\u672c"_s); // 日本
-    QApplication::sendEvent(&view, &commit);
-    EXPECT_EQ(readControl(11), ScrcpyControl::text(u"\u65e5\u672c"_s));
-    EXPECT_EQ(untilMarker(), QByteArray()); // the preedit sent nothing
-    EXPECT_TRUE(view.testAttribute(Qt::WA_InputMethodEnabled));
-    EXPECT_TRUE(static_cast<QWidget&>(view).inputMethodQuery(Qt::ImEnabled).toBool());
 }
 
 TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
@@ -222,9 +200,7 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     EXPECT_EQ(dropped, QList<QList<QUrl>>{{QUrl::fromLocalFile(file)}});
 }
 
-// The view on screen (the software surface on the offscreen platform, OpenGL under X with GL):
-// decoded frames from the socket reach the screen, aspect-fit on black, and look like what the
-// encoder was fed.
+// On screen (software offscreen, OpenGL under X): pictures aspect-fit on black, as encoded.
 TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
     const bool openGL = VideoSurface::preferredKind() == VideoSurface::Kind::openGL;
     std::cout << "surface: " << (openGL ? "OpenGL" : "software") << std::endl;
@@ -258,8 +234,7 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
         EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
 }
 
-// Hidden or minimised, the view leaves pictures in the renderer's mailbox (each newer one
-// replacing the last) and draws nothing; back on screen, it shows the newest at once.
+// Hidden or minimised, the view draws nothing (newer pictures replace older); back, the newest shows.
 TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShowsOnReturn) {
     const auto clip = encodeClip(1080, 2088, 4);
     int shown = 0;
@@ -284,6 +259,61 @@ TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShows
     view.showNormal();
     ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[3]) < 4.0; }));
     EXPECT_EQ(shown, before + 1);
+}
+
+// Which surface draws the video: the rule, with the OpenGL renderer string given by the test.
+TEST(VideoSurfaceChoice, SoftwareRasterisersGetTheSoftwareSurfaceAndGPUsKeepOpenGL) {
+    using Kind = VideoSurface::Kind;
+    const struct {
+        QString override, platform;
+        std::optional<QString> renderer;
+        Kind expected;
+        QString reason; // empty: not checked
+    } cases[] = {
+        {{},
+         u"xcb"_s,
+         u"llvmpipe (LLVM 15.0.6, 256 bits)"_s,
+         Kind::software,
+         u"renderer=\"llvmpipe (LLVM 15.0.6, 256 bits)\" is a software rasteriser"_s},
+        {{}, u"wayland"_s, u"Software Rasterizer"_s, Kind::software, {}},
+        {{},
+         u"xcb"_s,
+         u"ANGLE (Google, Vulkan 1.3.0 (SwiftShader Device (Subzero)), SwiftShader driver)"_s,
+         Kind::software,
+         {}},
+        {{},
+         u"xcb"_s,
+         u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s,
+         Kind::openGL,
+         u"renderer=\"Mesa Intel(R) UHD Graphics 620 (KBL GT2)\" is a GPU"_s},
+        {{}, u"wayland"_s, u"virgl (AMD Radeon Graphics)"_s, Kind::openGL, {}},
+        // The variable wins either way; without a usable platform or context there is no choice.
+        {u"software"_s, u"xcb"_s, u"NVIDIA GeForce RTX 3060/PCIe/SSE2"_s, Kind::software,
+         u"VANTLE_VIDEO_SURFACE=software"_s},
+        {u"opengl"_s, u"xcb"_s, u"llvmpipe (LLVM 15.0.6, 256 bits)"_s, Kind::openGL, {}},
+        {u"opengl"_s, u"offscreen"_s, {}, Kind::software, u"platform=offscreen has no OpenGL windows"_s},
+        {{}, u"minimal"_s, {}, Kind::software, {}},
+        {u"opengl"_s, u"xcb"_s, {}, Kind::software, u"no OpenGL context"_s},
+    };
+    for (const auto& c : cases) {
+        const auto choice = VideoSurface::choose(c.override, c.platform, c.renderer);
+        EXPECT_EQ(choice.kind, c.expected)
+            << c.platform.toStdString() << " " << c.renderer.value_or(u"-"_s).toStdString();
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(choice.reason, c.reason);
+        }
+    }
+}
+
+// The choice for this run is made once and written to the main log once, with its reason.
+TEST(VideoSurfaceChoice, IsMadeAndLoggedOncePerRun) {
+    (void)VideoSurface::preferredKind();
+    (void)VideoSurface::preferredKind();
+    const QString log = MainLogSince::all().join(u'\n');
+    EXPECT_EQ(log.count(u"video surface="_s), 1) << log.toStdString();
+    if (QGuiApplication::platformName() == u"offscreen"_s) {
+        EXPECT_TRUE(log.contains(u"reason=platform=offscreen has no OpenGL windows"_s));
+    }
 }
 
 } // namespace

@@ -6,8 +6,7 @@
 #include <QImage>
 #include <vector>
 
-// Real H.264 from the simulated display server's encoder (libx264): pictures with a smooth
-// background and a block that moves every frame, so P-frames carry changes.
+// Real H.264 from the simulated server's encoder: a smooth background and a moving block.
 struct EncodedClip {
     int width = 0, height = 0;
     QByteArray parameterSets; // Annex B SPS + PPS
@@ -23,6 +22,5 @@ struct EncodedClip {
 EncodedClip encodeClip(int width, int height, int frameCount, int keyEvery = 0);
 QImage testPicture(int width, int height, int index);
 
-// Mean absolute difference per colour channel (0 = identical, 255 = opposite). Both images must
-// have the same size; otherwise 255.
+// Mean absolute difference per colour channel, 0 to 255 (255 when the sizes differ).
 double meanDifference(const QImage& a, const QImage& b);

@@ -1,14 +1,84 @@
-// How the client names its session, starts the server and reads the server's output.
+// The display server's host-side process, and how the client starts the server and reads its output.
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
 #include "stream/AndroidStreamClient.h"
+#include "stream/ServerProcess.h"
 #include "support/TestSupport.h"
 
+#include <QMutex>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A shell script's process and what its handlers were given; the handlers outlive a wait for the exit.
+struct Shell {
+    struct Recorded {
+        QMutex lock;
+        QByteArray output;
+        QList<int> exits;
+        bool outputAfterExit = false;
+    };
+    std::shared_ptr<Recorded> recorded = std::make_shared<Recorded>();
+    std::shared_ptr<ServerProcess> process;
+
+    explicit Shell(const QString& script) {
+        ServerProcess::Handlers handlers;
+        handlers.output = [recorded = recorded](const QByteArray& chunk) {
+            QMutexLocker guard(&recorded->lock);
+            if (!recorded->exits.isEmpty()) recorded->outputAfterExit = true;
+            recorded->output += chunk;
+        };
+        handlers.exited = [recorded = recorded](int status) {
+            QMutexLocker guard(&recorded->lock);
+            recorded->exits.append(status);
+        };
+        process = ServerProcess::start(u"/bin/sh"_s, {u"-c"_s, script}, std::move(handlers));
+    }
+    bool exited() {
+        return waitUntil(
+            [&] {
+                QMutexLocker guard(&recorded->lock);
+                return !recorded->exits.isEmpty();
+            },
+            10000);
+    }
+};
+
+TEST(ServerProcessTest, OutputAndErrorShareOnePipeAndTheExitComesLast) {
+    // The grandchild keeps the pipe open long after the shell exits: the exit is still reported.
+    Shell shell(u"echo out; echo err >&2; sleep 20 & exit 3"_s);
+    ASSERT_TRUE(shell.exited());
+    QMutexLocker guard(&shell.recorded->lock);
+    EXPECT_EQ(shell.recorded->output, "out\nerr\n");
+    EXPECT_EQ(shell.recorded->exits, QList<int>{3});
+    EXPECT_FALSE(shell.recorded->outputAfterExit);
+    EXPECT_FALSE(shell.process->isRunning());
+}
+
+TEST(ServerProcessTest, WaitsEndWithTheExitOrTheTimeOutAndTerminateSignalsOnce) {
+    Shell reader(u"read line; echo last words"_s); // stdin is /dev/null
+    EXPECT_TRUE(reader.process->waitForExit(std::chrono::seconds(10)));
+    {
+        QMutexLocker guard(&reader.recorded->lock);
+        EXPECT_EQ(reader.recorded->output, "last words\n"); // forwarded before the wait ended
+    }
+
+    Shell sleeper(u"exec sleep 30"_s);
+    EXPECT_TRUE(sleeper.process->isRunning());
+    EXPECT_FALSE(sleeper.process->waitForExit(std::chrono::milliseconds(50)));
+    sleeper.process->terminate();
+    EXPECT_TRUE(sleeper.process->waitForExit(std::chrono::seconds(10)));
+    ASSERT_TRUE(sleeper.exited());
+    EXPECT_EQ(sleeper.recorded->exits, QList<int>{SIGTERM});
+    sleeper.process->terminate(); // reaped: must not signal whatever now has that pid
+    EXPECT_FALSE(sleeper.process->isRunning());
+
+    EXPECT_EQ(
+        thrownDescription<ServerProcessError>([] { ServerProcess::start(u"/nonexistent/adb"_s, {}, {}); }),
+        u"posix_spawn: No such file or directory"_s);
+}
 
 std::shared_ptr<AndroidStreamClient> makeClient(QSizeF pixelSize = {1080, 2088}) {
     return AndroidStreamClient::create({u"/sdk/platform-tools/adb"_s, u"emulator-5556"_s,
@@ -55,20 +125,18 @@ TEST(ServerArgumentsTest, AudioIsOffOnlyWhenStoredAsFalse) {
     }
 }
 
-TEST(ServerArgumentsTest, TheDisplayIdIsTheFirstIdInTheServerOutput) {
-    const std::pair<QString, std::optional<int>> cases[] = {
+// The first "(id=N)" is the display id; the last error line explains an unasked end.
+TEST(ServerArgumentsTest, TheServersOutputGivesTheDisplayIdAndTheReasonOfAnEnd) {
+    const std::pair<QString, std::optional<int>> ids[] = {
         {u"[server] INFO: New display: 776x1448/320 (id=7)\n"_s, 7},
         {u"x(id=12) then (id=3)"_s, 12},
         {u"[server] INFO: Device: Google sdk_gphone64 (Android 15)"_s, std::nullopt},
         {u"(id=) (id=x7) id=7"_s, std::nullopt},
         {u"(id=99999999999999)"_s, std::nullopt}, // not an int
     };
-    for (const auto& [output, id] : cases)
+    for (const auto& [output, id] : ids)
         EXPECT_EQ(AndroidStreamClient::displayIDIn(output), id) << output.toStdString();
-}
-
-TEST(ServerArgumentsTest, AnUnaskedEndIsExplainedByTheServersLastErrorLine) {
-    const std::pair<QString, std::optional<QString>> cases[] = {
+    const std::pair<QString, std::optional<QString>> reasons[] = {
         {u"[server] INFO: Device: x\n[server] ERROR: first\n[server] ERROR: simulated crash after 5 frames\n"_s,
          u"simulated crash after 5 frames"_s},
         // A Java exception's trace follows its error line; the error line is what counts.
@@ -79,7 +147,7 @@ TEST(ServerArgumentsTest, AnUnaskedEndIsExplainedByTheServersLastErrorLine) {
         {u"[server] ERROR:   \n"_s, std::nullopt},
         {QString(), std::nullopt},
     };
-    for (const auto& [output, reason] : cases)
+    for (const auto& [output, reason] : reasons)
         EXPECT_EQ(AndroidStreamClient::lastServerError(output), reason) << output.toStdString();
 }
 
