@@ -1,5 +1,5 @@
 // The uninstaller in a home of its own: what it lists, measures, removes, moves to the Trash and
-// keeps, and its confirmation as the user sees it.
+// keeps, answered through its real confirmation as the user sees it.
 #include "datacare/Uninstaller.h"
 
 #include "platform/Locations.h"
@@ -35,6 +35,10 @@ struct Home {
     MainLogSince log;
     QStringList told;
     int ended = 0;
+    Uninstaller uninstaller{{{},
+                             [this](const QString& title, const QString& text) { told << title << text; },
+                             [this] { ++ended; },
+                             u"/usr/bin/vantle"_s}};
     Home() {
         writeFile(Locations::runtime() + u"/system-images/android-35/system.img"_s, QByteArray(300'000, 'v'));
         for (const QString& file :
@@ -44,100 +48,58 @@ struct Home {
               Locations::movies() + u"/Recording.mp4"_s, Locations::backups() + u"/N.vantle"_s})
             writeFile(file, QByteArray(1000, 'v'));
     }
-    // The uninstaller with the real confirmation dialog, or with `answer` standing in for the user.
-    Uninstaller::Seams seams(bool realDialog, std::optional<Uninstaller::UserFiles> answer = {}) {
-        Uninstaller::Seams seams{{},
-                                 [this](const QString& title, const QString& text) { told << title << text; },
-                                 [this] { ++ended; },
-                                 u"/usr/bin/vantle"_s};
-        if (!realDialog) seams.confirm = [answer](const QString&, const QString&) { return answer; };
-        return seams;
-    }
-    QStringList trashed() const {
-        return QDir(home.filePath(u".local/share/Trash/files"_s))
-            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    }
 };
 
-TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndCancelKeepsEverything) {
-    Home h;
-    const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
-    EXPECT_EQ(data, (QStringList{h.home.filePath(u".local/share/Vantle"_s),
-                                 h.home.filePath(u".local/state/Vantle"_s),
-                                 h.home.filePath(u".cache/Vantle"_s), h.home.filePath(u".config/Vantle"_s),
-                                 h.home.filePath(u".config/autostart/app.vantle.Vantle.desktop"_s)}));
-    EXPECT_EQ(user, (QStringList{h.home.filePath(u"Downloads/Vantle"_s),
-                                 h.home.filePath(u"Pictures/Vantle"_s), h.home.filePath(u"Videos/Vantle"_s),
-                                 h.home.filePath(u"Documents/Vantle Backups"_s)}));
-    // The dry run lists both lists, with the sizes of what exists, and removes nothing.
-    Uninstaller(h.seams(false)).dryRun();
-    QStringList expected{u"uninstall dry run - app: /usr/bin/vantle"_s};
-    for (const QString& path : data + QStringList{u"user files:"_s} + user)
-        expected << (path.startsWith(u'/')
-                         ? path + u" ("_s + Uninstaller::formatSize(Uninstaller::size({path})) + u')'
-                         : path);
-    EXPECT_EQ(h.log.lines().mid(h.log.lines().indexOf(expected.first())), expected);
-    EXPECT_EQ(existing(data + user), data + user);
-
-    Uninstaller withDialog(h.seams(true));
-    QString title, text, box;
-    bool boxChecked = true;
-    QStringList buttons;
-    // The dialog is modal: it is read and answered from inside its own event loop.
-    QTimer reader;
-    reader.setInterval(20);
-    QObject::connect(&reader, &QTimer::timeout, &reader, [&] {
-        auto* dialog = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) return;
-        reader.stop();
-        title = dialog->text();
-        text = dialog->informativeText();
-        box = dialog->checkBox()->text();
-        boxChecked = dialog->checkBox()->isChecked();
-        for (QAbstractButton* button : dialog->buttons())
-            buttons.append(button->text());
-        if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty()) {
-            QTest::qWait(300);
-            dialog->grab().save(folder + u"/uninstall-confirmation.png"_s);
-        }
-        for (QAbstractButton* button : dialog->buttons())
-            if (button->text() == u"Cancel"_s) button->click();
-    });
-    reader.start();
-    withDialog.confirmAndRun();
-    ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
-    QTest::qWait(100);
-    EXPECT_EQ(title, u"Uninstall Vantle?"_s);
-    const qint64 bytes = Uninstaller::size(data);
-    EXPECT_GE(bytes, 304'000); // at least the files' bytes, in whole blocks
-    EXPECT_TRUE(
-        text.startsWith(u"Vantle, its Android and all apps inside it (and their data) are removed. This "
-                        u"frees about "_s +
-                        Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
-    EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
-    EXPECT_FALSE(boxChecked);
-    EXPECT_TRUE(buttons.contains(u"Uninstall"_s) && buttons.contains(u"Cancel"_s))
-        << buttons.join(u',').toStdString();
-    EXPECT_EQ(h.ended, 0);
-    EXPECT_EQ(existing(data), data);
-    // A path that does not exist is listed without a size.
-    QDir(Locations::cache()).removeRecursively();
-    EXPECT_EQ(Uninstaller::describe({Locations::cache()}), Locations::cache());
-}
-
-TEST(UninstallerTest, VantlesFoldersGoAndTheUserFoldersGoToTheTrashOnlyWhenAsked) {
-    for (const bool trash : {false, true}) {
-        SCOPED_TRACE(trash ? "the box on" : "the box off");
+TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFilesToTheTrash) {
+    enum Answer { cancel, uninstall, uninstallWithTheBox };
+    for (const Answer answer : {cancel, uninstall, uninstallWithTheBox}) {
+        SCOPED_TRACE(int(answer));
         Home h;
-        Uninstaller uninstaller(h.seams(false, Uninstaller::UserFiles::moveToTrash));
-        if (trash)
-            uninstaller.confirmAndRun();
-        else
-            uninstaller.run(Uninstaller::UserFiles::keep);
+        const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
+        QString title, text, box;
+        bool boxChecked = true;
+        // The dialog is modal: it is read and answered from inside its own event loop.
+        QTimer reader;
+        reader.setInterval(20);
+        QObject::connect(&reader, &QTimer::timeout, &reader, [&] {
+            auto* dialog = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible()) return;
+            reader.stop();
+            title = dialog->text();
+            text = dialog->informativeText();
+            box = dialog->checkBox()->text();
+            boxChecked = dialog->checkBox()->isChecked();
+            if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty()) {
+                QTest::qWait(300);
+                dialog->grab().save(folder + u"/uninstall-confirmation.png"_s);
+            }
+            dialog->checkBox()->setChecked(answer == uninstallWithTheBox);
+            for (QAbstractButton* button : dialog->buttons())
+                if (button->text() == (answer == cancel ? u"Cancel"_s : u"Uninstall"_s)) button->click();
+        });
+        reader.start();
+        h.uninstaller.confirmAndRun();
+        ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
+        EXPECT_EQ(title, u"Uninstall Vantle?"_s);
+        const qint64 bytes = Uninstaller::size(data);
+        EXPECT_GE(bytes, 304'000); // at least the files' bytes, in whole blocks
+        EXPECT_TRUE(text.startsWith(
+            u"Vantle, its Android and all apps inside it (and their data) are removed. This frees about "_s +
+            Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
+        EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
+        EXPECT_FALSE(boxChecked);
+        if (answer == cancel) {
+            QTest::qWait(100);
+            EXPECT_EQ(h.ended, 0);
+            EXPECT_EQ(existing(data + user), data + user);
+            continue;
+        }
+        const bool trash = answer == uninstallWithTheBox;
         ASSERT_TRUE(waitUntil([&] { return h.ended == 1; }, 20000));
-        EXPECT_EQ(existing(Uninstaller::appData()), QStringList());
-        EXPECT_EQ(existing(Uninstaller::userFiles()), trash ? QStringList() : Uninstaller::userFiles());
-        EXPECT_EQ(h.trashed(),
+        EXPECT_EQ(existing(data), QStringList());
+        EXPECT_EQ(existing(user), trash ? QStringList() : user);
+        EXPECT_EQ(QDir(h.home.filePath(u".local/share/Trash/files"_s))
+                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                   trash ? (QStringList{u"Vantle"_s, u"Vantle Backups"_s, u"Vantle-0001"_s, u"Vantle-0002"_s})
                         : QStringList());
         ASSERT_EQ(h.told.size(), 2);
@@ -156,17 +118,37 @@ TEST(UninstallerTest, VantlesFoldersGoAndTheUserFoldersGoToTheTrashOnlyWhenAsked
     }
 }
 
-TEST(UninstallerTest, SizesCountTheSpaceUsedAndProgramFilesAreLeftToWhoeverInstalledThem) {
-    QTemporaryDir home;
-    QFile sparse(home.filePath(u"sparse.img"_s));
-    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(sparse.resize(100'000'000)); // a hole: no blocks
+TEST(UninstallerTest, ItListsAndMeasuresWhatItRemovesAndLeavesProgramFilesToWhoeverInstalledThem) {
+    Home h;
+    const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
+    EXPECT_EQ(data, (QStringList{h.home.filePath(u".local/share/Vantle"_s),
+                                 h.home.filePath(u".local/state/Vantle"_s),
+                                 h.home.filePath(u".cache/Vantle"_s), h.home.filePath(u".config/Vantle"_s),
+                                 h.home.filePath(u".config/autostart/app.vantle.Vantle.desktop"_s)}));
+    EXPECT_EQ(user, (QStringList{h.home.filePath(u"Downloads/Vantle"_s),
+                                 h.home.filePath(u"Pictures/Vantle"_s), h.home.filePath(u"Videos/Vantle"_s),
+                                 h.home.filePath(u"Documents/Vantle Backups"_s)}));
+    // The dry run lists both lists, with the sizes of what exists, and removes nothing.
+    h.uninstaller.dryRun();
+    QStringList expected{u"uninstall dry run - app: /usr/bin/vantle"_s};
+    for (const QString& path : data + QStringList{u"user files:"_s} + user)
+        expected << (path.startsWith(u'/')
+                         ? path + u" ("_s + Uninstaller::formatSize(Uninstaller::size({path})) + u')'
+                         : path);
+    EXPECT_EQ(h.log.lines().mid(h.log.lines().indexOf(expected.first())), expected);
+    EXPECT_EQ(existing(data + user), data + user);
+    // A path that does not exist is listed without a size.
+    QDir(Locations::cache()).removeRecursively();
+    EXPECT_EQ(Uninstaller::describe({Locations::cache()}), Locations::cache());
+
+    QFile sparse(h.home.filePath(u"sparse.img"_s));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(100'000'000)); // a hole: no blocks
     EXPECT_LT(Uninstaller::size({sparse.fileName()}), 1'000'000);
-    writeFile(home.filePath(u"full/a"_s), QByteArray(200'000, 'v'));
-    writeFile(home.filePath(u"full/b/c"_s), QByteArray(200'000, 'v'));
-    EXPECT_GE(Uninstaller::size({home.filePath(u"full"_s)}), 400'000);
-    EXPECT_EQ(Uninstaller::size({home.filePath(u"missing"_s)}), 0);
-    const QString build = home.filePath(u"src/build"_s);
+    writeFile(h.home.filePath(u"full/a"_s), QByteArray(200'000, 'v'));
+    writeFile(h.home.filePath(u"full/b/c"_s), QByteArray(200'000, 'v'));
+    EXPECT_GE(Uninstaller::size({h.home.filePath(u"full"_s)}), 400'000);
+    EXPECT_EQ(Uninstaller::size({h.home.filePath(u"missing"_s)}), 0);
+    const QString build = h.home.filePath(u"src/build"_s);
     writeFile(build + u"/CMakeCache.txt"_s, "x");
     const QList<std::pair<QString, QString>> cases = {
         {build + u"/app/vantle"_s, u"This Vantle runs from its build folder; delete "_s + build},
