@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -137,25 +138,30 @@ TEST(AppLockTest, LockingAndOpeningAskOnceWithinTheGracePeriod) {
             return notes.name.contains(text, Qt::CaseInsensitive) ? std::optional(notes) : std::nullopt;
         },
         lock, uninstaller);
-    // The home popup makes way for the prompt and comes back where it was.
-    const QRectF popup(900, 30, 390, 760);
-    bool popupShown = true;
-    QList<QRectF> shownAt;
-    AndroidWindowRegistry::shared().setHomePanel(
-        {[&](QRectF frame) { popupShown = true, shownAt.append(frame); },
-         [&]() -> std::optional<QRectF> { return popupShown ? std::optional(popup) : std::nullopt; },
-         [&] { popupShown = false; }});
     EXPECT_TRUE(commands.dispatch(u"lock:nobody"_s));
     EXPECT_TRUE(staysAway(prompt));
-    EXPECT_TRUE(commands.dispatch(u"lock:notes"_s));
-    EXPECT_FALSE(popupShown);
-    ASSERT_NE(shown(prompt), nullptr);
-    EXPECT_FALSE(popupShown); // not behind the prompt
-    EXPECT_EQ(answer(prompt, password), u"Vantle wants to lock Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
-    EXPECT_EQ(shownAt, QList<QRectF>{QRectF(popup.topLeft(), VantleLayout::size())});
-    EXPECT_TRUE(log.lines().contains(u"home page shown"_s));
-    AndroidWindowRegistry::shared().setHomePanel({});
+    {
+        // The home popup makes way for the prompt and comes back where it was.
+        const QRectF popup(900, 30, 390, 760);
+        bool popupShown = true;
+        QList<QRectF> shownAt;
+        AndroidWindowRegistry::shared().setHomePanel(
+            {[&](QRectF frame) {
+                 popupShown = true;
+                 shownAt.append(frame);
+             },
+             [&]() -> std::optional<QRectF> { return popupShown ? std::optional(popup) : std::nullopt; },
+             [&] { popupShown = false; }});
+        const auto forgetPopup = qScopeGuard([] { AndroidWindowRegistry::shared().setHomePanel({}); });
+        EXPECT_TRUE(commands.dispatch(u"lock:notes"_s));
+        EXPECT_FALSE(popupShown);
+        ASSERT_NE(shown(prompt), nullptr);
+        EXPECT_FALSE(popupShown); // not behind the prompt
+        EXPECT_EQ(answer(prompt, password), u"Vantle wants to lock Notes."_s);
+        ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
+        EXPECT_EQ(shownAt, QList<QRectF>{QRectF(popup.topLeft(), VantleLayout::size())});
+        EXPECT_TRUE(log.lines().contains(u"home page shown"_s));
+    }
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(sessionsChanged, 1);
     EXPECT_TRUE(log.lines().contains(u"app lock: Notes locked"_s));
@@ -245,6 +251,11 @@ TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) 
     };
     OpenAppFlow flow(store, flowSeams);
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+    const auto closeWindows = qScopeGuard([&] {
+        registry.closeAll();
+        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+        registry.cancelIdleShutdown();
+    });
     const auto screenshot = [](QWidget* widget, const QString& name) {
         if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
             QTest::qWait(800);
@@ -293,9 +304,6 @@ TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) 
     ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(notes.id); }));
     EXPECT_EQ(lockButton()->accessibleName(), u"Lock"_s);
     EXPECT_TRUE(panel()->isVisible());
-    registry.closeAll();
-    waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-    registry.cancelIdleShutdown();
 }
 
 } // namespace
