@@ -107,7 +107,10 @@ TEST(AppBackupDeviceTest, BackupsRestoreWholeAndHostileOnesChangeNothing) {
         events.append(QStringList{u"notify"_s, title, subtitle, body, QFileInfo(file).suffix()}.join(u'|'));
     };
     QString saved;
-    seams.reveal = [&](const QString& path) { events.append(u"reveal "_s + (saved = path)); };
+    seams.reveal = [&](const QString& path) {
+        saved = path;
+        events.append(u"reveal "_s + path);
+    };
     flow = std::make_unique<BackupFlow>(store, seams);
     store.setApps({app});
     const auto flowEnded = [&] { return waitUntil([&] { return flow->running() == 0; }, 120'000); };
