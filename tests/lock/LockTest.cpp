@@ -43,15 +43,11 @@ namespace {
 // when that run ends. Sanitizers: the wrapper comes first in the preload list, deep binding off.
 constexpr const char* pamTestPassword = "correct horse äß€";
 
-// Removes the service folder when the preloaded run ends.
-struct FolderRemoval {
-    ~FolderRemoval() { QDir(qEnvironmentVariable("VANTLE_PAM_TEST_FOLDER")).removeRecursively(); }
-};
-
 bool preload() {
     const QByteArray preloaded = qgetenv("LD_PRELOAD");
     if (preloaded.contains("pam_wrapper")) {
-        static FolderRemoval removal;
+        static const auto removal =
+            qScopeGuard([] { QDir(qEnvironmentVariable("VANTLE_PAM_TEST_FOLDER")).removeRecursively(); });
         return true;
     }
     char folderTemplate[] = "/tmp/vantle-pam-XXXXXX";
