@@ -35,10 +35,8 @@ struct Home {
     MainLogSince log;
     QStringList told;
     int ended = 0;
-    Uninstaller uninstaller{{{},
-                             [this](const QString& title, const QString& text) { told << title << text; },
-                             [this] { ++ended; },
-                             u"/usr/bin/vantle"_s}};
+    Uninstaller uninstaller{{[this](const QString& title, const QString& text) { told << title << text; },
+                             [this] { ++ended; }, u"/usr/bin/vantle"_s}};
     Home() {
         writeFile(Locations::runtime() + u"/system-images/android-35/system.img"_s, QByteArray(300'000, 'v'));
         for (const QString& file :
@@ -56,6 +54,8 @@ TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFile
         SCOPED_TRACE(int(answer));
         Home h;
         const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
+        const qint64 bytes = Uninstaller::size(data); // before an answer starts removing them
+        EXPECT_GE(bytes, 304'000);                    // at least the files' bytes, in whole blocks
         QString title, text, box;
         bool boxChecked = true;
         // The dialog is modal: it is read and answered from inside its own event loop.
@@ -81,8 +81,6 @@ TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFile
         h.uninstaller.confirmAndRun();
         ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
         EXPECT_EQ(title, u"Uninstall Vantle?"_s);
-        const qint64 bytes = Uninstaller::size(data);
-        EXPECT_GE(bytes, 304'000); // at least the files' bytes, in whole blocks
         EXPECT_TRUE(text.startsWith(
             u"Vantle, its Android and all apps inside it (and their data) are removed. This frees about "_s +
             Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
