@@ -25,18 +25,29 @@ namespace {
 
 const QString p = u"org.vantle.sim.notes"_s;
 
-TEST(BackupNames, BackupsWithinOneSecondGetNamesOfTheirOwn) {
+TEST(BackupFile, IsNamedForItsAppAndTimeWrittenForItsOwnerOnlyAndNeverOverAnExistingFile) {
     QTemporaryDir home, work;
     const ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
     ASSERT_TRUE(writeFile(work.filePath(u"info.json"_s), infoJson(p)));
     const QDateTime at(QDate(2026, 3, 1), QTime(14, 5, 9));
     QStringList names;
-    for (const QString& name : {u"Notes"_s, u"Notes"_s, u"A/B"_s})
+    const mode_t old = ::umask(0);
+    for (const QString& name : {u"Notes"_s, u"Notes"_s, u"A/B"_s}) // within one second: names of their own
         names.append(QFileInfo(AppBackup::saveBackupFile(work.path(), name, at)).fileName());
+    ::umask(old);
     EXPECT_EQ(names, (QStringList{u"Notes 2026-03-01 at 14.05.09.vantle"_s,
                                   u"Notes 2026-03-01 at 14.05.09 2.vantle"_s,
                                   u"A-B 2026-03-01 at 14.05.09.vantle"_s}));
-    EXPECT_GT(QFileInfo(AppBackup::folder() + u'/' + names.first()).size(), 0);
+    const QString zip = AppBackup::folder() + u'/' + names.first();
+    struct stat status {};
+    ASSERT_EQ(::stat(zip.toUtf8().constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_FALSE(BackupArchive::write(work.path(), zip).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(zip)) << "a refused write removed the file that was there";
+    const QString out = home.filePath(u"out"_s);
+    ASSERT_TRUE(QDir().mkpath(out));
+    ASSERT_EQ(BackupArchive::read(zip, out), QString());
+    EXPECT_EQ(readFile(out + u"/info.json"_s), infoJson(p));
 }
 
 TEST(TarEntries, OnlyEntriesInsideThePackagesOwnFolderPass) {
@@ -92,24 +103,6 @@ TEST(TarEntries, NothingIsWrittenThroughALinkOfTheArchive) {
     EXPECT_EQ(BackupArchive::checkTar(tgz, p, TarScope::appData), QString());
     ASSERT_TRUE(writeFile(tgz, "not gzip at all"));
     EXPECT_FALSE(BackupArchive::checkTar(tgz, p, TarScope::appData).isEmpty());
-}
-
-TEST(BackupFile, IsWrittenForItsOwnerOnlyAndNeverOverAnExistingFile) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(writeFile(folder.filePath(u"work/info.json"_s), infoJson(p)));
-    const mode_t old = ::umask(0);
-    const QString zip = folder.filePath(u"b.vantle"_s);
-    const QString error = BackupArchive::write(folder.filePath(u"work"_s), zip);
-    ::umask(old);
-    ASSERT_EQ(error, QString());
-    struct stat status {};
-    ASSERT_EQ(::stat(zip.toUtf8().constData(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-    EXPECT_FALSE(BackupArchive::write(folder.filePath(u"work"_s), zip).isEmpty());
-    EXPECT_TRUE(QFileInfo::exists(zip)) << "a refused write removed the file that was there";
-    ASSERT_TRUE(QDir().mkpath(folder.filePath(u"out"_s)));
-    ASSERT_EQ(BackupArchive::read(zip, folder.filePath(u"out"_s)), QString());
-    EXPECT_EQ(readFile(folder.filePath(u"out/info.json"_s)), infoJson(p));
 }
 
 TEST(BackupFile, HostileZipEntriesAreRefusedBeforeAnythingLeavesTheFolder) {
