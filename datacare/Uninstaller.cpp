@@ -106,7 +106,6 @@ bool insideBuildFolder(const QString& executable, QString* buildFolder) {
 Uninstaller::Uninstaller(Seams seams, QObject* parent)
     : QObject(parent)
     , m_seams(std::move(seams)) {
-    if (!m_seams.confirm) m_seams.confirm = askInMessageBox;
     if (!m_seams.tell) m_seams.tell = tellInMessageBox;
     if (!m_seams.end) m_seams.end = [] { QCoreApplication::exit(0); };
     if (m_seams.executable.isEmpty()) m_seams.executable = QCoreApplication::applicationFilePath();
@@ -179,7 +178,7 @@ void Uninstaller::confirmAndRun() {
     connect(measuring, &QFutureWatcherBase::finished, this, [this, measuring] {
         measuring->deleteLater();
         const std::optional<UserFiles> answer =
-            m_seams.confirm(u"Uninstall Vantle?"_s, confirmationText(measuring->result()));
+            askInMessageBox(u"Uninstall Vantle?"_s, confirmationText(measuring->result()));
         if (answer && !m_running) run(*answer);
     });
     measuring->setFuture(QtConcurrent::run([data = appData()] { return size(data); }));

@@ -16,9 +16,6 @@ public:
     enum class UserFiles { keep, moveToTrash };
 
     struct Seams {
-        // The confirmation with its check box; nothing when cancelled. The default is a modal
-        // message box.
-        std::function<std::optional<UserFiles>(const QString& title, const QString& text)> confirm;
         // The last message; the default is a modal message box.
         std::function<void(const QString& title, const QString& text)> tell;
         // Ends the program; the default leaves the event loop with status 0 (quitting then

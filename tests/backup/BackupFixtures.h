@@ -2,30 +2,19 @@
 
 // Archives for the backup tests, written with libarchive so that hostile entries (absolute paths,
 // "..", links) can be made on purpose.
-#include <QByteArray>
+#include "support/TestSupport.h"
+
 #include <QList>
-#include <QString>
 #include <archive.h>
 #include <archive_entry.h>
-#include <ostream>
-
-// Failures show texts as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+#include <gtest/gtest.h>
 
 struct ArchiveEntry {
     enum class Type { file, folder, symlink };
-    ArchiveEntry(QString entryName, QByteArray bytes = {}, Type entryType = Type::file,
-                 QString linkTarget = {})
-        : name(std::move(entryName))
-        , content(std::move(bytes))
-        , type(entryType)
-        , target(std::move(linkTarget)) {}
     QString name;
-    QByteArray content; // a file's bytes
-    Type type;
-    QString target; // a link's target
+    QByteArray content{}; // a file's bytes
+    Type type = Type::file;
+    QString target{}; // a link's target
 };
 
 // Writes `entries` as a ZIP archive (zip) or a gzip'd tar (tgz) to `path`; false on failure.

@@ -1,5 +1,5 @@
 // The uninstaller in a home of its own: what it lists, measures, removes, moves to the Trash and
-// keeps, and its confirmation as the user sees it.
+// keeps, answered through its real confirmation as the user sees it.
 #include "datacare/Uninstaller.h"
 
 #include "platform/Locations.h"
@@ -24,10 +24,10 @@ QStringList existing(QStringList paths) {
     return paths;
 }
 
-class UninstallerTest : public ::testing::Test {
-protected:
+// The home, the user folders and the Trash in a folder of the test's own, with something in every
+// folder Vantle owns and in the user's.
+struct Home {
     QTemporaryDir home;
-    // The home, the user folders and the Trash all live in the test's own folder.
     ScopedEnvironment vantleHome{"VANTLE_HOME", home.path()};
     ScopedEnvironment userHome{"HOME", home.path()};
     ScopedEnvironment dataHome{"XDG_DATA_HOME", home.filePath(u".local/share"_s)};
@@ -35,22 +35,10 @@ protected:
     MainLogSince log;
     QStringList told;
     int ended = 0;
-    std::optional<Uninstaller::UserFiles> answer; // the user's answer to the confirmation: cancel
-
-    // The uninstaller with the real confirmation dialog, or with `answer` standing in for the user.
-    Uninstaller::Seams seams(bool realDialog) {
-        Uninstaller::Seams seams;
-        seams.tell = [this](const QString& title, const QString& text) { told << title << text; };
-        seams.end = [this] { ++ended; };
-        seams.executable = u"/usr/bin/vantle"_s;
-        if (!realDialog) seams.confirm = [this](const QString&, const QString&) { return answer; };
-        return seams;
-    }
-    Uninstaller uninstaller{seams(false)};
-    // Something in every folder Vantle owns, and in the user's.
-    void SetUp() override {
-        writeFile(Locations::runtime() + u"/system-images/android-35/system.img"_s,
-                   QByteArray(300'000, 'v'));
+    Uninstaller uninstaller{{[this](const QString& title, const QString& text) { told << title << text; },
+                             [this] { ++ended; }, u"/usr/bin/vantle"_s}};
+    Home() {
+        writeFile(Locations::runtime() + u"/system-images/android-35/system.img"_s, QByteArray(300'000, 'v'));
         for (const QString& file :
              {Locations::logs() + u"/vantle.log"_s, Locations::cache() + u"/icons.cache"_s,
               Locations::config() + u"/settings.json"_s, Locations::autostartEntry(),
@@ -58,80 +46,107 @@ protected:
               Locations::movies() + u"/Recording.mp4"_s, Locations::backups() + u"/N.vantle"_s})
             writeFile(file, QByteArray(1000, 'v'));
     }
-    QStringList trashed() const {
-        return QDir(home.filePath(u".local/share/Trash/files"_s))
-            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    }
 };
 
-} // namespace
+TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFilesToTheTrash) {
+    enum Answer { cancel, uninstall, uninstallWithTheBox };
+    for (const Answer answer : {cancel, uninstall, uninstallWithTheBox}) {
+        SCOPED_TRACE(int(answer));
+        Home h;
+        const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
+        const qint64 bytes = Uninstaller::size(data); // before an answer starts removing them
+        EXPECT_GE(bytes, 304'000);                    // at least the files' bytes, in whole blocks
+        QString title, text, box;
+        bool boxChecked = true;
+        // The dialog is modal: it is read and answered from inside its own event loop.
+        QTimer reader;
+        reader.setInterval(20);
+        QObject::connect(&reader, &QTimer::timeout, &reader, [&] {
+            auto* dialog = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible()) return;
+            reader.stop();
+            title = dialog->text();
+            text = dialog->informativeText();
+            box = dialog->checkBox()->text();
+            boxChecked = dialog->checkBox()->isChecked();
+            if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty()) {
+                QTest::qWait(300);
+                dialog->grab().save(folder + u"/uninstall-confirmation.png"_s);
+            }
+            dialog->checkBox()->setChecked(answer == uninstallWithTheBox);
+            for (QAbstractButton* button : dialog->buttons())
+                if (button->text() == (answer == cancel ? u"Cancel"_s : u"Uninstall"_s)) button->click();
+        });
+        reader.start();
+        h.uninstaller.confirmAndRun();
+        ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
+        EXPECT_EQ(title, u"Uninstall Vantle?"_s);
+        EXPECT_TRUE(text.startsWith(
+            u"Vantle, its Android and all apps inside it (and their data) are removed. This frees about "_s +
+            Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
+        EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
+        EXPECT_FALSE(boxChecked);
+        if (answer == cancel) {
+            QTest::qWait(100);
+            EXPECT_EQ(h.ended, 0);
+            EXPECT_EQ(existing(data + user), data + user);
+            continue;
+        }
+        const bool trash = answer == uninstallWithTheBox;
+        ASSERT_TRUE(waitUntil([&] { return h.ended == 1; }, 20000));
+        EXPECT_EQ(existing(data), QStringList());
+        EXPECT_EQ(existing(user), trash ? QStringList() : user);
+        EXPECT_EQ(QDir(h.home.filePath(u".local/share/Trash/files"_s))
+                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  trash ? (QStringList{u"Vantle"_s, u"Vantle Backups"_s, u"Vantle-0001"_s, u"Vantle-0002"_s})
+                        : QStringList());
+        ASSERT_EQ(h.told.size(), 2);
+        EXPECT_EQ(h.told[0], u"Vantle has been removed"_s);
+        EXPECT_TRUE(h.told[1].startsWith(
+            trash ? u"Everything is gone. Empty the Trash to free the space completely.\n\n"_s
+                  : u"Your screenshots, recordings, downloads and backups were kept (Pictures, Videos, "
+                    u"Downloads "
+                    u"and Documents › Vantle). Empty the Trash"_s));
+        EXPECT_TRUE(h.told[1].contains(u"package manager"_s));
+        EXPECT_TRUE(h.log.lines().contains(u"uninstall: starting (user files too: "_s +
+                                           (trash ? u"true)"_s : u"false)"_s)));
+        // Nothing written on the way out brings the settings folder back.
+        EXPECT_FALSE(VantleSettings::set(u"VantleSingleApp"_s, true));
+        EXPECT_FALSE(QFileInfo::exists(Locations::config()));
+    }
+}
 
-TEST_F(UninstallerTest, TheDryRunListsBothListsAndRemovesNothing) {
+TEST(UninstallerTest, ItListsAndMeasuresWhatItRemovesAndLeavesProgramFilesToWhoeverInstalledThem) {
+    Home h;
     const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
-    EXPECT_EQ(data,
-              (QStringList{home.filePath(u".local/share/Vantle"_s), home.filePath(u".local/state/Vantle"_s),
-                           home.filePath(u".cache/Vantle"_s), home.filePath(u".config/Vantle"_s),
-                           home.filePath(u".config/autostart/app.vantle.Vantle.desktop"_s)}));
-    EXPECT_EQ(user,
-              (QStringList{home.filePath(u"Downloads/Vantle"_s), home.filePath(u"Pictures/Vantle"_s),
-                           home.filePath(u"Videos/Vantle"_s), home.filePath(u"Documents/Vantle Backups"_s)}));
-    uninstaller.dryRun();
-    const QStringList lines = log.lines();
-    const qsizetype start = lines.indexOf(u"uninstall dry run - app: /usr/bin/vantle"_s);
-    ASSERT_GE(start, 0) << lines.join(u'\n').toStdString();
-    ASSERT_EQ(lines.size(), start + 1 + data.size() + 1 + user.size());
-    for (qsizetype i = 0; i < data.size(); ++i)
-        EXPECT_EQ(lines[start + 1 + i],
-                  data[i] + u" ("_s + Uninstaller::formatSize(Uninstaller::size({data[i]})) + u')');
-    EXPECT_EQ(lines[start + 1 + data.size()], u"user files:"_s);
-    EXPECT_TRUE(lines[start + 2 + data.size()].startsWith(user[0] + u" ("_s));
+    EXPECT_EQ(data, (QStringList{h.home.filePath(u".local/share/Vantle"_s),
+                                 h.home.filePath(u".local/state/Vantle"_s),
+                                 h.home.filePath(u".cache/Vantle"_s), h.home.filePath(u".config/Vantle"_s),
+                                 h.home.filePath(u".config/autostart/app.vantle.Vantle.desktop"_s)}));
+    EXPECT_EQ(user, (QStringList{h.home.filePath(u"Downloads/Vantle"_s),
+                                 h.home.filePath(u"Pictures/Vantle"_s), h.home.filePath(u"Videos/Vantle"_s),
+                                 h.home.filePath(u"Documents/Vantle Backups"_s)}));
+    // The dry run lists both lists, with the sizes of what exists, and removes nothing.
+    h.uninstaller.dryRun();
+    QStringList expected{u"uninstall dry run - app: /usr/bin/vantle"_s};
+    for (const QString& path : data + QStringList{u"user files:"_s} + user)
+        expected << (path.startsWith(u'/')
+                         ? path + u" ("_s + Uninstaller::formatSize(Uninstaller::size({path})) + u')'
+                         : path);
+    EXPECT_EQ(h.log.lines().mid(h.log.lines().indexOf(expected.first())), expected);
     EXPECT_EQ(existing(data + user), data + user);
     // A path that does not exist is listed without a size.
     QDir(Locations::cache()).removeRecursively();
     EXPECT_EQ(Uninstaller::describe({Locations::cache()}), Locations::cache());
-}
 
-TEST_F(UninstallerTest, WithTheBoxOffTheUserFoldersStay) {
-    uninstaller.run(Uninstaller::UserFiles::keep);
-    ASSERT_TRUE(waitUntil([&] { return ended == 1; }, 20000));
-    EXPECT_EQ(existing(Uninstaller::appData()), QStringList());
-    EXPECT_EQ(existing(Uninstaller::userFiles()), Uninstaller::userFiles());
-    EXPECT_EQ(trashed(), QStringList());
-    ASSERT_EQ(told.size(), 2);
-    EXPECT_EQ(told[0], u"Vantle has been removed"_s);
-    EXPECT_TRUE(
-        told[1].startsWith(u"Your screenshots, recordings, downloads and backups were kept (Pictures, "
-                           u"Videos, Downloads and Documents › Vantle). Empty the Trash"_s));
-    EXPECT_TRUE(told[1].contains(u"package manager"_s));
-    EXPECT_TRUE(log.lines().contains(u"uninstall: starting (user files too: false)"_s));
-    // Nothing written on the way out brings the settings folder back.
-    EXPECT_FALSE(VantleSettings::set(u"VantleSingleApp"_s, true));
-    EXPECT_FALSE(QFileInfo::exists(Locations::config()));
-}
-
-TEST_F(UninstallerTest, WithTheBoxOnTheUserFoldersGoToTheTrash) {
-    answer = Uninstaller::UserFiles::moveToTrash;
-    uninstaller.confirmAndRun();
-    ASSERT_TRUE(waitUntil([&] { return ended == 1; }, 20000));
-    EXPECT_EQ(existing(Uninstaller::appData() + Uninstaller::userFiles()), QStringList());
-    EXPECT_EQ(trashed(), (QStringList{u"Vantle"_s, u"Vantle Backups"_s, u"Vantle-0001"_s, u"Vantle-0002"_s}));
-    ASSERT_EQ(told.size(), 2);
-    EXPECT_TRUE(
-        told[1].startsWith(u"Everything is gone. Empty the Trash to free the space completely.\n\n"_s));
-    EXPECT_TRUE(log.lines().contains(u"uninstall: starting (user files too: true)"_s));
-}
-
-TEST_F(UninstallerTest, SizesCountTheSpaceUsedAndProgramFilesAreLeftToWhoeverInstalledThem) {
-    QFile sparse(home.filePath(u"sparse.img"_s));
-    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(sparse.resize(100'000'000)); // a hole: no blocks
+    QFile sparse(h.home.filePath(u"sparse.img"_s));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(100'000'000)); // a hole: no blocks
     EXPECT_LT(Uninstaller::size({sparse.fileName()}), 1'000'000);
-    writeFile(home.filePath(u"full/a"_s), QByteArray(200'000, 'v'));
-    writeFile(home.filePath(u"full/b/c"_s), QByteArray(200'000, 'v'));
-    EXPECT_GE(Uninstaller::size({home.filePath(u"full"_s)}), 400'000);
-    EXPECT_EQ(Uninstaller::size({home.filePath(u"missing"_s)}), 0);
-
-    const QString build = home.filePath(u"src/build"_s);
+    writeFile(h.home.filePath(u"full/a"_s), QByteArray(200'000, 'v'));
+    writeFile(h.home.filePath(u"full/b/c"_s), QByteArray(200'000, 'v'));
+    EXPECT_GE(Uninstaller::size({h.home.filePath(u"full"_s)}), 400'000);
+    EXPECT_EQ(Uninstaller::size({h.home.filePath(u"missing"_s)}), 0);
+    const QString build = h.home.filePath(u"src/build"_s);
     writeFile(build + u"/CMakeCache.txt"_s, "x");
     const QList<std::pair<QString, QString>> cases = {
         {build + u"/app/vantle"_s, u"This Vantle runs from its build folder; delete "_s + build},
@@ -144,47 +159,4 @@ TEST_F(UninstallerTest, SizesCountTheSpaceUsedAndProgramFilesAreLeftToWhoeverIns
             << executable.toStdString();
 }
 
-TEST_F(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndCancelKeepsEverything) {
-    Uninstaller withDialog(seams(true));
-    QString title, text, box;
-    bool boxChecked = true;
-    QStringList buttons;
-    // The dialog is modal: it is read and answered from inside its own event loop.
-    QTimer reader;
-    reader.setInterval(20);
-    QObject::connect(&reader, &QTimer::timeout, &reader, [&] {
-        auto* dialog = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) return;
-        reader.stop();
-        title = dialog->text();
-        text = dialog->informativeText();
-        box = dialog->checkBox()->text();
-        boxChecked = dialog->checkBox()->isChecked();
-        for (QAbstractButton* button : dialog->buttons())
-            buttons.append(button->text());
-        if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty()) {
-            QTest::qWait(300);
-            dialog->grab().save(folder + u"/uninstall-confirmation.png"_s);
-        }
-        for (QAbstractButton* button : dialog->buttons())
-            if (button->text() == u"Cancel"_s) button->click();
-    });
-    reader.start();
-    withDialog.confirmAndRun();
-    ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
-    QTest::qWait(100);
-    EXPECT_EQ(title, u"Uninstall Vantle?"_s);
-    const qint64 bytes = Uninstaller::size(Uninstaller::appData());
-    EXPECT_GE(bytes, 304'000); // at least the files' bytes, in whole blocks
-    EXPECT_EQ(text, Uninstaller::confirmationText(bytes));
-    EXPECT_TRUE(
-        text.startsWith(u"Vantle, its Android and all apps inside it (and their data) are removed. This "
-                        u"frees about "_s +
-                        Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
-    EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
-    EXPECT_FALSE(boxChecked);
-    EXPECT_TRUE(buttons.contains(u"Uninstall"_s) && buttons.contains(u"Cancel"_s))
-        << buttons.join(u',').toStdString();
-    EXPECT_EQ(ended, 0);
-    EXPECT_EQ(existing(Uninstaller::appData()), Uninstaller::appData());
-}
+} // namespace
