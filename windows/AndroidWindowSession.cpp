@@ -301,7 +301,7 @@ void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
 }
 
 void AndroidWindowSession::showInfo(const QString& title, const QString& text) {
-    if (m_panel->isVisible()) m_banner->show({QString(), m_setup.package, title, text, false, false});
+    if (m_panel->isVisible()) m_banner->show({u"vantle-info"_s, m_setup.package, title, text, false, false});
 }
 
 void AndroidWindowSession::showSizeMenu(QWidget* from) {

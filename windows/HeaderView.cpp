@@ -29,7 +29,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
-    QToolButton* shade = addButton(u"shade"_s, QString(), u"Notifications"_s);
+    QToolButton* shade = addButton(u"notifications"_s, QString(), u"Notifications"_s);
     shade->setIcon(BellGlyph::icon(16, palette().color(QPalette::WindowText)));
     shade->setAccessibleName(u"Notifications"_s);
     m_lock = addButton(u"lock"_s, QString(), QString());

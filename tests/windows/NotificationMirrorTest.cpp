@@ -134,7 +134,7 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     {
         SCOPED_TRACE(
             "the shade: Clear hides what is listed for the window's life; it keeps the banner quiet");
-        session.panel()->findChild<QToolButton*>(u"shade"_s)->click();
+        session.panel()->findChild<QToolButton*>(u"notifications"_s)->click();
         ASSERT_TRUE(session.shade()->isOpen());
         session.shade()->findChild<QPushButton*>(u"clear"_s)->click();
         EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
