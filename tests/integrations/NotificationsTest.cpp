@@ -1,7 +1,5 @@
-// The notification dump reader, the watch's announcement rules (with a stepped clock) and the
-// shade's cleared set.
+// The notification dump reader and the watch's announcement rules (with a stepped clock).
 #include "integrations/AndroidNotifications.h"
-#include "integrations/NotificationShadeModel.h"
 #include "integrations/NotificationWatch.h"
 
 #include <gtest/gtest.h>
@@ -137,18 +135,6 @@ TEST(NotificationWatchTest, AnnouncesNewOnesOncePerPollAndPerKeyEveryThirtySecon
     EXPECT_TRUE(watch.handle({d1}).announce);
     now += NotificationWatch::keyQuietPeriod;
     EXPECT_FALSE(watch.handle({d2}).announce);
-}
-
-TEST(NotificationShadeModelTest, ClearedNotificationsStayOutWhileTheirTextIsUnchanged) {
-    NotificationShadeModel model;
-    int changes = 0;
-    QObject::connect(&model, &NotificationShadeModel::changed, &model, [&] { ++changes; });
-    model.setShown({note(u"a"_s, u"1"_s), note(u"b"_s, u"1"_s)});
-    model.clearAll();
-    EXPECT_TRUE(model.notifications().isEmpty());
-    model.setShown({note(u"a"_s, u"1"_s), note(u"b"_s, u"2"_s)});
-    EXPECT_EQ(model.notifications(), QList{note(u"b"_s, u"2"_s)});
-    EXPECT_EQ(changes, 3);
 }
 
 } // namespace
