@@ -267,6 +267,8 @@ int main(int argc, char** argv) {
         for (AndroidWindowSession* session : AndroidWindowRegistry::shared().sessions())
             session->showInfo(title, text);
     };
+    // Notifications of hidden windows go to the desktop.
+    AndroidWindowRegistry::shared().notifier = &notifier;
     AndroidWindowRegistry::shared().sendFiles =
         [seenDownloads](const QStringList& paths, const QString& package, std::optional<int> displayID) {
             return AndroidFileTransfer::push(paths, package, displayID, *seenDownloads);

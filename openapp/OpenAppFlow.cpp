@@ -88,6 +88,10 @@ OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
         m_store.setRunningAppIDs(running);
         syncInstalledAndroidApps();
     });
+    // The registry owns the unread marks; the store publishes them for the tiles' and menu items' badges.
+    EventCenter::shared().observe(VantleEvent::unreadChanged, this, [this](const QVariantMap&) {
+        m_store.setUnreadAppIDs(AndroidWindowRegistry::shared().unreadAppIDs());
+    });
 }
 
 void OpenAppFlow::launch(const MobileApp& app) {

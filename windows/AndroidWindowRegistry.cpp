@@ -36,8 +36,9 @@ AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QStr
 
     auto* session = new AndroidWindowSession({appID, package, title, AndroidRuntimePaths::current().adb(),
                                               QString(AndroidRuntimeCLI::deviceSerial), bridge.server, anchor,
-                                              iconFor ? iconFor(appID) : QIcon(), sendFiles});
+                                              iconFor ? iconFor(appID) : QIcon(), sendFiles, notifier});
     session->setParent(this);
+    wire(session);
     session->onEnded = [this, package, onEnded](AndroidWindowSession* ended_, std::optional<QString> error) {
         ended(ended_, package, std::move(error), onEnded);
     };
@@ -63,6 +64,23 @@ void AndroidWindowRegistry::ended(AndroidWindowSession* session, const QString& 
     VantleLog::main().write(u"native window ended package="_s + package + u" error="_s +
                             error.value_or(u"none"_s));
     if (onEnded) onEnded(error);
+}
+
+void AndroidWindowRegistry::wire(AndroidWindowSession* session) {
+    session->onForceStop = [this](const QString& package) { forceStop(package); };
+    session->onShowHome = [this](QRectF frame) { showMenuBarPopup(frame); };
+    session->onPickSize = [this](const WindowSizePreset& preset) { applySize(preset); };
+    session->onUnread = [this](const QUuid& appID, bool unread) { setUnread(appID, unread); };
+    // The lock's hooks are read when used: the app may set them after a window opened.
+    session->isLocked = [this](const QUuid& appID) {
+        return m_appLock.isLocked && m_appLock.isLocked(appID);
+    };
+    session->onLeftScreen = [this](const QUuid& appID) {
+        if (m_appLock.windowLeft) m_appLock.windowLeft(appID);
+    };
+    session->onToggleLock = [this](const QUuid& appID, const QString& title) {
+        if (m_appLock.toggle) m_appLock.toggle(appID, title);
+    };
 }
 
 AndroidWindowSession* AndroidWindowRegistry::session(const QUuid& appID) const {

@@ -14,6 +14,7 @@
 #include <optional>
 
 class AndroidWindowSession;
+class Notifier;
 class QTimer;
 
 // The process-wide registry of open app windows: at most one session per app, single-app mode,
@@ -83,9 +84,12 @@ public:
     std::function<QIcon(const QUuid& appID)> iconFor;
     // How new windows send dropped files into Android (set by the app).
     AndroidFileTransfer::Sender sendFiles;
+    // Where hidden windows' notifications go on the desktop (set by the app; may be none).
+    Notifier* notifier = nullptr;
 
 private:
     AndroidWindowRegistry() = default;
+    void wire(AndroidWindowSession* session); // the session's calls to its owner
     void ended(AndroidWindowSession* session, const QString& package, std::optional<QString> error,
                const std::function<void(std::optional<QString>)>& onEnded);
 

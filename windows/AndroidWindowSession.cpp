@@ -5,13 +5,16 @@
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "integrations/DeviceSettings.h"
+#include "integrations/NotificationShadeModel.h"
+#include "integrations/Notifier.h"
 #include "runtime/AndroidRuntimeCLI.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
 #include "stream/ScrcpyControl.h"
 #include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
 #include "windows/HeaderView.h"
+#include "windows/NotificationBannerView.h"
+#include "windows/NotificationShadeView.h"
 #include "windows/VantleLayout.h"
 #include "windows/WindowPlacement.h"
 #include "windows/WindowSizePreset.h"
@@ -20,7 +23,6 @@
 #include <QClipboard>
 #include <QFutureWatcher>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
@@ -71,7 +73,8 @@ QString windowKey(const QString& package) {
 AndroidWindowSession::AndroidWindowSession(Setup setup)
     : m_setup(std::move(setup))
     , m_log(std::make_shared<VantleLog>(u"native-"_s + m_setup.package + u".log"_s,
-                                        VantleLog::Opening::truncate)) {
+                                        VantleLog::Opening::truncate))
+    , m_watch(m_setup.now) {
     const QVariantMap record =
         VantleSettings::readDictionary(windowKey(m_setup.package)).value_or(QVariantMap());
     m_pinned = record.value(u"pinned"_s).toBool();
@@ -84,13 +87,11 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_panel = std::make_unique<AndroidAppPanel>(m_setup.title, m_header, m_videoView);
     m_panel->setWindowIcon(m_setup.icon);
     m_panel->setGeometry(frame.toRect());
-    m_notice = new QLabel(m_videoView);
-    m_notice->setObjectName(u"notice"_s);
-    m_notice->setWordWrap(true);
-    m_notice->setAlignment(Qt::AlignCenter);
-    m_notice->setStyleSheet(
-        u"background: rgba(30,30,30,220); color: white; border-radius: 8px; padding: 8px;"_s);
-    m_notice->hide();
+    m_banner = new NotificationBannerView(m_videoView);
+    m_shadeModel = new NotificationShadeModel(this);
+    m_shadeModel->setAppName(m_setup.title);
+    m_shadeModel->onClose = [this] { m_shade->close(); };
+    m_shade = new NotificationShadeView(*m_shadeModel, m_videoView);
 
     const double scale = screenScale();
     AndroidStreamClient::Config config;
@@ -119,9 +120,9 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_videoView->onFilesDropped = [this](const QList<QUrl>& urls) { receiveFiles(urls); };
     m_header->onBack = [this] { handleBack(); };
     m_header->onHome = [this] { showHomeInPlace(); };
+    m_header->onShade = [this] { toggleShade(); };
     m_header->onLock = [this] {
-        if (const auto& toggle = AndroidWindowRegistry::shared().appLock().toggle)
-            toggle(m_setup.appID, m_setup.title);
+        if (onToggleLock) onToggleLock(m_setup.appID, m_setup.title);
     };
     m_header->onPin = [this] {
         setPinned(!m_pinned);
@@ -151,20 +152,17 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_saveWork->setInterval(resizeDebounceMs);
     connect(m_saveWork, &QTimer::timeout, this, [this] { saveFrame(); });
     setPinned(m_pinned);
-    showLock();
     // The locked set changes are announced as a change of sessions (lock badges redraw).
     EventCenter::shared().observe(VantleEvent::sessionsChanged, this,
                                   [this](const QVariantMap&) { showLock(); });
 }
 
 void AndroidWindowSession::showLock() {
-    const auto& isLocked = AndroidWindowRegistry::shared().appLock().isLocked;
-    m_header->setLocked(isLocked && isLocked(m_setup.appID));
+    m_header->setLocked(locked());
 }
 
 void AndroidWindowSession::leftScreen() {
-    if (const auto& windowLeft = AndroidWindowRegistry::shared().appLock().windowLeft)
-        windowLeft(m_setup.appID);
+    if (onLeftScreen) onLeftScreen(m_setup.appID);
 }
 
 AndroidWindowSession::~AndroidWindowSession() {
@@ -177,8 +175,10 @@ AndroidWindowSession::~AndroidWindowSession() {
 }
 
 void AndroidWindowSession::start(const QFuture<void>& appStopped) {
-    AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
+    showLock(); // the owner's callbacks are set by now
+    if (onUnread) onUnread(m_setup.appID, false);
     bringToFront();
+    startNotificationWatch();
     if (appStopped.isFinished()) { // a default future is finished too
         m_client->start();
         return;
@@ -212,7 +212,7 @@ void AndroidWindowSession::setPinned(bool pinned) {
 void AndroidWindowSession::showHomeInPlace() {
     const QRectF frame = m_panel->frameGeometry();
     hide();
-    AndroidWindowRegistry::shared().showMenuBarPopup(frame);
+    if (onShowHome) onShowHome(frame);
 }
 
 void AndroidWindowSession::handleBack() {
@@ -239,7 +239,7 @@ void AndroidWindowSession::checkBack(int generation) {
         VantleLog::main().write(u"back left "_s + m_setup.package +
                                 u": closing window, showing Vantle home"_s);
         close(u"back on first screen"_s);
-        AndroidWindowRegistry::shared().showMenuBarPopup(frame);
+        if (onShowHome) onShowHome(frame);
     });
 }
 
@@ -252,11 +252,12 @@ void AndroidWindowSession::hide() {
 void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     if (m_closing) return;
     VantleLog::main().write(u"close package="_s + m_setup.package + u" reason="_s + reason);
-    if (appStop == AppStop::forceStop) AndroidWindowRegistry::shared().forceStop(m_setup.package);
+    if (appStop == AppStop::forceStop && onForceStop) onForceStop(m_setup.package);
     m_closing = true;
     leftScreen();
     m_resizeWork->stop();
-    AndroidWindowRegistry::shared().setUnread(m_setup.appID, false);
+    if (m_notifyTimer) m_notifyTimer->stop();
+    if (onUnread) onUnread(m_setup.appID, false);
     saveFrame();
     m_panel->hide();
     m_client->stop();
@@ -300,17 +301,7 @@ void AndroidWindowSession::receiveFiles(const QList<QUrl>& urls) {
 }
 
 void AndroidWindowSession::showInfo(const QString& title, const QString& text) {
-    if (m_panel->isVisible()) showNotice(title + u'\n' + text);
-}
-
-void AndroidWindowSession::showNotice(const QString& text) {
-    m_notice->setText(text);
-    m_notice->setFixedWidth(std::max(120, m_videoView->width() - 20));
-    m_notice->adjustSize();
-    m_notice->move(10, 8);
-    m_notice->show();
-    m_notice->raise();
-    QTimer::singleShot(4000, m_notice, &QLabel::hide);
+    if (m_panel->isVisible()) m_banner->show({u"vantle-info"_s, m_setup.package, title, text, false, false});
 }
 
 void AndroidWindowSession::showSizeMenu(QWidget* from) {
@@ -336,7 +327,7 @@ void AndroidWindowSession::showSizeMenu(QWidget* from) {
 
 void AndroidWindowSession::pickSize(int tag) {
     if (tag < 0 || tag >= WindowSizePreset::all().size()) return;
-    AndroidWindowRegistry::shared().applySize(WindowSizePreset::all()[tag]);
+    if (onPickSize) onPickSize(WindowSizePreset::all()[tag]);
 }
 
 void AndroidWindowSession::resignedKey() {

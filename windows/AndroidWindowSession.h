@@ -1,6 +1,8 @@
 #pragma once
 
 #include "integrations/AndroidFileTransfer.h"
+#include "integrations/NotificationWatch.h"
+#include "windows/WindowSizePreset.h"
 
 #include <QFuture>
 #include <QIcon>
@@ -16,14 +18,20 @@ class AndroidAppPanel;
 class AndroidStreamClient;
 class AndroidVideoView;
 class HeaderView;
-class QLabel;
+class NotificationBannerView;
+class NotificationShadeModel;
+class NotificationShadeView;
+class Notifier;
+class QTimer;
 class VantleLog;
 
 // One running Android app in one borderless window: the window, its header, the video view and
 // the stream client. Decides where the window opens, remembers its frame and pin state per
 // package, implements Back with a check whether the app is still open, resizes the virtual display
 // with the window, syncs the desktop clipboard into Android when the window becomes active, and
-// force-stops the app when the window closes. GUI thread only; created and owned by the registry.
+// force-stops the app when the window closes. Mirrors the app's Android notifications (banner, shade,
+// unread mark, desktop notification). GUI thread only; created and owned by the registry, to which
+// it reports through the callbacks below.
 class AndroidWindowSession final : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +47,10 @@ public:
         // Sends dropped files into Android for the package on the display (blocking; run on the
         // Android pool). Without it a drop is refused.
         AndroidFileTransfer::Sender sendFiles;
+        // Where a notification of a hidden window goes on the desktop; none: nowhere. Outlives the session.
+        Notifier* notifier = nullptr;
+        // The notification watch's clock (tests step it).
+        NotificationWatch::Now now = &NotificationWatch::Clock::now;
     };
 
     explicit AndroidWindowSession(Setup setup);
@@ -57,8 +69,12 @@ public:
     void setPanelSize(QSizeF size);
     // Dropped files go into Android in the background; the window tells how it went.
     void receiveFiles(const QList<QUrl>& urls);
-    // A short message inside the window (title, then text), when it is visible.
+    // A short message inside the window (the banner), when it is visible.
     void showInfo(const QString& title, const QString& text);
+    // One read of Android's notifications, unless one is in flight or the window is closing.
+    void pollNotifications();
+    void handleNotifications(const QList<AndroidNotification>& list);
+    void toggleShade();
     void showSizeMenu(QWidget* from);
     void pickSize(int tag);
     // Shows the window again, raised and active, with the video view focused.
@@ -73,9 +89,24 @@ public:
     AndroidVideoView* videoView() const { return m_videoView; }
     const std::shared_ptr<AndroidStreamClient>& client() const { return m_client; }
     VantleLog& log() const { return *m_log; }
+    NotificationBannerView* banner() const { return m_banner; }
+    NotificationShadeModel& shadeModel() const { return *m_shadeModel; }
+    NotificationShadeView* shade() const { return m_shade; }
+    // How many polls have come back (a test waits for the next one).
+    int handledPolls() const { return m_handledPolls; }
 
     // Called once when the stream has ended; the error only when the window was not closed.
     std::function<void(AndroidWindowSession*, std::optional<QString> error)> onEnded;
+    // What the window asks of its owner; each may be empty.
+    std::function<void(const QString& package)> onForceStop; // the window closed its app
+    std::function<void(QRectF frame)> onShowHome;            // the home panel in the window's place
+    std::function<void(const WindowSizePreset& preset)> onPickSize;
+    std::function<void(const QUuid& appID, bool unread)> onUnread;
+    std::function<bool(const QUuid& appID)> isLocked;
+    std::function<void(const QUuid& appID)> onLeftScreen; // hidden or closed (the app lock's grace period)
+    std::function<void(const QUuid& appID, const QString& title)> onToggleLock;
+
+    static constexpr int notificationPollMs = 3000;
 
     // Back checks run at these delays (ms) after a Back.
     static constexpr int backCheckDelaysMs[] = {200, 450, 800, 1300};
@@ -91,7 +122,9 @@ private:
     void becameKey();
     void resized();
     void resizeDisplay();
-    void showNotice(const QString& text);
+    void startNotificationWatch();
+    void announce(const AndroidNotification& notification);
+    bool locked() const { return isLocked && isLocked(m_setup.appID); }
 
     const Setup m_setup;
     std::shared_ptr<VantleLog> m_log;
@@ -99,7 +132,13 @@ private:
     HeaderView* m_header = nullptr;          // owned by the panel
     std::unique_ptr<AndroidAppPanel> m_panel;
     std::shared_ptr<AndroidStreamClient> m_client;
-    QLabel* m_notice = nullptr;
+    NotificationBannerView* m_banner = nullptr;     // owned by the video view
+    NotificationShadeModel* m_shadeModel = nullptr; // owned by the session
+    NotificationShadeView* m_shade = nullptr;       // owned by the video view
+    NotificationWatch m_watch;
+    QTimer* m_notifyTimer = nullptr; // none until the watch starts
+    bool m_pollingNotifications = false;
+    int m_handledPolls = 0;
     QTimer* m_resizeWork = nullptr; // the display resize and the shared size, once a resize rests
     QTimer* m_saveWork = nullptr;   // the window record, once a move or resize rests
     bool m_pinned = false;

@@ -1,5 +1,6 @@
 #include "windows/HeaderView.h"
 
+#include "windows/BellGlyph.h"
 #include "windows/PadlockGlyph.h"
 
 #include <QHBoxLayout>
@@ -28,6 +29,9 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
+    QToolButton* shade = addButton(u"notifications"_s, QString(), u"Notifications"_s);
+    shade->setIcon(BellGlyph::icon(16, palette().color(QPalette::WindowText)));
+    shade->setAccessibleName(u"Notifications"_s);
     m_lock = addButton(u"lock"_s, QString(), QString());
     m_lock->setIconSize(QSize(18, 18));
     m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
@@ -40,7 +44,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     layout->addWidget(home);
     layout->addWidget(back);
     layout->addWidget(m_title, 1);
-    for (QToolButton* button : {m_lock, m_pin, size, hide, close})
+    for (QToolButton* button : {shade, m_lock, m_pin, size, hide, close})
         layout->addWidget(button);
 
     const auto call = [](const std::function<void()>& action) {
@@ -48,6 +52,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     };
     connect(home, &QToolButton::clicked, this, [this, call] { call(onHome); });
     connect(back, &QToolButton::clicked, this, [this, call] { call(onBack); });
+    connect(shade, &QToolButton::clicked, this, [this, call] { call(onShade); });
     connect(m_lock, &QToolButton::clicked, this, [this, call] { call(onLock); });
     connect(m_pin, &QToolButton::clicked, this, [this, call] { call(onPin); });
     connect(hide, &QToolButton::clicked, this, [this, call] { call(onHide); });
@@ -87,8 +92,9 @@ void HeaderView::setPinned(bool pinned) {
 
 void HeaderView::setLocked(bool locked) {
     using PadlockGlyph::Shackle;
-    m_lock->setIcon(PadlockGlyph::icon(18, palette().color(locked ? QPalette::Highlight : QPalette::PlaceholderText),
-                                       locked ? Shackle::closed : Shackle::open));
+    m_lock->setIcon(
+        PadlockGlyph::icon(18, palette().color(locked ? QPalette::Highlight : QPalette::PlaceholderText),
+                           locked ? Shackle::closed : Shackle::open));
     m_lock->setToolTip(locked ? u"Remove the password lock"_s : u"Lock this app with a password"_s);
     m_lock->setAccessibleName(locked ? u"Locked"_s : u"Lock"_s);
 }

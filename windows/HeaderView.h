@@ -6,7 +6,8 @@
 class QLabel;
 class QToolButton;
 
-// The 36-point bar on top of an app window: home, back, the title, lock, pin, size, hide and close.
+// The 36-point bar on top of an app window: home, back, the title, the notification shade's bell,
+// lock, pin, size, hide and close.
 // Dragging the bar moves the window. The session wires the callbacks.
 class HeaderView final : public QWidget {
     Q_OBJECT
@@ -15,7 +16,7 @@ public:
 
     explicit HeaderView(const QString& title, QWidget* parent = nullptr);
 
-    std::function<void()> onHome, onBack, onLock, onPin, onHide, onClose;
+    std::function<void()> onHome, onBack, onShade, onLock, onPin, onHide, onClose;
     std::function<void(QWidget* button)> onSize;
 
     void setPinned(bool pinned);

@@ -10,6 +10,7 @@
 #include "windows/AndroidAppPanel.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
+#include "windows/NotificationBannerView.h"
 #include "windows/WindowCommands.h"
 
 #include <QLabel>
@@ -161,23 +162,23 @@ TEST_F(FileTransferTest, PushScanShareAndRefusals) {
         ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
         // The display's id comes from the server's output, which adb may relay after the first frame.
         ASSERT_TRUE(waitUntil([&] { return session->client()->displayID().has_value(); }, 10000));
-        const auto* notice = session->panel()->findChild<QLabel*>(u"notice"_s);
-        ASSERT_NE(notice, nullptr);
+        // The window's toast: title, then text.
+        const auto notice = [session] {
+            return session->banner()->titleLabel()->text() + u'\n' + session->banner()->bodyLabel()->text();
+        };
         device().clearReceived();
         commands.dispatch(u"drop:"_s + desktopFile(u"photo.jpg"_s, "jpeg"));
-        EXPECT_TRUE(
-            waitUntil([&] { return notice->text() == u"photo.jpg\nChoose where to send it"_s; }, 20000));
+        EXPECT_TRUE(waitUntil([&] { return notice() == u"photo.jpg\nChoose where to send it"_s; }, 20000));
         const QList<QJsonObject> shares = received(u"am"_s, u"start"_s);
         ASSERT_EQ(shares.size(), 1);
         EXPECT_EQ(shares[0].value(u"display"_s).toInt(), session->client()->displayID().value_or(-2));
         commands.dispatch(u"drop:"_s + desktop.filePath(u"Photos"_s));
         EXPECT_TRUE(waitUntil(
             [&] {
-                return notice->text() ==
-                       u"Could not send\nPhotos is a folder: drop the files inside it instead."_s;
+                return notice() == u"Could not send\nPhotos is a folder: drop the files inside it instead."_s;
             },
             20000))
-            << notice->text().toStdString();
+            << notice().toStdString();
     }
     {
         SCOPED_TRACE("a push that did not arrive is not sent, though the device's error names the file");

@@ -120,6 +120,30 @@ protected:
 
 } // namespace
 
+// A notification posted while the app's window is hidden marks the app unread in the library (the
+// tiles' and menu items' dot); opening the app again shows the window and clears the mark.
+TEST_F(OpenAppFlowTest, ANotificationOfAHiddenWindowMarksTheAppUnreadUntilItIsOpenedAgain) {
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    AndroidWindowSession* session = waitForFrames(notes);
+    ASSERT_TRUE(session);
+    const auto polled = [session] {
+        const int before = session->handledPolls();
+        return waitUntil([&] {
+            session->pollNotifications();
+            return session->handledPolls() >= before + 2;
+        });
+    };
+    ASSERT_TRUE(polled());
+    session->hide();
+    ASSERT_EQ(device().postNotification(session->package(), 1, u"Anna"_s, u"Lunch?"_s, 0, false), QString());
+    ASSERT_TRUE(polled());
+    EXPECT_EQ(store->unreadAppIDs(), QSet<QUuid>{notes.id});
+    flow->launch(notes);
+    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
+    EXPECT_TRUE(store->unreadAppIDs().isEmpty());
+}
+
 // One library walks through opening, clicking, a failed install beside a running window, and
 // single-app mode: another entry of the same package closes its window without a stop, which would
 // kill the app the new window just started; another app's window is closed and stopped once.

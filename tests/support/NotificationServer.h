@@ -1,0 +1,94 @@
+#pragma once
+
+// A real desktop notification server for a test: a private session bus without service
+// activation, an X server of its own and dunst on them; what dunst received is read back, and
+// clicks are made, with dunstctl. Everything ends with the object (QProcess kills its children).
+// Call from the GUI thread before anything in the process touched the session bus.
+#include "support/TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+class NotificationServer {
+public:
+    // Empty when the server runs, else what failed.
+    QString start() {
+        using namespace Qt::StringLiterals;
+        QFile config(m_folder.filePath(u"bus.conf"_s));
+        if (!config.open(QIODevice::WriteOnly)) return u"no bus configuration"_s;
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                     "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                     "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        config.close();
+        m_bus.start(u"dbus-daemon"_s,
+                    {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--print-address"_s});
+        if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        if (!QDBusConnection::sessionBus().isConnected()) return u"no session bus connection"_s;
+        m_display.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s,
+                                    u"-nolisten"_s, u"tcp"_s});
+        if (!m_display.waitForReadyRead(10000)) return u"Xvfb did not start"_s;
+        const QByteArray display = ":" + m_display.readLine().trimmed();
+        // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
+        QFile dunstrc(m_folder.filePath(u"dunstrc"_s));
+        if (!dunstrc.open(QIODevice::WriteOnly)) return u"no dunstrc"_s;
+        dunstrc.write("[global]\n    markup = full\n    history_length = 50\n    idle_threshold = 0\n"
+                      "[urgency_low]\n    timeout = 0\n[urgency_normal]\n    timeout = 0\n"
+                      "[urgency_critical]\n    timeout = 0\n");
+        dunstrc.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DISPLAY"_s, QString::fromLatin1(display));
+        m_dunst.setProcessEnvironment(environment);
+        m_dunst.start(u"dunst"_s, {u"-config"_s, dunstrc.fileName()});
+        if (!waitUntil(running, 10000)) return u"dunst did not take the notification service"_s;
+        return {};
+    }
+
+    static bool running() {
+        using namespace Qt::StringLiterals;
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            u"org.freedesktop.Notifications"_s);
+    }
+    void stop() {
+        m_dunst.kill();
+        m_dunst.waitForFinished();
+    }
+
+    static QString dunstctl(const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("dunstctl"), arguments);
+        // The server answers through the daemon, not on this thread's connection: no deadlock.
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+    static int displayed() {
+        return dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).toInt();
+    }
+    // Clicks the newest displayed notification.
+    static void click() { dunstctl({QStringLiteral("action"), QStringLiteral("0")}); }
+    // Everything the server received (app name, summary, body), newest first; closes what is displayed.
+    static QList<QStringList> history() {
+        using namespace Qt::StringLiterals;
+        dunstctl({u"close-all"_s});
+        const QJsonDocument json = QJsonDocument::fromJson(dunstctl({u"history"_s}).toUtf8());
+        QList<QStringList> received;
+        for (const QJsonValue& value : json.object().value(u"data"_s).toArray().at(0).toArray()) {
+            received.append(QStringList());
+            for (const QString& field : {u"appname"_s, u"summary"_s, u"body"_s})
+                received.last().append(value.toObject().value(field).toObject().value(u"data"_s).toString());
+        }
+        return received;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_bus, m_display, m_dunst;
+};

@@ -1,0 +1,28 @@
+#include "windows/BellGlyph.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+QIcon BellGlyph::icon(int side, const QColor& colour) {
+    QPixmap pixmap(side * 2, side * 2); // sharp on screens with a device pixel ratio of 2
+    pixmap.setDevicePixelRatio(2.0);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    // On a 16-unit grid: a dome from 3 to 13 wide, a flared rim at 12, the clapper below.
+    const double u = side / 16.0;
+    QPainterPath bell;
+    bell.moveTo(2 * u, 12 * u);
+    bell.cubicTo(3.5 * u, 10.5 * u, 3.5 * u, 9 * u, 3.5 * u, 7 * u);
+    bell.cubicTo(3.5 * u, 3.8 * u, 5.5 * u, 2.2 * u, 8 * u, 2.2 * u);
+    bell.cubicTo(10.5 * u, 2.2 * u, 12.5 * u, 3.8 * u, 12.5 * u, 7 * u);
+    bell.cubicTo(12.5 * u, 9 * u, 12.5 * u, 10.5 * u, 14 * u, 12 * u);
+    bell.closeSubpath();
+    painter.drawPath(bell);
+    painter.drawEllipse(QPointF(8 * u, 13.3 * u), 1.6 * u, 1.6 * u);
+    painter.end();
+    return QIcon(pixmap);
+}
