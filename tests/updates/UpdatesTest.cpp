@@ -1,7 +1,7 @@
-// Updates from two loopback HTTPS repositories in F-Droid's layout, named to Vantle through
-// VANTLE_FDROID_URL and VANTLE_IZZYONDROID_URL: the rules, the check with installed version codes
-// from a table, the tile's mark, then installs over Tally on the simulated Android with APKs signed
-// by two test keys (a copy from "another store" is refused by Android).
+// Updates from two loopback HTTPS repositories in F-Droid's layout, named to Vantle through VANTLE_FDROID_URL
+// and VANTLE_IZZYONDROID_URL: the rules, the check with installed version codes from a table, the tile's
+// mark, then installs over Tally on the simulated Android with APKs signed by two test keys (a copy from
+// "another store" is refused by Android).
 #include "LoopbackHttpServer.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
@@ -33,8 +33,8 @@ namespace {
 
 const QString tally = u"org.vantle.tally"_s;
 
-// A self-signed certificate for 127.0.0.1 made once by the openssl tool and trusted from then on as
-// a system CA would be; certificate verification stays on.
+// A self-signed certificate for 127.0.0.1 made once by the openssl tool and trusted from then on as a system
+// CA would be; certificate verification stays on.
 LoopbackHttpServer::Tls trustedCertificate() {
     static const LoopbackHttpServer::Tls tls = [] {
         QTemporaryDir dir;
@@ -68,8 +68,8 @@ struct StoreServers {
         return QByteArray(source == UpdateSource::fdroid ? "" : "/fdroid") + "/repo/" + package.toUtf8() +
                '_' + QByteArray::number(code) + ".apk";
     }
-    // The package API's answer as the repositories write it: the suggested code and the versions
-    // they hold, newest first.
+    // The package API's answer as the repositories write it: the suggested code and the versions they hold,
+    // newest first.
     void offer(UpdateSource source, const QString& package, qint64 code, const QString& versionName) {
         server(source).serve(apiPath(source, package),
                              {200, (uR"({"suggestedVersionCode":%2,"packages":[{"versionName":)"
@@ -392,8 +392,8 @@ QString signedApk(int version, char key) {
     return QStringLiteral(VANTLE_UPDATE_APKS) + u"/tally-%1-%2.apk"_s.arg(version).arg(QLatin1Char(key));
 }
 
-// Tally 1.0 signed with key A, installed in Android and in the library (its package known only from
-// the install record, as for an APK the user added); the failures first, as each leaves it so.
+// Tally 1.0 signed with key A, installed in Android and in the library (its package known only from the
+// install record, as for an APK the user added); the failures first, as each leaves it so.
 TEST(AppUpdatesInstallTest, RefusalsLeaveTheAppThenTheNextStoreInstalls) {
     ScopedSettings settings;
     SimulatedAndroidHome android;
