@@ -120,26 +120,20 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
         QObject observer;
         AndroidDarkMode::startObserving(&observer);
+        const auto night = [] {
+            return offThread([] {
+                       return AndroidRuntimeCLI::runADB({u"shell"_s, u"cmd uimode night"_s});
+                   })
+                .value_or(QString())
+                .trimmed();
+        };
         for (const auto& [scheme, wanted] :
              {std::pair{1u, u"Night mode: yes"_s}, std::pair{2u, u"Night mode: no"_s}}) {
             portal.colorScheme = scheme;
             Q_EMIT portal.SettingChanged(u"org.freedesktop.appearance"_s, u"color-scheme"_s,
                                          QDBusVariant(scheme));
-            QString seen;
-            EXPECT_TRUE(waitUntil(
-                [&] {
-                    seen = offThread([] {
-                               return AndroidRuntimeCLI::runADB({u"shell"_s, u"cmd uimode night"_s});
-                           })
-                               .value_or(QString())
-                               .trimmed();
-                    return seen == wanted;
-                },
-                5000))
-                << seen.toStdString();
+            EXPECT_TRUE(waitUntil([&] { return night() == wanted; }, 5000)) << night().toStdString();
         }
-        session.unregisterService(u"org.freedesktop.portal.Desktop"_s);
-        session.unregisterObject(u"/org/freedesktop/portal/desktop"_s);
     }
     display.start(u"Xvfb"_s,
                   {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s, u"tcp"_s});
@@ -213,8 +207,6 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
             << since.lines().first().toStdString();
         EXPECT_TRUE(since.lines().first().endsWith(u" - using fallback"_s));
     }
-    session.unregisterService(u"org.freedesktop.FileManager1"_s);
-    session.unregisterObject(u"/org/freedesktop/FileManager1"_s);
 }
 
 } // namespace
