@@ -132,8 +132,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
         EXPECT_EQ(copied(), QStringList{u"song.mp3"_s}); // once
         EXPECT_EQ(copy(u"song.mp3"_s), "first part, then the rest");
         EXPECT_EQ(since.count(u"downloads: song.mp3 -> "_s + folder + u"/song.mp3"_s), 1);
-        EXPECT_EQ(since.count(u"downloads: old"_s),
-                  0); // what was there at first is never copied
+        EXPECT_EQ(since.count(u"downloads: old"_s), 0); // what was there at first is never copied
     }
     {
         SCOPED_TRACE("temporary names, empty files and files sent from the desktop are not copied");
@@ -174,9 +173,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
         EXPECT_EQ(copyToMac(u"README"_s), folder + u"/README"_s);
         EXPECT_EQ(copyToMac(u"README"_s), folder + u"/README 2"_s);
         ASSERT_TRUE(QFile::remove(deviceDownload(u"README"_s))); // not for the watcher
-        put(u"bell\x07"
-            u"and\x1b[31mred.txt"_s,
-            "escape"); // a hex escape ends where the literal does
+        put(u"bell\u0007and\u001b[31mred.txt"_s, "escape");
         poll(2);
         EXPECT_EQ(announced(1).size(), 2);
         EXPECT_EQ(copy(u"bell_and_[31mred.txt"_s), "escape");
@@ -330,8 +327,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
 }
 
 TEST(FilesRules, NamesListingsAndTypes) {
-    EXPECT_EQ(DownloadSync::parseListing(u"12|/sdcard/Download/a.txt\n"_s),
-              std::nullopt); // cut short
+    EXPECT_EQ(DownloadSync::parseListing(u"12|/sdcard/Download/a.txt\n"_s), std::nullopt); // cut short
     EXPECT_EQ(
         DownloadSync::parseListing(u"  12|/sdcard/Download/a.txt \n6442450944|/sdcard/Download/big.iso\n"
                                    "x|/sdcard/Download/bad\nnobar\n5|/sdcard/Download/\n"
@@ -342,28 +338,22 @@ TEST(FilesRules, NamesListingsAndTypes) {
         EXPECT_TRUE(DownloadSync::isTemporary(name)) << name.toStdString();
     for (const QString& name : {u"part.pdf"_s, u"tmp"_s, u"download.zip"_s})
         EXPECT_FALSE(DownloadSync::isTemporary(name)) << name.toStdString();
-    const std::pair<QString, QString> names[]{{u"a/b"_s, u"a_b"_s},
-                                              {u".."_s, u"download"_s},
-                                              {u"."_s, u"download"_s},
-                                              {u" "_s, u"download"_s},
-                                              {u"tab\there"_s, u"tab_here"_s},
-                                              {u"del\x7f.txt"_s, u"del_.txt"_s},
-                                              {u"line\nbreak"_s, u"line_break"_s}};
-    for (const auto& [android, safe] : names)
-        EXPECT_EQ(DownloadSync::safeName(android), safe) << android.toStdString();
+    // Pairs of a name from Android and the name it is saved as.
+    const QStringList names{u"a/b"_s,         u"a_b"_s,      u".."_s,          u"download"_s,  u"."_s,
+                            u"download"_s,    u" "_s,        u"download"_s,    u"tab\there"_s, u"tab_here"_s,
+                            u"del\x7f.txt"_s, u"del_.txt"_s, u"line\nbreak"_s, u"line_break"_s};
+    for (qsizetype i = 0; i < names.size(); i += 2)
+        EXPECT_EQ(DownloadSync::safeName(names[i]), names[i + 1]) << names[i].toStdString();
     // Too long for a file name with a number: cut, keeping the extension and whole characters.
     const QString cut = DownloadSync::safeName(QString(150, u'é') + u".jpeg"_s); // 305 bytes
     EXPECT_LE(DownloadSync::numbered(cut, 9999).toUtf8().size(), 255);
     EXPECT_TRUE(cut.endsWith(u"é.jpeg"_s));
     EXPECT_EQ(DownloadSync::numbered(u".profile"_s, 2), u".profile 2"_s);
-    const std::pair<QString, std::optional<QString>> types[]{
-        {u"a.JPG"_s, u"image/jpeg"_s},
-        {u"g.Docx"_s, u"application/vnd.openxmlformats-officedocument.wordprocessingml.document"_s},
-        {u"h.tar.gz"_s, std::nullopt},
-        {u"jpg"_s, std::nullopt},
-        {u"i."_s, std::nullopt}};
-    for (const auto& [name, type] : types)
-        EXPECT_EQ(AndroidFileTransfer::mimeType(name), type) << name.toStdString();
+    EXPECT_EQ(AndroidFileTransfer::mimeType(u"a.JPG"_s), u"image/jpeg"_s);
+    EXPECT_EQ(AndroidFileTransfer::mimeType(u"g.Docx"_s),
+              u"application/vnd.openxmlformats-officedocument.wordprocessingml.document"_s);
+    for (const QString& unknown : {u"h.tar.gz"_s, u"jpg"_s, u"i."_s})
+        EXPECT_EQ(AndroidFileTransfer::mimeType(unknown), std::nullopt) << unknown.toStdString();
 }
 
 } // namespace
