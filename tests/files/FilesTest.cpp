@@ -60,12 +60,6 @@ protected:
         EXPECT_TRUE(writeFile(desktop.filePath(name), bytes));
         return desktop.filePath(name);
     }
-    // Blocking device work, awaited without blocking this thread's event loop.
-    template <typename Work> static auto offMainThread(Work work) {
-        auto future = QtConcurrent::run(&AndroidRuntimeCLI::pool(), work);
-        waitUntil([&] { return future.isFinished(); }, 60000);
-        return future.result();
-    }
     QList<QJsonObject> received(const QString& command) const {
         QList<QJsonObject> matching;
         for (const QJsonObject& event : device().received())
@@ -75,8 +69,8 @@ protected:
     }
     // "title|message" of a push.
     QString push(const QStringList& paths, const QString& package = gallery) {
-        const auto result =
-            offMainThread([&] { return AndroidFileTransfer::push(paths, package, {}, seen); });
+        const auto result = offThread([&] { return AndroidFileTransfer::push(paths, package, {}, seen); },
+                                      &AndroidRuntimeCLI::pool());
         return result.title + u'|' + result.message;
     }
     void put(const QString& name, const QByteArray& bytes) {
@@ -102,7 +96,7 @@ protected:
         return std::exchange(banners, {}) + std::exchange(notifier.posts, {});
     }
     std::optional<QString> copyToMac(const QString& name) {
-        return offMainThread([&] { return DownloadSync::copyToMac(name, folder); });
+        return offThread([&] { return DownloadSync::copyToMac(name, folder); }, &AndroidRuntimeCLI::pool());
     }
 };
 
@@ -297,14 +291,14 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     {
         SCOPED_TRACE("the media lookup waits for the scanner, then gives up");
         ASSERT_EQ(device().putDownload(desktopFile(u"late.png"_s, "late")), QString());
-        EXPECT_EQ(offMainThread([] {
+        EXPECT_EQ(offThread([] {
                       return AndroidFileTransfer::mediaURI(u"late.png"_s, 3, std::chrono::milliseconds(10));
                   }),
                   std::nullopt);
         auto lookup = QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] {
             return AndroidFileTransfer::mediaURI(u"late.png"_s, 6, std::chrono::milliseconds(300));
         });
-        offMainThread([] {
+        offThread([] {
             return AndroidRuntimeCLI::runADB(
                 {u"shell"_s, u"am broadcast -a android.intent.action."
                              u"MEDIA_SCANNER_SCAN_FILE -d file:///sdcard/Download/late.png"_s});

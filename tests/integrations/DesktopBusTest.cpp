@@ -52,12 +52,6 @@ public Q_SLOTS:
     void ShowItems(const QStringList& uris, const QString& /*startupId*/) { shown += uris; }
 };
 
-// Blocking calls (the portal's reads, adb, dunstctl) run off the thread that serves the fake objects.
-template <typename Work> auto offThread(Work work) {
-    auto future = QtConcurrent::run(work);
-    waitUntil([&] { return future.isFinished(); }, 10000);
-    return future.result();
-}
 QString dunstctl(const QStringList& arguments) {
     QProcess process;
     process.start(u"dunstctl"_s, arguments);
