@@ -58,9 +58,6 @@ QString dunstctl(const QStringList& arguments) {
     waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
-int displayed() {
-    return dunstctl({u"count"_s, u"displayed"_s}).toInt();
-}
 bool serverRunning() {
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(u"org.freedesktop.Notifications"_s);
 }
@@ -155,7 +152,7 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         MainLogSince since;
         notifier.post(u"Mail"_s, u"Inbox"_s, u"New <b>message</b> & more"_s, mail);
         ASSERT_TRUE(waitUntil([&] { return since.count(u"mac notification posted: Mail"_s) == 1; }));
-        ASSERT_TRUE(waitUntil([] { return displayed() == 1; }));
+        ASSERT_TRUE(waitUntil([] { return dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s; }));
         dunstctl({u"action"_s, u"0"_s});
         ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }));
         EXPECT_EQ(opened, QStringList{mail.toString(QUuid::WithoutBraces)});
@@ -166,7 +163,7 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         SCOPED_TRACE("a click on a saved file's notification reveals it");
         notifier.post(u"Saved to your computer"_s, u"From Android"_s, u"Downloads › Vantle › report 2.pdf"_s,
                       std::nullopt, u"/home/user/Downloads/Vantle/report 2.pdf"_s);
-        ASSERT_TRUE(waitUntil([] { return displayed() == 1; }));
+        ASSERT_TRUE(waitUntil([] { return dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s; }));
         dunstctl({u"action"_s, u"0"_s});
         EXPECT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }));
         EXPECT_EQ(fileManager.shown, QStringList{u"file:///home/user/Downloads/Vantle/report%202.pdf"_s});
