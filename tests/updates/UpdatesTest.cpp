@@ -8,9 +8,7 @@
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
 #include "platform/ChildProcess.h"
-#include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/ApkInstaller.h"
-#include "runtime/RuntimeBoot.h"
 #include "support/DeviceFiles.h"
 #include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
@@ -389,10 +387,9 @@ TEST(AppUpdatesInstallTest, RefusalsLeaveTheAppThenTheNextStoreInstalls) {
     AppLibraryStore store;
     QList<QUuid> closedWindows;
     AppUpdates updates{{{}, [&](const QUuid& id) { closedWindows.append(id); }, {}}};
-    MobileApp app;
-    app.id = QUuid::createUuid();
-    app.name = u"Tally"_s;
+    MobileApp app = androidApp(tally);
     app.sourcePath = library.filePath(u"Tally.apk"_s);
+    app.bundleIdentifier.reset();
     ASSERT_TRUE(QFile::copy(signedApk(1, 'a'), app.sourcePath));
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
     ASSERT_TRUE(AndroidRuntimeCLI::adbDevice({u"install"_s, u"-r"_s, app.sourcePath}).contains(u"Success"_s));
