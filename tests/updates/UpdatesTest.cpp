@@ -116,14 +116,11 @@ TEST(UpdateRulesTest, ListsTextsAndAddresses) {
         UpdateRules::installRefusal(u"\n  adb: Failure [INSTALL_FAILED_OLDER_SDK "_s + QString(200, u'x'));
     EXPECT_EQ(refusal, u"update failed: adb: Failure [INSTALL_FAILED_OLDER_SDK "_s + QString(81, u'x'));
 
-    {
-        ScopedEnvironment noFDroid("VANTLE_FDROID_URL", QString()),
-            noIzzy("VANTLE_IZZYONDROID_URL", QString());
-        EXPECT_EQ(UpdateSources::apiURL(UpdateSource::fdroid, tally),
-                  QUrl(u"https://f-droid.org/api/v1/packages/org.vantle.tally"_s));
-        EXPECT_EQ(UpdateSources::apkURL(UpdateSource::izzy, tally, 42),
-                  QUrl(u"https://apt.izzysoft.de/fdroid/repo/org.vantle.tally_42.apk"_s));
-    }
+    ScopedEnvironment noFDroid("VANTLE_FDROID_URL", QString()), noIzzy("VANTLE_IZZYONDROID_URL", QString());
+    EXPECT_EQ(UpdateSources::apiURL(UpdateSource::fdroid, tally),
+              QUrl(u"https://f-droid.org/api/v1/packages/org.vantle.tally"_s));
+    EXPECT_EQ(UpdateSources::apkURL(UpdateSource::izzy, tally, 42),
+              QUrl(u"https://apt.izzysoft.de/fdroid/repo/org.vantle.tally_42.apk"_s));
     // "+" allowed, "-" refused: an address alone, or a redirect "from > to".
     for (const QString& row :
          {u"+https://f-droid.org/a"_s, u"+http://[::1]:9/x"_s, u"-http://f-droid.org/a"_s,
