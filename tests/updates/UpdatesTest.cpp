@@ -54,7 +54,7 @@ LoopbackHttpServer::Tls trustedCertificate() {
 
 struct StoreServers {
     LoopbackHttpServer fdroid{trustedCertificate()}, izzy{trustedCertificate()};
-    // With a trailing slash, as a mirror's address may be written.
+    // With trailing slashes, as a mirror's address may be written.
     ScopedEnvironment fdroidBase{"VANTLE_FDROID_URL", fdroid.url(u"/"_s).toString()};
     ScopedEnvironment izzyBase{"VANTLE_IZZYONDROID_URL", izzy.url(u"/fdroid//"_s).toString()};
 
