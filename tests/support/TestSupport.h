@@ -92,3 +92,13 @@ template <typename Error, typename Action> QString thrownDescription(Action&& ac
     }
     return QStringLiteral("(nothing thrown)");
 }
+
+#include <QThreadPool>
+
+// Runs blocking `work` on `pool` while this thread's event loop keeps serving; returns its result.
+template <typename Work>
+auto offThread(Work work, QThreadPool* pool = QThreadPool::globalInstance(), int timeoutMs = 60000) {
+    auto future = QtConcurrent::run(pool, std::move(work));
+    waitUntil([&] { return future.isFinished(); }, timeoutMs);
+    return future.result();
+}
