@@ -13,10 +13,7 @@
 #include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSslConfiguration>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -47,15 +44,12 @@ class SecureTransportTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     LoopbackHttpServer::Tls tls = makeCertificate(dir);
-    LoopbackHttpServer secure{tls};
-    LoopbackHttpServer cdn{tls};
-    LoopbackHttpServer plain;
+    LoopbackHttpServer secure{tls}, cdn{tls}, plain;
     const QSslConfiguration savedDefault = QSslConfiguration::defaultConfiguration();
     const QString destination = dir.filePath(u"archive.zip"_s);
     QList<qint64> totals; // the sizes the progress reports expected
 
     void TearDown() override { QSslConfiguration::setDefaultConfiguration(savedDefault); }
-
     // Trusts the test certificate the way a system CA would be trusted; verification stays on.
     void trustTestCertificate() {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
@@ -82,7 +76,10 @@ protected:
 
 } // namespace
 
-TEST_F(SecureTransportTest, DownloadsFollowEveryKindOfSafeRedirectAndResumeThroughThem) {
+TEST_F(SecureTransportTest, DownloadsFollowSafeRedirectsResumeThroughThemAndRefuseTheRest) {
+    secure.serve("/a.zip", {200, "archive bytes"});
+    EXPECT_TRUE(download(secure.url(u"/a.zip"_s)).startsWith(u"Download failed: "_s)); // not trusted yet
+
     trustTestCertificate();
     cdn.serve("/a.zip", {200, "archive bytes", -1, -1, true});
     EXPECT_EQ(download(cdn.url(u"/a.zip"_s)), u"archive bytes"_s);
@@ -90,28 +87,19 @@ TEST_F(SecureTransportTest, DownloadsFollowEveryKindOfSafeRedirectAndResumeThrou
         secure.serve("/moved.zip", redirect(status, cdn.url(u"/a.zip"_s)));
         EXPECT_EQ(download(secure.url(u"/moved.zip"_s)), u"archive bytes"_s) << status;
     }
-
     // A kept part is resumed at the redirect's target.
     ASSERT_TRUE(writeFile(DownloadDelegate::partialPath(destination), "archive "));
     cdn.requests.clear();
     EXPECT_EQ(download(secure.url(u"/moved.zip"_s)), u"archive bytes"_s);
     ASSERT_EQ(cdn.requests.size(), 1);
     EXPECT_EQ(cdn.requests.first().range, "bytes=8-");
-}
 
-TEST_F(SecureTransportTest, AnUntrustedCertificateOrARedirectToPlainHttpFailsTheDownload) {
-    secure.serve("/a.zip", {200, "archive bytes"});
-    EXPECT_TRUE(download(secure.url(u"/a.zip"_s)).startsWith(u"Download failed: "_s));
-
-    trustTestCertificate();
     plain.serve("/a.zip", {200, "served in the clear"});
     secure.serve("/a.zip", redirect(302, plain.url(u"/a.zip"_s)));
     EXPECT_EQ(download(secure.url(u"/a.zip"_s)),
               u"Download failed: refused a redirect from HTTPS to plain HTTP"_s);
     EXPECT_TRUE(plain.requests.isEmpty());
-}
 
-TEST_F(SecureTransportTest, ABodyWithoutALengthIsReadToItsEnd) {
     // A raw server that sends no Content-Length, and the body in two parts.
     QTcpServer raw;
     ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
@@ -126,6 +114,7 @@ TEST_F(SecureTransportTest, ABodyWithoutALengthIsReadToItsEnd) {
             });
         });
     });
+    totals.clear();
     EXPECT_EQ(download(QUrl(u"http://127.0.0.1:%1/file.zip"_s.arg(raw.serverPort()))),
               u"body without length"_s);
     EXPECT_EQ(totals.value(0), -1); // unknown
@@ -137,13 +126,14 @@ TEST_F(SecureTransportTest, ListsFollowSafeRedirectsAndRefusePlainHttp) {
     const ScopedEnvironment home("VANTLE_HOME", dir.filePath(u"home"_s));
     const ScopedEnvironment repository("VANTLE_SDK_REPOSITORY",
                                        secure.url(u"/android/repository/"_s).toString());
-    const HostDescription& host = HostDescription::current();
-    const auto package = [&](const QString& path, const QString& url) {
-        return RepositoryFixtures::Package{path, {}, u"35.0.2"_s,
-                                           {},   {}, {{url, 1, u"00"_s, host.repositoryOS, {}}}};
+    const auto package = [](const QString& path, const QString& url) {
+        return RepositoryFixtures::Package{
+            .path = path, .archives = {{url, 1, u"00"_s, HostDescription::current().repositoryOS}}};
     };
-    const QString image = u"system-images;android-35;default;"_s + host.systemImageABI;
-    const QByteArray images = RepositoryFixtures::list({package(image, u"img.zip"_s)}, {}, true);
+    const QByteArray images = RepositoryFixtures::list(
+        {package(u"system-images;android-35;default;"_s + HostDescription::current().systemImageABI,
+                 u"img.zip"_s)},
+        {}, true);
     cdn.serve("/lists/repository2-3.xml",
               {200, RepositoryFixtures::list(
                         {package(u"platform-tools"_s, u"pt.zip"_s), package(u"emulator"_s, u"em.zip"_s)}, {},
@@ -159,16 +149,17 @@ TEST_F(SecureTransportTest, ListsFollowSafeRedirectsAndRefusePlainHttp) {
             return error.description();
         }
     };
-
     secure.serve("/android/repository/repository2-3.xml",
                  redirect(301, cdn.url(u"/lists/repository2-3.xml"_s)));
     secure.serve("/android/repository/sys-img/android/sys-img2-3.xml",
                  redirect(307, cdn.url(u"/lists/sys-img2-3.xml"_s)));
     EXPECT_EQ(plan(), u"3"_s);
     cdn.serve("/lists/sys-img2-3.xml", {200, "<sys-img:sdk-sys-img><remotePackage"}); // cut short
-    EXPECT_TRUE(plan().startsWith(u"Could not read Google's Android package list: "_s))
-        << plan().toStdString();
-    EXPECT_NE(plan(), u"Could not read Google's Android package list: parse error"_s); // the parser's reason
+    const QString unreadable = plan();
+    EXPECT_TRUE(unreadable.startsWith(u"Could not read Google's Android package list: "_s))
+        << unreadable.toStdString();
+    EXPECT_NE(unreadable,
+              u"Could not read Google's Android package list: parse error"_s); // the parser's reason
 
     secure.serve("/android/repository/sys-img/android/sys-img2-3.xml",
                  redirect(302, plain.url(u"/lists/sys-img2-3.xml"_s)));
