@@ -13,6 +13,7 @@
 #include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
+#include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -40,26 +41,19 @@ LoopbackHttpServer::Answer redirect(int status, const QUrl& to) {
     return {status, {}, -1, -1, false, to.toEncoded()};
 }
 
-class SecureTransportTest : public ::testing::Test {
-protected:
+TEST(SecureTransportTest, DownloadsAndListsFollowSafeRedirectsResumeThroughThemAndRefuseTheRest) {
     QTemporaryDir dir;
-    LoopbackHttpServer::Tls tls = makeCertificate(dir);
+    const LoopbackHttpServer::Tls tls = makeCertificate(dir);
     LoopbackHttpServer secure{tls}, cdn{tls}, plain;
-    const QSslConfiguration savedDefault = QSslConfiguration::defaultConfiguration();
+    const auto restore = qScopeGuard([saved = QSslConfiguration::defaultConfiguration()] {
+        QSslConfiguration::setDefaultConfiguration(saved);
+    });
     const QString destination = dir.filePath(u"archive.zip"_s);
     QList<qint64> totals; // the sizes the progress reports expected
-
-    void TearDown() override { QSslConfiguration::setDefaultConfiguration(savedDefault); }
-    // Trusts the test certificate the way a system CA would be trusted; verification stays on.
-    void trustTestCertificate() {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificate(tls.certificate);
-        QSslConfiguration::setDefaultConfiguration(configuration);
-    }
     // What arrived at the destination (then removed), or the error text of a failed download.
-    QString download(const QUrl& url) {
+    const auto download = [&](const QUrl& url) {
         DownloadDelegate delegate(
-            destination, [this](qint64, qint64 total) { totals.append(total); },
+            destination, [&](qint64, qint64 total) { totals.append(total); },
             TransferPolicy::standardStallLimit);
         try {
             Coroutines::waitFor(delegate.run(url));
@@ -71,16 +65,13 @@ protected:
         const QString contents = QString::fromUtf8(readFile(destination));
         QFile::remove(destination);
         return contents;
-    }
-};
-
-} // namespace
-
-TEST_F(SecureTransportTest, DownloadsFollowSafeRedirectsResumeThroughThemAndRefuseTheRest) {
+    };
     secure.serve("/a.zip", {200, "archive bytes"});
     EXPECT_TRUE(download(secure.url(u"/a.zip"_s)).startsWith(u"Download failed: "_s)); // not trusted yet
 
-    trustTestCertificate();
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificate(tls.certificate); // as a system CA would be; verification stays on
+    QSslConfiguration::setDefaultConfiguration(trusting);
     cdn.serve("/a.zip", {200, "archive bytes", -1, -1, true});
     EXPECT_EQ(download(cdn.url(u"/a.zip"_s)), u"archive bytes"_s);
     for (const int status : {301, 302, 303, 307, 308}) {
@@ -118,10 +109,7 @@ TEST_F(SecureTransportTest, DownloadsFollowSafeRedirectsResumeThroughThemAndRefu
     EXPECT_EQ(download(QUrl(u"http://127.0.0.1:%1/file.zip"_s.arg(raw.serverPort()))),
               u"body without length"_s);
     EXPECT_EQ(totals.value(0), -1); // unknown
-}
 
-TEST_F(SecureTransportTest, ListsFollowSafeRedirectsAndRefusePlainHttp) {
-    trustTestCertificate();
     ScopedSettings settings;
     const ScopedEnvironment home("VANTLE_HOME", dir.filePath(u"home"_s));
     const ScopedEnvironment repository("VANTLE_SDK_REPOSITORY",
@@ -167,3 +155,5 @@ TEST_F(SecureTransportTest, ListsFollowSafeRedirectsAndRefusePlainHttp) {
                       u"HTTP for sys-img2-3.xml"_s);
     EXPECT_TRUE(plain.requests.isEmpty());
 }
+
+} // namespace
