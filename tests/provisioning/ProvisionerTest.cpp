@@ -327,6 +327,7 @@ TEST_F(ProvisionerTest, TheSetupScreenInstallsTheSimulatedAndroidWhichThenBoots)
 // was verified.
 TEST_F(ProvisionerTest, TransferFailuresEndInFailedAndARetryResumesAndKeepsVerifiedArchives) {
     const QString downloads = Locations::runtime() + u"/downloads"_s;
+    const QString toolsZip = downloads + u"/platform-tools_r35.0.2-linux.zip"_s;
     provisioner.setStallTimeout(std::chrono::milliseconds(700));
     {
         SCOPED_TRACE("a list server that takes the request and never answers");
@@ -341,12 +342,11 @@ TEST_F(ProvisionerTest, TransferFailuresEndInFailedAndARetryResumesAndKeepsVerif
     }
     {
         SCOPED_TRACE("the partial download lands on a device that is always full");
-        const QString partial =
-            DownloadDelegate::partialPath(downloads + u"/platform-tools_r35.0.2-linux.zip"_s);
+        const QString partial = DownloadDelegate::partialPath(toolsZip);
         ASSERT_TRUE(QDir().mkpath(downloads) && QFile::link(u"/dev/full"_s, partial));
         EXPECT_EQ(failure(), u"Download failed: No space left on device"_s);
         EXPECT_EQ(setupLog().filter(u"install failed: "_s).size(), 1);
-        EXPECT_FALSE(QFileInfo::exists(downloads + u"/platform-tools_r35.0.2-linux.zip"_s));
+        EXPECT_FALSE(QFileInfo::exists(toolsZip));
         QFile::remove(partial);
     }
     const auto& [tools, emulator, image] = std::tuple(archives()[0], archives()[1], archives()[2]);
@@ -354,8 +354,7 @@ TEST_F(ProvisionerTest, TransferFailuresEndInFailedAndARetryResumesAndKeepsVerif
     // kept, the extra byte too when it comes after the limit on a loaded machine.
     server.serve(tools.path, {200, tools.body, -1, 1000, true});
     EXPECT_EQ(failure(), u"Download failed: no data for 0.7 s"_s);
-    const qint64 kept =
-        QFileInfo(DownloadDelegate::partialPath(downloads + u"/platform-tools_r35.0.2-linux.zip"_s)).size();
+    const qint64 kept = QFileInfo(DownloadDelegate::partialPath(toolsZip)).size();
     EXPECT_TRUE(kept == 1000 || kept == 1001) << kept;
 
     // The tools' next try asks only for the rest; the emulator is not found.
