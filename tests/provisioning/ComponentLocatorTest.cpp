@@ -89,14 +89,6 @@ TEST(ComponentLocatorTest, VerifiesTheBundleOnceOrFallsBackToAnInstalledClient) 
     RuntimeComponentLocator::clearCache();
 }
 
-TEST(ComponentLocatorTest, TheBuildTreeCarriesAVerifiableBridge) {
-    const ScopedEnvironment bundle{"VANTLE_BUNDLE", QStringLiteral(VANTLE_BUILD_BRIDGE)};
-    const AndroidBridgeComponents components = RuntimeComponentLocator::verifiedBundledBridge();
-    EXPECT_EQ(components.source, Source::bundled);
-    EXPECT_TRUE(components.version.has_value());
-    EXPECT_GT(QFileInfo(components.server).size(), 0);
-}
-
 // Where each layout's executables look for the contents folder: an install's share/vantle wins
 // over a build tree's bridge folder; VANTLE_BUNDLE is not consulted here.
 TEST(ComponentLocatorTest, ContentsFolderFollowsTheExecutablesLayout) {

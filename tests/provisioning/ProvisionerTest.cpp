@@ -1,6 +1,5 @@
-// The whole set-up flow on loopback: lists and zip archives served by a local HTTP server, the
-// archives holding the simulated Android's tools and system image, installed into a fresh Vantle
-// home and booted.
+// The whole set-up flow on loopback: lists and zip archives (holding the simulated Android) served
+// by a local HTTP server, installed into a fresh Vantle home and booted.
 #include "LoopbackHttpServer.h"
 #include "RepositoryFixtures.h"
 #include "TestArchives.h"

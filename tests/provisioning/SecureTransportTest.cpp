@@ -1,10 +1,8 @@
-// Downloads and lists over HTTP(S): certificate checks stay on, redirects that stay on HTTPS
-// (mirrors, CDNs) are followed and one to plain HTTP never is; a body without a length is read to
-// its end.
+// Downloads and lists over HTTP(S): certificates are checked, redirects that stay on HTTPS (mirrors,
+// CDNs) are followed and one to plain HTTP never is; a body without a length is read to its end.
 #include "LoopbackHttpServer.h"
 #include "RepositoryFixtures.h"
 #include "core/WaitFor.h"
-#include "platform/ChildProcess.h"
 #include "provisioning/DownloadDelegate.h"
 #include "provisioning/RuntimeProvisionError.h"
 #include "provisioning/RuntimeRepository.h"
@@ -13,6 +11,7 @@
 #include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QTimer>
@@ -24,15 +23,13 @@ namespace {
 
 // A self-signed certificate for 127.0.0.1, made by the openssl tool for this run.
 LoopbackHttpServer::Tls makeCertificate(const QTemporaryDir& dir) {
-    ChildProcess openssl;
-    openssl.program = u"/usr/bin/openssl"_s;
-    openssl.arguments =
-        u"req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-        u"subjectAltName=IP:127.0.0.1"_s.split(u' ') +
-        QStringList{u"-keyout"_s, dir.filePath(u"key.pem"_s), u"-out"_s, dir.filePath(u"cert.pem"_s)};
-    openssl.standardError = ChildProcess::Output::capture;
-    const ChildProcess::Result made = openssl.run();
-    EXPECT_EQ(made.exitCode, 0) << made.standardError.toStdString();
+    const QStringList arguments = u"req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                                  u"subjectAltName=IP:127.0.0.1 -keyout key.pem -out cert.pem"_s.split(u' ');
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir.path());
+    openssl.start(u"/usr/bin/openssl"_s, arguments);
+    EXPECT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0)
+        << openssl.readAllStandardError().data();
     return {QSslCertificate(readFile(dir.filePath(u"cert.pem"_s)), QSsl::Pem),
             QSslKey(readFile(dir.filePath(u"key.pem"_s)), QSsl::Rsa, QSsl::Pem)};
 }
