@@ -161,7 +161,7 @@ protected:
 // which then boots. With VANTLE_SCREENSHOTS set to a folder (scripts/take-screenshots), each state
 // is saved there as a PNG for a person to look at. Without usable hardware virtualisation the screen
 // says so, with the fix, and set-up goes on: the download is of use once the user has fixed it.
-TEST_F(ProvisionerTest, TheSetupScreenInstallsTheSimulatedAndroidWhichThenBoots) {
+TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithoutVirtualisation) {
     RuntimeSetupView view(provisioner);
     view.resize(480, 480);
     const auto shoot = [&](const char* name, QWidget* widget = nullptr) {
