@@ -8,129 +8,108 @@
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using TestArchives::Entry;
 
 namespace {
 
-QString writeZip(const QTemporaryDir& folder, const QList<Entry>& entries) {
-    const QString path = folder.filePath(u"archive.zip"_s);
-    EXPECT_TRUE(writeFile(path, TestArchives::zip(entries)));
-    return path;
+// Every entry below `folder`, as a sorted list.
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-} // namespace
-
-TEST(ArchiveUnpackerTest, KeepsFoldersExecutableBitsAndInnerLinks) {
+TEST(ArchiveUnpackerTest, KeepsModesAndInnerLinksAndReplacesAPackageFolderWhole) {
     QTemporaryDir folder;
-    const QString zip = writeZip(folder, {{u"platform-tools/"_s, {}, 0755, {}, true},
-                                          {u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
-                                          {u"platform-tools/NOTICE.txt"_s, "notice", 0644, {}, false},
-                                          {u"platform-tools/lib/libc++.so"_s, "elf", 0644, {}, false},
-                                          {u"platform-tools/lib64"_s, {}, 0777, u"lib"_s, false},
-                                          {u"platform-tools/bin/tool"_s, {}, 0777, u"../adb"_s, false}});
-    const QString destination = folder.filePath(u"sdk"_s);
-    ASSERT_EQ(ArchiveUnpacker::unpack(zip, destination), QString());
-    EXPECT_TRUE(QFileInfo(destination + u"/platform-tools/adb"_s).isExecutable());
-    EXPECT_FALSE(QFileInfo(destination + u"/platform-tools/NOTICE.txt"_s).isExecutable());
-    EXPECT_EQ(readFile(destination + u"/platform-tools/lib64/libc++.so"_s), "elf");
-    EXPECT_EQ(readFile(destination + u"/platform-tools/bin/tool"_s), "#!/bin/sh\n");
-    EXPECT_TRUE(QFileInfo(destination + u"/platform-tools/bin/tool"_s).isSymLink());
+    const QString zip = folder.filePath(u"archive.zip"_s), sdk = folder.filePath(u"sdk"_s);
+    QDir().mkpath(sdk + u"/emulator"_s);
+    QDir().mkpath(sdk + u"/.unpacking-killed/platform-tools"_s); // an unpack killed half way
+    ASSERT_TRUE(writeFile(sdk + u"/platform-tools/stale"_s, {}));
+    ASSERT_TRUE(writeFile(zip, TestArchives::zip({{u"platform-tools/"_s, {}, 0755},
+                                                  {u"platform-tools/adb"_s, "#!/bin/sh\n", 0755},
+                                                  {u"platform-tools/NOTICE.txt"_s, "notice"},
+                                                  {u"platform-tools/lib/libc++.so"_s, "elf"},
+                                                  {u"platform-tools/lib64"_s, {}, 0777, u"lib"_s},
+                                                  {u"platform-tools/bin/tool"_s, {}, 0777, u"../adb"_s}})));
+    ASSERT_EQ(ArchiveUnpacker::unpack(zip, sdk), QString());
+    EXPECT_TRUE(QFileInfo(sdk + u"/platform-tools/adb"_s).isExecutable());
+    EXPECT_FALSE(QFileInfo(sdk + u"/platform-tools/NOTICE.txt"_s).isExecutable());
+    EXPECT_EQ(readFile(sdk + u"/platform-tools/lib64/libc++.so"_s), "elf");
+    EXPECT_EQ(readFile(sdk + u"/platform-tools/bin/tool"_s), "#!/bin/sh\n");
+    EXPECT_TRUE(QFileInfo(sdk + u"/platform-tools/bin/tool"_s).isSymLink());
+    EXPECT_EQ(entries(sdk + u"/platform-tools"_s),
+              (QStringList{u"adb"_s, u"bin"_s, u"lib"_s, u"lib64"_s, u"NOTICE.txt"_s})); // nothing stale
+    EXPECT_EQ(entries(sdk), (QStringList{u"emulator"_s, u"platform-tools"_s})); // no staging folder left
+
+    // A link already on disk that points outside is replaced, never written through.
+    QDir(sdk + u"/platform-tools"_s).removeRecursively();
+    QDir().mkpath(folder.filePath(u"outside"_s));
+    QFile::link(folder.filePath(u"outside"_s), sdk + u"/platform-tools"_s);
+    ASSERT_TRUE(writeFile(zip, TestArchives::zip({{u"platform-tools/adb"_s, "x", 0755}})));
+    EXPECT_EQ(ArchiveUnpacker::unpack(zip, sdk), QString());
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"outside/adb"_s)));
+    EXPECT_FALSE(QFileInfo(sdk + u"/platform-tools"_s).isSymLink());
+    EXPECT_EQ(readFile(sdk + u"/platform-tools/adb"_s), "x");
 }
 
-TEST(ArchiveUnpackerTest, ReplacesAPackageFolderWhole) {
-    QTemporaryDir folder;
-    const QString destination = folder.filePath(u"sdk"_s);
-    QDir().mkpath(destination + u"/platform-tools"_s);
-    QDir().mkpath(destination + u"/emulator"_s);
-    QDir().mkpath(destination + u"/.unpacking-killed/platform-tools"_s); // an unpack killed half way
-    ASSERT_TRUE(writeFile(destination + u"/platform-tools/stale"_s, {}));
-    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "new", 0755, {}, false}});
-    ASSERT_EQ(ArchiveUnpacker::unpack(zip, destination), QString());
-    EXPECT_EQ(QDir(destination + u"/platform-tools"_s).entryList(QDir::Files), QStringList{u"adb"_s});
-    EXPECT_EQ(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              (QStringList{u"emulator"_s, u"platform-tools"_s})); // no staging folder left
-}
-
-TEST(ArchiveUnpackerTest, RefusesEntriesThatLeaveTheDestination) {
-    const QList<QList<Entry>> hostile{
-        {{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
-         {u"../escaped.txt"_s, "x", 0644, {}, false}},
-        {{u"ok/../../escaped.txt"_s, "x", 0644, {}, false}},
-        {{u"/tmp/escaped.txt"_s, "x", 0644, {}, false}},
-        {{u"link"_s, {}, 0777, u"../.."_s, false}, {u"link/escaped.txt"_s, "x", 0644, {}, false}},
-        {{u"abs"_s, {}, 0777, u"/etc"_s, false}},
-        {{u"sub/"_s, {}, 0755, {}, true}, {u"sub/up"_s, {}, 0777, u"../b/../.."_s, false}},
-        {{u"inside"_s, {}, 0777, u"."_s, false}, {u"inside/../../escaped.txt"_s, "x", 0644, {}, false}},
+TEST(ArchiveUnpackerTest, RefusesArchivesWithEntriesThatLeaveTheDestinationAndKeepsNothingOfThem) {
+    using Entries = QList<TestArchives::Entry>;
+    const std::pair<Entries, QString> hostile[] = {
+        {{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755}, {u"../escaped.txt"_s, "x"}},
+         u"its entry \"../escaped.txt\" points outside its folder"_s},
+        {{{u"ok/../../escaped.txt"_s, "x"}}, {}},
+        {{{u"/tmp/escaped.txt"_s, "x"}}, {}},
+        {{{u"link"_s, {}, 0777, u"../.."_s}, {u"link/escaped.txt"_s, "x"}}, {}},
+        {{{u"abs"_s, {}, 0777, u"/etc"_s}}, {}},
+        {{{u"sub/"_s, {}, 0755}, {u"sub/up"_s, {}, 0777, u"../b/../.."_s}}, {}},
+        {{{u"inside"_s, {}, 0777, u"."_s}, {u"inside/../../escaped.txt"_s, "x"}}, {}},
+        {{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755}, {u"platform-tools/lib"_s, {}, 0777, u"/usr/lib"_s}},
+         u"its link \"platform-tools/lib\" points outside its folder"_s},
     };
-    for (const auto& entries : hostile) {
+    for (const auto& [archive, reason] : hostile) {
+        SCOPED_TRACE(archive.last().name.toStdString());
         QTemporaryDir folder;
         const QString destination = folder.filePath(u"sdk/inner"_s);
         QDir().mkpath(destination + u"/kept"_s);
-        const QString zip = writeZip(folder, entries);
-        const QString reason = ArchiveUnpacker::unpack(zip, destination);
-        EXPECT_TRUE(reason.contains(u"outside its folder"_s) || reason.contains(u"through a link"_s))
-            << entries.last().name.toStdString() << ": " << reason.toStdString();
+        ASSERT_TRUE(writeFile(folder.filePath(u"archive.zip"_s), TestArchives::zip(archive)));
+        const QString refusal = ArchiveUnpacker::unpack(folder.filePath(u"archive.zip"_s), destination);
+        EXPECT_TRUE(reason.isEmpty() || refusal == reason) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(u"outside its folder"_s) || refusal.contains(u"through a link"_s))
+            << refusal.toStdString();
         EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"escaped.txt"_s)));
         EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"sdk/escaped.txt"_s)));
         // Nothing of a refused archive stays, not even the entries before the refused one.
-        EXPECT_EQ(QDir(destination)
-                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-                  QStringList{u"kept"_s})
-            << entries.last().name.toStdString();
+        EXPECT_EQ(entries(destination), QStringList{u"kept"_s});
     }
     QTemporaryDir folder;
-    const QString destination = folder.filePath(u"sdk"_s);
-    const QString zip = writeZip(folder, {{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755, {}, false},
-                                          {u"platform-tools/lib"_s, {}, 0777, u"/usr/lib"_s, false}});
-    EXPECT_EQ(ArchiveUnpacker::unpack(zip, destination),
-              u"its link \"platform-tools/lib\" points outside its folder"_s);
-    EXPECT_FALSE(QFileInfo::exists(destination + u"/platform-tools"_s));
-
-    // A link already on disk that points outside is replaced, never written through.
-    QDir().mkpath(folder.filePath(u"outside"_s));
-    QFile::link(folder.filePath(u"outside"_s), destination + u"/platform-tools"_s);
-    const QString good = writeZip(folder, {{u"platform-tools/adb"_s, "x", 0755, {}, false}});
-    EXPECT_EQ(ArchiveUnpacker::unpack(good, destination), QString());
-    EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"outside/adb"_s)));
-    EXPECT_FALSE(QFileInfo(destination + u"/platform-tools"_s).isSymLink());
-    EXPECT_EQ(readFile(destination + u"/platform-tools/adb"_s), "x");
-
-    // Not an archive at all.
     ASSERT_TRUE(writeFile(folder.filePath(u"junk.zip"_s), "PK\x03\x04 this is not a zip"));
-    EXPECT_FALSE(ArchiveUnpacker::unpack(folder.filePath(u"junk.zip"_s), destination).isEmpty());
+    EXPECT_FALSE(
+        ArchiveUnpacker::unpack(folder.filePath(u"junk.zip"_s), folder.filePath(u"sdk"_s)).isEmpty());
 }
 
 TEST(DiskSpaceTest, CountsArchivesTheirUnpackedSizeAndTheDataPartition) {
     QTemporaryDir folder;
-    const QString zip = writeZip(folder, {{u"x86_64/"_s, {}, 0755, {}, true},
-                                          {u"x86_64/system.img"_s, QByteArray(300000, 'a'), 0644, {}, false},
-                                          {u"x86_64/build.prop"_s, "ro.x=1\n", 0644, {}, false}});
-    EXPECT_EQ(ArchiveUnpacker::unpackedSize(zip), 300007);
+    ASSERT_TRUE(writeFile(folder.filePath(u"a.zip"_s),
+                          TestArchives::zip({{u"x86_64/"_s, {}, 0755},
+                                             {u"x86_64/system.img"_s, QByteArray(300000, 'a')},
+                                             {u"x86_64/build.prop"_s, "ro.x=1\n"}})));
+    EXPECT_EQ(ArchiveUnpacker::unpackedSize(folder.filePath(u"a.zip"_s)), 300007);
     EXPECT_EQ(ArchiveUnpacker::unpackedSize(folder.filePath(u"missing.zip"_s)), std::nullopt);
-
     // Known unpacked sizes replace the estimate of three times the listed size.
     constexpr qint64 partition = DiskSpace::dataPartitionBytes;
     EXPECT_EQ(DiskSpace::needed({}), partition);
     EXPECT_EQ(DiskSpace::needed({{100, std::nullopt, 100}, {40, std::nullopt, 50}}),
               partition + 100 + 300 + 40 + 150);
     EXPECT_EQ(DiskSpace::needed({{0, 700, 100}}), partition + 700);
-
     const QString where = folder.filePath(u"Runtime"_s);
     EXPECT_EQ(DiskSpace::shortfall(6'000'000'001, 6'000'000'000, where),
               u"Android needs about 6.1 GB free in "_s + where + u"; 6.0 GB are free."_s);
     EXPECT_EQ(DiskSpace::shortfall(100, 100, where), std::nullopt);
-    // A folder not made yet is measured on its parent's file system.
-    EXPECT_TRUE(DiskSpace::freeBytes(where + u"/not/yet"_s).has_value());
+    EXPECT_TRUE(
+        DiskSpace::freeBytes(where + u"/not/yet"_s).has_value()); // measured on its parent's file system
 }
 
 TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {
@@ -142,28 +121,25 @@ TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {
               "avd.ini.encoding=UTF-8\npath=" + avd.toUtf8() +
                   "\npath.rel=avd/Vantle-34.avd\ntarget=android-34\n");
     const QByteArray abi = HostDescription::current().systemImageABI.toUtf8();
-    const QByteArray cpu = HostDescription::current().avdCpuArch.toUtf8();
     const QByteArray config = readFile(avd + u"/config.ini"_s);
-    for (const QByteArray& line :
-         QList<QByteArray>{"AvdId=Vantle-34\n", "avd.ini.displayname=Vantle Android 14\n",
-                           "\nabi.type=" + abi + '\n', "\nhw.cpu.arch=" + cpu + '\n',
-                           "\nimage.sysdir.1=system-images/android-34/default/" + abi + "/\n",
-                           "\nPlayStore.enabled=false\n", "\ndisk.dataPartition.size=6442450944\n"})
+    for (const QByteArray& line : QList<QByteArray>{
+             "AvdId=Vantle-34\n", "avd.ini.displayname=Vantle Android 14\n", "\nabi.type=" + abi + '\n',
+             "\nhw.cpu.arch=" + HostDescription::current().avdCpuArch.toUtf8() + '\n',
+             "\nimage.sysdir.1=system-images/android-34/default/" + abi + "/\n",
+             "\nPlayStore.enabled=false\n", "\ndisk.dataPartition.size=6442450944\n"})
         EXPECT_TRUE(config.contains(line)) << line.toStdString();
     EXPECT_TRUE(config.endsWith("\nvm.heapSize=256\n")) << config.toStdString();
 
-    // Without an AVD home nothing is written.
-    paths.avdHome.reset();
+    paths.avdHome.reset(); // without an AVD home nothing is written
     paths.avdName = u"Other"_s;
     RuntimeInstallRecord::writeAVD(paths);
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(u"avd/Other.ini"_s)));
-
     // A folder that cannot be written fails loudly.
     AndroidRuntimePaths blocked{{}, folder.filePath(u"avd/Vantle-34.ini/x"_s), u"V"_s, true, 34};
     EXPECT_THROW(RuntimeInstallRecord::writeAVD(blocked), InstallWriteError);
 }
 
-TEST(InstallRecordTest, ManifestListsPackagesAndLicencesInPlanOrder) {
+TEST(InstallRecordTest, ManifestListsPackagesAndLicencesInPlanOrderAndSha1ReadsWholeFiles) {
     const QList<RuntimeArchive> archives{
         {u"platform-tools"_s, {}, u"35.0.2"_s, QUrl(u"https://h/r/pt.zip"_s), 5, u"aa"_s, u"l"_s},
         {u"emulator"_s, {}, u"35.3.11"_s, QUrl(u"https://h/r/em.zip"_s), 6, u"bb"_s, u"l"_s}};
@@ -180,15 +156,15 @@ TEST(InstallRecordTest, ManifestListsPackagesAndLicencesInPlanOrder) {
                                                    {u"url"_s, u"https://h/r/em.zip"_s}}));
     EXPECT_LT(text.indexOf("acceptedLicenses"), text.indexOf("installedAt")); // sorted keys
     EXPECT_TRUE(text.contains('\n'));
-}
 
-TEST(InstallRecordTest, Sha1ReadsWholeFilesAcrossChunks) {
     QTemporaryDir folder;
-    const QByteArray bytes(9 * 1024 * 1024 + 7, 'v'); // two full chunks and a part
-    for (const QByteArray& contents : {bytes, QByteArray()}) {
+    for (const QByteArray& contents :
+         {QByteArray(9 * 1024 * 1024 + 7, 'v'), QByteArray()}) { // chunks and a part
         ASSERT_TRUE(writeFile(folder.filePath(u"file.bin"_s), contents));
         EXPECT_EQ(AndroidRuntimeProvisioner::sha1(folder.filePath(u"file.bin"_s)),
                   QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha1).toHex()));
     }
     EXPECT_EQ(AndroidRuntimeProvisioner::sha1(folder.filePath(u"missing"_s)), QString());
 }
+
+} // namespace

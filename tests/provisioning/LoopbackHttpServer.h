@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QSslCertificate>

@@ -12,9 +12,8 @@
 #include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <gtest/gtest.h>
+#include <variant>
 
 using namespace Qt::Literals::StringLiterals;
 using RepositoryFixtures::Archive;
@@ -23,30 +22,32 @@ using RepositoryFixtures::Package;
 namespace {
 
 const HostDescription& host = HostDescription::current();
-const QString systemImagePath = u"system-images;android-35;default;"_s + host.systemImageABI;
 
-Archive hostArchive(const QString& url, const QString& sha1 = u"ab"_s) {
-    return {url, 100, sha1, host.repositoryOS, host.repositoryArchs.first()};
+Archive hostArchive(const QString& url) {
+    return {url, 100, u"ab"_s, host.repositoryOS, host.repositoryArchs.first()};
 }
 
-RepositoryParser parsed(const QByteArray& xml) {
-    RepositoryParser parser;
-    EXPECT_TRUE(parser.parse(xml)) << parser.errorString().toStdString();
-    return parser;
-}
-
-RuntimePlan planOne(const QList<Package>& packages, const QString& path = u"emulator"_s,
-                    const QMap<QString, QString>& licenses = {}) {
+// The plan for `packages` listed under https://example.org/android/repository/, or why there is none.
+std::variant<RuntimePlan, QString> planOf(const QList<Package>& packages) {
     const QUrl base(u"https://example.org/android/repository/"_s);
     const QUrl index = base.resolved(QUrl(u"repository2-3.xml"_s));
-    return RuntimeRepository::planFrom(
-        {{path, index, base}},
-        {{index.toString(), parsed(RepositoryFixtures::list(packages, licenses, false))}});
+    RepositoryParser parser;
+    EXPECT_TRUE(parser.parse(RepositoryFixtures::list(packages, {}, false)))
+        << parser.errorString().toStdString();
+    try {
+        return RuntimeRepository::planFrom({{u"emulator"_s, index, base}}, {{index.toString(), parser}});
+    } catch (const RuntimeProvisionError& error) {
+        return error.description();
+    }
+}
+QString chosen(const QList<Package>& packages) { // the display name and file of the chosen archive
+    const auto plan = planOf(packages);
+    if (const QString* why = std::get_if<QString>(&plan)) return *why;
+    const RuntimeArchive archive = std::get<RuntimePlan>(plan).archives.value(0);
+    return archive.displayName + u' ' + archive.url.fileName();
 }
 
-} // namespace
-
-TEST(AndroidVersionsTest, SelectedFallsBackTo35AndNamesLevels) {
+TEST(AndroidVersionsTest, SelectedFallsBackTo35AndInstalledListsCompleteRuntimes) {
     ScopedSettings settings;
     for (qint64 stored : {29, 0, 37}) {
         VantleSettings::set(SettingsKeys::androidAPI, stored);
@@ -57,24 +58,22 @@ TEST(AndroidVersionsTest, SelectedFallsBackTo35AndNamesLevels) {
     EXPECT_EQ(AndroidVersions::name(32), u"Android 12L"_s);
     EXPECT_EQ(AndroidVersions::name(36), u"Android 16"_s);
     EXPECT_EQ(AndroidVersions::name(29), u"Android (API 29)"_s);
-}
 
-TEST(AndroidVersionsTest, InstalledListsCompleteManagedRuntimes) {
-    ScopedSettings settings;
     QTemporaryDir home;
     const ScopedEnvironment vantleHome("VANTLE_HOME", home.path());
     EXPECT_TRUE(AndroidVersions::installed().isEmpty());
-    ASSERT_EQ(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 36, {}, {}}),
-              QString());
-    ASSERT_EQ(SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), 33, {}, {}}),
-              QString());
+    for (int api : {36, 33})
+        ASSERT_EQ(
+            SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR), api, {}, {}}),
+            QString());
     EXPECT_EQ(AndroidVersions::installed(), (QList<int>{33, 36}));
     QFile::remove(AndroidRuntimePaths::managed(36).systemImage());
     EXPECT_EQ(AndroidVersions::installed(), QList<int>{33});
 }
 
 TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
-    const QByteArray xml =
+    RepositoryParser parser;
+    ASSERT_TRUE(parser.parse(
         "<sdk:sdk-repository xmlns:sdk='s' xmlns:common='c'>"
         "<common:license id='lic-a' type='text'>\n  Terms A\n</common:license>"
         "<remotePackage path='emulator'>"
@@ -83,8 +82,7 @@ TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
         "<archives><archive><complete><size>12</size><checksum type='sha1'>AB</checksum>"
         "<url>first.zip</url><url>second.zip</url></complete><host-os>linux</host-os></archive>"
         "<archive><complete><size>nope</size></complete></archive></archives>"
-        "</remotePackage><remotePackage path='lonely'/></sdk:sdk-repository>";
-    const RepositoryParser parser = parsed(xml);
+        "</remotePackage><remotePackage path='lonely'/></sdk:sdk-repository>"));
     EXPECT_EQ(parser.licenses.value(u"lic-a"_s), u"\n  Terms A\n"_s); // untrimmed
     ASSERT_EQ(parser.packages.size(), 2);
     const auto& emulator = parser.packages[0];
@@ -99,51 +97,41 @@ TEST(RepositoryParserTest, ReadsPackagesLicencesAndPrefixedElements) {
     EXPECT_EQ(emulator.archives[0].os, u"linux"_s);
     EXPECT_EQ(emulator.archives[1].size, 0);
     EXPECT_TRUE(parser.packages[1].archives.isEmpty());
-
-    RepositoryParser broken;
-    EXPECT_FALSE(broken.parse("<sdk-repository><remotePackage path='x'></sdk-repository>"));
-    EXPECT_FALSE(broken.errorString().isEmpty());
+    EXPECT_FALSE(parser.parse("<sdk-repository><remotePackage path='x'></sdk-repository>"));
+    EXPECT_FALSE(parser.errorString().isEmpty());
 }
 
-TEST(RepositoryPlanTest, ChoosesTheNewestStableRevision) {
-    Package canary{u"emulator"_s,  u"Canary"_s, u"36.0.0"_s,
-                   u"channel-3"_s, {},          {hostArchive(u"canary.zip"_s)}};
-    Package stable{u"emulator"_s,  u"Stable"_s, u"35.0.2"_s,
-                   u"channel-0"_s, {},          {hostArchive(u"stable.zip"_s)}};
-    EXPECT_EQ(planOne({canary, stable}).archives.value(0).displayName, u"Stable"_s);
-
-    Package noChannel{u"emulator"_s, u"Ten"_s, u"35.0.10"_s, {}, {}, {hostArchive(u"ten.zip"_s)}};
-    Package twin{u"emulator"_s, u"Twin"_s, u"35.0.10"_s, {}, {}, {hostArchive(u"twin.zip"_s)}};
-    const RuntimePlan plan = planOne({stable, noChannel, twin});
-    EXPECT_EQ(plan.archives.value(0).revision, u"35.0.10"_s); // numeric, not text order
-    EXPECT_EQ(plan.archives.value(0).displayName, u"Ten"_s);  // the earlier of equal revisions
-}
-
-TEST(RepositoryPlanTest, ChoosesTheArchiveForThisComputer) {
+TEST(RepositoryPlanTest, ChoosesTheNewestStableRevisionAndTheArchiveForThisComputer) {
+    const auto emulator = [](const QString& name, const QString& revision, const QString& channel,
+                             const QList<Archive>& archives) {
+        return Package{u"emulator"_s, name, revision, channel, {}, archives};
+    };
+    const Package canary = emulator(u"Canary"_s, u"36.0.0"_s, u"channel-3"_s, {hostArchive(u"canary.zip"_s)});
+    const Package stable = emulator(u"Stable"_s, u"35.0.2"_s, u"channel-0"_s, {hostArchive(u"stable.zip"_s)});
+    const Package ten = emulator(u"Ten"_s, u"35.0.10"_s, {}, {hostArchive(u"ten.zip"_s)});
+    const Package twin = emulator(u"Twin"_s, u"35.0.10"_s, {}, {hostArchive(u"twin.zip"_s)});
     const QString otherOS = host.repositoryOS == "linux"_L1 ? u"macosx"_s : u"linux"_s;
-    Package foreign{u"emulator"_s,
-                    u"Emulator"_s,
-                    u"35.0.2"_s,
-                    u"channel-0"_s,
-                    {},
-                    {{u"win.zip"_s, 1, u"a"_s, u"windows"_s, {}},
-                     {u"other.zip"_s, 1, u"a"_s, otherOS, {}},
-                     {u"wrong-arch.zip"_s, 1, u"a"_s, host.repositoryOS, u"riscv"_s}}};
-    EXPECT_EQ(
-        thrownDescription<RuntimeProvisionError>([&] { planOne({foreign}); }),
-        u"Google's package list has no download for emulator on "_s +
-            (host.repositoryOS == "macosx"_L1 ? u"Apple Silicon"_s : u"Linux "_s + host.systemImageABI));
-
-    Package generic = foreign;
-    generic.archives.append({u"any.zip"_s, 1, u"a"_s, {}, {}});
-    EXPECT_EQ(planOne({generic}).archives.value(0).url.fileName(), u"any.zip"_s);
-    generic.archives.append(hostArchive(u"native.zip"_s));
-    EXPECT_EQ(planOne({generic}).archives.value(0).url.fileName(), u"native.zip"_s);
-
-    Package unnamed{u"emulator"_s, {}, u"35.0.2"_s, {}, {}, {hostArchive(u"http://[bad"_s)}};
+    Package foreign = emulator(u"Emulator"_s, u"35.0.2"_s, u"channel-0"_s,
+                               {{u"win.zip"_s, 1, u"a"_s, u"windows"_s},
+                                {u"other.zip"_s, 1, u"a"_s, otherOS},
+                                {u"wrong-arch.zip"_s, 1, u"a"_s, host.repositoryOS, u"riscv"_s}});
     const QString missing = RuntimeProvisionError::missingPackage(u"emulator"_s).description();
-    EXPECT_EQ(thrownDescription<RuntimeProvisionError>([&] { planOne({unnamed}); }), missing);
-    EXPECT_EQ(thrownDescription<RuntimeProvisionError>([&] { planOne({}); }), missing);
+    const std::pair<QList<Package>, QString> cases[] = {
+        {{canary, stable}, u"Stable stable.zip"_s},
+        {{stable, ten, twin}, u"Ten ten.zip"_s}, // numeric, not text order; the earlier of equal revisions
+        {{foreign},
+         u"Google's package list has no download for emulator on "_s +
+             (host.repositoryOS == "macosx"_L1 ? u"Apple Silicon"_s : u"Linux "_s + host.systemImageABI)},
+        {{emulator({}, u"35.0.2"_s, {}, {hostArchive(u"http://[bad"_s)})}, missing},
+        {{}, missing},
+    };
+    for (const auto& [packages, expected] : cases)
+        EXPECT_EQ(chosen(packages), expected);
+    foreign.archives.append({u"any.zip"_s, 1, u"a"_s});
+    EXPECT_EQ(chosen({foreign}), u"Emulator any.zip"_s);
+    foreign.archives.append(hostArchive(u"native.zip"_s));
+    EXPECT_EQ(chosen({foreign}), u"Emulator native.zip"_s);
+    EXPECT_EQ(std::get<RuntimePlan>(planOf({ten})).archives.value(0).revision, u"35.0.10"_s);
 }
 
 TEST(RepositoryPlanTest, WantsOnlyTheSystemImageWhenToolsArePresent) {
@@ -158,8 +146,10 @@ TEST(RepositoryPlanTest, WantsOnlyTheSystemImageWhenToolsArePresent) {
         ASSERT_TRUE(writeFile(tool, {}, true));
     const auto wanted = RuntimeRepository::wanted();
     ASSERT_EQ(wanted.size(), 1);
-    EXPECT_EQ(wanted[0].packagePath, systemImagePath);
+    EXPECT_EQ(wanted[0].packagePath, u"system-images;android-35;default;"_s + host.systemImageABI);
     EXPECT_EQ(wanted[0].indexURL.toString(), u"http://127.0.0.1:9/mirror/sys-img/android/sys-img2-3.xml"_s);
     mirror.reset();
     EXPECT_EQ(RuntimeRepository::base().toString(), u"https://dl.google.com/android/repository/"_s);
 }
+
+} // namespace

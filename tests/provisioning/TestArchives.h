@@ -8,16 +8,14 @@
 namespace TestArchives {
 
 struct Entry {
-    QString name;
-    QByteArray data; // file contents
+    QString name; // ending in '/': a folder
+    QByteArray data{};
     int mode = 0644;
-    QString symlinkTarget; // non-empty: a symbolic link
-    bool folder = false;
+    QString link{}; // non-empty: a symbolic link to this
 };
 
-// Writes a zip of the entries; returns its bytes.
 QByteArray zip(const QList<Entry>& entries);
-// Every file, folder and link below `folder`, named `prefix` + its path inside `folder`.
-QList<Entry> entriesOf(const QString& folder, const QString& prefix);
+// A zip of everything below `folder`, each named `prefix` + its path there.
+QByteArray zipFolder(const QString& folder, const QString& prefix);
 
 } // namespace TestArchives
