@@ -191,8 +191,9 @@ CtlRun apkInfo(const QStringList& arguments) {
 
 } // namespace
 
-// Only a zip with a compiled manifest is an APK, labelled or not. `vantlectl apk-info` fails the
-// call for each file that is none, with its own reason, and still reports the APKs beside it.
+// Only a zip with a compiled manifest is an APK, labelled or not. `vantlectl apk-info` reports
+// every file given, as text or JSON, writes icons, and fails the call for each file that is none,
+// with its own reason.
 TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNot) {
     QTemporaryDir folder;
     const auto saved = [&](const QString& name, const QByteArray& bytes) {
@@ -202,8 +203,6 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNo
     const auto zip = [&](const QString& name, const QByteArray& manifest, const QString& entry = {}) {
         return saved(name, zipBytes({{entry.isEmpty() ? u"AndroidManifest.xml"_s : entry, manifest}}).bytes);
     };
-    const QByteArray compiled =
-        XmlBuilder().start(u"manifest"_s, {text(u"package"_s, u"org.a"_s)}).end().build();
     const struct {
         QString path;
         bool isApk;
@@ -211,7 +210,7 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNo
     } files[] = {
         {fixture(u"tie"_s), true, u"Tie Breaker"_s},
         {fixture(u"fallback"_s), true, std::nullopt}, // no label: still an app
-        {zip(u"bare.apk"_s, compiled), true, std::nullopt},
+        {zip(u"bare.apk"_s, compiled(u"<manifest package='org.a'/>"_s)), true, std::nullopt},
         {zip(u"source.apk"_s, "<manifest package=\"org.a\"/>"), false, std::nullopt},
         {zip(u"empty-manifest.apk"_s, {}), false, std::nullopt},
         {zip(u"other.zip"_s, "dex\n035", u"classes.dex"_s), false, std::nullopt},
@@ -220,7 +219,6 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNo
     QList<std::pair<QString, QString>> refused{{u"/dev/zero"_s, u"not a regular file"_s},
                                                {folder.path(), u"is a folder"_s},
                                                {folder.filePath(u"missing.apk"_s), u"no such file"_s}};
-    QStringList arguments{fixture(u"tie"_s)};
     for (const auto& c : files) {
         SCOPED_TRACE(c.path.toStdString());
         const ApkReading reading = ApkFile::read(c.path);
@@ -229,27 +227,16 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNo
         EXPECT_EQ(reading.label, c.label);
         if (!c.isApk) refused.append({c.path, u"not an Android app (APK) file"_s});
     }
+    QStringList arguments{u"--json"_s, fixture(u"densities"_s), fixture(u"fallback"_s)};
     QString errors;
     for (const auto& [path, reason] : refused) {
         arguments.append(path);
         errors += u"vantlectl: "_s + path + u": "_s + reason + u'\n';
     }
     const CtlRun run = apkInfo(arguments);
-    EXPECT_EQ(run.status, 1);
-    ASSERT_EQ(run.lines.size(), arguments.size());
-    EXPECT_TRUE(run.lines[0].contains(
-        u"package=org.vantle.fixture.tie label=\"Tie Breaker\" icon=icon 0x7F020000"_s));
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        EXPECT_EQ(run.lines[i], arguments[i] + u": package=- label=- icon=none"_s);
+    EXPECT_EQ(run.status, 1) << "files that are no APK fail the call, after the others were reported";
     EXPECT_EQ(run.errors, errors);
-    EXPECT_EQ(apkInfo({}).status, 2) << "no APK is a usage error";
-}
-
-TEST(ApkInfoCommand, JsonAndIconFiles) {
-    const CtlRun run =
-        apkInfo({u"--json"_s, fixture(u"densities"_s), fixture(u"fallback"_s), u"/nonexistent.apk"_s});
-    EXPECT_EQ(run.status, 1) << "a missing file fails the call, after the others were reported";
-    ASSERT_EQ(run.lines.size(), 3);
+    ASSERT_EQ(run.lines.size(), arguments.size() - 1);
     QList<QJsonObject> objects;
     for (const QString& line : run.lines)
         objects.append(QJsonDocument::fromJson(line.toUtf8()).object());
@@ -259,19 +246,25 @@ TEST(ApkInfoCommand, JsonAndIconFiles) {
               u"icon 0x7F020000 res/mipmap-xxxhdpi-v4/ic_launcher.png (640 dpi)"_s);
     EXPECT_TRUE(objects[1][u"label"_s].isNull());
     EXPECT_EQ(objects[1][u"icon"_s].toString(), u"file name res/mipmap-xxxhdpi-v4/ic_launcher.png"_s);
-    EXPECT_TRUE(objects[2][u"package"_s].isNull());
-    EXPECT_TRUE(objects[2][u"icon"_s].isNull());
+    for (qsizetype i = 2; i < objects.size(); ++i)
+        EXPECT_EQ(
+            objects[i],
+            QJsonObject(
+                {{u"file"_s, arguments[i + 1]}, {u"package"_s, {}}, {u"label"_s, {}}, {u"icon"_s, {}}}));
 
-    QTemporaryDir folder;
     const QString png = folder.filePath(u"icon.png"_s), icons = folder.filePath(u"icons"_s);
-    EXPECT_EQ(apkInfo({fixture(u"tie"_s), u"--icon"_s, png}).status, 0);
+    const CtlRun one = apkInfo({fixture(u"tie"_s), u"--icon"_s, png});
+    EXPECT_EQ(one.status, 0);
+    EXPECT_TRUE(one.lines.value(0).contains(
+        u"package=org.vantle.fixture.tie label=\"Tie Breaker\" icon=icon 0x7F020000"_s));
     EXPECT_EQ(QImage(png).pixel(5, 5), qRgb(0x80, 0x80, 0));
-    const CtlRun several =
-        apkInfo({fixture(u"tie"_s), fixture(u"vector"_s), fixture(u"fallback"_s), u"--icon"_s, icons});
-    EXPECT_EQ(several.status, 0) << "an APK without a label is an APK all the same";
+    const CtlRun several = apkInfo({fixture(u"tie"_s), fixture(u"vector"_s), fixture(u"fallback"_s),
+                                    refused[2].first, u"--icon"_s, icons});
+    EXPECT_EQ(several.lines.value(3), refused[2].first + u": package=- label=- icon=none"_s);
     EXPECT_EQ(QImage(icons + u"/vector.png"_s).size(), QSize(192, 192));
     EXPECT_TRUE(QFile::exists(icons + u"/tie.png"_s));
     EXPECT_TRUE(QFile::exists(icons + u"/fallback.png"_s));
+    EXPECT_EQ(apkInfo({}).status, 2) << "no APK is a usage error";
 }
 
 // Every input kept in fuzz/regressions/<target>/ (crashes, hangs and blow-ups the fuzzers found)

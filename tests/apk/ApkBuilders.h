@@ -62,86 +62,55 @@ inline QByteArray stringPool(const QStringList& strings, bool utf8) {
     return chunk(0x0001, 28, body + data);
 }
 
-// A compiled XML document: one pool, then start and end element chunks in the order given.
-class XmlBuilder {
-public:
-    struct Attribute {
-        QString name;
-        std::optional<QString> raw; // the raw value string, or none (index 0xFFFFFFFF)
-        quint8 type = 0x03;
-        quint32 data = 0;
-    };
-    explicit XmlBuilder(bool utf8 = false)
-        : m_utf8(utf8) {}
-    XmlBuilder& start(const QString& name, const QList<Attribute>& attributes = {}) {
-        QByteArray body;
-        put<quint32>(body, {1, 0xFFFFFFFF, 0xFFFFFFFF, index(name)}); // line, comment, namespace, name
-        put<quint16>(body,
-                     {20, 20, quint16(attributes.size()), 0, 0, 0}); // start, size, count, id, class, style
-        for (const Attribute& attribute : attributes) {
-            // namespace, name, raw value; then the typed value: size 8, res0, type, data
-            put<quint32>(body, {0xFFFFFFFF, index(attribute.name),
-                                attribute.raw ? index(*attribute.raw) : 0xFFFFFFFF});
-            put<quint16>(body, {8, quint16(attribute.type << 8)});
-            put<quint32>(body, {attribute.data});
-        }
-        m_body += chunk(0x0102, 16, body);
-        return *this;
-    }
-    XmlBuilder& end() {
-        QByteArray body;
-        put<quint32>(body, {1, 0xFFFFFFFF, 0xFFFFFFFF, 0});
-        m_body += chunk(0x0103, 16, body);
-        return *this;
-    }
-    // The pool index of a string, added when new.
-    quint32 index(const QString& string) {
-        if (!m_strings.contains(string)) m_strings.append(string);
-        return quint32(m_strings.indexOf(string));
-    }
-    QByteArray build() const { return chunk(0x0003, 8, stringPool(m_strings, m_utf8) + m_body); }
-
-private:
-    bool m_utf8;
-    QStringList m_strings;
-    QByteArray m_body;
-};
-
-// A string attribute (raw value and type 0x03), and a typed one without raw value.
-inline XmlBuilder::Attribute text(const QString& name, const QString& value) {
-    return {name, value, 0x03, 0};
-}
-inline XmlBuilder::Attribute typed(const QString& name, quint8 type, quint32 data) {
-    return {name, std::nullopt, type, data};
-}
-
-// A compiled XML document from source text. Attribute values "@7F010000" are references, "#FF00FF00"
-// ARGB colours, "f:0.5" floats, "t:10:1" any type with its data (hex); the rest are strings.
+// A compiled XML document from source text: one pool, then start and end element chunks in
+// document order. Attribute values "@7F010000" are references, "#FF00FF00" ARGB colours, "f:0.5"
+// floats, "t:10:1" any type with its data (hex); the rest are strings (type 0x03, data 0, raw value).
+// A suffix from "." on drops off a name, so an element can repeat an attribute ("icon.2").
 inline QByteArray compiled(const QString& source, bool utf8 = false) {
-    XmlBuilder builder(utf8);
+    QStringList strings;
+    const auto index = [&](const QString& string) {
+        if (!strings.contains(string)) strings.append(string);
+        return quint32(strings.indexOf(string));
+    };
+    QByteArray body;
     QXmlStreamReader reader(source);
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement) builder.end();
-        if (token != QXmlStreamReader::StartElement) continue;
-        QList<XmlBuilder::Attribute> attributes;
-        for (const QXmlStreamAttribute& attribute : reader.attributes()) {
-            const QString name = attribute.name().toString(), value = attribute.value().toString();
-            const QStringList parts = value.split(u':');
-            if (value.startsWith(u'@') || value.startsWith(u'#'))
-                attributes.append(
-                    typed(name, value[0] == u'@' ? 0x01 : 0x1C, value.mid(1).toUInt(nullptr, 16)));
-            else if (parts.size() == 2 && parts[0] == u"f")
-                attributes.append(typed(name, 0x04, std::bit_cast<quint32>(parts[1].toFloat())));
-            else if (parts.size() == 3 && parts[0] == u"t")
-                attributes.append(
-                    typed(name, quint8(parts[1].toUInt(nullptr, 16)), parts[2].toUInt(nullptr, 16)));
-            else
-                attributes.append(text(name, value));
+        QByteArray element;
+        if (token == QXmlStreamReader::EndElement) {
+            put<quint32>(element, {1, 0xFFFFFFFF, 0xFFFFFFFF, 0});
+            body += chunk(0x0103, 16, element);
         }
-        builder.start(reader.name().toString(), attributes);
+        if (token != QXmlStreamReader::StartElement) continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        put<quint32>(element,
+                     {1, 0xFFFFFFFF, 0xFFFFFFFF, index(reader.name().toString())}); // line, comment, ns
+        put<quint16>(element,
+                     {20, 20, quint16(attributes.size()), 0, 0, 0}); // start, size, count, id, class, style
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            const QString value = attribute.value().toString();
+            const QStringList parts = value.split(u':');
+            quint8 type = 0x03;
+            quint32 data = 0;
+            if (value.startsWith(u'@') || value.startsWith(u'#')) {
+                type = value[0] == u'@' ? 0x01 : 0x1C;
+                data = value.mid(1).toUInt(nullptr, 16);
+            } else if (parts.size() == 2 && parts[0] == u"f") {
+                type = 0x04;
+                data = std::bit_cast<quint32>(parts[1].toFloat());
+            } else if (parts.size() == 3 && parts[0] == u"t") {
+                type = quint8(parts[1].toUInt(nullptr, 16));
+                data = parts[2].toUInt(nullptr, 16);
+            }
+            // namespace, name, raw value; then the typed value: size 8, res0, type, data
+            const quint32 name = index(attribute.name().toString().section(u'.', 0, 0));
+            put<quint32>(element, {0xFFFFFFFF, name, type == 0x03 ? index(value) : 0xFFFFFFFF});
+            put<quint16>(element, {8, quint16(type << 8)});
+            put<quint32>(element, {data});
+        }
+        body += chunk(0x0102, 16, element);
     }
-    return builder.build();
+    return chunk(0x0003, 8, stringPool(strings, utf8) + body);
 }
 
 // A resource table of one package with the given type chunks.

@@ -69,14 +69,9 @@ TEST(BinaryXml, BrokenStringsDegradeAndPoolsStayWithinTheirCaps) {
 // Attributes by plain name (the later of two wins); names, indexes and counts outside the data are
 // skipped or cut; a cut document keeps the elements before the cut.
 TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
-    const QByteArray document = XmlBuilder()
-                                    .start(u"application"_s, {typed(u"icon"_s, referenceType, 0x7F020001),
-                                                              typed(u"icon"_s, referenceType, 0x7F020002),
-                                                              typed(u"label"_s, referenceType, 0x7F050000)})
-                                    .start(u"activity"_s)
-                                    .end()
-                                    .end()
-                                    .build();
+    const QByteArray document =
+        compiled(u"<application icon='@7F020001' icon.2='@7F020002' label='@7F050000'>"
+                 "<activity/></application>"_s);
     const QList<Element> found = elements(document);
     ASSERT_EQ(found.size(), 2);
     EXPECT_EQ(found[0].name, u"application"_s);
@@ -89,7 +84,8 @@ TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
     setU32(zeroSized, 12, 0); // the pool's size: the walk ends at once
     EXPECT_TRUE(elements(zeroSized).isEmpty());
 
-    QByteArray path = XmlBuilder().start(u"path"_s, {text(u"pathData"_s, u"M0,0"_s)}).build();
+    QByteArray path = compiled(u"<path pathData='M0,0'/>"_s).chopped(24); // no end element: the data ends
+    setU32(path, 4, quint32(path.size()));
     const qsizetype element = path.indexOf(QByteArray("\x02\x01\x10\x00", 4));
     ASSERT_GT(element, 0);
     QByteArray badName = path;
@@ -111,12 +107,9 @@ TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
 // from what is not a compiled manifest.
 TEST(ManifestReader, PackageNameOfCompiledManifestsOnly) {
     const auto manifest = [](bool utf8, const QString& package) {
-        return XmlBuilder(utf8)
-            .start(u"manifest"_s, {text(u"versionName"_s, u"1.0"_s), text(u"package"_s, package)})
-            .start(u"application"_s, {typed(u"icon"_s, referenceType, 0x7F020000)})
-            .end()
-            .end()
-            .build();
+        return compiled(u"<manifest versionName='1.0' package='"_s + package +
+                            u"'><application icon='@7F020000'/></manifest>"_s,
+                        utf8);
     };
     QByteArray wrongRoot = manifest(true, u"org.example"_s), headerTooLong = wrongRoot;
     wrongRoot[0] = 0x02;
@@ -128,18 +121,13 @@ TEST(ManifestReader, PackageNameOfCompiledManifestsOnly) {
     } cases[] = {
         {"UTF-8", manifest(true, u"org.example.notes"_s), u"org.example.notes"_s},
         {"UTF-16", manifest(false, u"org.example.notes"_s), u"org.example.notes"_s},
-        {"first with a value",
-         XmlBuilder()
-             .start(u"manifest"_s, {typed(u"package"_s, 0x10, 5), text(u"package"_s, u"a.b"_s),
-                                    text(u"package"_s, u"c.d"_s)})
-             .build(),
+        {"first with a value", compiled(u"<manifest package='t:10:5' package.2='a.b' package.3='c.d'/>"_s),
          u"a.b"_s},
         {"empty", QByteArray(), std::nullopt},
         {"header only", QByteArray("\x03\x00\x08\x00", 4), std::nullopt},
         {"source XML", "<?xml version=\"1.0\"?><manifest package=\"org.example.plain\"></manifest>",
          std::nullopt},
-        {"no package", XmlBuilder().start(u"manifest"_s, {text(u"versionName"_s, u"2"_s)}).build(),
-         std::nullopt},
+        {"no package", compiled(u"<manifest versionName='2'/>"_s), std::nullopt},
         {"wrong root chunk", wrongRoot, std::nullopt},
         {"header too long", headerTooLong, std::nullopt},
     };
