@@ -146,16 +146,23 @@ EntrySpec file(quint32 index) {
 
 } // namespace
 
-// One value per configuration in table order, with every offset form; a cut table keeps what came
-// before the cut.
+// One value per configuration in table order, with every offset form; compact and plain entries
+// give the same value, complex ones none; a cut table keeps what came before the cut.
 TEST(ResourceTable, FindsOneValuePerConfigurationInTableOrder) {
+    const EntrySpec compact{colorARGB8Type, 0xFF336699, true, false},
+        plain{colorARGB8Type, 0xFF336699, false, false}, complex{stringType, 0, false, true};
     for (const Offsets offsets : {Offsets::bits32, Offsets::bits16, Offsets::sparse}) {
+        SCOPED_TRACE(int(offsets));
         const QByteArray arsc = table(pool, 0x7F,
                                       {{2, 160, offsets, {std::nullopt, file(0)}},
                                        {3, 0, offsets, {file(2)}}, // another type
-                                       {2, 640, offsets, {std::nullopt, file(1)}}});
+                                       {2, 640, offsets, {std::nullopt, file(1)}},
+                                       {6, 0, offsets, {compact}},
+                                       {6, 480, offsets, {plain}},
+                                       {7, 0, offsets, {complex}},
+                                       {7, 0, offsets, {file(2)}}});
         const QList<Entry> found = entries(arsc, 0x7F020001);
-        ASSERT_EQ(found.size(), 2) << int(offsets);
+        ASSERT_EQ(found.size(), 2);
         EXPECT_EQ(found[0].density, 160);
         EXPECT_EQ(found[0].file, pool[0]);
         EXPECT_EQ(found[1].density, 640);
@@ -164,6 +171,16 @@ TEST(ResourceTable, FindsOneValuePerConfigurationInTableOrder) {
         EXPECT_TRUE(entries(arsc, 0x7F020000).isEmpty()) << "no entry at index 0";
         EXPECT_TRUE(entries(arsc, 0x7F020002).isEmpty()) << "beyond the entry count";
         EXPECT_TRUE(entries(arsc, 0x01020001).isEmpty()) << "another package";
+        const QList<Entry> colours = entries(arsc, 0x7F060000);
+        ASSERT_EQ(colours.size(), 2);
+        for (const Entry& entry : colours) {
+            EXPECT_EQ(entry.type, colorARGB8Type);
+            EXPECT_EQ(entry.data, 0xFF336699u);
+            EXPECT_FALSE(entry.file.has_value());
+        }
+        const QList<Entry> strings = entries(arsc, 0x7F070000);
+        ASSERT_EQ(strings.size(), 1) << "complex entries are ignored";
+        EXPECT_EQ(strings[0].file, u"Notes"_s);
     }
     const QByteArray arsc =
         table(pool, 0x7F, {{2, 160, Offsets::bits32, {file(0)}}, {2, 640, Offsets::bits32, {file(1)}}});
@@ -171,25 +188,6 @@ TEST(ResourceTable, FindsOneValuePerConfigurationInTableOrder) {
     const QList<Entry> cut = entries(arsc.chopped(30), 0x7F020000);
     ASSERT_GE(cut.size(), 1);
     EXPECT_EQ(cut[0].file, pool[0]);
-}
-
-TEST(ResourceTable, CompactAndPlainEntriesGiveTheSameValueComplexOnesNone) {
-    const QByteArray arsc =
-        table(pool, 0x7F,
-              {{6, 0, Offsets::bits32, {EntrySpec{colorARGB8Type, 0xFF336699, true, false}}},
-               {6, 480, Offsets::bits32, {EntrySpec{colorARGB8Type, 0xFF336699, false, false}}},
-               {7, 0, Offsets::bits32, {EntrySpec{stringType, 0, false, true}}},
-               {7, 0, Offsets::bits32, {file(2)}}});
-    const QList<Entry> found = entries(arsc, 0x7F060000);
-    ASSERT_EQ(found.size(), 2);
-    for (const Entry& entry : found) {
-        EXPECT_EQ(entry.type, colorARGB8Type);
-        EXPECT_EQ(entry.data, 0xFF336699u);
-        EXPECT_FALSE(entry.file.has_value());
-    }
-    const QList<Entry> plain = entries(arsc, 0x7F070000);
-    ASSERT_EQ(plain.size(), 1) << "complex entries are ignored";
-    EXPECT_EQ(plain[0].file, u"Notes"_s);
     EXPECT_EQ(systemColor(0x0106000B), 0xFFFFFFFFu);
     EXPECT_EQ(systemColor(0x0106000C), 0xFF000000u);
     EXPECT_EQ(systemColor(0x0106000D), 0x00000000u);

@@ -245,22 +245,16 @@ TEST(IconVector, DrawsWhatTheDocumentSaysAndNothingDrawnIsNoImage) {
 }
 
 TEST(IconVector, NumbersFromComplexValuesAndDeepNestingIsCut) {
-    const struct {
-        quint8 type;
-        quint32 data;
-        std::optional<double> value;
-    } cases[] = {
+    const std::tuple<quint8, quint32, std::optional<double>> cases[] = {
         {dimensionType, (108u << 8) | 0x01, 108}, // 108dp, radix 23p0
         {fractionType, 0x20000030, 0.25},         // "25%" as aapt writes it
         {dimensionType, 0xFFFFFF00u, -1},         // mantissa -1 in units of 1/256: -256 / 256
         {hexadecimalType, 0xFFFFFFFE, -2},        {floatType, 0x7FC00000, std::nullopt}, // NaN
         {stringType, 0x7FC00000, std::nullopt},
     };
-    for (const auto& c : cases) {
-        Attr attr;
-        attr.type = c.type;
-        attr.data = c.data;
-        EXPECT_EQ(IconVector::number(&attr), c.value) << std::hex << c.data;
+    for (const auto& [type, data, value] : cases) {
+        const Attr attr{type, data, std::nullopt};
+        EXPECT_EQ(IconVector::number(&attr), value) << std::hex << data;
     }
     EXPECT_FALSE(IconVector::number(nullptr).has_value());
 
