@@ -51,13 +51,6 @@ protected:
         if (!QFile::exists(files.path() + path)) writeFile(files.path() + path, "PK");
         return files.path() + path;
     }
-    void addEntries(VantleApp& app, const QStringList& paths) {
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls.append(QUrl::fromLocalFile(file(path)));
-        app.store().addFiles(urls);
-        EXPECT_TRUE(waitUntil([&] { return !app.store().isAddingFiles(); }));
-    }
 };
 
 TEST(LaunchArguments, ParsesTheThreeOptions) {
@@ -118,7 +111,9 @@ TEST_F(VantleAppTest, CommandsReachTheStoreThroughTheChannel) {
 TEST_F(VantleAppTest, OpenRequestsAndTheOpenAppArgumentLaunchOnlyKnownEntries) {
     auto app = makeApp();
     app->start();
-    addEntries(*app, {u"/apks/Notes-v2.apk"_s, u"/games/Chess.apk"_s, u"/games/Go.apk"_s});
+    for (const QString& path : {u"/apks/Notes-v2.apk"_s, u"/games/Chess.apk"_s, u"/games/Go.apk"_s})
+        app->store().addFiles({QUrl::fromLocalFile(file(path))});
+    ASSERT_TRUE(waitUntil([&] { return app->store().apps().size() == 3; }));
     for (const QVariantMap& request : std::initializer_list<QVariantMap>{
              {{u"id"_s, QUuid::createUuid().toString()}}, {{u"id"_s, u"garbage"_s}}, {}, {{u"id"_s, 42}}})
         EventCenter::shared().post(VantleEvent::openAppRequest, request);
