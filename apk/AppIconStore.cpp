@@ -132,12 +132,6 @@ std::optional<AppIconStore::Fallback> AppIconStore::fallbackIcon(const QString& 
     return Fallback{png, *entry};
 }
 
-std::optional<QString> AppIconStore::bestEntry(const QString& archivePath, MobilePlatform) {
-    const std::optional<QStringList> names = APKIconExtractor::entryNames(archivePath);
-    if (!names) return std::nullopt;
-    return bestEntry(*names);
-}
-
 std::optional<QString> AppIconStore::bestEntry(const QStringList& entryNames) {
     std::optional<QString> best;
     int bestScore = -1;

@@ -46,8 +46,7 @@ public:
     };
     static std::optional<Fallback> fallbackIcon(const QString& sourcePath, MobilePlatform platform);
     // The entry whose name looks most like a launcher icon, by density and naming; none without
-    // a candidate or when the archive cannot be listed.
-    static std::optional<QString> bestEntry(const QString& archivePath, MobilePlatform platform);
+    // a candidate.
     static std::optional<QString> bestEntry(const QStringList& entryNames);
 
 Q_SIGNALS:

@@ -1,112 +1,93 @@
-// Reading entries out of APK files: fixtures built by aapt, shapes Android accepts, and hand-made
-// damaged and hostile archives.
+// Reading APK files: aapt-built fixtures, the shapes Android accepts, damaged and hostile archives;
+// what counts as an APK, `vantlectl apk-info` as users run it, and the replay of every fuzz input.
 #include "apk/ApkArchive.h"
 
 #include "ApkBuilders.h"
 #include "apk/APKManifestReader.h"
+#include "apk/ApkFile.h"
 #include "apk/BinaryXml.h"
+#include "fuzz/FuzzEntries.h"
 
-#include <QFileInfo>
+#include <QDir>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace ApkBuilders;
 using namespace APKIconExtractor;
 
-TEST(ApkArchive, ReadsEntriesAndPackagesOfAaptBuiltApks) {
+TEST(ApkArchive, ReadsEntriesOfGoodArchivesAndNothingOfMissingCutOrOversizedOnes) {
     const QString apk = fixture(u"densities"_s);
-    const std::optional<QByteArray> manifest = read(apk, u"AndroidManifest.xml"_s);
-    ASSERT_TRUE(manifest.has_value());
-    EXPECT_EQ(manifest->left(2), QByteArray("\x03\x00", 2));
-    EXPECT_TRUE(read(apk, u"resources.arsc"_s).has_value());
+    EXPECT_EQ(read(apk, u"AndroidManifest.xml"_s).value_or(QByteArray()).left(2), QByteArray("\x03\x00", 2));
     EXPECT_FALSE(read(apk, u"res/missing.png"_s).has_value());
     EXPECT_FALSE(read(apk, u"androidmanifest.xml"_s).has_value()) << "names match exactly";
-    const std::optional<QStringList> names = entryNames(apk);
-    ASSERT_TRUE(names.has_value());
-    EXPECT_TRUE(names->contains(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s));
-    EXPECT_EQ(APKManifestReader::packageName(fixture(u"densities"_s)), u"org.vantle.fixture.densities"_s);
+    EXPECT_TRUE(entryNames(apk).value_or(QStringList()).contains(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s));
     EXPECT_EQ(APKManifestReader::packageName(fixture(u"adaptive_vector"_s)),
               u"org.vantle.fixture.adaptive.vector"_s);
     EXPECT_FALSE(APKManifestReader::packageName(u"/nonexistent/app.apk"_s).has_value());
-}
 
-TEST(ApkArchive, MissingEmptyDamagedAndOversizedGiveNothing) {
     QTemporaryDir folder;
-    const QString apk = folder.filePath(u"plain.apk"_s);
-    ASSERT_TRUE(
-        writeZip(apk, {{u"AndroidManifest.xml"_s, QByteArray("\x03\x00\x08\x00", 4)}, {u"empty"_s, {}}}));
-    EXPECT_TRUE(read(apk, u"AndroidManifest.xml"_s).has_value());
-    EXPECT_FALSE(read(apk, u"resources.arsc"_s).has_value());
-    EXPECT_FALSE(read(apk, u"empty"_s).has_value());
-
-    const QByteArray whole = readFile(apk);
-    const QString cut = folder.filePath(u"cut.apk"_s);
-    ASSERT_TRUE(writeFile(cut, whole.left(whole.size() / 2))); // no central directory any more
+    const QString plain = folder.filePath(u"plain.apk"_s), cut = folder.filePath(u"cut.apk"_s);
+    ASSERT_TRUE(writeZip(plain, {{u"AndroidManifest.xml"_s, "manifest"}, {u"empty"_s, {}}}));
+    EXPECT_FALSE(read(plain, u"empty"_s).has_value());
+    ASSERT_TRUE(writeFile(cut, readFile(plain).chopped(40))); // no central directory any more
     EXPECT_FALSE(read(cut, u"AndroidManifest.xml"_s).has_value());
     EXPECT_FALSE(entryNames(cut).has_value());
     EXPECT_FALSE(read(folder.path(), u"AndroidManifest.xml"_s).has_value()) << "a folder";
-
     // Entries beyond the cap are missing: 65 MiB of zeros deflate to a small file that would fill memory.
-    ASSERT_TRUE(writeZip(apk, {{u"resources.arsc"_s, QByteArray(maxEntryBytes + 1024 * 1024, '\0'), true},
-                               {u"AndroidManifest.xml"_s, QByteArray("manifest")}}));
-    EXPECT_FALSE(read(apk, u"resources.arsc"_s).has_value());
-    EXPECT_EQ(read(apk, u"AndroidManifest.xml"_s), QByteArray("manifest"));
-    const QHash<QString, QByteArray> both = readMany(apk, {u"resources.arsc"_s, u"AndroidManifest.xml"_s});
-    EXPECT_EQ(both.size(), 1);
-    EXPECT_TRUE(both.contains(u"AndroidManifest.xml"_s));
+    ASSERT_TRUE(writeZip(plain, {{u"resources.arsc"_s, QByteArray(maxEntryBytes + 1024 * 1024, '\0'), true},
+                                 {u"AndroidManifest.xml"_s, "manifest"}}));
+    EXPECT_FALSE(read(plain, u"resources.arsc"_s).has_value());
+    EXPECT_EQ(read(plain, u"AndroidManifest.xml"_s), QByteArray("manifest"));
+    const QHash<QString, QByteArray> both = readMany(plain, {u"resources.arsc"_s, u"AndroidManifest.xml"_s});
+    EXPECT_EQ(both.keys(), QStringList{u"AndroidManifest.xml"_s});
 }
 
-namespace {
-
-// The aapt-built APK with a comment of `length` bytes after its end record.
-QByteArray withComment(QByteArray apk, quint16 length) {
-    const qsizetype end = apk.lastIndexOf("PK\x05\x06");
-    setU16(apk, end + 20, length);
-    return apk + QByteArray(length, 'c');
-}
-
-// The same with `length` bytes between its central directory and its end record.
-QByteArray withGap(QByteArray apk, qsizetype length) {
-    return apk.insert(apk.lastIndexOf("PK\x05\x06"), QByteArray(length, '\0'));
-}
-
-} // namespace
-
-// Shapes of real-world APKs that Android installs and its own aapt reads: each must give the same
-// entries as the plain file.
-TEST(ApkArchive, ReadsArchivesAndroidAccepts) {
+// Shapes of real-world APKs that Android installs and its own aapt reads give the entries of the
+// plain file. The directory is parsed once at opening, so an icon's many lookups cost one parse.
+TEST(ApkArchive, ReadsArchivesAndroidAcceptsWithOneDirectoryParse) {
     const QByteArray plain = readFile(fixture(u"densities"_s));
-    ASSERT_FALSE(plain.isEmpty());
-    const struct {
-        const char* what;
-        QByteArray bytes;
-    } cases[] = {
-        {"a comment of 65,535 bytes", withComment(plain, 65535)},
-        {"4 KiB between directory and end record", withGap(plain, 4096)},
-        {"both", withComment(withGap(plain, 7), 65535)},
+    const qsizetype end = plain.lastIndexOf("PK\x05\x06");
+    const auto withComment = [](QByteArray apk, qsizetype endAt) {
+        setU16(apk, endAt + 20, 65535);
+        return apk + QByteArray(65535, 'c');
+    };
+    const QByteArray gap = QByteArray(plain).insert(end, QByteArray(4096, '\0'));
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"a comment of 65,535 bytes", withComment(plain, end)},
+        {"4 KiB between directory and end record", gap},
+        {"both", withComment(gap, end + 4096)},
     };
     const std::optional<QByteArray> table = read(fixture(u"densities"_s), u"resources.arsc"_s);
-    const std::optional<QStringList> names = entryNames(fixture(u"densities"_s));
-    ASSERT_TRUE(table.has_value() && names.has_value());
+    ASSERT_TRUE(table.has_value());
     QTemporaryDir folder;
-    const QString aapt = u"/usr/bin/aapt"_s;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const QString apk = folder.filePath(u"variant.apk"_s);
-        ASSERT_TRUE(writeFile(apk, c.bytes));
+    const QString apk = folder.filePath(u"variant.apk"_s);
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(writeFile(apk, bytes));
         EXPECT_EQ(read(apk, u"resources.arsc"_s), table);
-        EXPECT_EQ(entryNames(apk), names);
+        EXPECT_EQ(entryNames(apk), entryNames(fixture(u"densities"_s)));
         EXPECT_EQ(APKManifestReader::packageName(apk), u"org.vantle.fixture.densities"_s);
-        if (!QFileInfo(aapt).isExecutable()) continue;
-        QProcess process;
-        process.start(aapt, {u"dump"_s, u"badging"_s, apk});
-        ASSERT_TRUE(process.waitForFinished(30'000));
-        EXPECT_EQ(process.exitCode(), 0) << "aapt refuses it too";
-        EXPECT_TRUE(process.readAllStandardOutput().contains("package: name='org.vantle.fixture.densities'"));
+        if (!QFileInfo(u"/usr/bin/aapt"_s).isExecutable()) continue;
+        QProcess aapt;
+        aapt.start(u"/usr/bin/aapt"_s, {u"dump"_s, u"badging"_s, apk});
+        ASSERT_TRUE(aapt.waitForFinished(30'000));
+        EXPECT_EQ(aapt.exitCode(), 0) << "aapt refuses it too";
     }
+    ASSERT_TRUE(writeFile(apk, plain));
+    ApkArchive archive(apk);
+    ASSERT_TRUE(archive.isOpen());
+    QByteArray wiped = plain; // the directory wiped on disk; the entries' own headers and data stay
+    const qsizetype directory = u32(plain, end + 16);
+    wiped.replace(directory, end - directory, QByteArray(end - directory, '\0'));
+    ASSERT_TRUE(writeFile(apk, wiped));
+    EXPECT_TRUE(archive.read(u"resources.arsc"_s).has_value()) << archive.error().toStdString();
+    EXPECT_TRUE(archive.read(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s).has_value());
+    EXPECT_FALSE(ApkArchive(apk).isOpen()) << "a fresh open reads the wiped directory";
 }
 
 // Damaged and hostile archives: each is refused with the reason, never read wrongly or crashed on.
@@ -114,76 +95,60 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
     const QByteArray table(4000, 't');
     const ZipLayout base =
         zipBytes({{u"AndroidManifest.xml"_s, QByteArray("manifest")}, {u"resources.arsc"_s, table, true}});
-    const qsizetype manifestAt = base.local[0], tableAt = base.local[1], tableRecord = base.central[1],
-                    end = base.end;
-    const auto damaged = [&](const std::function<void(QByteArray&)>& damage) {
-        QByteArray bytes = base.bytes;
-        damage(bytes);
-        return bytes;
+    const qsizetype tableAt = base.local[1], record = base.central[1], end = base.end;
+    // The archive with `bytes` written at `offset`; with a field of the table entry changed alike in
+    // its local header and its directory record, where each field sits 2 bytes later.
+    const auto at = [&](qsizetype offset, const QByteArray& bytes) {
+        return QByteArray(base.bytes).replace(offset, bytes.size(), bytes);
     };
-    // A field of the table entry changed alike in its local header and its directory record,
-    // where each field sits 2 bytes later.
-    const auto both = [&](qsizetype localField, quint32 value, bool u16 = false) {
-        return damaged([=](QByteArray& b) {
-            for (const qsizetype at : {tableAt + localField, tableRecord + localField + 2})
-                u16 ? setU16(b, at, quint16(value)) : setU32(b, at, value);
-        });
+    const auto both = [&](qsizetype field, const QByteArray& bytes) {
+        return at(tableAt + field, bytes).replace(record + field + 2, bytes.size(), bytes);
+    };
+    const auto le = [](quint32 value, int size = 4) {
+        QByteArray bytes(4, '\0');
+        setU32(bytes, 0, value);
+        return bytes.left(size);
     };
     const struct {
         const char* what;
         QByteArray bytes;
         const char* error;
     } cases[] = {
-        {"cut off", base.bytes.left(base.bytes.size() - 1), "no end of central directory record"},
+        {"cut off", base.bytes.chopped(1), "no end of central directory record"},
         {"a byte after the end record", base.bytes + 'x', "1 bytes after the end record"},
-        {"no entries", damaged([&](QByteArray& b) { setU16(b, end + 10, 0); }), "no entries"},
-        {"a count past the directory", damaged([&](QByteArray& b) { setU16(b, end + 10, 60000); }),
-         "ends after 2 of 60000 records"},
-        {"a directory past the end record",
-         damaged([&](QByteArray& b) { setU32(b, end + 12, quint32(end)); }), "runs past the end record"},
-        {"ZIP64 end record", damaged([&](QByteArray& b) { setU32(b, end + 16, 0xFFFFFFFF); }),
-         "ZIP64 archives"},
-        {"ZIP64 entry", damaged([&](QByteArray& b) { setU32(b, tableRecord + 24, 0xFFFFFFFF); }),
-         "ZIP64 entries"},
-        {"a local header inside the directory",
-         damaged([&](QByteArray& b) { setU32(b, tableRecord + 42, quint32(base.central[0])); }),
+        {"no entries", at(end + 10, le(0, 2)), "no entries"},
+        {"a count past the directory", at(end + 10, le(60000, 2)), "ends after 2 of 60000 records"},
+        {"a directory past the end record", at(end + 12, le(quint32(end))), "runs past the end record"},
+        {"ZIP64 end record", at(end + 16, le(0xFFFFFFFF)), "ZIP64 archives"},
+        {"ZIP64 entry", at(record + 24, le(0xFFFFFFFF)), "ZIP64 entries"},
+        {"a local header inside the directory", at(record + 42, le(quint32(base.central[0]))),
          "is not before the central directory"},
-        {"overlapping entries",
-         damaged([&](QByteArray& b) { setU32(b, tableRecord + 42, quint32(manifestAt + 4)); }),
-         "entries overlap"},
+        {"overlapping entries", at(record + 42, le(quint32(base.local[0] + 4))), "entries overlap"},
         {"duplicate names", zipBytes({{u"resources.arsc"_s, "a"}, {u"resources.arsc"_s, "b"}}).bytes,
          "duplicate entry resources.arsc"},
-        {"a name that is not UTF-8", damaged([&](QByteArray& b) { b[tableRecord + 46] = '\xFF'; }),
-         "not UTF-8"},
-        {"a NUL in a name", damaged([&](QByteArray& b) { b[tableRecord + 47] = '\0'; }), "holds NUL"},
-        {"no local header at the start", damaged([&](QByteArray& b) { b[0] = 'X'; }), "does not start with"},
-        {"a local header of another name", damaged([&](QByteArray& b) { b[tableAt + 30] = 'R'; }),
-         "names another entry"},
-        {"local and directory sizes differ", damaged([&](QByteArray& b) { setU32(b, tableAt + 22, 4001); }),
-         "differ from the central directory"},
-        {"data running into the directory", both(18, APKIconExtractor::u32(base.bytes, tableAt + 18) + 200),
+        {"a name that is not UTF-8", at(record + 46, "\xFF"), "not UTF-8"},
+        {"a NUL in a name", at(record + 47, QByteArray(1, '\0')), "holds NUL"},
+        {"no local header at the start", at(0, "X"), "does not start with"},
+        {"a local header of another name", at(tableAt + 30, "R"), "names another entry"},
+        {"local and directory sizes differ", at(tableAt + 22, le(4001)), "differ from the central directory"},
+        {"data running into the directory", both(18, le(u32(base.bytes, tableAt + 18) + 200)),
          "runs into the central directory"},
-        {"a wrong CRC", both(14, 1), "CRC does not match"},
-        {"damaged deflate data",
-         damaged([&](QByteArray& b) { b.replace(tableAt + 44, 8, QByteArray(8, '\xFF')); }), "damaged"},
-        {"more data than declared", both(22, 3999), "does not match its declared size"},
-        {"a compression method other than stored or deflated", both(8, 12, true), "compression method 12"},
-        {"an encrypted entry", damaged([&](QByteArray& b) { setU16(b, tableRecord + 8, 1); }), "encrypted"},
-        {"a size deflate cannot reach", both(22, 60'000'000), "exceeds what deflate can produce"},
+        {"a wrong CRC", both(14, le(1)), "CRC does not match"},
+        {"damaged deflate data", at(tableAt + 44, QByteArray(8, '\xFF')), "damaged"},
+        {"more data than declared", both(22, le(3999)), "does not match its declared size"},
+        {"a compression method other than stored or deflated", both(8, le(12, 2)), "compression method 12"},
+        {"an encrypted entry", at(record + 8, le(1, 2)), "encrypted"},
+        {"a size deflate cannot reach", both(22, le(60'000'000)), "exceeds what deflate can produce"},
     };
-    {
-        const std::unique_ptr<ApkArchive> intact = ApkArchive::fromBytes(base.bytes);
-        EXPECT_EQ(intact->read(u"resources.arsc"_s), table) << intact->error().toStdString();
-        EXPECT_FALSE(intact->read(u"classes.dex"_s).has_value());
-        EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
-        EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
-        EXPECT_EQ(intact->error(), QString());
-        // Sizes and CRC in a data descriptor (flag bit 3): the local header holds zeros instead.
-        QByteArray described = base.bytes;
-        setU16(described, tableAt + 6, 0x08);
-        described.replace(tableAt + 14, 12, QByteArray(12, '\0'));
-        EXPECT_EQ(ApkArchive::fromBytes(described)->read(u"resources.arsc"_s), table);
-    }
+    const std::unique_ptr<ApkArchive> intact = ApkArchive::fromBytes(base.bytes);
+    EXPECT_EQ(intact->read(u"resources.arsc"_s), table) << intact->error().toStdString();
+    EXPECT_FALSE(intact->read(u"classes.dex"_s).has_value());
+    EXPECT_EQ(intact->error(), u"classes.dex: no such entry"_s);
+    EXPECT_EQ(intact->read(u"AndroidManifest.xml"_s), QByteArray("manifest"));
+    EXPECT_EQ(intact->error(), QString());
+    // Sizes and CRC in a data descriptor (flag bit 3): the local header holds zeros instead.
+    const QByteArray described = at(tableAt + 6, le(0x08, 2)).replace(tableAt + 14, 12, QByteArray(12, '\0'));
+    EXPECT_EQ(ApkArchive::fromBytes(described)->read(u"resources.arsc"_s), table);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::unique_ptr<ApkArchive> archive = ApkArchive::fromBytes(c.bytes);
@@ -192,21 +157,123 @@ TEST(ApkArchive, RefusesDamagedAndHostileArchives) {
     }
 }
 
-// The directory is parsed once when the archive opens: later lookups do not read it again, so a
-// framework-sized APK costs one directory parse however many entries an icon needs.
-TEST(ApkArchive, LooksEntriesUpInTheDirectoryReadAtOpening) {
+namespace {
+
+struct CtlRun {
+    int status = -1;
+    QStringList lines;
+    QString errors;
+};
+
+CtlRun apkInfo(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(VANTLE_CTL_PATH), QStringList{u"apk-info"_s} + arguments);
+    CtlRun run;
+    if (!process.waitForFinished(30'000)) return run;
+    run.status = process.exitCode();
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+// Only a zip with a compiled manifest is an APK, labelled or not. `vantlectl apk-info` reports
+// every file given, as text or JSON, writes icons, and fails the call for each file that is none,
+// with its own reason.
+TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNot) {
     QTemporaryDir folder;
-    const QString apk = folder.filePath(u"copy.apk"_s);
-    QByteArray bytes = readFile(fixture(u"densities"_s));
-    ASSERT_TRUE(writeFile(apk, bytes));
-    ApkArchive archive(apk);
-    ASSERT_TRUE(archive.isOpen());
-    // Wipe the directory on disk; the entries' own headers and data stay.
-    const qsizetype end = bytes.lastIndexOf("PK\x05\x06");
-    const qsizetype directory = APKIconExtractor::u32(bytes, end + 16);
-    bytes.replace(directory, end - directory, QByteArray(end - directory, '\0'));
-    ASSERT_TRUE(writeFile(apk, bytes));
-    EXPECT_TRUE(archive.read(u"resources.arsc"_s).has_value()) << archive.error().toStdString();
-    EXPECT_TRUE(archive.read(u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s).has_value());
-    EXPECT_FALSE(ApkArchive(apk).isOpen()) << "a fresh open reads the wiped directory";
+    const auto saved = [&](const QString& name, const QByteArray& bytes) {
+        EXPECT_TRUE(writeFile(folder.filePath(name), bytes));
+        return folder.filePath(name);
+    };
+    const auto zip = [&](const QString& name, const QByteArray& manifest, const QString& entry = {}) {
+        return saved(name, zipBytes({{entry.isEmpty() ? u"AndroidManifest.xml"_s : entry, manifest}}).bytes);
+    };
+    const struct {
+        QString path;
+        bool isApk;
+        std::optional<QString> label;
+    } files[] = {
+        {fixture(u"tie"_s), true, u"Tie Breaker"_s},
+        {fixture(u"fallback"_s), true, std::nullopt}, // no label: still an app
+        {zip(u"bare.apk"_s, compiled(u"<manifest package='org.a'/>"_s)), true, std::nullopt},
+        {zip(u"source.apk"_s, "<manifest package=\"org.a\"/>"), false, std::nullopt},
+        {zip(u"empty-manifest.apk"_s, {}), false, std::nullopt},
+        {zip(u"other.zip"_s, "dex\n035", u"classes.dex"_s), false, std::nullopt},
+        {saved(u"text.apk"_s, "PK\x03\x04 but not a zip"), false, std::nullopt},
+    };
+    QList<std::pair<QString, QString>> refused{{u"/dev/zero"_s, u"not a regular file"_s},
+                                               {folder.path(), u"is a folder"_s},
+                                               {folder.filePath(u"missing.apk"_s), u"no such file"_s}};
+    for (const auto& c : files) {
+        SCOPED_TRACE(c.path.toStdString());
+        const ApkReading reading = ApkFile::read(c.path);
+        EXPECT_EQ(reading.isApk, c.isApk);
+        EXPECT_EQ(ApkFile::isApk(c.path), c.isApk);
+        EXPECT_EQ(reading.label, c.label);
+        if (!c.isApk) refused.append({c.path, u"not an Android app (APK) file"_s});
+    }
+    QStringList arguments{u"--json"_s, fixture(u"densities"_s), fixture(u"fallback"_s)};
+    QString errors;
+    for (const auto& [path, reason] : refused) {
+        arguments.append(path);
+        errors += u"vantlectl: "_s + path + u": "_s + reason + u'\n';
+    }
+    const CtlRun run = apkInfo(arguments);
+    EXPECT_EQ(run.status, 1) << "files that are no APK fail the call, after the others were reported";
+    EXPECT_EQ(run.errors, errors);
+    ASSERT_EQ(run.lines.size(), arguments.size() - 1);
+    QList<QJsonObject> objects;
+    for (const QString& line : run.lines)
+        objects.append(QJsonDocument::fromJson(line.toUtf8()).object());
+    EXPECT_EQ(objects[0][u"package"_s].toString(), u"org.vantle.fixture.densities"_s);
+    EXPECT_EQ(objects[0][u"label"_s].toString(), u"Densities"_s);
+    EXPECT_EQ(objects[0][u"icon"_s].toString(),
+              u"icon 0x7F020000 res/mipmap-xxxhdpi-v4/ic_launcher.png (640 dpi)"_s);
+    EXPECT_TRUE(objects[1][u"label"_s].isNull());
+    EXPECT_EQ(objects[1][u"icon"_s].toString(), u"file name res/mipmap-xxxhdpi-v4/ic_launcher.png"_s);
+    for (qsizetype i = 2; i < objects.size(); ++i)
+        EXPECT_EQ(
+            objects[i],
+            QJsonObject(
+                {{u"file"_s, arguments[i + 1]}, {u"package"_s, {}}, {u"label"_s, {}}, {u"icon"_s, {}}}));
+
+    const QString png = folder.filePath(u"icon.png"_s), icons = folder.filePath(u"icons"_s);
+    const CtlRun one = apkInfo({fixture(u"tie"_s), u"--icon"_s, png});
+    EXPECT_EQ(one.status, 0);
+    EXPECT_TRUE(one.lines.value(0).contains(
+        u"package=org.vantle.fixture.tie label=\"Tie Breaker\" icon=icon 0x7F020000"_s));
+    EXPECT_EQ(QImage(png).pixel(5, 5), qRgb(0x80, 0x80, 0));
+    const CtlRun several = apkInfo({fixture(u"tie"_s), fixture(u"vector"_s), fixture(u"fallback"_s),
+                                    refused[2].first, u"--icon"_s, icons});
+    EXPECT_EQ(several.lines.value(3), refused[2].first + u": package=- label=- icon=none"_s);
+    EXPECT_EQ(QImage(icons + u"/vector.png"_s).size(), QSize(192, 192));
+    EXPECT_TRUE(QFile::exists(icons + u"/tie.png"_s));
+    EXPECT_TRUE(QFile::exists(icons + u"/fallback.png"_s));
+    EXPECT_EQ(apkInfo({}).status, 2) << "no APK is a usage error";
+}
+
+// Every input kept in fuzz/regressions/<target>/ (crashes, hangs and blow-ups the fuzzers found)
+// and every seed in fuzz/seeds/<target>/ goes through the fuzz target's function in the normal
+// build; a fault shows as a crash or a time-out. A target without any input would replay nothing.
+TEST(FuzzRegressions, EveryKeptInputOfEveryTarget) {
+    const std::pair<QString, void (*)(const uint8_t*, size_t)> targets[] = {
+        {u"binaryXml"_s, &FuzzEntries::binaryXml},         {u"manifest"_s, &FuzzEntries::manifest},
+        {u"resourceTable"_s, &FuzzEntries::resourceTable}, {u"vector"_s, &FuzzEntries::vector},
+        {u"pathData"_s, &FuzzEntries::pathData},           {u"zipContainer"_s, &FuzzEntries::zipContainer},
+    };
+    for (const auto& [target, entry] : targets) {
+        int count = 0;
+        for (const QString& kind : {u"regressions"_s, u"seeds"_s}) {
+            const QDir folder(QStringLiteral(VANTLE_FUZZ_DIR) + u'/' + kind + u'/' + target);
+            for (const QFileInfo& file : folder.entryInfoList(QDir::Files)) {
+                const QByteArray bytes = readFile(file.filePath());
+                SCOPED_TRACE(file.filePath().toStdString());
+                entry(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+                ++count;
+            }
+        }
+        EXPECT_GT(count, 0) << target.toStdString();
+    }
 }
