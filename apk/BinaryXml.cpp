@@ -139,7 +139,7 @@ BinaryXmlReader::Token BinaryXmlReader::next() {
                 m_ended = true;
                 break;
             }
-            readStartElement(chunk);
+            readStartElement(chunk, size);
             return Token::startElement;
         case xmlEndElementChunk:
             return Token::endElement;
@@ -160,19 +160,21 @@ std::optional<QString> BinaryXmlReader::poolString(quint32 index) {
     return text;
 }
 
-void BinaryXmlReader::readStartElement(qint64 chunk) {
+void BinaryXmlReader::readStartElement(qint64 chunk, qint64 chunkSize) {
     m_name = poolString(u32(m_bytes, chunk + 20)).value_or(QString());
     m_attributes.clear();
     const qint64 start = u16(m_bytes, chunk + 24);
     const qint64 recordSize = u16(m_bytes, chunk + 26);
     const qint64 first = chunk + 16 + start;
-    // Records that would start past the end of the data are all zeros and say nothing; records of
-    // size 0 are one record read over and over.
+    // Only records that start inside the element's own chunk (and the data) are its attributes:
+    // past it lie the next chunks, which would read as junk attributes. Records of size 0 are one
+    // record read over and over.
+    const qint64 end = std::min<qint64>(chunk + chunkSize, m_bytes.size());
     qint64 count = u16(m_bytes, chunk + 28);
     if (recordSize == 0)
         count = std::min<qint64>(count, 1);
     else
-        count = std::min(count, std::max<qint64>(0, (m_bytes.size() - first + recordSize - 1) / recordSize));
+        count = std::min(count, std::max<qint64>(0, (end - first + recordSize - 1) / recordSize));
     for (qint64 i = 0; i < count; ++i) {
         if (--m_attributesLeft < 0) {
             m_ended = true; // this element is still delivered, with the attributes read so far

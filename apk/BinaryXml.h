@@ -124,7 +124,7 @@ private:
         QHash<quint32, QString> decoded;
     };
     std::optional<QString> poolString(quint32 index);
-    void readStartElement(qint64 chunk);
+    void readStartElement(qint64 chunk, qint64 chunkSize);
 
     const QByteArray m_bytes; // shared, so a temporary argument stays alive
     qint64 m_position = 0;

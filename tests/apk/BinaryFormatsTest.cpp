@@ -93,13 +93,18 @@ TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
     EXPECT_TRUE(elements(badName).value(0).attrs.isEmpty());
     setU32(badName, element + 20, 999); // the element's name index
     EXPECT_EQ(elements(badName).value(0).name, QString());
-    setU16(path, element + 28, 0xFFFF);        // 65,535 attributes claimed, one present
-    for (const quint16 recordSize : {20, 0}) { // records of size 0: the one record, once
-        setU16(path, element + 26, recordSize);
-        BinaryXmlReader reader(path);
-        ASSERT_EQ(reader.next(), BinaryXmlReader::Token::startElement);
-        ASSERT_EQ(reader.attributes().size(), 1);
-        EXPECT_EQ(reader.attributes().first().second.string, u"M0,0"_s);
+    // 65,535 attributes claimed, one present: neither the end of the data nor the end element that
+    // follows is read as more. Records of size 0: the one record, once.
+    const QByteArray ended = compiled(u"<path pathData='M0,0'/>"_s);
+    for (QByteArray claimed : {path, ended}) {
+        setU16(claimed, element + 28, 0xFFFF);
+        for (const quint16 recordSize : {20, 0}) {
+            setU16(claimed, element + 26, recordSize);
+            BinaryXmlReader reader(claimed);
+            ASSERT_EQ(reader.next(), BinaryXmlReader::Token::startElement);
+            ASSERT_EQ(reader.attributes().size(), 1);
+            EXPECT_EQ(reader.attributes().first().second.string, u"M0,0"_s);
+        }
     }
 }
 
