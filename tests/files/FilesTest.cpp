@@ -20,6 +20,7 @@
 #include "windows/WindowCommands.h"
 
 #include <QJsonArray>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <gtest/gtest.h>
