@@ -243,7 +243,8 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     EXPECT_EQ(logCount(u"close package=org.vantle.sim.notes reason=another app opened"_s), 1);
     EXPECT_TRUE(registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished());
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 0);
-    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s));
+    EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
+        << device().state().value(u"resumed"_s).toString().toStdString();
 
     flow->launch(weather);
     ASSERT_TRUE(waitForFrames(weather));
