@@ -93,6 +93,9 @@ public:
     bool offersBackups() const override { return true; }
     void backup(const MobileApp& app) override { m_backups.backup(app); }
     void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
+    void mediaKey(const QUuid& appID, MediaAction action) override {
+        AndroidWindowRegistry::shared().sendMediaKey(appID, action);
+    }
 
 private:
     OpenAppFlow& m_flow;

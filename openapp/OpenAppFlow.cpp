@@ -88,6 +88,11 @@ OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
         m_store.setRunningAppIDs(running);
         syncInstalledAndroidApps();
     });
+    EventCenter::shared().observe(VantleEvent::mediaChanged, this, [this](const QVariantMap&) {
+        const auto& record = AndroidWindowRegistry::shared().nowPlaying();
+        m_store.setNowPlaying(record ? std::optional(record->media) : std::nullopt,
+                              record ? std::optional(record->appID) : std::nullopt);
+    });
 }
 
 void OpenAppFlow::launch(const MobileApp& app) {

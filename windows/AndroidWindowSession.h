@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AndroidMedia.h"
 #include "integrations/AndroidFileTransfer.h"
 
 #include <QFuture>
@@ -16,6 +17,7 @@ class AndroidAppPanel;
 class AndroidStreamClient;
 class AndroidVideoView;
 class HeaderView;
+class MediaSessionWatch;
 class QLabel;
 class VantleLog;
 
@@ -63,6 +65,12 @@ public:
     void pickSize(int tag);
     // Shows the window again, raised and active, with the video view focused.
     void bringToFront();
+    // Presses the media key in the app (down and up through the control channel) and reads the
+    // media session again mediaRepollMs later, so what Vantle shows follows the key at once. Keys
+    // sent after the stream ended are dropped.
+    void sendMediaKey(MediaAction action);
+    // What the app plays, as last read; nothing once the window is closing.
+    const std::optional<AndroidMedia>& media() const;
 
     const QUuid& appID() const { return m_setup.appID; }
     const QString& package() const { return m_setup.package; }
@@ -76,10 +84,13 @@ public:
 
     // Called once when the stream has ended; the error only when the window was not closed.
     std::function<void(AndroidWindowSession*, std::optional<QString> error)> onEnded;
+    // Called when what the app plays changes, and with nothing when the window closes.
+    std::function<void(AndroidWindowSession*, const std::optional<AndroidMedia>& media)> onNowPlaying;
 
     // Back checks run at these delays (ms) after a Back.
     static constexpr int backCheckDelaysMs[] = {200, 450, 800, 1300};
     static constexpr int resizeDebounceMs = 250;
+    static constexpr int mediaRepollMs = 600;
 
 private:
     void setPinned(bool pinned);
@@ -100,8 +111,9 @@ private:
     std::unique_ptr<AndroidAppPanel> m_panel;
     std::shared_ptr<AndroidStreamClient> m_client;
     QLabel* m_notice = nullptr;
-    QTimer* m_resizeWork = nullptr; // the display resize and the shared size, once a resize rests
-    QTimer* m_saveWork = nullptr;   // the window record, once a move or resize rests
+    MediaSessionWatch* m_media = nullptr; // started with the stream, stopped by close
+    QTimer* m_resizeWork = nullptr;       // the display resize and the shared size, once a resize rests
+    QTimer* m_saveWork = nullptr;         // the window record, once a move or resize rests
     bool m_pinned = false;
     bool m_closing = false;
     int m_backGeneration = 0;
