@@ -27,6 +27,7 @@
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
+#include "windows/NowPlayingPublisher.h"
 #include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
@@ -280,6 +281,9 @@ int main(int argc, char** argv) {
         else
             downloads.start();
     });
+
+    // The now-playing app on the desktop's media controls (MPRIS), while there is one.
+    NowPlayingPublisher nowPlaying(AndroidWindowRegistry::shared(), NowPlayingService::create());
 
     DesktopLauncherActions launcherActions(*flow, *backups, appLock);
     MenuPanel::Environment panelEnvironment;
