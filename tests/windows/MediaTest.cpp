@@ -176,4 +176,32 @@ TEST_F(MediaTest, TheRecordAndTheDesktopPlayerGoWithTheSessionAndWithTheWindow) 
     EXPECT_FALSE(registry.nowPlaying()); // a read still on its way when it closed did not bring it back
 }
 
+// With two windows the record follows the one that started playing last; the other one stopping
+// leaves it alone; it goes with its holder's window and comes back when the other plays again.
+TEST_F(MediaTest, TheRecordMovesWithTheWindowThatPlays) {
+    VantleSettings::set(SettingsKeys::singleApp, false);
+    const QString weather = Coroutines::waitFor(
+        AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/weather.apk")));
+    const QUuid weatherID = QUuid::createUuid();
+    open();
+    AndroidWindowSession* second = registry.open(weatherID, weather, u"Weather"_s, {});
+    const auto holds = [&](const QUuid& id, const QString& title) {
+        const auto& record = registry.nowPlaying();
+        return record && record->appID == id && record->media.title == title;
+    };
+    ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, {}, {}), QString());
+    ASSERT_TRUE(waitUntil([&] { return holds(appID, u"Song"_s); }, 10000));
+    ASSERT_EQ(device().setMediaSession(weather, u"playing"_s, u"Forecast"_s, {}, {}), QString());
+    ASSERT_TRUE(waitUntil([&] { return holds(weatherID, u"Forecast"_s); }, 10000));
+
+    ASSERT_EQ(device().setMediaSession(package, u"none"_s, {}, {}, {}), QString());
+    ASSERT_TRUE(waitUntil([&] { return !registry.session(appID)->media(); }, 10000));
+    EXPECT_TRUE(holds(weatherID, u"Forecast"_s));
+
+    second->close(u"close button"_s);
+    EXPECT_FALSE(registry.nowPlaying());
+    ASSERT_EQ(device().setMediaSession(package, u"paused"_s, u"Song"_s, {}, {}), QString());
+    EXPECT_TRUE(waitUntil([&] { return holds(appID, u"Song"_s); }, 10000));
+}
+
 } // namespace
