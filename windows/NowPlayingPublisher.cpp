@@ -26,8 +26,11 @@ void NowPlayingPublisher::follow() {
     }
     const NowPlayingService::Track track{session->title(), record->media.title, record->media.artist,
                                          record->media.playing};
-    if (!m_service->publish(track))
+    // Said once while it lasts: every poll's change would say it again.
+    const bool published = m_service->publish(track);
+    if (!published && !m_unavailable)
         VantleLog::main().write(u"media: the desktop's media controls are not available"_s);
+    m_unavailable = !published;
 }
 
 void NowPlayingPublisher::command(NowPlayingService::Command command) {

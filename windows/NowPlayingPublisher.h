@@ -24,4 +24,5 @@ private:
 
     AndroidWindowRegistry& m_registry;
     std::unique_ptr<NowPlayingService> m_service;
+    bool m_unavailable = false; // the last publish failed (and said so)
 };
