@@ -1,6 +1,7 @@
 // Media sessions end to end: an app on the simulated Android plays; its window follows the media
 // session, the registry keeps the now-playing record, the desktop sees it over MPRIS, and the
 // card, the registry's key (the dock's path) and playerctl all reach the app as Android media keys.
+#include "core/CommandRouter.h"
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
 #include "platform/Locations.h"
@@ -14,6 +15,7 @@
 #include "windows/AndroidWindowSession.h"
 #include "windows/MediaCardView.h"
 #include "windows/NowPlayingPublisher.h"
+#include "windows/WindowCommands.h"
 
 #include <QDBusConnection>
 #include <QProcess>
@@ -139,6 +141,15 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeys) {
     EXPECT_FALSE(registry.sendMediaKey(QUuid::createUuid(), MediaAction::playPause));
     ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 2; }));
     EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85}));
+
+    // The automation commands; a key name they do not know sends nothing.
+    CommandRouter commands;
+    registerWindowCommands(commands);
+    device().clearReceived();
+    for (const QString& command : {u"media:louder"_s, u"media:previous"_s, u"media"_s, u"media:next"_s})
+        commands.dispatch(command);
+    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 6; }));
+    EXPECT_EQ(keysReceived(), (QList<qint64>{88, -88, 85, -85, 87, -87}));
 
     // A new title is a new track for the desktop.
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Next song"_s, {}, {}), QString());
