@@ -27,6 +27,7 @@
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
+#include "windows/NowPlayingPublisher.h"
 #include "windows/WindowCommands.h"
 #include "windows/WindowSizePreset.h"
 
@@ -93,6 +94,9 @@ public:
     bool offersBackups() const override { return true; }
     void backup(const MobileApp& app) override { m_backups.backup(app); }
     void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
+    void mediaKey(const QUuid& appID, MediaAction action) override {
+        AndroidWindowRegistry::shared().sendMediaKey(appID, action);
+    }
 
 private:
     OpenAppFlow& m_flow;
@@ -279,6 +283,9 @@ int main(int argc, char** argv) {
         else
             downloads.start();
     });
+
+    // The now-playing app on the desktop's media controls (MPRIS), while there is one.
+    NowPlayingPublisher nowPlaying(AndroidWindowRegistry::shared(), NowPlayingService::create());
 
     DesktopLauncherActions launcherActions(*flow, *backups, appLock);
     MenuPanel::Environment panelEnvironment;

@@ -151,6 +151,13 @@ void AppLibraryStore::setAndroidState(AndroidState state) {
 void AppLibraryStore::setUnreadAppIDs(const QSet<QUuid>& ids) {
     assign(this, m_unreadAppIDs, ids, &AppLibraryStore::unreadAppIDsChanged);
 }
+void AppLibraryStore::setNowPlaying(const std::optional<AndroidMedia>& media, std::optional<QUuid> appID) {
+    // Both fields change before either signal: an observer of one reads the other's new value.
+    const bool mediaChanged = std::exchange(m_nowPlaying, media) != media;
+    const bool appChanged = std::exchange(m_nowPlayingAppID, appID) != appID;
+    if (mediaChanged) Q_EMIT nowPlayingChanged();
+    if (appChanged) Q_EMIT nowPlayingAppIDChanged();
+}
 void AppLibraryStore::setHiddenForShots(const QStringList& fragments) {
     assign(this, m_hiddenForShots, fragments, &AppLibraryStore::hiddenForShotsChanged);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AndroidMedia.h"
 #include "core/ApkReading.h"
 #include "core/Models.h"
 
@@ -56,6 +57,10 @@ public:
     void setAndroidState(AndroidState state);
     const QSet<QUuid>& unreadAppIDs() const { return m_unreadAppIDs; }
     void setUnreadAppIDs(const QSet<QUuid>& ids);
+    // What some app plays and which entry it is; both set together, and both signals follow.
+    const std::optional<AndroidMedia>& nowPlaying() const { return m_nowPlaying; }
+    std::optional<QUuid> nowPlayingAppID() const { return m_nowPlayingAppID; }
+    void setNowPlaying(const std::optional<AndroidMedia>& media, std::optional<QUuid> appID);
     const QStringList& hiddenForShots() const { return m_hiddenForShots; }
     void setHiddenForShots(const QStringList& fragments);
 
@@ -94,6 +99,8 @@ Q_SIGNALS:
     void launchingAppIDChanged();
     void androidStateChanged();
     void unreadAppIDsChanged();
+    void nowPlayingChanged();
+    void nowPlayingAppIDChanged();
     void hiddenForShotsChanged();
     void filesAdded();
 
@@ -116,6 +123,8 @@ private:
     std::optional<QUuid> m_launchingAppID;
     AndroidState m_androidState = AndroidState::notSetUp; // until the runtime says otherwise
     QSet<QUuid> m_unreadAppIDs;
+    std::optional<AndroidMedia> m_nowPlaying;
+    std::optional<QUuid> m_nowPlayingAppID;
     QStringList m_hiddenForShots;
 
     QStringList m_pendingAdds; // paths given to addFiles, not yet taken up

@@ -92,6 +92,11 @@ OpenAppFlow::OpenAppFlow(AppLibraryStore& store, Seams seams, QObject* parent)
     EventCenter::shared().observe(VantleEvent::unreadChanged, this, [this](const QVariantMap&) {
         m_store.setUnreadAppIDs(AndroidWindowRegistry::shared().unreadAppIDs());
     });
+    EventCenter::shared().observe(VantleEvent::mediaChanged, this, [this](const QVariantMap&) {
+        const auto& record = AndroidWindowRegistry::shared().nowPlaying();
+        m_store.setNowPlaying(record ? std::optional(record->media) : std::nullopt,
+                              record ? std::optional(record->appID) : std::nullopt);
+    });
 }
 
 void OpenAppFlow::launch(const MobileApp& app) {

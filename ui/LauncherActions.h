@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AndroidMedia.h"
 #include "core/Models.h"
 
 #include <QString>
@@ -36,4 +37,6 @@ public:
     virtual bool offersBackups() const { return false; }
     virtual void backup(const MobileApp&) {}
     virtual void chooseBackupToRestore() {}
+    // A media key for the app's window (the dock's play/pause); nothing when it has no window.
+    virtual void mediaKey(const QUuid&, MediaAction) {}
 };

@@ -208,6 +208,7 @@ QWidget* MenuPanel::makeLibraryPage() {
 
 QWidget* MenuPanel::makeDock() {
     m_dock = new VantleDock(m_store);
+    m_dock->onMedia = [this](const QUuid& appID, MediaAction action) { m_actions.mediaKey(appID, action); };
     m_addButton = toolButton(u"addButton"_s, u"Add an APK"_s);
     connect(m_addButton, &QToolButton::clicked, this, &MenuPanel::chooseAndAdd);
     m_menuButton = toolButton(u"menuButton"_s, u"More"_s);

@@ -10,6 +10,7 @@
 #include "ui/LauncherActions.h"
 #include "ui/MenuPanel.h"
 #include "updates/AppUpdates.h"
+#include "windows/MediaCardView.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -23,6 +24,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -228,6 +230,30 @@ int main(int argc, char** argv) {
     shoot(u"5-drop"_s);
     QDragLeaveEvent leave;
     QCoreApplication::sendEvent(&panel, &leave);
+
+    // The app that plays, in the dock; and the media card of a window's shade, playing and paused.
+    store.setRunningAppIDs({apps[0].id});
+    store.setNowPlaying(AndroidMedia{u"Midnight City"_s, u"M83"_s, true}, apps[0].id);
+    shoot(u"8-dock-playing"_s);
+    store.setNowPlaying(std::nullopt, std::nullopt);
+    QWidget backdrop; // the shade's background around the card
+    backdrop.setAutoFillBackground(true);
+    auto* card = new MediaCardView(&backdrop);
+    auto* around = new QVBoxLayout(&backdrop);
+    around->setContentsMargins(12, 12, 12, 12);
+    around->addWidget(card);
+    card->setAppName(apps[0].displayName());
+    backdrop.resize(360, 190);
+    backdrop.show();
+    for (const bool playing : {true, false}) {
+        card->setMedia(
+            AndroidMedia{u"A very long song title that does not fit on one line"_s, u"The Band"_s, playing});
+        settle(300);
+        const QString path = folder + (playing ? u"/9-media-card"_s : u"/9-media-card-paused"_s) + suffix;
+        if (!backdrop.grab().save(path)) ++failures;
+        std::printf("%s\n", qPrintable(path));
+    }
+    backdrop.hide();
 
     runtimeComplete = false;
     store.setRunningAppIDs({});

@@ -42,6 +42,9 @@ AndroidWindowSession* AndroidWindowRegistry::open(const QUuid& appID, const QStr
     session->onEnded = [this, package, onEnded](AndroidWindowSession* ended_, std::optional<QString> error) {
         ended(ended_, package, std::move(error), onEnded);
     };
+    session->onNowPlaying = [this](AndroidWindowSession* reporter, const std::optional<AndroidMedia>& media) {
+        setNowPlaying(media, reporter->appID());
+    };
     m_sessions.insert(appID, session);
     EventCenter::shared().post(VantleEvent::sessionsChanged);
     closeMenuBarPopup();
@@ -57,7 +60,10 @@ void AndroidWindowRegistry::ended(AndroidWindowSession* session, const QString& 
                                   const std::function<void(std::optional<QString>)>& onEnded) {
     // Only this very session is removed: a newer window of the same app may already be open.
     const QUuid appID = session->appID();
-    if (m_sessions.value(appID) == session) m_sessions.remove(appID);
+    if (m_sessions.value(appID) == session) {
+        m_sessions.remove(appID);
+        setNowPlaying(std::nullopt, appID); // a stream that ended on its own leaves no record behind
+    }
     session->deleteLater();
     EventCenter::shared().post(VantleEvent::sessionsChanged);
     if (m_sessions.isEmpty()) scheduleIdleShutdown();
@@ -203,6 +209,23 @@ void AndroidWindowRegistry::setUnread(const QUuid& appID, bool unread) {
     else
         m_unreadAppIDs.remove(appID);
     EventCenter::shared().post(VantleEvent::unreadChanged);
+}
+
+void AndroidWindowRegistry::setNowPlaying(const std::optional<AndroidMedia>& media, const QUuid& from) {
+    std::optional<NowPlaying> record = m_nowPlaying;
+    if (media)
+        record = NowPlaying{from, *media};
+    else if (m_nowPlaying && m_nowPlaying->appID == from)
+        record.reset();
+    if (record == m_nowPlaying) return;
+    m_nowPlaying = record;
+    EventCenter::shared().post(VantleEvent::mediaChanged);
+}
+
+bool AndroidWindowRegistry::sendMediaKey(const QUuid& appID, MediaAction action) {
+    AndroidWindowSession* found = session(appID);
+    if (found) found->sendMediaKey(action);
+    return found;
 }
 
 std::optional<QRectF> AndroidWindowRegistry::menuBarPopupFrame() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AndroidMedia.h"
 #include "integrations/AndroidFileTransfer.h"
 #include "windows/WindowSizePreset.h"
 
@@ -74,6 +75,19 @@ public:
     void setUnread(const QUuid& appID, bool unread);
     const QSet<QUuid>& unreadAppIDs() const { return m_unreadAppIDs; }
 
+    // The one now-playing record: which app plays what. The last window to report media takes
+    // it; a report of no media clears it only when it comes from the app that holds it (a window
+    // that stops playing must not clear another's). Posts "Vantle.mediaChanged" when it changed.
+    struct NowPlaying {
+        QUuid appID;
+        AndroidMedia media;
+        bool operator==(const NowPlaying&) const = default;
+    };
+    void setNowPlaying(const std::optional<AndroidMedia>& media, const QUuid& from);
+    const std::optional<NowPlaying>& nowPlaying() const { return m_nowPlaying; }
+    // The media key in the app's open window; false when it has none.
+    bool sendMediaKey(const QUuid& appID, MediaAction action);
+
     // A one-shot place for the next window (the menu-bar item of an app).
     void setPendingAnchor(std::optional<QRectF> anchor) { m_pendingAnchor = anchor; }
     std::optional<QRectF> menuBarPopupFrame() const;
@@ -98,6 +112,7 @@ private:
     QPointer<QTimer> m_idleTimer;
     std::optional<QRectF> m_pendingAnchor;
     QSet<QUuid> m_unreadAppIDs;
+    std::optional<NowPlaying> m_nowPlaying;
     HomePanel m_homePanel;
     AppLockHooks m_appLock;
 };

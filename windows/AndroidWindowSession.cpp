@@ -13,6 +13,8 @@
 #include "stream/ScrcpyControl.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/HeaderView.h"
+#include "windows/MediaCardView.h"
+#include "windows/MediaSessionWatch.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/NotificationShadeView.h"
 #include "windows/VantleLayout.h"
@@ -115,6 +117,21 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
         if (onEnded) onEnded(this, m_closing ? std::nullopt : error);
     };
 
+    m_media = new MediaSessionWatch(m_setup.package, {}, this);
+    m_media->onChanged = [this](const std::optional<AndroidMedia>& media,
+                                const std::optional<AndroidMedia>& before) {
+        // Sound that starts playing should be heard: Android's volume may have been lowered meanwhile.
+        if (media && media->playing && !(before && before->playing))
+            (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidVolume::maximize(); });
+        m_mediaCard->setMedia(media);
+        if (onNowPlaying) onNowPlaying(this, media);
+    };
+    // The shade's now-playing card; it shows only while the app has media.
+    m_mediaCard = new MediaCardView;
+    m_mediaCard->setAppName(m_setup.title);
+    m_mediaCard->onMedia = [this](MediaAction action) { sendMediaKey(action); };
+    m_shade->setMediaCard(m_mediaCard);
+
     m_videoView->onBackRequest = [this] { handleBack(); };
     m_videoView->onCloseRequest = [this] { close(u"window close (Cmd+W)"_s); };
     m_videoView->onFilesDropped = [this](const QList<QUrl>& urls) { receiveFiles(urls); };
@@ -179,6 +196,7 @@ void AndroidWindowSession::start(const QFuture<void>& appStopped) {
     if (onUnread) onUnread(m_setup.appID, false);
     bringToFront();
     startNotificationWatch();
+    m_media->start();
     if (appStopped.isFinished()) { // a default future is finished too
         m_client->start();
         return;
@@ -198,6 +216,18 @@ void AndroidWindowSession::bringToFront() {
     m_panel->raise();
     m_panel->activateWindow();
     m_videoView->setFocus();
+}
+
+void AndroidWindowSession::sendMediaKey(MediaAction action) {
+    const uint32_t keycode = uint32_t(androidKeyCode(action));
+    m_client->send(ScrcpyControl::key(ScrcpyControl::KeyAction::down, keycode, 0));
+    m_client->send(ScrcpyControl::key(ScrcpyControl::KeyAction::up, keycode, 0));
+    QTimer::singleShot(mediaRepollMs, m_media, &MediaSessionWatch::poll);
+}
+
+const std::optional<AndroidMedia>& AndroidWindowSession::media() const {
+    static const std::optional<AndroidMedia> none;
+    return m_closing ? none : m_media->media();
 }
 
 void AndroidWindowSession::setPinned(bool pinned) {
@@ -258,6 +288,8 @@ void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     m_resizeWork->stop();
     if (m_notifyTimer) m_notifyTimer->stop();
     if (onUnread) onUnread(m_setup.appID, false);
+    m_media->stop();
+    if (onNowPlaying) onNowPlaying(this, std::nullopt);
     saveFrame();
     m_panel->hide();
     m_client->stop();

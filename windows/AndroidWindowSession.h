@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AndroidMedia.h"
 #include "integrations/AndroidFileTransfer.h"
 #include "integrations/NotificationWatch.h"
 #include "windows/WindowSizePreset.h"
@@ -18,6 +19,8 @@ class AndroidAppPanel;
 class AndroidStreamClient;
 class AndroidVideoView;
 class HeaderView;
+class MediaCardView;
+class MediaSessionWatch;
 class NotificationBannerView;
 class NotificationShadeModel;
 class NotificationShadeView;
@@ -79,6 +82,12 @@ public:
     void pickSize(int tag);
     // Shows the window again, raised and active, with the video view focused.
     void bringToFront();
+    // Presses the media key in the app (down and up through the control channel) and reads the
+    // media session again mediaRepollMs later, so what Vantle shows follows the key at once. Keys
+    // sent after the stream ended are dropped.
+    void sendMediaKey(MediaAction action);
+    // What the app plays, as last read; nothing once the window is closing.
+    const std::optional<AndroidMedia>& media() const;
 
     const QUuid& appID() const { return m_setup.appID; }
     const QString& package() const { return m_setup.package; }
@@ -105,12 +114,15 @@ public:
     std::function<bool(const QUuid& appID)> isLocked;
     std::function<void(const QUuid& appID)> onLeftScreen; // hidden or closed (the app lock's grace period)
     std::function<void(const QUuid& appID, const QString& title)> onToggleLock;
+    // Called when what the app plays changes, and with nothing when the window closes.
+    std::function<void(AndroidWindowSession*, const std::optional<AndroidMedia>& media)> onNowPlaying;
 
     static constexpr int notificationPollMs = 3000;
 
     // Back checks run at these delays (ms) after a Back.
     static constexpr int backCheckDelaysMs[] = {200, 450, 800, 1300};
     static constexpr int resizeDebounceMs = 250;
+    static constexpr int mediaRepollMs = 600;
 
 private:
     void setPinned(bool pinned);
@@ -136,7 +148,9 @@ private:
     NotificationShadeModel* m_shadeModel = nullptr; // owned by the session
     NotificationShadeView* m_shade = nullptr;       // owned by the video view
     NotificationWatch m_watch;
-    QTimer* m_notifyTimer = nullptr; // none until the watch starts
+    MediaSessionWatch* m_media = nullptr; // started with the stream, stopped by close
+    MediaCardView* m_mediaCard = nullptr; // owned by the shade
+    QTimer* m_notifyTimer = nullptr;      // none until the watch starts
     bool m_pollingNotifications = false;
     int m_handledPolls = 0;
     QTimer* m_resizeWork = nullptr; // the display resize and the shared size, once a resize rests

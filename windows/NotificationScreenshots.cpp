@@ -3,13 +3,13 @@
 // saved as PNG files for a person to look at. Run it under Xvfb, as scripts/take-screenshots does.
 #include "integrations/NotificationShadeModel.h"
 #include "windows/HeaderView.h"
+#include "windows/MediaCardView.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/NotificationShadeView.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QStyleFactory>
@@ -58,11 +58,10 @@ protected:
 };
 
 // What the media helper's card will look like in the slot, for the layout's sake.
-QWidget* mediaStandIn() {
-    auto* card = new QLabel(u"♪  Music Player\nMorning Song\nThe Band"_s);
-    card->setMargin(16);
-    card->setStyleSheet(u"background: qlineargradient(x1:0, y1:0, x2:1, y2:1, stop:0 rgba(91,156,255,90),"
-                        u" stop:1 rgba(128,0,128,64)); border-radius: 22px;"_s);
+QWidget* playingCard() {
+    auto* card = new MediaCardView;
+    card->setAppName(u"Music Player"_s);
+    card->setMedia(AndroidMedia{u"Morning Song"_s, u"The Band"_s, true});
     return card;
 }
 
@@ -112,7 +111,7 @@ int main(int argc, char** argv) {
          {u"b"_s, u"org.notes"_s, u"Shopping list"_s, u"Milk, bread (the good one), apples"_s, false, false},
          {u"c"_s, u"org.notes"_s, QString(), u"Sync finished"_s, false, false}});
     save(u"notification-shade"_s);
-    shade->setMediaCard(mediaStandIn());
-    save(u"notification-shade-media-slot"_s);
+    shade->setMediaCard(playingCard());
+    save(u"notification-shade-media"_s);
     return failures;
 }

@@ -5,6 +5,7 @@
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
 
+#include <QHash>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -31,6 +32,17 @@ void registerWindowCommands(CommandRouter& commands) {
                 onFirstWindow([](AndroidWindowSession& window) { window.videoView()->pasteFromDesktop(); }));
     commands.on(u"copy"_s,
                 onFirstWindow([](AndroidWindowSession& window) { window.videoView()->copyToDesktop(); }));
+    // "media" is play/pause; "media:previous", "media:play-pause" and "media:next" name the key.
+    commands.on(u"media"_s, onFirstWindow([](AndroidWindowSession& window) {
+                    window.sendMediaKey(MediaAction::playPause);
+                }));
+    commands.onPrefix(u"media:"_s, [](const QString& name) {
+        static const QHash<QString, MediaAction> actions{{u"previous"_s, MediaAction::previous},
+                                                         {u"play-pause"_s, MediaAction::playPause},
+                                                         {u"next"_s, MediaAction::next}};
+        AndroidWindowSession* session = firstWindow();
+        if (session && actions.contains(name)) session->sendMediaKey(actions.value(name));
+    });
     commands.onPrefix(u"drop:"_s, [](const QString& path) {
         if (AndroidWindowSession* session = firstWindow()) session->receiveFiles({QUrl::fromLocalFile(path)});
     });

@@ -431,6 +431,28 @@ TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTh
     ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }
 
+// The store mirrors the window's now-playing record; a window whose display server dies takes the
+// record with it, as a closed one does.
+TEST_F(OpenAppFlowTest, TheStoreMirrorsWhatAWindowPlaysAndTheRecordEndsWithADeadWindow) {
+    const MobileApp notes = add(notesApk);
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    ASSERT_EQ(device().setMediaSession(u"org.vantle.sim.notes"_s, u"playing"_s, u"Song"_s, u"Singer"_s, {}),
+              QString());
+    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 300), QString());
+    QList<std::optional<QUuid>> playingApps; // every value the store's nowPlayingAppID took
+    QObject observer;
+    QObject::connect(store, &AppLibraryStore::nowPlayingAppIDChanged, &observer,
+                     [&] { playingApps.append(store->nowPlayingAppID()); });
+    flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return store->nowPlaying().has_value(); }, 30000));
+    EXPECT_EQ(store->nowPlaying(), (AndroidMedia{u"Song"_s, u"Singer"_s, true}));
+    EXPECT_EQ(store->nowPlayingAppID(), notes.id);
+    ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)); // the server died
+    EXPECT_FALSE(store->nowPlaying());
+    EXPECT_EQ(playingApps, (QList<std::optional<QUuid>>{notes.id, std::nullopt}));
+    ASSERT_EQ(device().clearFaults(), QString());
+}
+
 TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
     QTemporaryDir folder;
     const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);

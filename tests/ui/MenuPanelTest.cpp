@@ -201,6 +201,37 @@ TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppAndTilesMarkRunningApps) {
     EXPECT_EQ(panel->tiles(), tiles); // marks and Android's state change without rebuilding the grid
 }
 
+// The dock puts the app that plays first, with what it plays and a play/pause button for its
+// window; without a window for it, or without media, the button goes.
+TEST_F(MenuPanelTest, TheDockShowsWhatARunningAppPlaysAndItsPlayPauseReachesTheApp) {
+    const MobileApp maps = add(u"Maps"_s), notes = add(u"Notes"_s);
+    auto panel = makePanel();
+    panel->show();
+    auto* playPause = panel->dock()->findChild<QToolButton*>(u"dockPlayPause"_s);
+    ASSERT_TRUE(playPause);
+    store.setRunningAppIDs({maps.id, notes.id});
+    store.setNowPlaying(AndroidMedia{u"Song"_s, u"Singer"_s, true}, notes.id);
+    EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
+    EXPECT_EQ(panel->dock()->subtitle(), u"Song · Singer"_s);
+    EXPECT_TRUE(playPause->isVisible());
+    EXPECT_EQ(playPause->toolTip(), u"Pause"_s);
+    playPause->click();
+    EXPECT_EQ(actions.calls.filter(u"mediaKey"_s),
+              QStringList{u"mediaKey "_s + notes.id.toString(QUuid::WithoutBraces) + u" 1"_s});
+
+    store.setNowPlaying(AndroidMedia{u"Song"_s, {}, false}, notes.id);
+    EXPECT_EQ(panel->dock()->subtitle(), u"Song"_s);
+    EXPECT_EQ(playPause->toolTip(), u"Play"_s);
+
+    store.setRunningAppIDs({maps.id}); // its window went before the record did
+    EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
+    EXPECT_FALSE(playPause->isVisible());
+    store.setRunningAppIDs({maps.id, notes.id});
+    store.setNowPlaying(std::nullopt, std::nullopt);
+    EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
+    EXPECT_FALSE(playPause->isVisible());
+}
+
 TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
     const MobileApp maps = add(u"Maps"_s);
     add(u"Mail"_s, true);

@@ -29,4 +29,8 @@ public:
     bool offersBackups() const override { return backups; }
     void backup(const MobileApp& app) override { calls.append(QStringLiteral("backup ") + app.name); }
     void chooseBackupToRestore() override { calls.append(QStringLiteral("chooseBackupToRestore")); }
+    void mediaKey(const QUuid& appID, MediaAction action) override {
+        calls.append(
+            QStringLiteral("mediaKey %1 %2").arg(appID.toString(QUuid::WithoutBraces)).arg(int(action)));
+    }
 };

@@ -1,4 +1,5 @@
-// The window registry without windows: idle shutdown, unread marks and size presets.
+// The window registry without windows: idle shutdown, unread marks, the now-playing record and
+// size presets.
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
@@ -21,7 +22,8 @@ protected:
     QObject observer;
 
     void SetUp() override {
-        for (QLatin1StringView name : {VantleEvent::unreadChanged, VantleEvent::runtimeChanged})
+        for (QLatin1StringView name :
+             {VantleEvent::unreadChanged, VantleEvent::runtimeChanged, VantleEvent::mediaChanged})
             EventCenter::shared().observe(name, &observer, [this, name](const QVariantMap& info) {
                 events.append(QString(name) + u' ' + info.value(u"state"_s).toString());
             });
@@ -71,4 +73,35 @@ TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWit
     registry.applySize(WindowSizePreset::all()[7]);
     EXPECT_EQ(VantleLayout::size(), QSizeF(660, 456));
     EXPECT_EQ(log().last(), u"window size preset Landscape — 660 × 420"_s);
+}
+
+// The last window to report media takes the record; a window that reports none clears it only
+// while it holds it. Only changes are announced.
+TEST_F(RegistryTest, TheNowPlayingRecordMovesToTheLastReporterAndOnlyItsHolderClearsIt) {
+    const QUuid a = QUuid::createUuid(), b = QUuid::createUuid();
+    const AndroidMedia song{u"Song"_s, u"Singer"_s, true}, paused{u"Song"_s, u"Singer"_s, false},
+        other{u"Other"_s, {}, true};
+    const struct {
+        const char* name;
+        std::optional<AndroidMedia> media;
+        QUuid from;
+        std::optional<AndroidWindowRegistry::NowPlaying> record;
+        bool announced;
+    } steps[] = {
+        {"a clears nothing", std::nullopt, a, std::nullopt, false},
+        {"a plays", song, a, {{a, song}}, true},
+        {"a again", song, a, {{a, song}}, false},
+        {"a pauses", paused, a, {{a, paused}}, true},
+        {"b takes over", other, b, {{b, other}}, true},
+        {"a stops", std::nullopt, a, {{b, other}}, false},
+        {"a plays again", song, a, {{a, song}}, true},
+        {"a stops", std::nullopt, a, std::nullopt, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        events.clear();
+        registry.setNowPlaying(step.media, step.from);
+        EXPECT_EQ(registry.nowPlaying(), step.record);
+        EXPECT_EQ(events, step.announced ? QStringList{u"Vantle.mediaChanged "_s} : QStringList());
+    }
 }
