@@ -24,6 +24,7 @@
 #include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
+#include "ui/LoginItem.h"
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
@@ -224,6 +225,7 @@ int main(int argc, char** argv) {
                                                   : u"snapshots not written: "_s + problem);
     };
     steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
+    steps.registerHotKeyAndLoginItem = [] { LoginItem::enableByDefaultOnce(); };
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
     seams.restoreBackup = [&backups](const QString& path) { backups->restoreBackup(path); };
