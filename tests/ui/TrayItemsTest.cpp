@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -52,26 +53,56 @@ protected:
 
 TEST_F(TrayItemsTest, PinnedAppsAreRealTrayItemsThatFollowTheLibrary) {
     const MobileApp maps = add(u"Maps"_s), clock = add(u"Clock"_s), notes = add(u"Notes"_s);
+    // An entry whose APK has an icon: the item shows a monogram until the icon store has it.
+    MobileApp vector = add(u"Vector"_s);
+    vector.sourcePath = QStringLiteral(VANTLE_TEST_APKS "/adaptive_vector.apk");
+    store.replaceSource(vector.id, QUrl::fromLocalFile(vector.sourcePath), {});
     MenuBarExtras extras(store, actions, windows, icons);
     extras.attach();
     EXPECT_TRUE(extras.itemIDs().isEmpty());
+    extras.togglePinned(vector.id);
+    const QImage monogram = MenuBarExtras::itemImage(std::nullopt, u"Vector"_s, false);
+    const auto shownImage = [&](const QUuid& id) {
+        return extras.item(id)
+            ->icon()
+            .pixmap(MenuBarExtras::iconPixels)
+            .toImage()
+            .convertToFormat(monogram.format());
+    };
+    EXPECT_EQ(shownImage(vector.id), monogram);
+    EXPECT_TRUE(waitUntil([&] { return icons.images().contains(vector.id); }));
+    EXPECT_NE(shownImage(vector.id), monogram);
+    store.setUnreadAppIDs({clock.id});
 
     // Pinning a second and a third app adds an item each, in pinning order.
     extras.togglePinned(clock.id);
     extras.togglePinned(notes.id);
     extras.togglePinned(maps.id);
-    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{clock.id, notes.id, maps.id}));
-    EXPECT_EQ(VantleSettings::get(SettingsKeys::menuBarApps).size(), 3);
-    for (const QUuid& id : {clock.id, notes.id, maps.id}) {
-        EXPECT_TRUE(shown(extras.item(id)).isValid());
+    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{vector.id, clock.id, notes.id, maps.id}));
+    EXPECT_EQ(VantleSettings::get(SettingsKeys::menuBarApps).size(), 4);
+    QRect all;
+    for (const QUuid& id : {vector.id, clock.id, notes.id, maps.id}) {
+        all |= shown(extras.item(id));
         EXPECT_EQ(extras.item(id)->toolTip(), store.app(id)->displayName());
+    }
+    EXPECT_EQ(shownImage(clock.id),
+              MenuBarExtras::itemImage(std::nullopt, u"Clock"_s, true)); // the unread dot
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the tray (scripts/take-screenshots).
+    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+        QTest::qWait(300); // the tray host repaints after embedding
+        const QRect around = all.adjusted(-40, 0, 0, 16) & QRect(0, 0, 1280, 800);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, around.x(), 0, around.width(), around.bottom() + 1)
+            .scaled(around.width() * 3, (around.bottom() + 1) * 3)
+            .save(shots + u"/tray-pinned-apps.png"_s);
     }
 
     // Unpinning and removing from the library take the items away; a stale pinned id is skipped.
     extras.togglePinned(notes.id);
     store.remove(maps);
-    EXPECT_EQ(extras.itemIDs(), QList<QUuid>{clock.id});
-    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{clock.id, maps.id}));
+    EXPECT_EQ(extras.itemIDs().size(), 2);
+    EXPECT_FALSE(extras.itemIDs().contains(notes.id) || extras.itemIDs().contains(maps.id));
+    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{vector.id, clock.id, maps.id}));
 }
 
 TEST_F(TrayItemsTest, ALeftClickOpensTheAppBesideItsItemOrHidesItsVisibleWindow) {
@@ -112,6 +143,13 @@ TEST_F(TrayItemsTest, ALeftClickOpensTheAppBesideItsItemOrHidesItsVisibleWindow)
     click(u"3"_s);
     ASSERT_TRUE(waitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (const QString shots = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !shots.isEmpty()) {
+        QTest::qWait(300);
+        const QRect around = (menu->geometry() | frame).adjusted(-200, 0, 0, 8) & QRect(0, 0, 1280, 800);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, around.x(), around.y(), around.width(), around.height())
+            .save(shots + u"/tray-item-menu.png"_s);
+    }
     EXPECT_EQ(texts(*menu), (QStringList{u"Show Maps"_s, u"Close Maps"_s, u"-"_s, u"Remove from tray"_s}));
     menu->close();
 }
