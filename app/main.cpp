@@ -354,11 +354,8 @@ int main(int argc, char** argv) {
     vantle.start();
 
     // Without a system tray the panel is an ordinary window, and closing it quits.
-    if (HomePanelController::availablePresentation() == HomePanelController::Presentation::window) {
+    if (HomePanelController::availablePresentation() == HomePanelController::Presentation::window)
         QApplication::setQuitOnLastWindowClosed(true);
-        vantle.store().setStatusMessage(
-            u"This desktop has no system tray: Vantle stays a window and apps cannot be shown in the tray."_s);
-    }
     home.start();
     return QApplication::exec();
 }
