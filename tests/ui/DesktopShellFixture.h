@@ -10,28 +10,23 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
-// A real store on private settings, the recording doubles of the application and the windows, and
-// `xdotool` to press keys and click on the test's X server.
+// A real store on private settings, the recording doubles of the application and its windows, and
+// xdotool pressing keys and clicking on the program's X server.
 class DesktopShellFixture : public ::testing::Test {
 protected:
-    MobileApp add(const QString& name, bool favourite = false) {
-        MobileApp app;
-        app.id = QUuid::createUuid();
-        app.name = name;
-        app.sourcePath = QStringLiteral("/apks/") + name + QStringLiteral(".apk");
-        app.addedAt = QDateTime::currentDateTimeUtc();
+    MobileApp add(const QString& name, bool favourite = false, const QString& path = {}) {
+        MobileApp app{QUuid::createUuid(),
+                      name,
+                      MobilePlatform::android,
+                      path.isEmpty() ? QStringLiteral("/apks/") + name : path,
+                      {},
+                      QDateTime::currentDateTimeUtc()};
         app.isFavorite = favourite;
-        QList<MobileApp> apps = store.apps();
-        apps.append(app);
-        store.setApps(apps);
+        store.setApps(QList<MobileApp>(store.apps()) << app);
         return app;
     }
-
     static bool xdotool(const QStringList& arguments) {
-        QProcess tool;
-        tool.start(QStringLiteral("xdotool"), arguments);
-        return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit &&
-               tool.exitCode() == 0;
+        return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
     }
 
     ScopedSettings settings;
