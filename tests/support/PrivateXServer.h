@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@ public:
         if (pipe(displayPipe) != 0) return;
         m_pid = fork();
         if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM); // a crashed program leaves no X server (nor its tray) behind
             close(displayPipe[0]);
             const std::string fd = std::to_string(displayPipe[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
