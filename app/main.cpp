@@ -17,6 +17,7 @@
 #include "openapp/OpenAppFlow.h"
 #include "platform/CommandChannel.h"
 #include "platform/FileReveal.h"
+#include "platform/GlobalHotKeys.h"
 #include "platform/InstanceLock.h"
 #include "platform/Locations.h"
 #include "platform/TerminationSignals.h"
@@ -24,6 +25,10 @@
 #include "runtime/RuntimeBoot.h"
 #include "ui/HomePanelController.h"
 #include "ui/LauncherActions.h"
+#include "ui/LoginItem.h"
+#include "ui/MenuBarExtras.h"
+#include "ui/RegistryAppWindows.h"
+#include "ui/VantleHotKey.h"
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
@@ -91,6 +96,14 @@ public:
     void quit() override { quitInOrder(); }
     std::optional<bool> isLocked(const QUuid& id) const override { return AppLock::isLocked(id); }
     void toggleLock(const MobileApp& app) override { m_lock.toggle(app); }
+    std::optional<bool> isInTray(const QUuid& id) const override {
+        if (!m_tray || !MenuBarExtras::isAvailable()) return std::nullopt;
+        return MenuBarExtras::pinnedIDs().contains(id);
+    }
+    void toggleInTray(const QUuid& id) override {
+        if (m_tray) m_tray->togglePinned(id);
+    }
+    void setTray(MenuBarExtras* tray) { m_tray = tray; }
     bool offersBackups() const override { return true; }
     void backup(const MobileApp& app) override { m_backups.backup(app); }
     void chooseBackupToRestore() override { m_backups.chooseBackupToRestore(); }
@@ -102,6 +115,40 @@ private:
     OpenAppFlow& m_flow;
     BackupFlow& m_backups;
     AppLock& m_lock;
+    MenuBarExtras* m_tray = nullptr;
+};
+
+// The tray items, the global keys and their commands: "pin:" + app name toggles the app's tray
+// item, "shortcut:" + 1…9 fires that app shortcut and "shortcut:space" the Alt+Space key.
+struct DesktopShell {
+    DesktopShell(VantleApp& vantle, DesktopLauncherActions& actions, AppLock& lock)
+        : windows([&lock](const QUuid& id) { lock.show(id); })
+        , keys(GlobalHotKeys::create())
+        , shortcuts(*keys, vantle.store(), actions, windows)
+        , hotKey(*keys, shortcuts, windows)
+        , tray(vantle.store(), actions, windows, AppIconStore::shared()) {
+        actions.setTray(&tray);
+        vantle.commands().onPrefix(u"pin:"_s, [this, &vantle](const QString& name) {
+            if (const auto app = vantle.entryMatching(name))
+                tray.togglePinned(app->id);
+            else
+                VantleLog::main().write(u"pin: no library entry matches "_s + VantleLog::escaped(name));
+        });
+        vantle.commands().onPrefix(u"shortcut:"_s, [this](const QString& key) {
+            bool ok = false;
+            const int number = key.toInt(&ok);
+            if (key == u"space"_s)
+                hotKey.dispatch(VantleHotKey::hotKeyID);
+            else if (ok && number >= 1 && number <= 9)
+                hotKey.dispatch(AppShortcuts::firstID + number - 1);
+        });
+    }
+
+    RegistryAppWindows windows;
+    std::unique_ptr<GlobalHotKeys> keys;
+    AppShortcuts shortcuts;
+    VantleHotKey hotKey;
+    MenuBarExtras tray;
 };
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
@@ -208,6 +255,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<OpenAppFlow> flow;          // made right after the store, before any step runs
     std::unique_ptr<BackupFlow> backups;        // likewise
     HomePanelController* homePanel = nullptr;   // made after the store; snapshots come later
+    DesktopShell* shell = nullptr;              // likewise; attached and registered by the steps
     VantleApp::Steps steps;
     steps.launchApk = [&launchTask](const QString& apk) { launchTask.emplace(launchApkAndReport(apk)); };
     steps.refreshAndroidState = [&flow] { flow->refreshAndroidState(); };
@@ -227,7 +275,15 @@ int main(int argc, char** argv) {
         VantleLog::main().write(problem.isEmpty() ? u"snapshots written to "_s + Locations::logs()
                                                   : u"snapshots not written: "_s + problem);
     };
-    steps.attachIntegrations = [&application] { AndroidDarkMode::startObserving(&application); };
+    steps.attachIntegrations = [&application, &shell] {
+        AndroidDarkMode::startObserving(&application);
+        shell->tray.attach();
+        shell->shortcuts.registerKeys();
+    };
+    steps.registerHotKeyAndLoginItem = [&shell] {
+        shell->hotKey.registerKey();
+        LoginItem::enableByDefaultOnce();
+    };
     AppLibraryStore::Seams seams;
     seams.readApk = &ApkFile::read;
     seams.restoreBackup = [&backups](const QString& path) { backups->restoreBackup(path); };
@@ -288,6 +344,8 @@ int main(int argc, char** argv) {
     NowPlayingPublisher nowPlaying(AndroidWindowRegistry::shared(), NowPlayingService::create());
 
     DesktopLauncherActions launcherActions(*flow, *backups, appLock);
+    DesktopShell desktopShell(vantle, launcherActions, appLock);
+    shell = &desktopShell;
     MenuPanel::Environment panelEnvironment;
     panelEnvironment.updates = &updates;
     HomePanelController home(vantle.store(), launcherActions, panelEnvironment);

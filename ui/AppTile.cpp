@@ -112,6 +112,9 @@ std::unique_ptr<QMenu> AppTile::makeContextMenu() {
                     [this, id] {
                         if (const auto app = m_store.app(id)) m_store.toggleFavorite(*app);
                     });
+    if (const std::optional<bool> inTray = m_actions.isInTray(id))
+        menu->addAction(*inTray ? u"Remove from tray"_s : u"Show in tray"_s, this,
+                        [this, id] { m_actions.toggleInTray(id); });
     if (const std::optional<QString> version = updateVersion(); version && !isUpdatingMarked())
         menu->addAction(u"Update to "_s + *version, this, [this, id] {
             if (const auto app = m_store.app(id); app && m_updates) m_updates->install(*app, m_store);

@@ -36,8 +36,8 @@ public:
     std::optional<QString> updateVersion() const; // the version on offer, if any
     bool isUpdatingMarked() const;
 
-    // The context menu, in order: favourites, the update, the lock, the backup, reveal the APK,
-    // remove, uninstall.
+    // The context menu, in order: favourites, the tray item, the update, the lock, the backup, reveal the
+    // APK, remove, uninstall.
     std::unique_ptr<QMenu> makeContextMenu();
     // "Show APK in …" with the name of the desktop's file manager.
     static QString revealTitle();

@@ -20,7 +20,9 @@ namespace {
 constexpr int edgeMargin = 6, anchorGap = 4;
 constexpr int glyphSnapshotPixels = 64;
 
-QIcon trayGlyph() { return PanelStyle::glyph(PanelStyle::Glyph::tray, PanelStyle::colours().accent); }
+QIcon trayGlyph() {
+    return PanelStyle::glyph(PanelStyle::Glyph::tray, PanelStyle::colours().accent);
+}
 } // namespace
 
 HomePanelController::HomePanelController(AppLibraryStore& store, LauncherActions& actions,
@@ -54,6 +56,7 @@ MenuPanel& HomePanelController::makePanel(Presentation presentation) {
 void HomePanelController::start(Presentation presentation) {
     makePanel(presentation);
     if (m_presentation == Presentation::window) {
+        m_store.setStatusMessage(noTrayMessage);
         showPanel();
         return;
     }
@@ -82,7 +85,8 @@ QString HomePanelController::writeSnapshots(const QString& folder) {
     const QString panelImage = folder + u"/menu-panel.png"_s;
     if (!panel.grab().save(panelImage, "PNG")) return u"cannot write "_s + panelImage;
     const QString glyphImage = snapshots + u"/glyph.png"_s;
-    if (!trayGlyph().pixmap(glyphSnapshotPixels).save(glyphImage, "PNG")) return u"cannot write "_s + glyphImage;
+    if (!trayGlyph().pixmap(glyphSnapshotPixels).save(glyphImage, "PNG"))
+        return u"cannot write "_s + glyphImage;
     return {};
 }
 

@@ -18,6 +18,9 @@ class HomePanelController final : public QObject {
     Q_OBJECT
 public:
     enum class Presentation { floating, window };
+    // Said once in the panel's status line when it starts as a window.
+    static constexpr auto noTrayMessage = QLatin1StringView(
+        "This desktop has no system tray: Vantle stays a window and apps cannot be shown in the tray.");
 
     HomePanelController(AppLibraryStore& store, LauncherActions& actions,
                         MenuPanel::Environment environment = {}, QObject* parent = nullptr);
@@ -27,7 +30,8 @@ public:
     static Presentation availablePresentation();
     // The one panel, made on the first call, with the window kind of `presentation`.
     MenuPanel& makePanel(Presentation presentation = availablePresentation());
-    // Makes the panel and, floating, the tray icon; as a window, shows the panel at once.
+    // Makes the panel and, floating, the tray icon; as a window, shows the panel at once and says
+    // in its status line that there is no tray.
     void start(Presentation presentation = availablePresentation());
 
     // Shows and activates the panel; floating, below (or above) `anchor` on its screen.

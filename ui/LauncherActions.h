@@ -33,6 +33,10 @@ public:
     // locked; toggling asks for the owner's authentication first.
     virtual std::optional<bool> isLocked(const QUuid&) const { return std::nullopt; }
     virtual void toggleLock(const MobileApp&) {}
+    // The app's own item in the system tray: nothing where the desktop has no tray, else whether the
+    // app is pinned there.
+    virtual std::optional<bool> isInTray(const QUuid&) const { return std::nullopt; }
+    virtual void toggleInTray(const QUuid&) {}
     // App data backups: offered in the menus only when the application has them.
     virtual bool offersBackups() const { return false; }
     virtual void backup(const MobileApp&) {}

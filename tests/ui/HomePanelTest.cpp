@@ -23,6 +23,7 @@ TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAndAsksForTh
     EXPECT_EQ(panel.size(), QSize(480, 820));
     EXPECT_FALSE(panel.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(home.trayIcon(), nullptr);
+    EXPECT_EQ(store.statusMessage(), HomePanelController::noTrayMessage);
     EXPECT_EQ(&home.makePanel(Presentation::floating), &panel); // one panel for the life of the controller
 
     // Becoming the active window asks for the warm-up.

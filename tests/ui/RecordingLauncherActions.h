@@ -25,6 +25,11 @@ public:
     }
     void revealInFileManager(const QString& path) override { calls.append(QStringLiteral("reveal ") + path); }
     void quit() override { calls.append(QStringLiteral("quit")); }
+    std::optional<bool> locked; // nothing: no app lock
+    std::optional<bool> isLocked(const QUuid&) const override { return locked; }
+    std::optional<bool> inTray; // nothing: the desktop has no tray
+    std::optional<bool> isInTray(const QUuid&) const override { return inTray; }
+    void toggleInTray(const QUuid&) override { calls.append(QStringLiteral("toggleInTray")); }
     bool backups = false; // whether the menus offer backups
     bool offersBackups() const override { return backups; }
     void backup(const MobileApp& app) override { calls.append(QStringLiteral("backup ") + app.name); }

@@ -1,0 +1,93 @@
+#include "DesktopShellFixture.h"
+#include "ui/VantleHotKey.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Real grabs on the program's own X server; keys pressed with xdotool reach the dispatcher.
+class GlobalShortcutsTest : public DesktopShellFixture {
+protected:
+    // Presses `keys`, then Alt+Space as a marker, and waits for it: X delivers in order, so what the
+    // keys did has happened by then, and so has nothing when they did nothing.
+    void press(const QStringList& keys) {
+        const qsizetype markers = log.count(u"hotkey pressed"_s);
+        ASSERT_TRUE(xdotool(QStringList{u"key"_s} + keys + QStringList{u"alt+space"_s}));
+        ASSERT_TRUE(waitUntil([&] { return log.count(u"hotkey pressed"_s) > markers; }));
+        windows.calls.removeAll(u"home"_s);
+    }
+
+    MainLogSince log;
+    std::unique_ptr<GlobalHotKeys> keys = GlobalHotKeys::create();
+    AppShortcuts shortcuts{*keys, store, actions, windows};
+    VantleHotKey hotKey{*keys, shortcuts, windows};
+};
+
+TEST_F(GlobalShortcutsTest, AltDigitsActOnTheOrderedLibraryAndHideAVisibleWindow) {
+    for (const QString& name : {u"Maps"_s, u"Clock"_s, u"Notes"_s, u"Radio"_s})
+        add(name);
+    const MobileApp weather = add(u"Weather"_s, true); // third of the favourites, which come first
+    add(u"Books"_s, true), add(u"Camera"_s, true);
+    shortcuts.registerKeys();
+    hotKey.registerKey();
+    EXPECT_EQ(log.count(u"shortcuts: Alt+1-Alt+9 registered=9"_s), 1);
+    EXPECT_EQ(log.count(u"hotkey Alt+Space register status=registered"_s), 1);
+
+    press({u"alt+3"_s, u"alt+9"_s}); // seven apps: Alt+9 does nothing
+    EXPECT_EQ(actions.calls, QStringList{u"launch Weather"_s});
+    EXPECT_EQ(log.count(u"shortcut Alt+"_s), 1);
+    EXPECT_EQ(log.count(u"shortcut Alt+3: Weather"_s), 1);
+
+    // Now visible: Alt+3 hides the window, and again shows it (the launch brings it forward).
+    windows.open = windows.visible = {weather.id};
+    press({u"alt+3"_s});
+    EXPECT_EQ(windows.calls, QStringList{u"hide "_s + RecordingAppWindows::name(weather.id)});
+    press({u"alt+3"_s});
+    EXPECT_EQ(actions.calls.size(), 2);
+
+    VantleSettings::set(SettingsKeys::appShortcuts, false); // switched off: the keys are released
+    shortcuts.registerKeys();
+    press({u"alt+1"_s});
+    EXPECT_EQ(actions.calls.size(), 2);
+}
+
+TEST_F(GlobalShortcutsTest, AltSpaceTogglesTheFirstWindowOrShowsTheHomePanel) {
+    hotKey.registerKey();
+    const MobileApp maps = add(u"Maps"_s), clock = add(u"Clock"_s);
+    windows.order = {maps.id, clock.id};
+    ASSERT_TRUE(xdotool({u"key"_s, u"alt+space"_s}));
+    ASSERT_TRUE(waitUntil([&] { return !windows.calls.isEmpty(); }));
+    windows.open = {maps.id, clock.id};
+    windows.visible = {maps.id};
+    ASSERT_TRUE(xdotool({u"key"_s, u"alt+space"_s, u"alt+space"_s}));
+    ASSERT_TRUE(waitUntil([&] { return windows.calls.size() == 3; }));
+    const QString first = RecordingAppWindows::name(maps.id);
+    EXPECT_EQ(windows.calls, (QStringList{u"home"_s, u"hide "_s + first, u"show "_s + first}));
+}
+
+TEST_F(GlobalShortcutsTest, AKeyAnotherApplicationHoldsIsReportedAndTheOthersStillWork) {
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr); // another X client grabs Alt+5 first
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(other);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, '5');
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    xcb_grab_key(other, 1, root, XCB_MOD_MASK_1, codes[0], XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // a round trip
+    free(codes);
+    xcb_key_symbols_free(symbols);
+
+    for (int i = 1; i <= 6; ++i)
+        add(u"App %1"_s.arg(i));
+    shortcuts.registerKeys();
+    EXPECT_EQ(shortcuts.problems(), QStringList{u"Alt+5: another application holds this key (BadAccess)"_s});
+    EXPECT_EQ(log.count(u"shortcut not registered Alt+5: another application holds this key"_s), 1);
+    EXPECT_EQ(log.count(u"shortcuts: Alt+1-Alt+9 registered=8"_s), 1);
+    hotKey.registerKey();
+    press({u"alt+6"_s});
+    EXPECT_EQ(actions.calls, QStringList{u"launch App 6"_s});
+    xcb_disconnect(other);
+}
+
+} // namespace

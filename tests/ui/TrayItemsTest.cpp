@@ -1,0 +1,153 @@
+#include "DesktopShellFixture.h"
+#include "apk/AppIconStore.h"
+#include "ui/AppTile.h"
+#include "ui/MenuBarExtras.h"
+#include "windows/VantleLayout.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QStringList texts(const QMenu& menu) {
+    QStringList result;
+    for (const QAction* action : menu.actions())
+        result.append(action->isSeparator() ? u"-"_s : action->text());
+    return result;
+}
+
+// VANTLE_SCREENSHOTS=<folder> keeps pictures of the tray for scripts/take-screenshots.
+void keepPicture(const QString& file, QRect area, int scale = 1) {
+    const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
+    if (folder.isEmpty()) return;
+    QTest::qWait(300); // the tray host repaints after embedding
+    area &= QRect(0, 0, 1280, 800);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .scaled(area.size() * scale)
+        .save(folder + u'/' + file);
+}
+
+// A real XEmbed tray (trayer) along the top edge of the program's X server, at the right.
+class TrayItemsTest : public DesktopShellFixture {
+protected:
+    static void SetUpTestSuite() {
+        tray = new QProcess;
+        tray->start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--align"_s, u"right"_s, u"--widthtype"_s,
+                                  u"request"_s, u"--height"_s, u"24"_s, u"--SetDockType"_s, u"false"_s});
+        waitUntil(&QSystemTrayIcon::isSystemTrayAvailable, 10000);
+    }
+    static void TearDownTestSuite() { delete tray; } // ends trayer
+    void SetUp() override {
+        ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "trayer did not take the tray";
+        qputenv("VANTLE_HOME", home.path().toUtf8()); // no cached icons
+    }
+    // Where the tray host put the item, once it has embedded it.
+    static QRect shown(QSystemTrayIcon* item) {
+        waitUntil([item] { return item->geometry().x() > 0; });
+        return item->geometry();
+    }
+    QImage shownImage(const QUuid& id) {
+        return extras.item(id)
+            ->icon()
+            .pixmap(MenuBarExtras::iconPixels)
+            .toImage()
+            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+
+    static inline QProcess* tray = nullptr;
+    QTemporaryDir home;
+    AppIconStore icons;
+    MenuBarExtras extras{store, actions, windows, icons};
+};
+
+TEST_F(TrayItemsTest, PinnedAppsAreRealTrayItemsThatFollowTheLibraryTheIconsAndTheUnreadMarks) {
+    const MobileApp maps = add(u"Maps"_s), clock = add(u"Clock"_s), notes = add(u"Notes"_s),
+                    vector = add(u"Vector"_s, false, QStringLiteral(VANTLE_TEST_APKS "/adaptive_vector.apk"));
+    extras.attach();
+    store.setUnreadAppIDs({clock.id});
+    for (const MobileApp& app : {vector, clock, notes, maps})
+        extras.togglePinned(app.id);
+    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{vector.id, clock.id, notes.id, maps.id}));
+    QRect all;
+    for (const MobileApp& app : {vector, clock, notes, maps}) {
+        all |= shown(extras.item(app.id));
+        EXPECT_EQ(extras.item(app.id)->toolTip(), app.displayName());
+    }
+    // A monogram until the icon store has the APK's icon; a red dot while unread.
+    EXPECT_EQ(shownImage(clock.id), MenuBarExtras::itemImage(std::nullopt, u"Clock"_s, true));
+    EXPECT_TRUE(waitUntil([&] { return icons.images().contains(vector.id); }));
+    EXPECT_EQ(shownImage(vector.id), MenuBarExtras::itemImage(icons.images().value(vector.id), {}, false));
+    keepPicture(u"tray-pinned-apps.png"_s, all.adjusted(-40, -all.top(), 0, 16), 3);
+
+    // Unpinning and leaving the library take items away; the stale pinned id stays, skipped.
+    extras.togglePinned(notes.id);
+    store.remove(maps);
+    const QList<QUuid> left = extras.itemIDs();
+    EXPECT_EQ(QSet<QUuid>(left.cbegin(), left.cend()), (QSet<QUuid>{vector.id, clock.id}));
+    EXPECT_EQ(MenuBarExtras::pinnedIDs(), (QList<QUuid>{vector.id, clock.id, maps.id}));
+}
+
+TEST_F(TrayItemsTest, AClickOpensTheAppBesideItsItemOrHidesItsWindowAndARightClickShowsItsMenu) {
+    VantleLayout::setSize({390, 760});
+    const MobileApp maps = add(u"Maps"_s);
+    extras.togglePinned(maps.id);
+    const QRect frame = shown(extras.item(maps.id));
+    const auto click = [&](const char* button) {
+        ASSERT_TRUE(xdotool({u"mousemove"_s, QString::number(frame.center().x()),
+                             QString::number(frame.center().y()), u"click"_s, QString::fromLatin1(button)}));
+    };
+    click("1");
+    ASSERT_TRUE(waitUntil([&] { return !actions.calls.isEmpty(); }));
+    EXPECT_EQ(actions.calls, QStringList{u"launch Maps"_s});
+    // The item is at the top right: the window hangs 4 points below it, 6 inside the screen's edge.
+    const QPoint place(1280 - 390 - 6, frame.bottom() + 1 + 4);
+    EXPECT_EQ(windows.pendingAnchor, QRectF(place, QSizeF(390, 0)));
+
+    // A second click soon after the first comes as a double click; it counts as a click.
+    windows.open = windows.visible = {maps.id};
+    click("1");
+    ASSERT_TRUE(waitUntil([&] { return !windows.calls.isEmpty(); }));
+    windows.visible.clear(); // open but hidden: moved beside the item and opened (brought forward)
+    click("1");
+    ASSERT_TRUE(waitUntil([&] { return actions.calls.size() == 2; }));
+    const QString id = RecordingAppWindows::name(maps.id);
+    EXPECT_EQ(windows.calls,
+              (QStringList{u"hide "_s + id, u"move %1,%2 "_s.arg(place.x()).arg(place.y()) + id}));
+
+    click("3");
+    ASSERT_TRUE(waitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    keepPicture(u"tray-item-menu.png"_s, (menu->geometry() | frame).adjusted(-200, 0, 0, 8));
+    EXPECT_EQ(texts(*menu), (QStringList{u"Show Maps"_s, u"Close Maps"_s, u"-"_s, u"Remove from tray"_s}));
+    menu->close();
+
+    // Closed, and with the app lock: open, the lock, and unpinning, which takes the item away.
+    windows.open.clear();
+    actions.locked = true;
+    QMenu closed;
+    extras.fillMenu(closed, maps.id);
+    EXPECT_EQ(texts(closed),
+              (QStringList{u"Open Maps"_s, u"Remove password lock"_s, u"-"_s, u"Remove from tray"_s}));
+    closed.actions().last()->trigger();
+    EXPECT_TRUE(waitUntil([&] { return extras.itemIDs().isEmpty(); }));
+}
+
+TEST_F(TrayItemsTest, TheTileMenuOffersTheTrayItemOnlyWhereThereIsATray) {
+    AppTile tile(add(u"Maps"_s), store, actions, icons);
+    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s));
+    actions.inTray = false;
+    EXPECT_EQ(texts(*tile.makeContextMenu()).mid(0, 2),
+              (QStringList{u"Add to favourites"_s, u"Show in tray"_s}));
+    actions.inTray = true;
+    const std::unique_ptr<QMenu> menu = tile.makeContextMenu();
+    EXPECT_EQ(menu->actions().at(1)->text(), u"Remove from tray"_s);
+    menu->actions().at(1)->trigger();
+    EXPECT_EQ(actions.calls, QStringList{u"toggleInTray"_s});
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+#include "ui/VantleHotKey.h"
+
+#include "core/AppLibraryStore.h"
+#include "core/SettingsKeys.h"
+#include "core/VantleLog.h"
+#include "ui/AppWindows.h"
+#include "ui/LauncherActions.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+constexpr int appKeyCount = 9;
+} // namespace
+
+QString outcomeName(GlobalHotKeys::Outcome outcome) {
+    switch (outcome) {
+    case GlobalHotKeys::Outcome::registered:
+        return u"registered"_s;
+    case GlobalHotKeys::Outcome::taken:
+        return u"taken"_s;
+    case GlobalHotKeys::Outcome::unavailable:
+        return u"unavailable"_s;
+    case GlobalHotKeys::Outcome::failed:
+        return u"failed"_s;
+    }
+    return {};
+}
+
+AppShortcuts::AppShortcuts(GlobalHotKeys& keys, AppLibraryStore& store, LauncherActions& actions,
+                           AppWindows& windows)
+    : m_keys(keys)
+    , m_store(store)
+    , m_actions(actions)
+    , m_windows(windows) {}
+
+void AppShortcuts::registerKeys() {
+    unregisterKeys();
+    if (!VantleSettings::get(SettingsKeys::appShortcuts)) return;
+    if (const QString reason = m_keys.unavailableReason(); !reason.isEmpty()) {
+        VantleLog::main().write(u"shortcuts: Alt+1-Alt+9 registered=0 ("_s + reason + u')');
+        return;
+    }
+    for (int n = 1; n <= appKeyCount; ++n) {
+        const GlobalHotKeys::Result result =
+            m_keys.add(firstID + n - 1, Qt::Key(Qt::Key_0 + n), Qt::AltModifier);
+        if (result.outcome == GlobalHotKeys::Outcome::registered) {
+            m_registered.append(firstID + n - 1);
+            continue;
+        }
+        const QString problem = u"Alt+%1: "_s.arg(n) + result.detail;
+        m_problems.append(problem);
+        VantleLog::main().write(u"shortcut not registered "_s + problem);
+    }
+    VantleLog::main().write(u"shortcuts: Alt+1-Alt+9 registered="_s + QString::number(m_registered.size()));
+}
+
+void AppShortcuts::unregisterKeys() {
+    for (const int id : std::as_const(m_registered))
+        m_keys.remove(id);
+    m_registered.clear();
+    m_problems.clear();
+}
+
+void AppShortcuts::fire(int index) {
+    const QList<MobileApp> ordered = m_store.orderedApps();
+    if (index < 0 || index >= ordered.size()) return;
+    const MobileApp& app = ordered[index];
+    VantleLog::main().write(u"shortcut Alt+%1: "_s.arg(index + 1) + app.name);
+    if (m_windows.isVisible(app.id))
+        m_windows.hide(app.id);
+    else
+        m_actions.launch(app);
+}
+
+VantleHotKey::VantleHotKey(GlobalHotKeys& keys, AppShortcuts& shortcuts, AppWindows& windows)
+    : m_keys(keys)
+    , m_shortcuts(shortcuts)
+    , m_windows(windows) {
+    m_keys.onPressed = [this](int id) { dispatch(id); };
+}
+
+void VantleHotKey::registerKey() {
+    m_keys.remove(hotKeyID);
+    m_registered = false;
+    if (!VantleSettings::flag(SettingsKeys::hotKey.key(), true)) return;
+    if (const QString reason = m_keys.unavailableReason(); !reason.isEmpty()) {
+        if (!m_unavailableLogged) VantleLog::main().write(u"hotkeys unavailable: "_s + reason);
+        m_unavailableLogged = true;
+        return;
+    }
+    const GlobalHotKeys::Result result = m_keys.add(hotKeyID, Qt::Key_Space, Qt::AltModifier);
+    m_registered = result.outcome == GlobalHotKeys::Outcome::registered;
+    VantleLog::main().write(u"hotkey Alt+Space register status="_s + outcomeName(result.outcome) +
+                            (result.detail.isEmpty() ? QString() : u" ("_s + result.detail + u')'));
+}
+
+void VantleHotKey::dispatch(int id) {
+    if (id >= AppShortcuts::firstID && id < AppShortcuts::firstID + appKeyCount) {
+        m_shortcuts.fire(id - AppShortcuts::firstID);
+        return;
+    }
+    VantleLog::main().write(u"hotkey pressed"_s);
+    if (const std::optional<QUuid> first = m_windows.first()) {
+        if (m_windows.isVisible(*first))
+            m_windows.hide(*first);
+        else
+            m_windows.show(*first);
+        return;
+    }
+    m_windows.showHomePopup();
+}

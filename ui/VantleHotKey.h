@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/GlobalHotKeys.h"
+
+#include <QStringList>
+
+class AppLibraryStore;
+class AppWindows;
+class LauncherActions;
+
+// Alt+1 … Alt+9: the apps of the library in their shown order (favourites first). Registered at
+// start-up and whenever "VantleAppShortcuts" changes. Main thread only.
+class AppShortcuts {
+public:
+    static constexpr int firstID = 11; // ids 11 to 19
+
+    AppShortcuts(GlobalHotKeys& keys, AppLibraryStore& store, LauncherActions& actions, AppWindows& windows);
+
+    // Releases the keys held, then, unless "VantleAppShortcuts" is off, grabs the nine keys again and
+    // logs "shortcuts: Alt+1-Alt+9 registered=" + how many the desktop granted.
+    void registerKeys();
+    void unregisterKeys();
+    // Acts on the app at `index` (0-based) of the ordered library: hides its visible window, else
+    // opens it. An index past the end does nothing.
+    void fire(int index);
+
+    int registeredCount() const { return int(m_registered.size()); }
+    // One line per key the desktop refused ("Alt+3: another application holds this key …").
+    const QStringList& problems() const { return m_problems; }
+
+private:
+    GlobalHotKeys& m_keys;
+    AppLibraryStore& m_store;
+    LauncherActions& m_actions;
+    AppWindows& m_windows;
+    QList<int> m_registered; // ids the desktop granted, released together
+    QStringList m_problems;
+};
+
+// Alt+Space shows or hides Vantle, and the one dispatcher of every global key. Main thread only.
+class VantleHotKey {
+public:
+    static constexpr int hotKeyID = 1;
+
+    // Becomes the receiver of `keys`' presses.
+    VantleHotKey(GlobalHotKeys& keys, AppShortcuts& shortcuts, AppWindows& windows);
+
+    // Grabs Alt+Space unless "VantleHotKey" is stored and false (released then), and logs
+    // "hotkey Alt+Space register status=" + the outcome. Without global keys on this desktop it
+    // logs the reason once.
+    void registerKey();
+    // Ids 11 to 19 fire the app shortcuts; any other id is Alt+Space: the first open window is
+    // hidden when visible, else shown through the app lock; with no window the home panel shows.
+    void dispatch(int id);
+
+    // Empty when global keys work here, else why not (for the General settings page).
+    QString unavailableReason() const { return m_keys.unavailableReason(); }
+    bool isRegistered() const { return m_registered; }
+
+private:
+    GlobalHotKeys& m_keys;
+    AppShortcuts& m_shortcuts;
+    AppWindows& m_windows;
+    bool m_registered = false;
+    bool m_unavailableLogged = false;
+};
+
+// The outcome's name in the log ("registered", "taken", "unavailable", "failed").
+QString outcomeName(GlobalHotKeys::Outcome outcome);
