@@ -60,12 +60,11 @@ struct StoreServers {
 
     LoopbackHttpServer& server(UpdateSource source) { return source == UpdateSource::fdroid ? fdroid : izzy; }
     static QByteArray apiPath(UpdateSource source, const QString& package) {
-        return QByteArray(source == UpdateSource::fdroid ? "" : "/fdroid") + "/api/v1/packages/" +
-               package.toUtf8();
+        return (source == UpdateSource::fdroid ? "" : "/fdroid") + "/api/v1/packages/"_ba + package.toUtf8();
     }
     static QByteArray apkPath(UpdateSource source, const QString& package, qint64 code) {
-        return QByteArray(source == UpdateSource::fdroid ? "" : "/fdroid") + "/repo/" + package.toUtf8() +
-               '_' + QByteArray::number(code) + ".apk";
+        return (source == UpdateSource::fdroid ? "" : "/fdroid") + "/repo/"_ba + package.toUtf8() + '_' +
+               QByteArray::number(code) + ".apk";
     }
     // The package API's answer as the repositories write it: the suggested code and the versions they hold,
     // newest first.
@@ -103,15 +102,12 @@ TEST(UpdateRulesTest, ListsTextsAndAddresses) {
     EXPECT_EQ(found.first().versionName + found.last().versionName, u"7i5"_s); // stable: the order asked
 
     // A version name from a repository cannot start a log line of its own or fill a placeholder.
-    EXPECT_EQ(UpdateRules::checkLogLine(2, UpdateSources::all(), {}),
-              u"updates: checked 2 apps in [\"F-Droid\", \"IzzyOnDroid\"], 0 available [:]"_s);
     EXPECT_EQ(
         UpdateRules::checkLogLine(3, {UpdateSource::fdroid},
                                   {{u"org.a"_s, {u"org.a"_s, 4, u"1.4\nforged %1"_s, UpdateSource::izzy}}}),
         u"updates: checked 3 apps in [\"F-Droid\"], 1 available [\"org.a\": \"1.4\\nforged %1 (IzzyOnDroid)\"]"_s);
-    for (const QString& output : {u"Failure [INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package a.b signatures"_s,
-                                  u"Failure: signatures do not match"_s})
-        EXPECT_EQ(UpdateRules::installRefusal(output), u"this copy was installed from a different store"_s);
+    EXPECT_EQ(UpdateRules::installRefusal(u"Failure: signatures do not match"_s),
+              u"this copy was installed from a different store"_s);
     const QString refusal =
         UpdateRules::installRefusal(u"\n  adb: Failure [INSTALL_FAILED_OLDER_SDK "_s + QString(200, u'x'));
     EXPECT_EQ(refusal, u"update failed: adb: Failure [INSTALL_FAILED_OLDER_SDK "_s + QString(81, u'x'));
