@@ -1,8 +1,5 @@
-// Backups: what needs no device (file names, the backup file, every check that keeps an untrusted
-// backup from writing outside its place, which emulator is Vantle's own, the menus), then one walk
-// over the simulated Android through the real root scripts: the library's flow, round trips that
-// keep contents, owners, modes and the lib link, a restore that fails midway, hostile backups that
-// change nothing, another Android version, and ending only Vantle's own emulator.
+// Backups: what needs no device (names, the file, the checks on untrusted archives, Vantle's own
+// emulator, the menus), then one walk over the simulated Android through the real root scripts.
 #include "TestArchives.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"

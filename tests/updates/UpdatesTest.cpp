@@ -1,7 +1,5 @@
-// Updates from two loopback HTTPS repositories in F-Droid's layout, named to Vantle through VANTLE_FDROID_URL
-// and VANTLE_IZZYONDROID_URL: the rules, the check with installed version codes from a table, the tile's
-// mark, then installs over Tally on the simulated Android with APKs signed by two test keys (a copy from
-// "another store" is refused by Android).
+// Updates from two loopback HTTPS stores in F-Droid's layout: the rules, the check, the tile's mark, then
+// installs over Tally on the simulated Android with APKs signed by two test keys.
 #include "LoopbackHttpServer.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
@@ -31,8 +29,7 @@ namespace {
 
 const QString tally = u"org.vantle.tally"_s;
 
-// A self-signed certificate for 127.0.0.1 made once by the openssl tool and trusted from then on as a system
-// CA would be; certificate verification stays on.
+// A self-signed certificate for 127.0.0.1, trusted as a system CA would be: verification stays on.
 LoopbackHttpServer::Tls trustedCertificate() {
     static const LoopbackHttpServer::Tls tls = [] {
         QTemporaryDir dir;
@@ -66,8 +63,7 @@ struct StoreServers {
         return (source == UpdateSource::fdroid ? "" : "/fdroid") + "/repo/"_ba + package.toUtf8() + '_' +
                QByteArray::number(code) + ".apk";
     }
-    // The package API's answer as the repositories write it: the suggested code and the versions they hold,
-    // newest first.
+    // The package API's answer as the stores write it: the suggested code, the versions held newest first.
     void offer(UpdateSource source, const QString& package, qint64 code, const QString& versionName) {
         server(source).serve(apiPath(source, package),
                              {200, (uR"({"suggestedVersionCode":%2,"packages":[{"versionName":)"
