@@ -1,6 +1,5 @@
 // The app lock with the real password prompt, checked by a real PAM stack (pam_wrapper with
-// pam_matrix): the grace period, locking, wrong passwords, a missing PAM service, the popup around
-// the prompt, the commands; then a locked app's real window on the simulated Android.
+// pam_matrix), then a locked app's real window on the simulated Android.
 #include "apk/APKIconExtractor.h"
 #include "core/AppLibraryStore.h"
 #include "core/CommandRouter.h"
@@ -109,13 +108,17 @@ void cancel(const PasswordPrompt& prompt) {
     waitUntil([&] { return prompt.dialog() == nullptr; });
 }
 
-TEST(AppLockTest, LockingAndOpeningAskOnceWithinTheGracePeriod) {
+// Locking, the grace period, wrong passwords, the commands, the popup around the prompt; then a
+// locked app's real window: opened through the password, never asked for while on screen, asked for
+// again once away longer than the grace period, unlocked by its header; last a missing PAM service.
+// VANTLE_SCREENSHOTS=<folder> keeps pictures for scripts/take-screenshots.
+TEST(AppLockTest, LockingAsksOnceInTheGracePeriodAndALockedWindowAsksOnlyWhenItComesBack) {
     ASSERT_TRUE(pamWrapperPreloaded);
     ScopedSettings settings;
     MainLogSince log;
     qint64 nowMs = 1'000'000;
     PasswordPrompt prompt;
-    AppLock lock(prompt, {[&] { return nowMs; }});
+    AppLock lock(prompt, {[&] { return nowMs; }}); // windows on screen are the registry's own
     MobileApp notes;
     notes.id = QUuid::createUuid();
     notes.name = u"Notes-v7.2.1"_s;
@@ -215,29 +218,11 @@ TEST(AppLockTest, LockingAndOpeningAskOnceWithinTheGracePeriod) {
     EXPECT_TRUE(commands.dispatch(u"uninstall-dryrun"_s));
     EXPECT_EQ(log.count(u"uninstall dry run - app: "_s), 1);
 
-    // Without a PAM service a locked app never opens.
-    PasswordPrompt missing("vantle-missing");
-    AppLock withoutPam(missing);
-    withoutPam.unlockIfNeeded(notes, [&] { ++opened; });
-    ASSERT_TRUE(waitUntil([&] { return log.count(u"app lock: authentication unavailable "_s) == 1; }));
-    EXPECT_EQ(missing.dialog(), nullptr);
-    EXPECT_EQ(opened, 4);
-    EXPECT_EQ(log.lines().last(), u"app lock: authentication unavailable Critical error - immediate abort"_s);
-}
-
-// A locked app's real window: opened through the password, never asked for while on screen, asked
-// for again once away longer than the grace period, unlocked by its header.
-// VANTLE_SCREENSHOTS=<folder> keeps pictures for scripts/take-screenshots.
-TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) {
-    ASSERT_TRUE(pamWrapperPreloaded);
-    ScopedSettings settings;
+    SCOPED_TRACE("a locked app's real window");
     SimulatedAndroidHome android;
     const ScopedEnvironment bundle("VANTLE_BUNDLE", QStringLiteral(VANTLE_BUILD_BRIDGE));
     RuntimeComponentLocator::clearCache();
     VantleSettings::set(SettingsKeys::forwardAudio, false);
-    qint64 nowMs = 1'000'000;
-    PasswordPrompt prompt;
-    AppLock lock(prompt, {[&] { return nowMs; }}); // windows on screen are the registry's own
     AppLibraryStore::Seams storeSeams;
     storeSeams.readApk = [](const QString& path) { return ApkReading{true, APKIconExtractor::label(path)}; };
     AppLibraryStore store(storeSeams);
@@ -260,15 +245,15 @@ TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) 
     };
     store.addFiles({QUrl::fromLocalFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
     ASSERT_TRUE(waitUntil([&] { return !store.apps().isEmpty(); }));
-    const MobileApp notes = store.apps().value(0);
-    VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()});
-    const auto panel = [&] { return registry.session(notes.id)->panel(); };
+    const MobileApp window = store.apps().value(0);
+    VantleSettings::set(SettingsKeys::lockedApps, QVariantList{window.id.toString()});
+    const auto panel = [&] { return registry.session(window.id)->panel(); };
     const auto windowShown = [&] {
-        return waitUntil([&] { return registry.session(notes.id) && panel()->isVisible(); }, 30000);
+        return waitUntil([&] { return registry.session(window.id) && panel()->isVisible(); }, 30000);
     };
     const auto lockButton = [&] { return panel()->header()->button(u"lock"_s); };
 
-    flow.launch(notes);
+    flow.launch(window);
     EXPECT_TRUE(registry.sessions().isEmpty()); // nothing opens before the password
     EXPECT_EQ(answer(prompt, password), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(windowShown()) << store.statusMessage().toStdString();
@@ -276,19 +261,19 @@ TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) 
     screenshot(panel(), u"lock-window-header"_s);
     // On screen: a click on the tile brings it forward without asking, however long it has been.
     nowMs += 60'000;
-    flow.launch(notes);
+    flow.launch(window);
     EXPECT_EQ(store.statusMessage(), u"Notes is open"_s);
     EXPECT_EQ(prompt.dialog(), nullptr);
     // Hidden for less than the grace period: shown without asking.
-    registry.session(notes.id)->hide();
+    registry.session(window.id)->hide();
     nowMs += 5'000;
-    lock.show(notes.id);
+    lock.show(window.id);
     ASSERT_TRUE(windowShown());
     EXPECT_EQ(prompt.dialog(), nullptr);
     // Hidden for longer: the password first, and the window stays hidden until then.
-    registry.session(notes.id)->hide();
+    registry.session(window.id)->hide();
     nowMs += AppLock::gracePeriodMs + 1;
-    lock.show(notes.id);
+    lock.show(window.id);
     ASSERT_NE(shown(prompt), nullptr);
     EXPECT_FALSE(panel()->isVisible());
     screenshot(shown(prompt), u"lock-password-prompt"_s);
@@ -297,9 +282,19 @@ TEST(LockedWindowTest, ALockedWindowAsksOnlyWhenItComesBackAfterTheGracePeriod) 
     // The header's lock button removes the lock, through the password; the window stays open.
     QTest::mouseClick(lockButton(), Qt::LeftButton);
     EXPECT_EQ(answer(prompt, password), u"Vantle wants to remove the lock from Notes."_s);
-    ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(notes.id); }));
+    ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(window.id); }));
     EXPECT_EQ(lockButton()->accessibleName(), u"Lock"_s);
     EXPECT_TRUE(panel()->isVisible());
+    // Without a PAM service a locked app never opens.
+    VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()});
+    PasswordPrompt missing("vantle-missing");
+    AppLock withoutPam(missing);
+    withoutPam.unlockIfNeeded(notes, [&] { ++opened; });
+    ASSERT_TRUE(waitUntil([&] {
+        return log.count(u"app lock: authentication unavailable Critical error - immediate abort"_s) == 1;
+    }));
+    EXPECT_EQ(missing.dialog(), nullptr);
+    EXPECT_EQ(opened, 4);
 }
 
 } // namespace

@@ -9,10 +9,16 @@
 
 namespace TestArchives {
 
-QByteArray zip(const QList<Entry>& entries) {
+namespace {
+QByteArray pack(const QList<Entry>& entries, bool tgz) {
     QByteArray bytes;
     archive* out = archive_write_new();
-    archive_write_set_format_zip(out);
+    if (tgz) {
+        archive_write_set_format_pax_restricted(out);
+        archive_write_add_filter_gzip(out);
+    } else {
+        archive_write_set_format_zip(out);
+    }
     archive_write_set_bytes_in_last_block(out, 1);
     const auto append = [](archive*, void* target, const void* buffer, size_t length) {
         static_cast<QByteArray*>(target)->append(static_cast<const char*>(buffer), qsizetype(length));
@@ -35,6 +41,14 @@ QByteArray zip(const QList<Entry>& entries) {
     archive_write_close(out);
     archive_write_free(out);
     return bytes;
+}
+} // namespace
+
+QByteArray zip(const QList<Entry>& entries) {
+    return pack(entries, false);
+}
+QByteArray tgz(const QList<Entry>& entries) {
+    return pack(entries, true);
 }
 
 QByteArray zipFolder(const QString& folder, const QString& prefix) {

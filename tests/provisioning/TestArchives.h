@@ -4,7 +4,8 @@
 #include <QList>
 #include <QString>
 
-// Zip archives made with libarchive, shaped like Google's SDK archives.
+// Zip archives made with libarchive, shaped like Google's SDK archives (or gzip'd tars), hostile
+// entries (absolute paths, "..", links) included on purpose.
 namespace TestArchives {
 
 struct Entry {
@@ -15,6 +16,7 @@ struct Entry {
 };
 
 QByteArray zip(const QList<Entry>& entries);
+QByteArray tgz(const QList<Entry>& entries); // a gzip'd tar
 // A zip of everything below `folder`, each named `prefix` + its path there.
 QByteArray zipFolder(const QString& folder, const QString& prefix);
 
