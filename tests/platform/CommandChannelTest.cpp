@@ -33,13 +33,9 @@ int connectRaw(int fd, bool bind = false) {
     return bind ? ::bind(fd, raw, sizeof address) : ::connect(fd, raw, sizeof address);
 }
 
-struct CtlRun {
-    int status = -1;
-    QString errors;
-};
-
-// vantlectl runs as a separate process; the test's event loop serves the channel meanwhile.
-CtlRun vantlectl(const QStringList& arguments) {
+// vantlectl runs as a separate process; the test's event loop serves the channel meanwhile. Its
+// exit status (-1 for a crash) and what it wrote to stderr.
+std::pair<int, QString> vantlectl(const QStringList& arguments) {
     QProcess process;
     process.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s, arguments);
     waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
@@ -101,8 +97,8 @@ TEST(CommandChannel, OneListenerForTheUserDeliversInOrderWhateverComes) {
     const CommandListening second = listenForCommands([](const QString&) {});
     EXPECT_FALSE(second.listener);
     EXPECT_TRUE(second.error.contains(u"another Vantle"_s));
-    EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).status, 0);
-    EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).status, 0);
+    EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).first, 0);
+    EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).first, 0);
     EXPECT_EQ(received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
     {
         SCOPED_TRACE("too busy to accept: its queue is full while its event loop does not run");
@@ -143,20 +139,24 @@ TEST(CommandChannel, OneListenerForTheUserDeliversInOrderWhateverComes) {
         // vantlectl says why instead of sending it; the largest allowed command still goes through.
         const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
         EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
-        const CtlRun refused = vantlectl({u"send"_s, tooLong});
-        EXPECT_EQ(refused.status, 1);
-        EXPECT_TRUE(refused.errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
-            << refused.errors.toStdString();
-        EXPECT_EQ(vantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}).status, 0);
+        const auto [status, errors] = vantlectl({u"send"_s, tooLong});
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
+            << errors.toStdString();
+        EXPECT_EQ(vantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}).first, 0);
         EXPECT_EQ(received.size(), 2);
         // The size given is that of the command sent, a relative path completed from this folder.
         const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
         const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
-        const CtlRun relativeRun = vantlectl({u"send"_s, relative});
-        EXPECT_EQ(relativeRun.status, 1);
-        EXPECT_TRUE(relativeRun.errors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
-            << relativeRun.errors.toStdString();
+        const auto [relativeStatus, relativeErrors] = vantlectl({u"send"_s, relative});
+        EXPECT_EQ(relativeStatus, 1);
+        EXPECT_TRUE(relativeErrors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
+            << relativeErrors.toStdString();
     }
+    QLocalSocket open; // still connected when its listener goes
+    open.connectToServer(Locations::commandSocket());
+    ASSERT_TRUE(open.waitForConnected(2000));
+    first->expectDelivered(); // accepted by now, as it came first
     first.reset();
     SCOPED_TRACE("a socket file left behind with nobody listening, as by a crashed Vantle");
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -217,9 +217,8 @@ TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
         EXPECT_FALSE(second.isHeld());
         EXPECT_EQ(second.holderPid(), QCoreApplication::applicationPid());
         EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
-        const CtlRun run = vantlectl({u"send"_s, u"home"_s});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.errors, u"vantlectl: Vantle is running but did not answer; try again\n"_s);
+        EXPECT_EQ(vantlectl({u"send"_s, u"home"_s}),
+                  std::pair(1, u"vantlectl: Vantle is running but did not answer; try again\n"_s));
     }
     EXPECT_FALSE(InstanceLock::runningPid());
 
