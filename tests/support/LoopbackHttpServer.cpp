@@ -39,7 +39,9 @@ const LoopbackHttpServer::Tls& LoopbackHttpServer::selfSigned() {
         openssl.start(u"/usr/bin/openssl"_s,
                       u"req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
                       u"-addext subjectAltName=IP:127.0.0.1 -keyout key -out cert"_s.split(u' '));
-        openssl.waitForFinished(60000);
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+            qFatal("openssl could not make the loopback certificate: %s",
+                   openssl.readAllStandardError().data());
         const auto read = [&](const QString& name) {
             QFile file(dir.filePath(name));
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
