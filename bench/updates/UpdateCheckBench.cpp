@@ -3,7 +3,6 @@
 // device (one adb call): the wall time of the whole check and the longest time the main thread's event loop
 // went without running a 1 ms timer. Prints its figures; run from a build folder:
 // bench/updates/update_check_bench.
-#include "LoopbackHttpServer.h"
 #include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/SimulatedAndroid.h"
 #include "bench/support/StopsAndroid.h"
@@ -16,6 +15,7 @@
 #include "runtime/AndroidRuntimeCLI.h"
 #include "runtime/RuntimeBoot.h"
 #include "sim/SimInstaller.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "updates/AppUpdates.h"
 
 #include <QCoreApplication>

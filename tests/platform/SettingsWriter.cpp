@@ -1,9 +1,13 @@
-// A child process for the settings tests: writes a settings file in ways a test can interrupt.
+// A child process for the platform tests: writes a settings file in ways a test can interrupt, or
+// holds the instance lock.
 //   settings_writer loop <path>          rewrite "counter" and a large "blob" until killed
 //   settings_writer set <path>           try to store one value; prints "stored", or "refused"
 //                                        and the reason on the next line
 //   settings_writer fill <path> <bytes>  with files limited to <bytes> (a full disk), try to store
 //                                        a value larger than that; prints as "set" does
+//   settings_writer lock                 take the instance lock of VANTLE_HOME, print "held" or
+//                                        "refused", and keep it until killed
+#include "platform/InstanceLock.h"
 #include "platform/linux/SettingsFile.h"
 
 #include <QByteArray>
@@ -11,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 void report(const SettingsWrite& written) {
@@ -47,6 +52,13 @@ int main(int argc, char** argv) {
         report(file.setValue(QStringLiteral("blob"), QByteArray(qsizetype(limit) * 2, 'x')));
         return 0;
     }
-    std::fputs("usage: settings_writer loop <path> | set <path> | fill <path> <bytes>\n", stderr);
+    if (arguments.size() == 2 && arguments[1] == QStringLiteral("lock")) {
+        const InstanceLock lock = InstanceLock::acquire();
+        std::puts(lock.isHeld() ? "held" : "refused");
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    }
+    std::fputs("usage: settings_writer loop <path> | set <path> | fill <path> <bytes> | lock\n", stderr);
     return 2;
 }

@@ -8,9 +8,6 @@
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -58,8 +55,6 @@ TEST(ArchiveUnpackerTest, KeepsModesAndInnerLinksAndReplacesAPackageFolderWhole)
 TEST(ArchiveUnpackerTest, RefusesArchivesWithEntriesThatLeaveTheDestinationAndKeepsNothingOfThem) {
     using Entries = QList<TestArchives::Entry>;
     const std::pair<Entries, QString> hostile[] = {
-        {{{u"platform-tools/adb"_s, "#!/bin/sh\n", 0755}, {u"../escaped.txt"_s, "x"}},
-         u"its entry \"../escaped.txt\" points outside its folder"_s},
         {{{u"ok/../../escaped.txt"_s, "x"}}, {}},
         {{{u"/tmp/escaped.txt"_s, "x"}}, {}},
         {{{u"link"_s, {}, 0777, u"../.."_s}, {u"link/escaped.txt"_s, "x"}}, {}},
@@ -84,10 +79,6 @@ TEST(ArchiveUnpackerTest, RefusesArchivesWithEntriesThatLeaveTheDestinationAndKe
         // Nothing of a refused archive stays, not even the entries before the refused one.
         EXPECT_EQ(entries(destination), QStringList{u"kept"_s});
     }
-    QTemporaryDir folder;
-    ASSERT_TRUE(writeFile(folder.filePath(u"junk.zip"_s), "PK\x03\x04 this is not a zip"));
-    EXPECT_FALSE(
-        ArchiveUnpacker::unpack(folder.filePath(u"junk.zip"_s), folder.filePath(u"sdk"_s)).isEmpty());
 }
 
 TEST(DiskSpaceTest, CountsArchivesTheirUnpackedSizeAndTheDataPartition) {
@@ -112,7 +103,7 @@ TEST(DiskSpaceTest, CountsArchivesTheirUnpackedSizeAndTheDataPartition) {
         DiskSpace::freeBytes(where + u"/not/yet"_s).has_value()); // measured on its parent's file system
 }
 
-TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {
+TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByteAndChecksumsWholeFiles) {
     QTemporaryDir folder;
     AndroidRuntimePaths paths{folder.filePath(u"sdk"_s), folder.filePath(u"avd"_s), u"Vantle-34"_s, true, 34};
     RuntimeInstallRecord::writeAVD(paths);
@@ -137,27 +128,8 @@ TEST(InstallRecordTest, WritesTheVirtualDeviceByteForByte) {
     // A folder that cannot be written fails loudly.
     AndroidRuntimePaths blocked{{}, folder.filePath(u"avd/Vantle-34.ini/x"_s), u"V"_s, true, 34};
     EXPECT_THROW(RuntimeInstallRecord::writeAVD(blocked), InstallWriteError);
-}
 
-TEST(InstallRecordTest, ManifestListsPackagesAndLicencesInPlanOrderAndSha1ReadsWholeFiles) {
-    const QList<RuntimeArchive> archives{
-        {u"platform-tools"_s, {}, u"35.0.2"_s, QUrl(u"https://h/r/pt.zip"_s), 5, u"aa"_s, u"l"_s},
-        {u"emulator"_s, {}, u"35.3.11"_s, QUrl(u"https://h/r/em.zip"_s), 6, u"bb"_s, u"l"_s}};
-    const QByteArray text = RuntimeInstallRecord::manifest(
-        archives, {u"zeta"_s, u"alpha"_s}, QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
-    const QJsonObject record = QJsonDocument::fromJson(text).object();
-    EXPECT_EQ(record.value(u"installedAt"_s).toString(), u"2026-03-04T05:06:07Z"_s);
-    EXPECT_EQ(record.value(u"acceptedLicenses"_s).toArray(), QJsonArray({u"zeta"_s, u"alpha"_s}));
-    const QJsonArray packages = record.value(u"packages"_s).toArray();
-    ASSERT_EQ(packages.size(), 2);
-    EXPECT_EQ(packages[1].toObject(), (QJsonObject{{u"path"_s, u"emulator"_s},
-                                                   {u"revision"_s, u"35.3.11"_s},
-                                                   {u"sha1"_s, u"bb"_s},
-                                                   {u"url"_s, u"https://h/r/em.zip"_s}}));
-    EXPECT_LT(text.indexOf("acceptedLicenses"), text.indexOf("installedAt")); // sorted keys
-    EXPECT_TRUE(text.contains('\n'));
-
-    QTemporaryDir folder;
+    // The checksum of an archive reads the whole file, in chunks and a part.
     for (const QByteArray& contents :
          {QByteArray(9 * 1024 * 1024 + 7, 'v'), QByteArray()}) { // chunks and a part
         ASSERT_TRUE(writeFile(folder.filePath(u"file.bin"_s), contents));

@@ -1,13 +1,12 @@
 // Updates from two loopback HTTPS stores in F-Droid's layout: the rules, the check, the tile's mark, then
 // installs over Tally on the simulated Android with APKs signed by two test keys.
-#include "LoopbackHttpServer.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
-#include "platform/ChildProcess.h"
 #include "runtime/ApkInstaller.h"
 #include "support/DeviceFiles.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/SimulatedAndroid.h"
 #include "support/TestSupport.h"
 #include "ui/AppTile.h"
@@ -29,22 +28,14 @@ namespace {
 
 const QString tally = u"org.vantle.tally"_s;
 
-// A self-signed certificate for 127.0.0.1, trusted as a system CA would be: verification stays on.
-LoopbackHttpServer::Tls trustedCertificate() {
-    static const LoopbackHttpServer::Tls tls = [] {
-        QTemporaryDir dir;
-        ChildProcess openssl;
-        openssl.program = u"/usr/bin/openssl"_s;
-        openssl.arguments = u"req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-                            u"subjectAltName=IP:127.0.0.1 -keyout %1/key -out %1/cert"_s.arg(dir.path())
-                                .split(u' ');
-        EXPECT_EQ(openssl.run().exitCode, 0);
-        const LoopbackHttpServer::Tls made{QSslCertificate(readFile(dir.filePath(u"cert"_s)), QSsl::Pem),
-                                           QSslKey(readFile(dir.filePath(u"key"_s)), QSsl::Rsa, QSsl::Pem)};
+// The loopback servers' certificate, trusted from the first call on as a system CA would be;
+// certificate verification stays on.
+const LoopbackHttpServer::Tls& trustedCertificate() {
+    static const LoopbackHttpServer::Tls& tls = []() -> const LoopbackHttpServer::Tls& {
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-        trusting.addCaCertificate(made.certificate);
+        trusting.addCaCertificate(LoopbackHttpServer::selfSigned().certificate);
         QSslConfiguration::setDefaultConfiguration(trusting);
-        return made;
+        return LoopbackHttpServer::selfSigned();
     }();
     return tls;
 }

@@ -1,6 +1,9 @@
 #include "LoopbackHttpServer.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSslServer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -26,6 +29,27 @@ LoopbackHttpServer::LoopbackHttpServer(std::optional<Tls> tls)
             if (socket->bytesAvailable() > 0) answer(socket); // arrived during the TLS handshake
         }
     });
+}
+
+const LoopbackHttpServer::Tls& LoopbackHttpServer::selfSigned() {
+    static const Tls tls = [] {
+        QTemporaryDir dir;
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start(u"/usr/bin/openssl"_s,
+                      u"req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                      u"-addext subjectAltName=IP:127.0.0.1 -keyout key -out cert"_s.split(u' '));
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+            qFatal("openssl could not make the loopback certificate: %s",
+                   openssl.readAllStandardError().data());
+        const auto read = [&](const QString& name) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        return Tls{QSslCertificate(read(u"cert"_s), QSsl::Pem),
+                   QSslKey(read(u"key"_s), QSsl::Rsa, QSsl::Pem)};
+    }();
+    return tls;
 }
 
 QUrl LoopbackHttpServer::url(const QString& path) const {
@@ -63,15 +87,21 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
             body = body.mid(from);
         }
     }
-    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " +
-                  QByteArray::number(body.size()) + "\r\n" + extra + "Connection: close\r\n\r\n");
+    if (!found.unsized) extra += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\n" + extra +
+                  "Connection: close\r\n\r\n");
     if (found.stallAfter >= 0 && found.stallAfter < body.size()) {
-        // One more byte a little later: Qt reports progress at most every 100 ms, so a body that
-        // stops right after its first chunk would never be reported.
+        // One more byte a little later (unless release() sends it first): Qt reports progress at most
+        // every 100 ms, so a body that stops right after its first chunk would never be reported.
         socket->write(body.left(found.stallAfter));
-        QTimer::singleShot(250, socket,
-                           [socket, byte = body.mid(found.stallAfter, 1)] { socket->write(byte); });
-        m_stalled.append({socket, body.mid(found.stallAfter + 1)});
+        m_stalled.append({socket, body.mid(found.stallAfter)});
+        QTimer::singleShot(250, socket, [this, socket] {
+            for (auto& [stalled, rest] : m_stalled)
+                if (stalled == socket) {
+                    socket->write(rest.left(1));
+                    rest.remove(0, 1);
+                }
+        });
         return;
     }
     socket->write(found.cutAfter >= 0 ? body.left(found.cutAfter) : body);

@@ -13,10 +13,12 @@
 #include <memory>
 #include <optional>
 
-// A small HTTP/1.1 server on 127.0.0.1 for the provisioning tests: one answer per path, one
+// A small HTTP/1.1 server on 127.0.0.1 for the provisioning and update tests and the update-check
+// bench: one answer per path, one
 // request per connection. Answers can be cut short (the connection closes after `cutAfter` body
 // bytes while Content-Length promises all), can honour "Range: bytes=N-" with 206, and can stall
-// after `stallAfter` (+1) bytes until release() is called, redirect elsewhere, or stay silent. With a
+// after `stallAfter` (+1) bytes until release() is called, redirect elsewhere, stay silent, or
+// send no length. With a
 // certificate and key it speaks HTTPS. Runs on the test's thread.
 class LoopbackHttpServer : public QObject {
 public:
@@ -28,11 +30,15 @@ public:
         bool ranges = false;       // answer range requests with 206
         QByteArray location{};     // with a 3xx status: where to
         bool silent = false;       // read the request, never answer
+        bool unsized = false;      // no Content-Length: the body ends when the connection does
     };
     struct Tls {
         QSslCertificate certificate;
         QSslKey key;
     };
+    // A self-signed certificate for 127.0.0.1, made once per process by the openssl tool; nobody
+    // trusts it until a caller adds it to the default configuration's CAs.
+    static const Tls& selfSigned();
     struct Request {
         QByteArray path;
         QByteArray range; // the Range header, empty without one
