@@ -159,9 +159,11 @@ private:
 
 std::unique_ptr<GlobalHotKeys> GlobalHotKeys::create() {
     if (const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
-        xcb_connection_t* connection = x11->connection();
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        if (connection && screen) return std::make_unique<X11HotKeys>(connection, screen->root);
+        // Qt's offscreen platform offers the interface too, without a connection.
+        if (xcb_connection_t* connection = x11->connection()) {
+            const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+            if (screen) return std::make_unique<X11HotKeys>(connection, screen->root);
+        }
     }
     return std::make_unique<PortalHotKeys>();
 }
