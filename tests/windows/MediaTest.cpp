@@ -14,6 +14,7 @@
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
 #include "windows/MediaCardView.h"
+#include "windows/NotificationShadeView.h"
 #include "windows/NowPlayingPublisher.h"
 #include "windows/WindowCommands.h"
 
@@ -109,14 +110,13 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeys) {
         playerctl({u"metadata"_s, u"--format"_s, u"{{title}}|{{artist}}|{{mpris:trackid}}"_s}).toStdString(),
         "Song|Singer|'/app/vantle/Vantle/track/1'");
 
-    // The card as the shade wires it.
-    MediaCardView card;
-    card.setAppName(session->title());
-    card.setMedia(session->media());
-    card.onMedia = [session](MediaAction action) { session->sendMediaKey(action); };
+    // The card in the window's shade follows the record; its buttons are media keys.
+    auto* card = session->shade()->findChild<MediaCardView*>();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->media(), session->media());
     device().clearReceived();
     for (const char* button : {"previous", "playPause", "next"})
-        card.findChild<QToolButton*>(QLatin1StringView(button))->click();
+        card->findChild<QToolButton*>(QLatin1StringView(button))->click();
     ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 6; }));
     EXPECT_EQ(keysReceived(), (QList<qint64>{88, -88, 85, -85, 87, -87}));
     // The app paused on the key; the re-read 0.6 s later shows it well before the next poll.
