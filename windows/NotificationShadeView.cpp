@@ -13,6 +13,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -85,6 +86,13 @@ NotificationShadeView::NotificationShadeView(NotificationShadeModel& model, QWid
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setStyleSheet(u"QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"_s);
+    // A thin bar over the shade's backdrop, as a phone's shade has, rather than the desktop's gutter.
+    scroll->verticalScrollBar()->setStyleSheet(
+        u"QScrollBar:vertical { width: 6px; background: transparent; margin: 4px 2px 4px 0; }"
+        u"QScrollBar::handle:vertical { background: rgba(255,255,255,110); border-radius: 2px; min-height: "
+        u"24px; }"
+        u"QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        u"QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"_s);
     outer->addWidget(scroll);
 
     auto* column = new QWidget;
