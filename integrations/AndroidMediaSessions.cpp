@@ -6,15 +6,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringView trimmed(QStringView line) {
-    qsizetype begin = 0, end = line.size();
-    while (begin < end && (line[begin] == u' ' || line[begin] == u'\t'))
-        ++begin;
-    while (end > begin && (line[end - 1] == u' ' || line[end - 1] == u'\t'))
-        --end;
-    return line.sliced(begin, end - begin);
-}
-
 QString field(QStringView part) {
     if (part == u"null"_s) return {};
     return part.left(AndroidMediaSessions::maxFieldChars).toString();
@@ -33,7 +24,7 @@ std::optional<AndroidMedia> AndroidMediaSessions::parse(const QString& output, c
     while (start < text.size()) {
         qsizetype end = text.indexOf(u'\n', start);
         if (end < 0) end = text.size();
-        const QStringView line = trimmed(text.sliced(start, end - start));
+        const QStringView line = text.sliced(start, end - start).trimmed();
         start = end + 1;
         if (line.isEmpty()) continue;
         if (line.startsWith(u"package="_s)) {

@@ -48,15 +48,6 @@ bool marksMedia(QStringView line) {
            line.startsWith(u"android.mediaSession=");
 }
 
-QStringView trimmed(QStringView line) {
-    qsizetype begin = 0, end = line.size();
-    while (begin < end && (line[begin] == u' ' || line[begin] == u'\t'))
-        ++begin;
-    while (end > begin && (line[end - 1] == u' ' || line[end - 1] == u'\t'))
-        --end;
-    return line.sliced(begin, end - begin);
-}
-
 struct Record {
     QString key, package, title, text;
     quint32 flags = 0;
@@ -123,7 +114,7 @@ QList<AndroidNotification> AndroidNotifications::parse(QStringView output) {
     Reader reader;
     const QStringView text = output.first(std::min(output.size(), maxInputChars));
     for (const QStringView line : text.tokenize(u'\n')) {
-        const QStringView cut = trimmed(line);
+        const QStringView cut = line.trimmed();
         if (!cut.isEmpty()) reader.line(cut);
     }
     return reader.finish();

@@ -6,6 +6,7 @@
 #include "windows/MediaCardView.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/NotificationShadeView.h"
+#include "windows/ScreenshotSupport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -20,25 +21,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void settle(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-QPalette darkPalette() {
-    QPalette palette;
-    const QColor window(0x1c, 0x1d, 0x21), text(0xf2, 0xf3, 0xf5);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(0x2a, 0x2c, 0x31));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, QColor(0x2a, 0x2c, 0x31));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, QColor(0x5b, 0x9c, 0xff));
-    palette.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9f, 0xa8));
-    return palette;
-}
+using ScreenshotSupport::darkPalette;
+using ScreenshotSupport::settle;
 
 // Something like an app's screen: a bar, a few list rows.
 class FakeApp final : public QWidget {
