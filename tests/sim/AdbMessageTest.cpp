@@ -88,14 +88,3 @@ TEST(AdbMessageTest, ChecksIntegrityOnlyWhileTheVersionAsksForIt) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].payload, "abc");
 }
-
-TEST(AdbMessageTest, HoldsACompletedMessageUntilTaken) {
-    const std::string two = Adb::encode({Adb::A_OKAY, 1, 2, {}}) + Adb::encode({Adb::A_OKAY, 3, 4, {}});
-    Adb::MessageReader reader;
-    EXPECT_EQ(reader.feed(two), Adb::headerSize);
-    EXPECT_EQ(reader.feed(std::string_view(two).substr(Adb::headerSize)), 0u); // first not yet taken
-    EXPECT_EQ(reader.take()->arg0, 1u);
-    EXPECT_EQ(reader.feed(std::string_view(two).substr(Adb::headerSize)), Adb::headerSize);
-    EXPECT_EQ(reader.take()->arg0, 3u);
-    EXPECT_FALSE(reader.take());
-}

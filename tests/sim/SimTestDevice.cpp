@@ -8,6 +8,11 @@
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -69,11 +74,15 @@ void SimTestDevice::kill() {
     m_emulator.reset();
 }
 
-AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial) const {
+AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial, const QByteArray& input) const {
     QProcess process;
     process.start(adbPath(), withSerial ? QStringList{u"-s"_s, u"emulator-5556"_s} + arguments : arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
     AdbResult result;
-    if (!process.waitForFinished(30000)) return result;
+    if (!process.waitForFinished(30000)) return result; // status -1; ~QProcess kills it
     result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
@@ -87,4 +96,43 @@ bool SimTestDevice::waitForDevice(const QString& state, int timeoutMs) const {
         QThread::msleep(30);
     }
     return false;
+}
+
+int listenOnLoopback(int* port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+int acceptWithin(int listener, int timeoutMs) {
+    pollfd p{listener, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+}
+
+bool readExactly(int fd, char* data, size_t count) {
+    for (size_t done = 0; done < count;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) return false;
+        const ssize_t n = read(fd, data + done, count - done);
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+std::string readSome(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return "(timeout)";
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
 }
