@@ -36,11 +36,12 @@ QString asRoot(const QString& script) {
 TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
     QTemporaryDir folder;
     const QString text = folder.filePath(u"notes.txt"_s), fake = folder.filePath(u"fake.apk"_s),
-                  old = SimTestDevice::dataFile(u"notes_v1.apk"_s),
-                  notes = SimTestDevice::dataFile(u"notes.apk"_s);
+                  data = SimTestDevice::dataFile({}), notes = data + u"notes.apk"_s,
+                  old = data + u"notes_v1.apk"_s,
+                  badName =
+                      u"Failure \\[INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: bad "
+                      u"character '%1'\\]"_s;
     ASSERT_TRUE(writeFile(text, "x") && writeFile(fake, "this is not a zip"));
-    const auto data = [](const char* apk) { return SimTestDevice::dataFile(QString::fromLatin1(apk)); };
-    const auto escaped = [](const QString& path) { return QRegularExpression::escape(path); };
     // A push install relays pm's own answer on stdout; the injected failure answers once.
     ASSERT_EQ(control().setFault(u"nextInstallFailure"_s, u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s),
               QString());
@@ -54,99 +55,70 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
         control().setMediaSession(u"org.vantle.sim.chat"_s, u"playing"_s, u"Song"_s, u"Artist"_s, u"Album"_s),
         QString());
     control().clearReceived();
-    const QString notification = u"dumpsys notification --noredact"_s, media = u"dumpsys media_session"_s;
     struct Call {
-        QStringList arguments;
+        QString command; // adb's arguments (QProcess::splitCommand)
         int status;
         QString out, err = {}; // patterns; an empty one takes anything
     } const calls[] = {
-        {{u"install"_s, u"--no-streaming"_s, u"-r"_s, notes},
-         1,
+        {u"install --no-streaming -r "_s + notes, 1,
          u"\nFailure \\[INSTALL_FAILED_UPDATE_INCOMPATIBLE: Package org.vantle.sim.notes signatures do not "
          u"match previously installed version; ignoring!\\]\n$"_s},
-        {{u"install"_s, u"-r"_s, notes}, 0, u"^Performing Streamed Install\nSuccess\n$"_s},
-        {{u"install-multiple"_s, u"-r"_s, notes}, 0, u"^Success\n$"_s},
-        {{u"install"_s, old},
-         1,
-         u"^Performing Streamed Install\n$"_s,
-         u"^adb: failed to install "_s + escaped(old) +
+        {u"install -r "_s + notes, 0, u"^Performing Streamed Install\nSuccess\n$"_s},
+        {u"install-multiple -r "_s + notes, 0, u"^Success\n$"_s},
+        {u"install "_s + old, 1, u"^Performing Streamed Install\n$"_s,
+         u"^adb: failed to install "_s + QRegularExpression::escape(old) +
              u": Failure \\[INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update version code 1 is "
              u"older than current 3\\]\n$"_s},
-        {{u"install"_s, u"-r"_s, data("future.apk")}, 1, {}, u"Failure \\[INSTALL_FAILED_OLDER_SDK"_s},
-        {{u"install"_s, text},
-         1,
-         {},
-         u"^adb: filename doesn't end .apk or .apex: "_s + escaped(text) + u"\n$"_s},
-        {{u"install"_s, fake}, 1, {}, u"Failure \\[INSTALL_PARSE_FAILED_NOT_APK"_s},
-        {{u"install"_s, folder.filePath(u"missing.apk"_s)}, 1, {}, u"No such file or directory"_s},
+        {u"install -r "_s + data + u"future.apk"_s, 1, {}, u"Failure \\[INSTALL_FAILED_OLDER_SDK"_s},
+        {u"install "_s + text, 1, {}, u"^adb: filename doesn't end .apk or .apex: .*/notes.txt\n$"_s},
+        {u"install "_s + fake, 1, {}, u"Failure \\[INSTALL_PARSE_FAILED_NOT_APK"_s},
+        {u"install "_s + folder.filePath(u"missing.apk"_s), 1, {}, u"No such file or directory"_s},
         // Manifests naming packages that Android's package parser refuses.
-        {{u"install"_s, data("bad-name-semicolon.apk")},
-         1,
-         {},
-         u"Failure \\[INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: bad character ';'\\]"_s},
-        {{u"install"_s, data("bad-name-dotdot.apk")},
-         1,
-         {},
-         u"Failure \\[INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: bad character '/'\\]"_s},
+        {u"install "_s + data + u"bad-name-semicolon.apk"_s, 1, {}, badName.arg(u";"_s)},
+        {u"install "_s + data + u"bad-name-dotdot.apk"_s, 1, {}, badName.arg(u"/"_s)},
         // No staging copy or session folder is left behind.
-        {{u"shell"_s, u"ls /data/local/tmp; ls -d /data/app/vmdl* 2>&1"_s},
-         2,
+        {u"shell \"ls /data/local/tmp; ls -d /data/app/vmdl* 2>&1\""_s, 2,
          u"^ls: cannot access '/data/app/vmdl\\*': No such file or directory\n$"_s},
-        {{u"shell"_s, u"pm list packages -3"_s}, 0, u"^package:org.vantle.sim.notes\n$"_s},
-        {{u"shell"_s, u"getprop sys.boot_completed"_s}, 0, u"^1\n$"_s, u"^$"_s},
-        {{u"shell"_s, u"getprop"_s, u"ro.build.version.sdk"_s}, 0, u"^35\n$"_s},
-        {{u"shell"_s, u"service"_s, u"check"_s, u"package"_s}, 0, u"^Service package: found\n$"_s},
-        {{u"shell"_s, u"pm path org.vantle.sim.notes"_s}, 0, u"^package:/data/app/[^\n]+/base\\.apk\n$"_s},
-        {{u"shell"_s, u"cmd"_s, u"package"_s, u"resolve-activity"_s, u"--brief"_s, u"org.vantle.sim.notes"_s},
-         0,
+        {u"shell pm list packages -3"_s, 0, u"^package:org.vantle.sim.notes\n$"_s},
+        {u"shell \"getprop sys.boot_completed\""_s, 0, u"^1\n$"_s, u"^$"_s},
+        {u"shell getprop ro.build.version.sdk"_s, 0, u"^35\n$"_s},
+        {u"shell service check package"_s, 0, u"^Service package: found\n$"_s},
+        {u"shell \"pm path org.vantle.sim.notes\""_s, 0, u"^package:/data/app/[^\n]+/base\\.apk\n$"_s},
+        {u"shell cmd package resolve-activity --brief org.vantle.sim.notes"_s, 0,
          u"\norg\\.vantle\\.sim\\.notes/\\.MainActivity\n$"_s},
-        {{u"shell"_s, u"dumpsys package org.vantle.sim.notes | grep -m1 versionCode="_s},
-         0,
+        {u"shell \"dumpsys package org.vantle.sim.notes | grep -m1 versionCode=\""_s, 0,
          u"^ +versionCode=3 minSdk=26 targetSdk=34\n$"_s},
-        {{u"install"_s, data("headless.apk")}, 0, u"Success\n$"_s},
-        {{u"shell"_s, u"cmd package resolve-activity --brief org.vantle.sim.headless"_s},
-         0,
+        {u"install "_s + data + u"headless.apk"_s, 0, u"Success\n$"_s},
+        {u"shell cmd package resolve-activity --brief org.vantle.sim.headless"_s, 0,
          u"^No activity found\n$"_s},
-        {{u"uninstall"_s, u"org.vantle.sim.headless"_s}, 0, u"^Success\n$"_s},
-        {{u"uninstall"_s, u"org.vantle.sim.headless"_s},
-         1,
-         u"^Failure \\[DELETE_FAILED_INTERNAL_ERROR\\]\n$"_s},
-        {{u"pull"_s, u"/sdcard/Download/none.png"_s, folder.filePath(u"none.png"_s)},
-         1,
-         u"^adb: error: remote object '/sdcard/Download/none.png' does not exist\n$"_s,
-         u"^$"_s},
-        {{u"shell"_s, u"settings put global private_dns_mode hostname"_s}, 0, u"^$"_s},
-        {{u"shell"_s, u"settings put global private_dns_specifier dns.example"_s}, 0, u"^$"_s},
-        {{u"shell"_s, u"settings get global private_dns_specifier"_s}, 0, u"^dns\\.example\n$"_s},
-        {{u"shell"_s, u"settings delete global private_dns_specifier"_s}, 0, u"^Deleted 1 rows\n$"_s},
-        {{u"shell"_s, u"settings get global private_dns_specifier"_s}, 0, u"^null\n$"_s},
-        {{u"shell"_s, u"cmd"_s, u"uimode"_s, u"night"_s, u"yes"_s}, 0, u"^Night mode: yes\n$"_s},
-        {{u"shell"_s, u"input tap 100 200"_s}, 0, u"^$"_s},
-        {{u"shell"_s, u"input tap x 200"_s},
-         1,
-         u"^$"_s,
-         u"^Error: Unknown command or bad arguments: tap x 200\n"_s},
-        {{u"shell"_s, u"dumpsys connectivity"_s}, 0, u"VALIDATED"_s},
-        {{u"shell"_s, notification},
-         0,
-         u"(?s)NotificationRecord\\(0x.*pkg=org\\.vantle\\.sim\\.chat user=UserHandle\\{0\\} "
-         u"id=7.*key=0\\|org\\.vantle"
-         u"\\.sim\\.chat\\|7\\|null\\|.*android\\.title=String \\(Hello "
-         u"\\(there\\)\\)\n.*android\\.text=String "
-         u"\\(New message\\)\n"_s},
-        {{u"shell"_s, notification}, 0, u"flags=0x62"_s},
-        {{u"shell"_s, u"dumpsys notification"_s}, 0, u"android\\.title=String \\[length=13\\]"_s},
-        {{u"shell"_s, media},
-         0,
-         u"(?s)\n      package=org\\.vantle\\.sim\\.chat\n.*state=PlaybackState \\{state=3, "
-         u"position=.*metadata: "
-         u"size=4, description=Song, Artist, Album\n"_s},
-        {{u"shell"_s, u"cmd media_session dispatch pause"_s}, 0, {}},
-        {{u"shell"_s, media}, 0, u"state=PlaybackState \\{state=2,"_s},
+        {u"uninstall org.vantle.sim.headless"_s, 0, u"^Success\n$"_s},
+        {u"uninstall org.vantle.sim.headless"_s, 1, u"^Failure \\[DELETE_FAILED_INTERNAL_ERROR\\]\n$"_s},
+        {u"pull /sdcard/Download/none.png "_s + folder.path(), 1,
+         u"^adb: error: remote object '/sdcard/Download/none.png' does not exist\n$"_s, u"^$"_s},
+        {u"shell settings put global private_dns_mode hostname"_s, 0, u"^$"_s},
+        {u"shell settings put global private_dns_specifier dns.example"_s, 0, u"^$"_s},
+        {u"shell settings get global private_dns_specifier"_s, 0, u"^dns\\.example\n$"_s},
+        {u"shell settings delete global private_dns_specifier"_s, 0, u"^Deleted 1 rows\n$"_s},
+        {u"shell settings get global private_dns_specifier"_s, 0, u"^null\n$"_s},
+        {u"shell cmd uimode night yes"_s, 0, u"^Night mode: yes\n$"_s},
+        {u"shell input tap 100 200"_s, 0, u"^$"_s},
+        {u"shell input tap x 200"_s, 1, u"^$"_s, u"^Error: Unknown command or bad arguments: tap x 200\n"_s},
+        {u"shell dumpsys connectivity"_s, 0, u"VALIDATED"_s},
+        {u"shell dumpsys notification --noredact"_s, 0,
+         u"(?s)NotificationRecord\\(0x.*pkg=org\\.vantle\\.sim\\.chat user=UserHandle\\{0\\} id=7.*key=0\\|"
+         u"org\\.vantle\\.sim\\.chat\\|7\\|null\\|.*android\\.title=String \\(Hello \\(there\\)\\)\n.*"
+         u"android\\.text=String \\(New message\\)\n"_s},
+        {u"shell dumpsys notification --noredact"_s, 0, u"flags=0x62"_s},
+        {u"shell dumpsys notification"_s, 0, u"android\\.title=String \\[length=13\\]"_s},
+        {u"shell dumpsys media_session"_s, 0,
+         u"(?s)\n      package=org\\.vantle\\.sim\\.chat\n.*state=PlaybackState \\{state=3, position=.*"
+         u"metadata: size=4, description=Song, Artist, Album\n"_s},
+        {u"shell cmd media_session dispatch pause"_s, 0, {}},
+        {u"shell dumpsys media_session"_s, 0, u"state=PlaybackState \\{state=2,"_s},
     };
     for (const Call& call : calls) {
-        SCOPED_TRACE(call.arguments.join(u' ').toStdString());
-        const AdbResult result = device->adb(call.arguments);
+        SCOPED_TRACE(call.command.toStdString());
+        const AdbResult result = device->adb(QProcess::splitCommand(call.command));
         EXPECT_EQ(result.status, call.status);
         EXPECT_TRUE(QRegularExpression(call.out).match(result.text()).hasMatch()) << result.out.constData();
         EXPECT_TRUE(QRegularExpression(call.err).match(QString::fromUtf8(result.err)).hasMatch())
@@ -156,7 +128,7 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
     EXPECT_TRUE(QFileInfo(device->dataRoot() + u"/data/org.vantle.sim.notes/cache"_s).isDir());
     EXPECT_TRUE(QFileInfo(device->dataRoot() + u"/data/org.vantle.sim.notes/lib"_s).isSymLink());
     EXPECT_EQ(control().cancelNotification(u"org.vantle.sim.chat"_s, 7), QString());
-    EXPECT_FALSE(device->shell(notification).text().contains(u"Hello (there)"_s));
+    EXPECT_FALSE(device->shell(u"dumpsys notification --noredact"_s).text().contains(u"Hello (there)"_s));
     QStringList received;
     for (const QJsonObject& event : control().received())
         received << event.value(u"type"_s).toString() + u':' + event.value(u"op"_s).toString() +
