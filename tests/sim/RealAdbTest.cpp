@@ -5,32 +5,16 @@
 #include "sim/adbd/AdbMessage.h"
 
 #include <arpa/inet.h>
-#include <cstddef>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace std::string_literals;
 
 namespace {
-
-// What a device program does: connect to an abstract socket (the device shares this namespace).
-int connectAbstract(const std::string& name) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
-                  socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
     if (SimInstaller::googleAdb().isEmpty()) GTEST_SKIP() << "Google's adb is not installed";
@@ -67,29 +51,15 @@ TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
         EXPECT_EQ(zeros.out, QByteArray(3000000, '\0'));
     }
     {
-        SCOPED_TRACE("reverse: device connections reach the host");
-        int port = 0;
-        const int host = listenOnLoopback(&port);
-        ASSERT_GE(host, 0);
-        const QString remote = u"tcp:%1"_s.arg(port), local = u"localabstract:vantle_probe"_s;
+        SCOPED_TRACE("reverse: listing, rebinding and removing (the display tests send through one)");
+        const QString remote = u"tcp:6000"_s, local = u"localabstract:vantle_probe"_s;
         EXPECT_EQ(device->adb({u"reverse"_s, local, remote}).status, 0);
         EXPECT_TRUE(device->adb({u"reverse"_s, u"--list"_s}).text().contains(u' ' + local + u' ' + remote));
-        const int onDevice = connectAbstract("vantle_probe");
-        ASSERT_GE(onDevice, 0);
-        ASSERT_EQ(write(onDevice, "ping", 4), 4);
-        const int accepted = acceptWithin(host);
-        EXPECT_EQ(readSome(accepted), "ping");
-        ASSERT_EQ(write(accepted, "pong", 4), 4);
-        EXPECT_EQ(readSome(onDevice), "pong");
-        close(accepted); // the host side ends: the device sees the end of its stream
-        EXPECT_EQ(readSome(onDevice), "");
-        close(onDevice);
-        close(host);
         const AdbResult rebind = device->adb({u"reverse"_s, u"--no-rebind"_s, local, remote});
         EXPECT_EQ(rebind.status, 1);
         EXPECT_EQ(rebind.err, "adb: error: cannot rebind existing socket\n");
         EXPECT_EQ(device->adb({u"reverse"_s, u"--remove"_s, local}).status, 0);
-        EXPECT_EQ(connectAbstract("vantle_probe"), -1);
+        EXPECT_FALSE(device->adb({u"reverse"_s, u"--list"_s}).text().contains(local));
         const AdbResult missing = device->adb({u"reverse"_s, u"--remove"_s, local});
         EXPECT_EQ(missing.status, 1);
         EXPECT_EQ(missing.err, "adb: error: listener 'localabstract:vantle_probe' not found\n");

@@ -43,10 +43,6 @@ QString SimTestDevice::sdk() const {
 QString SimTestDevice::adbPath() const {
     return sdk() + u"/platform-tools/adb"_s;
 }
-QString SimTestDevice::dataRoot() const {
-    return SimLayout::deviceData(
-        SimLayout::avdFolder(SimLayout::avdHome(runtime()), SimLayout::avdName(m_api)));
-}
 QString SimTestDevice::dataFile(const QString& name) {
     return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name;
 }

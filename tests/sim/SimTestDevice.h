@@ -27,7 +27,6 @@ public:
     QString runtime() const;
     QString sdk() const;
     QString adbPath() const;
-    QString dataRoot() const; // the device's /data on the host
 
     // Starts the emulator as Vantle does; waits until adb lists it as "device" when `waitForBoot`.
     bool start(bool waitForBoot = true);
