@@ -4,10 +4,9 @@
 #include "sim/SimInstaller.h"
 #include "sim/SimLayout.h"
 #include "support/GoogleAdbCheck.h"
+#include "support/TestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QProcessEnvironment>
-#include <QThread>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,20 +30,10 @@ SimTestDevice::SimTestDevice(int api)
 }
 
 SimTestDevice::~SimTestDevice() {
-    kill();
-}
-
-QString SimTestDevice::runtime() const {
-    return m_home.path() + u"/.local/share/Vantle/Runtime"_s;
-}
-QString SimTestDevice::sdk() const {
-    return SimLayout::sdkRoot(runtime());
-}
-QString SimTestDevice::adbPath() const {
-    return sdk() + u"/platform-tools/adb"_s;
-}
-QString SimTestDevice::dataFile(const QString& name) {
-    return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name;
+    if (m_emulator && m_emulator->state() != QProcess::NotRunning) {
+        m_emulator->terminate();
+        m_emulator->waitForFinished(5000);
+    }
 }
 
 bool SimTestDevice::start(bool waitForBoot) {
@@ -59,15 +48,6 @@ bool SimTestDevice::start(bool waitForBoot) {
                        u"-no-boot-anim"_s, u"-gpu"_s, u"host"_s, u"-memory"_s, u"2048"_s, u"-no-snapshot"_s});
     if (!m_emulator->waitForStarted()) return false;
     return !waitForBoot || waitForDevice(u"device"_s);
-}
-
-void SimTestDevice::kill() {
-    if (!m_emulator) return;
-    if (m_emulator->state() != QProcess::NotRunning) {
-        m_emulator->terminate();
-        m_emulator->waitForFinished(5000);
-    }
-    m_emulator.reset();
 }
 
 AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial, const QByteArray& input) const {
@@ -86,12 +66,8 @@ AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial, cons
 }
 
 bool SimTestDevice::waitForDevice(const QString& state, int timeoutMs) const {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state)) return true;
-        QThread::msleep(30);
-    }
-    return false;
+    return waitUntil([&] { return adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state); },
+                     timeoutMs);
 }
 
 int listenOnLoopback(int* port) {

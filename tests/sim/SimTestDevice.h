@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/SimControl.h"
+#include "sim/SimLayout.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -24,20 +25,19 @@ public:
     explicit SimTestDevice(int api = 35);
     ~SimTestDevice();
 
-    QString runtime() const;
-    QString sdk() const;
-    QString adbPath() const;
+    QString runtime() const { return m_home.path() + QStringLiteral("/.local/share/Vantle/Runtime"); }
+    QString sdk() const { return SimLayout::sdkRoot(runtime()); }
+    QString adbPath() const { return sdk() + QStringLiteral("/platform-tools/adb"); }
 
     // Starts the emulator as Vantle does; waits until adb lists it as "device" when `waitForBoot`.
     bool start(bool waitForBoot = true);
-    void kill();
     // adb with "-s emulator-5556" first (unless `withSerial` is false), `input` on its stdin when given.
     AdbResult adb(const QStringList& arguments, bool withSerial = true, const QByteArray& input = {}) const;
     AdbResult shell(const QString& command) const { return adb({QStringLiteral("shell"), command}); }
     bool waitForDevice(const QString& state, int timeoutMs = 5000) const;
     QProcess& emulator() { return *m_emulator; }
 
-    static QString dataFile(const QString& name); // tests/sim/data/<name>
+    static QString dataFile(const QString& name) { return QStringLiteral(VANTLE_SIM_TEST_DATA "/") + name; }
 
 private:
     QTemporaryDir m_home;
