@@ -56,9 +56,8 @@ TEST(AdbdServicesTest, ConsoleWantsTheTokenBeforeKill) {
     EXPECT_EQ(console.handle("auth s3cret\r").text,
               "Android Console: type 'help' for a list of commands\r\nOK\r\n");
     EXPECT_EQ(console.handle("frobnicate").text, "KO: unknown command, try 'help'\r\n");
-    const EmulatorConsole::Reply kill = console.handle("kill");
-    EXPECT_EQ(kill.text, "OK: killing emulator, bye bye\r\n");
-    EXPECT_EQ(kill.action, EmulatorConsole::Reply::killEmulator);
+    EXPECT_EQ(console.handle("kill").action,
+              EmulatorConsole::Reply::killEmulator); // its reply: SimEmulatorTest
     EXPECT_EQ(console.handle("quit").action, EmulatorConsole::Reply::close);
 }
 

@@ -4,7 +4,6 @@
 #include "sim/server/ReplayFile.h"
 #include "stream/ScrcpyControl.h"
 
-#include <QJsonObject>
 #include <QThread>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,7 +18,7 @@ uint32_t be32(const QByteArray& bytes, int offset) {
 }
 
 struct Packet {
-    bool session = false, key = false;
+    bool session = false;
     QSize size; // of a session packet
     QByteArray payload;
 };
@@ -28,10 +27,7 @@ struct Packet {
 std::optional<Packet> nextPacket(int fd) {
     QByteArray header(12, '\0');
     if (!readExactly(fd, header.data(), 12)) return std::nullopt;
-    Packet p{bool(header[0] & 0x80),
-             bool(header[0] & 0x20),
-             QSize(int(be32(header, 4)), int(be32(header, 8))),
-             {}};
+    Packet p{bool(header[0] & 0x80), QSize(int(be32(header, 4)), int(be32(header, 8))), {}};
     p.payload.resize(p.session ? 0 : qsizetype(be32(header, 8)));
     if (!readExactly(fd, p.payload.data(), size_t(p.payload.size()))) return std::nullopt;
     return p;
@@ -92,11 +88,6 @@ QString resumed(const SimTestDevice& device) {
 }
 
 TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsControlSocket) {
-    ASSERT_EQ(device
-                  ->adb({u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s),
-                         u"/data/local/tmp/scrcpy-server.jar"_s})
-                  .status,
-              0);
     StreamSession session(*device, true);
     ASSERT_TRUE(session.video >= 0 && session.audio >= 0 && session.control >= 0);
     EXPECT_EQ(session.codec(session.video), 0x68323634u); // "h264"
@@ -126,17 +117,7 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     ASSERT_TRUE(session.server.waitForFinished(5000));
     EXPECT_EQ(session.server.exitCode(), 0);
 
-    SCOPED_TRACE("refusals: another version, a missing jar, a malformed control message");
-    for (const auto& [jar, version, error] :
-         {std::tuple{"scrcpy-server.jar", "4.0",
-                     "The server version (5.0.1) does not match the client (4.0)"},
-          std::tuple{"none.jar", "5.0.1", "ClassNotFoundException"}}) {
-        const AdbResult refused = device->adb(
-            {u"shell"_s, u"CLASSPATH=/data/local/tmp/"_s + QLatin1String(jar), u"app_process"_s, u"/"_s,
-             u"com.genymobile.scrcpy.Server"_s, QLatin1String(version), u"scid=00000001"_s});
-        EXPECT_EQ(refused.status, 1);
-        EXPECT_TRUE(refused.err.contains(error)) << refused.err.constData();
-    }
+    SCOPED_TRACE("a malformed control message ends the server");
     StreamSession malformed(*device, false);
     malformed.send(QByteArray::fromHex("63"));
     ASSERT_TRUE(malformed.server.waitForFinished(5000));
@@ -149,7 +130,6 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
         StreamSession faulty(*device, true);
         EXPECT_EQ(faulty.codec(faulty.video), 0x68323635u);
         EXPECT_EQ(faulty.codec(faulty.audio), 0x6f707573u); // "opus"
-        shutdown(faulty.control, SHUT_RDWR);
     }
     control().clearFaults();
     QTemporaryDir folder;
@@ -163,7 +143,6 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     frames = 0;
     EXPECT_TRUE(pump(
         replay.video, [&](const Packet& p) { return !p.payload.isEmpty() && ++frames >= 45; }, 100));
-    shutdown(replay.control, SHUT_RDWR);
 }
 
 } // namespace

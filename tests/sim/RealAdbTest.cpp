@@ -4,12 +4,8 @@
 #include "sim/SimInstaller.h"
 #include "sim/adbd/AdbMessage.h"
 
-#include <arpa/inet.h>
+#include <QTcpSocket>
 #include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace std::string_literals;
@@ -67,21 +63,18 @@ TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
     }
     {
         SCOPED_TRACE("raw wire: unknown services refused, malformed messages end the connection");
-        const int wire = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(5557);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(wire, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        QTcpSocket wire;
+        wire.connectToHost(QHostAddress::LocalHost, 5557);
+        ASSERT_TRUE(wire.waitForConnected(5000));
         Adb::MessageReader reader{Adb::maxPayload};
         std::string pending;
         const auto exchange = [&](const Adb::Message& message) {
             const std::string bytes = Adb::encode(message);
-            EXPECT_EQ(::write(wire, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+            wire.write(bytes.data(), qint64(bytes.size()));
             for (std::string more;; pending.erase(0, reader.feed(pending += more))) {
                 if (std::optional<Adb::Message> next = reader.take()) return next;
-                if ((more = readSome(wire)).empty() || more == "(timeout)")
-                    return std::optional<Adb::Message>();
+                if (!wire.waitForReadyRead(5000)) return std::optional<Adb::Message>();
+                more = wire.readAll().toStdString();
             }
         };
         EXPECT_EQ(exchange({Adb::A_CNXN, Adb::versionSkipChecksum, 256 * 1024, "host::\0"s}),
@@ -96,9 +89,8 @@ TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
         // A WRTE announcing more than the 1 MiB maximum ends the connection before its payload.
         std::string oversized = Adb::encode({Adb::A_WRTE, 7, 1, {}});
         oversized[14] = 0x20; // length 0x00200000
-        ASSERT_EQ(::write(wire, oversized.data(), oversized.size()), ssize_t(oversized.size()));
-        EXPECT_EQ(readSome(wire), "");
-        close(wire);
+        wire.write(oversized.data(), qint64(oversized.size()));
+        EXPECT_TRUE(wire.waitForDisconnected(5000));
     }
 }
 

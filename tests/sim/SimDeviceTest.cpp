@@ -20,6 +20,8 @@ void SimDeviceTest::SetUpTestSuite() {
     const AdbResult install =
         device->adb({u"install"_s, u"--no-streaming"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
     ASSERT_EQ(install.out.right(8), "Success\n") << install.err.constData();
+    const QString jar = u"/data/local/tmp/scrcpy-server.jar"_s; // any file serves the display server
+    ASSERT_EQ(device->adb({u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s), jar}).status, 0);
 }
 
 namespace {
@@ -76,7 +78,16 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
         {u"install "_s + data + u"bad-name-dotdot.apk"_s, 1, {}, badName.arg(u"/"_s)},
         // No staging copy or session folder is left behind.
         {u"shell \"ls /data/local/tmp; ls -d /data/app/vmdl* 2>&1\""_s, 2,
-         u"^ls: cannot access '/data/app/vmdl\\*': No such file or directory\n$"_s},
+         u"^scrcpy-server\\.jar\nls: cannot access '/data/app/vmdl\\*': No such file or directory\n$"_s},
+        // The display server refuses another version and a missing jar as app_process would.
+        {u"shell CLASSPATH=/data/local/tmp/scrcpy-server.jar app_process / com.genymobile.scrcpy.Server 4.0"_s,
+         1,
+         {},
+         u"The server version \\(5\\.0\\.1\\) does not match the client \\(4\\.0\\)"_s},
+        {u"shell CLASSPATH=/data/local/tmp/none.jar app_process / com.genymobile.scrcpy.Server 5.0.1"_s,
+         1,
+         {},
+         u"ClassNotFoundException"_s},
         {u"shell pm list packages -3"_s, 0, u"^package:org.vantle.sim.notes\n$"_s},
         {u"shell \"getprop sys.boot_completed\""_s, 0, u"^1\n$"_s, u"^$"_s},
         {u"shell getprop ro.build.version.sdk"_s, 0, u"^35\n$"_s},

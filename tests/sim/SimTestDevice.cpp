@@ -100,11 +100,3 @@ bool readExactly(int fd, char* data, size_t count) {
     }
     return true;
 }
-
-std::string readSome(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) return "(timeout)";
-    char buffer[256];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
-}

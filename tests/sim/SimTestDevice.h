@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
-#include <string>
 
 // A simulated Android installed into a temporary Vantle home and, once started, booted with
 // Vantle's own emulator command line. Boot and network delays are kept short.
@@ -49,7 +48,6 @@ private:
 int listenOnLoopback(int* port);                      // a listener on any free loopback port, or -1
 int acceptWithin(int listener, int timeoutMs = 5000); // -1 when no one connected in time
 bool readExactly(int fd, char* data, size_t count);
-std::string readSome(int fd); // what one read returned; "(timeout)" when nothing came
 
 // One booted device (API 35, notes.apk installed) shared by every test of the suite.
 class SimDeviceTest : public ::testing::Test {
