@@ -1,7 +1,8 @@
-// Display-server sessions on the raw sockets: what Vantle's stream client (the stream tests, which decode
-// the video) does not read back, the server's refusals and its injected faults.
+// The display server on raw sockets (what the stream tests' client does not read back) and its decoders.
 #include "SimTestDevice.h"
+#include "sim/server/ControlMessage.h"
 #include "sim/server/ReplayFile.h"
+#include "sim/server/ServerOptions.h"
 #include "stream/ScrcpyControl.h"
 
 #include <QThread>
@@ -103,8 +104,7 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     session.send(ScrcpyControl::getClipboard(ScrcpyControl::CopyKey::copy));
     EXPECT_EQ(session.reply(10), QByteArray::fromHex("000000000568656c6c6f"));
 
-    // Audio: raw 48 kHz stereo PCM.
-    EXPECT_EQ(session.codec(session.audio), 0x00726177u); // "\0raw"
+    EXPECT_EQ(session.codec(session.audio), 0x00726177u); // "\0raw": 16-bit stereo PCM
     const std::optional<Packet> sound = nextPacket(session.audio);
     ASSERT_TRUE(sound && !sound->payload.isEmpty() && sound->payload.size() % 4 == 0);
 
@@ -143,6 +143,25 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     frames = 0;
     EXPECT_TRUE(pump(
         replay.video, [&](const Packet& p) { return !p.payload.isEmpty() && ++frames >= 45; }, 100));
+}
+
+TEST(ControlMessageTest, WaitsForWholeMessagesAndRejectsHostileOnes) {
+    const QByteArray text = QByteArray::fromHex("0100000003") + "abc";
+    for (qsizetype cut = 1; cut < text.size(); ++cut)
+        EXPECT_EQ(ControlMessages::decode(text.left(cut)).status, ControlMessages::Decoded::needMore);
+    EXPECT_EQ(ControlMessages::decode(text).consumed, 8);
+    EXPECT_EQ(ControlMessages::decode(QByteArray::fromHex("01ffffffff")).status,
+              ControlMessages::Decoded::malformed);
+    EXPECT_EQ(ControlMessages::decode(QByteArray::fromHex("09000000000000000100ffffffff")).status,
+              ControlMessages::Decoded::malformed);
+}
+
+TEST(ControlMessageTest, ServerOptionsRefuseUnknownAndOutOfRangeValues) {
+    QString error;
+    EXPECT_FALSE(ServerOptions::parse({u"5.0.1"_s, u"bogus=1"_s}, error));
+    EXPECT_EQ(error, u"java.lang.IllegalArgumentException: Unknown server option: bogus"_s);
+    EXPECT_FALSE(ServerOptions::parse({u"5.0.1"_s, u"scid=zz"_s}, error));
+    EXPECT_FALSE(ServerOptions::parse({u"5.0.1"_s, u"new_display=99999x1/1"_s}, error));
 }
 
 } // namespace

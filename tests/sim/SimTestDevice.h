@@ -11,8 +11,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// A simulated Android installed into a temporary Vantle home and, once started, booted with
-// Vantle's own emulator command line. Boot and network delays are kept short.
+// A simulated Android in a temporary Vantle home, booted with Vantle's emulator command line; short delays.
 struct AdbResult {
     int status = -1;
     QByteArray out, err;
