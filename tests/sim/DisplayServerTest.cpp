@@ -6,6 +6,7 @@
 #include "stream/ScrcpyControl.h"
 
 #include <QThread>
+#include <QtEndian>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,8 +15,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 uint32_t be32(const QByteArray& bytes, int offset) {
-    return uint32_t(uint8_t(bytes[offset])) << 24 | uint32_t(uint8_t(bytes[offset + 1])) << 16 |
-           uint32_t(uint8_t(bytes[offset + 2])) << 8 | uint8_t(bytes[offset + 3]);
+    return qFromBigEndian<quint32>(bytes.constData() + offset);
 }
 
 struct Packet {

@@ -30,14 +30,6 @@ void SimDeviceTest::SetUpTestSuite() {
 
 namespace {
 
-// Android's quoting of a device path or script inside one shell string.
-QString quoted(QString text) {
-    return u"'"_s + text.replace(u"'"_s, u"'\\''"_s) + u"'"_s;
-}
-QString asRoot(const QString& script) {
-    return u"su 0 sh -c "_s + quoted(script);
-}
-
 TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
     QTemporaryDir folder;
     const QString text = folder.filePath(u"notes.txt"_s), fake = folder.filePath(u"fake.apk"_s),
@@ -126,7 +118,6 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
          u"org\\.vantle\\.sim\\.chat\\|7\\|null\\|.*android\\.title=String \\(Hello \\(there\\)\\)\n.*"
          u"android\\.text=String \\(New message\\)\n"_s},
         {u"shell dumpsys notification --noredact"_s, 0, u"flags=0x62"_s},
-        {u"shell dumpsys notification"_s, 0, u"android\\.title=String \\[length=13\\]"_s},
         {u"shell dumpsys media_session"_s, 0,
          u"(?s)\n      package=org\\.vantle\\.sim\\.chat\n.*state=PlaybackState \\{state=3, position=.*"
          u"metadata: size=4, description=Song, Artist, Album\n"_s},
@@ -162,7 +153,7 @@ TEST_F(SimDeviceTest, DeviceShellCannotWriteOutsideItsFolder) {
     EXPECT_TRUE(push.out.contains("remote couldn't create file: Read-only file system"))
         << push.out.constData() << "|" << push.err.constData();
     // A link planted by the device's root shell leads nowhere on the host.
-    device->shell(asRoot(u"ln -sf "_s + secret + u" /sdcard/Download/planted.txt"_s));
+    device->shell(u"su 0 sh -c 'ln -sf "_s + secret + u" /sdcard/Download/planted.txt'"_s);
     EXPECT_NE(device->adb({u"pull"_s, u"/sdcard/Download/planted.txt"_s, host.filePath(u"out.txt"_s)}).status,
               0);
     EXPECT_NE(control().putDownload(SimTestDevice::dataFile(u"notes.apk"_s), u"planted.txt"_s), QString());
@@ -170,14 +161,12 @@ TEST_F(SimDeviceTest, DeviceShellCannotWriteOutsideItsFolder) {
 }
 
 TEST_F(SimDeviceTest, ConcurrentCallsKeepTheStateWhole) {
-    std::vector<std::unique_ptr<QProcess>> calls;
-    for (int i = 0; i < 8; ++i) {
-        calls.push_back(std::make_unique<QProcess>());
-        calls.back()->start(device->adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s,
-                                                u"settings put secure key%1 value%1"_s.arg(i)});
-    }
-    for (auto& call : calls)
-        ASSERT_TRUE(call->waitForFinished(30000));
+    QProcess calls[8];
+    for (int i = 0; i < 8; ++i)
+        calls[i].start(device->adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s,
+                                           u"settings put secure key%1 value%1"_s.arg(i)});
+    for (QProcess& call : calls)
+        ASSERT_TRUE(call.waitForFinished(30000));
     const QString listing = device->shell(u"settings list secure"_s).text();
     for (int i = 0; i < 8; ++i)
         EXPECT_TRUE(listing.contains(u"key%1=value%1\n"_s.arg(i))) << i;
@@ -293,9 +282,6 @@ TEST(SimEmulatorTest, BootLifecycleAndFaults) {
     EXPECT_TRUE(waitUntil([&] {
         return device.adb({u"devices"_s}, false).text() == u"List of devices attached\n\n"_s;
     })) << device.adb({u"devices"_s}, false).out.constData();
-    const AdbResult gone = device.shell(u"getprop sys.boot_completed"_s);
-    EXPECT_EQ(gone.status, 1);
-    EXPECT_EQ(gone.err, "error: device 'emulator-5556' not found\n");
 }
 
 // Under sanitizers the device's programs get the runtime's options and report folder through the sandbox.

@@ -18,13 +18,8 @@ using namespace Qt::Literals::StringLiterals;
 SimTestDevice::SimTestDevice(int api)
     : m_api(api) {
     qputenv("VANTLE_HOME", m_home.path().toLocal8Bit());
-    SimInstallRequest request;
-    request.runtimeRoot = Locations::runtime();
-    request.toolsFolder = QStringLiteral(VANTLE_SIM_TOOLS_DIR);
-    request.api = api;
-    request.bootDelayMs = 150;
-    request.networkDelayMs = 150;
-    const QString error = SimInstaller::install(request);
+    const QString error = SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR),
+                                                 api, 150, 150}); // short boot and network
     if (!error.isEmpty()) qFatal("sim install failed: %s", qPrintable(error));
     expectGoogleAdb(sdk());
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <utility>
 
 // A simulated Android in a temporary Vantle home, booted with Vantle's emulator command line; short delays.
 struct AdbResult {
@@ -52,10 +53,7 @@ bool readExactly(int fd, char* data, size_t count);
 class SimDeviceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
-    static void TearDownTestSuite() {
-        delete device;
-        device = nullptr;
-    }
+    static void TearDownTestSuite() { delete std::exchange(device, nullptr); }
     void TearDown() override { control().clearFaults(); }
     static SimControl control() { return SimControl(device->runtime(), 35); }
     static SimTestDevice* device;
