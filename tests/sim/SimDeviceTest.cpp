@@ -39,18 +39,14 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
                       u"Failure \\[INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: bad "
                       u"character '%1'\\]"_s;
     ASSERT_TRUE(writeFile(text, "x") && writeFile(fake, "this is not a zip"));
-    // A push install relays pm's own answer on stdout; the injected failure answers once.
-    ASSERT_EQ(control().setFault(u"nextInstallFailure"_s, u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s),
+    // A push install relays pm's own answer on stdout; the injected failure answers once. The notifications
+    // and media session are a package's that no install below replaces (replacing one removes them).
+    const QString chat = u"org.vantle.sim.chat"_s;
+    ASSERT_EQ(control().setFault(u"nextInstallFailure"_s, u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s) +
+                  control().postNotification(chat, 7, u"Hello (there)"_s, u"New message"_s, 0x10, false) +
+                  control().postNotification(chat, 8, u"Sync"_s, u"Running"_s, 0x62, false) +
+                  control().setMediaSession(chat, u"playing"_s, u"Song"_s, u"Artist"_s, u"Album"_s),
               QString());
-    // For a package no install below replaces: replacing one removes its notifications and sessions.
-    ASSERT_EQ(control().postNotification(u"org.vantle.sim.chat"_s, 7, u"Hello (there)"_s, u"New message"_s,
-                                         0x10, false),
-              QString());
-    ASSERT_EQ(control().postNotification(u"org.vantle.sim.chat"_s, 8, u"Sync"_s, u"Running"_s, 0x62, false),
-              QString());
-    ASSERT_EQ(
-        control().setMediaSession(u"org.vantle.sim.chat"_s, u"playing"_s, u"Song"_s, u"Artist"_s, u"Album"_s),
-        QString());
     struct Call {
         QString command; // adb's arguments (QProcess::splitCommand)
         int status;
@@ -102,6 +98,8 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
         {u"shell stat -c %F /data/data/org.vantle.sim.notes/lib /data/data/org.vantle.sim.notes/cache"_s, 0,
          u"^symbolic link\ndirectory\n$"_s},
         {u"shell ls /data/data/org.vantle.sim.headless"_s, 2, u"^$"_s, u"No such file or directory"_s},
+        {u"push "_s + text + u" /system/notes.txt"_s, 1,
+         u"remote couldn't create file: Read-only file system"_s},
         {u"pull /sdcard/Download/none.png "_s + folder.path(), 1,
          u"^adb: error: remote object '/sdcard/Download/none.png' does not exist\n$"_s, u"^$"_s},
         {u"shell settings put global private_dns_mode hostname"_s, 0, u"^$"_s},
@@ -132,7 +130,7 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
         EXPECT_TRUE(QRegularExpression(call.err).match(QString::fromUtf8(result.err)).hasMatch())
             << result.err.constData();
     }
-    EXPECT_EQ(control().cancelNotification(u"org.vantle.sim.chat"_s, 7), QString());
+    EXPECT_EQ(control().cancelNotification(chat, 7), QString());
     EXPECT_FALSE(device->shell(u"dumpsys notification --noredact"_s).text().contains(u"Hello (there)"_s));
 
     ASSERT_EQ(control().setFault(u"packageServiceMissing"_s, true), QString());
@@ -148,10 +146,6 @@ TEST_F(SimDeviceTest, DeviceShellCannotWriteOutsideItsFolder) {
     ASSERT_TRUE(writeFile(secret, "host"));
     for (const QString& command : {u"echo x > "_s + secret, u"echo x > /usr/planted"_s, u"mkdir /system/x"_s})
         EXPECT_NE(device->shell(command).status, 0) << command.toStdString();
-    const AdbResult push = device->adb({u"push"_s, secret, u"/system/secret.txt"_s});
-    EXPECT_EQ(push.status, 1);
-    EXPECT_TRUE(push.out.contains("remote couldn't create file: Read-only file system"))
-        << push.out.constData() << "|" << push.err.constData();
     // A link planted by the device's root shell leads nowhere on the host.
     device->shell(u"su 0 sh -c 'ln -sf "_s + secret + u" /sdcard/Download/planted.txt'"_s);
     EXPECT_NE(device->adb({u"pull"_s, u"/sdcard/Download/planted.txt"_s, host.filePath(u"out.txt"_s)}).status,
