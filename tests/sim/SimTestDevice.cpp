@@ -4,46 +4,31 @@
 #include "sim/SimInstaller.h"
 #include "sim/SimLayout.h"
 #include "support/GoogleAdbCheck.h"
+#include "support/TestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QProcessEnvironment>
-#include <QThread>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 SimTestDevice::SimTestDevice(int api)
     : m_api(api) {
     qputenv("VANTLE_HOME", m_home.path().toLocal8Bit());
-    SimInstallRequest request;
-    request.runtimeRoot = Locations::runtime();
-    request.toolsFolder = QStringLiteral(VANTLE_SIM_TOOLS_DIR);
-    request.api = api;
-    request.bootDelayMs = 150;
-    request.networkDelayMs = 150;
-    const QString error = SimInstaller::install(request);
+    const QString error = SimInstaller::install({Locations::runtime(), QStringLiteral(VANTLE_SIM_TOOLS_DIR),
+                                                 api, 150, 150}); // short boot and network
     if (!error.isEmpty()) qFatal("sim install failed: %s", qPrintable(error));
     expectGoogleAdb(sdk());
 }
 
 SimTestDevice::~SimTestDevice() {
-    kill();
-}
-
-QString SimTestDevice::runtime() const {
-    return m_home.path() + u"/.local/share/Vantle/Runtime"_s;
-}
-QString SimTestDevice::sdk() const {
-    return SimLayout::sdkRoot(runtime());
-}
-QString SimTestDevice::adbPath() const {
-    return sdk() + u"/platform-tools/adb"_s;
-}
-QString SimTestDevice::dataRoot() const {
-    return SimLayout::deviceData(
-        SimLayout::avdFolder(SimLayout::avdHome(runtime()), SimLayout::avdName(m_api)));
-}
-QString SimTestDevice::dataFile(const QString& name) {
-    return QStringLiteral(VANTLE_SIM_TEST_DATA) + u'/' + name;
+    if (m_emulator && m_emulator->state() != QProcess::NotRunning) {
+        m_emulator->terminate();
+        m_emulator->waitForFinished(5000);
+    }
 }
 
 bool SimTestDevice::start(bool waitForBoot) {
@@ -60,20 +45,15 @@ bool SimTestDevice::start(bool waitForBoot) {
     return !waitForBoot || waitForDevice(u"device"_s);
 }
 
-void SimTestDevice::kill() {
-    if (!m_emulator) return;
-    if (m_emulator->state() != QProcess::NotRunning) {
-        m_emulator->terminate();
-        m_emulator->waitForFinished(5000);
-    }
-    m_emulator.reset();
-}
-
-AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial) const {
+AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial, const QByteArray& input) const {
     QProcess process;
     process.start(adbPath(), withSerial ? QStringList{u"-s"_s, u"emulator-5556"_s} + arguments : arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
     AdbResult result;
-    if (!process.waitForFinished(30000)) return result;
+    if (!process.waitForFinished(30000)) return result; // status -1; ~QProcess kills it
     result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
@@ -81,10 +61,37 @@ AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial) cons
 }
 
 bool SimTestDevice::waitForDevice(const QString& state, int timeoutMs) const {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state)) return true;
-        QThread::msleep(30);
+    return waitUntil([&] { return adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state); },
+                     timeoutMs);
+}
+
+int listenOnLoopback(int* port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        return -1;
     }
-    return false;
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+int acceptWithin(int listener, int timeoutMs) {
+    pollfd p{listener, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+}
+
+bool readExactly(int fd, char* data, size_t count) {
+    for (size_t done = 0; done < count;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) return false;
+        const ssize_t n = read(fd, data + done, count - done);
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
 }
