@@ -12,12 +12,19 @@ namespace {
 TEST(Locations, VantleHomeHoldsEveryFolder) {
     const ScopedEnvironment home("VANTLE_HOME", u"/tmp/vantle-home-test/../vantle-home"_s);
     const ScopedEnvironment config("XDG_CONFIG_HOME", u"/elsewhere/config"_s); // ignored under VANTLE_HOME
-    const QStringList folders =
-        QStringList() << Locations::applicationSupport() << Locations::runtime() << Locations::packages()
-                      << Locations::icons() << Locations::logs() << Locations::config()
-                      << Locations::pictures() << Locations::movies() << Locations::downloads()
-                      << Locations::backups() << Locations::commandSocket() << Locations::instanceLock()
-                      << Locations::serverLedger();
+    const QStringList folders{Locations::applicationSupport(),
+                              Locations::runtime(),
+                              Locations::packages(),
+                              Locations::icons(),
+                              Locations::logs(),
+                              Locations::config(),
+                              Locations::pictures(),
+                              Locations::movies(),
+                              Locations::downloads(),
+                              Locations::backups(),
+                              Locations::commandSocket(),
+                              Locations::instanceLock(),
+                              Locations::serverLedger()};
     for (const QString& folder : folders)
         EXPECT_TRUE(folder.startsWith(u"/tmp/vantle-home/"_s)) << folder.toStdString();
     EXPECT_EQ(folders.size(), QSet<QString>(folders.begin(), folders.end()).size()); // all distinct

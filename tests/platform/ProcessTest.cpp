@@ -32,26 +32,30 @@ TEST(DetachedProcess, AnExitedProcessIsNotRunningEvenBeforeItIsReaped) {
 }
 
 TEST(ChildProcess, CapturesOutputAndStopsAtItsTimeLimit) {
-    ChildProcess child;
-    child.program = u"/bin/sh"_s;
-    child.arguments = {u"-c"_s, u"echo out; echo err >&2; exit 7"_s};
-    child.standardError = ChildProcess::Output::capture;
-    const auto result = child.run();
+    ChildProcess echo;
+    echo.program = u"/bin/sh"_s;
+    echo.arguments = {u"-c"_s, u"echo out; echo err >&2; exit 7"_s};
+    echo.standardError = ChildProcess::Output::capture;
+    const auto result = echo.run();
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 7);
     EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
     EXPECT_EQ(result.standardError, QByteArray("err\n"));
-    child.program = u"/bin/sleep"_s;
-    child.arguments = {u"30"_s};
-    child.timeoutMs = 200;
+
+    ChildProcess slow;
+    slow.program = u"/bin/sleep"_s;
+    slow.arguments = {u"30"_s};
+    slow.timeoutMs = 200;
     QElapsedTimer timer;
     timer.start();
-    const auto stopped = child.run();
+    const auto stopped = slow.run();
     EXPECT_TRUE(stopped.timedOut);
     EXPECT_EQ(stopped.exitCode, -1);
     EXPECT_LT(timer.elapsed(), 10'000); // a hang guard only
-    child.program = u"/nonexistent/adb"_s;
-    const auto notStarted = child.run();
+
+    ChildProcess missing;
+    missing.program = u"/nonexistent/adb"_s;
+    const auto notStarted = missing.run();
     EXPECT_FALSE(notStarted.started);
     EXPECT_FALSE(notStarted.startError.isEmpty());
 }

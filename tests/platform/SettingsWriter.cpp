@@ -1,13 +1,9 @@
-// A child process for the platform tests: writes a settings file in ways a test can interrupt, or
-// holds the instance lock.
+// A child process for the settings tests: writes a settings file in ways a test can interrupt.
 //   settings_writer loop <path>          rewrite "counter" and a large "blob" until killed
 //   settings_writer set <path>           try to store one value; prints "stored", or "refused"
 //                                        and the reason on the next line
 //   settings_writer fill <path> <bytes>  with files limited to <bytes> (a full disk), try to store
 //                                        a value larger than that; prints as "set" does
-//   settings_writer lock                 take the instance lock of VANTLE_HOME, print "held" or
-//                                        "refused", and keep it until killed
-#include "platform/InstanceLock.h"
 #include "platform/linux/SettingsFile.h"
 
 #include <QByteArray>
@@ -15,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 void report(const SettingsWrite& written) {
@@ -52,13 +47,6 @@ int main(int argc, char** argv) {
         report(file.setValue(QStringLiteral("blob"), QByteArray(qsizetype(limit) * 2, 'x')));
         return 0;
     }
-    if (arguments.size() == 2 && arguments[1] == QStringLiteral("lock")) {
-        const InstanceLock lock = InstanceLock::acquire();
-        std::puts(lock.isHeld() ? "held" : "refused");
-        std::fflush(stdout);
-        for (;;)
-            ::pause();
-    }
-    std::fputs("usage: settings_writer loop <path> | set <path> | fill <path> <bytes> | lock\n", stderr);
+    std::fputs("usage: settings_writer loop <path> | set <path> | fill <path> <bytes>\n", stderr);
     return 2;
 }

@@ -29,12 +29,17 @@ TEST(TerminationSignals, ASignalQuitsEvenWhileAWindowRefusesToClose) {
         QWidget panel;
         appWindow.show();
         panel.show();
-        int aboutToQuit = 0; // counted while the panel lives
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &panel, [&aboutToQuit] { ++aboutToQuit; });
+        int aboutToQuit = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [&aboutToQuit] { ++aboutToQuit; });
         QTimer::singleShot(50, qApp, [signal] { ::raise(signal); });
-        QTimer::singleShot(5000, &panel, [] { QCoreApplication::exit(99); }); // the loop kept running
+        QTimer stuck; // the loop kept running
+        stuck.setSingleShot(true);
+        QObject::connect(&stuck, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+        stuck.start(5000);
         EXPECT_EQ(QApplication::exec(), 0) << "signal " << signal;
         EXPECT_EQ(aboutToQuit, 1) << "signal " << signal;
+        QObject::disconnect(counting);
     }
 }
 
