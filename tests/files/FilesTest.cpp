@@ -225,8 +225,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
         device().clearReceived();
         MainLogSince since;
         commands.dispatch(u"drop:"_s + desktopFile(u"photo.jpg"_s, QByteArray(5000, 'j')));
-        EXPECT_TRUE(
-            waitUntil([&] { return notice() == u"photo.jpg\nChoose where to send it"_s; }, 20000));
+        EXPECT_TRUE(waitUntil([&] { return notice() == u"photo.jpg\nChoose where to send it"_s; }, 20000));
         EXPECT_EQ(readFile(deviceDownload(u"photo.jpg"_s)), QByteArray(5000, 'j'));
         const QList<QJsonObject> scans = received(u"broadcast"_s), shares = received(u"start"_s);
         ASSERT_EQ(QList<qsizetype>({scans.size(), shares.size()}), QList<qsizetype>({1, 1}));

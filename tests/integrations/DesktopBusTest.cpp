@@ -104,18 +104,23 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         MainLogSince since;
         notifier.post(u"Mail"_s, u"Inbox"_s, u"New <b>message</b> & more"_s, mail);
         ASSERT_TRUE(waitUntil([&] { return since.count(u"mac notification posted: Mail"_s) == 1; }));
-        ASSERT_TRUE(waitUntil([] { return NotificationServer::dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s; }));
+        ASSERT_TRUE(waitUntil([] {
+            return NotificationServer::dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s;
+        }));
         NotificationServer::dunstctl({u"action"_s, u"0"_s});
         ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }));
         EXPECT_EQ(opened, QStringList{mail.toString(QUuid::WithoutBraces)});
-        EXPECT_EQ(NotificationServer::history(), (QList<QStringList>{{u"Vantle"_s, u"Mail"_s,
-                                                  u"Inbox\nNew &lt;b&gt;message&lt;/b&gt; &amp; more"_s}}));
+        EXPECT_EQ(NotificationServer::history(),
+                  (QList<QStringList>{
+                      {u"Vantle"_s, u"Mail"_s, u"Inbox\nNew &lt;b&gt;message&lt;/b&gt; &amp; more"_s}}));
     }
     {
         SCOPED_TRACE("a click on a saved file's notification reveals it");
         notifier.post(u"Saved to your computer"_s, u"From Android"_s, u"Downloads › Vantle › report 2.pdf"_s,
                       std::nullopt, u"/home/user/Downloads/Vantle/report 2.pdf"_s);
-        ASSERT_TRUE(waitUntil([] { return NotificationServer::dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s; }));
+        ASSERT_TRUE(waitUntil([] {
+            return NotificationServer::dunstctl({u"count"_s, u"displayed"_s}) == u"1"_s;
+        }));
         NotificationServer::dunstctl({u"action"_s, u"0"_s});
         EXPECT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }));
         EXPECT_EQ(fileManager.shown, QStringList{u"file:///home/user/Downloads/Vantle/report%202.pdf"_s});
@@ -136,7 +141,8 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         const QString title = u"-n He said \"hi\" \\ bye"_s;
         ASSERT_TRUE(DesktopNotifications::postWithCommand(title, u"C:\\path"_s, u"a \"b\" \\n <i>c</i>"_s));
         ASSERT_TRUE(waitUntil([&] { return NotificationServer::history().value(0).value(1) == title; }));
-        EXPECT_EQ(NotificationServer::history().value(0).value(2), u"C:\\path\na \"b\" \\n &lt;i&gt;c&lt;/i&gt;"_s);
+        EXPECT_EQ(NotificationServer::history().value(0).value(2),
+                  u"C:\\path\na \"b\" \\n &lt;i&gt;c&lt;/i&gt;"_s);
     }
     {
         SCOPED_TRACE("without a notification service the command is the fallback");

@@ -11,18 +11,18 @@
 // between two tasks, or between a task and anything but its hand-off, are still reported.
 #include <QRunnable>
 #include <QThreadPool>
-
-#include <dlfcn.h>
-#include <sanitizer/tsan_interface.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <sanitizer/tsan_interface.h>
 
 namespace {
 
 class Handoff final : public QRunnable {
 public:
-    explicit Handoff(QRunnable* task) : m_task(task), m_ownsTask(task->autoDelete()) {
+    explicit Handoff(QRunnable* task)
+        : m_task(task)
+        , m_ownsTask(task->autoDelete()) {
         setAutoDelete(true);
         __tsan_release(this);
     }
