@@ -284,7 +284,7 @@ TEST(AppLockTest, LockingAsksOnceInTheGracePeriodAndALockedWindowAsksOnlyWhenItC
     EXPECT_EQ(answer(prompt, password), u"Vantle wants to remove the lock from Notes."_s);
     ASSERT_TRUE(waitUntil([&] { return !AppLock::isLocked(window.id); }));
     EXPECT_EQ(lockButton()->accessibleName(), u"Lock"_s);
-    EXPECT_TRUE(panel()->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return panel()->isVisible(); })); // back once the prompt has gone
     // Without a PAM service a locked app never opens.
     VantleSettings::set(SettingsKeys::lockedApps, QVariantList{notes.id.toString()});
     PasswordPrompt missing("vantle-missing");
