@@ -21,11 +21,17 @@ constexpr int controlFrame = 36;
 
 enum class Glyph { note, backward, play, pause, forward };
 
-// The transport symbols, drawn in the text colour so that they follow light and dark.
-QPixmap glyph(Glyph kind, int size, const QColor& colour, qreal ratio) {
+// A transparent square of `size` points for the screen's pixel ratio.
+QPixmap canvas(int size, qreal ratio) {
     QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+
+// The transport symbols, drawn in the text colour so that they follow light and dark.
+QPixmap glyph(Glyph kind, int size, const QColor& colour, qreal ratio) {
+    QPixmap pixmap = canvas(size, ratio);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -68,9 +74,7 @@ QPixmap glyph(Glyph kind, int size, const QColor& colour, qreal ratio) {
 // Five bars whose heights move with the phase: the "playing" mark beside the app's name.
 QPixmap waveform(int phase, const QColor& colour, qreal ratio) {
     constexpr int size = 14;
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = canvas(size, ratio);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
