@@ -1,5 +1,6 @@
 // A real app window streaming from the simulated Android: its header, Back, hiding and showing it
 // again, losing the focus, and the automation commands sent through the real command channel.
+#include "NotesWindowFixture.h"
 #include "core/CommandRouter.h"
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
@@ -28,47 +29,28 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class AppWindowTest : public ::testing::Test {
+class AppWindowTest : public NotesWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
     CommandRouter commands;
     CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
-    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    const QUuid appID = QUuid::createUuid();
-    QString package;
     QList<QRectF> homeShown; // frames the home panel was shown at
     MainLogSince since;
 
     void SetUp() override {
         ASSERT_TRUE(listening.listener) << listening.error.toStdString();
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
         registerWindowCommands(commands);
         registry.setHomePanel(
             {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
-        package = Coroutines::waitFor(
-            AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
+        NotesWindowFixture::SetUp();
     }
     void TearDown() override {
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-        registry.cancelIdleShutdown();
+        NotesWindowFixture::TearDown();
         registry.setHomePanel({});
-        qunsetenv("VANTLE_BUNDLE");
     }
 
-    // Opens the app's window, or brings it forward, and waits for a picture in it.
-    AndroidWindowSession* open() {
-        AndroidWindowSession* session = registry.open(appID, package, u"Notes"_s, {});
-        EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
-        return session;
-    }
     static void click(AndroidWindowSession* session, const char* button) {
         session->panel()->findChild<QToolButton*>(QLatin1StringView(button))->click();
     }
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
     qsizetype deviceCount(const std::function<bool(const QJsonObject&)>& match) const {
         const QList<QJsonObject> events = device().received();
         return std::count_if(events.cbegin(), events.cend(), match);

@@ -1,6 +1,7 @@
 // Media sessions end to end: an app on the simulated Android plays; its window follows the media
 // session, the registry keeps the now-playing record, the desktop sees it over MPRIS, and the
 // card, the registry's key (the dock's path) and playerctl all reach the app as Android media keys.
+#include "NotesWindowFixture.h"
 #include "core/CommandRouter.h"
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
@@ -27,13 +28,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class MediaTest : public ::testing::Test {
+class MediaTest : public NotesWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
-    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    const QUuid appID = QUuid::createUuid();
-    QString package;
     // A private session bus for the MPRIS player, for the whole program: Qt connects to the
     // session bus once per process.
     static inline QProcess* bus = nullptr;
@@ -52,25 +48,9 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
-        package = Coroutines::waitFor(
-            AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
-    }
-    void TearDown() override {
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-        registry.cancelIdleShutdown();
-        qunsetenv("VANTLE_BUNDLE");
+        NotesWindowFixture::SetUp();
     }
 
-    AndroidWindowSession* open() {
-        AndroidWindowSession* session = registry.open(appID, package, u"Notes"_s, {});
-        EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
-        return session;
-    }
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
     // The key codes the app received, pressed (down) and released (up), in order.
     QList<qint64> keysReceived() const {
         QList<qint64> keys;
