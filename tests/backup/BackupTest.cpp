@@ -18,7 +18,6 @@
 #include "ui/MenuPanel.h"
 #include "ui/RecordingLauncherActions.h"
 
-#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -160,16 +159,6 @@ TEST(OwnEmulator, OnlyVantlesDeviceOnItsPortFromItsSdkCounts) {
             << qPrintable(executable) << ' ' << qPrintable(arguments);
 }
 
-// The menu's entries without separators, triggering the one named `trigger`.
-QStringList texts(const QMenu& menu, const QString& trigger) {
-    QStringList result;
-    for (QAction* action : menu.actions()) {
-        if (!action->isSeparator()) result.append(action->text());
-        if (action->text() == trigger) action->trigger();
-    }
-    return result;
-}
-
 TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
     ScopedSettings settings;
     AppLibraryStore store;
@@ -183,11 +172,11 @@ TEST(BackupMenus, TileAndPanelMenusLeadToBackups) {
     store.setAndroidState(AndroidState::sleeping);
     QMenu* menu = panel.panelMenu();
     Q_EMIT menu->aboutToShow();
-    EXPECT_EQ(texts(*menu, u"Restore from backup…"_s),
+    EXPECT_EQ(menuTexts(*menu, u"Restore from backup…"_s),
               (QStringList{u"Restore from backup…"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
     ASSERT_FALSE(panel.sections().isEmpty() || panel.sections().first()->tiles().isEmpty());
     const auto tileMenu = panel.sections().first()->tiles().first()->makeContextMenu();
-    EXPECT_EQ(texts(*tileMenu, u"Back up app data…"_s),
+    EXPECT_EQ(menuTexts(*tileMenu, u"Back up app data…"_s),
               (QStringList{u"Add to favourites"_s, u"Back up app data…"_s, u"Show APK in Files"_s,
                            u"Remove from Vantle"_s, u"Uninstall from Android…"_s}));
     EXPECT_EQ(actions.calls, (QStringList{u"chooseBackupToRestore"_s, u"backup Notes"_s}));
@@ -364,19 +353,17 @@ TEST(AppBackupDeviceTest, BackupsRestoreWholeAndHostileOnesChangeNothing) {
         const QString hostile = folder.filePath(u"hostile.vantle"_s);
         const Entry info{u"info.json"_s, infoJson(notes)}, base{u"base.apk"_s, readFile(notesApk)};
         const Entry data{u"data.tgz"_s, TestArchives::tgz({{notes + u"/"_s}})};
+        const Entry badInfo{u"info.json"_s, infoJson(bad)},
+            badData{u"data.tgz"_s, TestArchives::tgz({{bad + u"/"_s}})};
+        const Entry otherPackage{
+            u"data.tgz"_s,
+            TestArchives::tgz({{notes + u"/"_s}, {weather + u"/files/forecast.txt"_s, "rain"}})};
+        const Entry externalLink{u"external.tgz"_s,
+                                 TestArchives::tgz({{notes + u"/x"_s, {}, 0777, u"/data"_s}})};
         const QList<std::pair<const char*, QList<Entry>>> cases{
-            {"shell characters in the package",
-             {{u"info.json"_s, infoJson(bad)}, base, {u"data.tgz"_s, TestArchives::tgz({{bad + u"/"_s}})}}},
-            {"a tar entry for another package",
-             {info,
-              base,
-              {u"data.tgz"_s,
-               TestArchives::tgz({{notes + u"/"_s}, {weather + u"/files/forecast.txt"_s, "rain"}})}}},
-            {"an external link",
-             {info,
-              base,
-              data,
-              {u"external.tgz"_s, TestArchives::tgz({{notes + u"/x"_s, {}, 0777, u"/data"_s}})}}},
+            {"shell characters in the package", {badInfo, base, badData}},
+            {"a tar entry for another package", {info, base, otherPackage}},
+            {"an external link", {info, base, data, externalLink}},
             {"no info.json", {base, data}},
             {"no data.tgz", {info, base}},
         };

@@ -38,20 +38,6 @@ int connectRaw(int fd) {
     return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-struct CtlRun {
-    int status = -1;
-    QString errors;
-};
-
-// vantlectl runs as a separate process; the test's event loop serves the channel meanwhile.
-CtlRun vantlectl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QCoreApplication::applicationDirPath() + u"/../../app/vantlectl"_s, arguments);
-    waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
 TEST(CommandFrame, DecodesWholeFramesOnly) {
     const QByteArray frame = CommandFrame::encode(u"open:Notes ✓"_s);
     ASSERT_EQ(frame.size(), 4 + 14);
@@ -158,7 +144,7 @@ TEST(CommandChannel, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnectio
     // vantlectl says why instead of sending it; the largest allowed command still goes through.
     const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
     EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
-    const CtlRun refused = vantlectl({u"send"_s, tooLong});
+    const VantlectlRun refused = vantlectl({u"send"_s, tooLong});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
         << refused.errors.toStdString();
@@ -168,7 +154,7 @@ TEST(CommandChannel, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnectio
     // The size given is that of the command sent, a relative path completed from this folder.
     const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
     const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
-    const CtlRun relativeRun = vantlectl({u"send"_s, relative});
+    const VantlectlRun relativeRun = vantlectl({u"send"_s, relative});
     EXPECT_EQ(relativeRun.status, 1);
     EXPECT_TRUE(relativeRun.errors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
         << relativeRun.errors.toStdString();
@@ -279,7 +265,7 @@ TEST(CommandChannel, SendingTellsNotRunningFromNotAnswering) {
     ASSERT_TRUE(running.isHeld()) << running.error().toStdString();
     EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
 
-    const CtlRun run = vantlectl({u"send"_s, u"home"_s});
+    const VantlectlRun run = vantlectl({u"send"_s, u"home"_s});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.errors, u"vantlectl: Vantle is running but did not answer; try again\n"_s);
 }

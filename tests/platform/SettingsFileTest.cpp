@@ -25,6 +25,16 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// settings_writer's lines of output (it ran to its end, status 0), started with `modifier` in the child.
+QList<QByteArray> runWriter(
+    const QStringList& arguments, const std::function<void()>& modifier = [] {}) {
+    QProcess writer;
+    writer.setChildProcessModifier(modifier);
+    writer.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s, arguments);
+    EXPECT_TRUE(writer.waitForFinished() && writer.exitCode() == 0);
+    return writer.readAllStandardOutput().trimmed().split('\n');
+}
+
 class SettingsFileTest : public ::testing::Test {
 protected:
     QTemporaryDir folder;
@@ -35,43 +45,42 @@ protected:
     }
 };
 
-// Values keep their types across reopening; a value of another type replaces one that converts to
-// it, and removed keys stay removed.
+// A value's type and contents, nested ones included, as QDebug shows them.
+QString typed(const QVariant& value) {
+    QString text;
+    QDebug(&text) << value;
+    return text;
+}
+
+// Values keep their types across reopening (an int comes back as a 64-bit integer, 5.0 as a double
+// though JSON writes it as 5); a value of another type replaces one that converts to it, and removed
+// keys stay removed.
 TEST_F(SettingsFileTest, ValuesKeepTheirTypesAcrossReopening) {
-    const QVariantMap nested{{u"fingerprint"_s, u"123:4.5"_s}, {u"size"_s, qint64(1) << 40}};
+    const QVariantMap values{
+        {u"flag"_s, false},
+        {u"api"_s, 35},
+        {u"minutes"_s, 5.0},
+        {u"window"_s, QVariantMap{{u"pinned"_s, true}}},
+        {u"text"_s, u"classic ✓"_s},
+        {u"bytes"_s, QByteArray("\x00\xff{\"x\"", 6)},
+        {u"dict"_s, QVariantMap{{u"fingerprint"_s, u"123:4.5"_s}, {u"size"_s, qint64(1) << 40}}},
+        {u"list"_s, QVariantList{1, u"two"_s, 3.5, false}}};
     {
         SettingsFile file(path);
         file.setValue(u"flag"_s, u"false"_s);
         file.setValue(u"minutes"_s, 5);
         file.setValue(u"window"_s, QVariantMap{{u"pinned"_s, u"true"_s}});
         file.setValue(u"gone"_s, 1);
-        EXPECT_TRUE(file.setValue(u"flag"_s, false));
-        EXPECT_TRUE(file.setValue(u"api"_s, 35)); // int becomes a 64-bit integer
-        EXPECT_TRUE(file.setValue(u"minutes"_s, 5.0));
-        EXPECT_TRUE(file.setValue(u"window"_s, QVariantMap{{u"pinned"_s, true}}));
-        EXPECT_TRUE(file.setValue(u"text"_s, u"classic ✓"_s));
-        EXPECT_TRUE(file.setValue(u"bytes"_s, QByteArray("\x00\xff{\"x\"", 6)));
-        EXPECT_TRUE(file.setValue(u"dict"_s, nested));
-        EXPECT_TRUE(file.setValue(u"list"_s, QVariantList{1, u"two"_s, 3.5, false}));
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            EXPECT_TRUE(file.setValue(it.key(), it.value())) << it.key().toStdString();
         EXPECT_TRUE(file.remove(u"gone"_s));
         EXPECT_TRUE(file.remove(u"never-set"_s));
     }
     SettingsFile file(path);
     EXPECT_TRUE(file.problem().isEmpty());
-    EXPECT_EQ(file.value(u"flag"_s).typeId(), QMetaType::Bool);
-    EXPECT_EQ(file.value(u"api"_s).typeId(), QMetaType::LongLong);
-    EXPECT_EQ(file.value(u"api"_s).toLongLong(), 35);
-    // 5.0 is written as the JSON number 5 but must come back as a double, not an integer.
-    EXPECT_EQ(file.value(u"minutes"_s).typeId(), QMetaType::Double);
-    EXPECT_EQ(file.value(u"window"_s).toMap().value(u"pinned"_s).typeId(), QMetaType::Bool);
-    EXPECT_EQ(file.value(u"text"_s).toString(), u"classic ✓"_s);
-    EXPECT_EQ(file.value(u"bytes"_s).toByteArray(), QByteArray("\x00\xff{\"x\"", 6));
-    EXPECT_EQ(file.value(u"dict"_s).toMap().value(u"size"_s).toLongLong(), qint64(1) << 40);
-    const QVariantList list = file.value(u"list"_s).toList();
-    ASSERT_EQ(list.size(), 4);
-    EXPECT_EQ(list[0].typeId(), QMetaType::LongLong);
-    EXPECT_EQ(list[2].typeId(), QMetaType::Double);
-    EXPECT_EQ(list[3].typeId(), QMetaType::Bool);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        EXPECT_EQ(typed(file.value(it.key())),
+                  typed(it.value()).replace(u"QVariant(int, "_s, u"QVariant(qlonglong, "_s));
     EXPECT_FALSE(file.value(u"absent"_s).isValid());
     EXPECT_FALSE(file.value(u"gone"_s).isValid());
 }
@@ -127,16 +136,10 @@ TEST_F(SettingsFileTest, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
     }
     ASSERT_EQ(::chmod(folderName.constData(), 0555), 0);
 
-    QProcess writer;
-    writer.setChildProcessModifier([asRoot] {
+    const QList<QByteArray> lines = runWriter({u"set"_s, path}, [asRoot] {
         if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
     });
-    writer.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s, {u"set"_s, path});
-    ASSERT_TRUE(writer.waitForFinished());
     ::chmod(folderName.constData(), 0700);
-
-    ASSERT_EQ(writer.exitCode(), 0);
-    const QList<QByteArray> lines = writer.readAllStandardOutput().trimmed().split('\n');
     EXPECT_EQ(lines.first(), QByteArray("refused"));
     EXPECT_TRUE(lines.last().contains("could not be read nor kept aside")) << lines.last().toStdString();
     EXPECT_EQ(readFile(path), QByteArray("garbage"));
@@ -177,11 +180,7 @@ TEST_F(SettingsFileTest, AFullDiskKeepsThePreviousValues) {
         SettingsFile file(path);
         ASSERT_TRUE(file.setValue(u"api"_s, 34));
     }
-    QProcess process;
-    process.start(QCoreApplication::applicationDirPath() + u"/settings_writer"_s,
-                  {u"fill"_s, path, u"65536"_s});
-    ASSERT_TRUE(process.waitForFinished());
-    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+    const QList<QByteArray> lines = runWriter({u"fill"_s, path, u"65536"_s});
     EXPECT_EQ(lines.first(), QByteArray("refused"));
     // The reason names the file and gives the system's words (a size limit: "File too large").
     EXPECT_EQ(lines.last(), QFile::encodeName(path) + ": " + qt_error_string(EFBIG).toUtf8());

@@ -102,3 +102,32 @@ auto offThread(Work work, QThreadPool* pool = QThreadPool::globalInstance(), int
     waitUntil([&] { return future.isFinished(); }, timeoutMs);
     return future.result();
 }
+
+#include <QProcess>
+
+// vantlectl, built beside the test programs, run to its end in `folder` while this thread's event
+// loop serves: its exit status (-1 when it crashed) and what it wrote to standard error.
+struct VantlectlRun {
+    int status = -1;
+    QString errors;
+};
+inline VantlectlRun vantlectl(const QStringList& arguments, const QString& folder = {}) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../../app/vantlectl"), arguments);
+    waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+#include <QMenu>
+
+// A menu's entries without separators, triggering the one named `trigger` on the way.
+inline QStringList menuTexts(const QMenu& menu, const QString& trigger = {}) {
+    QStringList texts;
+    for (QAction* action : menu.actions()) {
+        if (!action->isSeparator()) texts.append(action->text());
+        if (!trigger.isEmpty() && action->text() == trigger) action->trigger();
+    }
+    return texts;
+}
