@@ -52,11 +52,10 @@ TEST(LibraryCoding, WritesTheStoredFormAndReadsEveryFieldBack) {
     MobileApp app = sample();
     const QJsonObject object =
         QJsonDocument::fromJson(LibraryCoding::encode({app})).array().first().toObject();
-    EXPECT_EQ(object.value(u"id"_s).toString(), u"5E0B6C2E-1F3A-4B7C-9D8E-0A1B2C3D4E5F"_s);
-    EXPECT_EQ(object.value(u"platform"_s).toString(), u"Android"_s);
-    EXPECT_DOUBLE_EQ(object.value(u"addedAt"_s).toDouble(), 786543210.25);
-    EXPECT_FALSE(object.contains(u"bundleIdentifier"_s));
-    EXPECT_EQ(object.size(), 6);
+    EXPECT_EQ(object, QJsonDocument::fromJson(
+                          R"({"id": "5E0B6C2E-1F3A-4B7C-9D8E-0A1B2C3D4E5F", "name": "Notes-v7.2.1",
+        "platform": "Android", "sourcePath": "/home/u/Notes.apk", "addedAt": 786543210.25, "isFavorite": false})")
+                          .object());
     EXPECT_EQ(LibraryCoding::fromReferenceSeconds(0), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
     EXPECT_DOUBLE_EQ(LibraryCoding::referenceSeconds(QDateTime(QDate(2000, 12, 31), QTime(23, 59), Qt::UTC)),
                      -60);

@@ -32,30 +32,25 @@ TEST(DetachedProcess, AnExitedProcessIsNotRunningEvenBeforeItIsReaped) {
 }
 
 TEST(ChildProcess, CapturesOutputAndStopsAtItsTimeLimit) {
-    ChildProcess echo;
-    echo.program = u"/bin/sh"_s;
-    echo.arguments = {u"-c"_s, u"echo out; echo err >&2; exit 7"_s};
-    echo.standardError = ChildProcess::Output::capture;
-    const auto result = echo.run();
+    using enum ChildProcess::Output;
+    const auto result = ChildProcess{.program = u"/bin/sh"_s,
+                                     .arguments = {u"-c"_s, u"echo out; echo err >&2; exit 7"_s},
+                                     .standardError = capture}
+                            .run();
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 7);
     EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
     EXPECT_EQ(result.standardError, QByteArray("err\n"));
 
-    ChildProcess slow;
-    slow.program = u"/bin/sleep"_s;
-    slow.arguments = {u"30"_s};
-    slow.timeoutMs = 200;
     QElapsedTimer timer;
     timer.start();
-    const auto stopped = slow.run();
+    const auto stopped =
+        ChildProcess{.program = u"/bin/sleep"_s, .arguments = {u"30"_s}, .timeoutMs = 200}.run();
     EXPECT_TRUE(stopped.timedOut);
     EXPECT_EQ(stopped.exitCode, -1);
     EXPECT_LT(timer.elapsed(), 10'000); // a hang guard only
 
-    ChildProcess missing;
-    missing.program = u"/nonexistent/adb"_s;
-    const auto notStarted = missing.run();
+    const auto notStarted = ChildProcess{.program = u"/nonexistent/adb"_s}.run();
     EXPECT_FALSE(notStarted.started);
     EXPECT_FALSE(notStarted.startError.isEmpty());
 }

@@ -52,9 +52,8 @@ QString typed(const QVariant& value) {
     return text;
 }
 
-// Values keep their types across reopening (an int comes back as a 64-bit integer, 5.0 as a double
-// though JSON writes it as 5); a value of another type replaces one that converts to it, and removed
-// keys stay removed.
+// Values keep their types across reopening (an int comes back as a 64-bit integer, 5.0 as a double);
+// a value of another type replaces one that converts to it, and removed keys stay removed.
 TEST_F(SettingsFileTest, ValuesKeepTheirTypesAcrossReopening) {
     const QVariantMap values{
         {u"flag"_s, false},

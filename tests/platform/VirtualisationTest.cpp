@@ -21,8 +21,8 @@ TEST(VirtualisationTest, TellsAMissingARefusedAndAUsableDeviceApart) {
     } cases[] = {
         {missing.path, Status::missing,
          u"Android needs hardware virtualisation. /dev/kvm is missing: turn on virtualisation (VT-x/AMD-V) "
-         u"in the "
-         u"firmware settings, or enable nested virtualisation for this VM."_s},
+         u"in "
+         u"the firmware settings, or enable nested virtualisation for this VM."_s},
         {refused.path, Status::notPermitted,
          u"Your user cannot use /dev/kvm: add it to the kvm group (sudo usermod -aG kvm "_s + user +
              u") and log in again."_s},

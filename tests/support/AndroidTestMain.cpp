@@ -1,11 +1,8 @@
-// main() of the test programs that drive the simulated Android (the ones that link the simulator).
-// The emulator's console and adbd ports (5556, 5557) and Google's adb server port (5037) are fixed,
-// so each such program runs in a network namespace of its own, entered here while the process is
-// still single-threaded: programs that run side by side cannot meet each other's device or
-// server. Google's adb keeps its key, and the emulator its console token, in a private HOME. The
-// adb server is started once up front, so that what the tests compare is not interleaved with
-// its start-up lines (the test of that start-up stops it first), and stopped at the end, so that
-// nothing this program started outlives it.
+// main() of the test programs that drive the simulated Android. The emulator's ports (5556, 5557)
+// and Google's adb server port (5037) are fixed, so each program runs in a network namespace of its
+// own, entered while still single-threaded, with adb's key and the console token in a private HOME.
+// The adb server is started up front (so its start-up lines mix with nothing a test compares) and
+// stopped at the end (so nothing started here outlives the program).
 #include "sim/SimInstaller.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestRunner.h"

@@ -42,12 +42,9 @@ const LoopbackHttpServer::Tls& LoopbackHttpServer::selfSigned() {
         if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
             qFatal("openssl could not make the loopback certificate: %s",
                    openssl.readAllStandardError().data());
-        const auto read = [&](const QString& name) {
-            QFile file(dir.filePath(name));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        return Tls{QSslCertificate(read(u"cert"_s), QSsl::Pem),
-                   QSslKey(read(u"key"_s), QSsl::Rsa, QSsl::Pem)};
+        QFile key(dir.filePath(u"key"_s));
+        key.open(QIODevice::ReadOnly);
+        return Tls{QSslCertificate::fromPath(dir.filePath(u"cert"_s)).value(0), QSslKey(&key, QSsl::Rsa)};
     }();
     return tls;
 }

@@ -14,12 +14,11 @@
 #include <optional>
 
 // A small HTTP/1.1 server on 127.0.0.1 for the provisioning and update tests and the update-check
-// bench: one answer per path, one
-// request per connection. Answers can be cut short (the connection closes after `cutAfter` body
-// bytes while Content-Length promises all), can honour "Range: bytes=N-" with 206, and can stall
-// after `stallAfter` (+1) bytes until release() is called, redirect elsewhere, stay silent, or
-// send no length. With a
-// certificate and key it speaks HTTPS. Runs on the test's thread.
+// bench: one answer per path, one request per connection. Answers can be cut short (the connection
+// closes after `cutAfter` body bytes while Content-Length promises all), can honour "Range: bytes=N-"
+// with 206, and can stall after `stallAfter` (+1) bytes until release() is called, redirect
+// elsewhere, stay silent, or send no length. With a certificate and key it speaks HTTPS. Runs on the
+// test's thread.
 class LoopbackHttpServer : public QObject {
 public:
     struct Answer {

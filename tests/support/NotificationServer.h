@@ -8,7 +8,6 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,16 +19,20 @@ public:
     // Empty when the server runs, else what failed.
     QString start() {
         using namespace Qt::StringLiterals;
-        QFile config(m_folder.filePath(u"bus.conf"_s));
-        if (!config.open(QIODevice::WriteOnly)) return u"no bus configuration"_s;
-        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                     "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                     "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        config.close();
-        m_bus.start(u"dbus-daemon"_s,
-                    {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--print-address"_s});
+        const QString config = m_folder.filePath(u"bus.conf"_s), dunstrc = m_folder.filePath(u"dunstrc"_s);
+        // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
+        if (!writeFile(config,
+                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") ||
+            !writeFile(dunstrc,
+                       "[global]\n    markup = full\n    history_length = 50\n    idle_threshold = 0\n"
+                       "[urgency_low]\n    timeout = 0\n[urgency_normal]\n    timeout = 0\n"
+                       "[urgency_critical]\n    timeout = 0\n"))
+            return u"cannot write the bus and dunst configurations"_s;
+        m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + config, u"--nofork"_s, u"--print-address"_s});
         if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
         if (!QDBusConnection::sessionBus().isConnected()) return u"no session bus connection"_s;
@@ -37,17 +40,10 @@ public:
                                     u"-nolisten"_s, u"tcp"_s});
         if (!m_display.waitForReadyRead(10000)) return u"Xvfb did not start"_s;
         const QByteArray display = ":" + m_display.readLine().trimmed();
-        // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
-        QFile dunstrc(m_folder.filePath(u"dunstrc"_s));
-        if (!dunstrc.open(QIODevice::WriteOnly)) return u"no dunstrc"_s;
-        dunstrc.write("[global]\n    markup = full\n    history_length = 50\n    idle_threshold = 0\n"
-                      "[urgency_low]\n    timeout = 0\n[urgency_normal]\n    timeout = 0\n"
-                      "[urgency_critical]\n    timeout = 0\n");
-        dunstrc.close();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"DISPLAY"_s, QString::fromLatin1(display));
         m_dunst.setProcessEnvironment(environment);
-        m_dunst.start(u"dunst"_s, {u"-config"_s, dunstrc.fileName()});
+        m_dunst.start(u"dunst"_s, {u"-config"_s, dunstrc});
         if (!waitUntil(running, 10000)) return u"dunst did not take the notification service"_s;
         return {};
     }
