@@ -116,30 +116,33 @@ MobileApp androidApp(const QString& package, const QString& name = u"Tally"_s) {
     return {QUuid::createUuid(), name, MobilePlatform::android, path, package, {}, false};
 }
 
-class AppUpdatesCheckTest : public ::testing::Test {
+class AppUpdatesTest : public ::testing::Test {
 protected:
     ScopedSettings settings;
     StoreServers stores;
     AppLibraryStore store;
     QStringList probed;
+    QList<QUuid> closedWindows;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
-    bool deviceAnswers = true;
+    bool deviceAnswers = true, realDevice = false;
     QTemporaryDir home; // no Android here: an install fails when it asks for one
     ScopedEnvironment vantleHome{"VANTLE_HOME", home.path()};
     ScopedEnvironment sdk{"VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:9/"_s};
-    // Asked on the pool, where Android has Tally 5; read here only once a check has ended.
+    // Asked on the pool: Android has Tally 5, unless a test's own Android is asked; read here only
+    // once a check has ended.
     AppUpdates updates{
         {[this](const QStringList& packages) {
              probed.append(packages);
+             if (realDevice) return AppUpdates::installedVersionCodes(packages);
              return deviceAnswers ? std::optional(QHash<QString, qint64>{{tally, 5}}) : std::nullopt;
          },
-         [](const QUuid&) {}, [this] { return now; }}};
+         [this](const QUuid& id) { closedWindows.append(id); }, [this] { return now; }}};
 
     void SetUp() override { store.setApps({androidApp(tally)}); }
     // A check cut short by a failed assertion must not outlive the seams' captures.
     void TearDown() override { idle(); }
     bool idle() {
-        return waitUntil([this] { return !updates.isChecking(); }, 20000);
+        return waitUntil([this] { return !updates.isChecking(); }, 30000);
     }
     // Runs one check to its end; false when none started (a check may end before checkIfDue returns).
     bool check(Trigger trigger = Trigger::forced) {
@@ -156,7 +159,7 @@ protected:
 };
 
 // F-Droid's answer or fault beside IzzyOnDroid's offer, and what is then on offer (5 is installed).
-TEST_F(AppUpdatesCheckTest, TheBestNewerVersionIsAvailable) {
+TEST_F(AppUpdatesTest, TheBestNewerVersionIsAvailable) {
     LoopbackHttpServer plain;
     const QByteArray nine = R"({"suggestedVersionCode":9})";
     plain.serve(StoreServers::apiPath(fdroid), {200, nine});
@@ -201,7 +204,7 @@ TEST_F(AppUpdatesCheckTest, TheBestNewerVersionIsAvailable) {
 }
 
 // One library and two stores walked through the rules in order; last the tile's mark, menu item and ring.
-TEST_F(AppUpdatesCheckTest, WhatIsAskedAndWhen) {
+TEST_F(AppUpdatesTest, WhatIsAskedAndWhen) {
     const auto fdroidAsked = [&] { return stores.requestsFor(fdroid, StoreServers::apiPath(fdroid)); };
     RecordingLauncherActions actions;
     AppIconStore icons{[](const QUuid&, const QString&, MobilePlatform) { return std::nullopt; }};
@@ -312,15 +315,11 @@ QByteArray signedApk(int version, char key) {
 
 // Tally 1.0 signed with key A, installed in Android and in the library (its package known only from the
 // install record, as for an APK the user added); the failures first, as each leaves it so.
-TEST(AppUpdatesInstallTest, RefusalsLeaveTheAppThenTheNextStoreInstalls) {
-    ScopedSettings settings;
+TEST_F(AppUpdatesTest, RefusalsLeaveTheAppThenTheNextStoreInstalls) {
     SimulatedAndroidHome android;
-    StoreServers stores;
+    realDevice = true;
     LoopbackHttpServer plain;
     QTemporaryDir library;
-    AppLibraryStore store;
-    QList<QUuid> closedWindows;
-    AppUpdates updates{{{}, [&](const QUuid& id) { closedWindows.append(id); }, {}}};
     MobileApp app = androidApp(tally);
     app.sourcePath = library.filePath(u"Tally.apk"_s);
     app.bundleIdentifier.reset();
@@ -332,10 +331,6 @@ TEST(AppUpdatesInstallTest, RefusalsLeaveTheAppThenTheNextStoreInstalls) {
 
     const auto packagesFolder = [] {
         return QDir(AndroidRuntimeCLI::packagesDirectory()).entryList(QDir::Files | QDir::Hidden);
-    };
-    const auto check = [&] {
-        updates.checkIfDue(store, AppUpdates::Trigger::forced);
-        return waitUntil([&] { return !updates.isChecking(); }, 30000);
     };
     // Installs and returns the message; what failed leaves the app, the library and the offer.
     const auto failedInstall = [&] {
