@@ -204,13 +204,10 @@ TEST_F(AppLibraryStoreTest, AddTakesOnlyReadableAPKsUnderOneNameEachAndSaysWhy) 
     add(store, {maps});
     EXPECT_EQ(store.statusMessage(), u"Added Maps_2.0.APK"_s);
     ASSERT_EQ(store.apps().size(), 1);
-    const MobileApp added = store.apps().first();
-    EXPECT_EQ(added.name, u"Maps_2.0"_s); // no label: the file name without extension
-    EXPECT_EQ(added.sourcePath, QFileInfo(maps).canonicalFilePath());
-    EXPECT_EQ(added.platform, MobilePlatform::android);
-    EXPECT_FALSE(added.bundleIdentifier);
-    EXPECT_FALSE(added.isFavorite);
+    const MobileApp added = store.apps().first(); // no label: named for the file without its extension
     EXPECT_FALSE(added.id.isNull());
+    EXPECT_EQ(added, (MobileApp{added.id, u"Maps_2.0"_s, MobilePlatform::android,
+                                QFileInfo(maps).canonicalFilePath(), std::nullopt, added.addedAt, false}));
     // A file of the same name in another case is another file, and a new entry.
     add(store,
         {file(u"other/labelled.apk"_s), files.filePath(u"in/readme"_s), file(u"in/Maps_2.0.apk"_s), real});

@@ -258,23 +258,17 @@ TEST(CommandChannel, RunningOutOfDescriptorsOnlyDelaysCommands) {
     channel.expectDelivered();
 }
 
-// The instance lock, not the socket, tells a Vantle that does not answer from one that is not there.
-TEST(CommandChannel, SendingTellsNotRunningFromNotAnswering) {
-    EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notRunning);
-    const InstanceLock running = InstanceLock::acquire();
-    ASSERT_TRUE(running.isHeld()) << running.error().toStdString();
-    EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
-
-    const VantlectlRun run = vantlectl({u"send"_s, u"home"_s});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.errors, u"vantlectl: Vantle is running but did not answer; try again\n"_s);
-}
-
+// The lock, not the socket, also tells a Vantle that does not answer from one that is not there.
 TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
     EXPECT_FALSE(InstanceLock::runningPid());
+    EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notRunning);
     {
         const InstanceLock first = InstanceLock::acquire();
         ASSERT_TRUE(first.isHeld()) << first.error().toStdString();
+        EXPECT_EQ(sendCommand(u"home"_s, 500), CommandDelivery::notAnswering);
+        const VantlectlRun run = vantlectl({u"send"_s, u"home"_s});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.errors, u"vantlectl: Vantle is running but did not answer; try again\n"_s);
         EXPECT_EQ(InstanceLock::runningPid(), QCoreApplication::applicationPid());
         const InstanceLock second = InstanceLock::acquire();
         EXPECT_FALSE(second.isHeld());

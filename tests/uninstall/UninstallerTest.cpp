@@ -56,8 +56,7 @@ TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFile
         const QStringList data = Uninstaller::appData(), user = Uninstaller::userFiles();
         const qint64 bytes = Uninstaller::size(data); // before an answer starts removing them
         EXPECT_GE(bytes, 304'000);                    // at least the files' bytes, in whole blocks
-        QString title, text, box;
-        bool boxChecked = true;
+        QStringList shown; // the question, the text, the box and whether it was ticked
         // The dialog is modal: it is read and answered from inside its own event loop.
         QTimer reader;
         reader.setInterval(20);
@@ -65,10 +64,8 @@ TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFile
             auto* dialog = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!dialog || !dialog->isVisible()) return;
             reader.stop();
-            title = dialog->text();
-            text = dialog->informativeText();
-            box = dialog->checkBox()->text();
-            boxChecked = dialog->checkBox()->isChecked();
+            shown = {dialog->text(), dialog->informativeText(), dialog->checkBox()->text(),
+                     dialog->checkBox()->isChecked() ? u"ticked"_s : u"not ticked"_s};
             if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty()) {
                 QTest::qWait(300);
                 dialog->grab().save(folder + u"/uninstall-confirmation.png"_s);
@@ -79,13 +76,14 @@ TEST(UninstallerTest, TheConfirmationAsksWithTheBoxOffAndOnlyTheBoxSendsUserFile
         });
         reader.start();
         h.uninstaller.confirmAndRun();
-        ASSERT_TRUE(waitUntil([&] { return !title.isEmpty(); }, 10000));
-        EXPECT_EQ(title, u"Uninstall Vantle?"_s);
+        ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }, 10000));
+        const QString text = shown.takeAt(1);
         EXPECT_TRUE(text.startsWith(
             u"Vantle, its Android and all apps inside it (and their data) are removed. This frees about "_s +
             Uninstaller::formatSize(bytes) + u".\n\nTip: back up apps you want to keep first"_s));
-        EXPECT_EQ(box, u"Also delete my screenshots, recordings, downloads and backups"_s);
-        EXPECT_FALSE(boxChecked);
+        EXPECT_EQ(shown, (QStringList{u"Uninstall Vantle?"_s,
+                                      u"Also delete my screenshots, recordings, downloads and backups"_s,
+                                      u"not ticked"_s}));
         if (answer == cancel) {
             QTest::qWait(100);
             EXPECT_EQ(h.ended, 0);
