@@ -79,6 +79,7 @@ TEST(NotificationWatchTest, AnnouncesNewOnesOncePerPollAndPerKeyEveryThirtySecon
     NotificationWatch::Clock::time_point now{};
     NotificationWatch watch([&] { return now; });
     const AndroidNotification a = note(u"a"_s, u"hi"_s), b = note(u"b"_s, u"1"_s), c = note(u"c"_s, u"1"_s);
+    const AndroidNotification ongoing = note(u"o"_s, u"x"_s, true), media = note(u"m"_s, u"x"_s, false, true);
     // What was there at the first poll is never announced.
     EXPECT_FALSE(watch.handle({a}).announce);
 
@@ -94,11 +95,7 @@ TEST(NotificationWatchTest, AnnouncesNewOnesOncePerPollAndPerKeyEveryThirtySecon
         {"the other one next poll", 1, {a, b, c}, std::nullopt, 3}, // b was seen at the last poll: not new
         {"update in place within 30 s", 10, {note(u"c"_s, u"2"_s)}, std::nullopt, 1},
         {"update in place after 30 s", 31, {note(u"c"_s, u"3"_s)}, u"c|Anna|3"_s, 1},
-        {"ongoing and media are neither shown nor announced",
-         60,
-         {note(u"o"_s, u"x"_s, true), note(u"m"_s, u"x"_s, false, true)},
-         std::nullopt,
-         0},
+        {"ongoing and media are neither shown nor announced", 60, {ongoing, media}, std::nullopt, 0},
         {"and stay seen when they stop being ongoing", 1, {note(u"o"_s, u"x"_s)}, std::nullopt, 1},
     };
     for (const auto& step : steps) {

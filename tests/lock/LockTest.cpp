@@ -159,11 +159,9 @@ TEST(AppLockTest, LockingAsksOnceInTheGracePeriodAndALockedWindowAsksOnlyWhenItC
         EXPECT_EQ(answer(prompt, password), u"Vantle wants to lock Notes."_s);
         ASSERT_TRUE(waitUntil([&] { return AppLock::isLocked(notes.id); }));
         EXPECT_EQ(shownAt, QList<QRectF>{QRectF(popup.topLeft(), VantleLayout::size())});
-        EXPECT_TRUE(log.lines().contains(u"home page shown"_s));
     }
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(sessionsChanged, 1);
-    EXPECT_TRUE(log.lines().contains(u"app lock: Notes locked"_s));
     openNotes(); // right after locking: no second question
     EXPECT_EQ(opened, 1);
     EXPECT_TRUE(staysAway(prompt));
@@ -176,8 +174,6 @@ TEST(AppLockTest, LockingAsksOnceInTheGracePeriodAndALockedWindowAsksOnlyWhenItC
     EXPECT_EQ(opened, 1); // nothing before the password
     EXPECT_EQ(answer(prompt, password), u"Vantle wants to open Notes."_s);
     ASSERT_TRUE(waitUntil([&] { return opened == 2; }));
-    EXPECT_TRUE(log.lines().contains(u"app lock: asking for the password to open Notes"_s));
-    EXPECT_TRUE(log.lines().contains(u"app lock: unlocked"_s));
     nowMs += AppLock::gracePeriodMs; // exactly 10 s later: still within
     openNotes();
     EXPECT_EQ(opened, 3);
@@ -185,9 +181,12 @@ TEST(AppLockTest, LockingAsksOnceInTheGracePeriodAndALockedWindowAsksOnlyWhenItC
     nowMs += 1;
     openNotes();
     cancel(prompt);
-    EXPECT_TRUE(log.lines().contains(u"app lock: not unlocked (cancelled)"_s));
     EXPECT_EQ(opened, 3);
 
+    for (const QString& line :
+         {u"home page shown"_s, u"app lock: Notes locked"_s, u"app lock: unlocked"_s,
+          u"app lock: asking for the password to open Notes"_s, u"app lock: not unlocked (cancelled)"_s})
+        EXPECT_TRUE(log.lines().contains(line)) << line.toStdString();
     // A wrong password may be retried, but not for ever.
     openNotes();
     answer(prompt, u"wrong"_s);
