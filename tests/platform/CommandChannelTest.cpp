@@ -93,16 +93,45 @@ TEST(CommandChannel, OnlyTheUserCanReachTheSocket) {
     EXPECT_EQ(WEXITSTATUS(status), 1) << "another user could connect";
 }
 
-TEST(CommandChannel, OneListenerAtATimeDeliversInOrder) {
+TEST(CommandChannel, OneListenerAtATimeDeliversInOrderAndRefusesOversizedFrames) {
     {
         Recording first;
+        QStringList& received = first.received;
         ASSERT_TRUE(first.listening.listener) << first.listening.error.toStdString();
         const CommandListening second = listenForCommands([](const QString&) {});
         EXPECT_FALSE(second.listener);
         EXPECT_TRUE(second.error.contains(u"another Vantle"_s));
         EXPECT_EQ(vantlectl({u"send"_s, u"open:Notes"_s}).status, 0);
         EXPECT_EQ(vantlectl({u"send"_s, u"add:/tmp/with\nnewline.apk"_s}).status, 0);
-        EXPECT_EQ(first.received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
+        EXPECT_EQ(received, (QStringList{u"open:Notes"_s, u"add:/tmp/with\nnewline.apk"_s}));
+        // A frame announcing more than a command may hold is refused as too long; only that
+        // connection is dropped.
+        QLocalSocket rogue;
+        rogue.connectToServer(Locations::commandSocket());
+        ASSERT_TRUE(rogue.waitForConnected(1000));
+        rogue.write(QByteArray("\x7f\xff\xff\xff", 4));
+        EXPECT_TRUE(waitUntil([&] { return rogue.state() == QLocalSocket::UnconnectedState; }));
+        EXPECT_EQ(rogue.readAll(), QByteArray(1, CommandFrame::refusedTooLong));
+        EXPECT_EQ(vantlectl({u"send"_s, u"back"_s}).status, 0);
+        EXPECT_EQ(received.mid(2), QStringList{u"back"_s}); // nothing from the rogue connection
+
+        // vantlectl says why instead of sending it; the largest allowed command still goes through.
+        const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
+        EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
+        const VantlectlRun refused = vantlectl({u"send"_s, tooLong});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_TRUE(refused.errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
+            << refused.errors.toStdString();
+        EXPECT_EQ(vantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}).status, 0);
+        EXPECT_EQ(received.size(), 4);
+
+        // The size given is that of the command sent, a relative path completed from this folder.
+        const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
+        const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
+        const VantlectlRun relativeRun = vantlectl({u"send"_s, relative});
+        EXPECT_EQ(relativeRun.status, 1);
+        EXPECT_TRUE(relativeRun.errors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
+            << relativeRun.errors.toStdString();
 
         // A listener too busy to accept is still a listener: fill its queue of waiting connections
         // while its event loop does not run.
@@ -126,38 +155,6 @@ TEST(CommandChannel, OneListenerAtATimeDeliversInOrder) {
     ASSERT_TRUE(QFileInfo::exists(Locations::commandSocket()));
     const CommandListening listening = listenForCommands([](const QString&) {});
     EXPECT_TRUE(listening.listener) << listening.error.toStdString();
-}
-
-TEST(CommandChannel, AnOversizedFrameIsRefusedAsTooLongAndDropsOnlyThatConnection) {
-    Recording channel;
-    QStringList& received = channel.received;
-    QLocalSocket rogue;
-    rogue.connectToServer(Locations::commandSocket());
-    ASSERT_TRUE(rogue.waitForConnected(1000));
-    rogue.write(QByteArray("\x7f\xff\xff\xff", 4));
-    EXPECT_TRUE(waitUntil([&] { return rogue.state() == QLocalSocket::UnconnectedState; }));
-    EXPECT_EQ(rogue.readAll(), QByteArray(1, CommandFrame::refusedTooLong));
-    EXPECT_TRUE(received.isEmpty());
-    EXPECT_EQ(vantlectl({u"send"_s, u"back"_s}).status, 0);
-    EXPECT_EQ(received, QStringList{u"back"_s});
-
-    // vantlectl says why instead of sending it; the largest allowed command still goes through.
-    const QString tooLong(int(CommandFrame::maxTextBytes) + 1, u'x');
-    EXPECT_EQ(sendCommand(tooLong), CommandDelivery::tooLong);
-    const VantlectlRun refused = vantlectl({u"send"_s, tooLong});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(refused.errors.contains(u"the command is too long (65537 bytes; at most 65536)"_s))
-        << refused.errors.toStdString();
-    EXPECT_EQ(vantlectl({u"send"_s, tooLong.left(int(CommandFrame::maxTextBytes))}).status, 0);
-    EXPECT_EQ(received.size(), 2);
-
-    // The size given is that of the command sent, a relative path completed from this folder.
-    const QString relative = u"add:"_s + tooLong.left(int(CommandFrame::maxTextBytes) - 4);
-    const qsizetype sent = relative.size() + QDir::currentPath().toUtf8().size() + 1;
-    const VantlectlRun relativeRun = vantlectl({u"send"_s, relative});
-    EXPECT_EQ(relativeRun.status, 1);
-    EXPECT_TRUE(relativeRun.errors.contains(u"the command is too long (%1 bytes;"_s.arg(sent)))
-        << relativeRun.errors.toStdString();
 }
 
 // Connections that never send must not take the channel down or away: the oldest ones beyond the
