@@ -63,6 +63,17 @@ QProgressBar { background: %6; border: none; border-radius: 3px; max-height: 6px
 QProgressBar::chunk { background: %5; border-radius: 3px; }
 QPushButton#chooseButton { background: %5; color: white; border: none; border-radius: 9px; padding: 7px 18px;
   font-weight: 600; }
+QScrollArea#settingsScroll, QWidget#settingsContent, QScrollArea#settingsScroll > QWidget > QWidget { background: transparent; }
+QLabel#settingsTitle { font-size: 20px; font-weight: 600; }
+QLabel#settingsHeading { font-weight: 600; }
+QLabel#settingsNote, QLabel#shortcutsUnavailable { color: %4; font-size: 11px; }
+QLabel#settingsProblem { color: #d93025; font-size: 11px; }
+QCheckBox { color: %3; spacing: 8px; }
+QComboBox { background: %2; color: %3; border: 1px solid %6; border-radius: 7px; padding: 3px 8px; }
+QComboBox QAbstractItemView { background: %2; color: %3; selection-background-color: %5; }
+QTabBar::tab { background: transparent; color: %4; padding: 5px 8px; border: none; border-radius: 7px; }
+QTabBar::tab:selected { background: %2; color: %3; font-weight: 600; }
+QTabBar::tab:hover { background: %8; }
 QScrollBar:vertical { background: transparent; width: 8px; }
 QScrollBar::handle:vertical { background: %6; border-radius: 4px; min-height: 24px; }
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
