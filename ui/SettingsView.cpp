@@ -71,6 +71,19 @@ struct Page {
     }
 };
 
+// Takes the rows out of `rows` at once; they are deleted later, since a row's own button may be what
+// asked for the change.
+void clearRows(QVBoxLayout* rows) {
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->setParent(nullptr);
+            widget->deleteLater();
+        }
+        delete item;
+    }
+}
+
 } // namespace
 
 const QStringList& SettingsView::pageTitles() {
@@ -353,10 +366,7 @@ QWidget* SettingsView::makeAndroid() {
 }
 
 void SettingsView::fillVersions() {
-    while (QLayoutItem* item = m_versions->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    clearRows(m_versions);
     const int current = AndroidVersions::selected();
     for (const int api : AndroidVersions::installed()) {
         if (api == current) continue;
@@ -388,8 +398,7 @@ void SettingsView::fillVersions() {
         connect(no, &QPushButton::clicked, confirm, &QWidget::hide);
         connect(yes, &QPushButton::clicked, this, [this, api] {
             m_actions.deleteAndroidVersion(api);
-            // The row goes with the version; not from inside its own button's signal.
-            QMetaObject::invokeMethod(this, &SettingsView::reload, Qt::QueuedConnection);
+            reload();
         });
         m_versions->addWidget(row);
     }
@@ -410,13 +419,7 @@ QWidget* SettingsView::makeAppLock() {
 }
 
 void SettingsView::fillLockedApps() {
-    while (QLayoutItem* item = m_lockedApps->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater(); // may be inside its own signal
-        }
-        delete item;
-    }
+    clearRows(m_lockedApps);
     const QList<MobileApp> apps = m_store.apps();
     if (apps.isEmpty()) m_lockedApps->addWidget(note(u"Add an app to lock it."_s));
     for (const MobileApp& app : apps) {
