@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -171,10 +172,48 @@ void SettingsView::showEvent(QShowEvent* event) {
 
 namespace {
 
+// The text of a switch, wrapped to the panel's width; a click on it is a click on the switch.
+class SwitchLabel final : public QLabel {
+public:
+    SwitchLabel(const QString& text, QCheckBox* box)
+        : QLabel(text)
+        , m_box(box) {
+        setWordWrap(true);
+        setBuddy(box);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) m_box->click();
+    }
+
+private:
+    QCheckBox* m_box;
+};
+
+// A switch with its text beside it.
+QWidget* switchRow(QCheckBox* box, const QString& text) {
+    box->setAccessibleName(text);
+    auto* row = new QWidget;
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(box, 0, Qt::AlignTop);
+    line->addWidget(new SwitchLabel(text, box), 1);
+    return row;
+}
+
+// A label beside a control, wrapped when the row is narrow.
+QLabel* rowLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    return label;
+}
+
 // A switch bound to a boolean setting.
-QCheckBox* boundSwitch(const QString& text, const SettingKey<bool>& key,
-                       QList<std::function<void()>>& readers) {
-    auto* box = new QCheckBox(text);
+QWidget* boundSwitch(const QString& text, const SettingKey<bool>& key,
+                     QList<std::function<void()>>& readers) {
+    auto* box = new QCheckBox;
     box->setObjectName(key.key());
     readers.append([box, key] {
         const QSignalBlocker quiet(box);
@@ -182,7 +221,7 @@ QCheckBox* boundSwitch(const QString& text, const SettingKey<bool>& key,
     });
     QObject::connect(box, &QCheckBox::toggled, box,
                      [key](bool on) { SettingEffects::change(key.key(), on); });
-    return box;
+    return switchRow(box, text);
 }
 
 // A labelled choice among stored values; a stored value that is none of them selects nothing.
@@ -204,7 +243,7 @@ QWidget* boundChoice(const QString& text, const SettingKey<T>& key,
     auto* row = new QWidget;
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 0, 0, 0);
-    line->addWidget(new QLabel(text), 1);
+    line->addWidget(rowLabel(text), 1);
     line->addWidget(combo);
     return row;
 }
@@ -214,7 +253,7 @@ QWidget* boundChoice(const QString& text, const SettingKey<T>& key,
 QWidget* SettingsView::makeGeneral() {
     using namespace SettingsKeys;
     Page page;
-    auto* login = new QCheckBox(u"Open Vantle when the desktop starts"_s);
+    auto* login = new QCheckBox;
     login->setObjectName(u"loginItem"_s);
     m_loginFailure = note(QString(), u"settingsProblem"_s);
     m_loginFailure->hide();
@@ -229,7 +268,7 @@ QWidget* SettingsView::makeGeneral() {
         const QSignalBlocker quiet(login);
         login->setChecked(LoginItem::isEnabled());
     });
-    page.add(login);
+    page.add(switchRow(login, u"Open Vantle when the desktop starts"_s));
     page.add(m_loginFailure);
     page.gap();
 
@@ -271,7 +310,7 @@ QWidget* SettingsView::makeGeneral() {
     auto* wallpaperRow = new QWidget;
     auto* wallpaperLine = new QHBoxLayout(wallpaperRow);
     wallpaperLine->setContentsMargins(0, 0, 0, 0);
-    wallpaperLine->addWidget(new QLabel(u"Wallpaper"_s), 1);
+    wallpaperLine->addWidget(rowLabel(u"Wallpaper"_s), 1);
     wallpaperLine->addWidget(wallpaperChoice);
     page.add(wallpaperRow);
     m_wallpaperProblem = note(QString(), u"settingsProblem"_s);
@@ -327,7 +366,7 @@ QWidget* SettingsView::makeAndroid() {
     auto* versionRow = new QWidget;
     auto* versionLine = new QHBoxLayout(versionRow);
     versionLine->setContentsMargins(0, 0, 0, 0);
-    versionLine->addWidget(new QLabel(u"Android version"_s), 1);
+    versionLine->addWidget(rowLabel(u"Android version"_s), 1);
     versionLine->addWidget(version);
     page.add(versionRow);
     page.add(
