@@ -151,8 +151,7 @@ struct DesktopShell {
     MenuBarExtras tray;
 };
 
-// --- Settings: what the settings pages ask of the application, and the global keys following
-// their switches.
+// --- Settings: what the settings pages ask of the application.
 class DesktopSettingsActions final : public SettingsActions {
 public:
     DesktopSettingsActions(VantleApp& vantle, OpenAppFlow& flow, AppUpdates& updates,
@@ -164,11 +163,6 @@ public:
         , m_shell(shell) {
         // "check-updates" is the page's "Check now".
         vantle.commands().on(u"check-updates"_s, [this] { checkUpdatesNow(); });
-        EventCenter& events = EventCenter::shared();
-        events.observe(SettingsKeys::hotKey.name, &m_context,
-                       [this](const QVariantMap&) { m_shell.hotKey.registerKey(); });
-        events.observe(SettingsKeys::appShortcuts.name, &m_context,
-                       [this](const QVariantMap&) { m_shell.shortcuts.registerKeys(); });
     }
 
     void switchAndroidVersion(int api) override { m_flow.switchAndroidVersion(api); }
@@ -184,7 +178,6 @@ private:
     AppUpdates& m_updates;
     Uninstaller& m_uninstaller;
     DesktopShell& m_shell;
-    QObject m_context; // ends the observations with this object
 };
 // --- end of settings
 
