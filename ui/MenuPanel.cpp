@@ -423,6 +423,12 @@ void MenuPanel::showEvent(QShowEvent* event) {
     render();
 }
 
+void MenuPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // Put away, the panel comes back with the apps ("home-settings" opens the settings again).
+    if (m_showingSettings && !event->spontaneous()) showLauncher();
+}
+
 void MenuPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     m_dropOverlay->setGeometry(rect().adjusted(8, 8, -8, -8));

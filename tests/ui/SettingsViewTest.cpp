@@ -289,6 +289,11 @@ TEST_F(SettingsViewTest, PanelMenuTileMenuAndBadges) {
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(panel.get(), &escape);
     EXPECT_FALSE(panel->isShowingSettings());
+    panel->show();
+    EventCenter::shared().post(VantleEvent::showSettingsPage);
+    EXPECT_TRUE(panel->isShowingSettings());
+    panel->hide(); // put away: it comes back with the apps
+    EXPECT_FALSE(panel->isShowingSettings());
     EXPECT_EQ(panel->tiles().size(), 1);
 
     AppTile* tile = panel->tiles().first();
