@@ -8,10 +8,12 @@
 #include "provisioning/AndroidVersions.h"
 #include "ui/LauncherActions.h"
 #include "ui/LoginItem.h"
+#include "ui/PanelStyle.h"
 #include "ui/SettingEffects.h"
 #include "ui/SettingsActions.h"
 #include "ui/Wallpaper.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -22,7 +24,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QTabBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -112,23 +114,32 @@ SettingsView::SettingsView(AppLibraryStore& store, LauncherActions& launcher, Se
     top->addWidget(title, 1);
     top->addWidget(done);
 
-    m_tabs = new QTabBar;
-    m_tabs->setObjectName(u"settingsTabs"_s);
-    m_tabs->setExpanding(false);
-    m_tabs->setDrawBase(false);
-    m_tabs->setUsesScrollButtons(false);
-    for (const QString& pageTitle : pageTitles())
-        m_tabs->addTab(pageTitle);
+    // One button per page, its symbol over its title; exactly one is down.
+    m_tabs = new QButtonGroup(this);
+    auto* tabRow = new QHBoxLayout;
+    tabRow->setContentsMargins(0, 0, 0, 0);
+    tabRow->setSpacing(2);
+    for (const QString& pageTitle : pageTitles()) {
+        auto* button = new QToolButton;
+        button->setObjectName(u"settingsTab"_s);
+        button->setText(pageTitle);
+        button->setCheckable(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setIconSize(QSize(18, 18));
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        m_tabs->addButton(button, int(m_tabs->buttons().size()));
+        tabRow->addWidget(button, 1);
+    }
     m_pages = new QStackedWidget;
     for (QWidget* page : {makeGeneral(), makeAndroid(), makeAppLock(), makeUpdates(), makeAbout()})
         m_pages->addWidget(page);
-    connect(m_tabs, &QTabBar::currentChanged, this, &SettingsView::showPage);
+    connect(m_tabs, &QButtonGroup::idClicked, this, &SettingsView::showPage);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
     column->addLayout(top);
-    column->addWidget(m_tabs);
+    column->addLayout(tabRow);
     column->addWidget(m_pages, 1);
 
     // The lock changes after the owner's authentication, and announces it as a change of sessions.
@@ -138,12 +149,31 @@ SettingsView::SettingsView(AppLibraryStore& store, LauncherActions& launcher, Se
     connect(&m_store, &AppLibraryStore::appsChanged, this, [this] {
         if (isVisible()) fillLockedApps();
     });
+    applyStyle();
     reload();
     showPage(int(VantleSettings::get(SettingsKeys::settingsPage)));
 }
 
+void SettingsView::applyStyle() {
+    using PanelStyle::Glyph;
+    const QColor colour = PanelStyle::colours().secondaryText;
+    const Glyph symbols[] = {Glyph::gear, Glyph::phone, Glyph::padlock, Glyph::downloadCircle,
+                             Glyph::infoCircle};
+    for (int page = 0; page < int(std::size(symbols)); ++page)
+        pageButton(page)->setIcon(PanelStyle::glyph(symbols[page], colour));
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) applyStyle();
+}
+
 int SettingsView::currentPage() const {
     return m_pages->currentIndex();
+}
+
+QToolButton* SettingsView::pageButton(int index) const {
+    return static_cast<QToolButton*>(m_tabs->button(index));
 }
 
 QWidget* SettingsView::page(int index) const {
@@ -153,7 +183,7 @@ QWidget* SettingsView::page(int index) const {
 void SettingsView::showPage(int index) {
     index = std::clamp(index, 0, int(pageTitles().size()) - 1);
     m_pages->setCurrentIndex(index);
-    if (m_tabs->currentIndex() != index) m_tabs->setCurrentIndex(index);
+    pageButton(index)->setChecked(true);
     if (VantleSettings::get(SettingsKeys::settingsPage) != index)
         VantleSettings::set(SettingsKeys::settingsPage, qint64(index));
 }

@@ -9,7 +9,8 @@ class AppLibraryStore;
 class LauncherActions;
 class QLabel;
 class QStackedWidget;
-class QTabBar;
+class QButtonGroup;
+class QToolButton;
 class QVBoxLayout;
 class SettingsActions;
 
@@ -37,7 +38,8 @@ public:
     // Shows the page (clamped to the five) and remembers it.
     void showPage(int index);
     QWidget* page(int index) const;
-    QTabBar* tabBar() const { return m_tabs; }
+    // The page's button in the row above the pages (its symbol over its title).
+    QToolButton* pageButton(int index) const;
     // Re-reads every control from the settings (a command or another window may have changed them).
     void reload();
 
@@ -47,6 +49,7 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* makeGeneral();
@@ -57,12 +60,13 @@ private:
     void fillVersions();
     void fillLockedApps();
     void chooseWallpaper();
+    void applyStyle();
 
     AppLibraryStore& m_store;
     LauncherActions& m_launcher;
     SettingsActions& m_actions;
     Environment m_environment;
-    QTabBar* m_tabs = nullptr;
+    QButtonGroup* m_tabs = nullptr;
     QStackedWidget* m_pages = nullptr;
     QList<std::function<void()>> m_readers; // one per bound control: shows the stored value
     QLabel* m_loginFailure = nullptr;

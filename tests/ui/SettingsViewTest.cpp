@@ -21,7 +21,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTabBar>
+#include <QToolButton>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -153,7 +153,9 @@ TEST_F(SettingsViewTest, PagesComeInOrderAndTheLastOneShownIsRemembered) {
               (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
     auto view = makeView();
     EXPECT_EQ(view->currentPage(), 0);
-    view->tabBar()->setCurrentIndex(3);
+    view->pageButton(3)->click();
+    EXPECT_EQ(view->currentPage(), 3);
+    EXPECT_TRUE(view->pageButton(3)->isChecked() && !view->pageButton(0)->isChecked());
     EXPECT_TRUE(view->page(3)->isAncestorOf(view->findChild<QPushButton*>(u"checkNow"_s)));
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::settingsPage), 3);
