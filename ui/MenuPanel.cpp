@@ -145,8 +145,8 @@ void MenuPanel::followSettings() {
 void MenuPanel::showSettings() {
     if (!m_environment.settings) return;
     if (!m_settingsView) {
-        m_settingsView =
-            new SettingsView(m_store, m_actions, *m_environment.settings, {m_environment.choosePhoto});
+        m_settingsView = new SettingsView(m_store, m_actions, *m_environment.settings,
+                                          {m_environment.choosePhoto, m_environment.updates});
         m_pages->addWidget(m_settingsView);
         connect(m_settingsView, &SettingsView::doneRequested, this, &MenuPanel::showLauncher);
     }

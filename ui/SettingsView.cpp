@@ -12,6 +12,7 @@
 #include "ui/SettingEffects.h"
 #include "ui/SettingsActions.h"
 #include "ui/Wallpaper.h"
+#include "updates/AppUpdates.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -518,6 +519,18 @@ QWidget* SettingsView::makeUpdates() {
     checkNow->setObjectName(u"checkNow"_s);
     connect(checkNow, &QPushButton::clicked, this, [this] { m_actions.checkUpdatesNow(); });
     page.add(checkNow);
+    if (AppUpdates* updates = m_environment.updates) {
+        // What the last check found, and no second check while one runs.
+        auto* status = note(updates->lastMessage(), u"updatesStatus"_s);
+        page.add(status);
+        const auto follow = [updates, status, checkNow] {
+            status->setText(updates->lastMessage());
+            checkNow->setEnabled(!updates->isChecking());
+        };
+        connect(updates, &AppUpdates::lastMessageChanged, status, follow);
+        connect(updates, &AppUpdates::checkingChanged, status, follow);
+        follow();
+    }
     return page.done();
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 class AppLibraryStore;
+class AppUpdates;
 class LauncherActions;
 class QLabel;
 class QStackedWidget;
@@ -17,7 +18,8 @@ class SettingsActions;
 // What the settings pages read from their surroundings; each member left empty takes the real one.
 struct SettingsViewEnvironment {
     std::function<QString(QWidget* parent)>
-        choosePhoto; // the file chooser for the wallpaper; empty: cancelled
+        choosePhoto;               // the file chooser for the wallpaper; empty: cancelled
+    AppUpdates* updates = nullptr; // the updates page's status line; none without it
 };
 
 // The settings pages, in order "General", "Android", "App lock", "Updates", "About". Each control

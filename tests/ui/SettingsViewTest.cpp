@@ -12,6 +12,7 @@
 #include "platform/Locations.h"
 #include "ui/LoginItem.h"
 #include "ui/Wallpaper.h"
+#include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 
 #include <QCheckBox>
@@ -168,6 +169,18 @@ TEST_F(SettingsViewTest, PagesComeInOrderAndTheLastOneShownIsRemembered) {
         view->findChild<QPushButton*>(QString::fromUtf16(button))->click();
     EXPECT_EQ(settingsActions.calls,
               (QStringList{u"checkUpdatesNow"_s, u"composeBugReport"_s, u"uninstallVantle"_s}));
+}
+
+TEST_F(SettingsViewTest, CheckNowShowsWhatTheCheckFound) {
+    AppUpdates updates;
+    SettingsView view(store, actions, settingsActions, {{}, &updates});
+    settingsActions.onCheckNow = [&] { updates.checkIfDue(store, AppUpdates::Trigger::forced); };
+    for (const QLatin1StringView source : {SettingsKeys::updatesFDroid.name, SettingsKeys::updatesIzzy.name})
+        view.findChild<QCheckBox*>(QString(source))->click(); // both stores off: nothing is asked
+    view.findChild<QPushButton*>(u"checkNow"_s)->click();
+    EXPECT_TRUE(waitUntil([&] { return !updates.isChecking(); }));
+    EXPECT_EQ(view.findChild<QLabel*>(u"updatesStatus"_s)->text(), u"No store is turned on"_s);
+    EXPECT_TRUE(view.findChild<QPushButton*>(u"checkNow"_s)->isEnabled());
 }
 
 TEST_F(SettingsViewTest, TheLoginSwitchWritesTheEntryAndShowsAFailureUnderIt) {
