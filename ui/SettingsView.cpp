@@ -323,7 +323,7 @@ QWidget* SettingsView::makeGeneral() {
     m_readers.append([wallpaperChoice] {
         const QSignalBlocker quiet(wallpaperChoice);
         wallpaperChoice->clear();
-        wallpaperChoice->addItem(u"None"_s, QString(Wallpaper::none));
+        wallpaperChoice->addItem(QString(Wallpaper::none), QString(Wallpaper::none));
         if (Wallpaper::hasPhoto()) wallpaperChoice->addItem(u"My photo"_s, QString(Wallpaper::photo));
         wallpaperChoice->addItem(u"Choose a photo…"_s);
         wallpaperChoice->setCurrentIndex(
@@ -455,7 +455,7 @@ void SettingsView::fillVersions() {
         confirm->setObjectName(u"confirmDelete"_s);
         auto* confirmLine = new QHBoxLayout(confirm);
         confirmLine->setContentsMargins(0, 0, 0, 0);
-        confirmLine->addWidget(note(u"Its apps and their data are removed from the computer."_s), 1);
+        confirmLine->addWidget(note(u"Its apps and their data are removed from the desktop."_s), 1);
         auto* yes = new QPushButton(u"Delete"_s);
         yes->setObjectName(u"confirmDeleteVersion"_s);
         auto* no = new QPushButton(u"Cancel"_s);

@@ -228,7 +228,7 @@ TEST_F(SettingsViewTest, AChosenPhotoBecomesTheWallpaperAndABadFileChangesNothin
             result.append(wallpaper->itemText(i));
         return result;
     };
-    EXPECT_EQ(texts(), (QStringList{u"None"_s, u"Choose a photo…"_s}));
+    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"Choose a photo…"_s}));
     EXPECT_TRUE(panel->wallpaper().isNull());
 
     choose(wallpaper, 1); // cancelled
@@ -239,7 +239,7 @@ TEST_F(SettingsViewTest, AChosenPhotoBecomesTheWallpaperAndABadFileChangesNothin
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"photo"_s);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
-    EXPECT_EQ(texts(), (QStringList{u"None"_s, u"My photo"_s, u"Choose a photo…"_s}));
+    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"My photo"_s, u"Choose a photo…"_s}));
     EXPECT_EQ(wallpaper->currentText(), u"My photo"_s);
     ASSERT_FALSE(panel->wallpaper().isNull());
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0), QColor(Qt::blue));
