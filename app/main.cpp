@@ -8,6 +8,7 @@
 #include "core/VantleLog.h"
 #include "datacare/AppLock.h"
 #include "datacare/BackupFlow.h"
+#include "datacare/BugReport.h"
 #include "datacare/DataCareCommands.h"
 #include "datacare/PasswordPrompt.h"
 #include "datacare/Uninstaller.h"
@@ -28,6 +29,8 @@
 #include "ui/LoginItem.h"
 #include "ui/MenuBarExtras.h"
 #include "ui/RegistryAppWindows.h"
+#include "ui/SettingEffects.h"
+#include "ui/SettingsActions.h"
 #include "ui/VantleHotKey.h"
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
@@ -53,12 +56,9 @@ void inBackground(void (*work)()) {
 }
 
 void registerDeviceSettingCommands(CommandRouter& commands) {
-    const auto setAdBlock = [](bool on) {
-        VantleSettings::set(SettingsKeys::adBlock, on);
-        inBackground(AndroidAdBlock::apply);
-    };
-    commands.on(u"adblock-on"_s, [setAdBlock] { setAdBlock(true); });
-    commands.on(u"adblock-off"_s, [setAdBlock] { setAdBlock(false); });
+    // As the settings page's switch does.
+    commands.on(u"adblock-on"_s, [] { SettingEffects::change(SettingsKeys::adBlock.key(), true); });
+    commands.on(u"adblock-off"_s, [] { SettingEffects::change(SettingsKeys::adBlock.key(), false); });
     commands.onPrefix(u"appearance:"_s, [](const QString& mode) {
         using AndroidDarkMode::Override;
         AndroidDarkMode::setOverride(mode == u"dark"_s    ? Override::dark
@@ -150,6 +150,36 @@ struct DesktopShell {
     VantleHotKey hotKey;
     MenuBarExtras tray;
 };
+
+// --- Settings: what the settings pages ask of the application.
+class DesktopSettingsActions final : public SettingsActions {
+public:
+    DesktopSettingsActions(VantleApp& vantle, OpenAppFlow& flow, AppUpdates& updates,
+                           Uninstaller& uninstaller, DesktopShell& shell)
+        : m_vantle(vantle)
+        , m_flow(flow)
+        , m_updates(updates)
+        , m_uninstaller(uninstaller)
+        , m_shell(shell) {
+        // "check-updates" is the page's "Check now".
+        vantle.commands().on(u"check-updates"_s, [this] { checkUpdatesNow(); });
+    }
+
+    void switchAndroidVersion(int api) override { m_flow.switchAndroidVersion(api); }
+    void deleteAndroidVersion(int api) override { m_flow.deleteAndroidVersion(api); }
+    void checkUpdatesNow() override { m_updates.checkIfDue(m_vantle.store(), AppUpdates::Trigger::forced); }
+    void composeBugReport() override { BugReport::compose(); }
+    void uninstallVantle() override { m_uninstaller.confirmAndRun(); }
+    QString shortcutsUnavailableReason() const override { return m_shell.hotKey.unavailableReason(); }
+
+private:
+    VantleApp& m_vantle;
+    OpenAppFlow& m_flow;
+    AppUpdates& m_updates;
+    Uninstaller& m_uninstaller;
+    DesktopShell& m_shell;
+};
+// --- end of settings
 
 void registerVersionCommand(CommandRouter& commands, OpenAppFlow& flow) {
     commands.onPrefix(u"android-version:"_s, [&flow](const QString& level) {
@@ -307,9 +337,6 @@ int main(int argc, char** argv) {
     registerDataCareCommands(
         vantle.commands(), [&vantle](const QString& text) { return vantle.entryMatching(text); }, appLock,
         uninstaller);
-    vantle.commands().on(u"check-updates"_s, [&updates, &vantle] {
-        updates.checkIfDue(vantle.store(), AppUpdates::Trigger::forced);
-    });
     registerDeviceSettingCommands(vantle.commands());
     registerWindowCommands(vantle.commands());
     registerVersionCommand(vantle.commands(), *flow);
@@ -346,8 +373,10 @@ int main(int argc, char** argv) {
     DesktopLauncherActions launcherActions(*flow, *backups, appLock);
     DesktopShell desktopShell(vantle, launcherActions, appLock);
     shell = &desktopShell;
+    DesktopSettingsActions settingsActions(vantle, *flow, updates, uninstaller, desktopShell);
     MenuPanel::Environment panelEnvironment;
     panelEnvironment.updates = &updates;
+    panelEnvironment.settings = &settingsActions;
     HomePanelController home(vantle.store(), launcherActions, panelEnvironment);
     homePanel = &home;
     MenuPanel& panel = home.makePanel();

@@ -108,16 +108,24 @@ void VantleApp::registerCommands() {
     m_commands.onPrefix(u"hide-apps:"_s, [this](const QString& names) {
         m_store.setHiddenForShots(names.split(u',', Qt::SkipEmptyParts));
     });
-    m_commands.onPrefix(u"theme:"_s,
-                        [](const QString& style) { VantleSettings::set(SettingsKeys::theme, style); });
+    // A setting changed here is announced as the event named after its key, as the settings pages
+    // do, so that what shows it (the panel) follows.
+    const auto setAndAnnounce = [](const SettingKey<QLatin1StringView>& key, const QString& value) {
+        VantleSettings::set(key, value);
+        EventCenter::shared().post(key.name);
+    };
+    m_commands.onPrefix(
+        u"theme:"_s, [setAndAnnounce](const QString& style) { setAndAnnounce(SettingsKeys::theme, style); });
     m_commands.onPrefix(u"wallpaper:"_s,
-                        [](const QString& id) { VantleSettings::set(SettingsKeys::wallpaper, id); });
+                        [setAndAnnounce](const QString& id) { setAndAnnounce(SettingsKeys::wallpaper, id); });
     m_commands.onPrefix(u"open:"_s, [this](const QString& name) {
         if (auto app = entryMatching(name)) launch(*app);
     });
     m_commands.on(u"close-all"_s, [this] { run(m_steps.closeAllWindows); });
     if (m_steps.writeSnapshots) m_commands.on(u"snapshot-menu"_s, m_steps.writeSnapshots);
-    m_commands.on(u"home-settings"_s, [] { EventCenter::shared().post(VantleEvent::showSettingsPage); });
+    // The settings are a page of the panel: both open it there ("home" itself belongs to the panel).
+    for (const QString& command : {u"settings"_s, u"home-settings"_s})
+        m_commands.on(command, [] { EventCenter::shared().post(VantleEvent::showSettingsPage); });
 }
 
 void endLeftoverHostDisplayServers() {

@@ -3,6 +3,7 @@
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
 #include "provisioning/AndroidRuntimeProvisioner.h"
 #include "provisioning/RuntimeSetupView.h"
 #include "runtime/AndroidRuntimePaths.h"
@@ -10,8 +11,10 @@
 #include "ui/AppTile.h"
 #include "ui/LauncherActions.h"
 #include "ui/PanelStyle.h"
+#include "ui/SettingsView.h"
 #include "ui/StatusPill.h"
 #include "ui/VantleDock.h"
+#include "ui/Wallpaper.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -22,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -119,6 +123,40 @@ MenuPanel::MenuPanel(AppLibraryStore& store, LauncherActions& actions, Environme
     m_statusLine->setText(m_store.statusMessage());
 
     applyStyle();
+    followSettings();
+    render();
+}
+
+void MenuPanel::followSettings() {
+    // Settings are announced as events named after their keys, by the settings pages and the
+    // automation commands alike.
+    EventCenter& events = EventCenter::shared();
+    events.observe(VantleEvent::showSettingsPage, this, [this](const QVariantMap&) { showSettings(); });
+    // The icons' corner radii follow the style: the tiles are drawn again.
+    events.observe(SettingsKeys::theme.name, this, [this](const QVariantMap&) { render(); });
+    for (const QLatin1StringView key : {SettingsKeys::wallpaper.name, SettingsKeys::wallpaperRevision.name})
+        events.observe(key, this, [this](const QVariantMap&) {
+            m_wallpaper = Wallpaper::current();
+            update();
+        });
+    m_wallpaper = Wallpaper::current();
+}
+
+void MenuPanel::showSettings() {
+    if (!m_environment.settings) return;
+    if (!m_settingsView) {
+        m_settingsView = new SettingsView(m_store, m_actions, *m_environment.settings,
+                                          {m_environment.choosePhoto, m_environment.updates});
+        m_pages->addWidget(m_settingsView);
+        connect(m_settingsView, &SettingsView::doneRequested, this, &MenuPanel::showLauncher);
+    }
+    m_showingSettings = true;
+    m_settingsView->showPage(int(VantleSettings::get(SettingsKeys::settingsPage)));
+    m_pages->setCurrentWidget(m_settingsView);
+}
+
+void MenuPanel::showLauncher() {
+    m_showingSettings = false;
     render();
 }
 
@@ -226,6 +264,7 @@ QWidget* MenuPanel::makeDock() {
 void MenuPanel::fillPanelMenu() {
     // Rebuilt each time it opens: the window sizes on offer may have changed.
     m_menu->clear();
+    if (m_environment.settings) m_menu->addAction(u"Settings"_s, this, &MenuPanel::showSettings);
     if (m_actions.offersBackups())
         m_menu->addAction(u"Restore from backup…"_s, this, [this] { m_actions.chooseBackupToRestore(); });
     const QStringList presets = m_actions.windowSizePresets();
@@ -266,6 +305,11 @@ bool MenuPanel::isDropOverlayShown() const {
 void MenuPanel::render() {
     m_greeting->setText(LauncherRules::greeting(m_environment.localHour()));
     m_page = pageNow();
+    if (m_showingSettings) {
+        // The apps are drawn again when the settings are done.
+        m_pages->setCurrentWidget(m_settingsView);
+        return;
+    }
     switch (m_page) {
     case Page::setup:
         showSetup();
@@ -362,8 +406,10 @@ void MenuPanel::launchFirstResult() {
 
 void MenuPanel::keyPressEvent(QKeyEvent* event) {
     if (event->key() != Qt::Key_Escape) return QWidget::keyPressEvent(event);
-    // Escape undoes a search first, and only then asks to put the panel away.
-    if (!m_store.search().isEmpty())
+    // Escape leaves the settings or undoes a search first, and only then asks to put the panel away.
+    if (m_showingSettings)
+        showLauncher();
+    else if (!m_store.search().isEmpty())
         m_store.setSearch(QString());
     else
         Q_EMIT dismissRequested();
@@ -375,6 +421,12 @@ void MenuPanel::showEvent(QShowEvent* event) {
     m_actions.refreshAndroidState();
     m_actions.syncInstalledApps();
     render();
+}
+
+void MenuPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // Put away, the panel comes back with the apps ("home-settings" opens the settings again).
+    if (m_showingSettings && !event->spontaneous()) showLauncher();
 }
 
 void MenuPanel::resizeEvent(QResizeEvent* event) {
@@ -411,6 +463,22 @@ void MenuPanel::dropEvent(QDropEvent* event) {
     if (files.isEmpty()) return;
     event->acceptProposedAction();
     m_store.addFiles(files);
+}
+
+void MenuPanel::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (m_wallpaper.isNull()) return;
+    // The photo covers the panel, centred, under a veil of the background colour that keeps the
+    // texts readable.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QSize covering = m_wallpaper.size().scaled(size(), Qt::KeepAspectRatioByExpanding);
+    const QRect target(QPoint((width() - covering.width()) / 2, (height() - covering.height()) / 2),
+                       covering);
+    painter.drawImage(target, m_wallpaper);
+    QColor veil = PanelStyle::colours().background;
+    veil.setAlpha(150);
+    painter.fillRect(rect(), veil);
 }
 
 void MenuPanel::changeEvent(QEvent* event) {

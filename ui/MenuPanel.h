@@ -2,6 +2,7 @@
 
 #include "ui/LauncherRules.h"
 
+#include <QImage>
 #include <QList>
 #include <QUrl>
 #include <QWidget>
@@ -22,6 +23,8 @@ class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
 class RuntimeSetupView;
+class SettingsActions;
+class SettingsView;
 class StatusPill;
 class VantleDock;
 
@@ -32,6 +35,9 @@ struct MenuPanelEnvironment {
     std::function<int()> localHour;                          // for the greeting
     AppIconStore* icons = nullptr;
     AppUpdates* updates = nullptr; // the tiles' update marks and menu items; none without it
+    // The settings pages and the menu's "Settings"; none without it.
+    SettingsActions* settings = nullptr;
+    std::function<QString(QWidget* parent)> choosePhoto{}; // the wallpaper's file chooser
 };
 
 // The home panel's launcher: greeting and Android's state, then the Android set-up, the empty
@@ -66,12 +72,22 @@ public:
     // Re-reads everything the launcher shows; the store's signals call it.
     void render();
 
+    // The settings pages in place of the apps (made the first time), on the page last shown;
+    // "VantleShowSettingsPage" calls it. Nothing without the settings' actions.
+    void showSettings();
+    void showLauncher();
+    bool isShowingSettings() const { return m_showingSettings; }
+    SettingsView* settingsView() const { return m_settingsView; }
+    // The wallpaper as drawn now; a null image for none.
+    const QImage& wallpaper() const { return m_wallpaper; }
+
 Q_SIGNALS:
     // Escape with nothing left to undo.
     void dismissRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -79,6 +95,7 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QWidget* makeHeader();
@@ -94,6 +111,7 @@ private:
     void rebuildSections();
     void followSearch();
     void applyStyle();
+    void followSettings();
 
     AppLibraryStore& m_store;
     LauncherActions& m_actions;
@@ -121,4 +139,7 @@ private:
     QToolButton* m_menuButton = nullptr;
     QMenu* m_menu = nullptr;
     QLabel* m_dropOverlay = nullptr;
+    SettingsView* m_settingsView = nullptr; // made the first time Settings opens
+    bool m_showingSettings = false;
+    QImage m_wallpaper;
 };

@@ -1,14 +1,18 @@
-// vantle-panel-shots <folder> [--dark]: the home panel in its main states, built from a crafted
-// library in a private home and saved as PNG files for a person to look at. scripts/take-screenshots
-// runs it under Xvfb.
+// vantle-panel-shots <folder> [--dark]: the home panel in its main states and its settings pages, built from
+// a crafted library in a private home and saved as PNG files for a person to look at.
+// scripts/take-screenshots runs it under Xvfb.
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
 #include "core/VantleSettings.h"
 #include "platform/linux/SettingsFile.h"
 #include "ui/AppTile.h"
 #include "ui/LauncherActions.h"
 #include "ui/MenuPanel.h"
+#include "ui/SettingsActions.h"
+#include "ui/SettingsView.h"
+#include "ui/Wallpaper.h"
 #include "updates/AppUpdates.h"
 #include "windows/MediaCardView.h"
 #include "windows/ScreenshotSupport.h"
@@ -20,6 +24,7 @@
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTcpServer>
@@ -46,9 +51,37 @@ public:
     void revealInFileManager(const QString&) override {}
     void quit() override {}
     std::optional<bool> isLocked(const QUuid& id) const override { return locked.contains(id); }
+    // The tile menu as complete as it gets: a tray and backups.
+    std::optional<bool> isInTray(const QUuid&) const override { return false; }
+    bool offersBackups() const override { return true; }
 
     QSet<QUuid> locked;
 };
+
+class InertSettingsActions final : public SettingsActions {
+public:
+    void switchAndroidVersion(int) override {}
+    void deleteAndroidVersion(int) override {}
+    void checkUpdatesNow() override {}
+    void composeBugReport() override {}
+    void uninstallVantle() override {}
+    QString shortcutsUnavailableReason() const override { return {}; }
+};
+
+// A soft diagonal gradient standing in for the user's photo.
+QString makePhoto(const QString& folder) {
+    QImage photo(600, 900, QImage::Format_RGB32);
+    QPainter painter(&photo);
+    QLinearGradient gradient(0, 0, 600, 900);
+    gradient.setColorAt(0, QColor(0xff, 0x9a, 0x62));
+    gradient.setColorAt(0.5, QColor(0xd0, 0x5c, 0x9e));
+    gradient.setColorAt(1, QColor(0x3a, 0x5b, 0xc7));
+    painter.fillRect(photo.rect(), gradient);
+    painter.end();
+    const QString path = folder + u"/photo.jpg"_s;
+    photo.save(path);
+    return path;
+}
 
 using ScreenshotSupport::darkPalette;
 using ScreenshotSupport::settle;
@@ -140,8 +173,10 @@ int main(int argc, char** argv) {
                         },
                         [](const QUuid&) {},
                         {}});
+    InertSettingsActions settingsActions;
     MenuPanel::Environment environment;
     environment.updates = &updates;
+    environment.settings = &settingsActions;
     environment.runtimeComplete = [&runtimeComplete] { return runtimeComplete; };
     environment.localHour = [] { return 10; };
     MenuPanel panel(store, actions, environment);
@@ -236,6 +271,21 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qPrintable(path));
     }
     backdrop.hide();
+
+    // The settings pages, each in turn, and the apps over a photo wallpaper.
+    store.setRunningAppIDs({});
+    store.setLaunchingAppID(std::nullopt);
+    panel.showSettings();
+    for (int page = 0; page < SettingsView::pageTitles().size(); ++page) {
+        panel.settingsView()->showPage(page);
+        shoot(u"10-settings-%1-"_s.arg(page + 1) +
+              SettingsView::pageTitles()[page].toLower().replace(u' ', u'-'));
+    }
+    panel.showLauncher();
+    if (Wallpaper::adopt(makePhoto(home.path()))) ++failures;
+    shoot(u"11-wallpaper"_s);
+    VantleSettings::set(SettingsKeys::wallpaper, QString(Wallpaper::none));
+    EventCenter::shared().post(SettingsKeys::wallpaper.name);
 
     runtimeComplete = false;
     store.setRunningAppIDs({});

@@ -1,12 +1,14 @@
 #include "ui/PanelStyle.h"
 
 #include "core/AppLibraryStore.h"
+#include "windows/PadlockGlyph.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <QtMath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -63,6 +65,18 @@ QProgressBar { background: %6; border: none; border-radius: 3px; max-height: 6px
 QProgressBar::chunk { background: %5; border-radius: 3px; }
 QPushButton#chooseButton { background: %5; color: white; border: none; border-radius: 9px; padding: 7px 18px;
   font-weight: 600; }
+QScrollArea#settingsScroll, QWidget#settingsContent, QScrollArea#settingsScroll > QWidget > QWidget { background: transparent; }
+QLabel#settingsTitle { font-size: 20px; font-weight: 600; }
+QLabel#settingsHeading { font-weight: 600; }
+QLabel#settingsNote, QLabel#shortcutsUnavailable { color: %4; font-size: 11px; }
+QLabel#settingsProblem { color: #d93025; font-size: 11px; }
+QCheckBox { color: %3; spacing: 8px; }
+QComboBox { background: %2; color: %3; border: 1px solid %6; border-radius: 7px; padding: 3px 8px; }
+QComboBox QAbstractItemView { background: %2; color: %3; selection-background-color: %5; }
+QToolButton#settingsTab { background: transparent; color: %4; padding: 4px 2px; border: none; border-radius: 8px;
+  font-size: 11px; }
+QToolButton#settingsTab:checked { background: %2; color: %3; font-weight: 600; }
+QToolButton#settingsTab:hover { background: %8; }
 QScrollBar:vertical { background: transparent; width: 8px; }
 QScrollBar::handle:vertical { background: %6; border-radius: 4px; min-height: 24px; }
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
@@ -129,6 +143,38 @@ void drawGlyph(QPainter& p, Glyph glyph, const QColor& colour, double s) {
         p.drawPath(play);
         break;
     }
+    case Glyph::gear: {
+        // A ring with eight teeth.
+        const QPointF centre(s * 0.5, s * 0.5);
+        p.drawEllipse(centre, s * 0.13, s * 0.13);
+        p.drawEllipse(centre, s * 0.27, s * 0.27);
+        for (int tooth = 0; tooth < 8; ++tooth) {
+            const double angle = qDegreesToRadians(tooth * 45.0);
+            const QPointF direction(std::cos(angle), std::sin(angle));
+            p.drawLine(centre + direction * s * 0.3, centre + direction * s * 0.42);
+        }
+        break;
+    }
+    case Glyph::phone:
+        p.drawRoundedRect(QRectF(s * 0.28, s * 0.12, s * 0.44, s * 0.76), s * 0.09, s * 0.09);
+        p.drawLine(QPointF(s * 0.44, s * 0.76), QPointF(s * 0.56, s * 0.76));
+        break;
+    case Glyph::padlock:
+        PadlockGlyph::paint(p, QPointF(s * 0.5, s * 0.5), s * 0.8, colour, PadlockGlyph::Shackle::closed);
+        break;
+    case Glyph::downloadCircle:
+        p.drawEllipse(QPointF(s * 0.5, s * 0.5), s * 0.38, s * 0.38);
+        p.drawLine(QPointF(s * 0.5, s * 0.3), QPointF(s * 0.5, s * 0.68));
+        p.drawPolyline(
+            QPolygonF{QPointF(s * 0.36, s * 0.54), QPointF(s * 0.5, s * 0.68), QPointF(s * 0.64, s * 0.54)});
+        break;
+    case Glyph::infoCircle:
+        p.drawEllipse(QPointF(s * 0.5, s * 0.5), s * 0.38, s * 0.38);
+        p.drawLine(QPointF(s * 0.5, s * 0.46), QPointF(s * 0.5, s * 0.68));
+        p.setPen(Qt::NoPen);
+        p.setBrush(colour);
+        p.drawEllipse(QPointF(s * 0.5, s * 0.33), s * 0.05, s * 0.05);
+        break;
     }
 }
 } // namespace

@@ -9,7 +9,7 @@
 // under every icon theme.
 namespace PanelStyle {
 
-enum class Glyph { plus, ellipsis, search, clear, tray };
+enum class Glyph { plus, ellipsis, search, clear, tray, gear, phone, padlock, downloadCircle, infoCircle };
 
 struct Colours {
     bool dark = false;

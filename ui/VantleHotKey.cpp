@@ -2,6 +2,7 @@
 
 #include "core/AppLibraryStore.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "ui/AppWindows.h"
 #include "ui/LauncherActions.h"
@@ -31,7 +32,10 @@ AppShortcuts::AppShortcuts(GlobalHotKeys& keys, AppLibraryStore& store, Launcher
     : m_keys(keys)
     , m_store(store)
     , m_actions(actions)
-    , m_windows(windows) {}
+    , m_windows(windows) {
+    EventCenter::shared().observe(SettingsKeys::appShortcuts.name, &m_followsSetting,
+                                  [this](const QVariantMap&) { registerKeys(); });
+}
 
 void AppShortcuts::registerKeys() {
     unregisterKeys();
@@ -77,6 +81,8 @@ VantleHotKey::VantleHotKey(GlobalHotKeys& keys, AppShortcuts& shortcuts, AppWind
     , m_shortcuts(shortcuts)
     , m_windows(windows) {
     m_keys.onPressed = [this](int id) { dispatch(id); };
+    EventCenter::shared().observe(SettingsKeys::hotKey.name, &m_followsSetting,
+                                  [this](const QVariantMap&) { registerKey(); });
 }
 
 void VantleHotKey::registerKey() {

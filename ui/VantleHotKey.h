@@ -2,6 +2,7 @@
 
 #include "platform/GlobalHotKeys.h"
 
+#include <QObject>
 #include <QStringList>
 
 class AppLibraryStore;
@@ -9,7 +10,7 @@ class AppWindows;
 class LauncherActions;
 
 // Alt+1 … Alt+9: the apps of the library in their shown order (favourites first). Registered at
-// start-up and whenever "VantleAppShortcuts" changes. Main thread only.
+// start-up and again whenever "VantleAppShortcuts" is changed (its event). Main thread only.
 class AppShortcuts {
 public:
     static constexpr int firstID = 11; // ids 11 to 19
@@ -35,6 +36,7 @@ private:
     AppWindows& m_windows;
     QList<int> m_registered; // ids the desktop granted, released together
     QStringList m_problems;
+    QObject m_followsSetting; // ends the observation of the setting with this object
 };
 
 // Alt+Space shows or hides Vantle, and the one dispatcher of every global key. Main thread only.
@@ -45,7 +47,8 @@ public:
     // Becomes the receiver of `keys`' presses.
     VantleHotKey(GlobalHotKeys& keys, AppShortcuts& shortcuts, AppWindows& windows);
 
-    // Grabs Alt+Space unless "VantleHotKey" is stored and false (released then), and logs
+    // Grabs Alt+Space unless "VantleHotKey" is stored and false (released then; again whenever the
+    // setting is changed, by its event), and logs
     // "hotkey Alt+Space register status=" + the outcome. Without global keys on this desktop it
     // logs the reason once.
     void registerKey();
@@ -63,6 +66,7 @@ private:
     AppWindows& m_windows;
     bool m_registered = false;
     bool m_unavailableLogged = false;
+    QObject m_followsSetting;
 };
 
 // The outcome's name in the log ("registered", "taken", "unavailable", "failed").

@@ -1,4 +1,5 @@
 #include "DesktopShellFixture.h"
+#include "ui/SettingEffects.h"
 #include "ui/VantleHotKey.h"
 
 #include <xcb/xcb.h>
@@ -48,10 +49,18 @@ TEST_F(GlobalShortcutsTest, AltDigitsActOnTheOrderedLibraryAndHideAVisibleWindow
     press({u"alt+3"_s});
     EXPECT_EQ(actions.calls.size(), 2);
 
-    VantleSettings::set(SettingsKeys::appShortcuts, false); // switched off: the keys are released
-    shortcuts.registerKeys();
+    // Switched off in the settings: the keys are released at once; on again, grabbed again.
+    SettingEffects::change(SettingsKeys::appShortcuts.key(), false);
+    EXPECT_EQ(shortcuts.registeredCount(), 0);
     press({u"alt+1"_s});
     EXPECT_EQ(actions.calls.size(), 2);
+    SettingEffects::change(SettingsKeys::appShortcuts.key(), true);
+    EXPECT_EQ(log.count(u"shortcuts: Alt+1-Alt+9 registered=9"_s), 2);
+    SettingEffects::change(SettingsKeys::hotKey.key(), false);
+    EXPECT_FALSE(hotKey.isRegistered());
+    SettingEffects::change(SettingsKeys::hotKey.key(), true);
+    EXPECT_TRUE(hotKey.isRegistered());
+    EXPECT_EQ(log.count(u"hotkey Alt+Space register status=registered"_s), 2);
 }
 
 TEST_F(GlobalShortcutsTest, AltSpaceTogglesTheFirstWindowOrShowsTheHomePanel) {

@@ -27,6 +27,7 @@ public:
     void quit() override { calls.append(QStringLiteral("quit")); }
     std::optional<bool> locked; // nothing: no app lock
     std::optional<bool> isLocked(const QUuid&) const override { return locked; }
+    void toggleLock(const MobileApp& app) override { calls.append(QStringLiteral("toggleLock ") + app.name); }
     std::optional<bool> inTray; // nothing: the desktop has no tray
     std::optional<bool> isInTray(const QUuid&) const override { return inTray; }
     void toggleInTray(const QUuid&) override { calls.append(QStringLiteral("toggleInTray")); }
