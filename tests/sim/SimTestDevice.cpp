@@ -7,11 +7,6 @@
 #include "support/TestSupport.h"
 
 #include <QProcessEnvironment>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -63,35 +58,4 @@ AdbResult SimTestDevice::adb(const QStringList& arguments, bool withSerial, cons
 bool SimTestDevice::waitForDevice(const QString& state, int timeoutMs) const {
     return waitUntil([&] { return adb({u"devices"_s}, false).text().contains(u"emulator-5556\t"_s + state); },
                      timeoutMs);
-}
-
-int listenOnLoopback(int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
-int acceptWithin(int listener, int timeoutMs) {
-    pollfd p{listener, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-}
-
-bool readExactly(int fd, char* data, size_t count) {
-    for (size_t done = 0; done < count;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0) return false;
-        const ssize_t n = read(fd, data + done, count - done);
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
-    return true;
 }

@@ -44,11 +44,6 @@ private:
     std::unique_ptr<QProcess> m_emulator;
 };
 
-// Sockets on the host side of the device's tunnels; every wait ends after 5 s.
-int listenOnLoopback(int* port);                      // a listener on any free loopback port, or -1
-int acceptWithin(int listener, int timeoutMs = 5000); // -1 when no one connected in time
-bool readExactly(int fd, char* data, size_t count);
-
 // One booted device (API 35, notes.apk installed) shared by every test of the suite.
 class SimDeviceTest : public ::testing::Test {
 protected:
