@@ -220,16 +220,13 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithout
         logStart = setupLog().size();
         provisioner.phase().kind == Kind::failed ? click(&view, "retryButton") : provisioner.prepare();
         ASSERT_TRUE(waitFor(Kind::needsAcceptance));
-        EXPECT_EQ(view.findChild<QLabel*>(u"virtualisationLabel"_s)->isVisibleTo(&view),
-                  c.status != Virtualisation::Status::usable);
+        EXPECT_EQ(visible("virtualisationLabel"), c.status != Virtualisation::Status::usable);
         EXPECT_EQ(text("virtualisationLabel"), Virtualisation::problem(c.status));
         shoot(c.screenshot);
     }
     EXPECT_EQ(ranges("/android/repository/repository2-3.xml").size(), 1);
     EXPECT_EQ(ranges("/android/repository/sys-img/android/sys-img2-3.xml").size(), 1);
-    qint64 total = 0;
-    for (const ServedArchive& archive : archives())
-        total += archive.body.size();
+    const qint64 total = archives()[0].body.size() + archives()[1].body.size() + archives()[2].body.size();
     EXPECT_EQ(text("acceptanceLabel"),
               u"Vantle runs Android apps on Google's Android Emulator. It downloads the "
               u"emulator, platform-tools and the Android 15 system image ("_s +
