@@ -1,5 +1,5 @@
 // Icons: choice and pixels on APKs built by aapt (tests/data/apk; resource ids from the R.java files
-// next to them), vector drawables built by hand, labels, monogram tiles, the file-name fallback,
+// next to them), vector drawables built by hand, monogram tiles, the file-name fallback,
 // the cache file and the store's one attempt per run.
 #include "ApkBuilders.h"
 #include "apk/APKIconExtractor.h"
@@ -51,14 +51,6 @@ QString logText() {
 }
 
 } // namespace
-
-TEST(IconChoice, LabelsFromLiteralsAndStringResources) {
-    EXPECT_EQ(label(fixture(u"tie"_s)), u"Tie Breaker"_s);
-    EXPECT_EQ(label(fixture(u"densities"_s)), u"Densities"_s);              // UTF-8 table pool
-    EXPECT_EQ(label(fixture(u"adaptive_vector"_s)), u"Ünïcødé Äpp 日本"_s); // UTF-16 table pool
-    EXPECT_FALSE(label(fixture(u"fallback"_s)).has_value()) << "the first string value is empty";
-    EXPECT_FALSE(label(u"/nonexistent.apk"_s).has_value());
-}
 
 // Pixels of the icons aapt-built APKs give: their launcher icon (id 0) or one resource.
 TEST(IconChoice, PixelsOfTheFixtureIcons) {
@@ -357,11 +349,8 @@ TEST(IconStore, FallbackByNameCacheFileAndOneAttemptPerAppPerRun) {
         return path == u"missing"_s ? std::nullopt : png;
     });
     QSignalSpy arrived(&store, &AppIconStore::imagesChanged);
-    MobileApp found, missing;
-    found.id = QUuid::createUuid();
-    missing.id = QUuid::createUuid();
-    found.sourcePath = u"found"_s;
-    missing.sourcePath = u"missing"_s;
+    const MobileApp found{.id = QUuid::createUuid(), .sourcePath = u"found"_s},
+        missing{.id = QUuid::createUuid(), .sourcePath = u"missing"_s};
     EXPECT_FALSE(store.image(found).has_value());
     EXPECT_FALSE(store.image(found).has_value());
     EXPECT_FALSE(store.image(missing).has_value());
