@@ -45,8 +45,7 @@ TEST(ApkArchive, ReadsEntriesOfGoodArchivesAndNothingOfMissingCutOrOversizedOnes
     EXPECT_EQ(both.keys(), QStringList{u"AndroidManifest.xml"_s});
 }
 
-// Shapes of real-world APKs that Android installs and its own aapt reads give the entries of the
-// plain file. The directory is parsed once at opening, so an icon's many lookups cost one parse.
+// Shapes Android and aapt accept read as the plain file; the directory is parsed once, at opening.
 TEST(ApkArchive, ReadsArchivesAndroidAcceptsWithOneDirectoryParse) {
     const QByteArray plain = readFile(fixture(u"densities"_s));
     const qsizetype end = plain.lastIndexOf("PK\x05\x06");
@@ -176,9 +175,8 @@ CtlRun apkInfo(const QStringList& arguments) {
 
 } // namespace
 
-// Only a zip with a compiled manifest is an APK, labelled or not. `vantlectl apk-info` reports
-// every file given, as text or JSON, writes icons, and fails the call for each file that is none,
-// with its own reason.
+// `vantlectl apk-info` reports every file given, then fails the call for each that is no APK, with its
+// reason.
 TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNot) {
     QTemporaryDir folder;
     const auto saved = [&](const QString& name, const QByteArray& bytes) {
@@ -255,9 +253,8 @@ TEST(ApkFile, OnlyAZipWithACompiledManifestIsAnAPKAndApkInfoSaysWhyEachOtherIsNo
     EXPECT_EQ(apkInfo({}).status, 2) << "no APK is a usage error";
 }
 
-// Every input kept in fuzz/regressions/<target>/ (crashes, hangs and blow-ups the fuzzers found)
-// and every seed in fuzz/seeds/<target>/ goes through the fuzz target's function in the normal
-// build; a fault shows as a crash or a time-out. A target without any input would replay nothing.
+// Every kept fuzz regression and seed goes through its target in the normal build: a fault is a
+// crash or a time-out. A target without any input would replay nothing.
 TEST(FuzzRegressions, EveryKeptInputOfEveryTarget) {
     const std::pair<QString, void (*)(const uint8_t*, size_t)> targets[] = {
         {u"binaryXml"_s, &FuzzEntries::binaryXml},         {u"manifest"_s, &FuzzEntries::manifest},
