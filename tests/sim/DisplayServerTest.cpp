@@ -42,10 +42,10 @@ bool pump(int fd, const std::function<bool(const Packet&)>& done, int limit = 20
 // The display server started as Vantle starts it, with its three connections accepted in order;
 // every read gives up after 5 s.
 struct StreamSession {
-    StreamSession(const SimTestDevice& device, bool withAudio) {
-        device.adb({u"reverse"_s, u"localabstract:scrcpy_00c0ffee"_s, u"tcp:%1"_s.arg(listener.port())});
+    explicit StreamSession(bool withAudio) {
+        adb({u"reverse"_s, u"localabstract:scrcpy_00c0ffee"_s, u"tcp:%1"_s.arg(listener.port())});
         server.setProcessChannelMode(QProcess::MergedChannels);
-        server.start(device.adbPath(),
+        server.start(adbPath(),
                      {u"-s"_s, u"emulator-5556"_s, u"shell"_s,
                       u"CLASSPATH=/data/local/tmp/scrcpy-server.jar"_s, u"app_process"_s, u"/"_s,
                       u"com.genymobile.scrcpy.Server"_s, u"5.0.1"_s, u"scid=00c0ffee"_s, u"log_level=info"_s,
@@ -76,19 +76,19 @@ struct StreamSession {
     int video = -1, audio = -1, control = -1;
 };
 
-QString resumed(const SimTestDevice& device) {
-    return device.shell(u"dumpsys activity activities | grep ResumedActivity"_s).text();
+QString resumed() {
+    return shell(u"dumpsys activity activities | grep ResumedActivity"_s).text();
 }
 
 TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsControlSocket) {
-    StreamSession session(*device, true);
+    StreamSession session(true);
     ASSERT_TRUE(session.video >= 0 && session.audio >= 0 && session.control >= 0);
     EXPECT_EQ(session.codec(session.video), 0x68323634u); // "h264"
     EXPECT_EQ(nextPacket(session.video).value_or(Packet()).size, QSize(320, 640));
     session.send(ScrcpyControl::startApp(u"+org.vantle.sim.notes"_s));
     int frames = 0;
     ASSERT_TRUE(pump(session.video, [&](const Packet& p) { return !p.payload.isEmpty() && ++frames >= 3; }));
-    EXPECT_TRUE(resumed(*device).contains(u"org.vantle.sim.notes/"_s));
+    EXPECT_TRUE(resumed().contains(u"org.vantle.sim.notes/"_s));
 
     // Clipboard: set with a sequence is acknowledged; get answers with the device clipboard.
     session.send(ScrcpyControl::setClipboard(u"hello"_s, false, 5));
@@ -103,14 +103,14 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     // Back on the app's first screen leaves it: the launcher is resumed.
     session.send(ScrcpyControl::backDown() + ScrcpyControl::backUp());
     QThread::msleep(100);
-    EXPECT_TRUE(resumed(*device).contains(u"launcher3"_s));
+    EXPECT_TRUE(resumed().contains(u"launcher3"_s));
     // Closing the control socket ends the server cleanly.
     shutdown(session.control, SHUT_RDWR);
     ASSERT_TRUE(session.server.waitForFinished(5000));
     EXPECT_EQ(session.server.exitCode(), 0);
 
     SCOPED_TRACE("a malformed control message ends the server");
-    StreamSession malformed(*device, false);
+    StreamSession malformed(false);
     malformed.send(QByteArray::fromHex("63"));
     ASSERT_TRUE(malformed.server.waitForFinished(5000));
     EXPECT_TRUE(malformed.server.readAll().contains("Unknown event type: 99"));
@@ -119,7 +119,7 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     control().setServerFault(u"videoCodecId"_s, 0x68323635);
     control().setServerFault(u"audioCodecId"_s, 0x6f707573);
     {
-        StreamSession faulty(*device, true);
+        StreamSession faulty(true);
         EXPECT_EQ(faulty.codec(faulty.video), 0x68323635u);
         EXPECT_EQ(faulty.codec(faulty.audio), 0x6f707573u); // "opus"
     }
@@ -128,7 +128,7 @@ TEST_F(SimDeviceTest, DisplayServerStartsAppsAnswersClipboardAndEndsWithItsContr
     const QString file = folder.filePath(u"replay.h264"_s);
     ASSERT_EQ(ReplayFile::create(file, 160, 320, 20), QString());
     control().setServerFault(u"replay"_s, file);
-    StreamSession replay(*device, false);
+    StreamSession replay(false);
     replay.codec(replay.video);
     EXPECT_EQ(nextPacket(replay.video).value_or(Packet()).size, QSize(160, 320));
     // 45 packets from a file of 20 pictures: the file is played again from its start.
