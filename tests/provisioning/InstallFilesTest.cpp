@@ -221,8 +221,7 @@ TEST(ComponentLocatorTest, VerifiesTheBundleOnceOrFallsBackToAnInstalledClient) 
     RuntimeComponentLocator::clearCache();
 }
 
-// Where each layout's executables look for the contents folder: an install's share/vantle wins
-// over a build tree's bridge folder; VANTLE_BUNDLE is not consulted here.
+// An install's share/vantle wins over a build tree's bridge folder; VANTLE_BUNDLE is not read here.
 TEST(ComponentLocatorTest, ContentsFolderFollowsTheExecutablesLayout) {
     const struct {
         QStringList folders;     // made below a temporary root

@@ -157,10 +157,8 @@ protected:
 
 } // namespace
 
-// The set-up screen through its states, driven by the real flow, installs the simulated Android,
-// which then boots. With VANTLE_SCREENSHOTS set to a folder (scripts/take-screenshots), each state
-// is saved there as a PNG for a person to look at. Without usable hardware virtualisation the screen
-// says so, with the fix, and set-up goes on: the download is of use once the user has fixed it.
+// With VANTLE_SCREENSHOTS set to a folder (scripts/take-screenshots), each state is saved there as a
+// PNG. Without usable virtualisation set-up goes on: the download is of use once the user fixed it.
 TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithoutVirtualisation) {
     RuntimeSetupView view(provisioner);
     view.resize(480, 480);
@@ -322,8 +320,6 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithout
     EXPECT_EQ(provisioner.phase().kind, Kind::ready);
 }
 
-// Each failure ends the set-up with its message; the next try resumes what arrived and keeps what
-// was verified.
 TEST_F(ProvisionerTest, TransferFailuresEndInFailedAndARetryResumesAndKeepsVerifiedArchives) {
     const QString downloads = Locations::runtime() + u"/downloads"_s;
     const QString toolsZip = downloads + u"/platform-tools_r35.0.2-linux.zip"_s;
@@ -442,8 +438,7 @@ TEST_F(ProvisionerTest, ASmallDiskOrArchivesThatDoNotUnpackLeaveNothingTrusted) 
     }
 }
 
-// vantlectl setup runs the same flow in a terminal; the server answers from this thread, so the
-// command runs as a separate process watched from the event loop.
+// The server answers from this thread, so the command runs as a process watched from the event loop.
 TEST_F(ProvisionerTest, SetupCommandAsksThenInstalls) {
     const auto runSetup = [&](const QStringList& arguments, const QByteArray& input) {
         QProcess process;
