@@ -2,7 +2,6 @@
 // Downloads and lists over HTTP(S): certificates are checked, redirects that stay on HTTPS (mirrors,
 // CDNs) are followed and one to plain HTTP never is; a body without a length is read to its end.
 #include "RepositoryFixtures.h"
-#include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
 #include "platform/Locations.h"
 #include "provisioning/AndroidVersions.h"
@@ -55,14 +54,8 @@ QString chosen(const QList<Package>& packages) { // the display name and file of
     return archive.displayName + u' ' + archive.url.fileName();
 }
 
-TEST(AndroidVersionsTest, SelectedFallsBackTo35AndInstalledListsCompleteRuntimes) {
-    ScopedSettings settings;
-    for (qint64 stored : {29, 0, 37}) {
-        VantleSettings::set(SettingsKeys::androidAPI, stored);
-        EXPECT_EQ(AndroidVersions::selected(), 35) << stored;
-    }
-    VantleSettings::set(SettingsKeys::androidAPI, qint64(32));
-    EXPECT_EQ(AndroidVersions::selected(), 32);
+// The selected level is AndroidRuntimePaths::selectedAPI's (RuntimePathsTest).
+TEST(AndroidVersionsTest, NamesAndInstalledListsCompleteRuntimes) {
     EXPECT_EQ(AndroidVersions::name(32), u"Android 12L"_s);
     EXPECT_EQ(AndroidVersions::name(36), u"Android 16"_s);
     EXPECT_EQ(AndroidVersions::name(29), u"Android (API 29)"_s);
