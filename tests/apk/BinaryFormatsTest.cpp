@@ -66,8 +66,7 @@ TEST(BinaryXml, BrokenStringsDegradeAndPoolsStayWithinTheirCaps) {
     EXPECT_LE(total, maxDecodedUnits);
 }
 
-// Attributes by plain name (the later of two wins); names, indexes and counts outside the data are
-// skipped or cut; a cut document keeps the elements before the cut.
+// Attributes by plain name, the later of two winning; lying indexes and counts are skipped or cut.
 TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
     const QByteArray document =
         compiled(u"<application icon='@7F020001' icon.2='@7F020002' label='@7F050000'>"
@@ -108,8 +107,7 @@ TEST(BinaryXml, ElementWalkSurvivesLyingIndexesCountsAndCuts) {
     }
 }
 
-// The package name from UTF-8 and UTF-16 pools, the first "package" with a string value; nothing
-// from what is not a compiled manifest.
+// The first "package" with a string value, from either pool encoding; nothing from other files.
 TEST(ManifestReader, PackageNameOfCompiledManifestsOnly) {
     const auto manifest = [](bool utf8, const QString& package) {
         return compiled(u"<manifest versionName='1.0' package='"_s + package +
@@ -151,8 +149,7 @@ EntrySpec file(quint32 index) {
 
 } // namespace
 
-// One value per configuration in table order, with every offset form; compact and plain entries
-// give the same value, complex ones none; a cut table keeps what came before the cut.
+// One value per configuration in table order, in every offset and entry form; a cut keeps what came before.
 TEST(ResourceTable, FindsOneValuePerConfigurationInTableOrder) {
     const EntrySpec compact{colorARGB8Type, 0xFF336699, true, false},
         plain{colorARGB8Type, 0xFF336699, false, false}, complex{stringType, 0, false, true};

@@ -1,5 +1,5 @@
 // Icons: choice and pixels on APKs built by aapt (tests/data/apk; resource ids from the R.java files
-// next to them), vector drawables built by hand, labels, monogram tiles, the file-name fallback,
+// next to them), vector drawables built by hand, monogram tiles, the file-name fallback,
 // the cache file and the store's one attempt per run.
 #include "ApkBuilders.h"
 #include "apk/APKIconExtractor.h"
@@ -51,14 +51,6 @@ QString logText() {
 }
 
 } // namespace
-
-TEST(IconChoice, LabelsFromLiteralsAndStringResources) {
-    EXPECT_EQ(label(fixture(u"tie"_s)), u"Tie Breaker"_s);
-    EXPECT_EQ(label(fixture(u"densities"_s)), u"Densities"_s);              // UTF-8 table pool
-    EXPECT_EQ(label(fixture(u"adaptive_vector"_s)), u"Ünïcødé Äpp 日本"_s); // UTF-16 table pool
-    EXPECT_FALSE(label(fixture(u"fallback"_s)).has_value()) << "the first string value is empty";
-    EXPECT_FALSE(label(u"/nonexistent.apk"_s).has_value());
-}
 
 // Pixels of the icons aapt-built APKs give: their launcher icon (id 0) or one resource.
 TEST(IconChoice, PixelsOfTheFixtureIcons) {
@@ -163,8 +155,7 @@ TEST(IconChoice, NoIconLayersOrEndlessReferencesGiveNothing) {
     EXPECT_FALSE(render(0x7F010000, cycle, 0).has_value());
 }
 
-// Vector drawables and shapes: viewport defaults, fill rules, strokes and caps, group transforms
-// and clips, a radial gradient from a colour file of the APK, ovals; pixels at 192 px.
+// Vector drawables and shapes, pixel by pixel at 192 px; a document that draws nothing gives no image.
 TEST(IconVector, DrawsWhatTheDocumentSaysAndNothingDrawnIsNoImage) {
     const QRgb red = 0xFFFF0000, clear = 0, halfRed = qRgba(255, 0, 0, 128), green = 0xFF00FF00;
     const QString
@@ -315,20 +306,19 @@ TEST(AppIcon, MonogramsPaletteAndTiles) {
 
 TEST(IconStore, FallbackByNameCacheFileAndOneAttemptPerAppPerRun) {
     // The entries, and the index of the best (-1: none).
-    const std::pair<QStringList, int> cases[] = {
-        // 55 against 60
-        {{u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png"_s, u"res/mipmap-xxxhdpi-v4/ic_launcher.png"_s}, 1},
-        {{u"res/drawable-hdpi/icon_background.png"_s, u"res/drawable/ic_launcher_foreground.webp"_s,
-          u"assets/icon.png"_s, u"res/drawable/logo.png"_s},
+    const std::pair<QString, int> cases[] = {
+        {u"res/mipmap-xxxhdpi-v4/ic_launcher_round.png res/mipmap-xxxhdpi-v4/ic_launcher.png"_s, 1}, // 55, 60
+        {u"res/drawable-hdpi/icon_background.png res/drawable/ic_launcher_foreground.webp assets/icon.png "
+         u"res/drawable/logo.png"_s,
          -1},
-        // equal scores: the first listed
-        {{u"res/drawable-hdpi/app_icon.png"_s, u"res/drawable-hdpi/icon.webp"_s}, 0},
-        // 33 against 28
-        {{u"res/drawable-xhdpi/Icon.PNG"_s, u"res/mipmap-hdpi/launcher.png"_s}, 0},
+        {u"res/drawable-hdpi/app_icon.png res/drawable-hdpi/icon.webp"_s, 0}, // equal: the first listed
+        {u"res/drawable-xhdpi/Icon.PNG res/mipmap-hdpi/launcher.png"_s, 0},   // 33 against 28
     };
-    for (const auto& [entries, best] : cases)
+    for (const auto& [names, best] : cases) {
+        const QStringList entries = names.split(u' ');
         EXPECT_EQ(AppIconStore::bestEntry(entries), best < 0 ? std::nullopt : std::optional(entries[best]))
-            << qPrintable(entries.join(u' '));
+            << qPrintable(names);
+    }
 
     const QUuid id = QUuid::createUuid();
     const std::optional<QByteArray> png =
@@ -357,11 +347,8 @@ TEST(IconStore, FallbackByNameCacheFileAndOneAttemptPerAppPerRun) {
         return path == u"missing"_s ? std::nullopt : png;
     });
     QSignalSpy arrived(&store, &AppIconStore::imagesChanged);
-    MobileApp found, missing;
-    found.id = QUuid::createUuid();
-    missing.id = QUuid::createUuid();
-    found.sourcePath = u"found"_s;
-    missing.sourcePath = u"missing"_s;
+    const MobileApp found{.id = QUuid::createUuid(), .sourcePath = u"found"_s},
+        missing{.id = QUuid::createUuid(), .sourcePath = u"missing"_s};
     EXPECT_FALSE(store.image(found).has_value());
     EXPECT_FALSE(store.image(found).has_value());
     EXPECT_FALSE(store.image(missing).has_value());

@@ -157,10 +157,8 @@ protected:
 
 } // namespace
 
-// The set-up screen through its states, driven by the real flow, installs the simulated Android,
-// which then boots. With VANTLE_SCREENSHOTS set to a folder (scripts/take-screenshots), each state
-// is saved there as a PNG for a person to look at. Without usable hardware virtualisation the screen
-// says so, with the fix, and set-up goes on: the download is of use once the user has fixed it.
+// With VANTLE_SCREENSHOTS set to a folder (scripts/take-screenshots), each state is saved there as a
+// PNG. Without usable virtualisation set-up goes on: the download is of use once the user fixed it.
 TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithoutVirtualisation) {
     RuntimeSetupView view(provisioner);
     view.resize(480, 480);
@@ -220,16 +218,13 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithout
         logStart = setupLog().size();
         provisioner.phase().kind == Kind::failed ? click(&view, "retryButton") : provisioner.prepare();
         ASSERT_TRUE(waitFor(Kind::needsAcceptance));
-        EXPECT_EQ(view.findChild<QLabel*>(u"virtualisationLabel"_s)->isVisibleTo(&view),
-                  c.status != Virtualisation::Status::usable);
+        EXPECT_EQ(visible("virtualisationLabel"), c.status != Virtualisation::Status::usable);
         EXPECT_EQ(text("virtualisationLabel"), Virtualisation::problem(c.status));
         shoot(c.screenshot);
     }
     EXPECT_EQ(ranges("/android/repository/repository2-3.xml").size(), 1);
     EXPECT_EQ(ranges("/android/repository/sys-img/android/sys-img2-3.xml").size(), 1);
-    qint64 total = 0;
-    for (const ServedArchive& archive : archives())
-        total += archive.body.size();
+    const qint64 total = archives()[0].body.size() + archives()[1].body.size() + archives()[2].body.size();
     EXPECT_EQ(text("acceptanceLabel"),
               u"Vantle runs Android apps on Google's Android Emulator. It downloads the "
               u"emulator, platform-tools and the Android 15 system image ("_s +
@@ -325,8 +320,6 @@ TEST_F(ProvisionerTest, SetupScreenFollowsTheFlowToABootedAndroidAndWarnsWithout
     EXPECT_EQ(provisioner.phase().kind, Kind::ready);
 }
 
-// Each failure ends the set-up with its message; the next try resumes what arrived and keeps what
-// was verified.
 TEST_F(ProvisionerTest, TransferFailuresEndInFailedAndARetryResumesAndKeepsVerifiedArchives) {
     const QString downloads = Locations::runtime() + u"/downloads"_s;
     const QString toolsZip = downloads + u"/platform-tools_r35.0.2-linux.zip"_s;
@@ -445,8 +438,7 @@ TEST_F(ProvisionerTest, ASmallDiskOrArchivesThatDoNotUnpackLeaveNothingTrusted) 
     }
 }
 
-// vantlectl setup runs the same flow in a terminal; the server answers from this thread, so the
-// command runs as a separate process watched from the event loop.
+// The server answers from this thread, so the command runs as a process watched from the event loop.
 TEST_F(ProvisionerTest, SetupCommandAsksThenInstalls) {
     const auto runSetup = [&](const QStringList& arguments, const QByteArray& input) {
         QProcess process;

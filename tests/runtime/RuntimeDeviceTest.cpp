@@ -226,8 +226,7 @@ TEST_F(RuntimeDeviceTest, ABootedDeviceThroughItsLife) {
     control.clearFaults();
 }
 
-// Start-up beside an Android left by an earlier run: it is prepared (display servers end, apps stop, settings
-// applied) before any boot may adopt it; one still booting is awaited.
+// A left-over Android is prepared (display servers end, apps stop, settings applied) before a boot adopts it.
 TEST_F(RuntimeDeviceTest, AnAndroidLeftRunningIsPreparedOrAwaitedAndOneThatQuitsFailsItsBoot) {
     EXPECT_FALSE(AndroidRuntimeCLI::prepareRunningDevice().result());
     EXPECT_TRUE(hooks().isEmpty());

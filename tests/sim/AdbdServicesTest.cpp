@@ -72,14 +72,6 @@ TEST(AdbdServicesTest, ConsoleTokenIsCreatedOnceAndKept) {
 
 namespace {
 
-std::string request(const char* id, std::string_view body) {
-    std::string bytes(id, 4);
-    const auto length = std::uint32_t(body.size());
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.push_back(char((length >> shift) & 0xff));
-    return bytes + std::string(body);
-}
-
 // The file service's reply to `input` and its status, on a socket pair whose buffers hold them whole.
 std::pair<std::string, int> serveSync(const std::string& input) {
     int fds[2];
@@ -101,6 +93,12 @@ std::string withWord(std::string header, std::size_t at, std::uint32_t word) {
     for (int i = 0; i < 4; ++i)
         header[at + i] = char(word >> (8 * i));
     return header;
+}
+
+// A file service request: its id, the body's length, the body.
+std::string request(const char* id, std::string_view body) {
+    return withWord(std::string(id, 4) + std::string(4, '\0'), 4, std::uint32_t(body.size())) +
+           std::string(body);
 }
 
 // Feeds `bytes` in pieces of `step`, collecting messages until the reader fails or input ends.

@@ -16,16 +16,15 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace std::string_literals;
 
-SimTestDevice* SimDeviceTest::device = nullptr;
+SimulatedAndroidHome* SimDeviceTest::android = nullptr;
 
 void SimDeviceTest::SetUpTestSuite() {
-    device = new SimTestDevice();
-    ASSERT_TRUE(device->start());
-    const AdbResult install =
-        device->adb({u"install"_s, u"--no-streaming"_s, u"-r"_s, SimTestDevice::dataFile(u"notes.apk"_s)});
+    android = new SimulatedAndroidHome(35, 150);
+    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
+    const AdbResult install = adb({u"install"_s, u"--no-streaming"_s, u"-r"_s, dataFile(u"notes.apk"_s)});
     ASSERT_EQ(install.out.right(8), "Success\n") << install.err.constData();
     const QString jar = u"/data/local/tmp/scrcpy-server.jar"_s; // any file serves the display server
-    ASSERT_EQ(device->adb({u"push"_s, SimTestDevice::dataFile(u"notes.apk"_s), jar}).status, 0);
+    ASSERT_EQ(adb({u"push"_s, dataFile(u"notes.apk"_s), jar}).status, 0);
 }
 
 namespace {
@@ -33,8 +32,7 @@ namespace {
 TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
     QTemporaryDir folder;
     const QString text = folder.filePath(u"notes.txt"_s), fake = folder.filePath(u"fake.apk"_s),
-                  data = SimTestDevice::dataFile({}), notes = data + u"notes.apk"_s,
-                  old = data + u"notes_v1.apk"_s,
+                  data = dataFile({}), notes = data + u"notes.apk"_s, old = data + u"notes_v1.apk"_s,
                   badName =
                       u"Failure \\[INSTALL_PARSE_FAILED_BAD_PACKAGE_NAME: Invalid manifest package: bad "
                       u"character '%1'\\]"_s;
@@ -80,18 +78,9 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
          1,
          {},
          u"ClassNotFoundException"_s},
-        {u"shell pm list packages -3"_s, 0, u"^package:org.vantle.sim.notes\n$"_s},
-        {u"shell \"getprop sys.boot_completed\""_s, 0, u"^1\n$"_s, u"^$"_s},
-        {u"shell getprop ro.build.version.sdk"_s, 0, u"^35\n$"_s},
-        {u"shell service check package"_s, 0, u"^Service package: found\n$"_s},
-        {u"shell \"pm path org.vantle.sim.notes\""_s, 0, u"^package:/data/app/[^\n]+/base\\.apk\n$"_s},
-        {u"shell cmd package resolve-activity --brief org.vantle.sim.notes"_s, 0,
-         u"\norg\\.vantle\\.sim\\.notes/\\.MainActivity\n$"_s},
         {u"shell \"dumpsys package org.vantle.sim.notes | grep -m1 versionCode=\""_s, 0,
          u"^ +versionCode=3 minSdk=26 targetSdk=34\n$"_s},
         {u"install "_s + data + u"headless.apk"_s, 0, u"Success\n$"_s},
-        {u"shell cmd package resolve-activity --brief org.vantle.sim.headless"_s, 0,
-         u"^No activity found\n$"_s},
         {u"uninstall org.vantle.sim.headless"_s, 0, u"^Success\n$"_s},
         {u"uninstall org.vantle.sim.headless"_s, 1, u"^Failure \\[DELETE_FAILED_INTERNAL_ERROR\\]\n$"_s},
         // The app's data folder has its cache folder and lib link, and goes with the app.
@@ -102,15 +91,8 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
          u"remote couldn't create file: Read-only file system"_s},
         {u"pull /sdcard/Download/none.png "_s + folder.path(), 1,
          u"^adb: error: remote object '/sdcard/Download/none.png' does not exist\n$"_s, u"^$"_s},
-        {u"shell settings put global private_dns_mode hostname"_s, 0, u"^$"_s},
-        {u"shell settings put global private_dns_specifier dns.example"_s, 0, u"^$"_s},
-        {u"shell settings get global private_dns_specifier"_s, 0, u"^dns\\.example\n$"_s},
-        {u"shell settings delete global private_dns_specifier"_s, 0, u"^Deleted 1 rows\n$"_s},
-        {u"shell settings get global private_dns_specifier"_s, 0, u"^null\n$"_s},
-        {u"shell cmd uimode night yes"_s, 0, u"^Night mode: yes\n$"_s},
         {u"shell input tap 100 200"_s, 0, u"^$"_s},
         {u"shell input tap x 200"_s, 1, u"^$"_s, u"^Error: Unknown command or bad arguments: tap x 200\n"_s},
-        {u"shell dumpsys connectivity"_s, 0, u"VALIDATED"_s},
         {u"shell dumpsys notification --noredact"_s, 0,
          u"(?s)NotificationRecord\\(0x.*pkg=org\\.vantle\\.sim\\.chat user=UserHandle\\{0\\} id=7.*key=0\\|"
          u"org\\.vantle\\.sim\\.chat\\|7\\|null\\|.*android\\.title=String \\(Hello \\(there\\)\\)\n.*"
@@ -124,18 +106,17 @@ TEST_F(SimDeviceTest, AnswersAsAndroidAndGoogleAdbDo) {
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.command.toStdString());
-        const AdbResult result = device->adb(QProcess::splitCommand(call.command));
+        const AdbResult result = adb(QProcess::splitCommand(call.command));
         EXPECT_EQ(result.status, call.status);
         EXPECT_TRUE(QRegularExpression(call.out).match(result.text()).hasMatch()) << result.out.constData();
         EXPECT_TRUE(QRegularExpression(call.err).match(QString::fromUtf8(result.err)).hasMatch())
             << result.err.constData();
     }
     EXPECT_EQ(control().cancelNotification(chat, 7), QString());
-    EXPECT_FALSE(device->shell(u"dumpsys notification --noredact"_s).text().contains(u"Hello (there)"_s));
+    EXPECT_FALSE(shell(u"dumpsys notification --noredact"_s).text().contains(u"Hello (there)"_s));
 
     ASSERT_EQ(control().setFault(u"packageServiceMissing"_s, true), QString());
-    EXPECT_EQ(device->shell(u"service check package"_s).text(), u"Service package: not found\n"_s);
-    const AdbResult pm = device->shell(u"pm list packages -3"_s);
+    const AdbResult pm = shell(u"pm list packages -3"_s);
     EXPECT_EQ(pm.status, 1);
     EXPECT_TRUE(pm.err.contains("Could not access the Package Manager")) << pm.err.constData();
 }
@@ -145,23 +126,22 @@ TEST_F(SimDeviceTest, DeviceShellCannotWriteOutsideItsFolder) {
     const QString secret = host.filePath(u"secret.txt"_s);
     ASSERT_TRUE(writeFile(secret, "host"));
     for (const QString& command : {u"echo x > "_s + secret, u"echo x > /usr/planted"_s, u"mkdir /system/x"_s})
-        EXPECT_NE(device->shell(command).status, 0) << command.toStdString();
+        EXPECT_NE(shell(command).status, 0) << command.toStdString();
     // A link planted by the device's root shell leads nowhere on the host.
-    device->shell(u"su 0 sh -c 'ln -sf "_s + secret + u" /sdcard/Download/planted.txt'"_s);
-    EXPECT_NE(device->adb({u"pull"_s, u"/sdcard/Download/planted.txt"_s, host.filePath(u"out.txt"_s)}).status,
-              0);
-    EXPECT_NE(control().putDownload(SimTestDevice::dataFile(u"notes.apk"_s), u"planted.txt"_s), QString());
+    shell(u"su 0 sh -c 'ln -sf "_s + secret + u" /sdcard/Download/planted.txt'"_s);
+    EXPECT_NE(adb({u"pull"_s, u"/sdcard/Download/planted.txt"_s, host.filePath(u"out.txt"_s)}).status, 0);
+    EXPECT_NE(control().putDownload(dataFile(u"notes.apk"_s), u"planted.txt"_s), QString());
     EXPECT_EQ(readFile(secret), "host");
 }
 
 TEST_F(SimDeviceTest, ConcurrentCallsKeepTheStateWhole) {
     QProcess calls[8];
     for (int i = 0; i < 8; ++i)
-        calls[i].start(device->adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s,
-                                           u"settings put secure key%1 value%1"_s.arg(i)});
+        calls[i].start(adbPath(), {u"-s"_s, u"emulator-5556"_s, u"shell"_s,
+                                   u"settings put secure key%1 value%1"_s.arg(i)});
     for (QProcess& call : calls)
         ASSERT_TRUE(call.waitForFinished(30000));
-    const QString listing = device->shell(u"settings list secure"_s).text();
+    const QString listing = shell(u"settings list secure"_s).text();
     for (int i = 0; i < 8; ++i)
         EXPECT_TRUE(listing.contains(u"key%1=value%1\n"_s.arg(i))) << i;
 }
@@ -190,31 +170,31 @@ TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
             {{u"shell"_s, u"-x"_s, u"echo legacy; exit 4"_s}, {}, 0, "legacy\n", ""},
         };
         for (const Run& run : runs) {
-            const AdbResult result = device->adb(run.arguments, true, run.input);
+            const AdbResult result = adb(run.arguments, true, run.input);
             const std::string what = run.arguments.join(u' ').toStdString();
             EXPECT_EQ(result.status, run.status) << what;
             EXPECT_EQ(result.out, run.out) << what;
             EXPECT_EQ(result.err, run.err) << what;
         }
         // 3 MB crosses many WRTEs, each waiting for the server's OKAY.
-        const AdbResult zeros = device->shell(u"head -c 3000000 /dev/zero"_s);
+        const AdbResult zeros = shell(u"head -c 3000000 /dev/zero"_s);
         EXPECT_EQ(zeros.status, 0);
         EXPECT_EQ(zeros.out, QByteArray(3000000, '\0'));
     }
     {
         SCOPED_TRACE("reverse: listing, rebinding and removing (the display tests send through one)");
         const QString remote = u"tcp:6000"_s, local = u"localabstract:vantle_probe"_s;
-        EXPECT_EQ(device->adb({u"reverse"_s, local, remote}).status, 0);
-        EXPECT_TRUE(device->adb({u"reverse"_s, u"--list"_s}).text().contains(u' ' + local + u' ' + remote));
-        const AdbResult rebind = device->adb({u"reverse"_s, u"--no-rebind"_s, local, remote});
+        EXPECT_EQ(adb({u"reverse"_s, local, remote}).status, 0);
+        EXPECT_TRUE(adb({u"reverse"_s, u"--list"_s}).text().contains(u' ' + local + u' ' + remote));
+        const AdbResult rebind = adb({u"reverse"_s, u"--no-rebind"_s, local, remote});
         EXPECT_EQ(rebind.status, 1);
         EXPECT_EQ(rebind.err, "adb: error: cannot rebind existing socket\n");
-        EXPECT_EQ(device->adb({u"reverse"_s, u"--remove"_s, local}).status, 0);
-        EXPECT_FALSE(device->adb({u"reverse"_s, u"--list"_s}).text().contains(local));
-        const AdbResult missing = device->adb({u"reverse"_s, u"--remove"_s, local});
+        EXPECT_EQ(adb({u"reverse"_s, u"--remove"_s, local}).status, 0);
+        EXPECT_FALSE(adb({u"reverse"_s, u"--list"_s}).text().contains(local));
+        const AdbResult missing = adb({u"reverse"_s, u"--remove"_s, local});
         EXPECT_EQ(missing.status, 1);
         EXPECT_EQ(missing.err, "adb: error: listener 'localabstract:vantle_probe' not found\n");
-        EXPECT_EQ(device->adb({u"reverse"_s, u"--remove-all"_s}).status, 0);
+        EXPECT_EQ(adb({u"reverse"_s, u"--remove-all"_s}).status, 0);
     }
     {
         SCOPED_TRACE("raw wire: unknown services refused, malformed messages end the connection");
@@ -250,32 +230,35 @@ TEST_F(SimDeviceTest, GoogleAdbShellReverseAndTheRawWire) {
 }
 
 TEST(SimEmulatorTest, BootLifecycleAndFaults) {
-    qputenv("VANTLE_SIM_BOOT_MS", "700");
-    SimTestDevice device(34);
-    ASSERT_TRUE(device.start(false));
-    EXPECT_TRUE(device.waitForDevice(u"offline"_s, 600));
-    const AdbResult offline = device.shell(u"getprop sys.boot_completed"_s);
+    const SimulatedAndroidHome android(34, 700);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"ANDROID_AVD_HOME"_s, SimLayout::avdHome(Locations::runtime()));
+    QProcess emulator, second;
+    const auto start = [&](QProcess& process) {
+        process.setProcessEnvironment(environment);
+        process.start(SimLayout::sdkRoot(Locations::runtime()) + u"/emulator/emulator"_s,
+                      {u"@Vantle-34"_s, u"-port"_s, u"5556"_s, u"-no-window"_s});
+    };
+    start(emulator);
+    EXPECT_TRUE(waitForDevice(u"offline"_s, 600));
+    const AdbResult offline = shell(u"getprop sys.boot_completed"_s);
     EXPECT_EQ(offline.status, 1);
     EXPECT_EQ(offline.err, "error: device offline\n");
-    ASSERT_TRUE(device.waitForDevice(u"device"_s));
-    qunsetenv("VANTLE_SIM_BOOT_MS");
-    EXPECT_EQ(device.shell(u"getprop ro.build.version.sdk"_s).text(), u"34\n"_s);
+    ASSERT_TRUE(waitForDevice(u"device"_s));
+    EXPECT_EQ(shell(u"getprop ro.build.version.sdk"_s).text(), u"34\n"_s);
 
-    QProcess second;
-    second.setProcessEnvironment(device.emulator().processEnvironment());
-    second.start(device.sdk() + u"/emulator/emulator"_s,
-                 {u"@Vantle-34"_s, u"-port"_s, u"5556"_s, u"-no-window"_s});
+    start(second);
     ASSERT_TRUE(second.waitForFinished());
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_TRUE(second.readAllStandardError().contains("already in use"));
 
     // The console's reply is relayed as it came, CRLF included.
-    EXPECT_EQ(device.adb({u"emu"_s, u"kill"_s}).text(), u"OK: killing emulator, bye bye\r\n"_s);
-    ASSERT_TRUE(device.emulator().waitForFinished(5000));
+    EXPECT_EQ(adb({u"emu"_s, u"kill"_s}).text(), u"OK: killing emulator, bye bye\r\n"_s);
+    ASSERT_TRUE(emulator.waitForFinished(5000));
     // Google's adb server may still list the closed transport "offline" for a moment.
     EXPECT_TRUE(waitUntil([&] {
-        return device.adb({u"devices"_s}, false).text() == u"List of devices attached\n\n"_s;
-    })) << device.adb({u"devices"_s}, false).out.constData();
+        return adb({u"devices"_s}, false).text() == u"List of devices attached\n\n"_s;
+    })) << adb({u"devices"_s}, false).out.constData();
 }
 
 // Under sanitizers the device's programs get the runtime's options and report folder through the sandbox.

@@ -1,60 +1,59 @@
 #pragma once
 
+#include "core/WaitFor.h"
 #include "sim/SimControl.h"
-#include "sim/SimLayout.h"
+#include "support/SimulatedAndroid.h"
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <memory>
 #include <utility>
 
-// A simulated Android in a temporary Vantle home, booted with Vantle's emulator command line; short delays.
+// adb's answer to one call.
 struct AdbResult {
     int status = -1;
     QByteArray out, err;
     QString text() const { return QString::fromUtf8(out); }
 };
 
-class SimTestDevice {
-public:
-    explicit SimTestDevice(int api = 35);
-    ~SimTestDevice();
+// The adb of the current Vantle home's runtime.
+inline QString adbPath() {
+    return SimLayout::sdkRoot(Locations::runtime()) + QStringLiteral("/platform-tools/adb");
+}
 
-    QString runtime() const { return m_home.path() + QStringLiteral("/.local/share/Vantle/Runtime"); }
-    QString sdk() const { return SimLayout::sdkRoot(runtime()); }
-    QString adbPath() const { return sdk() + QStringLiteral("/platform-tools/adb"); }
+// adb with "-s emulator-5556" first (unless `withSerial` is false), `input` on its stdin when given.
+inline AdbResult adb(const QStringList& arguments, bool withSerial = true, const QByteArray& input = {}) {
+    QProcess process;
+    const QStringList serial{QStringLiteral("-s"), QStringLiteral("emulator-5556")};
+    process.start(adbPath(), withSerial ? serial + arguments : arguments);
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    if (!process.waitForFinished(30000)) return {}; // status -1; ~QProcess kills it
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+inline AdbResult shell(const QString& command) {
+    return adb({QStringLiteral("shell"), command});
+}
+inline bool waitForDevice(const QString& state, int timeoutMs = 5000) {
+    return waitUntil(
+        [&] {
+            return adb({QStringLiteral("devices")}, false)
+                .text()
+                .contains(QStringLiteral("emulator-5556\t") + state);
+        },
+        timeoutMs);
+}
+inline QString dataFile(const QString& name) {
+    return QStringLiteral(VANTLE_SIM_TEST_DATA "/") + name;
+}
 
-    // Starts the emulator as Vantle does; waits until adb lists it as "device" when `waitForBoot`.
-    bool start(bool waitForBoot = true);
-    // adb with "-s emulator-5556" first (unless `withSerial` is false), `input` on its stdin when given.
-    AdbResult adb(const QStringList& arguments, bool withSerial = true, const QByteArray& input = {}) const;
-    AdbResult shell(const QString& command) const { return adb({QStringLiteral("shell"), command}); }
-    bool waitForDevice(const QString& state, int timeoutMs = 5000) const;
-    QProcess& emulator() { return *m_emulator; }
-
-    static QString dataFile(const QString& name) { return QStringLiteral(VANTLE_SIM_TEST_DATA "/") + name; }
-
-private:
-    QTemporaryDir m_home;
-    int m_api;
-    std::unique_ptr<QProcess> m_emulator;
-};
-
-// Sockets on the host side of the device's tunnels; every wait ends after 5 s.
-int listenOnLoopback(int* port);                      // a listener on any free loopback port, or -1
-int acceptWithin(int listener, int timeoutMs = 5000); // -1 when no one connected in time
-bool readExactly(int fd, char* data, size_t count);
-
-// One booted device (API 35, notes.apk installed) shared by every test of the suite.
+// One device (API 35, notes.apk installed), booted as Vantle boots it, shared by every test of the suite.
 class SimDeviceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
-    static void TearDownTestSuite() { delete std::exchange(device, nullptr); }
+    static void TearDownTestSuite() { delete std::exchange(android, nullptr); }
     void TearDown() override { control().clearFaults(); }
-    static SimControl control() { return SimControl(device->runtime(), 35); }
-    static SimTestDevice* device;
+    static SimControl control() { return SimControl(Locations::runtime(), 35); }
+    static SimulatedAndroidHome* android;
 };

@@ -14,24 +14,16 @@ done
 # a valid name of the same length, which is now overwritten in the compiled manifest's string pool.
 rename_package() { # apk, name built with, hostile name
   python3 - "$@" <<'PY'
-import struct, sys, zipfile
+import sys, zipfile
 apk, built, hostile = sys.argv[1:]
-assert len(built) == len(hostile)
+assert len(built) == len(hostile)  # the pool's length fields stay right
 with zipfile.ZipFile(apk) as z:
     entries = [(info, z.read(info.filename)) for info in z.infolist()]
-def pooled_utf16(text):  # length in 16-bit units, the characters, a 16-bit terminator
-    return struct.pack('<H', len(text)) + text.encode('utf-16-le') + b'\0\0'
-def pooled_utf8(text):   # length in characters, length in bytes, the bytes, a terminator
-    return bytes([len(text), len(text)]) + text.encode() + b'\0'
 with zipfile.ZipFile(apk + '.new', 'w', zipfile.ZIP_DEFLATED) as z:
     for info, data in entries:
         if info.filename == 'AndroidManifest.xml':
-            for pooled in (pooled_utf16, pooled_utf8):
-                if data.count(pooled(built)) == 1:
-                    data = data.replace(pooled(built), pooled(hostile))
-                    break
-            else:
-                sys.exit('make-apks: ' + built + ' not found once in ' + apk)
+            encoding = next(e for e in ('utf-16-le', 'utf-8') if data.count(built.encode(e)) == 1)
+            data = data.replace(built.encode(encoding), hostile.encode(encoding))
         z.writestr(info, data)
 PY
   mv "$1.new" "$1"
