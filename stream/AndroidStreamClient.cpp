@@ -8,6 +8,7 @@
 #include "stream/ScrcpyControl.h"
 #include "stream/SerialQueue.h"
 #include "stream/ServerProcess.h"
+#include "stream/StreamRecorder.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -31,6 +32,8 @@ constexpr double controlAcceptSeconds = 5.0;
 // the video stream waits for the server's exit, to tell the user what the server said.
 constexpr std::chrono::milliseconds serverExitWaitMs{2000};
 constexpr qsizetype serverOutputTailChars = 4096;
+// How long a recording's stop waits for a fresh key frame to end on.
+constexpr std::chrono::milliseconds finalFrameWait{800};
 
 // Strict UTF-8: output that does not decode is not logged (its chunk may have split a character).
 std::optional<QString> decodeUTF8(const QByteArray& bytes) {
@@ -71,6 +74,8 @@ AndroidStreamClient::~AndroidStreamClient() {
     // Control writes hold the raw client: the queue's worker must be finished before the control
     // socket is closed under it.
     m_sendQueue.reset();
+    // A stop still waiting for its final frame (its timer went with the queue) completes now.
+    completePendingStop();
     // Every other user of the descriptors is gone; close what `stop` only shut down, and what was
     // never stopped.
     for (const int fd : {m_videoFD, m_controlFD, m_audioFD})
@@ -370,26 +375,35 @@ void AndroidStreamClient::requestSnapshot() {
     send(ScrcpyControl::resetVideo());
 }
 
-void AndroidStreamClient::setRecorder(std::shared_ptr<StreamRecorderSink> recorder) {
-    std::lock_guard guard(m_lock);
-    m_recorder = std::move(recorder);
+void AndroidStreamClient::startRecording(std::shared_ptr<StreamRecorder> recorder) {
+    {
+        std::lock_guard guard(m_lock);
+        m_recorder = std::move(recorder);
+    }
+    send(ScrcpyControl::resetVideo());
 }
 
-std::shared_ptr<StreamRecorderSink> AndroidStreamClient::takeRecorder() {
+void AndroidStreamClient::stopRecordingWithFinalFrame(
+    std::function<void(std::shared_ptr<StreamRecorder>)> completion) {
+    {
+        std::lock_guard guard(m_lock);
+        if (m_recorder && !m_pendingStop) m_pendingStop = std::exchange(completion, nullptr);
+    }
+    if (completion) return completion(nullptr);
+    send(ScrcpyControl::resetVideo());
+    // Work items hold the raw pointer: the queue is joined before the client is gone.
+    m_sendQueue->postAfter(finalFrameWait, [this] { completePendingStop(); });
+}
+
+std::shared_ptr<StreamRecorder> AndroidStreamClient::takeRecorder() {
     std::lock_guard guard(m_lock);
     m_pendingStop = nullptr;
     return std::exchange(m_recorder, nullptr);
 }
 
-void AndroidStreamClient::setPendingStop(
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> completion) {
-    std::lock_guard guard(m_lock);
-    m_pendingStop = std::move(completion);
-}
-
 void AndroidStreamClient::completePendingStop() {
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> completion;
-    std::shared_ptr<StreamRecorderSink> recorder;
+    std::function<void(std::shared_ptr<StreamRecorder>)> completion;
+    std::shared_ptr<StreamRecorder> recorder;
     {
         std::lock_guard guard(m_lock);
         if (!m_pendingStop) return;

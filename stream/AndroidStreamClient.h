@@ -20,18 +20,11 @@ class VantleLog;
 class VideoRenderer;
 class PCMAudioPlayer;
 class SerialQueue;
+class StreamRecorder;
 
 // A decoded still image handed to the GUI thread (may be empty when decoding failed).
 struct ImageBox {
     std::optional<QImage> image;
-};
-
-// What an active screen recording takes from the stream. Called on the reader threads.
-class StreamRecorderSink {
-public:
-    virtual ~StreamRecorderSink() = default;
-    virtual void appendVideo(const VideoSample& sample, const VideoFormatRef& format, bool keyFrame) = 0;
-    virtual void appendAudio(const QByteArray& pcm) = 0;
 };
 
 // The client side of one app window's connection to Android: pushes the display server, starts it
@@ -79,10 +72,16 @@ public:
     std::optional<int> displayID() const;
     uint64_t nextClipboardSequence(); // increments, then returns: the first is 2
     void requestSnapshot();           // the next key frame becomes a still image (sends reset video)
-    void setRecorder(std::shared_ptr<StreamRecorderSink> recorder);
-    std::shared_ptr<StreamRecorderSink> takeRecorder(); // also drops a pending stop
-    void setPendingStop(std::function<void(std::shared_ptr<StreamRecorderSink>)> completion);
-    void completePendingStop();
+    // Recording: the recorder takes every sample and PCM packet from now on (replacing any other);
+    // reset video is sent so that the file's first key frame comes soon.
+    void startRecording(std::shared_ptr<StreamRecorder> recorder);
+    // Ends the recording at the next key frame (which the recorder still gets) or 0.8 s from now,
+    // whichever comes first: `completion` then runs once, on the video reader thread or the control
+    // queue, with the recorder taken out of the client. With no recording (or a stop already
+    // pending) it runs at once with nullptr.
+    void stopRecordingWithFinalFrame(std::function<void(std::shared_ptr<StreamRecorder>)> completion);
+    // The window is closing: the recorder, at once, and a pending stop dropped.
+    std::shared_ptr<StreamRecorder> takeRecorder();
 
     // When each step of the connection ended (steady clock), for the launch benchmark. A step not
     // reached yet reads as the epoch.
@@ -136,6 +135,7 @@ private:
     void mark(Timeline::Time Timeline::*step);
     void levelCheck(const QByteArray& pcm);
     void postToGui(std::function<void()> work);
+    void completePendingStop(); // only the first call after a stop finds it
 
     const Config m_config;
     const std::shared_ptr<VideoRenderer> m_renderer;
@@ -156,8 +156,8 @@ private:
     QString m_serverOutputTail; // the last few KiB the server printed
     Timeline m_timeline;
     bool m_snapshotRequested = false;
-    std::shared_ptr<StreamRecorderSink> m_recorder;
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> m_pendingStop;
+    std::shared_ptr<StreamRecorder> m_recorder;
+    std::function<void(std::shared_ptr<StreamRecorder>)> m_pendingStop;
 
     std::unique_ptr<SerialQueue> m_sendQueue; // "vantle.android.control"
 

@@ -1,5 +1,6 @@
 #include "core/VantleLog.h"
 #include "stream/AndroidStreamClient.h"
+#include "stream/StreamRecorder.h"
 #include "stream/PCMAudioPlayer.h"
 
 #include <QtEndian>
@@ -48,7 +49,7 @@ void AndroidStreamClient::readAudio(int fd) {
         if (!payload) break;
         if (uint8_t(header->at(0)) & 0x40) continue; // configuration packet
         player->play(*payload);
-        std::shared_ptr<StreamRecorderSink> recorder;
+        std::shared_ptr<StreamRecorder> recorder;
         {
             std::lock_guard guard(m_lock);
             recorder = m_recorder;

@@ -2,6 +2,7 @@
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "stream/AndroidStreamClient.h"
+#include "stream/StreamRecorder.h"
 #include "stream/VideoRenderer.h"
 
 using namespace Qt::StringLiterals;
@@ -83,7 +84,7 @@ void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_poin
                 }
             }
         }
-        std::shared_ptr<StreamRecorderSink> recorder;
+        std::shared_ptr<StreamRecorder> recorder;
         {
             std::lock_guard guard(m_lock);
             recorder = m_recorder;
