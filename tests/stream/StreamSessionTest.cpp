@@ -56,7 +56,7 @@ protected:
     }
 
     void create(QString jar = QStringLiteral(VANTLE_BRIDGE_SERVER), int bitRate = 8'000'000,
-                std::shared_ptr<VideoRenderer> renderer = nullptr) {
+                std::shared_ptr<VideoSink> renderer = nullptr) {
         makeClient({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar, package,
                     QSizeF(780, 1448.9), 320, bitRate},
                    std::move(renderer));

@@ -5,7 +5,7 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/SocketIO.h"
-#include "stream/VideoRenderer.h"
+#include "stream/StreamStages.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -30,16 +30,10 @@
 
 using namespace Qt::StringLiterals;
 
-// Records what the video reader queued; can fail or ask for a flush like a real decoder.
-class RecordingRenderer : public VideoRenderer {
+// Keeps every sample the video reader handed on.
+class RecordingRenderer : public VideoSink {
 public:
-    Status status() const override { return failed ? Status::failed : Status::rendering; }
-    bool requiresFlushToResumeDecoding() const override { return needsFlush; }
-    void flush() override {
-        ++flushes;
-        failed = needsFlush = false;
-    }
-    void enqueue(const VideoSample& sample) override {
+    void push(const VideoSample& sample, bool) override {
         std::lock_guard guard(lock);
         samples.push_back(sample.data);
     }
@@ -50,8 +44,6 @@ public:
 
     mutable std::mutex lock;
     std::vector<QByteArray> samples;
-    std::atomic<int> flushes = 0;
-    std::atomic<bool> failed = false, needsFlush = false;
 };
 
 // Keeps each scheduled buffer until the test plays it out, in a `Shared` the test keeps.
@@ -236,7 +228,7 @@ struct ClientUnderTest {
     }
     ~ClientUnderTest() { PCMAudioPlayer::setOutputFactory(nullptr); }
 
-    void makeClient(AndroidStreamClient::Config config, std::shared_ptr<VideoRenderer> with = nullptr) {
+    void makeClient(AndroidStreamClient::Config config, std::shared_ptr<VideoSink> with = nullptr) {
         client = AndroidStreamClient::create(std::move(config), with ? with : renderer, log);
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };
