@@ -17,7 +17,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr AVRational microseconds{1, 1'000'000};
-constexpr AVRational videoTimeBase{1, 90'000};
+constexpr AVRational videoTimeBase{1, 90'000}; // video times are kept in these ticks
+constexpr int64_t videoTicksPerMs = 90;
 constexpr qsizetype bytesPerFrame = 4; // s16 left, s16 right
 constexpr std::chrono::microseconds maxInterleaveDelay = 500ms;
 
@@ -148,14 +149,15 @@ void StreamRecorder::appendVideo(const VideoSample& sample, const VideoFormatRef
     if (m_backlog.load() > maxBacklog) m_awaitingKeyFrame = true; // the disk does not keep up
     if (m_awaitingKeyFrame && !keyFrame) return;
     m_awaitingKeyFrame = false;
-    std::chrono::microseconds time = now - m_sessionStart;
-    if (m_lastVideoTime && time <= *m_lastVideoTime) time = *m_lastVideoTime + 1ms;
+    // On the track's own clock: two samples closer than one of its ticks would otherwise share a time.
+    int64_t time = av_rescale_q((now - m_sessionStart).count(), microseconds, videoTimeBase);
+    if (m_lastVideoTime && time <= *m_lastVideoTime) time = *m_lastVideoTime + videoTicksPerMs;
     m_lastVideoTime = time;
     if (m_pendingVideo) post([this, packet = std::move(*m_pendingVideo), time] { writeVideo(packet, time); });
     m_pendingVideo = VideoPacket{sample.data, time, keyFrame};
 }
 
-void StreamRecorder::writeVideo(const VideoPacket& video, std::chrono::microseconds end) {
+void StreamRecorder::writeVideo(const VideoPacket& video, int64_t end) {
     if (!m_writer || m_failed) return;
     AVPacket* packet = m_writer->videoPacket;
     // The packet shares the sample's bytes (no copy on the reader thread): the buffer keeps a
@@ -173,8 +175,8 @@ void StreamRecorder::writeVideo(const VideoPacket& video, std::chrono::microseco
     packet->data = packet->buf->data;
     packet->size = int(owner->size());
     const AVRational timeBase = m_writer->video->time_base;
-    packet->pts = packet->dts = av_rescale_q(video.time.count(), microseconds, timeBase);
-    packet->duration = av_rescale_q(end.count(), microseconds, timeBase) - packet->pts;
+    packet->pts = packet->dts = av_rescale_q(video.time, videoTimeBase, timeBase);
+    packet->duration = av_rescale_q(end, videoTimeBase, timeBase) - packet->pts;
     if (video.keyFrame) packet->flags |= AV_PKT_FLAG_KEY;
     packet->stream_index = m_writer->video->index;
     if (av_interleaved_write_frame(m_writer->container, packet) < 0) m_failed = true;
@@ -236,12 +238,12 @@ void StreamRecorder::writeAudioPackets() {
 
 std::optional<QString> StreamRecorder::finish() {
     std::optional<VideoPacket> last;
-    std::chrono::microseconds end{};
+    int64_t end = 0;
     {
         std::lock_guard guard(m_lock);
         if (std::exchange(m_state, State::finished) == State::finished) return std::nullopt;
         last = std::exchange(m_pendingVideo, std::nullopt);
-        end = m_clock() - m_sessionStart;
+        end = av_rescale_q((m_clock() - m_sessionStart).count(), microseconds, videoTimeBase);
     }
     // After everything posted before: the writer thread ends the file, or finds none.
     std::promise<std::optional<QString>> result;
@@ -249,11 +251,10 @@ std::optional<QString> StreamRecorder::finish() {
     return result.get_future().get();
 }
 
-std::optional<QString> StreamRecorder::endFile(std::optional<VideoPacket> last,
-                                               std::chrono::microseconds end) {
+std::optional<QString> StreamRecorder::endFile(std::optional<VideoPacket> last, int64_t end) {
     if (!m_writer) return std::nullopt; // no key frame came, or the writer never started
     encodeAudio(true);
-    if (last) writeVideo(*last, std::max(end, last->time + 1ms));
+    if (last) writeVideo(*last, std::max(end, last->time + videoTicksPerMs));
     const bool trailer = av_write_trailer(m_writer->container) >= 0;
     const bool closed = avio_closep(&m_writer->container->pb) >= 0;
     m_writer.reset();

@@ -18,10 +18,10 @@
 //
 // Nothing happens on disk until the first key frame: then a stale file at the path is deleted and
 // the writer starts, so the file always begins with a key frame and audio before it is dropped.
-// Video time is the host clock at arrival, relative to that first key frame (a sample that would
-// not move time forward gets the previous time + 1 ms); audio time is the host time of the first
-// audio packet plus the sample count since. A video sample whose format differs from the file's
-// (the display was resized) is dropped: one MP4 track has one decoder configuration.
+// Video time is the host clock at arrival, relative to that first key frame, in the track's 90 kHz
+// ticks (a sample that would not move time forward gets the previous time + 1 ms); audio time is the host
+// time of the first audio packet plus the sample count since. A video sample whose format differs from the
+// file's (the display was resized) is dropped: one MP4 track has one decoder configuration.
 //
 // `appendVideo` runs on the video reader thread, `appendAudio` on the audio reader thread and
 // `finish` on any thread. They only stamp times under a short lock and hand the work to the
@@ -54,7 +54,7 @@ private:
     struct Writer;
     struct VideoPacket {
         QByteArray data;
-        std::chrono::microseconds time{};
+        int64_t time = 0; // 90 kHz ticks from the first key frame
         bool keyFrame = false;
     };
     enum class State { waiting, writing, finished };
@@ -62,10 +62,10 @@ private:
     void post(std::function<void()> work);
     bool openWriter(const VideoFormat& format); // under m_lock, before the writer thread has it
     // On the writer thread.
-    void writeVideo(const VideoPacket& packet, std::chrono::microseconds end);
+    void writeVideo(const VideoPacket& packet, int64_t end);
     void encodeAudio(bool drain);
     void writeAudioPackets();
-    std::optional<QString> endFile(std::optional<VideoPacket> last, std::chrono::microseconds end);
+    std::optional<QString> endFile(std::optional<VideoPacket> last, int64_t end);
 
     const QString m_path;
     const Clock m_clock;
@@ -74,7 +74,7 @@ private:
     State m_state = State::waiting;
     bool m_awaitingKeyFrame = false; // after video was dropped
     std::chrono::microseconds m_sessionStart{};
-    std::optional<std::chrono::microseconds> m_lastVideoTime;
+    std::optional<int64_t> m_lastVideoTime;
     std::optional<VideoPacket> m_pendingVideo; // written once its duration is known
     std::optional<int64_t> m_nextAudioSample;  // time of the next PCM frame, in samples
     QByteArray m_avcC;                         // the file's decoder configuration
