@@ -38,8 +38,8 @@ struct ImageBox {
 //
 // Shared (std::shared_ptr) by the window, the start thread and what they post; create it with
 // `create`. The callbacks are set on the GUI thread before `start` and always run on the GUI
-// thread; a window that goes away clears them there. One lock guards the locked state below; it is never held
-// across I/O, a callback or another lock.
+// thread; a window that goes away clears them there. One lock guards the locked state below; it is
+// never held across I/O, a callback or another lock.
 class AndroidStreamClient : public std::enable_shared_from_this<AndroidStreamClient> {
 public:
     struct Config {
