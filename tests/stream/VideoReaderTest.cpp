@@ -2,9 +2,12 @@
 #include "StreamTestSupport.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
+#include "stream/StreamRecorder.h"
 #include "video/VideoFixture.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 namespace {
@@ -27,29 +30,15 @@ protected:
     }
 };
 
-TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAreQueuedInOrderAndAFailedRendererIsFlushedFirst) {
+TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAndAreQueuedInOrder) {
     ASSERT_TRUE(clip.frames[0].key && clip.frames[4].key && clip.frames[8].key && !clip.frames[1].key);
     serve(false);
-    sendVideo(videoStart() + frame(0)); // no parameter sets yet: dropped
-    barrier(64);
-    EXPECT_EQ(renderer->count(), 0u);
-    sendVideo(mediaPacket(clip.parameterSets + clip.frames[0].data, keyFlag)); // in-band SPS and PPS
+    sendVideo(videoStart() + mediaPacket(clip.parameterSets + clip.frames[0].data, keyFlag)); // in-band sets
     barrier(65);
     EXPECT_EQ(renderer->count(), 1u);
     EXPECT_EQ(firstFrames, 1);
-    EXPECT_EQ(renderer->flushes, 0);
-
-    renderer->failed = true;
-    sendVideo(frame(1));
+    sendVideo(frame(1) + frame(2) + frame(3));
     barrier(66);
-    EXPECT_EQ(renderer->flushes, 1);
-    renderer->needsFlush = true;
-    sendVideo(frame(2));
-    barrier(67);
-    EXPECT_EQ(renderer->flushes, 2);
-    sendVideo(frame(3));
-    barrier(68);
-    EXPECT_EQ(renderer->flushes, 2); // a healthy renderer is left alone
     EXPECT_EQ(renderer->count(), 4u);
     // Each queued sample is the access unit behind 4-byte lengths, never Annex B.
     EXPECT_FALSE(renderer->samples[1].startsWith(QByteArray("\x00\x00\x00\x01", 4)));
@@ -74,44 +63,75 @@ TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAreQueuedInOrderAndAFailedR
     EXPECT_EQ(logLines(*log).filter(QRegularExpression(u"^Vantle: \\d+ fps$"_s)).size(), 1);
 }
 
-TEST_F(VideoReaderTest, ARecordingWaitingToStopAndASnapshotWaitForTheNextKeyFrame) {
+TEST_F(VideoReaderTest, ARecordingStopWaitsForTheNextKeyFrameOrItsTimerAndASnapshotForTheNextKeyFrame) {
     serve(false);
-    auto recorder = std::make_shared<CountingRecorder>();
-    client->setRecorder(recorder);
+    QTemporaryDir folder;
+    auto recorder = std::make_shared<StreamRecorder>(folder.filePath(u"r.mp4"_s));
+    EXPECT_EQ(readControl(20), startApp());
+    client->startRecording(recorder);
+    EXPECT_EQ(readControl(1), QByteArray(1, 17)); // reset video: the file's first key frame comes soon
     sendVideo(start() + frame(0) + frame(1));
-    barrier(64);
-    EXPECT_EQ(recorder->frames, 2);
+    barrier(63);
 
-    std::shared_ptr<StreamRecorderSink> stopped;
-    std::atomic<int> completions{0};
-    client->setPendingStop([&](std::shared_ptr<StreamRecorderSink> sink) {
-        stopped = std::move(sink);
-        ++completions;
-    });
+    QList<std::shared_ptr<StreamRecorder>> stopped; // one entry per completion
+    std::mutex stoppedLock;
+    const auto stop = [&] {
+        client->stopRecordingWithFinalFrame([&](std::shared_ptr<StreamRecorder> taken) {
+            std::lock_guard guard(stoppedLock);
+            stopped.append(std::move(taken));
+        });
+    };
+    stop();
     client->requestSnapshot();
-    // The request also asks the server for a key frame: reset video follows the start-app message.
-    EXPECT_EQ(readControl(21), startApp() + QByteArray(1, 17));
-    sendVideo(frame(2) + frame(3)); // not key frames: the recording goes on
-    barrier(65);
-    EXPECT_EQ(completions, 0);
-    EXPECT_EQ(recorder->frames, 4);
+    EXPECT_EQ(readControl(2), QByteArray(2, 17)); // for the stop's final frame, and for the still
+    sendVideo(frame(2) + frame(3));               // not key frames: the recording goes on
+    barrier(64);
+    EXPECT_TRUE(stopped.isEmpty());
     EXPECT_TRUE(snapshots.isEmpty());
     sendVideo(frame(4) + frame(5)); // the key frame is the recording's last, and the picture
     ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
-    barrier(66);
-    EXPECT_EQ(completions, 1);
-    EXPECT_EQ(stopped, recorder);
-    EXPECT_EQ(recorder->frames, 5);
-    EXPECT_EQ(recorder->keyFrames, 2);
+    barrier(65);
+    ASSERT_EQ(stopped, QList{recorder});
     EXPECT_EQ(client->takeRecorder(), nullptr);
+    const std::optional<QString> file = recorder->finish();
+    ASSERT_TRUE(file.has_value());
+    QStringList hashes;
+    for (size_t i = 0; i < 5; ++i)
+        hashes.append(dataHash(renderer->samples.at(i)));
+    EXPECT_EQ(probe(*file).hashes(u"video"_s), hashes);
+    // The 0.8 s timer finds the stop completed: nothing runs twice. Without a recording, at once.
+    QTest::qWait(1000);
+    stop();
+    EXPECT_EQ(stopped, (QList<std::shared_ptr<StreamRecorder>>{recorder, nullptr}));
+
     ASSERT_TRUE(snapshots[0]->image.has_value());
     EXPECT_EQ(snapshots[0]->image->size(), QSize(64, 48));
     // The picture is frame 4's: close to what the encoder was fed.
     EXPECT_LT(meanDifference(*snapshots[0]->image, clip.pictures[4]), 12.0);
     // One request, one image: the next key frame brings none.
     sendVideo(frame(8));
-    barrier(67);
+    barrier(66);
     EXPECT_EQ(snapshots.size(), 1);
+
+    // No key frame within 0.8 s: the stop completes on its timer, and the recorder has no file.
+    auto late = std::make_shared<StreamRecorder>(folder.filePath(u"late.mp4"_s));
+    client->startRecording(late);
+    sendVideo(frame(9));
+    stop();
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard guard(stoppedLock);
+        return stopped.size() == 3;
+    }));
+    EXPECT_EQ(stopped.last(), late);
+    EXPECT_EQ(late->finish(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(late->path()));
+    // A window that closes takes the recorder at once, and drops the stop waiting for a key frame.
+    auto closing = std::make_shared<StreamRecorder>(folder.filePath(u"closing.mp4"_s));
+    client->startRecording(closing);
+    stop();
+    EXPECT_EQ(client->takeRecorder(), closing);
+    QTest::qWait(1000);
+    EXPECT_EQ(stopped.size(), 3);
 }
 
 } // namespace
