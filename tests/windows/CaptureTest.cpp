@@ -1,0 +1,188 @@
+// Screenshots, window captures and debug snapshots of a real app window streaming from the
+// simulated Android, the capture menu, and the names capture files get.
+#include "NotesWindowFixture.h"
+#include "core/CommandRouter.h"
+#include "core/VantleLog.h"
+#include "platform/CommandChannel.h"
+#include "stream/AndroidStreamClient.h"
+#include "windows/AndroidAppPanel.h"
+#include "windows/CaptureFolders.h"
+#include "windows/NotificationBannerView.h"
+#include "windows/WindowCommands.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOverwritesTheFirst) {
+    const QDateTime at(QDate(2026, 3, 3), QTime(14, 5, 9));
+    struct Case {
+        QString app, ext;
+        int copy;
+        QString name;
+    } cases[] = {
+        {u"A/B"_s, u"mp4"_s, 1, u"A-B 2026-03-03 at 14.05.09.mp4"_s},
+        {u"A/B/"_s, u"png"_s, 1, u"A-B- 2026-03-03 at 14.05.09.png"_s},
+        {u"Notes"_s, u"png"_s, 2, u"Notes 2026-03-03 at 14.05.09 2.png"_s},
+        {u"Notes"_s, u"mp4"_s, 12, u"Notes 2026-03-03 at 14.05.09 12.mp4"_s},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CaptureFolders::fileName(c.app, c.ext, at, c.copy), c.name) << c.app.toStdString();
+
+    QTemporaryDir root;
+    const QString folder = root.filePath(u"Pictures/Vantle"_s); // made on the way
+    const QStringList paths{CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
+                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
+                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at)};
+    EXPECT_EQ(paths, QStringList({folder + u"/A-B 2026-03-03 at 14.05.09.png"_s,
+                                  folder + u"/A-B 2026-03-03 at 14.05.09 2.png"_s,
+                                  folder + u"/A-B 2026-03-03 at 14.05.09 3.png"_s}));
+    for (const QString& path : paths)
+        EXPECT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+    // Another second starts again without a number; a movie of the same second is no copy of a picture.
+    EXPECT_EQ(QFileInfo(CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at.addSecs(1))).fileName(),
+              u"A-B 2026-03-03 at 14.05.10.png"_s);
+    EXPECT_EQ(QFileInfo(CaptureFolders::file(folder, u"A/B"_s, u"mp4"_s, at)).fileName(),
+              u"A-B 2026-03-03 at 14.05.09.mp4"_s);
+    // The folders follow the home Vantle uses.
+    EXPECT_EQ(CaptureFolders::pictures(), Locations::home() + u"/Pictures/Vantle"_s);
+    EXPECT_EQ(CaptureFolders::movies(), Locations::home() + u"/Videos/Vantle"_s);
+}
+
+class CaptureTest : public NotesWindowFixture {
+protected:
+    CommandRouter commands;
+    CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
+    MainLogSince since;
+
+    void SetUp() override {
+        ASSERT_TRUE(listening.listener) << listening.error.toStdString();
+        registerWindowCommands(commands);
+        NotesWindowFixture::SetUp();
+    }
+
+    AndroidWindowSession* openTitled(const QString& title) {
+        AndroidWindowSession* session = registry.open(appID, package, title, {});
+        EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
+        return session;
+    }
+    // The main-log lines written since the test began that start with `prefix`, without it.
+    QStringList logged(const QString& prefix) const {
+        QStringList found;
+        for (const QString& line : since.lines())
+            if (line.startsWith(prefix)) found.append(line.mid(prefix.size()));
+        return found;
+    }
+    bool waitForLogged(const QString& prefix, qsizetype count = 1, int timeoutMs = 10000) const {
+        return waitUntil([&] { return logged(prefix).size() >= count; }, timeoutMs);
+    }
+    static QStringList menuTexts(QMenu* menu) {
+        QStringList texts;
+        for (const QAction* action : menu->actions())
+            texts.append(action->isSeparator() ? u"--"_s : action->text());
+        return texts;
+    }
+};
+
+// The screenshot is the key frame the request brought, at the video's own size, pixel for pixel,
+// in the pictures folder and on the clipboard; a second one right after it gets its own file.
+TEST_F(CaptureTest, AScreenshotIsTheKeyFrameThatAnsweredIt) {
+    AndroidWindowSession* session = openTitled(u"A/B"_s);
+    QList<QImage> answers; // every still image the stream decoded, in order
+    const auto handle = session->client()->onSnapshot;
+    session->client()->onSnapshot = [&answers, handle](std::shared_ptr<ImageBox> box) {
+        if (box->image) answers.append(*box->image);
+        handle(box);
+    };
+
+    for (int taken = 1; taken <= 2; ++taken) {
+        session->takeScreenshot();
+        ASSERT_TRUE(waitForLogged(u"screenshot: "_s, taken));
+    }
+    ASSERT_EQ(answers.size(), 2);
+    const QStringList lines = logged(u"screenshot: "_s);
+    QStringList names;
+    for (int n = 0; n < 2; ++n) {
+        // "<path> <w>x<h>"
+        const QString path = lines[n].section(u' ', 0, -2);
+        const QSize size = answers[n].size();
+        EXPECT_EQ(lines[n].section(u' ', -1), u"%1x%2"_s.arg(size.width()).arg(size.height()));
+        EXPECT_EQ(size, session->client()->videoSize());
+        EXPECT_EQ(QFileInfo(path).absolutePath(), CaptureFolders::pictures());
+        names.append(QFileInfo(path).fileName());
+        const QImage saved(path, "PNG");
+        ASSERT_FALSE(saved.isNull()) << path.toStdString();
+        EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
+                  answers[n].convertToFormat(QImage::Format_RGB32));
+    }
+    EXPECT_NE(names[0], names[1]);
+    for (const QString& name : names)
+        EXPECT_TRUE(name.startsWith(u"A-B 2"_s) && name.endsWith(u".png"_s)) << name.toStdString();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+              answers[1].convertToFormat(QImage::Format_RGB32));
+    // The window was visible: its banner said so.
+    EXPECT_TRUE(session->banner()->isVisible());
+}
+
+// "screenshot" acts on the app window; "capture:" saves every visible Vantle window, or says there
+// is none. Both come through the real command channel, as `vantlectl send` sends them.
+TEST_F(CaptureTest, CommandsTakeAScreenshotAndSaveTheVisibleWindows) {
+    QTemporaryDir shots;
+    const QString prefix = shots.filePath(u"shot"_s);
+    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered); // no window: nothing
+    EXPECT_EQ(sendFromAnotherThread(u"capture:"_s + prefix), CommandDelivery::delivered);
+    ASSERT_TRUE(waitForLogged(u"capture: "_s));
+    EXPECT_EQ(logged(u"capture: "_s), QStringList{u"no visible windows"_s});
+    EXPECT_FALSE(QFileInfo::exists(prefix + u"-1.png"_s));
+
+    AndroidWindowSession* session = open();
+    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered);
+    ASSERT_TRUE(waitForLogged(u"screenshot: "_s));
+    EXPECT_TRUE(QFileInfo(logged(u"screenshot: "_s).first().section(u' ', 0, -2)).size() > 0);
+
+    EXPECT_EQ(sendFromAnotherThread(u"capture:"_s + prefix), CommandDelivery::delivered);
+    ASSERT_TRUE(waitForLogged(u"capture: "_s, 2));
+    const QSize size = session->panel()->size();
+    EXPECT_EQ(logged(u"capture: "_s).at(1),
+              u"%1-1.png %2x%3 title=Vantle · Notes"_s.arg(prefix).arg(size.width()).arg(size.height()));
+    const QImage image(prefix + u"-1.png"_s, "PNG");
+    EXPECT_EQ(image.size(), size * session->panel()->devicePixelRatioF());
+    EXPECT_FALSE(QFileInfo::exists(prefix + u"-2.png"_s));
+}
+
+// With "VantleSnapshots" the first frame starts the series: the window's picture with the still
+// image in the video's place, numbered from 00 in the logs folder, and a line in the window's log.
+TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrame) {
+    VantleSettings::set(SettingsKeys::snapshots, true);
+    AndroidWindowSession* session = open();
+    const QString path = Locations::logs() + u"/snapshots/"_s + package + u"-00.png"_s;
+    ASSERT_TRUE(
+        waitUntil([&] { return session->log().tail(200).value_or(QString()).contains(path); }, 10000));
+    const QImage image(path, "PNG");
+    EXPECT_EQ(image.size(), session->panel()->size() * session->panel()->devicePixelRatioF());
+    const QString line =
+        session->log().tail(200).value_or(QString()).section(u"Vantle: snapshot "_s, 1).section(u'\n', 0, 0);
+    const QSize frame = session->client()->videoSize();
+    EXPECT_TRUE(line.startsWith(path + u" frame=%1x%2 window="_s.arg(frame.width()).arg(frame.height())))
+        << line.toStdString();
+    EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
+}
+
+// The camera button's menu, in order; the lock's item follows the app lock.
+TEST_F(CaptureTest, TheCaptureMenuListsItsItemsInOrder) {
+    AndroidWindowSession* session = open();
+    QMenu* menu = session->showCaptureMenu(nullptr);
+    EXPECT_EQ(menuTexts(menu), QStringList({u"Take screenshot"_s, u"--"_s, u"Lock this app with a password"_s,
+                                            u"--"_s, u"Show screenshots & recordings"_s}));
+    menu->close();
+}
+
+} // namespace
