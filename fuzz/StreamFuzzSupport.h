@@ -6,7 +6,7 @@
 #include "platform/linux/SettingsFile.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/SocketIO.h"
-#include "stream/VideoRenderer.h"
+#include "stream/StreamStages.h"
 
 #include <QByteArray>
 #include <cstdlib>
@@ -40,12 +40,9 @@ template <typename Reader> void throughSocket(const uint8_t* data, size_t size, 
     ::close(fds[0]);
 }
 
-class NullRenderer : public VideoRenderer {
+class NullRenderer : public VideoSink {
 public:
-    Status status() const override { return Status::rendering; }
-    bool requiresFlushToResumeDecoding() const override { return false; }
-    void flush() override {}
-    void enqueue(const VideoSample& sample) override { bytes += size_t(sample.data.size()); }
+    void push(const VideoSample& sample, bool) override { bytes += size_t(sample.data.size()); }
     size_t bytes = 0;
 };
 

@@ -4,10 +4,13 @@
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
 #include "platform/ChildProcess.h"
+#include "stream/AudioReader.h"
+#include "stream/DeviceMessageReader.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/ScrcpyControl.h"
 #include "stream/SerialQueue.h"
 #include "stream/ServerProcess.h"
+#include "stream/StreamRecorder.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -31,6 +34,8 @@ constexpr double controlAcceptSeconds = 5.0;
 // the video stream waits for the server's exit, to tell the user what the server said.
 constexpr std::chrono::milliseconds serverExitWaitMs{2000};
 constexpr qsizetype serverOutputTailChars = 4096;
+// How long a recording's stop waits for a fresh key frame to end on.
+constexpr std::chrono::milliseconds finalFrameWait{800};
 
 // Strict UTF-8: output that does not decode is not logged (its chunk may have split a character).
 std::optional<QString> decodeUTF8(const QByteArray& bytes) {
@@ -47,13 +52,13 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 } // namespace
 
 std::shared_ptr<AndroidStreamClient> AndroidStreamClient::create(Config config,
-                                                                 std::shared_ptr<VideoRenderer> renderer,
+                                                                 std::shared_ptr<VideoSink> renderer,
                                                                  std::shared_ptr<VantleLog> log) {
     return std::shared_ptr<AndroidStreamClient>(
         new AndroidStreamClient(std::move(config), std::move(renderer), std::move(log)));
 }
 
-AndroidStreamClient::AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer,
+AndroidStreamClient::AndroidStreamClient(Config config, std::shared_ptr<VideoSink> renderer,
                                          std::shared_ptr<VantleLog> log)
     : m_config(std::move(config))
     , m_renderer(std::move(renderer))
@@ -61,16 +66,21 @@ AndroidStreamClient::AndroidStreamClient(Config config, std::shared_ptr<VideoRen
     , m_forwardAudio(VantleSettings::get(SettingsKeys::forwardAudio))
     , m_scid(QRandomGenerator::global()->bounded(1u, 2147483647u))
     , // 1 … 2^31 − 2
-    m_sendQueue(std::make_unique<SerialQueue>(u"vantle.android.control"_s)) {
-    const auto now = std::chrono::steady_clock::now();
-    m_fpsWindowStart = now;
-    m_levelWindowStart = now;
-}
+    m_snapshots([this](std::optional<QImage> image) {
+        if (!image) return;
+        auto box = std::make_shared<ImageBox>(ImageBox{std::move(image)});
+        postToGui([this, box] {
+            if (onSnapshot) onSnapshot(box);
+        });
+    })
+    , m_sendQueue(std::make_unique<SerialQueue>(u"vantle.android.control"_s)) {}
 
 AndroidStreamClient::~AndroidStreamClient() {
     // Control writes hold the raw client: the queue's worker must be finished before the control
     // socket is closed under it.
     m_sendQueue.reset();
+    // A stop still waiting for its final frame (its timer went with the queue) completes now.
+    m_recording.completePendingStop();
     // Every other user of the descriptors is gone; close what `stop` only shut down, and what was
     // never stopped.
     for (const int fd : {m_videoFD, m_controlFD, m_audioFD})
@@ -251,10 +261,70 @@ void AndroidStreamClient::runReaders(int videoFD, int audioFD,
                                      std::chrono::steady_clock::time_point startedAt) {
     // "+": the server stops the app first, so the window always shows a fresh start.
     send(ScrcpyControl::startApp(u"+"_s + m_config.package));
-    std::thread([self = shared_from_this()] { self->drainDeviceMessages(); }).detach();
-    if (audioFD >= 0)
-        std::thread([self = shared_from_this(), audioFD] { self->readAudio(audioFD); }).detach();
+    // The caller holds the client until the readers are joined. The video reader's end stops the
+    // session, whose shut-down sockets end the other two.
+    std::thread messages([this] { drainDeviceMessages(); });
+    std::thread audio;
+    if (audioFD >= 0) audio = std::thread([this, audioFD] { readAudio(audioFD); });
     readVideo(videoFD, startedAt);
+    messages.join();
+    if (audio.joinable()) audio.join();
+}
+
+void AndroidStreamClient::readVideo(int fd, std::chrono::steady_clock::time_point startedAt) {
+    VideoReader::Events events;
+    events.session = [this](QSize size) {
+        {
+            std::lock_guard guard(m_lock);
+            m_videoSize = size;
+        }
+        postToGui([this, size] {
+            if (onVideoSize) onVideoSize(size);
+        });
+    };
+    events.firstFrame = [this] {
+        mark(&Timeline::firstFrame);
+        postToGui([this] {
+            if (onFirstFrame) onFirstFrame();
+        });
+    };
+    std::vector<VideoSink*> sinks{&m_recording, &m_snapshots};
+    if (m_renderer) sinks.insert(sinks.begin(), m_renderer.get());
+    VideoReader reader(std::move(sinks), std::move(events), *m_log);
+    switch (const VideoReader::End end = reader.read(fd, startedAt); end.kind) {
+    case VideoReader::End::closedEarly:
+        return endUnasked(u"Video stream closed early"_s);
+    case VideoReader::End::unsupportedCodec:
+        return finish(QString::asprintf("Unsupported video codec 0x%08x", end.codec));
+    case VideoReader::End::ended:
+        return endUnasked(unexpectedEndText);
+    }
+}
+
+void AndroidStreamClient::readAudio(int fd) {
+    if (!AudioReader::readHeader(fd, *m_log)) return;
+    auto player = std::make_shared<PCMAudioPlayer>();
+    {
+        std::lock_guard guard(m_lock);
+        if (m_stopped) return;
+        m_audioPlayer = player;
+    }
+    m_log->write(u"Vantle: audio forwarding on (48 kHz stereo PCM)"_s);
+    AudioLevelLog levels(*m_log);
+    AudioReader::read(fd, {player.get(), &m_recording, &levels});
+    player->stop();
+}
+
+void AndroidStreamClient::drainDeviceMessages() {
+    int fd;
+    {
+        std::lock_guard guard(m_lock);
+        fd = m_controlFD;
+    }
+    if (fd < 0) return;
+    DeviceMessages::read(fd, [this](QString text) {
+        postToGui([this, text = std::move(text)] { DeviceMessages::copyToDesktop(text, *m_log); });
+    });
 }
 
 void AndroidStreamClient::stop() {
@@ -363,40 +433,25 @@ uint64_t AndroidStreamClient::nextClipboardSequence() {
 }
 
 void AndroidStreamClient::requestSnapshot() {
-    {
-        std::lock_guard guard(m_lock);
-        m_snapshotRequested = true;
-    }
+    m_snapshots.request();
     send(ScrcpyControl::resetVideo());
 }
 
-void AndroidStreamClient::setRecorder(std::shared_ptr<StreamRecorderSink> recorder) {
-    std::lock_guard guard(m_lock);
-    m_recorder = std::move(recorder);
+void AndroidStreamClient::startRecording(std::shared_ptr<StreamRecorder> recorder) {
+    m_recording.start(std::move(recorder));
+    send(ScrcpyControl::resetVideo());
 }
 
-std::shared_ptr<StreamRecorderSink> AndroidStreamClient::takeRecorder() {
-    std::lock_guard guard(m_lock);
-    m_pendingStop = nullptr;
-    return std::exchange(m_recorder, nullptr);
+void AndroidStreamClient::stopRecordingWithFinalFrame(
+    std::function<void(std::shared_ptr<StreamRecorder>)> completion) {
+    if (!m_recording.stopAtNextKeyFrame(completion)) return completion(nullptr);
+    send(ScrcpyControl::resetVideo());
+    // Work items hold the raw pointer: the queue is joined before the client is gone.
+    m_sendQueue->postAfter(finalFrameWait, [this] { m_recording.completePendingStop(); });
 }
 
-void AndroidStreamClient::setPendingStop(
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> completion) {
-    std::lock_guard guard(m_lock);
-    m_pendingStop = std::move(completion);
-}
-
-void AndroidStreamClient::completePendingStop() {
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> completion;
-    std::shared_ptr<StreamRecorderSink> recorder;
-    {
-        std::lock_guard guard(m_lock);
-        if (!m_pendingStop) return;
-        completion = std::exchange(m_pendingStop, nullptr);
-        recorder = std::exchange(m_recorder, nullptr);
-    }
-    completion(recorder);
+std::shared_ptr<StreamRecorder> AndroidStreamClient::takeRecorder() {
+    return m_recording.take();
 }
 
 std::shared_ptr<PCMAudioPlayer> AndroidStreamClient::audioPlayer() const {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "stream/H264.h"
+#include "stream/RecordingTap.h"
 #include "stream/SocketIO.h"
+#include "stream/VideoReader.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -17,27 +19,22 @@
 
 class ServerProcess;
 class VantleLog;
-class VideoRenderer;
+class VideoSink;
 class PCMAudioPlayer;
 class SerialQueue;
+class StreamRecorder;
 
 // A decoded still image handed to the GUI thread (may be empty when decoding failed).
 struct ImageBox {
     std::optional<QImage> image;
 };
 
-// What an active screen recording takes from the stream. Called on the reader threads.
-class StreamRecorderSink {
-public:
-    virtual ~StreamRecorderSink() = default;
-    virtual void appendVideo(const VideoSample& sample, const VideoFormatRef& format, bool keyFrame) = 0;
-    virtual void appendAudio(const QByteArray& pcm) = 0;
-};
-
 // The client side of one app window's connection to Android: pushes the display server, starts it
 // on a new virtual display running the window's app, accepts its three sockets through a reverse
-// tunnel, then reads video (on the start thread), device messages and audio (one thread each) and
-// writes control messages on one serial queue.
+// tunnel, then reads video (on the start thread), device messages and audio (one thread each, joined
+// by the start thread when video ends) and writes control messages on one serial queue. The readers'
+// stages are wired in `serve`: video to the renderer, the recording and the still-image taker;
+// audio to the player, the recording and the level log.
 //
 // Shared (std::shared_ptr) by the window and the reader threads; create it with `create`. The
 // callbacks are set on the GUI thread before `start` and always run on the GUI thread; a window
@@ -56,7 +53,7 @@ public:
         int maxFPS = 60;
     };
 
-    static std::shared_ptr<AndroidStreamClient> create(Config config, std::shared_ptr<VideoRenderer> renderer,
+    static std::shared_ptr<AndroidStreamClient> create(Config config, std::shared_ptr<VideoSink> renderer,
                                                        std::shared_ptr<VantleLog> log);
     ~AndroidStreamClient();
 
@@ -79,10 +76,16 @@ public:
     std::optional<int> displayID() const;
     uint64_t nextClipboardSequence(); // increments, then returns: the first is 2
     void requestSnapshot();           // the next key frame becomes a still image (sends reset video)
-    void setRecorder(std::shared_ptr<StreamRecorderSink> recorder);
-    std::shared_ptr<StreamRecorderSink> takeRecorder(); // also drops a pending stop
-    void setPendingStop(std::function<void(std::shared_ptr<StreamRecorderSink>)> completion);
-    void completePendingStop();
+    // Recording: the recorder takes every sample and PCM packet from now on (replacing any other);
+    // reset video is sent so that the file's first key frame comes soon.
+    void startRecording(std::shared_ptr<StreamRecorder> recorder);
+    // Ends the recording at the next key frame (which the recorder still gets) or 0.8 s from now,
+    // whichever comes first: `completion` then runs once, on the video reader thread or the control
+    // queue, with the recorder taken out of the client. With no recording (or a stop already
+    // pending) it runs at once with nullptr.
+    void stopRecordingWithFinalFrame(std::function<void(std::shared_ptr<StreamRecorder>)> completion);
+    // The window is closing: the recorder, at once, and a pending stop dropped.
+    std::shared_ptr<StreamRecorder> takeRecorder();
 
     // When each step of the connection ended (steady clock), for the launch benchmark. A step not
     // reached yet reads as the epoch.
@@ -111,6 +114,7 @@ public:
     // video reader ends the session as in a real stream.
     void readVideoStream(int fd) { readVideo(fd, std::chrono::steady_clock::now()); }
     void readAudioStream(int fd) { readAudio(fd); }
+
     // The virtual display's id in a chunk of the server's output: the first "(id=N)", if any.
     static std::optional<int> displayIDIn(const QString& output);
     // What the server's last error line ("[server] ERROR: <text>") says, if it printed one.
@@ -121,8 +125,7 @@ public:
     std::shared_ptr<PCMAudioPlayer> audioPlayer() const;
 
 private:
-    AndroidStreamClient(Config config, std::shared_ptr<VideoRenderer> renderer,
-                        std::shared_ptr<VantleLog> log);
+    AndroidStreamClient(Config config, std::shared_ptr<VideoSink> renderer, std::shared_ptr<VantleLog> log);
     // Everything below is implemented across AndroidStreamClient.cpp and the reader files.
     void connect();
     void startServer();
@@ -132,13 +135,11 @@ private:
     void endUnasked(const QString& fallback);
     void drainDeviceMessages();
     void readAudio(int fd);
-    void countFrame();
     void mark(Timeline::Time Timeline::*step);
-    void levelCheck(const QByteArray& pcm);
     void postToGui(std::function<void()> work);
 
     const Config m_config;
-    const std::shared_ptr<VideoRenderer> m_renderer;
+    const std::shared_ptr<VideoSink> m_renderer;
     const std::shared_ptr<VantleLog> m_log;
     const bool m_forwardAudio;
     const uint32_t m_scid;
@@ -155,17 +156,10 @@ private:
     std::optional<int> m_displayID;
     QString m_serverOutputTail; // the last few KiB the server printed
     Timeline m_timeline;
-    bool m_snapshotRequested = false;
-    std::shared_ptr<StreamRecorderSink> m_recorder;
-    std::function<void(std::shared_ptr<StreamRecorderSink>)> m_pendingStop;
+
+    // Stages with locks of their own.
+    RecordingTap m_recording;
+    SnapshotTaker m_snapshots;
 
     std::unique_ptr<SerialQueue> m_sendQueue; // "vantle.android.control"
-
-    // Reader-thread statistics (video reader and audio reader respectively).
-    uint64_t m_framesDecoded = 0;
-    uint64_t m_fpsFrames = 0;
-    std::chrono::steady_clock::time_point m_fpsWindowStart;
-    std::chrono::steady_clock::time_point m_levelWindowStart;
-    int32_t m_levelPeak = 0;
-    int m_levelReports = 0;
 };

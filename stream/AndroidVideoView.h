@@ -26,7 +26,7 @@ public:
     explicit AndroidVideoView(QWidget* parent = nullptr);
     ~AndroidVideoView() override;
 
-    std::shared_ptr<VideoRenderer> renderer() const { return m_renderer; }
+    std::shared_ptr<VideoSink> renderer() const { return m_renderer; }
     std::shared_ptr<FrameRenderer> frameRenderer() const { return m_renderer; }
     void setClient(std::weak_ptr<AndroidStreamClient> client);
 

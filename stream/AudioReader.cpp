@@ -1,6 +1,7 @@
+#include "stream/AudioReader.h"
+
 #include "core/VantleLog.h"
-#include "stream/AndroidStreamClient.h"
-#include "stream/PCMAudioPlayer.h"
+#include "stream/SocketIO.h"
 
 #include <QtEndian>
 #include <cstdlib>
@@ -17,58 +18,48 @@ constexpr double levelWindowSeconds = 3.0;
 
 } // namespace
 
-// The audio socket (scrcpy 5.0.1 with audio_codec=raw):
-//
-//   codec id u32 = 0x00726177 "raw"
-//   then packets:  | flags and pts u64 | size u32 | size bytes of payload |
-//                    bit 62 of the first field marks a configuration packet (skipped)
-//   payload: s16 little-endian, left/right interleaved, 48000 frames per second
-//
-// Audio never ends the session: whatever goes wrong here, video and control go on.
-void AndroidStreamClient::readAudio(int fd) {
+namespace AudioReader {
+
+bool readHeader(int fd, VantleLog& log) {
     const auto codec = readExactly(fd, 4);
-    if (!codec) return;
+    if (!codec) return false;
     if (const uint32_t id = readBE(*codec, 0); id != rawCodecID) {
-        m_log->write(QString::asprintf("Vantle: audio forwarding unavailable (codec 0x%08x)", id));
-        return;
+        log.write(QString::asprintf("Vantle: audio forwarding unavailable (codec 0x%08x)", id));
+        return false;
     }
-    auto player = std::make_shared<PCMAudioPlayer>();
-    {
-        std::lock_guard guard(m_lock);
-        if (m_stopped) return;
-        m_audioPlayer = player;
-    }
-    m_log->write(u"Vantle: audio forwarding on (48 kHz stereo PCM)"_s);
-    for (;;) {
-        const auto header = readExactly(fd, 12);
-        if (!header) break;
-        const uint32_t size = readBE(*header, 8);
-        if (size == 0 || size > maxPacketBytes) break;
-        const auto payload = readExactly(fd, qsizetype(size));
-        if (!payload) break;
-        if (uint8_t(header->at(0)) & 0x40) continue; // configuration packet
-        player->play(*payload);
-        std::shared_ptr<StreamRecorderSink> recorder;
-        {
-            std::lock_guard guard(m_lock);
-            recorder = m_recorder;
-        }
-        if (recorder) recorder->appendAudio(*payload);
-        levelCheck(*payload);
-    }
-    player->stop();
+    return true;
 }
 
-void AndroidStreamClient::levelCheck(const QByteArray& pcm) {
-    if (m_levelReports >= maxLevelReports) return;
+void read(int fd, const std::vector<AudioSink*>& sinks) {
+    for (;;) {
+        const auto header = readExactly(fd, 12);
+        if (!header) return;
+        const uint32_t size = readBE(*header, 8);
+        if (size == 0 || size > maxPacketBytes) return;
+        const auto payload = readExactly(fd, qsizetype(size));
+        if (!payload) return;
+        if (uint8_t(header->at(0)) & 0x40) continue; // configuration packet
+        for (AudioSink* sink : sinks)
+            sink->push(*payload);
+    }
+}
+
+} // namespace AudioReader
+
+AudioLevelLog::AudioLevelLog(VantleLog& log)
+    : m_log(log)
+    , m_windowStart(std::chrono::steady_clock::now()) {}
+
+void AudioLevelLog::push(const QByteArray& pcm) {
+    if (m_reports >= maxLevelReports) return;
     const auto* bytes = reinterpret_cast<const uchar*>(pcm.constData());
     for (qsizetype offset = 0; offset + 1 < pcm.size(); offset += levelStrideBytes)
-        m_levelPeak = std::max(m_levelPeak, std::abs(int32_t(qFromLittleEndian<qint16>(bytes + offset))));
+        m_peak = std::max(m_peak, std::abs(int32_t(qFromLittleEndian<qint16>(bytes + offset))));
     const auto now = std::chrono::steady_clock::now();
-    if (std::chrono::duration<double>(now - m_levelWindowStart).count() >= levelWindowSeconds) {
-        m_log->write(u"Vantle: audio peak "_s + QString::number(m_levelPeak));
-        m_levelPeak = 0;
-        ++m_levelReports;
-        m_levelWindowStart = now;
+    if (std::chrono::duration<double>(now - m_windowStart).count() >= levelWindowSeconds) {
+        m_log.write(u"Vantle: audio peak "_s + QString::number(m_peak));
+        m_peak = 0;
+        ++m_reports;
+        m_windowStart = now;
     }
 }

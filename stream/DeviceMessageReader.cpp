@@ -1,7 +1,7 @@
 #include "stream/DeviceMessageReader.h"
 
 #include "core/VantleLog.h"
-#include "stream/AndroidStreamClient.h"
+#include "stream/SocketIO.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -68,15 +68,3 @@ void copyToDesktop(const QString& text, VantleLog& log) {
 }
 
 } // namespace DeviceMessages
-
-void AndroidStreamClient::drainDeviceMessages() {
-    int fd;
-    {
-        std::lock_guard guard(m_lock);
-        fd = m_controlFD;
-    }
-    if (fd < 0) return;
-    DeviceMessages::read(fd, [this](QString text) {
-        postToGui([this, text = std::move(text)] { DeviceMessages::copyToDesktop(text, *m_log); });
-    });
-}

@@ -14,18 +14,12 @@ void FrameRenderer::setFrameReady(std::function<void()> frameReady) {
     m_frameReady = std::move(frameReady);
 }
 
-void FrameRenderer::flush() {
-    if (m_decoder) m_decoder->flush();
-    {
-        std::lock_guard guard(m_lock);
-        m_mailbox.reset();
-    }
-    m_requiresFlush = false;
-    m_status = Status::idle;
-}
-
-void FrameRenderer::enqueue(const VideoSample& sample) {
+void FrameRenderer::push(const VideoSample& sample, bool keyFrame) {
     if (!sample.format) return;
+    if (m_status == Status::failed) {
+        if (!keyFrame) return; // refers to pictures the decoder lost
+        m_status = Status::idle;
+    }
     // A new SPS/PPS pair (a new video session, or sets repeated in-band) gets a fresh decoder only
     // when the record differs: the server repeats identical sets before key frames.
     if (!m_decoder || !m_decoderFormat || m_decoderFormat->avcC != sample.format->avcC) {
@@ -51,8 +45,8 @@ void FrameRenderer::enqueue(const VideoSample& sample) {
 }
 
 void FrameRenderer::fail() {
+    if (m_decoder) m_decoder->flush();
     m_status = Status::failed;
-    m_requiresFlush = true;
     std::lock_guard guard(m_lock);
     ++m_counts.errors;
 }

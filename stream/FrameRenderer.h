@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stream/VideoRenderer.h"
+#include "stream/StreamStages.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,11 +15,12 @@ class H264Decoder;
 // the GUI thread copies no pixels.
 using VideoFrame = std::shared_ptr<const AVFrame>;
 
-// The libavcodec renderer behind a video view. Decodes in `enqueue`, on the reader thread, and
-// leaves the newest picture in a one-frame mailbox for the GUI thread: a picture that arrives
-// before the previous one was taken replaces it (and is counted as dropped), so the screen never
-// lags behind the stream. Time stamps play no part.
-class FrameRenderer final : public VideoRenderer {
+// The libavcodec renderer behind a video view, the video reader's display stage. Decodes in
+// `push`, on the reader thread, and leaves the newest picture in a one-frame mailbox for the GUI
+// thread: a picture that arrives before the previous one was taken replaces it (and is counted as
+// dropped), so the screen never lags behind the stream. Time stamps play no part. A sample the
+// decoder refuses flushes it, and samples are skipped until the next key frame resumes decoding.
+class FrameRenderer final : public VideoSink {
 public:
     FrameRenderer();
     ~FrameRenderer() override;
@@ -30,10 +31,9 @@ public:
     // takes the frame on its own thread (it is not told again until it did).
     void setFrameReady(std::function<void()> frameReady);
 
-    Status status() const override { return m_status.load(); }
-    bool requiresFlushToResumeDecoding() const override { return m_requiresFlush.load(); }
-    void flush() override;
-    void enqueue(const VideoSample& sample) override;
+    enum class Status { idle, rendering, failed }; // failed: waiting for a key frame
+    Status status() const { return m_status.load(); }
+    void push(const VideoSample& sample, bool keyFrame) override;
 
     // Any thread: the newest decoded picture not taken yet, or nothing.
     VideoFrame takeFrame();
@@ -54,7 +54,6 @@ private:
     VideoFormatRef m_decoderFormat;
 
     std::atomic<Status> m_status{Status::idle};
-    std::atomic<bool> m_requiresFlush{false};
 
     mutable std::mutex m_lock; // guards the mailbox, the callback and the counts
     VideoFrame m_mailbox;

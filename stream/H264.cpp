@@ -285,8 +285,13 @@ std::optional<VideoSample> sampleBuffer(const std::vector<Bytes>& nals, const Vi
 std::optional<QImage> decodeImage(const std::vector<Bytes>& nals, const VideoFormatRef& format) {
     const auto sample = sampleBuffer(nals, format);
     if (!sample) return std::nullopt;
-    auto decoder = H264Decoder::open(*format, H264Decoder::Threads::one);
-    if (!decoder || decoder->decode(sample->data, H264Decoder::Drain::yes) != H264Decoder::Result::picture)
+    return decodeImage(*sample);
+}
+
+std::optional<QImage> decodeImage(const VideoSample& sample) {
+    if (!sample.format) return std::nullopt;
+    auto decoder = H264Decoder::open(*sample.format, H264Decoder::Threads::one);
+    if (!decoder || decoder->decode(sample.data, H264Decoder::Drain::yes) != H264Decoder::Result::picture)
         return std::nullopt;
     QImage image = H264Decoder::toImage(decoder->frame());
     if (image.isNull()) return std::nullopt;

@@ -58,5 +58,6 @@ std::optional<VideoSample> sampleBuffer(const std::vector<Bytes>& nals, const Vi
 // A one-off decode of one key frame to an image (a decoder of its own, so the display path never
 // pauses). Nothing when it does not decode.
 std::optional<QImage> decodeImage(const std::vector<Bytes>& nals, const VideoFormatRef& format);
+std::optional<QImage> decodeImage(const VideoSample& sample);
 
 } // namespace H264

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stream/StreamStages.h"
+
 #include <QByteArray>
 #include <functional>
 #include <memory>
@@ -27,9 +29,9 @@ public:
 // delay never grows. A machine without a sound device never fails the stream: the engine start is
 // simply tried again on the next packet.
 //
-// `play` is called by the audio reader thread, completions come from the output's thread and
-// `stop` from any thread.
-class PCMAudioPlayer {
+// `play` (the audio reader's player stage) is called by the audio reader thread, completions come
+// from the output's thread and `stop` from any thread.
+class PCMAudioPlayer final : public AudioSink {
 public:
     static constexpr int sampleRate = 48000;
     static constexpr int channels = 2;
@@ -39,11 +41,12 @@ public:
     // On Qt Multimedia's default output.
     PCMAudioPlayer();
     explicit PCMAudioPlayer(std::unique_ptr<AudioOutput> output);
-    ~PCMAudioPlayer();
+    ~PCMAudioPlayer() override;
     PCMAudioPlayer(const PCMAudioPlayer&) = delete;
     PCMAudioPlayer& operator=(const PCMAudioPlayer&) = delete;
 
     void play(const QByteArray& pcm);
+    void push(const QByteArray& pcm) override { play(pcm); }
     void stop(); // idempotent; a stopped player never plays again
 
     struct Counters {

@@ -4,7 +4,6 @@
 #include <QPointF>
 #include <QSize>
 #include <QString>
-
 #include <cstdint>
 
 // Encoders for the control messages Vantle sends to the display server (scrcpy 5.0.1's control

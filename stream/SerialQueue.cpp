@@ -20,10 +20,14 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::post(std::function<void()> work) {
+    postAfter(std::chrono::milliseconds(0), std::move(work));
+}
+
+void SerialQueue::postAfter(std::chrono::milliseconds delay, std::function<void()> work) {
     {
         std::lock_guard guard(m_lock);
         if (m_closing) return;
-        m_work.push_back(std::move(work));
+        m_work.push_back({std::chrono::steady_clock::now() + delay, std::move(work)});
     }
     m_wake.notify_one();
 }
@@ -33,10 +37,24 @@ void SerialQueue::run() {
         std::function<void()> work;
         {
             std::unique_lock guard(m_lock);
-            m_wake.wait(guard, [this] { return m_closing || !m_work.empty(); });
-            if (m_closing) return;
-            work = std::move(m_work.front());
-            m_work.pop_front();
+            for (;;) {
+                if (m_closing) return;
+                // The first item that is due; else sleep until the earliest one is, or a post.
+                const auto now = std::chrono::steady_clock::now();
+                auto next = std::chrono::steady_clock::time_point::max();
+                auto due = m_work.begin();
+                for (; due != m_work.end() && due->due > now; ++due)
+                    next = std::min(next, due->due);
+                if (due != m_work.end()) {
+                    work = std::move(due->work);
+                    m_work.erase(due);
+                    break;
+                }
+                if (m_work.empty())
+                    m_wake.wait(guard);
+                else
+                    m_wake.wait_until(guard, next);
+            }
         }
         work();
     }

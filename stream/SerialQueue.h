@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -8,8 +9,9 @@
 #include <thread>
 
 // A labelled serial work queue: one worker thread runs the posted work items one at a time, in the
-// order they were posted. Destruction drops work that has not started and joins the worker, so it
-// must not happen on the worker itself (work items therefore never own the queue's owner).
+// order they were posted; an item posted with a delay waits that long without holding up the others.
+// Destruction drops work that has not started and joins the worker, so it must not happen on the worker
+// itself (work items therefore never own the queue's owner).
 class SerialQueue {
 public:
     explicit SerialQueue(QString label);
@@ -18,6 +20,7 @@ public:
     SerialQueue& operator=(const SerialQueue&) = delete;
 
     void post(std::function<void()> work);
+    void postAfter(std::chrono::milliseconds delay, std::function<void()> work);
     const QString& label() const { return m_label; }
 
 private:
@@ -26,7 +29,11 @@ private:
     const QString m_label;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_work;
+    struct Item {
+        std::chrono::steady_clock::time_point due;
+        std::function<void()> work;
+    };
+    std::deque<Item> m_work; // in posting order
     bool m_closing = false;
     std::thread m_worker;
 };

@@ -10,7 +10,9 @@
 
 using namespace Qt::StringLiterals;
 
-QString SocketError::description() const { return u"failed(\""_s + m_detail + u"\")"_s; }
+QString SocketError::description() const {
+    return u"failed(\""_s + m_detail + u"\")"_s;
+}
 
 std::optional<QByteArray> readExactly(int fd, qsizetype count) {
     QByteArray buffer(count, Qt::Uninitialized);
@@ -55,8 +57,8 @@ LocalListener::LocalListener() {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_fd, 4) != 0
-        || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_fd, 4) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(m_fd);
         m_fd = -1;
         throw SocketError(u"bind/listen"_s);

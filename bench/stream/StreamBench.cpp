@@ -2,7 +2,9 @@
 // 1080 x 2088 stream written as fast as the client reads): frames per second through socket
 // read + sample building + decode, next to the same frames decoded by libavcodec alone in the
 // same run; the time from a packet's sample to a decoded picture ready for display; CPU per
-// frame; and the time from start() to the first decoded picture. Prints its figures; run from a
+// frame; and the time from start() to the first decoded picture. The client runs twice in the same
+// run, the second time with a screen recording going (frame delivery with and without it), and
+// StreamRecorder::appendVideo is timed by itself on the same frames. Prints its figures; run from a
 // build folder: bench/stream/stream_bench [frames].
 #include "bench/support/PrivateAndroidNetwork.h"
 #include "bench/support/SimulatedAndroid.h"
@@ -22,6 +24,7 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/FrameRenderer.h"
 #include "stream/H264.h"
+#include "stream/StreamRecorder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -133,24 +136,42 @@ double rendererAloneMs(const ReplayFile& replay, int frames) {
     const auto start = Clock::now();
     for (int i = 0; i < frames; ++i) {
         const auto nals = H264::nalUnits(replay.frames[size_t(i) % replay.frames.size()].data);
-        if (const auto sample = H264::sampleBuffer(nals, format)) renderer.enqueue(*sample);
+        if (const auto sample = H264::sampleBuffer(nals, format))
+            renderer.push(*sample, replay.frames[size_t(i) % replay.frames.size()].key);
         renderer.takeFrame();
     }
     return ms(Clock::now() - start);
 }
 
+// StreamRecorder::appendVideo by itself on the same samples, as the reader thread calls it while a
+// recording runs (the host clock advanced by a 60 fps frame each time).
+std::vector<double> recorderAlone(const ReplayFile& replay, int frames, const QString& path) {
+    const auto sets = H264::nalUnits(replay.parameterSets);
+    const VideoFormatRef format = H264::format(sets.at(0), sets.at(1));
+    std::vector<double> perFrame;
+    std::chrono::microseconds now{0};
+    StreamRecorder recorder(path, [&now] { return now; });
+    for (int i = 0; i < frames; ++i) {
+        const auto& frame = replay.frames[size_t(i) % replay.frames.size()];
+        const auto sample = H264::sampleBuffer(H264::nalUnits(frame.data), format);
+        now += std::chrono::microseconds(16'667);
+        const auto before = Clock::now();
+        recorder.appendVideo(*sample, format, i == 0 || frame.key);
+        perFrame.push_back(ms(Clock::now() - before));
+    }
+    if (!recorder.finish()) std::fprintf(stderr, "stream_bench: the recorder wrote no file\n");
+    return perFrame;
+}
+
 // The window's renderer, timed: each enqueue (decode included) and the picture taken at once, as a
 // view that keeps up would.
-class TimingRenderer final : public VideoRenderer {
+class TimingRenderer final : public VideoSink {
 public:
     explicit TimingRenderer(int frames)
         : m_wanted(frames) {}
-    Status status() const override { return m_inner.status(); }
-    bool requiresFlushToResumeDecoding() const override { return m_inner.requiresFlushToResumeDecoding(); }
-    void flush() override { m_inner.flush(); }
-    void enqueue(const VideoSample& sample) override {
+    void push(const VideoSample& sample, bool keyFrame) override {
         const auto before = Clock::now();
-        m_inner.enqueue(sample);
+        m_inner.push(sample, keyFrame);
         const bool picture = m_inner.takeFrame() != nullptr;
         const auto after = Clock::now();
         std::lock_guard guard(m_lock);
@@ -204,40 +225,78 @@ int main(int argc, char** argv) {
     // run is the reference, which makes the comparison strict for the client.
     const DecodeAlone aloneBefore = decodeAlone(*replay, frames);
 
-    auto renderer = std::make_shared<TimingRenderer>(frames);
-    auto log = std::make_shared<VantleLog>(u"stream-bench.log"_s, VantleLog::Opening::truncate);
-    auto client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s,
-                                               QStringLiteral(VANTLE_BRIDGE_SERVER), package,
-                                               QSizeF(width, height), 320},
-                                              renderer, log);
-    bool ended = false;
-    client->onEnded = [&](std::optional<QString>) { ended = true; };
-    const double cpuBefore = cpuSeconds();
-    const auto started = Clock::now();
-    client->start();
-    QDeadlineTimer deadline(300'000);
-    // The main thread only serves the client's posted callbacks; it sleeps in between, so that
-    // its own CPU time and the reader's core stay the client's.
-    while (!renderer->done && !ended && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    const double pipelineCpu = cpuSeconds() - cpuBefore;
-    client->stop();
-    if (!renderer->done) {
-        std::fprintf(stderr, "stream_bench: only %zu of %d frames arrived\n", renderer->ready.size(), frames);
-        return 1;
-    }
+    // One pass of the client from start() until `frames` pictures were ready.
+    struct Pass {
+        std::shared_ptr<TimingRenderer> renderer;
+        Clock::time_point started;
+        double cpu = 0;
+        bool recorded = false;
+    };
+    auto runClient = [&](const QString& recording) -> std::optional<Pass> {
+        Pass pass{std::make_shared<TimingRenderer>(frames)};
+        auto log = std::make_shared<VantleLog>(u"stream-bench.log"_s, VantleLog::Opening::truncate);
+        auto client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s,
+                                                   QStringLiteral(VANTLE_BRIDGE_SERVER), package,
+                                                   QSizeF(width, height), 320},
+                                                  pass.renderer, log);
+        bool ended = false;
+        client->onEnded = [&](std::optional<QString>) { ended = true; };
+        // Before start: the file begins at the stream's first key frame.
+        if (!recording.isEmpty()) client->startRecording(std::make_shared<StreamRecorder>(recording));
+        const double cpuBefore = cpuSeconds();
+        pass.started = Clock::now();
+        client->start();
+        QDeadlineTimer deadline(300'000);
+        // The main thread only serves the client's posted callbacks; it sleeps in between, so that
+        // its own CPU time and the reader's core stay the client's.
+        while (!pass.renderer->done && !ended && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pass.cpu = cpuSeconds() - cpuBefore;
+        if (const auto recorder = client->takeRecorder()) pass.recorded = recorder->finish().has_value();
+        client->stop();
+        if (!pass.renderer->done) {
+            std::fprintf(stderr, "stream_bench: only %zu of %d frames arrived\n", pass.renderer->ready.size(),
+                         frames);
+            return std::nullopt;
+        }
+        return pass;
+    };
+    const std::optional<Pass> plain = runClient({});
+    const std::optional<Pass> recording = runClient(home.filePath(u"recording.mp4"_s));
+    if (!plain || !recording) return 1;
+    if (!recording->recorded) std::fprintf(stderr, "stream_bench: the recording gave no file\n");
+    auto fpsOf = [&](const Pass& pass) {
+        std::lock_guard guard(pass.renderer->m_lock);
+        return (frames - 1) * 1000.0 / ms(pass.renderer->ready.back() - pass.renderer->ready.front());
+    };
+    // Between two pictures the reader either decodes (inside the renderer) or reads the socket,
+    // builds the sample and hands it to the other stages; a reader that mostly waits is fed too
+    // slowly, not slow itself.
+    auto outsideOf = [&](const Pass& pass) {
+        std::lock_guard guard(pass.renderer->m_lock);
+        const auto& ready = pass.renderer->ready;
+        std::vector<double> outside;
+        for (size_t i = 1; i < ready.size(); ++i)
+            outside.push_back(ms(ready[i] - ready[i - 1]) - pass.renderer->enqueueMs[i]);
+        return outside;
+    };
+    const auto renderer = plain->renderer;
+    const double pipelineCpu = plain->cpu;
+    const auto started = plain->started;
 
     const DecodeAlone aloneAfter = decodeAlone(*replay, frames);
     const DecodeAlone& alone = aloneBefore.totalMs < aloneAfter.totalMs ? aloneBefore : aloneAfter;
     const double rendererMs = rendererAloneMs(*replay, frames);
     const std::vector<double> building = sampleBuilding(*replay, frames);
+    const std::vector<double> appending = recorderAlone(*replay, frames, home.filePath(u"alone.mp4"_s));
+    const double plainFps = fpsOf(*plain), recordingFps = fpsOf(*recording);
+    const std::vector<double> plainOutside = outsideOf(*plain), recordingOutside = outsideOf(*recording);
 
     std::lock_guard guard(renderer->m_lock);
     const auto& ready = renderer->ready;
-    const double pipelineMs = ms(ready.back() - ready.front());
-    const double pipelineFps = (frames - 1) * 1000.0 / pipelineMs;
+    const double pipelineFps = plainFps;
     const double aloneFps = frames * 1000.0 / alone.totalMs;
     std::vector<double> latency(renderer->enqueueMs.size());
     for (size_t i = 0; i < latency.size(); ++i)
@@ -260,13 +319,18 @@ int main(int argc, char** argv) {
     std::printf("  above the decode:         median %.3f ms  (sample building median %.3f ms, p99 %.3f ms)\n",
                 percentile(latency, 0.5) - percentile(alone.perFrameMs, 0.5), percentile(building, 0.5),
                 percentile(building, 0.99));
-    // Between two pictures the reader either decodes (inside enqueue) or reads the socket and
-    // builds the sample; a reader that mostly waits is fed too slowly, not slow itself.
-    std::vector<double> outside;
-    for (size_t i = 1; i < ready.size(); ++i)
-        outside.push_back(ms(ready[i] - ready[i - 1]) - renderer->enqueueMs[i]);
     std::printf("  reader outside the renderer per frame (socket wait + read + samples): median %.3f ms\n",
-                percentile(outside, 0.5));
+                percentile(plainOutside, 0.5));
+    std::printf(
+        "  with a recording running: %8.1f fps (%.1f %% of the pass without, same run); reader outside "
+        "the renderer median %.3f ms\n",
+        recordingFps, 100.0 * recordingFps / plainFps, percentile(recordingOutside, 0.5));
+    double appendTotal = 0;
+    for (const double each : appending)
+        appendTotal += each;
+    std::printf("  StreamRecorder::appendVideo alone: median %.3f ms  p99 %.3f ms  mean %.3f ms\n",
+                percentile(appending, 0.5), percentile(appending, 0.99),
+                appendTotal / double(appending.size()));
     std::printf("  CPU per frame: client %.3f ms (all its threads, from start), libavcodec alone %.3f ms\n",
                 pipelineCpu * 1000 / frames, alone.cpuPerFrameMs);
     std::printf("  start() to first decoded picture: %.1f ms\n", ms(ready.front() - started));

@@ -10,12 +10,15 @@
 #include "sim/SimControl.h"
 #include "stream/FrameRenderer.h"
 #include "stream/ScrcpyControl.h"
+#include "stream/StreamRecorder.h"
 #include "support/SimulatedAndroid.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
+#include <future>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -53,7 +56,7 @@ protected:
     }
 
     void create(QString jar = QStringLiteral(VANTLE_BRIDGE_SERVER), int bitRate = 8'000'000,
-                std::shared_ptr<VideoRenderer> renderer = nullptr) {
+                std::shared_ptr<VideoSink> renderer = nullptr) {
         makeClient({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s, jar, package,
                     QSizeF(780, 1448.9), 320, bitRate},
                    std::move(renderer));
@@ -79,8 +82,6 @@ TEST_F(StreamSessionTest, AFullSessionShowsTheAppTakesInputFollowsAResizeAndEnds
     const qsizetype descriptorsBefore = openDescriptors().size();
     auto decoder = std::make_shared<FrameRenderer>();
     create(QStringLiteral(VANTLE_BRIDGE_SERVER), 8'000'000, decoder);
-    auto recorder = std::make_shared<CountingRecorder>();
-    client->setRecorder(recorder);
     client->start();
     ASSERT_TRUE(waitUntil([this] { return firstFrames > 0 || !endings.isEmpty(); }, 30000) &&
                 firstFrames == 1)
@@ -121,11 +122,18 @@ TEST_F(StreamSessionTest, AFullSessionShowsTheAppTakesInputFollowsAResizeAndEnds
     EXPECT_TRUE(
         waitUntil([] { return QGuiApplication::clipboard()->text() == u"copied on Android"_s; }, 10000));
     EXPECT_EQ(countLines(*log, u"Vantle: Android clipboard copied to Mac (17 chars)"_s), 1);
-    // Reset video makes the server send a key frame soon.
-    const int keyFramesBefore = recorder->keyFrames;
-    client->send(ScrcpyControl::resetVideo());
-    EXPECT_TRUE(waitUntil([&] { return recorder->keyFrames > keyFramesBefore; }, 10000));
-    EXPECT_GT(recorder->audioPackets, 0);
+    // A recording that a closing window takes while the stream runs is a playable file with sound.
+    QTemporaryDir folder;
+    auto recorder = std::make_shared<StreamRecorder>(folder.filePath(u"closing.mp4"_s));
+    client->startRecording(recorder);
+    QTest::qWait(1000);
+    ASSERT_EQ(client->takeRecorder(), recorder);
+    const std::optional<QString> file = recorder->finish();
+    ASSERT_TRUE(file.has_value());
+    const Probe recording = probe(*file);
+    EXPECT_TRUE(recording.packetsOf(u"video"_s).value(0)[u"flags"_s].toString().startsWith(u'K'));
+    EXPECT_FALSE(recording.packetsOf(u"audio"_s).isEmpty());
+    EXPECT_EQ(decodeErrors(*file).toStdString(), "");
 
     // The decoder follows the display through a resize, which the stream announces.
     auto decodedSize = [&decoder, decoded = QSize()]() mutable {
@@ -168,6 +176,54 @@ TEST_F(StreamSessionTest, AServerThatDiesMidStreamEndsTheSessionOnceWithItsLastE
     // The exit is logged by the server's watcher, which reports after the waiters woke.
     EXPECT_TRUE(waitUntil([this] { return serverExits() > 0; }));
     EXPECT_EQ(serverExits(), 1);
+}
+
+// The stream's samples stored as they are, and sound and picture still together after 30 seconds.
+TEST_F(StreamSessionTest, AThirtySecondRecordingKeepsTheStreamsSamplesWithTheSoundInStep) {
+    create();
+    client->start();
+    ASSERT_TRUE(waitUntil([this] { return firstFrames > 0; }, 30000));
+    QTemporaryDir folder;
+    const auto started = std::chrono::steady_clock::now();
+    client->startRecording(std::make_shared<StreamRecorder>(folder.filePath(u"long.mp4"_s)));
+    QTest::qWait(30000);
+    std::promise<std::shared_ptr<StreamRecorder>> stopped;
+    client->stopRecordingWithFinalFrame(
+        [&](std::shared_ptr<StreamRecorder> taken) { stopped.set_value(taken); });
+    const std::shared_ptr<StreamRecorder> recorder = stopped.get_future().get();
+    ASSERT_NE(recorder, nullptr);
+    const std::optional<QString> file = recorder->finish();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(file.has_value());
+
+    const Probe recording = probe(*file);
+    const double videoEnd = recording.seconds(u"video"_s, u"start_time"_s) +
+                            recording.seconds(u"video"_s, u"duration"_s),
+                 audioEnd = recording.seconds(u"audio"_s, u"start_time"_s) +
+                            recording.seconds(u"audio"_s, u"duration"_s);
+    EXPECT_NEAR(recording.seconds(u"video"_s, u"duration"_s), wall, 0.05 * wall);
+    EXPECT_NEAR(recording.seconds(u"audio"_s, u"duration"_s), wall, 0.05 * wall);
+    EXPECT_NEAR(videoEnd, audioEnd, 0.050);
+    std::printf("recording: %.3f s of wall clock, video %.3f s, audio %.3f s, ends %.1f ms apart\n", wall,
+                recording.seconds(u"video"_s, u"duration"_s), recording.seconds(u"audio"_s, u"duration"_s),
+                (videoEnd - audioEnd) * 1000);
+    // The video packets are a run of the samples the reader made, starting on a key frame.
+    QStringList samples;
+    {
+        std::lock_guard guard(renderer->lock);
+        for (const QByteArray& sample : renderer->samples)
+            samples.append(dataHash(sample));
+    }
+    const QList<QJsonObject> packets = recording.packetsOf(u"video"_s);
+    ASSERT_GT(packets.size(), 60);
+    EXPECT_TRUE(packets[0][u"flags"_s].toString().startsWith(u'K'));
+    const qsizetype first = samples.indexOf(packets[0][u"data_hash"_s].toString());
+    ASSERT_GE(first, 0);
+    QStringList stored;
+    for (const QJsonObject& packet : packets)
+        stored.append(packet[u"data_hash"_s].toString());
+    EXPECT_EQ(stored, samples.mid(first, packets.size()));
+    EXPECT_EQ(decodeErrors(*file).toStdString(), "");
 }
 
 TEST_F(StreamSessionTest, AFailedPushEndsTheSessionWithTheConnectError) {

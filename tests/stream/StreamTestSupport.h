@@ -5,11 +5,16 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/PCMAudioPlayer.h"
 #include "stream/SocketIO.h"
-#include "stream/VideoRenderer.h"
+#include "stream/StreamStages.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QThreadPool>
 #include <QUuid>
 #include <QtEndian>
@@ -25,16 +30,10 @@
 
 using namespace Qt::StringLiterals;
 
-// Records what the video reader queued; can fail or ask for a flush like a real decoder.
-class RecordingRenderer : public VideoRenderer {
+// Keeps every sample the video reader handed on.
+class RecordingRenderer : public VideoSink {
 public:
-    Status status() const override { return failed ? Status::failed : Status::rendering; }
-    bool requiresFlushToResumeDecoding() const override { return needsFlush; }
-    void flush() override {
-        ++flushes;
-        failed = needsFlush = false;
-    }
-    void enqueue(const VideoSample& sample) override {
+    void push(const VideoSample& sample, bool) override {
         std::lock_guard guard(lock);
         samples.push_back(sample.data);
     }
@@ -45,8 +44,6 @@ public:
 
     mutable std::mutex lock;
     std::vector<QByteArray> samples;
-    std::atomic<int> flushes = 0;
-    std::atomic<bool> failed = false, needsFlush = false;
 };
 
 // Keeps each scheduled buffer until the test plays it out, in a `Shared` the test keeps.
@@ -148,16 +145,56 @@ inline QByteArray videoStart(uint32_t codec = h264) {
     return QByteArray(64, 'n') + be32(codec);
 }
 
-// Counts what an active recording would get: frames, key frames, audio packets.
-class CountingRecorder : public StreamRecorderSink {
-public:
-    void appendVideo(const VideoSample&, const VideoFormatRef&, bool keyFrame) override {
-        ++frames;
-        keyFrames += keyFrame;
+// What ffprobe reads in a media file: its streams, and its packets with an MD5 of each one's data.
+struct Probe {
+    QJsonArray streams, packets;
+    QJsonObject stream(const QString& type) const {
+        for (const QJsonValue& stream : streams)
+            if (stream[u"codec_type"_s] == type) return stream.toObject();
+        return {};
     }
-    void appendAudio(const QByteArray&) override { ++audioPackets; }
-    std::atomic<int> frames = 0, keyFrames = 0, audioPackets = 0;
+    QList<QJsonObject> packetsOf(const QString& type) const {
+        QList<QJsonObject> out;
+        for (const QJsonValue& packet : packets)
+            if (packet[u"codec_type"_s] == type) out.append(packet.toObject());
+        return out;
+    }
+    // "duration" or "start_time" of a stream, in seconds.
+    double seconds(const QString& type, const QString& field) const {
+        return stream(type)[field].toString().toDouble();
+    }
 };
+inline QString runTool(const QString& tool, const QStringList& arguments, QProcess::ProcessChannelMode mode) {
+    QProcess process;
+    process.setProcessChannelMode(mode);
+    process.start(tool, arguments);
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return u"%1 failed: %2"_s.arg(tool, QString::fromUtf8(process.readAll()));
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+inline Probe probe(const QString& file) {
+    const QJsonObject json =
+        QJsonDocument::fromJson(runTool(u"ffprobe"_s,
+                                        {u"-v"_s, u"error"_s, u"-show_streams"_s, u"-show_packets"_s,
+                                         u"-show_data_hash"_s, u"MD5"_s, u"-of"_s, u"json"_s, file},
+                                        QProcess::SeparateChannels)
+                                    .toUtf8())
+            .object();
+    return {json[u"streams"_s].toArray(), json[u"packets"_s].toArray()};
+}
+// What ffmpeg says while decoding the whole file: nothing when it plays cleanly from its start.
+// Frames keep their arrival times, so two can be closer than the frame rate the SPS declares: the
+// null output keeps the file's own time base instead of that rate's, where they would collide.
+inline QString decodeErrors(const QString& file) {
+    return runTool(
+        u"ffmpeg"_s,
+        {u"-v"_s, u"error"_s, u"-i"_s, file, u"-enc_time_base"_s, u"-1"_s, u"-f"_s, u"null"_s, u"-"_s},
+        QProcess::MergedChannels);
+}
+// The "data_hash" ffprobe gives a packet with these bytes.
+inline QString dataHash(const QByteArray& data) {
+    return u"MD5:"_s + QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
 
 // A log of its own in the test's logs folder.
 inline std::shared_ptr<VantleLog> freshLog() {
@@ -191,7 +228,7 @@ struct ClientUnderTest {
     }
     ~ClientUnderTest() { PCMAudioPlayer::setOutputFactory(nullptr); }
 
-    void makeClient(AndroidStreamClient::Config config, std::shared_ptr<VideoRenderer> with = nullptr) {
+    void makeClient(AndroidStreamClient::Config config, std::shared_ptr<VideoSink> with = nullptr) {
         client = AndroidStreamClient::create(std::move(config), with ? with : renderer, log);
         client->onEnded = [this](std::optional<QString> error) { endings.append(error); };
         client->onVideoSize = [this](QSize size) { sizes.append(size); };

@@ -2,10 +2,14 @@
 #include "StreamTestSupport.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
+#include "stream/StreamRecorder.h"
 #include "video/VideoFixture.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <future>
 
 namespace {
 
@@ -27,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAreQueuedInOrderAndAFailedRendererIsFlushedFirst) {
+TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAndAreQueuedInOrder) {
     ASSERT_TRUE(clip.frames[0].key && clip.frames[4].key && clip.frames[8].key && !clip.frames[1].key);
     serve(false);
     sendVideo(videoStart() + frame(0)); // no parameter sets yet: dropped
@@ -37,19 +41,8 @@ TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAreQueuedInOrderAndAFailedR
     barrier(65);
     EXPECT_EQ(renderer->count(), 1u);
     EXPECT_EQ(firstFrames, 1);
-    EXPECT_EQ(renderer->flushes, 0);
-
-    renderer->failed = true;
-    sendVideo(frame(1));
+    sendVideo(frame(1) + frame(2) + frame(3));
     barrier(66);
-    EXPECT_EQ(renderer->flushes, 1);
-    renderer->needsFlush = true;
-    sendVideo(frame(2));
-    barrier(67);
-    EXPECT_EQ(renderer->flushes, 2);
-    sendVideo(frame(3));
-    barrier(68);
-    EXPECT_EQ(renderer->flushes, 2); // a healthy renderer is left alone
     EXPECT_EQ(renderer->count(), 4u);
     // Each queued sample is the access unit behind 4-byte lengths, never Annex B.
     EXPECT_FALSE(renderer->samples[1].startsWith(QByteArray("\x00\x00\x00\x01", 4)));
@@ -76,42 +69,80 @@ TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAreQueuedInOrderAndAFailedR
 
 TEST_F(VideoReaderTest, ARecordingWaitingToStopAndASnapshotWaitForTheNextKeyFrame) {
     serve(false);
-    auto recorder = std::make_shared<CountingRecorder>();
-    client->setRecorder(recorder);
+    QTemporaryDir folder;
+    auto recorder = std::make_shared<StreamRecorder>(folder.filePath(u"r.mp4"_s));
+    EXPECT_EQ(readControl(20), startApp());
+    client->startRecording(recorder);
+    EXPECT_EQ(readControl(1), QByteArray(1, 17)); // reset video: the file's first key frame comes soon
     sendVideo(start() + frame(0) + frame(1));
-    barrier(64);
-    EXPECT_EQ(recorder->frames, 2);
+    barrier(63);
 
-    std::shared_ptr<StreamRecorderSink> stopped;
+    std::shared_ptr<StreamRecorder> stopped;
     std::atomic<int> completions{0};
-    client->setPendingStop([&](std::shared_ptr<StreamRecorderSink> sink) {
-        stopped = std::move(sink);
+    client->stopRecordingWithFinalFrame([&](std::shared_ptr<StreamRecorder> taken) {
+        stopped = std::move(taken);
         ++completions;
     });
     client->requestSnapshot();
-    // The request also asks the server for a key frame: reset video follows the start-app message.
-    EXPECT_EQ(readControl(21), startApp() + QByteArray(1, 17));
-    sendVideo(frame(2) + frame(3)); // not key frames: the recording goes on
-    barrier(65);
+    EXPECT_EQ(readControl(2), QByteArray(2, 17)); // for the stop's final frame, and for the still
+    sendVideo(frame(2) + frame(3));               // not key frames: the recording goes on
+    barrier(64);
     EXPECT_EQ(completions, 0);
-    EXPECT_EQ(recorder->frames, 4);
     EXPECT_TRUE(snapshots.isEmpty());
     sendVideo(frame(4) + frame(5)); // the key frame is the recording's last, and the picture
     ASSERT_TRUE(waitUntil([this] { return !snapshots.isEmpty(); }));
-    barrier(66);
+    barrier(65);
     EXPECT_EQ(completions, 1);
-    EXPECT_EQ(stopped, recorder);
-    EXPECT_EQ(recorder->frames, 5);
-    EXPECT_EQ(recorder->keyFrames, 2);
+    ASSERT_EQ(stopped, recorder);
     EXPECT_EQ(client->takeRecorder(), nullptr);
+    const std::optional<QString> file = recorder->finish();
+    ASSERT_TRUE(file.has_value());
+    const QList<QJsonObject> packets = probe(*file).packetsOf(u"video"_s);
+    ASSERT_EQ(packets.size(), 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(packets[i][u"data_hash"_s], dataHash(renderer->samples.at(size_t(i)))) << i;
+    // The 0.8 s timer finds the stop completed: nothing runs twice. Without a recording, at once.
+    QTest::qWait(1000);
+    EXPECT_EQ(completions, 1);
+    client->stopRecordingWithFinalFrame([&](std::shared_ptr<StreamRecorder> taken) {
+        EXPECT_EQ(taken, nullptr);
+        ++completions;
+    });
+    EXPECT_EQ(completions, 2);
+
     ASSERT_TRUE(snapshots[0]->image.has_value());
     EXPECT_EQ(snapshots[0]->image->size(), QSize(64, 48));
     // The picture is frame 4's: close to what the encoder was fed.
     EXPECT_LT(meanDifference(*snapshots[0]->image, clip.pictures[4]), 12.0);
     // One request, one image: the next key frame brings none.
     sendVideo(frame(8));
-    barrier(67);
+    barrier(66);
     EXPECT_EQ(snapshots.size(), 1);
+}
+
+// No key frame within 0.8 s: the stop completes on its timer and the recorder has no file to give.
+TEST_F(VideoReaderTest, ARecordingStoppedBeforeAnyKeyFrameEndsOnTheTimerWithoutAFile) {
+    serve(false);
+    QTemporaryDir folder;
+    auto recorder = std::make_shared<StreamRecorder>(folder.filePath(u"r.mp4"_s));
+    client->startRecording(recorder);
+    sendVideo(start() + frame(1));
+    std::promise<std::shared_ptr<StreamRecorder>> stopped;
+    client->stopRecordingWithFinalFrame(
+        [&](std::shared_ptr<StreamRecorder> taken) { stopped.set_value(taken); });
+    auto result = stopped.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const std::shared_ptr<StreamRecorder> taken = result.get();
+    ASSERT_EQ(taken, recorder);
+    EXPECT_EQ(taken->finish(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(recorder->path()));
+    // A window that closes takes the recorder at once, and drops the stop waiting for a key frame.
+    auto second = std::make_shared<StreamRecorder>(folder.filePath(u"s.mp4"_s));
+    client->startRecording(second);
+    client->stopRecordingWithFinalFrame(
+        [](std::shared_ptr<StreamRecorder>) { ADD_FAILURE() << "dropped stop ran"; });
+    EXPECT_EQ(client->takeRecorder(), second);
+    QTest::qWait(1000);
 }
 
 } // namespace

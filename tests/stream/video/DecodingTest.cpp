@@ -141,13 +141,13 @@ protected:
     }
     void enqueue(size_t from, size_t to) {
         for (size_t i = from; i < to; ++i)
-            renderer.enqueue(sampleOf(clip, i, format));
+            renderer.push(sampleOf(clip, i, format), clip.frames[i].key);
     }
 };
 
 // Also the software surface's conversion: one buffer reused, but never one still held.
 TEST_F(FrameRendererTest, ShowsEveryFrameWhenTheViewKeepsUpAndTheConverterReusesItsBuffer) {
-    EXPECT_EQ(renderer.status(), VideoRenderer::Status::idle);
+    EXPECT_EQ(renderer.status(), FrameRenderer::Status::idle);
     std::vector<VideoFrame> frames;
     for (size_t i = 0; i < clip.frames.size(); ++i) {
         enqueue(i, i + 1);
@@ -156,7 +156,7 @@ TEST_F(FrameRendererTest, ShowsEveryFrameWhenTheViewKeepsUpAndTheConverterReuses
         EXPECT_LT(meanDifference(imageOf(frames.back()), clip.pictures[i]), 4.0) << "frame " << i;
         EXPECT_FALSE(renderer.takeFrame()); // taken means gone
     }
-    EXPECT_EQ(renderer.status(), VideoRenderer::Status::rendering);
+    EXPECT_EQ(renderer.status(), FrameRenderer::Status::rendering);
     EXPECT_EQ(ready, int(clip.frames.size()));
     const auto counts = renderer.counts();
     EXPECT_EQ(std::tuple(counts.decoded, counts.replaced, counts.errors),
@@ -185,11 +185,9 @@ TEST_F(FrameRendererTest, ANewerFrameReplacesOneNotYetShown) {
     enqueue(5, 6);
     EXPECT_EQ(ready, 2);
     EXPECT_EQ(imageOf(newest), before);
-    renderer.flush(); // drops the frame that was not shown
-    EXPECT_FALSE(renderer.takeFrame());
 }
 
-TEST_F(FrameRendererTest, ABrokenSampleFailsUntilFlushedAndPicturesResumeAtTheNextKeyFrame) {
+TEST_F(FrameRendererTest, ABrokenSampleFailsUntilTheNextKeyFrameWherePicturesResumeByThemselves) {
     enqueue(0, 2);
     ASSERT_TRUE(renderer.takeFrame());
     // Frame 2 with its slice data overwritten, then with a unit far longer than the sample.
@@ -198,27 +196,23 @@ TEST_F(FrameRendererTest, ABrokenSampleFailsUntilFlushedAndPicturesResumeAtTheNe
         corrupt.data[i] = char(0xff - i % 7);
     cut.data[0] = char(0x7f);
     for (const VideoSample& broken : {corrupt, cut}) {
-        renderer.enqueue(broken);
-        EXPECT_EQ(renderer.status(), VideoRenderer::Status::failed);
-        EXPECT_TRUE(renderer.requiresFlushToResumeDecoding());
+        renderer.push(broken, true); // the failed state ends only at a key frame that decodes
+        EXPECT_EQ(renderer.status(), FrameRenderer::Status::failed);
         EXPECT_FALSE(renderer.takeFrame());
-        renderer.flush(); // what the video reader does before its next sample
-        EXPECT_EQ(renderer.status(), VideoRenderer::Status::idle);
-        EXPECT_FALSE(renderer.requiresFlushToResumeDecoding());
     }
     EXPECT_EQ(renderer.counts().errors, 2u);
 
-    // P-frames that refer to the lost picture show nothing; the key frame shows again.
+    // P-frames that refer to the lost picture are skipped; the key frame shows again.
     for (size_t i = 3; i < clip.frames.size(); ++i) {
         enqueue(i, i + 1);
         const VideoFrame frame = renderer.takeFrame();
-        EXPECT_NE(renderer.status(), VideoRenderer::Status::failed) << "frame " << i;
+        EXPECT_EQ(renderer.status() == FrameRenderer::Status::failed, i < 5) << "frame " << i;
         EXPECT_EQ(bool(frame), i >= 5) << "frame " << i;
         if (frame) {
             EXPECT_LT(meanDifference(imageOf(frame), clip.pictures[i]), 4.0) << "frame " << i;
         }
     }
-    EXPECT_EQ(renderer.status(), VideoRenderer::Status::rendering);
+    EXPECT_EQ(renderer.status(), FrameRenderer::Status::rendering);
 }
 
 TEST_F(FrameRendererTest, AFormatChangeMidStreamReopensTheDecoder) {
@@ -227,7 +221,7 @@ TEST_F(FrameRendererTest, AFormatChangeMidStreamReopensTheDecoder) {
     enqueue(0, 3);
     EXPECT_EQ(imageOf(renderer.takeFrame()).size(), QSize(320, 240));
     for (size_t i = 0; i < 2; ++i) {
-        renderer.enqueue(sampleOf(second, i, second.format()));
+        renderer.push(sampleOf(second, i, second.format()), second.frames[i].key);
         const VideoFrame frame = renderer.takeFrame();
         ASSERT_TRUE(frame) << "frame " << i;
         EXPECT_LT(meanDifference(imageOf(frame), second.pictures[i]), 4.0);
@@ -235,7 +229,7 @@ TEST_F(FrameRendererTest, AFormatChangeMidStreamReopensTheDecoder) {
     // The same parameter sets built again (as when they are repeated in-band) keep the decoder and
     // its reference pictures: a P-frame still decodes.
     ASSERT_FALSE(second.frames[2].key);
-    renderer.enqueue(sampleOf(second, 2, second.format()));
+    renderer.push(sampleOf(second, 2, second.format()), false);
     EXPECT_LT(meanDifference(imageOf(renderer.takeFrame()), second.pictures[2]), 4.0);
     EXPECT_EQ(renderer.counts().errors, 0u);
 }
