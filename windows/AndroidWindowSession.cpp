@@ -11,6 +11,7 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
 #include "stream/ScrcpyControl.h"
+#include "stream/StreamRecorder.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/HeaderView.h"
 #include "windows/MediaCardView.h"
@@ -290,6 +291,10 @@ void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     leftScreen();
     m_resizeWork->stop();
     if (m_notifyTimer) m_notifyTimer->stop();
+    // The recording ends now, without waiting for a key frame; a stop on its way is dropped with it.
+    if (std::shared_ptr<StreamRecorder> recorder = m_client->takeRecorder())
+        finishRecording(std::move(recorder));
+    m_header->setRecording(false);
     if (m_snapshotTimer) m_snapshotTimer->stop();
     if (onUnread) onUnread(m_setup.appID, false);
     m_media->stop();

@@ -19,7 +19,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     setObjectName(u"header"_s);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 0, 6, 0);
-    layout->setSpacing(2);
+    layout->setSpacing(1); // nine 28-point buttons still fit the narrowest window (280)
 
     QToolButton* home = addButton(u"home"_s, u"⊞"_s, u"Vantle apps"_s);
     QToolButton* back = addButton(u"back"_s, u"‹"_s, u"Android Back (Esc / right-click)"_s);
@@ -30,6 +30,8 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
+    // The title takes what the buttons leave: a long one must not make the window wider than its minimum.
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QToolButton* shade = addButton(u"notifications"_s, QString(), u"Notifications"_s);
     shade->setIcon(BellGlyph::icon(16, palette().color(QPalette::WindowText)));
     shade->setAccessibleName(u"Notifications"_s);

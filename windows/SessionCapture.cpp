@@ -48,6 +48,10 @@ QMenu* AndroidWindowSession::showCaptureMenu(QWidget* from) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->setObjectName(u"captureMenu"_s);
     connect(menu->addAction(u"Take screenshot"_s), &QAction::triggered, this, [this] { takeScreenshot(); });
+    QAction* record = menu->addAction(m_recording == Recording::idle ? u"Start recording (with sound)"_s
+                                                                     : u"Stop recording"_s);
+    record->setEnabled(m_recording != Recording::stopping);
+    connect(record, &QAction::triggered, this, [this] { toggleRecording(); });
     // The lock's items only where the app lock is wired.
     if (onToggleLock) {
         menu->addSeparator();

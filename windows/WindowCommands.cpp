@@ -46,6 +46,7 @@ void registerWindowCommands(CommandRouter& commands) {
     });
     commands.on(u"screenshot"_s,
                 onFirstWindow([](AndroidWindowSession& window) { window.takeScreenshot(); }));
+    commands.on(u"record"_s, onFirstWindow([](AndroidWindowSession& window) { window.toggleRecording(); }));
     // Images of Vantle's own windows; needs no app window.
     commands.onPrefix(u"capture:"_s, [](const QString& prefix) {
         if (!prefix.isEmpty()) WindowCapture::saveVisibleWindows(prefix);
