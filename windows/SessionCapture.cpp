@@ -62,7 +62,7 @@ QMenu* AndroidWindowSession::showCaptureMenu(QWidget* from) {
         });
     }
     menu->addSeparator();
-    connect(menu->addAction(u"Show screenshots & recordings"_s), &QAction::triggered, this,
+    connect(menu->addAction(u"Show screenshots && recordings"_s), &QAction::triggered, this,
             [this] { openCaptures(); });
     menu->popup(from ? from->mapToGlobal(QPoint(0, from->height() + 4)) : QCursor::pos());
     return menu;

@@ -94,10 +94,14 @@ protected:
     bool waitForLogged(const QString& prefix, qsizetype count = 1, int timeoutMs = 10000) const {
         return waitUntil([&] { return logged(prefix).size() >= count; }, timeoutMs);
     }
+    // The items as the menu shows them: "&&" is an ampersand, a single "&" marks a shortcut key.
     static QStringList menuTexts(QMenu* menu) {
         QStringList texts;
-        for (const QAction* action : menu->actions())
-            texts.append(action->isSeparator() ? u"--"_s : action->text());
+        for (const QAction* action : menu->actions()) {
+            QString shown = action->text();
+            shown.replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+            texts.append(action->isSeparator() ? u"--"_s : shown);
+        }
         return texts;
     }
 };
@@ -168,6 +172,15 @@ TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
     EXPECT_EQ(logged(u"recording: saved "_s).first(),
               CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
     EXPECT_EQ(session->banner()->titleLabel()->text(), u"Recording saved"_s);
+    // The banner reads over the black video view: it keeps the desktop's window colour behind its text.
+    QTest::qWait(400); // its fade-in
+    const QImage window = session->panel()->grab().toImage();
+    const QRect banner(session->banner()->mapTo(session->panel(), QPoint(0, 0)), session->banner()->size());
+    const QColor behind =
+        window.pixelColor(QPoint(banner.right() - 14, banner.center().y()) * window.devicePixelRatio());
+    EXPECT_LT(std::abs(qGray(behind.rgb()) - qGray(QApplication::palette().color(QPalette::Window).rgb())),
+              24)
+        << behind.name().toStdString();
 
     EXPECT_EQ(sendFromAnotherThread(u"capture:"_s + prefix), CommandDelivery::delivered);
     ASSERT_TRUE(waitForLogged(u"capture: "_s, 2));
@@ -214,7 +227,7 @@ struct PostedNotifications final : Notifier {
 void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& name) {
     const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
     if (folder.isEmpty() || !window->screen()) return;
-    QTest::qWait(400);
+    QTest::qWait(1000); // the menu's and the banner's fade-in
     QRect area = window->frameGeometry();
     if (menu) area = area.united(menu->geometry());
     window->screen()
