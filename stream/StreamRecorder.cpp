@@ -135,11 +135,20 @@ void StreamRecorder::appendVideo(const VideoSample& sample, const VideoFormatRef
 
 void StreamRecorder::writeVideo(const PendingVideo& video, std::chrono::microseconds end) {
     AVPacket* packet = m_writer->videoPacket;
-    if (av_new_packet(packet, int(video.data.size())) < 0) {
+    // The packet shares the sample's bytes (no copy on the reader thread): the buffer keeps a
+    // reference to them until the muxer has written it.
+    auto* owner = new QByteArray(video.data);
+    packet->buf = av_buffer_create(
+        reinterpret_cast<uint8_t*>(const_cast<char*>(owner->constData())), size_t(owner->size()),
+        [](void* bytes, uint8_t*) { delete static_cast<QByteArray*>(bytes); }, owner,
+        AV_BUFFER_FLAG_READONLY);
+    if (!packet->buf) {
+        delete owner;
         m_failed = true;
         return;
     }
-    std::memcpy(packet->data, video.data.constData(), size_t(video.data.size()));
+    packet->data = packet->buf->data;
+    packet->size = int(owner->size());
     const AVRational timeBase = m_writer->video->time_base;
     packet->pts = packet->dts = av_rescale_q(video.time.count(), microseconds, timeBase);
     packet->duration = av_rescale_q(end.count(), microseconds, timeBase) - packet->pts;

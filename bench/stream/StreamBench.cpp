@@ -234,7 +234,9 @@ int main(int argc, char** argv) {
     };
     auto runClient = [&](const QString& recording) -> std::optional<Pass> {
         Pass pass{std::make_shared<TimingRenderer>(frames)};
-        auto log = std::make_shared<VantleLog>(u"stream-bench.log"_s, VantleLog::Opening::truncate);
+        auto log = std::make_shared<VantleLog>(recording.isEmpty() ? u"stream-bench.log"_s
+                                                                   : u"stream-bench-recording.log"_s,
+                                               VantleLog::Opening::truncate);
         auto client = AndroidStreamClient::create({AndroidRuntimePaths::managed(35).adb(), u"emulator-5556"_s,
                                                    QStringLiteral(VANTLE_BRIDGE_SERVER), package,
                                                    QSizeF(width, height), 320},
@@ -256,21 +258,31 @@ int main(int argc, char** argv) {
         pass.cpu = cpuSeconds() - cpuBefore;
         if (const auto recorder = client->takeRecorder()) pass.recorded = recorder->finish().has_value();
         client->stop();
+        client->onEnded = nullptr; // as a window that goes away: `ended` is this pass's
         if (!pass.renderer->done) {
-            std::fprintf(stderr, "stream_bench: only %zu of %d frames arrived\n", pass.renderer->ready.size(),
-                         frames);
+            std::fprintf(stderr, "stream_bench: only %zu of %d frames arrived; the client's log:\n%s\n",
+                         pass.renderer->ready.size(), frames,
+                         qPrintable(log->tail(4000).value_or(QString())));
             return std::nullopt;
         }
         return pass;
     };
-    const std::optional<Pass> plain = runClient({});
-    const std::optional<Pass> recording = runClient(home.filePath(u"recording.mp4"_s));
-    if (!plain || !recording) return 1;
-    if (!recording->recorded) std::fprintf(stderr, "stream_bench: the recording gave no file\n");
     auto fpsOf = [&](const Pass& pass) {
         std::lock_guard guard(pass.renderer->m_lock);
         return (frames - 1) * 1000.0 / ms(pass.renderer->ready.back() - pass.renderer->ready.front());
     };
+    // Passes without and with a recording take turns (the machine's load changes); the faster pass
+    // of each kind counts.
+    std::optional<Pass> plain, recording;
+    for (int round = 0; round < 2; ++round) {
+        for (const bool record : {false, true}) {
+            std::optional<Pass> pass = runClient(record ? home.filePath(u"recording.mp4"_s) : QString());
+            if (!pass) return 1;
+            if (record && !pass->recorded) std::fprintf(stderr, "stream_bench: the recording gave no file\n");
+            std::optional<Pass>& best = record ? recording : plain;
+            if (!best || fpsOf(*pass) > fpsOf(*best)) best = std::move(pass);
+        }
+    }
     // Between two pictures the reader either decodes (inside the renderer) or reads the socket,
     // builds the sample and hands it to the other stages; a reader that mostly waits is fed too
     // slowly, not slow itself.

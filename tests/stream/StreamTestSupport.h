@@ -159,37 +159,49 @@ struct Probe {
             if (packet[u"codec_type"_s] == type) out.append(packet.toObject());
         return out;
     }
+    QStringList hashes(const QString& type) const {
+        QStringList out;
+        for (const QJsonObject& packet : packetsOf(type))
+            out.append(packet[u"data_hash"_s].toString());
+        return out;
+    }
+    QList<bool> keyFrames() const {
+        QList<bool> out;
+        for (const QJsonObject& packet : packetsOf(u"video"_s))
+            out.append(packet[u"flags"_s].toString().startsWith(u'K'));
+        return out;
+    }
     // "duration" or "start_time" of a stream, in seconds.
     double seconds(const QString& type, const QString& field) const {
         return stream(type)[field].toString().toDouble();
     }
 };
-inline QString runTool(const QString& tool, const QStringList& arguments, QProcess::ProcessChannelMode mode) {
+inline QString runTool(const QString& tool, const QStringList& arguments) {
     QProcess process;
-    process.setProcessChannelMode(mode);
     process.start(tool, arguments);
     if (!process.waitForFinished(120000) || process.exitCode() != 0)
-        return u"%1 failed: %2"_s.arg(tool, QString::fromUtf8(process.readAll()));
-    return QString::fromUtf8(process.readAllStandardOutput());
+        return u"%1 failed: %2"_s.arg(tool, QString::fromUtf8(process.readAllStandardError()));
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
 inline Probe probe(const QString& file) {
-    const QJsonObject json =
-        QJsonDocument::fromJson(runTool(u"ffprobe"_s,
-                                        {u"-v"_s, u"error"_s, u"-show_streams"_s, u"-show_packets"_s,
-                                         u"-show_data_hash"_s, u"MD5"_s, u"-of"_s, u"json"_s, file},
-                                        QProcess::SeparateChannels)
-                                    .toUtf8())
-            .object();
+    const QStringList arguments{u"-v"_s,
+                                u"error"_s,
+                                u"-show_streams"_s,
+                                u"-show_packets"_s,
+                                u"-show_data_hash"_s,
+                                u"MD5"_s,
+                                u"-of"_s,
+                                u"json"_s,
+                                file};
+    const QJsonObject json = QJsonDocument::fromJson(runTool(u"ffprobe"_s, arguments).toUtf8()).object();
     return {json[u"streams"_s].toArray(), json[u"packets"_s].toArray()};
 }
 // What ffmpeg says while decoding the whole file: nothing when it plays cleanly from its start.
 // Frames keep their arrival times, so two can be closer than the frame rate the SPS declares: the
 // null output keeps the file's own time base instead of that rate's, where they would collide.
 inline QString decodeErrors(const QString& file) {
-    return runTool(
-        u"ffmpeg"_s,
-        {u"-v"_s, u"error"_s, u"-i"_s, file, u"-enc_time_base"_s, u"-1"_s, u"-f"_s, u"null"_s, u"-"_s},
-        QProcess::MergedChannels);
+    return runTool(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-i"_s, file, u"-enc_time_base"_s, u"-1"_s, u"-f"_s,
+                                 u"null"_s, u"-"_s});
 }
 // The "data_hash" ffprobe gives a packet with these bytes.
 inline QString dataHash(const QByteArray& data) {
