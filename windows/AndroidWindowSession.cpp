@@ -117,6 +117,9 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_client->onSnapshot = [this](std::shared_ptr<ImageBox> box) { handleSnapshot(box); };
     m_client->onEnded = [this](std::optional<QString> error) {
         m_panel->hide();
+        // A stream that ended by itself leaves its recording to be completed and reported here.
+        if (std::shared_ptr<StreamRecorder> recorder = m_client->takeRecorder())
+            finishRecording(std::move(recorder));
         if (onEnded) onEnded(this, m_closing ? std::nullopt : error);
     };
 

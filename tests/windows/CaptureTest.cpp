@@ -292,6 +292,18 @@ TEST_F(CaptureTest, ClosingWhileRecordingLeavesAPlayableFile) {
     EXPECT_EQ(notifier.posts[0].file, path);
 }
 
+// A stream that ends by itself (the display server died) still leaves its recording, reported.
+TEST_F(CaptureTest, ARecordingOutlivesAStreamThatEndsByItself) {
+    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 150), QString());
+    AndroidWindowSession* session = open();
+    session->toggleRecording();
+    ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 1, 20000)) << since.lines().join(u'\n').toStdString();
+    ASSERT_EQ(device().clearFaults(), QString());
+    const QString path = logged(u"recording: saved "_s).first();
+    EXPECT_EQ(path, CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
+    EXPECT_EQ(decodeErrors(path), QString());
+}
+
 // The camera button's menu, in order, follows the recording and the app lock; the button turns
 // red while a recording runs.
 TEST_F(CaptureTest, TheCaptureMenuFollowsTheRecordingAndTheLock) {
