@@ -36,10 +36,10 @@ struct ImageBox {
 // stages are wired in `serve`: video to the renderer, the recording and the still-image taker;
 // audio to the player, the recording and the level log.
 //
-// Shared (std::shared_ptr) by the window and the reader threads; create it with `create`. The
-// callbacks are set on the GUI thread before `start` and always run on the GUI thread; a window
-// that goes away clears them there. One lock guards the locked state below; it is never held across
-// I/O, a callback or another lock.
+// Shared (std::shared_ptr) by the window, the start thread and what they post; create it with
+// `create`. The callbacks are set on the GUI thread before `start` and always run on the GUI
+// thread; a window that goes away clears them there. One lock guards the locked state below; it is never held
+// across I/O, a callback or another lock.
 class AndroidStreamClient : public std::enable_shared_from_this<AndroidStreamClient> {
 public:
     struct Config {
@@ -126,7 +126,6 @@ public:
 
 private:
     AndroidStreamClient(Config config, std::shared_ptr<VideoSink> renderer, std::shared_ptr<VantleLog> log);
-    // Everything below is implemented across AndroidStreamClient.cpp and the reader files.
     void connect();
     void startServer();
     bool adoptSockets(int videoFD, int controlFD, int audioFD); // returns `stopped`

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QtEndian>
 #include <cstring>
+#include <future>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,12 +12,15 @@ extern "C" {
 }
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr AVRational microseconds{1, 1'000'000};
-constexpr AVRational videoTimeBase{1, 90'000};
+constexpr AVRational videoTimeBase{1, 90'000}; // video times are kept in these ticks
+constexpr int64_t videoTicksPerMs = 90;
 constexpr qsizetype bytesPerFrame = 4; // s16 left, s16 right
+constexpr std::chrono::microseconds maxInterleaveDelay = 500ms;
 
 std::chrono::microseconds hostNow() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -25,15 +29,16 @@ std::chrono::microseconds hostNow() {
 
 } // namespace
 
-// The libav objects of one open file. Only made whole: a writer that failed to start is dropped.
+// The libav objects of one open file, used on the writer thread only. Only made whole: a writer
+// that failed to start is dropped.
 struct StreamRecorder::Writer {
     AVFormatContext* container = nullptr;
     AVStream* video = nullptr;
     AVStream* audio = nullptr;
     AVCodecContext* aac = nullptr;
     AVFrame* audioFrame = nullptr;
-    AVPacket* videoPacket = nullptr; // used under m_lock
-    AVPacket* audioPacket = nullptr; // used under m_audioLock
+    AVPacket* videoPacket = nullptr;
+    AVPacket* audioPacket = nullptr;
     QByteArray avcC;
 
     ~Writer() {
@@ -53,13 +58,22 @@ StreamRecorder::StreamRecorder(QString path)
 
 StreamRecorder::StreamRecorder(QString path, Clock clock)
     : m_path(std::move(path))
-    , m_clock(std::move(clock)) {}
+    , m_clock(std::move(clock))
+    , m_queue(u"vantle.recording"_s) {}
 
 StreamRecorder::~StreamRecorder() {
     finish();
 }
 
-bool StreamRecorder::startWriter(const VideoFormat& format) {
+void StreamRecorder::post(std::function<void()> work) {
+    ++m_backlog;
+    m_queue.post([this, work = std::move(work)] {
+        work();
+        --m_backlog;
+    });
+}
+
+bool StreamRecorder::openWriter(const VideoFormat& format) {
     QFile::remove(m_path); // a stale file of the same name, never appended to
     auto writer = std::make_unique<Writer>();
     const QByteArray file = QFile::encodeName(m_path);
@@ -79,7 +93,6 @@ bool StreamRecorder::startWriter(const VideoFormat& format) {
     std::memcpy(video->extradata, format.avcC.constData(), size_t(format.avcC.size()));
     video->extradata_size = int(format.avcC.size());
     writer->video->time_base = videoTimeBase;
-    writer->avcC = format.avcC;
 
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (!codec || !(writer->aac = avcodec_alloc_context3(codec))) return false;
@@ -106,6 +119,9 @@ bool StreamRecorder::startWriter(const VideoFormat& format) {
     if (av_channel_layout_copy(&frame->ch_layout, &aac->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
         return false;
 
+    // Packets wait in the muxer to be interleaved by time; without sound (forwarding off) the
+    // default would hold 10 s of video in memory.
+    writer->container->max_interleave_delta = maxInterleaveDelay.count();
     if (avio_open(&writer->container->pb, file.constData(), AVIO_FLAG_WRITE) < 0) return false;
     if (avformat_write_header(writer->container, nullptr) < 0) {
         writer.reset();
@@ -119,21 +135,30 @@ bool StreamRecorder::startWriter(const VideoFormat& format) {
 void StreamRecorder::appendVideo(const VideoSample& sample, const VideoFormatRef& format, bool keyFrame) {
     const std::chrono::microseconds now = m_clock();
     std::lock_guard guard(m_lock);
-    if (m_finished || m_failed || !format) return;
-    if (!m_writer) {
-        if (!keyFrame || !startWriter(*format)) return; // a failed start tries again at the next key frame
+    if (m_state == State::finished || !format) return;
+    if (m_state == State::waiting) {
+        // The file starts with a key frame. The writer thread has nothing yet: the writer is made
+        // here, once, and handed over with the first work item.
+        if (!keyFrame || !openWriter(*format)) return; // a failed start tries again at the next one
+        m_state = State::writing;
         m_sessionStart = now;
-    } else if (format->avcC != m_writer->avcC) {
+        m_avcC = format->avcC;
+    } else if (format->avcC != m_avcC) {
         return;
     }
-    std::chrono::microseconds time = now - m_sessionStart;
-    if (m_lastVideoTime && time <= *m_lastVideoTime) time = *m_lastVideoTime + 1ms;
+    if (m_backlog.load() > maxBacklog) m_awaitingKeyFrame = true; // the disk does not keep up
+    if (m_awaitingKeyFrame && !keyFrame) return;
+    m_awaitingKeyFrame = false;
+    // On the track's own clock: two samples closer than one of its ticks would otherwise share a time.
+    int64_t time = av_rescale_q((now - m_sessionStart).count(), microseconds, videoTimeBase);
+    if (m_lastVideoTime && time <= *m_lastVideoTime) time = *m_lastVideoTime + videoTicksPerMs;
     m_lastVideoTime = time;
-    if (m_pendingVideo) writeVideo(*m_pendingVideo, time);
-    m_pendingVideo = PendingVideo{sample.data, time, keyFrame};
+    if (m_pendingVideo) post([this, packet = std::move(*m_pendingVideo), time] { writeVideo(packet, time); });
+    m_pendingVideo = VideoPacket{sample.data, time, keyFrame};
 }
 
-void StreamRecorder::writeVideo(const PendingVideo& video, std::chrono::microseconds end) {
+void StreamRecorder::writeVideo(const VideoPacket& video, int64_t end) {
+    if (!m_writer || m_failed) return;
     AVPacket* packet = m_writer->videoPacket;
     // The packet shares the sample's bytes (no copy on the reader thread): the buffer keeps a
     // reference to them until the muxer has written it.
@@ -150,8 +175,8 @@ void StreamRecorder::writeVideo(const PendingVideo& video, std::chrono::microsec
     packet->data = packet->buf->data;
     packet->size = int(owner->size());
     const AVRational timeBase = m_writer->video->time_base;
-    packet->pts = packet->dts = av_rescale_q(video.time.count(), microseconds, timeBase);
-    packet->duration = av_rescale_q(end.count(), microseconds, timeBase) - packet->pts;
+    packet->pts = packet->dts = av_rescale_q(video.time, videoTimeBase, timeBase);
+    packet->duration = av_rescale_q(end, videoTimeBase, timeBase) - packet->pts;
     if (video.keyFrame) packet->flags |= AV_PKT_FLAG_KEY;
     packet->stream_index = m_writer->video->index;
     if (av_interleaved_write_frame(m_writer->container, packet) < 0) m_failed = true;
@@ -159,18 +184,20 @@ void StreamRecorder::writeVideo(const PendingVideo& video, std::chrono::microsec
 }
 
 void StreamRecorder::appendAudio(const QByteArray& pcm) {
-    if (pcm.size() < bytesPerFrame) return;
+    const qsizetype frames = pcm.size() / bytesPerFrame;
+    if (frames == 0) return;
     const std::chrono::microseconds now = m_clock();
-    std::lock_guard audioGuard(m_audioLock);
-    {
-        std::lock_guard guard(m_lock);
-        if (m_finished || m_failed || !m_writer) return;
-        if (!m_nextAudioSample)
-            m_nextAudioSample = av_rescale_q((now - m_sessionStart).count(), microseconds, {1, sampleRate});
-    }
-    // From here the writer stays: only `finish`, which takes the audio lock first, ends it.
-    m_pcm.append(pcm.constData(), pcm.size() / bytesPerFrame * bytesPerFrame);
-    encodeAudio(false);
+    std::lock_guard guard(m_lock);
+    if (m_state != State::writing) return; // no file yet: sound before the first key frame goes
+    if (!m_nextAudioSample)
+        m_nextAudioSample = av_rescale_q((now - m_sessionStart).count(), microseconds, {1, sampleRate});
+    const int64_t first = std::exchange(*m_nextAudioSample, *m_nextAudioSample + frames);
+    post([this, pcm = pcm.left(frames * bytesPerFrame), first] {
+        if (!m_writer || m_failed) return;
+        if (m_pcm.isEmpty()) m_pcmFirstSample = first;
+        m_pcm.append(pcm);
+        encodeAudio(false);
+    });
 }
 
 void StreamRecorder::encodeAudio(bool drain) {
@@ -189,8 +216,8 @@ void StreamRecorder::encodeAudio(bool drain) {
             left[i] = float(qFromLittleEndian<qint16>(in)) / 32768.0f;
             right[i] = float(qFromLittleEndian<qint16>(in + 2)) / 32768.0f;
         }
-        frame->pts = *m_nextAudioSample;
-        *m_nextAudioSample += count;
+        frame->pts = m_pcmFirstSample;
+        m_pcmFirstSample += count;
         offset += qsizetype(count) * bytesPerFrame;
         if (avcodec_send_frame(aac, frame) < 0) break;
         writeAudioPackets();
@@ -204,24 +231,30 @@ void StreamRecorder::writeAudioPackets() {
     while (avcodec_receive_packet(m_writer->aac, packet) == 0) {
         av_packet_rescale_ts(packet, m_writer->aac->time_base, m_writer->audio->time_base);
         packet->stream_index = m_writer->audio->index;
-        std::lock_guard guard(m_lock);
         if (!m_failed && av_interleaved_write_frame(m_writer->container, packet) < 0) m_failed = true;
         av_packet_unref(packet);
     }
 }
 
 std::optional<QString> StreamRecorder::finish() {
-    std::lock_guard audioGuard(m_audioLock);
+    std::optional<VideoPacket> last;
+    int64_t end = 0;
     {
         std::lock_guard guard(m_lock);
-        if (std::exchange(m_finished, true) || !m_writer) return std::nullopt;
+        if (std::exchange(m_state, State::finished) == State::finished) return std::nullopt;
+        last = std::exchange(m_pendingVideo, std::nullopt);
+        end = av_rescale_q((m_clock() - m_sessionStart).count(), microseconds, videoTimeBase);
     }
-    // Finished: the video thread appends nothing more, and the audio thread waits for the audio lock.
-    if (m_nextAudioSample) encodeAudio(true);
-    std::lock_guard guard(m_lock);
-    const std::chrono::microseconds end = m_clock() - m_sessionStart;
-    if (m_pendingVideo) writeVideo(*m_pendingVideo, std::max(end, m_pendingVideo->time + 1ms));
-    m_pendingVideo.reset();
+    // After everything posted before: the writer thread ends the file, or finds none.
+    std::promise<std::optional<QString>> result;
+    post([&] { result.set_value(endFile(std::move(last), end)); });
+    return result.get_future().get();
+}
+
+std::optional<QString> StreamRecorder::endFile(std::optional<VideoPacket> last, int64_t end) {
+    if (!m_writer) return std::nullopt; // no key frame came, or the writer never started
+    encodeAudio(true);
+    if (last) writeVideo(*last, std::max(end, last->time + videoTicksPerMs));
     const bool trailer = av_write_trailer(m_writer->container) >= 0;
     const bool closed = avio_closep(&m_writer->container->pb) >= 0;
     m_writer.reset();

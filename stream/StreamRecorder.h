@@ -1,9 +1,11 @@
 #pragma once
 
 #include "stream/H264.h"
+#include "stream/SerialQueue.h"
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -16,16 +18,20 @@
 //
 // Nothing happens on disk until the first key frame: then a stale file at the path is deleted and
 // the writer starts, so the file always begins with a key frame and audio before it is dropped.
-// Video time is the host clock at arrival, relative to that first key frame (a sample that would
-// not move time forward gets the previous time + 1 ms); audio time is the host time of the first
-// audio packet plus the sample count since. A video sample whose format differs from the file's
-// (the display was resized) is dropped: one MP4 track has one decoder configuration.
+// Video time is the host clock at arrival, relative to that first key frame, in the track's 90 kHz
+// ticks (a sample that would not move time forward gets the previous time + 1 ms); audio time is the host
+// time of the first audio packet plus the sample count since. A video sample whose format differs from the
+// file's (the display was resized) is dropped: one MP4 track has one decoder configuration.
 //
 // `appendVideo` runs on the video reader thread, `appendAudio` on the audio reader thread and
-// `finish` on any thread; the AAC encoding runs outside the lock the video thread takes.
+// `finish` on any thread. They only stamp times under a short lock and hand the work to the
+// recorder's own writer thread, which encodes the sound and does all file I/O: a slow disk never
+// holds up the stream. More than `maxBacklog` items waiting there drop video until the next key
+// frame (the file goes on from there).
 class StreamRecorder {
 public:
     static constexpr int sampleRate = 48000, channels = 2, audioBitRate = 192000;
+    static constexpr int maxBacklog = 600;
     // The host clock; replaced by tests to make ties happen on purpose.
     using Clock = std::function<std::chrono::microseconds()>;
 
@@ -46,30 +52,39 @@ public:
 
 private:
     struct Writer;
-    struct PendingVideo {
+    struct VideoPacket {
         QByteArray data;
-        std::chrono::microseconds time{};
+        int64_t time = 0; // 90 kHz ticks from the first key frame
         bool keyFrame = false;
     };
+    enum class State { waiting, writing, finished };
 
-    bool startWriter(const VideoFormat& format);                               // m_lock held
-    void writeVideo(const PendingVideo& video, std::chrono::microseconds end); // m_lock held
-    void encodeAudio(bool drain);                                              // m_audioLock held
-    void writeAudioPackets();                                                  // m_audioLock held
+    void post(std::function<void()> work);
+    bool openWriter(const VideoFormat& format); // under m_lock, before the writer thread has it
+    // On the writer thread.
+    void writeVideo(const VideoPacket& packet, int64_t end);
+    void encodeAudio(bool drain);
+    void writeAudioPackets();
+    std::optional<QString> endFile(std::optional<VideoPacket> last, int64_t end);
 
     const QString m_path;
     const Clock m_clock;
 
-    // Lock order: m_audioLock, then m_lock.
-    std::mutex m_audioLock;                   // the AAC encoder and what waits for it
-    QByteArray m_pcm;                         // whole frames not encoded yet (less than one encoder frame)
-    std::optional<int64_t> m_nextAudioSample; // time of the next PCM frame, in samples from the start
-
-    std::mutex m_lock; // the writer and the video state
-    std::unique_ptr<Writer> m_writer;
-    bool m_finished = false;
-    bool m_failed = false;
+    std::mutex m_lock; // the appending threads' state
+    State m_state = State::waiting;
+    bool m_awaitingKeyFrame = false; // after video was dropped
     std::chrono::microseconds m_sessionStart{};
-    std::optional<std::chrono::microseconds> m_lastVideoTime;
-    std::optional<PendingVideo> m_pendingVideo; // written when its duration is known
+    std::optional<int64_t> m_lastVideoTime;
+    std::optional<VideoPacket> m_pendingVideo; // written once its duration is known
+    std::optional<int64_t> m_nextAudioSample;  // time of the next PCM frame, in samples
+    QByteArray m_avcC;                         // the file's decoder configuration
+    std::atomic<int> m_backlog{0};
+
+    // Writer-thread state.
+    std::unique_ptr<Writer> m_writer;
+    bool m_failed = false;
+    QByteArray m_pcm;             // whole frames not encoded yet (less than one encoder frame)
+    int64_t m_pcmFirstSample = 0; // the time of m_pcm's first frame
+
+    SerialQueue m_queue; // last: joined before the state above goes
 };

@@ -48,7 +48,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int width = 1080, height = 2088, replayFrames = 300;
+constexpr int width = 1080, height = 2088, replayFrames = 300, pacedFrames = 300;
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -232,8 +232,8 @@ int main(int argc, char** argv) {
         double cpu = 0;
         bool recorded = false;
     };
-    auto runClient = [&](const QString& recording) -> std::optional<Pass> {
-        Pass pass{std::make_shared<TimingRenderer>(frames)};
+    auto runClient = [&](const QString& recording, int passFrames) -> std::optional<Pass> {
+        Pass pass{std::make_shared<TimingRenderer>(passFrames)};
         auto log = std::make_shared<VantleLog>(recording.isEmpty() ? u"stream-bench.log"_s
                                                                    : u"stream-bench-recording.log"_s,
                                                VantleLog::Opening::truncate);
@@ -269,14 +269,16 @@ int main(int argc, char** argv) {
     };
     auto fpsOf = [&](const Pass& pass) {
         std::lock_guard guard(pass.renderer->m_lock);
-        return (frames - 1) * 1000.0 / ms(pass.renderer->ready.back() - pass.renderer->ready.front());
+        const auto& ready = pass.renderer->ready;
+        return double(ready.size() - 1) * 1000.0 / ms(ready.back() - ready.front());
     };
     // Passes without and with a recording take turns (the machine's load changes); the faster pass
     // of each kind counts.
     std::optional<Pass> plain, recording;
     for (int round = 0; round < 2; ++round) {
         for (const bool record : {false, true}) {
-            std::optional<Pass> pass = runClient(record ? home.filePath(u"recording.mp4"_s) : QString());
+            std::optional<Pass> pass =
+                runClient(record ? home.filePath(u"recording.mp4"_s) : QString(), frames);
             if (!pass) return 1;
             if (record && !pass->recorded) std::fprintf(stderr, "stream_bench: the recording gave no file\n");
             std::optional<Pass>& best = record ? recording : plain;
@@ -293,6 +295,20 @@ int main(int argc, char** argv) {
         for (size_t i = 1; i < ready.size(); ++i)
             outside.push_back(ms(ready[i] - ready[i - 1]) - pass.renderer->enqueueMs[i]);
         return outside;
+    };
+    // The same at the device's own pace (60 fps): a recording must not make the reader fall behind.
+    std::optional<Pass> pacedPlain, pacedRecording;
+    if (const QString error = device.setServerFault(u"replayFps"_s, 60); error.isEmpty()) {
+        pacedPlain = runClient({}, pacedFrames);
+        pacedRecording = runClient(home.filePath(u"paced.mp4"_s), pacedFrames);
+    }
+    if (!pacedPlain || !pacedRecording) return 1;
+    auto worstGapOf = [&](const Pass& pass) {
+        std::lock_guard guard(pass.renderer->m_lock);
+        double worst = 0;
+        for (size_t i = 1; i < pass.renderer->ready.size(); ++i)
+            worst = std::max(worst, ms(pass.renderer->ready[i] - pass.renderer->ready[i - 1]));
+        return worst;
     };
     const auto renderer = plain->renderer;
     const double pipelineCpu = plain->cpu;
@@ -337,6 +353,11 @@ int main(int argc, char** argv) {
         "  with a recording running: %8.1f fps (%.1f %% of the pass without, same run); reader outside "
         "the renderer median %.3f ms\n",
         recordingFps, 100.0 * recordingFps / plainFps, percentile(recordingOutside, 0.5));
+    std::printf("  at the device's pace (60 fps, %d frames): %.2f fps without a recording, %.2f fps with one "
+                "(%.1f %%); longest gap between pictures %.1f ms / %.1f ms\n",
+                pacedFrames, fpsOf(*pacedPlain), fpsOf(*pacedRecording),
+                100.0 * fpsOf(*pacedRecording) / fpsOf(*pacedPlain), worstGapOf(*pacedPlain),
+                worstGapOf(*pacedRecording));
     double appendTotal = 0;
     for (const double each : appending)
         appendTotal += each;

@@ -94,18 +94,21 @@ TEST_F(StreamRecorderTest, WithoutAKeyFrameThereIsNoFileAFailedStartTriesAgainAn
         appendFrame(recorder, 0); // the folder does not exist: the writer cannot start
         EXPECT_FALSE(QFile::exists(path));
         ASSERT_TRUE(QDir().mkpath(folder.filePath(u"later"_s)));
-        for (size_t i = 1; i < 13; ++i) {
-            if (i != 12) now += 33'333; // 11 and 12 arrive within the same clock tick
-            appendFrame(recorder, i);
+        // 11 and 12 arrive within the same clock tick, 13 within the same tick of the track's clock.
+        for (const auto [i, step] :
+             {std::pair(1, 33'333), {10, 33'333}, {11, 33'333}, {12, 0}, {13, 1'005}}) {
+            now += step;
+            appendFrame(recorder, size_t(i));
             recorder.appendAudio(tone(1600));
         }
     } // never finished: the recorder finishes the file as it goes
     const QList<QJsonObject> video = probe(path).packetsOf(u"video"_s);
-    ASSERT_EQ(video.size(), 3); // from key frame 10 on
+    ASSERT_EQ(video.size(), 4); // from key frame 10 on
     EXPECT_EQ(video[0][u"data_hash"_s], dataHash(sample(10).data));
     const auto at = [&](int index) { return video[index][u"pts_time"_s].toString().toDouble(); };
     EXPECT_NEAR(at(1), 0.033333, 1e-4);
-    EXPECT_NEAR(at(2) - at(1), 0.001, 1e-4); // the tie gets 1 ms
+    EXPECT_NEAR(at(2) - at(1), 0.001, 1e-4); // each tie gets 1 ms
+    EXPECT_NEAR(at(3) - at(2), 0.001, 1e-4);
     EXPECT_EQ(decodeErrors(path).toStdString(), "");
 }
 
