@@ -11,6 +11,7 @@
 #include "stream/AndroidStreamClient.h"
 #include "stream/AndroidVideoView.h"
 #include "stream/ScrcpyControl.h"
+#include "stream/StreamRecorder.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/HeaderView.h"
 #include "windows/MediaCardView.h"
@@ -111,9 +112,14 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
         QTimer::singleShot(1500, this, [] {
             (void)QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] { AndroidVolume::maximize(); });
         });
+        if (VantleSettings::get(SettingsKeys::snapshots)) startDebugSnapshots();
     };
+    m_client->onSnapshot = [this](std::shared_ptr<ImageBox> box) { handleSnapshot(box); };
     m_client->onEnded = [this](std::optional<QString> error) {
         m_panel->hide();
+        // A stream that ended by itself leaves its recording to be completed and reported here.
+        if (std::shared_ptr<StreamRecorder> recorder = m_client->takeRecorder())
+            finishRecording(std::move(recorder));
         if (onEnded) onEnded(this, m_closing ? std::nullopt : error);
     };
 
@@ -148,6 +154,7 @@ AndroidWindowSession::AndroidWindowSession(Setup setup)
     m_header->onHide = [this] { hide(); };
     m_header->onClose = [this] { close(u"close button"_s); };
     m_header->onSize = [this](QWidget* button) { showSizeMenu(button); };
+    m_header->onCapture = [this](QWidget* button) { showCaptureMenu(button); };
 
     m_panel->onResignKey = [this] { resignedKey(); };
     m_panel->onBecomeKey = [this] { becameKey(); };
@@ -287,6 +294,11 @@ void AndroidWindowSession::close(const QString& reason, AppStop appStop) {
     leftScreen();
     m_resizeWork->stop();
     if (m_notifyTimer) m_notifyTimer->stop();
+    // The recording ends now, without waiting for a key frame; a stop on its way is dropped with it.
+    if (std::shared_ptr<StreamRecorder> recorder = m_client->takeRecorder())
+        finishRecording(std::move(recorder));
+    m_header->setRecording(false);
+    if (m_snapshotTimer) m_snapshotTimer->stop();
     if (onUnread) onUnread(m_setup.appID, false);
     m_media->stop();
     if (onNowPlaying) onNowPlaying(this, std::nullopt);

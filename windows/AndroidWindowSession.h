@@ -19,13 +19,16 @@ class AndroidAppPanel;
 class AndroidStreamClient;
 class AndroidVideoView;
 class HeaderView;
+struct ImageBox;
 class MediaCardView;
 class MediaSessionWatch;
 class NotificationBannerView;
 class NotificationShadeModel;
 class NotificationShadeView;
 class Notifier;
+class QMenu;
 class QTimer;
+class StreamRecorder;
 class VantleLog;
 
 // One running Android app in one borderless window: the window, its header, the video view and
@@ -89,6 +92,30 @@ public:
     // What the app plays, as last read; nothing once the window is closing.
     const std::optional<AndroidMedia>& media() const;
 
+    // Screenshots, recordings and debug snapshots (SessionCapture.cpp, SessionRecording.cpp).
+    // The capture button's menu, 4 points under `from`; it deletes itself when closed.
+    QMenu* showCaptureMenu(QWidget* from);
+    // The next key frame of the stream becomes the screenshot.
+    void takeScreenshot();
+    // A PNG in the pictures folder and on the clipboard, a sound, the banner and a main-log line.
+    // An image that cannot be encoded or written is no screenshot: nothing is announced.
+    void saveScreenshot(const QImage& image);
+    // Starts a recording, or asks the running one to stop at the next key frame. While the last
+    // stop is still on its way nothing happens.
+    void toggleRecording();
+    // Completes the file off the GUI thread and reports it: the main log, and when saved the
+    // banner and a desktop notification.
+    void finishRecording(std::shared_ptr<StreamRecorder> recorder);
+    enum class Recording { idle, recording, stopping };
+    Recording recording() const { return m_recording; }
+    void openCaptures();
+    // With "VantleSnapshots": a still image now and every snapshotIntervalMs, at most maxSnapshots.
+    void startDebugSnapshots();
+    // The window's content with `image` in the video view's place, as a PNG in the logs folder.
+    void writeSnapshot(const QImage& image);
+    static constexpr int snapshotIntervalMs = 4000;
+    static constexpr int maxSnapshots = 30;
+
     const QUuid& appID() const { return m_setup.appID; }
     const QString& package() const { return m_setup.package; }
     const QString& title() const { return m_setup.title; }
@@ -137,6 +164,10 @@ private:
     void startNotificationWatch();
     void announce(const AndroidNotification& notification);
     bool locked() const { return isLocked && isLocked(m_setup.appID); }
+    void handleSnapshot(const std::shared_ptr<ImageBox>& box);
+    void requestDebugSnapshot();
+    void startRecording();
+    void stopRecording();
 
     const Setup m_setup;
     std::shared_ptr<VantleLog> m_log;
@@ -159,4 +190,8 @@ private:
     bool m_closing = false;
     int m_backGeneration = 0;
     qint64 m_lastClipboardChange = -1;
+    bool m_screenshotPending = false;
+    QTimer* m_snapshotTimer = nullptr; // none until debug snapshots start
+    int m_snapshotIndex = 0;
+    Recording m_recording = Recording::idle;
 };

@@ -1,6 +1,7 @@
 #include "windows/HeaderView.h"
 
 #include "windows/BellGlyph.h"
+#include "windows/CameraGlyph.h"
 #include "windows/PadlockGlyph.h"
 
 #include <QHBoxLayout>
@@ -18,7 +19,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     setObjectName(u"header"_s);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 0, 6, 0);
-    layout->setSpacing(2);
+    layout->setSpacing(1); // nine 28-point buttons still fit the narrowest window (280)
 
     QToolButton* home = addButton(u"home"_s, u"⊞"_s, u"Vantle apps"_s);
     QToolButton* back = addButton(u"back"_s, u"‹"_s, u"Android Back (Esc / right-click)"_s);
@@ -29,9 +30,13 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     font.setBold(true);
     m_title->setFont(font);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents); // drags on the title move the window
+    // The title takes what the buttons leave: a long one must not make the window wider than its minimum.
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QToolButton* shade = addButton(u"notifications"_s, QString(), u"Notifications"_s);
     shade->setIcon(BellGlyph::icon(16, palette().color(QPalette::WindowText)));
     shade->setAccessibleName(u"Notifications"_s);
+    m_capture = addButton(u"capture"_s, QString(), u"Screenshot / screen recording"_s);
+    m_capture->setAccessibleName(u"Capture"_s);
     m_lock = addButton(u"lock"_s, QString(), QString());
     m_lock->setIconSize(QSize(18, 18));
     m_pin = addButton(u"pin"_s, u"⚲"_s, u"Pin on top (keeps the window open)"_s);
@@ -44,7 +49,7 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     layout->addWidget(home);
     layout->addWidget(back);
     layout->addWidget(m_title, 1);
-    for (QToolButton* button : {shade, m_lock, m_pin, size, hide, close})
+    for (QToolButton* button : {shade, m_capture, m_lock, m_pin, size, hide, close})
         layout->addWidget(button);
 
     const auto call = [](const std::function<void()>& action) {
@@ -60,7 +65,11 @@ HeaderView::HeaderView(const QString& title, QWidget* parent)
     connect(size, &QToolButton::clicked, this, [this, size] {
         if (onSize) onSize(size);
     });
+    connect(m_capture, &QToolButton::clicked, this, [this] {
+        if (onCapture) onCapture(m_capture);
+    });
     setPinned(false);
+    setRecording(false);
     setLocked(false);
 }
 
@@ -97,6 +106,12 @@ void HeaderView::setLocked(bool locked) {
                            locked ? Shackle::closed : Shackle::open));
     m_lock->setToolTip(locked ? u"Remove the password lock"_s : u"Lock this app with a password"_s);
     m_lock->setAccessibleName(locked ? u"Locked"_s : u"Lock"_s);
+}
+
+void HeaderView::setRecording(bool recording) {
+    m_capture->setIcon(recording ? CameraGlyph::recording(16, CameraGlyph::recordingRed)
+                                 : CameraGlyph::camera(16, palette().color(QPalette::PlaceholderText)));
+    m_capture->setProperty("recording", recording);
 }
 
 void HeaderView::mousePressEvent(QMouseEvent* event) {

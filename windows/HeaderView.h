@@ -7,7 +7,7 @@ class QLabel;
 class QToolButton;
 
 // The 36-point bar on top of an app window: home, back, the title, the notification shade's bell,
-// lock, pin, size, hide and close.
+// capture, lock, pin, size, hide and close.
 // Dragging the bar moves the window. The session wires the callbacks.
 class HeaderView final : public QWidget {
     Q_OBJECT
@@ -17,10 +17,12 @@ public:
     explicit HeaderView(const QString& title, QWidget* parent = nullptr);
 
     std::function<void()> onHome, onBack, onShade, onLock, onPin, onHide, onClose;
-    std::function<void(QWidget* button)> onSize;
+    std::function<void(QWidget*button)> onSize, onCapture;
 
     void setPinned(bool pinned);
     void setLocked(bool locked);
+    // The capture button: a camera, or the red record circle while a recording runs.
+    void setRecording(bool recording);
     QToolButton* button(const QString& objectName) const;
 
 protected:
@@ -33,4 +35,5 @@ private:
     QLabel* m_title = nullptr;
     QToolButton* m_pin = nullptr;
     QToolButton* m_lock = nullptr;
+    QToolButton* m_capture = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "windows/MediaCardView.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -215,7 +216,7 @@ void MediaCardView::paintEvent(QPaintEvent*) {
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
     // The material: the window colour, slightly see-through, under the accent-to-purple wash.
-    QColor material = palette().color(QPalette::Window);
+    QColor material = QApplication::palette(this).color(QPalette::Window); // not the video's black
     material.setAlphaF(0.92);
     painter.fillPath(shape, material);
     QLinearGradient wash(rect().topLeft(), rect().bottomRight());

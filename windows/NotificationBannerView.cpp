@@ -2,6 +2,7 @@
 
 #include "windows/BellGlyph.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -107,7 +108,9 @@ void NotificationBannerView::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-    QColor fill = palette().color(QPalette::Window);
+    // The video view behind is black; the banner keeps the desktop's window colour, under which its
+    // inherited text colour reads.
+    QColor fill = QApplication::palette(this).color(QPalette::Window);
     fill.setAlpha(240);
     painter.fillPath(shape, fill);
     painter.setPen(palette().color(QPalette::Mid));

@@ -2,6 +2,7 @@
 
 #include "integrations/NotificationShadeModel.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -40,7 +41,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Window);
+        // The desktop's window colour, not the black the video view behind gives its children.
+        QColor fill = QApplication::palette(this).color(QPalette::Window);
         fill.setAlpha(235);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);

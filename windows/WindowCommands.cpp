@@ -4,6 +4,7 @@
 #include "stream/AndroidVideoView.h"
 #include "windows/AndroidWindowRegistry.h"
 #include "windows/AndroidWindowSession.h"
+#include "windows/WindowCapture.h"
 
 #include <QHash>
 #include <QUrl>
@@ -42,6 +43,13 @@ void registerWindowCommands(CommandRouter& commands) {
                                                          {u"next"_s, MediaAction::next}};
         AndroidWindowSession* session = firstWindow();
         if (session && actions.contains(name)) session->sendMediaKey(actions.value(name));
+    });
+    commands.on(u"screenshot"_s,
+                onFirstWindow([](AndroidWindowSession& window) { window.takeScreenshot(); }));
+    commands.on(u"record"_s, onFirstWindow([](AndroidWindowSession& window) { window.toggleRecording(); }));
+    // Images of Vantle's own windows; needs no app window.
+    commands.onPrefix(u"capture:"_s, [](const QString& prefix) {
+        if (!prefix.isEmpty()) WindowCapture::saveVisibleWindows(prefix);
     });
     commands.onPrefix(u"drop:"_s, [](const QString& path) {
         if (AndroidWindowSession* session = firstWindow()) session->receiveFiles({QUrl::fromLocalFile(path)});
