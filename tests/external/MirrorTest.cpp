@@ -1,0 +1,123 @@
+// The mirror mode against the simulated device: screenshots become cropped frames, gestures on
+// the player window reach the device's input in device pixels.
+#include "external/AndroidMirrorModel.h"
+#include "external/AndroidPlayerView.h"
+#include "platform/Locations.h"
+#include "sim/SimControl.h"
+#include "support/SimulatedAndroid.h"
+
+#include <QJsonArray>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+TEST(MirrorFrames, TheStatusAndNavigationBarsAreCutAwayAndTooSmallScreenshotsGiveNoFrame) {
+    QImage screen(1080, 2400, QImage::Format_RGB32);
+    screen.fill(Qt::green);
+    for (int y = 0; y < 96; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(screen.scanLine(y)), 1080, qRgb(255, 0, 0));
+    for (int y = 2400 - 150; y < 2400; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(screen.scanLine(y)), 1080, qRgb(0, 0, 255));
+    const std::optional<QImage> frame = AndroidMirrorModel::cropped(screen);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->size(), AndroidMirrorModel::deviceSize);
+    QImage green(AndroidMirrorModel::deviceSize, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    EXPECT_EQ(*frame, green);
+    EXPECT_EQ(AndroidMirrorModel::cropped(QImage(100, 247, QImage::Format_RGB32))->height(), 1);
+    EXPECT_FALSE(AndroidMirrorModel::cropped(QImage(100, 246, QImage::Format_RGB32)));
+    EXPECT_FALSE(AndroidMirrorModel::cropped(QImage()));
+}
+
+TEST(MirrorFrames, ViewPointsBecomeDevicePixelsBelowTheStatusBarAndInsideTheScreen) {
+    const struct {
+        QPointF at;
+        QSizeF view;
+        QPoint device;
+    } cases[] = {
+        {{0, 0}, {430, 857.6}, {0, 96}},
+        {{215, 428.8}, {430, 857.6}, {540, 96 + 1077}},
+        {{430, 857.6}, {430, 857.6}, {1079, 96 + 2153}}, // the far edge stays on the screen
+        {{-5, 900}, {430, 857.6}, {0, 96 + 2153}},
+        {{108, 215.4}, {216, 430.8}, {540, 96 + 1077}}, // half the size: the same device point
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AndroidMirrorModel::devicePoint(c.at, c.view), c.device) << c.at.x() << "," << c.at.y();
+}
+
+TEST(MirrorModel, WithoutAnAndroidRuntimeItSaysSoAndDoesNotRun) {
+    const QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    AndroidMirrorModel model;
+    EXPECT_EQ(model.status(), u"Connecting to Android…"_s);
+    model.start();
+    EXPECT_EQ(model.status(), u"Android runtime unavailable"_s);
+    EXPECT_FALSE(model.isRunning());
+}
+
+TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
+    const SimulatedAndroidHome android;
+    SimControl device(Locations::runtime(), 35);
+    AndroidMirrorModel model;
+    model.start();
+    EXPECT_TRUE(model.isRunning());
+    ASSERT_TRUE(waitUntil([&] { return model.frame().has_value(); }, 60000)) << model.status().toStdString();
+    EXPECT_EQ(model.status(), u"Android connected"_s);
+    EXPECT_EQ(model.frame()->size(), AndroidMirrorModel::deviceSize); // 1080 × 2400 less both bars
+
+    AndroidPlayerView view(model);
+    EXPECT_EQ(view.objectName(), u"android-player"_s);
+    EXPECT_EQ(view.windowTitle(), u"Vantle Android"_s);
+    QStringList help;
+    for (const QToolButton* button : view.findChildren<QToolButton*>())
+        help.append(button->toolTip());
+    EXPECT_EQ(help,
+              (QStringList{u"Back to app library"_s, u"Keep window on top"_s, u"Minimise"_s, u"Close"_s}));
+    view.resize(430, 760);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+
+    // A click a quarter into the shown frame, a drag down its middle.
+    device.clearReceived();
+    const QRectF frame = view.frameRect();
+    const QPoint click = (frame.topLeft() + QPointF(frame.width() / 4, frame.height() / 4)).toPoint();
+    QTest::mouseClick(view.screenArea(), Qt::LeftButton, {}, click);
+    const QPoint top = (frame.topLeft() + QPointF(frame.width() / 2, frame.height() * 0.8)).toPoint();
+    const QPoint bottom = (frame.topLeft() + QPointF(frame.width() / 2, frame.height() * 0.2)).toPoint();
+    QTest::mousePress(view.screenArea(), Qt::LeftButton, {}, top);
+    QTest::mouseRelease(view.screenArea(), Qt::LeftButton, {}, bottom);
+    model.key(4); // Back
+    const auto inputs = [&] {
+        QList<QJsonObject> events;
+        for (const QJsonObject& event : device.received())
+            if (event.value(u"type"_s).toString() == u"input"_s) events.append(event);
+        return events;
+    };
+    ASSERT_TRUE(waitUntil([&] { return inputs().size() == 3; }, 20000));
+    QList<QJsonObject> events = inputs();
+    std::sort(events.begin(), events.end(), [](const QJsonObject& a, const QJsonObject& b) {
+        return a.value(u"action"_s).toString() < b.value(u"action"_s).toString();
+    }); // three adb calls on the pool: any order
+    const QPoint tapped = AndroidMirrorModel::devicePoint(click - frame.topLeft(), frame.size());
+    EXPECT_NEAR(tapped.x(), 270, 4);
+    EXPECT_NEAR(tapped.y(), 96 + 538, 4);
+    EXPECT_EQ(events[0].value(u"action"_s).toString(), u"keyevent"_s);
+    EXPECT_EQ(events[0].value(u"keycodes"_s).toArray(), QJsonArray{4});
+    EXPECT_EQ(events[1].value(u"action"_s).toString(), u"swipe"_s);
+    const QPoint from = AndroidMirrorModel::devicePoint(top - frame.topLeft(), frame.size());
+    const QPoint to = AndroidMirrorModel::devicePoint(bottom - frame.topLeft(), frame.size());
+    EXPECT_EQ(events[1].value(u"from"_s).toArray(), (QJsonArray{from.x(), from.y()}));
+    EXPECT_EQ(QPoint(events[1].value(u"x"_s).toInt(), events[1].value(u"y"_s).toInt()), to);
+    EXPECT_EQ(events[2].value(u"action"_s).toString(), u"tap"_s);
+    EXPECT_EQ(QPoint(events[2].value(u"x"_s).toInt(), events[2].value(u"y"_s).toInt()), tapped);
+
+    // Closing the window stops the captures.
+    view.close();
+    EXPECT_FALSE(model.isRunning());
+}
+
+} // namespace
