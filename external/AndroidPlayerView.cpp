@@ -29,7 +29,7 @@ AndroidPlayerView::AndroidPlayerView(AndroidMirrorModel& model, QWidget* parent)
     auto* header = new QWidget(this);
     header->setFixedHeight(headerHeight);
     auto* back = headerButton(header, u"‹"_s, u"Back to app library"_s);
-    m_pin = headerButton(header, u"📌"_s, u"Keep window on top"_s);
+    m_pin = headerButton(header, u"Pin"_s, u"Keep window on top"_s);
     auto* minimise = headerButton(header, u"–"_s, u"Minimise"_s);
     auto* close = headerButton(header, u"✕"_s, u"Close"_s);
     auto* row = new QHBoxLayout(header);
@@ -67,6 +67,7 @@ void AndroidPlayerView::setPinned(bool pinned) {
     const bool shown = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, pinned); // hides the window
     m_pin->setToolTip(pinned ? u"Unpin window"_s : u"Keep window on top"_s);
+    m_pin->setText(pinned ? u"Unpin"_s : u"Pin"_s);
     if (shown) show();
 }
 

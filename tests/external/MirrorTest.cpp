@@ -1,7 +1,9 @@
 // The mirror mode against the simulated device: screenshots become cropped frames, gestures on
 // the player window reach the device's input in device pixels.
+#include "core/AppLibraryStore.h"
 #include "external/AndroidMirrorModel.h"
 #include "external/AndroidPlayerView.h"
+#include "external/AndroidPlayerWindow.h"
 #include "platform/Locations.h"
 #include "sim/SimControl.h"
 #include "support/SimulatedAndroid.h"
@@ -49,14 +51,31 @@ TEST(MirrorFrames, ViewPointsBecomeDevicePixelsBelowTheStatusBarAndInsideTheScre
         EXPECT_EQ(AndroidMirrorModel::devicePoint(c.at, c.view), c.device) << c.at.x() << "," << c.at.y();
 }
 
-TEST(MirrorModel, WithoutAnAndroidRuntimeItSaysSoAndDoesNotRun) {
+TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
     const QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
-    AndroidMirrorModel model;
-    EXPECT_EQ(model.status(), u"Connecting to Android…"_s);
-    model.start();
-    EXPECT_EQ(model.status(), u"Android runtime unavailable"_s);
-    EXPECT_FALSE(model.isRunning());
+    const ScopedSettings settings;
+    AppLibraryStore store;
+    int libraryShown = 0;
+    AndroidPlayerWindow player(store, [&] { ++libraryShown; });
+    EXPECT_EQ(player.view(), nullptr);
+    EXPECT_EQ(player.model().status(), u"Connecting to Android…"_s);
+
+    store.setShowAndroidPlayer(true);
+    ASSERT_NE(player.view(), nullptr);
+    EXPECT_TRUE(player.view()->isVisible());
+    EXPECT_EQ(player.model().status(), u"Android runtime unavailable"_s);
+    EXPECT_FALSE(player.model().isRunning());
+
+    // Closing the window clears the flag; setting it again shows the window again.
+    player.view()->close();
+    EXPECT_FALSE(store.showAndroidPlayer());
+    store.setShowAndroidPlayer(true);
+    EXPECT_TRUE(player.view()->isVisible());
+    player.view()->findChildren<QToolButton*>().first()->click(); // "Back to app library"
+    EXPECT_EQ(libraryShown, 1);
+    EXPECT_FALSE(store.showAndroidPlayer());
+    EXPECT_FALSE(player.view()->isVisible());
 }
 
 TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
@@ -80,6 +99,9 @@ TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
     view.resize(430, 760);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the player for scripts/take-screenshots.
+    if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty())
+        view.grab().save(folder + u"/android-player.png"_s);
 
     // A click a quarter into the shown frame, a drag down its middle.
     device.clearReceived();
