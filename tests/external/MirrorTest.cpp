@@ -67,6 +67,16 @@ TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
     EXPECT_EQ(player.model().status(), u"Android runtime unavailable"_s);
     EXPECT_FALSE(player.model().isRunning());
 
+    // The pin keeps the window on top and says how to undo it.
+    QToolButton* pin = player.view()->findChildren<QToolButton*>().at(1);
+    pin->click();
+    EXPECT_TRUE(player.view()->isPinned());
+    EXPECT_TRUE(player.view()->isVisible());
+    EXPECT_EQ(pin->toolTip(), u"Unpin window"_s);
+    pin->click();
+    EXPECT_FALSE(player.view()->isPinned());
+    EXPECT_EQ(pin->toolTip(), u"Keep window on top"_s);
+
     // Closing the window clears the flag; setting it again shows the window again.
     player.view()->close();
     EXPECT_FALSE(store.showAndroidPlayer());
