@@ -175,10 +175,18 @@ TEST_F(TrayItemsTest, TheMiniPlayerShowsWhileAnAppWithAWindowPlaysWithItsMenuInO
     EXPECT_EQ(extras.player().item()->toolTip(), u"Morning news and weat…"_s);
     keepPicture(u"tray-mini-player.png"_s, frame.adjusted(-60, -frame.top(), 0, 16), 3);
 
-    ASSERT_TRUE(xdotool({u"mousemove"_s, QString::number(frame.center().x()),
-                         QString::number(frame.center().y()), u"click"_s, u"3"_s}));
-    ASSERT_TRUE(waitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    // The tray host knows where a new item sits a moment before it passes clicks on to it (the
+    // first click after the previous test's items went was lost): a click that opened nothing is
+    // given again.
+    const auto popup = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
+    for (int attempt = 0; attempt < 3 && !popup(); ++attempt) {
+        const QPoint at = extras.player().item()->geometry().center();
+        ASSERT_TRUE(
+            xdotool({u"mousemove"_s, QString::number(at.x()), QString::number(at.y()), u"click"_s, u"3"_s}));
+        waitUntil([&] { return popup() != nullptr; }, 2000);
+    }
+    QMenu* menu = popup();
+    ASSERT_NE(menu, nullptr);
     keepPicture(u"tray-mini-player-menu.png"_s, (menu->geometry() | frame).adjusted(-200, 0, 0, 8));
     EXPECT_EQ(texts(*menu),
               (QStringList{u"Morning news and weather"_s, u"Station"_s, u"-"_s, u"Pause"_s, u"Next"_s,
