@@ -12,6 +12,8 @@
 #include "datacare/DataCareCommands.h"
 #include "datacare/PasswordPrompt.h"
 #include "datacare/Uninstaller.h"
+#include "external/AndroidPlayerWindow.h"
+#include "external/AndroidSessionRegistry.h"
 #include "integrations/DeviceSettings.h"
 #include "integrations/DownloadSync.h"
 #include "integrations/MacNotifier.h"
@@ -384,6 +386,14 @@ int main(int argc, char** argv) {
     vantle.commands().on(u"home"_s, [&home] { home.showPanel(); });
     EventCenter::shared().observe(VantleEvent::showSettingsPage, &panel,
                                   [&home](const QVariantMap&) { home.showPanel(); });
+
+    // The mirror mode's player window follows the library's flag ("--android-player" sets it);
+    // quitting ends the external-window mode's clients with Vantle.
+    AndroidPlayerWindow androidPlayer(vantle.store(), [&home] { home.showPanel(); });
+    if (LaunchArguments::parse(QApplication::arguments()).androidPlayer)
+        vantle.store().setShowAndroidPlayer(true);
+    QObject::connect(&application, &QApplication::aboutToQuit, &androidPlayer,
+                     [] { AndroidSessionRegistry::shared().endAll(); });
 
     QObject::connect(&application, &QApplication::aboutToQuit, &vantle, [&vantle] {
         VantleLog::main().write(u"vantle quitting"_s);

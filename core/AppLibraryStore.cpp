@@ -158,6 +158,9 @@ void AppLibraryStore::setNowPlaying(const std::optional<AndroidMedia>& media, st
     if (mediaChanged) Q_EMIT nowPlayingChanged();
     if (appChanged) Q_EMIT nowPlayingAppIDChanged();
 }
+void AppLibraryStore::setShowAndroidPlayer(bool show) {
+    assign(this, m_showAndroidPlayer, show, &AppLibraryStore::showAndroidPlayerChanged);
+}
 void AppLibraryStore::setHiddenForShots(const QStringList& fragments) {
     assign(this, m_hiddenForShots, fragments, &AppLibraryStore::hiddenForShotsChanged);
 }

@@ -61,6 +61,9 @@ public:
     const std::optional<AndroidMedia>& nowPlaying() const { return m_nowPlaying; }
     std::optional<QUuid> nowPlayingAppID() const { return m_nowPlayingAppID; }
     void setNowPlaying(const std::optional<AndroidMedia>& media, std::optional<QUuid> appID);
+    // Whether the mirror mode's one player window shows ("--android-player").
+    bool showAndroidPlayer() const { return m_showAndroidPlayer; }
+    void setShowAndroidPlayer(bool show);
     const QStringList& hiddenForShots() const { return m_hiddenForShots; }
     void setHiddenForShots(const QStringList& fragments);
 
@@ -101,6 +104,7 @@ Q_SIGNALS:
     void unreadAppIDsChanged();
     void nowPlayingChanged();
     void nowPlayingAppIDChanged();
+    void showAndroidPlayerChanged();
     void hiddenForShotsChanged();
     void filesAdded();
 
@@ -125,6 +129,7 @@ private:
     QSet<QUuid> m_unreadAppIDs;
     std::optional<AndroidMedia> m_nowPlaying;
     std::optional<QUuid> m_nowPlayingAppID;
+    bool m_showAndroidPlayer = false;
     QStringList m_hiddenForShots;
 
     QStringList m_pendingAdds; // paths given to addFiles, not yet taken up

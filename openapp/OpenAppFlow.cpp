@@ -6,6 +6,7 @@
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
 #include "core/VantleSettings.h"
+#include "external/AndroidSessionRegistry.h"
 #include "integrations/DeviceSettings.h"
 #include "platform/Virtualisation.h"
 #include "provisioning/AndroidBridgeComponents.h"
@@ -117,6 +118,11 @@ void OpenAppFlow::launchAndroid(const MobileApp& app) {
         m_store.setStatusMessage(app.name + u" is open"_s);
         return;
     }
+    // The external client's window belongs to another program, which raises it itself.
+    if (AndroidSessionRegistry::shared().runningSession(app.id)) {
+        m_store.setStatusMessage(app.name + u" is already open"_s);
+        return;
+    }
     m_store.setStatusMessage(u"Starting "_s + app.name + u"…"_s);
     m_store.setLaunchingAppID(app.id);
     if (m_store.androidState() != AndroidState::ready) {
@@ -152,14 +158,19 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
             VantleLog::main().write(u"open: APK missing, opening the installed "_s + package);
         }
         if (!alive) co_return;
-        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-        // A second click while the install ran may have opened the window already: open() then
-        // brings that one forward.
-        registry.open(app.id, package, app.name, [this, alive, app](std::optional<QString> reason) {
+        const auto ended = [this, alive, app](std::optional<QString> reason) {
             if (!alive) return;
             m_store.setStatusMessage(reason ? app.name + u" stopped: "_s + *reason : u"Closed "_s + app.name);
             if (reason) offerToReopen(app, *reason);
-        });
+        };
+        if (VantleSettings::get(SettingsKeys::useExternalWindow)) {
+            openExternalWindow(app, package, sinceOpen, ended);
+            co_return;
+        }
+        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
+        // A second click while the install ran may have opened the window already: open() then
+        // brings that one forward.
+        registry.open(app.id, package, app.name, ended);
         // Only now that this app really opens do the others close: a failed open leaves them be.
         if (AndroidWindowRegistry::singleAppMode()) registry.closeOthers(app.id);
         VantleLog::main().write(u"native window started app="_s + VantleLog::escaped(app.name) +
@@ -176,6 +187,23 @@ QCoro::Task<> OpenAppFlow::openWindow(MobileApp app, QElapsedTimer sinceOpen) {
         openFailed(app, description);
         m_store.setStatusMessage(u"Android launch failed: "_s + description);
     }
+}
+
+void OpenAppFlow::openExternalWindow(const MobileApp& app, const QString& package,
+                                     const QElapsedTimer& sinceOpen,
+                                     std::function<void(std::optional<QString>)> ended) {
+    const AndroidDisplaySession& session = AndroidSessionRegistry::shared().open(
+        app.id, package, app.name, QString(AndroidRuntimeCLI::deviceSerial),
+        AndroidRuntimePaths::current().adb(), externalWindowSize, std::move(ended));
+    VantleLog::main().write(u"bridge spawned app="_s + VantleLog::escaped(app.name) + u" pid="_s +
+                            QString::number(session.processID()) + u" sinceOpen="_s +
+                            QString::number(double(sinceOpen.elapsed()) / 1000.0, 'f', 2) + u's');
+    const bool bundled = session.bridgeSource() == AndroidBridgeComponents::Source::bundled;
+    m_store.setStatusMessage(u"Opened "_s + app.name +
+                             (bundled ? u" (bundled bridge)"_s : u" (dev bridge)"_s));
+    // Android is up: the install before the client needed it.
+    m_store.setAndroidState(AndroidState::ready);
+    if (m_store.launchingAppID() == app.id) m_store.setLaunchingAppID(std::nullopt);
 }
 
 QCoro::Task<QString> OpenAppFlow::installedPackage(MobileApp app) {

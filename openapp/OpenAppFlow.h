@@ -5,6 +5,7 @@
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSizeF>
 #include <functional>
 
 // What happens between a click on an app and its running window, and the Android state the user
@@ -39,6 +40,9 @@ public:
         std::function<void()> checkUpdatesWhenDue;
     };
 
+    // The external client's window, in points: the portrait player size.
+    static constexpr QSizeF externalWindowSize{430, 760};
+
     explicit OpenAppFlow(AppLibraryStore& store, Seams seams = {}, QObject* parent = nullptr);
 
     void launch(const MobileApp& app);
@@ -55,6 +59,9 @@ public:
 
 private:
     QCoro::Task<> openWindow(MobileApp app, QElapsedTimer sinceOpen);
+    // "VantleUseExternalWindow": a scrcpy client shows the app in a window of its own.
+    void openExternalWindow(const MobileApp& app, const QString& package, const QElapsedTimer& sinceOpen,
+                            std::function<void(std::optional<QString>)> ended);
     QCoro::Task<QString> installedPackage(MobileApp app);
     void openFailed(const MobileApp& app, const QString& description);
     void offerToReopen(const MobileApp& app, const QString& reason);

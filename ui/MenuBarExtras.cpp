@@ -36,7 +36,8 @@ MenuBarExtras::MenuBarExtras(AppLibraryStore& store, LauncherActions& actions, A
     , m_store(store)
     , m_actions(actions)
     , m_windows(windows)
-    , m_icons(icons) {}
+    , m_icons(icons)
+    , m_player(store, actions, windows) {}
 
 MenuBarExtras::~MenuBarExtras() = default;
 
@@ -47,6 +48,8 @@ bool MenuBarExtras::isAvailable() {
 void MenuBarExtras::attach() {
     connect(&m_store, &AppLibraryStore::appsChanged, this, &MenuBarExtras::rebuild);
     connect(&m_store, &AppLibraryStore::unreadAppIDsChanged, this, &MenuBarExtras::rebuild);
+    connect(&m_store, &AppLibraryStore::nowPlayingChanged, this, &MenuBarExtras::updatePlayer);
+    connect(&m_store, &AppLibraryStore::nowPlayingAppIDChanged, this, &MenuBarExtras::updatePlayer);
     connect(&m_icons, &AppIconStore::imagesChanged, this, [this](const QUuid& id) {
         if (const auto it = m_items.find(id); it != m_items.end()) redraw(id, **it);
     });
@@ -84,6 +87,7 @@ QSystemTrayIcon* MenuBarExtras::item(const QUuid& appID) const {
 }
 
 void MenuBarExtras::rebuild() {
+    updatePlayer();
     if (!isAvailable()) {
         m_items.clear();
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/MiniPlayer.h"
+
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -20,7 +22,8 @@ struct MobileApp;
 // One tray item per app the user pinned ("Vantle.menuBarApps.v1", in pinning order). A left click
 // hides the app's visible window or opens it next to the item; a right click offers open or show,
 // close, the lock and unpinning. Items follow the library, the unread marks, the icons and the open
-// windows. On a desktop without a tray nothing is shown and `isAvailable` is false. Main thread.
+// windows. While an app plays, the mini player is one more item. On a desktop without a tray nothing
+// is shown and `isAvailable` is false. Main thread.
 class MenuBarExtras final : public QObject {
     Q_OBJECT
 public:
@@ -34,8 +37,12 @@ public:
     static bool isAvailable();
     // Follows the store, the icons and the windows, and builds the items once.
     void attach();
-    // Makes the items equal to the pinned ids that still name a library entry, and redraws each.
+    // Makes the items equal to the pinned ids that still name a library entry, redraws each and
+    // updates the mini player.
     void rebuild();
+    // Shows, refreshes or removes the mini player (also after "VantleMiniPlayer" changed).
+    void updatePlayer() { m_player.update(); }
+    MiniPlayer& player() { return m_player; }
     void togglePinned(const QUuid& appID);
 
     // The stored list; entries that are no UUID are skipped.
@@ -65,4 +72,5 @@ private:
     AppWindows& m_windows;
     AppIconStore& m_icons;
     QHash<QUuid, std::shared_ptr<Item>> m_items;
+    MiniPlayer m_player;
 };

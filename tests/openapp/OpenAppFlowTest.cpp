@@ -7,6 +7,7 @@
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
 #include "core/WaitFor.h"
+#include "external/AndroidSessionRegistry.h"
 #include "platform/Locations.h"
 #include "platform/Virtualisation.h"
 #include "provisioning/RuntimeComponentLocator.h"
@@ -494,4 +495,56 @@ TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRe
     ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
     offers[1].choose(1);
     EXPECT_FALSE(store->app(notes.id));
+}
+
+// "VantleUseExternalWindow": the app opens in a scrcpy client of its own (the stand-in client of
+// the tests, in a bundle of the test's own); its end reaches the library as a window's does.
+TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid) {
+    const QTemporaryDir bundle;
+    for (const auto& [path, bytes] :
+         {std::pair{u"/Resources/AndroidBridge/runtime-manifest.json"_s,
+                    QByteArray(R"({"bridgeVersion": "3.1", "components": []})")},
+          std::pair{u"/Resources/AndroidBridge/server/scrcpy-server"_s, QByteArray("jar")}}) {
+        QDir().mkpath(QFileInfo(bundle.path() + path).absolutePath());
+        QFile file(bundle.path() + path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    const QString client = bundle.path() + u"/Helpers/AndroidBridge/bin/scrcpy"_s;
+    QDir().mkpath(QFileInfo(client).absolutePath());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VANTLE_STANDIN_CLIENT), client));
+    qputenv("VANTLE_BUNDLE", bundle.path().toUtf8());
+    RuntimeComponentLocator::clearCache();
+    qputenv("STANDIN_RECORD", bundle.filePath(u"record"_s).toUtf8());
+    qputenv("STANDIN_END", "wait");
+    VantleSettings::set(SettingsKeys::useExternalWindow, true);
+    AndroidSessionRegistry& external = AndroidSessionRegistry::shared();
+
+    const MobileApp notes = add(notesApk);
+    flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return external.runningSession(notes.id) != nullptr; }, 30000))
+        << store->statusMessage().toStdString();
+    EXPECT_EQ(store->statusMessage(), u"Opened Notes (bundled bridge)"_s);
+    EXPECT_EQ(store->androidState(), AndroidState::ready);
+    EXPECT_EQ(store->launchingAppID(), std::nullopt);
+    EXPECT_TRUE(registry.sessions().isEmpty()); // no window of Vantle's own
+    EXPECT_EQ(logCount(u"bridge spawned app=Notes pid="_s +
+                       QString::number(external.runningSession(notes.id)->processID()) + u" sinceOpen="_s),
+              1);
+
+    // A second click while it runs starts no second client.
+    flow->launch(notes);
+    EXPECT_EQ(store->statusMessage(), u"Notes is already open"_s);
+
+    // A client that fails says its error and offers to reopen.
+    qputenv("STANDIN_END", "2");
+    qputenv("STANDIN_OUTPUT", "ERROR: Could not find any ADB device\\n");
+    external.endAll();
+    flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
+    EXPECT_EQ(store->statusMessage(), u"Notes stopped: ERROR: Could not find any ADB device"_s);
+    EXPECT_EQ(offers[0].offer.informative, u"ERROR: Could not find any ADB device"_s);
+    EXPECT_EQ(external.runningSession(notes.id), nullptr);
+    for (const char* name : {"STANDIN_END", "STANDIN_OUTPUT", "STANDIN_RECORD"})
+        qunsetenv(name);
 }

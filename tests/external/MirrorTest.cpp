@@ -1,0 +1,155 @@
+// The mirror mode against the simulated device: screenshots become cropped frames, gestures on
+// the player window reach the device's input in device pixels.
+#include "core/AppLibraryStore.h"
+#include "external/AndroidMirrorModel.h"
+#include "external/AndroidPlayerView.h"
+#include "external/AndroidPlayerWindow.h"
+#include "platform/Locations.h"
+#include "sim/SimControl.h"
+#include "support/SimulatedAndroid.h"
+
+#include <QJsonArray>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+TEST(MirrorFrames, TheStatusAndNavigationBarsAreCutAwayAndTooSmallScreenshotsGiveNoFrame) {
+    QImage screen(1080, 2400, QImage::Format_RGB32);
+    screen.fill(Qt::green);
+    for (int y = 0; y < 96; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(screen.scanLine(y)), 1080, qRgb(255, 0, 0));
+    for (int y = 2400 - 150; y < 2400; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(screen.scanLine(y)), 1080, qRgb(0, 0, 255));
+    const std::optional<QImage> frame = AndroidMirrorModel::cropped(screen);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->size(), AndroidMirrorModel::deviceSize);
+    QImage green(AndroidMirrorModel::deviceSize, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    EXPECT_EQ(*frame, green);
+    EXPECT_EQ(AndroidMirrorModel::cropped(QImage(100, 247, QImage::Format_RGB32))->height(), 1);
+    EXPECT_FALSE(AndroidMirrorModel::cropped(QImage(100, 246, QImage::Format_RGB32)));
+    EXPECT_FALSE(AndroidMirrorModel::cropped(QImage()));
+}
+
+TEST(MirrorFrames, ViewPointsBecomeDevicePixelsBelowTheStatusBarAndInsideTheScreen) {
+    const struct {
+        QPointF at;
+        QSizeF view;
+        QPoint device;
+    } cases[] = {
+        {{0, 0}, {430, 857.6}, {0, 96}},
+        {{215, 428.8}, {430, 857.6}, {540, 96 + 1077}},
+        {{430, 857.6}, {430, 857.6}, {1079, 96 + 2153}}, // the far edge stays on the screen
+        {{-5, 900}, {430, 857.6}, {0, 96 + 2153}},
+        {{108, 215.4}, {216, 430.8}, {540, 96 + 1077}}, // half the size: the same device point
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AndroidMirrorModel::devicePoint(c.at, c.view), c.device) << c.at.x() << "," << c.at.y();
+}
+
+TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
+    const QTemporaryDir home;
+    qputenv("VANTLE_HOME", home.path().toUtf8());
+    const ScopedSettings settings;
+    AppLibraryStore store;
+    int libraryShown = 0;
+    AndroidPlayerWindow player(store, [&] { ++libraryShown; });
+    EXPECT_EQ(player.view(), nullptr);
+    EXPECT_EQ(player.model().status(), u"Connecting to Android…"_s);
+
+    store.setShowAndroidPlayer(true);
+    ASSERT_NE(player.view(), nullptr);
+    EXPECT_TRUE(player.view()->isVisible());
+    EXPECT_EQ(player.model().status(), u"Android runtime unavailable"_s);
+    EXPECT_FALSE(player.model().isRunning());
+
+    // The pin keeps the window on top and says how to undo it.
+    QToolButton* pin = player.view()->findChildren<QToolButton*>().at(1);
+    pin->click();
+    EXPECT_TRUE(player.view()->isPinned());
+    EXPECT_EQ(pin->toolTip(), u"Unpin window"_s);
+    pin->click();
+    EXPECT_FALSE(player.view()->isPinned());
+    EXPECT_EQ(pin->toolTip(), u"Keep window on top"_s);
+
+    // Closing the window clears the flag; setting it again shows the window again.
+    player.view()->close();
+    EXPECT_FALSE(store.showAndroidPlayer());
+    store.setShowAndroidPlayer(true);
+    EXPECT_TRUE(player.view()->isVisible());
+    player.view()->findChildren<QToolButton*>().first()->click(); // "Back to app library"
+    EXPECT_EQ(libraryShown, 1);
+    EXPECT_FALSE(store.showAndroidPlayer());
+    EXPECT_FALSE(player.view()->isVisible());
+}
+
+TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
+    const SimulatedAndroidHome android;
+    SimControl device(Locations::runtime(), 35);
+    AndroidMirrorModel model;
+    model.start();
+    EXPECT_TRUE(model.isRunning());
+    ASSERT_TRUE(waitUntil([&] { return model.frame().has_value(); }, 60000)) << model.status().toStdString();
+    EXPECT_EQ(model.status(), u"Android connected"_s);
+    EXPECT_EQ(model.frame()->size(), AndroidMirrorModel::deviceSize); // 1080 × 2400 less both bars
+
+    AndroidPlayerView view(model);
+    EXPECT_EQ(view.objectName(), u"android-player"_s);
+    EXPECT_EQ(view.windowTitle(), u"Vantle Android"_s);
+    QStringList help;
+    for (const QToolButton* button : view.findChildren<QToolButton*>())
+        help.append(button->toolTip());
+    EXPECT_EQ(help,
+              (QStringList{u"Back to app library"_s, u"Keep window on top"_s, u"Minimise"_s, u"Close"_s}));
+    view.resize(430, 760);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // VANTLE_SCREENSHOTS=<folder> keeps a picture of the player for scripts/take-screenshots.
+    if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty())
+        view.grab().save(folder + u"/android-player.png"_s);
+
+    // A click a quarter into the shown frame, a drag up its middle, the Back key.
+    device.clearReceived();
+    const QRectF frame = view.frameRect();
+    const auto at = [&](double x, double y) {
+        return (frame.topLeft() + QPointF(frame.width() * x, frame.height() * y)).toPoint();
+    };
+    const auto onDevice = [&](QPoint p) {
+        const QPoint d = AndroidMirrorModel::devicePoint(p - frame.topLeft(), frame.size());
+        return u"%1 %2"_s.arg(d.x()).arg(d.y());
+    };
+    QTest::mouseClick(view.screenArea(), Qt::LeftButton, {}, at(0.25, 0.25));
+    QTest::mousePress(view.screenArea(), Qt::LeftButton, {}, at(0.5, 0.8));
+    QTest::mouseRelease(view.screenArea(), Qt::LeftButton, {}, at(0.5, 0.2));
+    model.key(4);
+    const auto inputs = [&] { // three adb calls on the pool: any order
+        QSet<QString> events;
+        for (const QJsonObject& event : device.received()) {
+            QStringList words{event.value(u"action"_s).toString()};
+            for (const char* list : {"from", "keycodes"})
+                for (const QJsonValue& value : event.value(QLatin1StringView(list)).toArray())
+                    words.append(QString::number(value.toInt()));
+            if (event.contains(u"x"_s))
+                words << QString::number(event.value(u"x"_s).toInt())
+                      << QString::number(event.value(u"y"_s).toInt());
+            if (event.value(u"type"_s) == u"input"_s) events.insert(words.join(u' '));
+        }
+        return events;
+    };
+    ASSERT_TRUE(waitUntil([&] { return inputs().size() == 3; }, 20000));
+    EXPECT_EQ(inputs(), (QSet<QString>{u"tap "_s + onDevice(at(0.25, 0.25)),
+                                       u"swipe "_s + onDevice(at(0.5, 0.8)) + u' ' + onDevice(at(0.5, 0.2)),
+                                       u"keyevent 4"_s}));
+    EXPECT_NEAR(AndroidMirrorModel::devicePoint(at(0.25, 0.25) - frame.topLeft(), frame.size()).y(), 96 + 538,
+                4);
+
+    // Closing the window stops the captures.
+    view.close();
+    EXPECT_FALSE(model.isRunning());
+}
+
+} // namespace

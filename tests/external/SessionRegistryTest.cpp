@@ -1,0 +1,193 @@
+// The external-window mode's sessions, with a stand-in client program that records its arguments
+// and environment and ends as it is told (standin-scrcpy).
+#include "core/SettingsKeys.h"
+#include "external/AndroidSessionRegistry.h"
+#include "platform/Locations.h"
+#include "provisioning/RuntimeComponentLocator.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class SessionRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("VANTLE_HOME", root.filePath(u"home"_s).toUtf8());
+        qputenv("VANTLE_BUNDLE", bundle.toUtf8()); // the server and no client of its own
+        qputenv("STANDIN_RECORD", root.filePath(u"record"_s).toUtf8());
+        write(bundle + u"/Resources/AndroidBridge/runtime-manifest.json"_s,
+              R"({"bridgeVersion": "3.1-test", "components": []})");
+        write(bundle + u"/Resources/AndroidBridge/server/scrcpy-server"_s, "jar");
+        RuntimeComponentLocator::clearCache();
+    }
+    void TearDown() override {
+        registry.endAll();
+        qputenv("PATH", savedPath);
+        for (const char* name : {"VANTLE_BUNDLE", "STANDIN_VERSION", "STANDIN_OUTPUT", "STANDIN_END"})
+            qunsetenv(name);
+        RuntimeComponentLocator::clearCache();
+    }
+    static void write(const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    static void installClient(const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VANTLE_STANDIN_CLIENT), path));
+    }
+    QStringList read(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    }
+    QString variable(const QString& name) const {
+        const QStringList lines =
+            read(root.filePath(u"record.env"_s)).filter(QRegularExpression(u'^' + name + u'='));
+        return lines.isEmpty() ? u"(unset)"_s : lines.first().mid(name.size() + 1);
+    }
+    QStringList bridgeLog() const {
+        QStringList lines = read(Locations::logs() + u"/bridge-org.example.notes.log"_s);
+        for (QString& line : lines)
+            line = line.section(u' ', 1); // without the time stamp
+        return lines;
+    }
+    AndroidDisplaySession& open(AndroidSessionRegistry::ExitHandler onExit = {}) {
+        return registry.open(appID, u"org.example.notes"_s, u"Notes"_s, u"emulator-5556"_s, adb,
+                             {429.6, 760.4}, std::move(onExit));
+    }
+
+    QTemporaryDir root;
+    const QString bundle = root.filePath(u"bundle"_s),
+                  client = bundle + u"/Helpers/AndroidBridge/bin/scrcpy"_s;
+    ScopedSettings settings;
+    AndroidSessionRegistry registry;
+    const QUuid appID = QUuid::createUuid();
+    const QString adb = u"/rt/sdk/platform-tools/adb"_s;
+    const QByteArray savedPath = qgetenv("PATH");
+};
+
+TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAndRunsUntilItEnds) {
+    installClient(client);
+    VantleSettings::set(SettingsKeys::printFPS, true);
+    qputenv("STANDIN_END", "wait");
+    qputenv("STANDIN_OUTPUT", "INFO: Renderer: opengl\\nINFO: half a line");
+    qputenv("DYLD_LIBRARY_PATH", "/somewhere");
+    const MainLogSince mainLog;
+    std::optional<QString> error = u"(not called)"_s;
+    AndroidDisplaySession& session = open([&](std::optional<QString> reported) { error = reported; });
+    qunsetenv("DYLD_LIBRARY_PATH");
+    EXPECT_EQ(registry.runningSession(appID), &session);
+    EXPECT_EQ(&open(), &session); // no second client while one runs
+    ASSERT_TRUE(waitUntil([&] { return variable(u"ADB"_s) == adb && bridgeLog().size() >= 3; }));
+    EXPECT_EQ(
+        read(root.filePath(u"record.args"_s)),
+        (QStringList{u"--serial"_s, u"emulator-5556"_s, u"--new-display=430x760/240"_s,
+                     u"--start-app=+org.example.notes"_s, u"--no-audio"_s, u"--max-fps=60"_s,
+                     u"--video-bit-rate=4M"_s, u"--window-borderless"_s, u"--window-title=Vantle · Notes"_s,
+                     u"--window-width=430"_s, u"--window-height=760"_s, u"--print-fps"_s}));
+    EXPECT_EQ(variable(u"SCRCPY_SERVER_PATH"_s), bundle + u"/Resources/AndroidBridge/server/scrcpy-server"_s);
+    EXPECT_EQ(variable(u"PATH"_s), u"/rt/sdk/platform-tools:/usr/bin:/bin:/usr/sbin:/sbin"_s);
+    EXPECT_EQ(variable(u"DYLD_LIBRARY_PATH"_s), u"(unset)"_s);
+    // Whole lines reach the log as they come; the half line waits for its end.
+    EXPECT_EQ(bridgeLog(), (QStringList{u"Vantle: starting Bundled in Vantle bridge 3.1-test at "_s + client,
+                                        u"Vantle: package=org.example.notes display=430x760/240"_s,
+                                        u"INFO: Renderer: opengl"_s}));
+    EXPECT_EQ(
+        mainLog.lines(),
+        QStringList{u"bridge start package=org.example.notes source=Bundled in Vantle scrcpy="_s + client});
+
+    // Ended from outside by a signal: a clean end, the half line kept, the session gone.
+    ASSERT_EQ(::kill(pid_t(session.processID()), SIGKILL), 0);
+    ASSERT_TRUE(waitUntil([&] { return error != u"(not called)"_s; }));
+    EXPECT_EQ(error, std::nullopt);
+    EXPECT_EQ(registry.runningSession(appID), nullptr);
+    EXPECT_EQ(bridgeLog().mid(3, 1), QStringList{u"INFO: half a line"_s});
+    EXPECT_TRUE(bridgeLog().last().startsWith(u"Vantle: bridge exited status=9 reason=signal after "_s));
+    EXPECT_TRUE(
+        mainLog.lines().last().startsWith(u"bridge exit package=org.example.notes status=9 after="_s));
+}
+
+TEST_F(SessionRegistryTest, HowTheClientEndedDecidesTheStateAndTheErrorTheOpenerHears) {
+    installClient(client);
+    using State = AndroidDisplaySession::LaunchState;
+    const struct {
+        const char *end, *output;
+        State state;
+        std::optional<QString> error;
+        QString exitLine;
+    } cases[] = {
+        {"0", "INFO: bye\\n", State::exited, std::nullopt, u"status=0 reason=exit"_s},
+        {"signal", "ERROR: ignored\\n", State::exited, std::nullopt, u"status=15 reason=signal"_s},
+        {"2", "ERROR: Could not open display\\nINFO: b\\n", State::failed, u"ERROR: Could not open display"_s,
+         u"status=2 reason=exit"_s},
+        {"3", "INFO: nothing wrong said\\n", State::failed,
+         u"The smooth display bridge stopped unexpectedly (code 3)."_s, u"status=3 reason=exit"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.end) + " " + c.output);
+        qputenv("STANDIN_END", c.end);
+        qputenv("STANDIN_OUTPUT", c.output);
+        std::optional<State> state;
+        std::optional<QString> error, lastError;
+        AndroidDisplaySession* session = nullptr;
+        // The session is released soon after its end: what it says is read while it reports.
+        session = &open([&](std::optional<QString> reported) {
+            error = std::move(reported);
+            state = session->launchState();
+            lastError = session->lastError();
+        });
+        const QPointer<AndroidDisplaySession> alive(session);
+        ASSERT_TRUE(waitUntil([&] { return state.has_value(); }));
+        EXPECT_EQ(state, c.state);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(lastError, c.error);
+        EXPECT_TRUE(bridgeLog().last().contains(u"exited "_s + c.exitLine + u" after "_s));
+        EXPECT_TRUE(waitUntil([&] { return alive.isNull(); }));
+    }
+}
+
+TEST_F(SessionRegistryTest, WithoutABundledClientAnInstalledOneOfVersionThreeOrNewerIsUsed) {
+    const QString prefix = root.filePath(u"prefix"_s);
+    installClient(prefix + u"/bin/scrcpy"_s);
+    write(prefix + u"/share/scrcpy/scrcpy-server"_s, "its own jar");
+    const auto openError = [&]() -> QString {
+        try {
+            open();
+        } catch (const VantleError& error) {
+            return error.description();
+        }
+        return {};
+    };
+    qputenv("PATH", QFile::encodeName(root.filePath(u"empty"_s)));
+    EXPECT_EQ(openError(), u"Vantle's Android bridge is incomplete (scrcpy client (only needed for the "
+                           u"external-window mode) is missing). Reinstall Vantle."_s);
+    qputenv("PATH", QFile::encodeName(prefix + u"/bin:"_s) + savedPath);
+    qputenv("STANDIN_VERSION", "1.25");
+    EXPECT_EQ(openError(),
+              u"Vantle's Android bridge is incomplete (scrcpy client 3 or newer (only needed for the "
+              u"external-window mode; "_s +
+                  prefix + u"/bin/scrcpy is 1.25) is missing). Reinstall Vantle."_s);
+
+    qputenv("STANDIN_VERSION", "3.3");
+    qputenv("STANDIN_END", "wait");
+    EXPECT_EQ(open().bridgeSource(), AndroidBridgeComponents::Source::development);
+    ASSERT_TRUE(waitUntil([&] { return variable(u"ADB"_s) == adb; }));
+    EXPECT_EQ(variable(u"PATH"_s),
+              u"/rt/sdk/platform-tools:"_s + prefix + u"/bin:/usr/bin:/bin:/usr/sbin:/sbin"_s);
+    EXPECT_EQ(variable(u"SCRCPY_SERVER_PATH"_s), prefix + u"/share/scrcpy/scrcpy-server"_s);
+    EXPECT_EQ(bridgeLog().first(),
+              u"Vantle: starting Installed scrcpy (development fallback) bridge 3.3 at "_s + prefix +
+                  u"/bin/scrcpy"_s);
+}
+
+} // namespace
