@@ -55,6 +55,9 @@ void MenuBarExtras::attach() {
     });
     EventCenter::shared().observe(VantleEvent::sessionsChanged, this,
                                   [this](const QVariantMap&) { rebuild(); });
+    // The settings page's switch takes the player out of the tray, or brings it back, at once.
+    EventCenter::shared().observe(SettingsKeys::miniPlayer.name, this,
+                                  [this](const QVariantMap&) { updatePlayer(); });
     rebuild();
 }
 

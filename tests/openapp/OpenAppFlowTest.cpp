@@ -24,6 +24,7 @@
 #include "windows/AndroidWindowSession.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -145,6 +146,14 @@ TEST_F(OpenAppFlowTest, ANotificationOfAHiddenWindowMarksTheAppUnreadUntilItIsOp
     EXPECT_TRUE(store->unreadAppIDs().isEmpty());
 }
 
+// What the device received since it was last cleared, one event a line (for failure messages).
+std::string receivedText(const SimControl& device) {
+    std::string text;
+    for (const QJsonObject& event : device.received())
+        text += QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    return text;
+}
+
 // One library walks through opening, clicking, a failed install beside a running window, and
 // single-app mode: another entry of the same package closes its window without a stop, which would
 // kill the app the new window just started; another app's window is closed and stopped once.
@@ -245,7 +254,7 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     EXPECT_TRUE(registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished());
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 0);
     EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
-        << device().state().value(u"resumed"_s).toString().toStdString();
+        << device().state().value(u"resumed"_s).toString().toStdString() << " after " << receivedText(device());
 
     flow->launch(weather);
     ASSERT_TRUE(waitForFrames(weather));

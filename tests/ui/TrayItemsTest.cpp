@@ -2,6 +2,7 @@
 #include "apk/AppIconStore.h"
 #include "ui/AppTile.h"
 #include "ui/MenuBarExtras.h"
+#include "ui/SettingEffects.h"
 #include "windows/VantleLayout.h"
 
 #include <QApplication>
@@ -227,12 +228,11 @@ TEST_F(TrayItemsTest, TheMiniPlayerShowsWhileAnAppWithAWindowPlaysWithItsMenuInO
     extras.player().fillMenu(paused);
     EXPECT_EQ(texts(paused).mid(0, 3), (QStringList{u"Morning news and weather"_s, u"-"_s, u"Play"_s}));
 
-    // The setting off takes it away and on brings it back; the end of playback takes it away.
-    VantleSettings::set(SettingsKeys::miniPlayer, false);
-    extras.updatePlayer();
+    // The setting off takes it away and on brings it back, as the settings page changes it; the end
+    // of playback takes it away.
+    SettingEffects::change(SettingsKeys::miniPlayer.key(), false);
     EXPECT_EQ(extras.player().item(), nullptr);
-    VantleSettings::set(SettingsKeys::miniPlayer, true);
-    extras.updatePlayer();
+    SettingEffects::change(SettingsKeys::miniPlayer.key(), true);
     EXPECT_NE(extras.player().item(), nullptr);
     store.setNowPlaying(std::nullopt, std::nullopt);
     EXPECT_EQ(extras.player().item(), nullptr);
