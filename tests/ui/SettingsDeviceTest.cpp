@@ -1,6 +1,5 @@
-// The Android page's controls against the simulated Android: what they change is read back from
-// the device and from the virtual device's configuration, and the version picker follows what is
-// installed, with "Delete" removing a version for real.
+// The Android page's controls against the simulated Android, read back from the device and its
+// configuration; the version picker follows what is installed and "Delete" removes a version.
 #include "RecordingLauncherActions.h"
 #include "RecordingSettingsActions.h"
 #include "core/AppLibraryStore.h"
