@@ -40,7 +40,6 @@ TEST_F(MenuPanelTest, SetupShowsWhileAndroidIsIncompleteOrWhenAskedFor) {
     runtimeComplete = false;
     auto panel = makePanel();
     EXPECT_EQ(panel->page(), Page::setup);
-    ASSERT_NE(panel->setupView(), nullptr);
     EXPECT_TRUE(isCurrentPage(*panel, panel->setupView()));
     EXPECT_TRUE(panel->sections().isEmpty());
 
@@ -76,8 +75,6 @@ TEST_F(MenuPanelTest, TheEmptyLibraryInvitesTheFirstAppAndChosenOrDroppedFilesAr
     chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
     QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); })); // read in the background
-    ASSERT_EQ(store.apps().size(), 1);
-    EXPECT_EQ(store.apps()[0].name, u"Weather"_s);
     EXPECT_EQ(panel->page(), Page::library);
     EXPECT_EQ(labelText(*panel, "statusLine"), u"Added Weather.apk"_s);
 
@@ -108,8 +105,7 @@ TEST_F(MenuPanelTest, TheEmptyLibraryInvitesTheFirstAppAndChosenOrDroppedFilesAr
     QCoreApplication::sendEvent(panel.get(), &drop);
     EXPECT_FALSE(panel->isDropOverlayShown());
     ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
-    ASSERT_EQ(panel->tiles().size(), 3);
-    EXPECT_EQ(store.apps()[2].name, u"Chess"_s);
+    EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Weather"_s, u"Notes"_s, u"Chess"_s}));
     EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s); // the last file's message
     QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, {});
     QCoreApplication::sendEvent(panel.get(), &textEnter);
