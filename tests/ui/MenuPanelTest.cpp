@@ -173,13 +173,37 @@ TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 }
 
-// Marks on the tiles; the dock puts the app that plays first, with what it plays and a play/pause
-// button for its window; without a window for it, or without media, the button goes.
-TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppTilesMarkTheirStateAndTheDockShowsWhatPlays) {
+// Showing greets by the hour, refreshes Android and fits the columns to the width; tiles ask the icon
+// store when first drawn, launch on a click and mark their state; the dock puts the app that plays
+// first, with a play/pause button for its window; without a window for it, or without media, it goes.
+TEST_F(MenuPanelTest, ShowingGreetsAndFitsTheGridTilesLaunchAndMarkTheirStateAndTheDockShowsWhatPlays) {
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    red.save(&png, "PNG");
+    iconPng = png.data();
     const MobileApp maps = add(u"Maps"_s), notes = add(u"Notes"_s);
+    for (int i = 0; i < 6; ++i)
+        add(u"App %1"_s.arg(i));
+    localHour = 4;
     auto panel = makePanel();
+    EXPECT_EQ(panel->greeting(), u"Good night"_s);
+    localHour = 5;
     panel->show();
+    EXPECT_EQ(panel->greeting(), u"Good morning"_s);
+    EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
+    EXPECT_EQ(panel->sections()[0]->columns(), 4);
+
     const QList<AppTile*> tiles = panel->tiles();
+    EXPECT_FALSE(tiles[0]->hasIcon()); // a monogram until the icon arrives
+    const QImage before = tiles[0]->grab().toImage();
+    ASSERT_TRUE(waitUntil([&] { return tiles[0]->hasIcon(); }));
+    const QImage after = tiles[0]->grab().toImage();
+    const QPoint middle(tiles[0]->width() / 2, 30);
+    EXPECT_NE(before.pixelColor(middle), after.pixelColor(middle));
+    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
+
     QTest::mouseClick(tiles[1], Qt::LeftButton, {}, QPoint(38, 40));
     EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Notes"_s});
     QTest::mousePress(tiles[1], Qt::LeftButton, {}, QPoint(38, 40)); // dragged away: no click
@@ -232,6 +256,11 @@ TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppTilesMarkTheirStateAndTheDockSh
     store.setNowPlaying(std::nullopt, std::nullopt);
     EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
     EXPECT_FALSE(playPause->isVisible());
+
+    panel->resize(600, 760);
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
+    add(u"One more"_s); // a rebuilt grid keeps the width's columns
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
 }
 
 // The tile's and the panel's menus hold only what the application offers, in order.
@@ -328,39 +357,4 @@ TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
     EXPECT_EQ(dock.subtitle(), QString::fromUtf16(rows[0].subtitle));
     store.setAndroidState(AndroidState::starting);
     EXPECT_EQ(dock.subtitle(), QString::fromUtf16(rows[1].subtitle));
-}
-
-// The greeting follows the hour, showing refreshes Android, columns fit the width and tiles ask the
-// icon store when first drawn (a monogram meanwhile), showing the icon once it arrives.
-TEST_F(MenuPanelTest, ShowingThePanelGreetsRefreshesFitsColumnsAndDrawsIconsOnceTheyArrive) {
-    QImage red(48, 48, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    QBuffer png;
-    png.open(QIODevice::WriteOnly);
-    red.save(&png, "PNG");
-    iconPng = png.data();
-    for (int i = 0; i < 8; ++i)
-        add(u"App %1"_s.arg(i));
-    localHour = 4;
-    auto panel = makePanel();
-    EXPECT_EQ(panel->greeting(), u"Good night"_s);
-    localHour = 5;
-    panel->show();
-    EXPECT_EQ(panel->greeting(), u"Good morning"_s);
-    EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
-    EXPECT_EQ(panel->sections()[0]->columns(), 4);
-
-    AppTile* tile = panel->tiles().first();
-    EXPECT_FALSE(tile->hasIcon());
-    const QImage before = tile->grab().toImage();
-    ASSERT_TRUE(waitUntil([&] { return tile->hasIcon(); }));
-    const QImage after = tile->grab().toImage();
-    const QPoint middle(tile->width() / 2, 30);
-    EXPECT_NE(before.pixelColor(middle), after.pixelColor(middle));
-    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
-
-    panel->resize(600, 760);
-    EXPECT_EQ(panel->sections()[0]->columns(), 6);
-    add(u"One more"_s); // a rebuilt grid keeps the width's columns
-    EXPECT_EQ(panel->sections()[0]->columns(), 6);
 }
