@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Installs the built tree into a temporary prefix and checks what a desktop and a user get from it:
-# the desktop entry and AppStream metadata validate offline, the display bridge is in place and
-# matches its manifest, `vantlectl sim install` finds the simulated device's programs inside the
-# prefix, and the installed `vantle` starts, answers the command channel and quits on SIGTERM.
-#   install-test.sh <cmake> <build folder>
+# install-test.sh <cmake> <build folder>: installs into a temporary prefix and checks what a desktop
+# and a user get: valid metadata, the bridge, the simulated device's programs and a working vantle.
 set -euo pipefail
 cmake=$1
 build=$2
@@ -53,9 +50,8 @@ bridge=$prefix/share/vantle/Resources/AndroidBridge
 digest=$(sha256sum "$bridge/server/scrcpy-server" | cut -d' ' -f1)
 grep -q "\"sha256\": \"$digest\"" "$bridge/runtime-manifest.json" || fail "the installed bridge jar does not match its manifest"
 
-# The simulated device from the installed programs, not the build tree's.
-# The stand-in adb: this test runs in the machine's own network, where Google's adb would start a
-# server on the shared port 5037 and leave it running.
+# The simulated device from the installed programs; the stand-in adb, as Google's would leave a
+# server running on the machine's shared port 5037.
 "$prefix/bin/vantlectl" sim install --stand-in-adb >/dev/null || fail "vantlectl sim install failed from the prefix"
 "$prefix/bin/vantlectl" sim check || fail "the simulated runtime is incomplete"
 grep -q "$prefix/libexec/vantle/sim/adb" "$VANTLE_HOME/.local/share/Vantle/Runtime/runtime-manifest.json" ||

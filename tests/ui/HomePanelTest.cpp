@@ -13,7 +13,7 @@ using Presentation = HomePanelController::Presentation;
 
 class HomePanelTest : public PanelFixture {};
 
-TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAndAsksForTheWarmUpWhenActive) {
+TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAsksForTheWarmUpAndIsSnapshotted) {
     VantleSettings::set(SettingsKeys::panelWidth, 480.0);
     VantleSettings::set(SettingsKeys::panelHeight, 820.0);
     HomePanelController home(store, actions, environment());
@@ -38,6 +38,15 @@ TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAndAsksForTh
     QCoreApplication::sendEvent(&panel, &deactivate);
     QCoreApplication::processEvents();
     EXPECT_TRUE(panel.isVisible());
+
+    // Snapshots are the panel and the tray glyph as images; a file where the folder should be is said.
+    QTemporaryDir folder;
+    EXPECT_EQ(home.writeSnapshots(folder.path()), QString());
+    EXPECT_EQ(QImage(folder.filePath(u"menu-panel.png"_s)).size(), QSize(480, 820));
+    EXPECT_EQ(QImage(folder.filePath(u"snapshots/glyph.png"_s)).size(), QSize(64, 64));
+    ASSERT_TRUE(writeFile(folder.filePath(u"blocked"_s), {}));
+    EXPECT_EQ(home.writeSnapshots(folder.filePath(u"blocked"_s)),
+              u"cannot create "_s + folder.filePath(u"blocked"_s) + u"/snapshots"_s);
 
     VantleSettings::set(SettingsKeys::panelWidth, 200.0); // too narrow: the default size
     HomePanelController other(store, actions, environment());
@@ -72,21 +81,4 @@ TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLon
     QEvent deactivate(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(&panel, &deactivate);
     EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, 2000));
-}
-
-TEST_F(HomePanelTest, SnapshotsAreThePanelAndTheTrayGlyphAsImages) {
-    HomePanelController home(store, actions, environment());
-    QTemporaryDir folder;
-    EXPECT_EQ(home.writeSnapshots(folder.path()), QString());
-    const QImage panel(folder.filePath(u"menu-panel.png"_s));
-    EXPECT_EQ(panel.size(), home.makePanel().size());
-    const QImage glyph(folder.filePath(u"snapshots/glyph.png"_s));
-    EXPECT_EQ(glyph.size(), QSize(64, 64));
-
-    // A file where the folder should be: said, not crashed on.
-    QFile blocker(folder.filePath(u"blocked"_s));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    EXPECT_EQ(home.writeSnapshots(blocker.fileName()),
-              u"cannot create "_s + blocker.fileName() + u"/snapshots"_s);
 }

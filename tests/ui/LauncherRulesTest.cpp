@@ -25,21 +25,21 @@ TEST(LauncherRules, GridColumnsCountNarrowPanelsAsMinimumWidthAndStayWithinThree
         EXPECT_EQ(LauncherRules::gridColumns(width), columns) << width;
 }
 
+// Centred under the icon 4 pixels below it (above it from a bottom bar), 6 pixels from the edges.
 TEST(HomePanelPlacement, CentresUnderTheIconAndKeepsSixPixelsFromTheEdges) {
     const QRect screen(0, 0, 1920, 1080);
-    const QSize panel(390, 760);
-    // A top bar in the middle: centred under the icon, 4 pixels below it.
-    EXPECT_EQ(HomePanelController::placement(QRect(950, 0, 20, 24), screen, panel), QPoint(765, 28));
-    // Near the right edge: no closer than 6 pixels.
-    EXPECT_EQ(HomePanelController::placement(QRect(1900, 0, 20, 24), screen, panel).x(), 1920 - 390 - 6);
-    // Near the left edge.
-    EXPECT_EQ(HomePanelController::placement(QRect(0, 0, 20, 24), screen, panel).x(), 6);
-    // A bottom panel: the panel opens above the icon.
-    EXPECT_EQ(HomePanelController::placement(QRect(950, 1056, 20, 24), screen, panel),
-              QPoint(765, 1056 - 4 - 760));
-    // A panel taller than the screen stays inside its top edge.
-    EXPECT_EQ(HomePanelController::placement(QRect(950, 1056, 20, 24), QRect(0, 0, 1920, 600), panel).y(), 6);
-    // A second screen to the right keeps its own edges.
-    EXPECT_EQ(HomePanelController::placement(QRect(3830, 0, 20, 24), QRect(1920, 0, 1920, 1080), panel).x(),
-              3840 - 390 - 6);
+    const struct {
+        QRect icon, screen;
+        QPoint expected;
+    } cases[] = {
+        {QRect(950, 0, 20, 24), screen, QPoint(765, 28)},
+        {QRect(1900, 0, 20, 24), screen, QPoint(1920 - 390 - 6, 28)},
+        {QRect(0, 0, 20, 24), screen, QPoint(6, 28)},
+        {QRect(950, 1056, 20, 24), screen, QPoint(765, 1056 - 4 - 760)},
+        {QRect(950, 1056, 20, 24), QRect(0, 0, 1920, 600), QPoint(765, 6)}, // taller than the screen
+        {QRect(3830, 0, 20, 24), QRect(1920, 0, 1920, 1080), QPoint(3840 - 390 - 6, 28)}, // a second screen
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HomePanelController::placement(c.icon, c.screen, QSize(390, 760)), c.expected)
+            << c.icon.x();
 }

@@ -1,5 +1,6 @@
 #include "PanelFixture.h"
 #include "core/SettingsKeys.h"
+#include "core/VantleEvents.h"
 #include "provisioning/RuntimeSetupView.h"
 #include "ui/StatusPill.h"
 #include "ui/VantleDock.h"
@@ -8,7 +9,6 @@
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -26,19 +26,6 @@ QString labelText(const QWidget& root, const char* objectName) {
     return label ? label->text() : u"(missing)"_s;
 }
 
-QStringList actionTexts(const QMenu& menu) {
-    QStringList texts;
-    for (const QAction* action : menu.actions())
-        if (!action->isSeparator()) texts.append(action->text());
-    return texts;
-}
-
-QAction* actionNamed(const QMenu& menu, const QString& text) {
-    for (QAction* action : menu.actions())
-        if (action->text() == text) return action;
-    return nullptr;
-}
-
 bool isCurrentPage(const MenuPanel& panel, QWidget* content) {
     const auto* pages = panel.findChild<QStackedWidget*>();
     return pages && content && pages->currentWidget()->isAncestorOf(content);
@@ -53,7 +40,6 @@ TEST_F(MenuPanelTest, SetupShowsWhileAndroidIsIncompleteOrWhenAskedFor) {
     runtimeComplete = false;
     auto panel = makePanel();
     EXPECT_EQ(panel->page(), Page::setup);
-    ASSERT_NE(panel->setupView(), nullptr);
     EXPECT_TRUE(isCurrentPage(*panel, panel->setupView()));
     EXPECT_TRUE(panel->sections().isEmpty());
 
@@ -73,8 +59,9 @@ TEST_F(MenuPanelTest, SetupShowsWhileAndroidIsIncompleteOrWhenAskedFor) {
     EXPECT_EQ(real.page(), Page::setup);
 }
 
-TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
+TEST_F(MenuPanelTest, TheEmptyLibraryInvitesTheFirstAppAndChosenOrDroppedFilesAreAdded) {
     auto panel = makePanel();
+    panel->show();
     EXPECT_EQ(panel->page(), Page::empty);
     EXPECT_EQ(labelText(*panel, "emptyTitle"), u"Add your first app"_s);
     EXPECT_EQ(labelText(*panel, "emptyText"),
@@ -82,17 +69,12 @@ TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
     EXPECT_EQ(panel->chooseButton()->text(), u"Choose APK…"_s);
     EXPECT_TRUE(isCurrentPage(*panel, panel->chooseButton()));
 
-    // A cancelled chooser changes nothing.
-    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
+    QTest::mouseClick(panel->chooseButton(), Qt::LeftButton); // cancelled: nothing changes
     EXPECT_EQ(chooserOpened, 1);
     EXPECT_TRUE(store.apps().isEmpty());
-
     chosenFiles = {QUrl::fromLocalFile(apkFile(u"Weather.apk"_s))};
     QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); })); // read in the background
-    ASSERT_EQ(store.apps().size(), 1);
-    EXPECT_EQ(store.apps()[0].name, u"Weather"_s);
-    EXPECT_EQ(store.statusMessage(), u"Added Weather.apk"_s);
     EXPECT_EQ(panel->page(), Page::library);
     EXPECT_EQ(labelText(*panel, "statusLine"), u"Added Weather.apk"_s);
 
@@ -103,6 +85,32 @@ TEST_F(MenuPanelTest, EmptyLibraryInvitesTheFirstAppAndChoosingOneAddsIt) {
     EXPECT_EQ(chooserOpened, 3);
     ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
     EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Weather"_s, u"Notes"_s}));
+
+    // Dropped files go to the library under an overlay; dragged text is no file and is refused.
+    QMimeData data, text;
+    data.setUrls(
+        {QUrl::fromLocalFile(apkFile(u"Chess.APK"_s)), QUrl::fromLocalFile(files.filePath(u"notes.txt"_s))});
+    text.setText(u"/tmp/x.apk"_s);
+    const QPoint centre = panel->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(panel->isDropOverlayShown());
+    EXPECT_EQ(panel->findChild<QLabel*>(u"dropOverlay"_s)->text(), u"Drop to add"_s);
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(panel.get(), &leave);
+    EXPECT_FALSE(panel->isDropOverlayShown());
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &drop);
+    EXPECT_FALSE(panel->isDropOverlayShown());
+    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
+    EXPECT_EQ(names(panel->sections().last()), (QStringList{u"Weather"_s, u"Notes"_s, u"Chess"_s}));
+    EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s); // the last file's message
+    QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(panel.get(), &textEnter);
+    EXPECT_FALSE(textEnter.isAccepted());
+    EXPECT_FALSE(panel->isDropOverlayShown());
 }
 
 TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
@@ -117,7 +125,6 @@ TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s}));
     EXPECT_EQ(names(panel->sections()[1]), (QStringList{u"Notes-v7.2"_s, u"Maps"_s, u"Camera"_s, u"Mail"_s}));
     EXPECT_EQ(panel->sections()[1]->tiles()[0]->toolTip(), u"Notes"_s); // the display name
-    EXPECT_TRUE(panel->nothingMatchesText().isEmpty());
 
     // Hidden entries leave both sections.
     store.setHiddenForShots({u"mail"_s});
@@ -128,7 +135,6 @@ TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     panel->show();
     EXPECT_FALSE(panel->clearSearchAction()->isVisible());
     EXPECT_EQ(panel->searchField()->placeholderText(), u"Search apps"_s);
-
     QTest::keyClicks(panel->searchField(), u"MA"_s);
     EXPECT_EQ(store.search(), u"MA"_s);
     EXPECT_EQ(titles(*panel), QStringList{u"Results"_s});
@@ -166,50 +172,70 @@ TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 }
 
-TEST_F(MenuPanelTest, ClickingATileLaunchesItsAppAndTilesMarkRunningApps) {
-    const MobileApp maps = add(u"Maps"_s);
-    add(u"Notes"_s);
+// Showing greets by the hour, refreshes Android and fits the columns to the width; tiles ask the icon
+// store when first drawn, launch on a click and mark their state; the dock puts the app that plays
+// first, with a play/pause button for its window; without a window for it, or without media, it goes.
+TEST_F(MenuPanelTest, ShowingGreetsAndFitsTheGridTilesLaunchAndMarkTheirStateAndTheDockShowsWhatPlays) {
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    red.save(&png, "PNG");
+    iconPng = png.data();
+    const MobileApp maps = add(u"Maps"_s), notes = add(u"Notes"_s);
+    for (int i = 0; i < 6; ++i)
+        add(u"App %1"_s.arg(i));
+    localHour = 4;
     auto panel = makePanel();
+    EXPECT_EQ(panel->greeting(), u"Good night"_s);
+    localHour = 5;
     panel->show();
-    AppTile* notes = panel->sections()[0]->tiles()[1];
-    QTest::mouseClick(notes, Qt::LeftButton, {}, QPoint(38, 40));
-    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Notes"_s});
+    EXPECT_EQ(panel->greeting(), u"Good morning"_s);
+    EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
+    EXPECT_EQ(panel->sections()[0]->columns(), 4);
 
-    QTest::mousePress(notes, Qt::LeftButton, {}, QPoint(38, 40));
-    QTest::mouseRelease(notes, Qt::LeftButton, {}, QPoint(200, 40));
-    QTest::mouseClick(notes, Qt::RightButton, {}, QPoint(38, 40));
+    const QList<AppTile*> tiles = panel->tiles();
+    EXPECT_FALSE(tiles[0]->hasIcon()); // a monogram until the icon arrives
+    const QImage before = tiles[0]->grab().toImage();
+    ASSERT_TRUE(waitUntil([&] { return tiles[0]->hasIcon(); }));
+    const QImage after = tiles[0]->grab().toImage();
+    const QPoint middle(tiles[0]->width() / 2, 30);
+    EXPECT_NE(before.pixelColor(middle), after.pixelColor(middle));
+    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
+
+    QTest::mouseClick(tiles[1], Qt::LeftButton, {}, QPoint(38, 40));
+    EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Notes"_s});
+    QTest::mousePress(tiles[1], Qt::LeftButton, {}, QPoint(38, 40)); // dragged away: no click
+    QTest::mouseRelease(tiles[1], Qt::LeftButton, {}, QPoint(200, 40));
+    QTest::mouseClick(tiles[1], Qt::RightButton, {}, QPoint(38, 40));
     EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 
-    // Marks for launching and running apps; the dock shows the running one.
-    const QList<AppTile*> tiles = panel->tiles();
-    EXPECT_FALSE(tiles[0]->isRunningMarked());
-    store.setLaunchingAppID(notes->app().id);
+    store.setLaunchingAppID(notes.id);
     EXPECT_TRUE(tiles[1]->isLaunchingMarked());
-    EXPECT_FALSE(tiles[0]->isLaunchingMarked());
-
+    EXPECT_FALSE(tiles[0]->isLaunchingMarked() || tiles[0]->isRunningMarked());
     store.setLaunchingAppID(std::nullopt);
-    store.setRunningAppIDs({notes->app().id});
+    store.setRunningAppIDs({notes.id});
     EXPECT_FALSE(tiles[1]->isLaunchingMarked());
     EXPECT_TRUE(tiles[1]->isRunningMarked());
     EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
+    actions.locked = true; // the lock's mark follows the sessions
+    EventCenter::shared().post(VantleEvent::sessionsChanged);
+    EXPECT_TRUE(tiles[0]->isLockedMarked());
+    EXPECT_EQ(tiles[0]->accessibleDescription(), u"Locked with password"_s);
+    actions.locked = false;
+    EventCenter::shared().post(VantleEvent::sessionsChanged);
+    EXPECT_FALSE(tiles[0]->isLockedMarked());
+    EXPECT_EQ(tiles[0]->accessibleDescription(), QString());
 
-    store.setRunningAppIDs({maps.id, notes->app().id});
+    store.setRunningAppIDs({maps.id, notes.id});
     EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
     EXPECT_EQ(panel->dock()->subtitle(), u"Running, with 1 more open"_s);
     store.setAndroidState(AndroidState::starting);
     store.setAndroidState(AndroidState::ready);
     EXPECT_EQ(panel->tiles(), tiles); // marks and Android's state change without rebuilding the grid
-}
 
-// The dock puts the app that plays first, with what it plays and a play/pause button for its
-// window; without a window for it, or without media, the button goes.
-TEST_F(MenuPanelTest, TheDockShowsWhatARunningAppPlaysAndItsPlayPauseReachesTheApp) {
-    const MobileApp maps = add(u"Maps"_s), notes = add(u"Notes"_s);
-    auto panel = makePanel();
-    panel->show();
     auto* playPause = panel->dock()->findChild<QToolButton*>(u"dockPlayPause"_s);
     ASSERT_TRUE(playPause);
-    store.setRunningAppIDs({maps.id, notes.id});
     store.setNowPlaying(AndroidMedia{u"Song"_s, u"Singer"_s, true}, notes.id);
     EXPECT_EQ(panel->dock()->title(), u"Notes"_s);
     EXPECT_EQ(panel->dock()->subtitle(), u"Song · Singer"_s);
@@ -218,7 +244,6 @@ TEST_F(MenuPanelTest, TheDockShowsWhatARunningAppPlaysAndItsPlayPauseReachesTheA
     playPause->click();
     EXPECT_EQ(actions.calls.filter(u"mediaKey"_s),
               QStringList{u"mediaKey "_s + notes.id.toString(QUuid::WithoutBraces) + u" 1"_s});
-
     store.setNowPlaying(AndroidMedia{u"Song"_s, {}, false}, notes.id);
     EXPECT_EQ(panel->dock()->subtitle(), u"Song"_s);
     EXPECT_EQ(playPause->toolTip(), u"Play"_s);
@@ -230,8 +255,14 @@ TEST_F(MenuPanelTest, TheDockShowsWhatARunningAppPlaysAndItsPlayPauseReachesTheA
     store.setNowPlaying(std::nullopt, std::nullopt);
     EXPECT_EQ(panel->dock()->title(), u"Maps"_s);
     EXPECT_FALSE(playPause->isVisible());
+
+    panel->resize(600, 760);
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
+    add(u"One more"_s); // a rebuilt grid keeps the width's columns
+    EXPECT_EQ(panel->sections()[0]->columns(), 6);
 }
 
+// The tile's and the panel's menus hold only what the application offers, in order.
 TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
     const MobileApp maps = add(u"Maps"_s);
     add(u"Mail"_s, true);
@@ -239,45 +270,53 @@ TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
     AppTile* tile = panel->sections()[1]->tiles()[0];
     ASSERT_EQ(tile->app().id, maps.id);
     auto menu = tile->makeContextMenu();
-    EXPECT_EQ(actionTexts(*menu), (QStringList{u"Add to favourites"_s, u"Show APK in Files"_s,
-                                               u"Remove from Vantle"_s, u"Uninstall from Android…"_s}));
-    EXPECT_EQ(actionTexts(*panel->sections()[0]->tiles()[0]->makeContextMenu()).first(),
-              u"Remove from favourites"_s);
-
-    actionNamed(*menu, u"Show APK in Files"_s)->trigger();
-    actionNamed(*menu, u"Uninstall from Android…"_s)->trigger();
+    EXPECT_EQ(menuTexts(*menu, u"Show APK in Files"_s),
+              (QStringList{u"Add to favourites"_s, u"Show APK in Files"_s, u"Remove from Vantle"_s,
+                           u"Uninstall from Android…"_s}));
+    menuTexts(*menu, u"Uninstall from Android…"_s);
     EXPECT_EQ(actions.calls, (QStringList{u"reveal "_s + maps.sourcePath, u"confirmUninstall Maps"_s}));
     EXPECT_EQ(store.apps().size(), 2); // uninstalling is the application's, after it asked
 
-    actionNamed(*menu, u"Add to favourites"_s)->trigger();
+    menuTexts(*menu, u"Add to favourites"_s);
     EXPECT_TRUE(store.app(maps.id)->isFavorite);
     EXPECT_EQ(names(panel->sections()[0]), (QStringList{u"Maps"_s, u"Mail"_s}));
 
     // The menu outlives the tile it came from once the entry is gone.
-    actionNamed(*menu, u"Remove from Vantle"_s)->trigger();
+    menuTexts(*menu, u"Remove from Vantle"_s);
     EXPECT_FALSE(store.app(maps.id));
     EXPECT_EQ(store.statusMessage(), u"Removed Maps"_s);
     menu.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(names(panel->sections()[1]), QStringList{u"Mail"_s});
 
-    // The panel's own menu offers window sizes only when there are any.
     actions.calls.clear();
     QMenu* panelMenu = panel->panelMenu();
     Q_EMIT panelMenu->aboutToShow();
-    EXPECT_EQ(actionTexts(*panelMenu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
-
+    EXPECT_EQ(menuTexts(*panelMenu), (QStringList{u"Close all apps"_s, u"Quit Vantle"_s}));
     actions.presets = {u"Widget — 320 × 420"_s, u"Medium — 380 × 720"_s};
     Q_EMIT panelMenu->aboutToShow();
-    EXPECT_EQ(actionTexts(*panelMenu),
-              (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
-    QMenu* sizes = actionNamed(*panelMenu, u"Window size"_s)->menu();
+    EXPECT_EQ(menuTexts(*panelMenu), (QStringList{u"Window size"_s, u"Close all apps"_s, u"Quit Vantle"_s}));
+    QMenu* sizes = panelMenu->actions().first()->menu();
     ASSERT_NE(sizes, nullptr);
-    EXPECT_EQ(actionTexts(*sizes), actions.presets);
-    actionNamed(*sizes, u"Medium — 380 × 720"_s)->trigger();
-    actionNamed(*panelMenu, u"Close all apps"_s)->trigger();
-    actionNamed(*panelMenu, u"Quit Vantle"_s)->trigger();
+    EXPECT_EQ(menuTexts(*sizes, u"Medium — 380 × 720"_s), actions.presets);
+    menuTexts(*panelMenu, u"Close all apps"_s);
+    menuTexts(*panelMenu, u"Quit Vantle"_s);
     EXPECT_EQ(actions.calls, (QStringList{u"applyWindowSize 1"_s, u"closeAllApps"_s, u"quit"_s}));
+
+    // Everything offered: settings, backups, window sizes, the tray and the lock.
+    actions.backups = true;
+    actions.locked = true;
+    actions.inTray = false;
+    withSettings = true;
+    auto full = makePanel();
+    Q_EMIT full->panelMenu()->aboutToShow();
+    EXPECT_EQ(menuTexts(*full->panelMenu()),
+              (QStringList{u"Settings"_s, u"Restore from backup…"_s, u"Window size"_s, u"Close all apps"_s,
+                           u"Quit Vantle"_s}));
+    EXPECT_EQ(menuTexts(*full->tiles().first()->makeContextMenu()),
+              (QStringList{u"Remove from favourites"_s, u"Show in tray"_s, u"Remove password lock"_s,
+                           u"Back up app data…"_s, u"Show APK in Files"_s, u"Remove from Vantle"_s,
+                           u"Uninstall from Android…"_s}));
 }
 
 TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
@@ -305,91 +344,14 @@ TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
         EXPECT_EQ(panel->dock()->subtitle(), QString::fromUtf16(row.subtitle));
     }
 
-    // A dock says when Android takes longer than usual to start.
+    // A dock says when Android takes longer than usual to start; a new start is timed afresh.
     VantleDock dock(store, nullptr, std::chrono::milliseconds(100));
-    const QString usual = u"Your app opens in a few seconds."_s,
-                  slow = u"Android is taking longer than usual to start."_s;
     store.setAndroidState(AndroidState::starting);
-    EXPECT_EQ(dock.subtitle(), usual);
-    EXPECT_TRUE(waitUntil([&] { return dock.subtitle() == slow; }, 5000));
+    EXPECT_EQ(dock.subtitle(), QString::fromUtf16(rows[1].subtitle));
+    EXPECT_TRUE(waitUntil(
+        [&] { return dock.subtitle() == u"Android is taking longer than usual to start."_s; }, 5000));
     store.setAndroidState(AndroidState::ready);
-    EXPECT_EQ(dock.subtitle(), u"Apps open instantly."_s);
-    store.setAndroidState(AndroidState::starting); // a new start is timed afresh
-    EXPECT_EQ(dock.subtitle(), usual);
-}
-
-TEST_F(MenuPanelTest, DroppedFilesGoToTheLibraryUnderADropOverlay) {
-    add(u"Maps"_s);
-    auto panel = makePanel();
-    panel->show();
-    QMimeData data;
-    data.setUrls(
-        {QUrl::fromLocalFile(apkFile(u"Chess.APK"_s)), QUrl::fromLocalFile(files.filePath(u"notes.txt"_s))});
-    const QPoint centre = panel->rect().center();
-
-    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(panel.get(), &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    EXPECT_TRUE(panel->isDropOverlayShown());
-    EXPECT_EQ(panel->findChild<QLabel*>(u"dropOverlay"_s)->text(), u"Drop to add"_s);
-
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(panel.get(), &leave);
-    EXPECT_FALSE(panel->isDropOverlayShown());
-
-    QCoreApplication::sendEvent(panel.get(), &enter);
-    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(panel.get(), &drop);
-    EXPECT_FALSE(panel->isDropOverlayShown());
-    ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); }));
-    ASSERT_EQ(store.apps().size(), 2);
-    EXPECT_EQ(store.apps()[1].name, u"Chess"_s);
-    EXPECT_EQ(store.statusMessage(), u"Skipped notes.txt: choose an APK"_s); // the last file's message
-    EXPECT_EQ(panel->tiles().size(), 2);
-
-    // Dragged text is no file: refused, no overlay.
-    QMimeData text;
-    text.setText(u"/tmp/x.apk"_s);
-    QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(panel.get(), &textEnter);
-    EXPECT_FALSE(textEnter.isAccepted());
-    EXPECT_FALSE(panel->isDropOverlayShown());
-}
-
-TEST_F(MenuPanelTest, ShowingTheLauncherRefreshesAndroidGreetsByTheHourAndFitsColumnsToTheWidth) {
-    for (int i = 0; i < 8; ++i)
-        add(u"App %1"_s.arg(i));
-    localHour = 4;
-    auto panel = makePanel();
-    EXPECT_EQ(panel->greeting(), u"Good night"_s);
-    localHour = 5;
-    panel->show();
-    EXPECT_EQ(panel->greeting(), u"Good morning"_s);
-    EXPECT_EQ(actions.calls, (QStringList{u"refreshAndroidState"_s, u"syncInstalledApps"_s}));
-    EXPECT_EQ(panel->sections()[0]->columns(), 4);
-    panel->resize(600, 760);
-    EXPECT_EQ(panel->sections()[0]->columns(), 6);
-    add(u"One more"_s); // a rebuilt grid keeps the width's columns
-    EXPECT_EQ(panel->sections()[0]->columns(), 6);
-}
-
-TEST_F(MenuPanelTest, TilesAskTheIconStoreWhenDrawnAndShowTheIconOnceItArrives) {
-    QImage red(48, 48, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    QBuffer png;
-    png.open(QIODevice::WriteOnly);
-    red.save(&png, "PNG");
-    iconPng = png.data();
-    add(u"Maps"_s);
-    auto panel = makePanel();
-    panel->show();
-    AppTile* tile = panel->tiles().first();
-    EXPECT_FALSE(tile->hasIcon());
-    // The first drawing shows the monogram and starts the background resolution.
-    const QImage before = tile->grab().toImage();
-    ASSERT_TRUE(waitUntil([&] { return tile->hasIcon(); }));
-    const QImage after = tile->grab().toImage();
-    const QPoint middle(tile->width() / 2, 30);
-    EXPECT_NE(before.pixelColor(middle), after.pixelColor(middle));
-    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
+    EXPECT_EQ(dock.subtitle(), QString::fromUtf16(rows[0].subtitle));
+    store.setAndroidState(AndroidState::starting);
+    EXPECT_EQ(dock.subtitle(), QString::fromUtf16(rows[1].subtitle));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "RecordingLauncherActions.h"
+#include "RecordingSettingsActions.h"
 #include "apk/AppIconStore.h"
 #include "core/AppLibraryStore.h"
+#include "support/DeviceFiles.h"
 #include "support/TestSupport.h"
 #include "ui/AppSection.h"
 #include "ui/AppTile.h"
@@ -15,15 +17,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// A real store on private settings, a recording double of the application's actions, an icon
-// store that finds no icons (tiles draw monograms), and a switch for whether Android is complete.
+// A real store on private settings, recording doubles of the application's actions, an icon
+// store that finds no icons (tiles draw monograms), a switch for whether Android is complete and a
+// Vantle home of the test's own (the login entry, the wallpaper copy and the command socket).
 class PanelFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // A set-up view that is shown asks for Google's lists; here it is refused at once.
-        qputenv("VANTLE_SDK_REPOSITORY", "http://127.0.0.1:9/");
-    }
-
     MenuPanel::Environment environment() {
         MenuPanel::Environment result;
         result.runtimeComplete = [this] { return runtimeComplete; };
@@ -33,11 +31,13 @@ protected:
         };
         result.localHour = [this] { return localHour; };
         result.icons = &icons;
+        if (withSettings) result.settings = &settingsActions;
+        result.choosePhoto = [this](QWidget*) { return chosenPhoto; };
         return result;
     }
 
-    std::unique_ptr<MenuPanel> makePanel() {
-        auto panel = std::make_unique<MenuPanel>(store, actions, environment());
+    std::unique_ptr<MenuPanel> makePanel(AppLibraryStore* on = nullptr) {
+        auto panel = std::make_unique<MenuPanel>(on ? *on : store, actions, environment());
         panel->resize(390, 760);
         return panel;
     }
@@ -49,9 +49,7 @@ protected:
         app.sourcePath = files.filePath(name + QStringLiteral(".apk"));
         app.addedAt = QDateTime::currentDateTimeUtc();
         app.isFavorite = favourite;
-        QList<MobileApp> apps = store.apps();
-        apps.append(app);
-        store.setApps(apps);
+        store.setApps(QList<MobileApp>(store.apps()) << app);
         return app;
     }
 
@@ -79,10 +77,17 @@ protected:
     QTemporaryDir files;
     AppLibraryStore store;
     RecordingLauncherActions actions;
+    RecordingSettingsActions settingsActions;
+    bool withSettings = false; // whether panels offer the settings pages
+    QString chosenPhoto;
     std::optional<QByteArray> iconPng; // what the icon store finds for every app; set before tiles draw
     AppIconStore icons{[this](const QUuid&, const QString&, MobilePlatform) { return iconPng; }};
     bool runtimeComplete = true;
     int localHour = 9;
     QList<QUrl> chosenFiles;
     int chooserOpened = 0;
+    QTemporaryDir home;
+    ScopedEnvironment homeVariable{"VANTLE_HOME", home.path()};
+    // A set-up view that is shown asks for Google's lists; here it is refused at once.
+    ScopedEnvironment sdkRepository{"VANTLE_SDK_REPOSITORY", QStringLiteral("http://127.0.0.1:9/")};
 };

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fixture APKs of the apk tests from src/<name>/ with Android's own asset packaging
-# tool, against the framework resources of Debian's android-framework-res:
-#   apt-get install aapt android-framework-res
-# Writes <name>.apk and <name>.R.java (the resource ids the tests use) next to this script.
-# The APKs are committed; run this again only after changing a source.
+# Builds the committed fixture APKs and their resource ids (<name>.apk, <name>.R.java) from src/<name>/
+# with aapt against Debian's android-framework-res (apt-get install aapt android-framework-res).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 framework=/usr/share/android-framework-res/framework-res.apk
