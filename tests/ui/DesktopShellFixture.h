@@ -6,12 +6,93 @@
 #include "core/SettingsKeys.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QMenu>
 #include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTest>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
-// A real store on private settings, the recording doubles of the application and its windows, and
 // xdotool pressing keys and clicking on the program's X server.
+inline bool xdotool(const QStringList& arguments) {
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+// A real XEmbed tray (trayer) along the top edge of the program's X server, at the right; it ends
+// with the returned process.
+inline std::unique_ptr<QProcess> startTray() {
+    auto tray = std::make_unique<QProcess>();
+    tray->start(QStringLiteral("trayer"), QStringLiteral("--edge top --align right --widthtype request "
+                                                         "--height 24 --SetDockType false")
+                                              .split(u' '));
+    waitUntil(&QSystemTrayIcon::isSystemTrayAvailable, 10000);
+    return tray;
+}
+
+// Where the tray host put the item, once it has embedded and mapped Qt's icon window (an XEmbed
+// client): until it is viewable, clicks there reach the tray host's own window and are lost.
+inline QRect shown(QSystemTrayIcon* item) {
+    const auto viewable = [item] {
+        for (const QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") != 0 ||
+                QRect(widget->mapToGlobal(QPoint()), widget->size()) != item->geometry())
+                continue;
+            xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+            xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+                x, xcb_get_window_attributes(x, xcb_window_t(widget->winId())), nullptr);
+            const bool mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            free(attributes);
+            xcb_disconnect(x);
+            return mapped;
+        }
+        return false;
+    };
+    waitUntil([&] { return item->geometry().x() > 0 && viewable(); });
+    return item->geometry();
+}
+
+// Right-clicks the item at `frame` and returns the menu that opened. A click at once after other
+// items went (before 0.3 s passed) opens nothing on this tray host, though the item is viewable
+// there; the click is given again.
+inline QMenu* rightClick(const QRect& frame) {
+    const auto popup = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
+    for (int attempt = 0; attempt < 3 && !popup(); ++attempt) {
+        xdotool({QStringLiteral("mousemove"), QString::number(frame.center().x()),
+                 QString::number(frame.center().y()), QStringLiteral("click"), QStringLiteral("3")});
+        waitUntil([&] { return popup() != nullptr; }, 2000);
+    }
+    return popup();
+}
+
+// A menu's entries, "-" for a separator.
+inline QStringList texts(const QMenu& menu) {
+    QStringList result;
+    for (const QAction* action : menu.actions())
+        result.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    return result;
+}
+
+// VANTLE_SCREENSHOTS=<folder> keeps pictures of the tray for scripts/take-screenshots.
+inline void keepPicture(const QString& file, QRect area, int scale = 1) {
+    const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
+    if (folder.isEmpty()) return;
+    QTest::qWait(300); // the tray host repaints after embedding
+    area &= QRect(0, 0, 1280, 800);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .scaled(area.size() * scale)
+        .save(folder + u'/' + file);
+}
+
+// A tray item's image as the tray shows it.
+inline QImage iconImage(const QSystemTrayIcon& item, int pixels) {
+    return item.icon().pixmap(pixels).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// A real store on private settings and the recording doubles of the application and its windows.
 class DesktopShellFixture : public ::testing::Test {
 protected:
     MobileApp add(const QString& name, bool favourite = false, const QString& path = {}) {
@@ -24,9 +105,6 @@ protected:
         app.isFavorite = favourite;
         store.setApps(QList<MobileApp>(store.apps()) << app);
         return app;
-    }
-    static bool xdotool(const QStringList& arguments) {
-        return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
     }
 
     ScopedSettings settings;

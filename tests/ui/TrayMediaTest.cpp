@@ -1,16 +1,14 @@
 // The mini player end to end: Notes plays on the simulated Android in a real window; the tray item
 // appears in a real tray, and its menu reaches the app as Android media keys.
+#include "DesktopShellFixture.h"
 #include "apk/AppIconStore.h"
 #include "openapp/OpenAppFlow.h"
 #include "ui/LauncherActions.h"
 #include "ui/MenuBarExtras.h"
 #include "ui/RegistryAppWindows.h"
+#include "ui/SettingEffects.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/NotesWindowFixture.h"
-
-#include <QApplication>
-#include <QMenu>
-#include <QProcess>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -36,12 +34,7 @@ public:
 
 class TrayMediaTest : public NotesWindowFixture {
 protected:
-    static void SetUpTestSuite() {
-        tray = new QProcess;
-        tray->start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--align"_s, u"right"_s, u"--widthtype"_s,
-                                  u"request"_s, u"--height"_s, u"24"_s, u"--SetDockType"_s, u"false"_s});
-        waitUntil(&QSystemTrayIcon::isSystemTrayAvailable, 10000);
-    }
+    static void SetUpTestSuite() { tray = startTray().release(); }
     static void TearDownTestSuite() { delete tray; }
 
     // The key codes the app received, pressed (down) and released (up, negative), in order.
@@ -53,13 +46,6 @@ protected:
                             (event.value(u"action"_s).toInt() ? -1 : 1));
         return keys;
     }
-    static QStringList texts(const QMenu& menu) {
-        QStringList result;
-        for (const QAction* action : menu.actions())
-            result.append(action->isSeparator() ? u"-"_s : action->text());
-        return result;
-    }
-
     static inline QProcess* tray = nullptr;
 };
 
@@ -80,6 +66,11 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
     MenuBarExtras extras(store, actions, windows, icons);
     extras.attach();
 
+    // No item while the app that plays has no window.
+    store.setNowPlaying(AndroidMedia{u"Radio news"_s, {}, true}, appID);
+    EXPECT_EQ(extras.player().item(), nullptr);
+    store.setNowPlaying(std::nullopt, std::nullopt);
+
     // The window opens at the top right, over the tray: out of the way.
     AndroidWindowSession* session = open();
     session->panel()->move(0, 200);
@@ -89,26 +80,47 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
               QString());
     ASSERT_TRUE(waitUntil([&] { return extras.player().item() != nullptr; }, 10000));
     EXPECT_EQ(extras.player().title(), u" A song with a rather …"_s);
-    QSystemTrayIcon* item = extras.player().item();
-    ASSERT_TRUE(waitUntil([&] { return item->geometry().x() > 0; })); // embedded by the tray
+    EXPECT_EQ(extras.player().item()->toolTip(), u"A song with a rather …"_s);
+    const QRect frame = shown(extras.player().item());
+    keepPicture(u"tray-mini-player.png"_s, frame.adjusted(-60, -frame.top(), 0, 16), 3);
 
-    // Pause from the menu opened on the tray: the app gets the key and pauses; the item follows.
+    // The menu opened on the tray; "Show" brings the hidden window back.
+    QMenu* menu = rightClick(frame);
+    ASSERT_NE(menu, nullptr);
+    keepPicture(u"tray-mini-player-menu.png"_s, (menu->geometry() | frame).adjusted(-200, 0, 0, 8));
+    EXPECT_EQ(texts(*menu),
+              (QStringList{u"A song with a rather long name"_s, u"Singer"_s, u"-"_s, u"Pause"_s, u"Next"_s,
+                           u"Previous"_s, u"-"_s, u"Show Notes"_s, u"Stop and close Notes"_s}));
+    EXPECT_FALSE(menu->actions().at(0)->isEnabled() || menu->actions().at(1)->isEnabled());
+    session->panel()->hide();
+    menu->actions().at(7)->trigger();
+    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
+
+    // Pause: the app gets the key and pauses; the item shows two bars and the menu "Play".
     device().clearReceived();
-    const QPoint at = item->geometry().center();
-    ASSERT_EQ(QProcess::execute(u"xdotool"_s, {u"mousemove"_s, QString::number(at.x()),
-                                               QString::number(at.y()), u"click"_s, u"3"_s}),
-              0);
-    ASSERT_TRUE(waitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_EQ(texts(*menu).value(3), u"Pause"_s);
     menu->actions().at(3)->trigger();
     menu->close();
     ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 2; }));
     EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85}));
     EXPECT_TRUE(waitUntil([&] { return store.nowPlaying() && !store.nowPlaying()->playing; }, 3000));
+    EXPECT_EQ(iconImage(*extras.player().item(), MiniPlayer::iconPixels), MiniPlayer::image(false));
     QMenu paused;
     extras.player().fillMenu(paused);
     EXPECT_EQ(texts(paused).value(3), u"Play"_s);
+
+    // The setting off takes the item away and on brings it back, as the settings page changes it.
+    SettingEffects::change(SettingsKeys::miniPlayer.key(), false);
+    EXPECT_EQ(extras.player().item(), nullptr);
+    SettingEffects::change(SettingsKeys::miniPlayer.key(), true);
+    EXPECT_NE(extras.player().item(), nullptr);
+
+    // Without an artist the menu has no line for one; the end of playback takes the item away.
+    store.setNowPlaying(AndroidMedia{u"Radio news"_s, {}, false}, appID);
+    QMenu bare;
+    extras.player().fillMenu(bare);
+    EXPECT_EQ(texts(bare).mid(0, 3), (QStringList{u"Radio news"_s, u"-"_s, u"Play"_s}));
+    store.setNowPlaying(std::nullopt, std::nullopt);
+    EXPECT_EQ(extras.player().item(), nullptr);
 
     // Next and Previous; then "Stop and close" ends the window and with it the item.
     device().clearReceived();
