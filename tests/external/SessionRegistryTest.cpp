@@ -1,12 +1,13 @@
-// The external-window mode's sessions, with a stand-in client program that records its arguments
-// and environment and ends as it is told (standin-scrcpy).
+// The external-window mode: which installed clients it accepts, the error a failed client leaves,
+// and its sessions, with a stand-in client program that records its arguments and environment and
+// ends as it is told (standin-scrcpy).
 #include "core/SettingsKeys.h"
 #include "external/AndroidSessionRegistry.h"
+#include "external/ExternalClient.h"
 #include "platform/Locations.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -17,15 +18,55 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+TEST(ExternalClient, OnlyClientsFromVersionThreeOnKnowVirtualDisplays) {
+    const struct {
+        QString output;
+        std::optional<QString> version;
+        bool accepted;
+    } cases[] = {
+        {u"scrcpy 3.1 <https://github.com/Genymobile/scrcpy>\n\nDependencies…"_s, u"3.1"_s, true},
+        {u"scrcpy 1.25 <https://github.com/Genymobile/scrcpy>"_s, u"1.25"_s, false}, // Debian 12
+        {u"scrcpy 2.7"_s, u"2.7"_s, false},
+        {u"scrcpy v10.0"_s, u"10.0"_s, true},
+        {u"sh: scrcpy: not found"_s, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> version = ExternalClient::parseVersion(c.output);
+        EXPECT_EQ(version, c.version) << c.output.toStdString();
+        EXPECT_EQ(version && ExternalClient::acceptsVirtualDisplays(*version), c.accepted)
+            << c.output.toStdString();
+    }
+}
+
+TEST(ExternalClient, AFailedClientReportsTheLastErrorLineOfItsFinalSixLogLines) {
+    const QString exitLine = u"Vantle: bridge exited status=1 reason=exit after 0.4s"_s;
+    const QString unexpected = u"The smooth display bridge stopped unexpectedly (code 1)."_s;
+    const struct {
+        QStringList log;
+        QString error;
+    } cases[] = {
+        {{u"INFO: Renderer: opengl"_s, u"ERROR: Could not create display"_s, exitLine},
+         u"ERROR: Could not create display"_s},
+        {{u"ERROR: first"_s, u"adb: error: device offline"_s, exitLine}, u"adb: error: device offline"_s},
+        // Six lines back is still searched; seven is not.
+        {{u"ERROR: far"_s, u"a"_s, u"b"_s, u"c"_s, u"d"_s, exitLine}, u"ERROR: far"_s},
+        {{u"ERROR: too far"_s, u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s, exitLine}, unexpected},
+        {{u"Errors are spelled otherwise"_s, exitLine}, unexpected},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AndroidDisplaySession::failureText(1, c.log.join(u'\n')), c.error)
+            << c.log.join(u'|').toStdString();
+}
+
 class SessionRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("VANTLE_HOME", root.filePath(u"home"_s).toUtf8());
         qputenv("VANTLE_BUNDLE", bundle.toUtf8()); // the server and no client of its own
         qputenv("STANDIN_RECORD", root.filePath(u"record"_s).toUtf8());
-        write(bundle + u"/Resources/AndroidBridge/runtime-manifest.json"_s,
-              R"({"bridgeVersion": "3.1-test", "components": []})");
-        write(bundle + u"/Resources/AndroidBridge/server/scrcpy-server"_s, "jar");
+        writeFile(bundle + u"/Resources/AndroidBridge/runtime-manifest.json"_s,
+                  R"({"bridgeVersion": "3.1-test", "components": []})");
+        writeFile(bundle + u"/Resources/AndroidBridge/server/scrcpy-server"_s, "jar");
         RuntimeComponentLocator::clearCache();
     }
     void TearDown() override {
@@ -35,20 +76,11 @@ protected:
             qunsetenv(name);
         RuntimeComponentLocator::clearCache();
     }
-    static void write(const QString& path, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
     static void installClient(const QString& path) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(VANTLE_STANDIN_CLIENT), path));
+        ASSERT_TRUE(writeFile(path, readFile(QStringLiteral(VANTLE_STANDIN_CLIENT)), true));
     }
-    QStringList read(const QString& path) const {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly)
-                   ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
-                   : QStringList();
+    static QStringList read(const QString& path) {
+        return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
     }
     QString variable(const QString& name) const {
         const QStringList lines =
@@ -159,15 +191,8 @@ TEST_F(SessionRegistryTest, HowTheClientEndedDecidesTheStateAndTheErrorTheOpener
 TEST_F(SessionRegistryTest, WithoutABundledClientAnInstalledOneOfVersionThreeOrNewerIsUsed) {
     const QString prefix = root.filePath(u"prefix"_s);
     installClient(prefix + u"/bin/scrcpy"_s);
-    write(prefix + u"/share/scrcpy/scrcpy-server"_s, "its own jar");
-    const auto openError = [&]() -> QString {
-        try {
-            open();
-        } catch (const VantleError& error) {
-            return error.description();
-        }
-        return {};
-    };
+    writeFile(prefix + u"/share/scrcpy/scrcpy-server"_s, "its own jar");
+    const auto openError = [&] { return thrownDescription<VantleError>([&] { open(); }); };
     qputenv("PATH", QFile::encodeName(root.filePath(u"empty"_s)));
     EXPECT_EQ(openError(), u"Vantle's Android bridge is incomplete (scrcpy client (only needed for the "
                            u"external-window mode) is missing). Reinstall Vantle."_s);

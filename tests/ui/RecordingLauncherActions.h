@@ -6,7 +6,7 @@
 
 // Records every call the panel makes, one line each ("launch <name>", "quit"), so that a test can
 // see which actions a gesture reached and in which order.
-class RecordingLauncherActions final : public LauncherActions {
+class RecordingLauncherActions : public LauncherActions {
 public:
     QStringList calls;
     QStringList presets;

@@ -98,10 +98,7 @@ TEST_F(TrayItemsTest, AClickOpensTheAppBesideItsItemOrHidesItsWindowAndARightCli
 
 TEST_F(TrayItemsTest, TheTileMenuOffersTheTrayItemOnlyWhereThereIsATray) {
     AppTile tile(add(u"Maps"_s), store, actions, icons);
-    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s));
-    actions.inTray = false;
-    EXPECT_EQ(texts(*tile.makeContextMenu()).mid(0, 2),
-              (QStringList{u"Add to favourites"_s, u"Show in tray"_s}));
+    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s)); // offered: MenuPanelTest
     actions.inTray = true;
     const std::unique_ptr<QMenu> menu = tile.makeContextMenu();
     EXPECT_EQ(menu->actions().at(1)->text(), u"Remove from tray"_s);
@@ -110,16 +107,8 @@ TEST_F(TrayItemsTest, TheTileMenuOffersTheTrayItemOnlyWhereThereIsATray) {
 }
 
 TEST(MiniPlayerTitle, TitlesOfTwentyThreeCharactersOrMoreAreCutToTwentyOneAndAnEllipsis) {
-    const struct {
-        QString media, shown;
-    } cases[] = {
-        {u"Song"_s, u" Song"_s},
-        {u"1234567890123456789012"_s, u" 1234567890123456789012"_s},  // 22: whole
-        {u"12345678901234567890123"_s, u" 123456789012345678901…"_s}, // 23: cut
-        {u"A very long title of a podcast episode"_s, u" A very long title of …"_s},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(MiniPlayer::titleFor(c.media), c.shown) << c.media.toStdString();
+    EXPECT_EQ(MiniPlayer::titleFor(u"1234567890123456789012"_s), u" 1234567890123456789012"_s);
+    EXPECT_EQ(MiniPlayer::titleFor(u"12345678901234567890123"_s), u" 123456789012345678901…"_s);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "DesktopShellFixture.h"
 #include "apk/AppIconStore.h"
 #include "openapp/OpenAppFlow.h"
-#include "ui/LauncherActions.h"
 #include "ui/MenuBarExtras.h"
 #include "ui/RegistryAppWindows.h"
 #include "ui/SettingEffects.h"
@@ -15,18 +14,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // The application's media path: a key for an app goes to its window through the registry.
-class RegistryMediaKeys final : public LauncherActions {
-public:
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
+class RegistryMediaKeys : public RecordingLauncherActions {
     void mediaKey(const QUuid& appID, MediaAction action) override {
         AndroidWindowRegistry::shared().sendMediaKey(appID, action);
     }
