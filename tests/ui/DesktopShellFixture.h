@@ -92,16 +92,16 @@ inline QImage iconImage(const QSystemTrayIcon& item, int pixels) {
     return item.icon().pixmap(pixels).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+// An Android app as the library holds it, added now.
+inline MobileApp androidApp(const QString& name, const QString& path, const QUuid& id = QUuid::createUuid()) {
+    return {id, name, MobilePlatform::android, path, {}, QDateTime::currentDateTimeUtc()};
+}
+
 // A real store on private settings and the recording doubles of the application and its windows.
 class DesktopShellFixture : public ::testing::Test {
 protected:
     MobileApp add(const QString& name, bool favourite = false, const QString& path = {}) {
-        MobileApp app{QUuid::createUuid(),
-                      name,
-                      MobilePlatform::android,
-                      path.isEmpty() ? QStringLiteral("/apks/") + name : path,
-                      {},
-                      QDateTime::currentDateTimeUtc()};
+        MobileApp app = androidApp(name, path.isEmpty() ? QStringLiteral("/apks/") + name : path);
         app.isFavorite = favourite;
         store.setApps(QList<MobileApp>(store.apps()) << app);
         return app;

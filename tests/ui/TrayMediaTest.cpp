@@ -41,13 +41,7 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "trayer did not take the tray";
     AppLibraryStore store;
     OpenAppFlow flow(store); // copies the registry's now-playing record into the store
-    MobileApp notes{appID,
-                    u"Notes"_s,
-                    MobilePlatform::android,
-                    u"/apks/notes.apk"_s,
-                    {},
-                    QDateTime::currentDateTimeUtc()};
-    store.setApps({notes});
+    store.setApps({androidApp(u"Notes"_s, u"/apks/notes.apk"_s, appID)});
     RegistryMediaKeys actions;
     RegistryAppWindows windows({});
     AppIconStore icons;
