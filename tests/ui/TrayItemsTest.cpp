@@ -98,7 +98,7 @@ TEST_F(TrayItemsTest, AClickOpensTheAppBesideItsItemOrHidesItsWindowAndARightCli
 
 TEST_F(TrayItemsTest, TheTileMenuOffersTheTrayItemOnlyWhereThereIsATray) {
     AppTile tile(add(u"Maps"_s), store, actions, icons);
-    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s)); // offered: MenuPanelTest
+    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s)); // with a tray: the panel tests
     actions.inTray = true;
     const std::unique_ptr<QMenu> menu = tile.makeContextMenu();
     EXPECT_EQ(menu->actions().at(1)->text(), u"Remove from tray"_s);
