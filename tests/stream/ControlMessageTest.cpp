@@ -122,8 +122,6 @@ TEST(DeviceMessageReaderTest, TheAndroidClipboardReachesTheDesktopOnlyWhenItIsNe
     DeviceMessages::copyToDesktop(u"already here"_s, *log);
     DeviceMessages::copyToDesktop(QString(), *log);
     EXPECT_EQ(desktop->text(), u"already here"_s);
-    EXPECT_EQ(countLines(*log, u"Vantle: Android clipboard"_s), 0);
-
     // Five characters as a person counts them: e followed by a combining acute accent is one.
     DeviceMessages::copyToDesktop(u"cafe\u0301!"_s, *log);
     EXPECT_EQ(desktop->text(), u"cafe\u0301!"_s);

@@ -166,7 +166,7 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
 TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     QTemporaryDir folder;
     const QString file = folder.filePath(u"photo.png"_s);
-    QFile(file).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeFile(file, {}));
     AndroidVideoView view;
     QList<QList<QUrl>> dropped;
     view.onFilesDropped = [&](const QList<QUrl>& urls) { dropped.append(urls); };
@@ -181,16 +181,14 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
         QApplication::sendEvent(&view, &event);
         return event.isAccepted() ? std::optional(event.dropAction()) : std::nullopt;
     };
-
-    // Only a folder, or something that is no file: not taken.
+    // Only a folder, or something that is no file: not taken. Leaving takes the highlight away.
     EXPECT_EQ(enter(&notFiles), std::nullopt);
     EXPECT_FALSE(view.showsDropHighlight());
     EXPECT_EQ(enter(&both), Qt::CopyAction);
     EXPECT_TRUE(view.showsDropHighlight());
-    QDragLeaveEvent leave; // leaving takes the highlight away
+    QDragLeaveEvent leave;
     QApplication::sendEvent(&view, &leave);
     EXPECT_FALSE(view.showsDropHighlight());
-    EXPECT_TRUE(dropped.isEmpty());
 
     EXPECT_EQ(enter(&both), Qt::CopyAction);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton, Qt::NoModifier);
