@@ -184,15 +184,8 @@ inline QString runTool(const QString& tool, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
 inline Probe probe(const QString& file) {
-    const QStringList arguments{u"-v"_s,
-                                u"error"_s,
-                                u"-show_streams"_s,
-                                u"-show_packets"_s,
-                                u"-show_data_hash"_s,
-                                u"MD5"_s,
-                                u"-of"_s,
-                                u"json"_s,
-                                file};
+    const QStringList arguments =
+        u"-v error -show_streams -show_packets -show_data_hash MD5 -of json"_s.split(u' ') << file;
     const QJsonObject json = QJsonDocument::fromJson(runTool(u"ffprobe"_s, arguments).toUtf8()).object();
     return {json[u"streams"_s].toArray(), json[u"packets"_s].toArray()};
 }
@@ -200,8 +193,8 @@ inline Probe probe(const QString& file) {
 // Frames keep their arrival times, so two can be closer than the frame rate the SPS declares: the
 // null output keeps the file's own time base instead of that rate's, where they would collide.
 inline QString decodeErrors(const QString& file) {
-    return runTool(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-i"_s, file, u"-enc_time_base"_s, u"-1"_s, u"-f"_s,
-                                 u"null"_s, u"-"_s});
+    return runTool(u"ffmpeg"_s, QStringList{u"-v"_s, u"error"_s, u"-i"_s, file} +
+                                    u"-enc_time_base -1 -f null -"_s.split(u' '));
 }
 // The "data_hash" ffprobe gives a packet with these bytes.
 inline QString dataHash(const QByteArray& data) {

@@ -1,4 +1,6 @@
 // The video reader on real H.264 through a socket pair: formats, drops, recovery, recordings, stills.
+#include "stream/VideoReader.h"
+
 #include "StreamTestSupport.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleSettings.h"
@@ -9,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <future>
 
 namespace {
 
@@ -30,36 +33,35 @@ protected:
     }
 };
 
-TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAndAreQueuedInOrder) {
+// The reader on its own, with one sink; the test is the device.
+TEST_F(VideoReaderTest, FramesNeedUsableParameterSetsAndReachTheSinksInOrderAsLengthPrefixedUnits) {
     ASSERT_TRUE(clip.frames[0].key && clip.frames[4].key && clip.frames[8].key && !clip.frames[1].key);
-    serve(false);
-    sendVideo(videoStart() + mediaPacket(clip.parameterSets + clip.frames[0].data, keyFlag)); // in-band sets
-    barrier(65);
-    EXPECT_EQ(renderer->count(), 1u);
-    EXPECT_EQ(firstFrames, 1);
-    sendVideo(frame(1) + frame(2) + frame(3));
-    barrier(66);
-    EXPECT_EQ(renderer->count(), 4u);
-    // Each queued sample is the access unit behind 4-byte lengths, never Annex B.
-    EXPECT_FALSE(renderer->samples[1].startsWith(QByteArray("\x00\x00\x00\x01", 4)));
-
-    // Parameter sets the decoder rejects leave no format: the next frames are dropped...
-    sendVideo(mediaPacket(QByteArray("\x00\x00\x00\x01\x67\xff\x00\x00\x00\x01\x68\xff", 12), configFlag) +
-              frame(5));
-    barrier(69);
-    EXPECT_EQ(renderer->count(), 4u);
-    // ...until a usable pair arrives again.
-    sendVideo(mediaPacket(clip.parameterSets, configFlag) + frame(4));
-    barrier(70);
-    EXPECT_EQ(renderer->count(), 5u);
-    EXPECT_EQ(firstFrames, 1);
-    EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
-
+    SocketPair pair;
+    RecordingRenderer sink;
+    int firstFrames = 0;
+    VideoReader reader({&sink}, {[](QSize) {}, [&] { ++firstFrames; }}, *log);
+    auto reading = std::async(std::launch::async, [&] { return reader.read(pair.local, {}); });
+    // In-band parameter sets; then a pair the decoder rejects leaves no format, and frame 5 is dropped
+    // until a usable pair arrives again.
+    writeAll(pair.remote,
+             videoStart() + mediaPacket(clip.parameterSets + clip.frames[0].data, keyFlag) + frame(1) +
+                 frame(2) + frame(3) +
+                 mediaPacket(QByteArray("\x00\x00\x00\x01\x67\xff\x00\x00\x00\x01\x68\xff", 12), configFlag) +
+                 frame(5) + mediaPacket(clip.parameterSets, configFlag) + frame(4));
+    EXPECT_TRUE(waitUntil([&] { return sink.count() == 5; }));
     // With the frame rate asked for, the first frame after a second-long window logs it.
     VantleSettings::set(SettingsKeys::printFPS, true);
     QThread::msleep(1000);
-    sendVideo(frame(8));
-    barrier(71);
+    writeAll(pair.remote, frame(8));
+    pair.closeRemote();
+    EXPECT_EQ(reading.get().kind, VideoReader::End::ended);
+    ::close(pair.local);
+    QList<QByteArray> expected;
+    for (const size_t i : {0, 1, 2, 3, 4, 8})
+        expected.append(H264::sampleBuffer(clip.units(i), clip.format())->data);
+    EXPECT_EQ(QList<QByteArray>(sink.samples.begin(), sink.samples.end()), expected);
+    EXPECT_EQ(firstFrames, 1);
+    EXPECT_EQ(countLines(*log, u"Vantle: first frame after "_s), 1);
     EXPECT_EQ(logLines(*log).filter(QRegularExpression(u"^Vantle: \\d+ fps$"_s)).size(), 1);
 }
 

@@ -166,7 +166,7 @@ TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
 TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     QTemporaryDir folder;
     const QString file = folder.filePath(u"photo.png"_s);
-    QFile(file).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeFile(file, {}));
     AndroidVideoView view;
     QList<QList<QUrl>> dropped;
     view.onFilesDropped = [&](const QList<QUrl>& urls) { dropped.append(urls); };
@@ -181,16 +181,14 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
         QApplication::sendEvent(&view, &event);
         return event.isAccepted() ? std::optional(event.dropAction()) : std::nullopt;
     };
-
-    // Only a folder, or something that is no file: not taken.
+    // Only a folder, or something that is no file: not taken. Leaving takes the highlight away.
     EXPECT_EQ(enter(&notFiles), std::nullopt);
     EXPECT_FALSE(view.showsDropHighlight());
     EXPECT_EQ(enter(&both), Qt::CopyAction);
     EXPECT_TRUE(view.showsDropHighlight());
-    QDragLeaveEvent leave; // leaving takes the highlight away
+    QDragLeaveEvent leave;
     QApplication::sendEvent(&view, &leave);
     EXPECT_FALSE(view.showsDropHighlight());
-    EXPECT_TRUE(dropped.isEmpty());
 
     EXPECT_EQ(enter(&both), Qt::CopyAction);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &both, Qt::LeftButton, Qt::NoModifier);
@@ -200,27 +198,37 @@ TEST(AndroidVideoViewDrops, FilesAreHandedOnDirectoriesLeftOut) {
     EXPECT_EQ(dropped, QList<QList<QUrl>>{{QUrl::fromLocalFile(file)}});
 }
 
-// On screen (software offscreen, OpenGL under X): pictures aspect-fit on black, as encoded.
-TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
+// On screen (software offscreen, OpenGL under X): pictures aspect-fit on black, as encoded. Hidden or
+// minimised, the view draws nothing (newer pictures replace older); back, the newest shows.
+TEST_F(AndroidVideoViewTest, ShowsTheNewestPictureLetterboxedWhenOnScreen) {
     const bool openGL = VideoSurface::preferredKind() == VideoSurface::Kind::openGL;
     std::cout << "surface: " << (openGL ? "OpenGL" : "software") << std::endl;
     const auto clip = encodeClip(1080, 2088, 4);
     int shown = 0;
     QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
-    view.show();
+    const auto sendAndSettle = [&](size_t from, size_t to) {
+        sendFrames(clip, from, to);
+        ASSERT_TRUE(waitUntil([&] { return view.frameRenderer()->counts().decoded == to; }));
+        QTest::qWait(100); // the view's queued calls run
+    };
     EXPECT_TRUE(view.currentFrame().isNull());
-    // The first picture is on screen before the others come: the surface draws at least two.
     sendVideo(mediaPacket(clip.parameterSets, configFlag));
-    sendFrames(clip, 0, 1);
-    ASSERT_TRUE(waitUntil([&] { return shown == 1; }, 10000));
-    sendFrames(clip, 1, clip.frames.size());
+    sendAndSettle(0, 2);
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(view.frameRenderer()->counts().replaced, 1u);
+    view.show();
+    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[1]) < 4.0; }));
+
+    view.showMinimized();
+    const int before = shown;
+    sendAndSettle(2, 4);
+    EXPECT_EQ(shown, before);
+    EXPECT_EQ(view.frameRenderer()->counts().replaced, 2u);
+    view.showNormal();
     const QImage& last = clip.pictures.back();
     ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), last) < 4.0; }, 10000))
         << "difference " << meanDifference(view.currentFrame(), last);
-    const auto counts = view.frameRenderer()->counts();
-    EXPECT_EQ(counts.decoded, clip.frames.size());
-    // Frames replaced in the mailbox, or by a newer one before a repaint, were never shown.
-    EXPECT_LE(shown + int(counts.replaced), int(clip.frames.size()));
+    EXPECT_EQ(shown, before + 1);
 
     const QImage screen = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(screen.size(), QSize(390, 724) * screen.devicePixelRatio());
@@ -234,63 +242,27 @@ TEST_F(AndroidVideoViewTest, ShowsTheStreamsPicturesLetterboxed) {
         EXPECT_EQ(screen.pixel(bar), qRgb(0, 0, 0));
 }
 
-// Hidden or minimised, the view draws nothing (newer pictures replace older); back, the newest shows.
-TEST_F(AndroidVideoViewTest, OffScreenPicturesWaitInTheRendererAndTheNewestShowsOnReturn) {
-    const auto clip = encodeClip(1080, 2088, 4);
-    int shown = 0;
-    QObject::connect(&view, &AndroidVideoView::frameShown, &view, [&] { ++shown; });
-    const auto sendAndSettle = [&](size_t from, size_t to, uint64_t decoded) {
-        sendFrames(clip, from, to);
-        ASSERT_TRUE(waitUntil([&] { return view.frameRenderer()->counts().decoded == decoded; }));
-        QTest::qWait(100); // the view's queued calls run
-    };
-    sendVideo(mediaPacket(clip.parameterSets, configFlag));
-    sendAndSettle(0, 2, 2); // never shown yet
-    EXPECT_EQ(shown, 0);
-    EXPECT_EQ(view.frameRenderer()->counts().replaced, 1u);
-    view.show();
-    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[1]) < 4.0; }));
-
-    view.showMinimized();
-    const int before = shown;
-    sendAndSettle(2, 4, 4);
-    EXPECT_EQ(shown, before);
-    EXPECT_EQ(view.frameRenderer()->counts().replaced, 2u);
-    view.showNormal();
-    ASSERT_TRUE(waitUntil([&] { return meanDifference(view.currentFrame(), clip.pictures[3]) < 4.0; }));
-    EXPECT_EQ(shown, before + 1);
-}
-
 // Which surface draws the video: the rule, with the OpenGL renderer string given by the test.
 TEST(VideoSurfaceChoice, SoftwareRasterisersGetTheSoftwareSurfaceAndGPUsKeepOpenGL) {
     using Kind = VideoSurface::Kind;
+    const QString llvmpipe = u"llvmpipe (LLVM 15.0.6, 256 bits)"_s,
+                  intel = u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s,
+                  swiftShader =
+                      u"ANGLE (Google, Vulkan 1.3.0 (SwiftShader Device (Subzero)), SwiftShader driver)"_s;
     const struct {
         QString override, platform;
         std::optional<QString> renderer;
         Kind expected;
         QString reason; // empty: not checked
     } cases[] = {
-        {{},
-         u"xcb"_s,
-         u"llvmpipe (LLVM 15.0.6, 256 bits)"_s,
-         Kind::software,
-         u"renderer=\"llvmpipe (LLVM 15.0.6, 256 bits)\" is a software rasteriser"_s},
+        {{}, u"xcb"_s, llvmpipe, Kind::software, u"renderer=\"%1\" is a software rasteriser"_s.arg(llvmpipe)},
         {{}, u"wayland"_s, u"Software Rasterizer"_s, Kind::software, {}},
-        {{},
-         u"xcb"_s,
-         u"ANGLE (Google, Vulkan 1.3.0 (SwiftShader Device (Subzero)), SwiftShader driver)"_s,
-         Kind::software,
-         {}},
-        {{},
-         u"xcb"_s,
-         u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s,
-         Kind::openGL,
-         u"renderer=\"Mesa Intel(R) UHD Graphics 620 (KBL GT2)\" is a GPU"_s},
+        {{}, u"xcb"_s, swiftShader, Kind::software, {}},
+        {{}, u"xcb"_s, intel, Kind::openGL, u"renderer=\"%1\" is a GPU"_s.arg(intel)},
         {{}, u"wayland"_s, u"virgl (AMD Radeon Graphics)"_s, Kind::openGL, {}},
         // The variable wins either way; without a usable platform or context there is no choice.
-        {u"software"_s, u"xcb"_s, u"NVIDIA GeForce RTX 3060/PCIe/SSE2"_s, Kind::software,
-         u"VANTLE_VIDEO_SURFACE=software"_s},
-        {u"opengl"_s, u"xcb"_s, u"llvmpipe (LLVM 15.0.6, 256 bits)"_s, Kind::openGL, {}},
+        {u"software"_s, u"xcb"_s, intel, Kind::software, u"VANTLE_VIDEO_SURFACE=software"_s},
+        {u"opengl"_s, u"xcb"_s, llvmpipe, Kind::openGL, {}},
         {u"opengl"_s, u"offscreen"_s, {}, Kind::software, u"platform=offscreen has no OpenGL windows"_s},
         {{}, u"minimal"_s, {}, Kind::software, {}},
         {u"opengl"_s, u"xcb"_s, {}, Kind::software, u"no OpenGL context"_s},
