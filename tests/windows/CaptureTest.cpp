@@ -1,30 +1,21 @@
 // Screenshots, window captures and debug snapshots of a real app window streaming from the
 // simulated Android, the capture menu, and the names capture files get.
 #include "NotesWindowFixture.h"
-#include "core/CommandRouter.h"
-#include "core/VantleLog.h"
-#include "integrations/Notifier.h"
-#include "platform/CommandChannel.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/StreamTestSupport.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/CaptureFolders.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/ScreenshotSupport.h"
-#include "windows/WindowCommands.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
@@ -67,33 +58,8 @@ TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOve
     EXPECT_EQ(CaptureFolders::movies(), Locations::home() + u"/Videos/Vantle"_s);
 }
 
-class CaptureTest : public NotesWindowFixture {
+class CaptureTest : public CommandedWindowFixture {
 protected:
-    CommandRouter commands;
-    CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
-    MainLogSince since;
-
-    void SetUp() override {
-        ASSERT_TRUE(listening.listener) << listening.error.toStdString();
-        registerWindowCommands(commands);
-        NotesWindowFixture::SetUp();
-    }
-
-    AndroidWindowSession* openTitled(const QString& title) {
-        AndroidWindowSession* session = registry.open(appID, package, title, {});
-        EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
-        return session;
-    }
-    // The main-log lines written since the test began that start with `prefix`, without it.
-    QStringList logged(const QString& prefix) const {
-        QStringList found;
-        for (const QString& line : since.lines())
-            if (line.startsWith(prefix)) found.append(line.mid(prefix.size()));
-        return found;
-    }
-    bool waitForLogged(const QString& prefix, qsizetype count = 1, int timeoutMs = 10000) const {
-        return waitUntil([&] { return logged(prefix).size() >= count; }, timeoutMs);
-    }
     // The items as the menu shows them: "&&" is an ampersand, a single "&" marks a shortcut key.
     static QStringList menuTexts(QMenu* menu) {
         QStringList texts;
@@ -106,21 +72,35 @@ protected:
     }
 };
 
-// The screenshot is the key frame the request brought, at the video's own size, pixel for pixel,
-// in the pictures folder and on the clipboard; a second one right after it gets its own file.
-TEST_F(CaptureTest, AScreenshotIsTheKeyFrameThatAnsweredIt) {
-    AndroidWindowSession* session = openTitled(u"A/B"_s);
+// "screenshot" and "record" act on the app window; "capture:" saves every visible Vantle window, or says
+// there is none. A screenshot is the key frame the request brought, at the video's own size, pixel for
+// pixel, in the pictures folder and on the clipboard; a second one right after it gets its own file.
+// Closing the window finishes a recording at once: a file that plays from its start, reported on the
+// desktop with the app's title and the file attached.
+TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheWindow) {
+    QTemporaryDir shots;
+    const QString prefix = shots.filePath(u"shot"_s);
+    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered); // no window: nothing
+    EXPECT_EQ(sendFromAnotherThread(u"record"_s), CommandDelivery::delivered);
+    EXPECT_EQ(sendFromAnotherThread(u"capture:"_s + prefix), CommandDelivery::delivered);
+    ASSERT_TRUE(waitForLogged(u"capture: "_s));
+    EXPECT_EQ(logged(u"capture: "_s), QStringList{u"no visible windows"_s});
+    EXPECT_FALSE(QFileInfo::exists(prefix + u"-1.png"_s));
+    EXPECT_TRUE(logged(u"recording: "_s).isEmpty());
+
+    PostedNotifications notifier;
+    registry.notifier = &notifier;
+    AndroidWindowSession* session = open(u"A/B"_s);
     QList<QImage> answers; // every still image the stream decoded, in order
     const auto handle = session->client()->onSnapshot;
     session->client()->onSnapshot = [&answers, handle](std::shared_ptr<ImageBox> box) {
         if (box->image) answers.append(*box->image);
         handle(box);
     };
-
-    for (int taken = 1; taken <= 2; ++taken) {
-        session->takeScreenshot();
-        ASSERT_TRUE(waitForLogged(u"screenshot: "_s, taken));
-    }
+    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered);
+    ASSERT_TRUE(waitForLogged(u"screenshot: "_s));
+    session->takeScreenshot();
+    ASSERT_TRUE(waitForLogged(u"screenshot: "_s, 2));
     ASSERT_EQ(answers.size(), 2);
     const QStringList lines = logged(u"screenshot: "_s);
     QStringList names;
@@ -142,27 +122,7 @@ TEST_F(CaptureTest, AScreenshotIsTheKeyFrameThatAnsweredIt) {
         EXPECT_TRUE(name.startsWith(u"A-B 2"_s) && name.endsWith(u".png"_s)) << name.toStdString();
     EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
               answers[1].convertToFormat(QImage::Format_RGB32));
-    // The window was visible: its banner said so.
-    EXPECT_TRUE(session->banner()->isVisible());
-}
-
-// "screenshot" and "record" act on the app window; "capture:" saves every visible Vantle window, or says
-// there is none. Both come through the real command channel, as `vantlectl send` sends them.
-TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
-    QTemporaryDir shots;
-    const QString prefix = shots.filePath(u"shot"_s);
-    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered); // no window: nothing
-    EXPECT_EQ(sendFromAnotherThread(u"record"_s), CommandDelivery::delivered);
-    EXPECT_EQ(sendFromAnotherThread(u"capture:"_s + prefix), CommandDelivery::delivered);
-    ASSERT_TRUE(waitForLogged(u"capture: "_s));
-    EXPECT_EQ(logged(u"capture: "_s), QStringList{u"no visible windows"_s});
-    EXPECT_FALSE(QFileInfo::exists(prefix + u"-1.png"_s));
-    EXPECT_TRUE(logged(u"recording: "_s).isEmpty());
-
-    AndroidWindowSession* session = open();
-    EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered);
-    ASSERT_TRUE(waitForLogged(u"screenshot: "_s));
-    EXPECT_TRUE(QFileInfo(logged(u"screenshot: "_s).first().section(u' ', 0, -2)).size() > 0);
+    EXPECT_TRUE(session->banner()->isVisible()); // the window was visible: its banner said so
 
     EXPECT_EQ(sendFromAnotherThread(u"record"_s), CommandDelivery::delivered);
     ASSERT_TRUE(waitForLogged(u"recording: started "_s)) << since.lines().join(u'\n').toStdString();
@@ -186,10 +146,30 @@ TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
     ASSERT_TRUE(waitForLogged(u"capture: "_s, 2));
     const QSize size = session->panel()->size();
     EXPECT_EQ(logged(u"capture: "_s).at(1),
-              u"%1-1.png %2x%3 title=Vantle · Notes"_s.arg(prefix).arg(size.width()).arg(size.height()));
+              u"%1-1.png %2x%3 title=Vantle · A/B"_s.arg(prefix).arg(size.width()).arg(size.height()));
     const QImage image(prefix + u"-1.png"_s, "PNG");
     EXPECT_EQ(image.size(), size * session->panel()->devicePixelRatioF());
     EXPECT_FALSE(QFileInfo::exists(prefix + u"-2.png"_s));
+
+    session->toggleRecording();
+    ASSERT_TRUE(waitForLogged(u"recording: started "_s, 2));
+    const QString path = CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).at(1);
+    // The start asked for a key frame, which comes within moments; then a second of frames. (The
+    // file may show no bytes until the muxer's buffer fills, so its size only shortens the wait.)
+    waitUntil([&] { return QFileInfo(path).size() > 0; }, 1500);
+    QTest::qWait(1000);
+    session->close(u"close button"_s);
+    ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 2));
+    registry.notifier = nullptr;
+    EXPECT_EQ(logged(u"recording: saved "_s).at(1), path);
+    const Probe file = probe(path);
+    EXPECT_EQ(file.stream(u"video"_s)[u"codec_name"_s].toString(), u"h264"_s);
+    ASSERT_FALSE(file.packetsOf(u"video"_s).isEmpty());
+    EXPECT_TRUE(file.packetsOf(u"video"_s).first()[u"flags"_s].toString().startsWith(u'K'));
+    EXPECT_EQ(decodeErrors(path), QString());
+    ASSERT_EQ(notifier.posts.size(), 2);
+    EXPECT_EQ(notifier.posts[1], (PostedNotifications::Post{u"Recording saved"_s, u"A/B"_s,
+                                                            QFileInfo(path).fileName(), std::nullopt, path}));
 }
 
 // With "VantleSnapshots" the first frame starts the series: the window's picture with the still
@@ -209,18 +189,6 @@ TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrame) {
         << line.toStdString();
     EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
 }
-
-// What a finished recording posts on the desktop.
-struct PostedNotifications final : Notifier {
-    struct Post {
-        QString title, subtitle, body, file;
-    };
-    QList<Post> posts;
-    void post(const QString& title, const QString& subtitle, const QString& body, const std::optional<QUuid>&,
-              const QString& file) override {
-        posts.append({title, subtitle, body, file});
-    }
-};
 
 // VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and of a running recording
 // (scripts/take-screenshots, under Xvfb): the screen where the window and the menu are.
@@ -261,35 +229,6 @@ TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
     EXPECT_TRUE(logged(u"recording: saved"_s).isEmpty());
     EXPECT_TRUE(notifier.posts.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(CaptureFolders::movies() + u'/' + name));
-}
-
-// Closing the window finishes the recording at once: a file that plays from its start, reported
-// on the desktop with the app's title and the file attached.
-TEST_F(CaptureTest, ClosingWhileRecordingLeavesAPlayableFile) {
-    PostedNotifications notifier;
-    registry.notifier = &notifier;
-    AndroidWindowSession* session = open();
-    session->toggleRecording();
-    ASSERT_TRUE(waitForLogged(u"recording: started "_s));
-    const QString path = CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first();
-    // The start asked for a key frame, which comes within moments; then a second of frames. (The
-    // file may show no bytes until the muxer's buffer fills, so its size only shortens the wait.)
-    waitUntil([&] { return QFileInfo(path).size() > 0; }, 1500);
-    QTest::qWait(1000);
-    session->close(u"close button"_s);
-    ASSERT_TRUE(waitForLogged(u"recording: saved "_s));
-    registry.notifier = nullptr;
-    EXPECT_EQ(logged(u"recording: saved "_s), QStringList{path});
-    const Probe file = probe(path);
-    EXPECT_EQ(file.stream(u"video"_s)[u"codec_name"_s].toString(), u"h264"_s);
-    ASSERT_FALSE(file.packetsOf(u"video"_s).isEmpty());
-    EXPECT_TRUE(file.packetsOf(u"video"_s).first()[u"flags"_s].toString().startsWith(u'K'));
-    EXPECT_EQ(decodeErrors(path), QString());
-    ASSERT_EQ(notifier.posts.size(), 1);
-    EXPECT_EQ(notifier.posts[0].title, u"Recording saved"_s);
-    EXPECT_EQ(notifier.posts[0].subtitle, u"Notes"_s);
-    EXPECT_EQ(notifier.posts[0].body, QFileInfo(path).fileName());
-    EXPECT_EQ(notifier.posts[0].file, path);
 }
 
 // A stream that ends by itself (the display server died) still leaves its recording, reported.

@@ -2,27 +2,13 @@
 // session, the registry keeps the now-playing record, the desktop sees it over MPRIS, and the
 // card, the registry's key (the dock's path) and playerctl all reach the app as Android media keys.
 #include "NotesWindowFixture.h"
-#include "core/CommandRouter.h"
-#include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
-#include "platform/Locations.h"
-#include "provisioning/RuntimeComponentLocator.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
-#include "stream/AndroidVideoView.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
 #include "windows/MediaCardView.h"
 #include "windows/NotificationShadeView.h"
 #include "windows/NowPlayingPublisher.h"
-#include "windows/WindowCommands.h"
 
 #include <QDBusConnection>
 #include <QProcess>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 

@@ -2,67 +2,28 @@
 // banner, the shade and its "Clear", updates in place, the per-key quiet period (on a stepped
 // clock), a locked app's stand-in text, and, through the registry, the unread mark and a desktop notification
 // received and clicked on a real notification server (dunst).
-#include "core/SettingsKeys.h"
+#include "NotesWindowFixture.h"
 #include "core/VantleEvents.h"
-#include "core/WaitFor.h"
 #include "integrations/MacNotifier.h"
 #include "integrations/NotificationShadeModel.h"
-#include "platform/Locations.h"
-#include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/AndroidRuntimePaths.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
-#include "stream/AndroidStreamClient.h"
-#include "stream/AndroidVideoView.h"
 #include "support/NotificationServer.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
 #include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/NotificationShadeView.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Posted {
-    QString title, subtitle, body;
-    std::optional<QUuid> appID;
-    bool operator==(const Posted&) const = default;
-};
-class RecordingNotifier final : public Notifier {
-public:
-    QList<Posted> posted;
-    void post(const QString& title, const QString& subtitle, const QString& body,
-              const std::optional<QUuid>& appID, const QString&) override {
-        posted.append({title, subtitle, body, appID});
-    }
-};
+using Posted = PostedNotifications::Post;
 
-class NotificationMirrorTest : public ::testing::Test {
+class NotificationMirrorTest : public NotesWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
-    QString package;
-    const QUuid appID = QUuid::createUuid();
-
-    void SetUp() override {
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
-        package = Coroutines::waitFor(
-            AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
-    }
-    void TearDown() override { qunsetenv("VANTLE_BUNDLE"); }
-
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
     void post(int id, const QString& title, const QString& text) {
         ASSERT_EQ(device().postNotification(package, id, title, text, 0, false), QString());
     }
@@ -84,7 +45,7 @@ protected:
 TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindowOfItsOwn) {
     post(1, u"Already there"_s, u"before the window"_s);
     NotificationWatch::Clock::time_point now{};
-    RecordingNotifier notifier;
+    PostedNotifications notifier;
     AndroidWindowSession session({appID,
                                   package,
                                   u"Notes"_s,
@@ -162,9 +123,9 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
         locked = false;
         ASSERT_TRUE(polled(&session));
         EXPECT_EQ(unread, (QList<bool>{true, true, true}));
-        EXPECT_EQ(notifier.posted, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
-                                                  {u"Notes"_s, QString(), u"New notification"_s, appID},
-                                                  {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
+        EXPECT_EQ(notifier.posts, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
+                                                 {u"Notes"_s, QString(), u"New notification"_s, appID},
+                                                 {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
     }
     session.close(u"test"_s);
     EXPECT_EQ(unread.last(), false);
@@ -178,7 +139,6 @@ TEST_F(NotificationMirrorTest, AHiddenWindowsNotificationReachesTheDesktopAndIts
     NotificationServer server;
     ASSERT_EQ(server.start(), QString());
     MacNotifier notifier{DesktopNotifications::create()};
-    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     registry.notifier = &notifier;
     QStringList events;
     QObject observer;
@@ -186,14 +146,12 @@ TEST_F(NotificationMirrorTest, AHiddenWindowsNotificationReachesTheDesktopAndIts
         EventCenter::shared().observe(name, &observer, [&events, name](const QVariantMap& info) {
             events.append(name + u' ' + info.value(u"id"_s).toString());
         });
-    const auto closed = qScopeGuard([&] {
+    const auto closed = qScopeGuard([&] { // before the notifier goes
         registry.closeAll();
         waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-        registry.cancelIdleShutdown();
         registry.notifier = nullptr;
     });
-    AndroidWindowSession* session = registry.open(appID, package, u"Notes"_s, {});
-    ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
+    AndroidWindowSession* session = open();
     ASSERT_TRUE(polled(session));
     session->panel()->findChild<QToolButton*>(u"hide"_s)->click();
     post(1, u"Anna"_s, u"Lunch?"_s);
