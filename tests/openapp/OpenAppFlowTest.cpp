@@ -122,30 +122,6 @@ protected:
 
 } // namespace
 
-// A notification posted while the app's window is hidden marks the app unread in the library (the
-// tiles' and menu items' dot); opening the app again shows the window and clears the mark.
-TEST_F(OpenAppFlowTest, ANotificationOfAHiddenWindowMarksTheAppUnreadUntilItIsOpenedAgain) {
-    const MobileApp notes = add(notesApk);
-    flow->launch(notes);
-    AndroidWindowSession* session = waitForFrames(notes);
-    ASSERT_TRUE(session);
-    const auto polled = [session] {
-        const int before = session->handledPolls();
-        return waitUntil([&] {
-            session->pollNotifications();
-            return session->handledPolls() >= before + 2;
-        });
-    };
-    ASSERT_TRUE(polled());
-    session->hide();
-    ASSERT_EQ(device().postNotification(session->package(), 1, u"Anna"_s, u"Lunch?"_s, 0, false), QString());
-    ASSERT_TRUE(polled());
-    EXPECT_EQ(store->unreadAppIDs(), QSet<QUuid>{notes.id});
-    flow->launch(notes);
-    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
-    EXPECT_TRUE(store->unreadAppIDs().isEmpty());
-}
-
 // What the device received since it was last cleared, one event a line (for failure messages).
 std::string receivedText(const SimControl& device) {
     std::string text;
@@ -216,16 +192,29 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
         return record.value(u"x"_s).toDouble() == 100 && record.value(u"y"_s).toDouble() == 120;
     }));
 
-    // Clicking the app again while its window is open only brings it forward.
+    // A notification posted while the window is hidden marks the app unread in the library (the tiles'
+    // and menu items' dot); clicking the app again only brings its window forward and clears the mark.
+    const auto polled = [session] {
+        const int before = session->handledPolls();
+        return waitUntil([&] {
+            session->pollNotifications();
+            return session->handledPolls() >= before + 2;
+        });
+    };
+    ASSERT_TRUE(polled());
+    session->hide();
+    ASSERT_EQ(device().postNotification(session->package(), 1, u"Anna"_s, u"Lunch?"_s, 0, false), QString());
+    ASSERT_TRUE(polled());
+    EXPECT_EQ(store->unreadAppIDs(), QSet<QUuid>{notes.id});
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
+    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
+    EXPECT_TRUE(store->unreadAppIDs().isEmpty());
 
     // A broken APK fails to install: its entry and the running window stay, and the failure says why.
     QTemporaryDir folder;
     const QString broken = folder.filePath(u"Broken.apk"_s);
-    QFile file(broken);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a zip") == 9);
-    file.close();
+    ASSERT_TRUE(writeFile(broken, "not a zip"));
     const int updateChecksBefore = updateChecksAsked; // asked once Notes opened
     EXPECT_GE(updateChecksBefore, 1);
     flow->launch(add(broken));
@@ -254,7 +243,8 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     EXPECT_TRUE(registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished());
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 0);
     EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
-        << device().state().value(u"resumed"_s).toString().toStdString() << " after " << receivedText(device());
+        << device().state().value(u"resumed"_s).toString().toStdString() << " after "
+        << receivedText(device());
 
     flow->launch(weather);
     ASSERT_TRUE(waitForFrames(weather));
@@ -402,19 +392,33 @@ TEST_F(OpenAppFlowTest, WithoutVirtualisationThePanelSaysWhatToDo) {
     EXPECT_TRUE(registry.sessions().isEmpty());
 }
 
-TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTheLateForceStop) {
+// The store mirrors the window's now-playing record; a window whose display server dies takes the
+// record with it, as a closed one does, and offers to reopen.
+TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesEndsItsRecordOffersToReopenAndAReopenOutlivesTheLateForceStop) {
     const MobileApp notes = add(notesApk);
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device exists once it booted
-    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 3), QString());
+    ASSERT_EQ(device().setMediaSession(u"org.vantle.sim.notes"_s, u"playing"_s, u"Song"_s, u"Singer"_s, {}),
+              QString());
+    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 300), QString());
+    QList<std::optional<QUuid>> playingApps; // every value the store's nowPlayingAppID took
+    QObject observer;
+    QObject::connect(store, &AppLibraryStore::nowPlayingAppIDChanged, &observer,
+                     [&] { playingApps.append(store->nowPlayingAppID()); });
     flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return store->nowPlaying().has_value(); }, 30000));
+    EXPECT_EQ(store->nowPlaying(), (AndroidMedia{u"Song"_s, u"Singer"_s, true}));
+    EXPECT_EQ(store->nowPlayingAppID(), notes.id);
     ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }));
-    EXPECT_EQ(store->statusMessage(), u"Notes stopped: simulated crash after 3 frames"_s);
+    EXPECT_FALSE(store->nowPlaying());
+    EXPECT_EQ(playingApps, (QList<std::optional<QUuid>>{notes.id, std::nullopt}));
+    EXPECT_EQ(store->statusMessage(), u"Notes stopped: simulated crash after 300 frames"_s);
     EXPECT_EQ(
-        logCount(u"native window ended package=org.vantle.sim.notes error=simulated crash after 3 frames"_s),
+        logCount(
+            u"native window ended package=org.vantle.sim.notes error=simulated crash after 300 frames"_s),
         1);
     EXPECT_EQ(offers[0].offer.message, u"Notes stopped"_s);
-    EXPECT_EQ(offers[0].offer.informative, u"simulated crash after 3 frames"_s);
+    EXPECT_EQ(offers[0].offer.informative, u"simulated crash after 300 frames"_s);
     EXPECT_EQ(offers[0].offer.actions, QStringList{u"Reopen"_s});
 
     ASSERT_EQ(device().clearFaults(), QString());
@@ -439,28 +443,6 @@ TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTh
     EXPECT_TRUE(second->log().tail(500).value_or(QString()).contains(
         u"Vantle: waiting for the previous window's force-stop of org.vantle.sim.notes"_s));
     ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
-}
-
-// The store mirrors the window's now-playing record; a window whose display server dies takes the
-// record with it, as a closed one does.
-TEST_F(OpenAppFlowTest, TheStoreMirrorsWhatAWindowPlaysAndTheRecordEndsWithADeadWindow) {
-    const MobileApp notes = add(notesApk);
-    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
-    ASSERT_EQ(device().setMediaSession(u"org.vantle.sim.notes"_s, u"playing"_s, u"Song"_s, u"Singer"_s, {}),
-              QString());
-    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 300), QString());
-    QList<std::optional<QUuid>> playingApps; // every value the store's nowPlayingAppID took
-    QObject observer;
-    QObject::connect(store, &AppLibraryStore::nowPlayingAppIDChanged, &observer,
-                     [&] { playingApps.append(store->nowPlayingAppID()); });
-    flow->launch(notes);
-    ASSERT_TRUE(waitUntil([&] { return store->nowPlaying().has_value(); }, 30000));
-    EXPECT_EQ(store->nowPlaying(), (AndroidMedia{u"Song"_s, u"Singer"_s, true}));
-    EXPECT_EQ(store->nowPlayingAppID(), notes.id);
-    ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)); // the server died
-    EXPECT_FALSE(store->nowPlaying());
-    EXPECT_EQ(playingApps, (QList<std::optional<QUuid>>{notes.id, std::nullopt}));
-    ASSERT_EQ(device().clearFaults(), QString());
 }
 
 TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
@@ -510,22 +492,15 @@ TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRe
 // the tests, in a bundle of the test's own); its end reaches the library as a window's does.
 TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid) {
     const QTemporaryDir bundle;
-    for (const auto& [path, bytes] :
-         {std::pair{u"/Resources/AndroidBridge/runtime-manifest.json"_s,
-                    QByteArray(R"({"bridgeVersion": "3.1", "components": []})")},
-          std::pair{u"/Resources/AndroidBridge/server/scrcpy-server"_s, QByteArray("jar")}}) {
-        QDir().mkpath(QFileInfo(bundle.path() + path).absolutePath());
-        QFile file(bundle.path() + path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    const QString client = bundle.path() + u"/Helpers/AndroidBridge/bin/scrcpy"_s;
-    QDir().mkpath(QFileInfo(client).absolutePath());
-    ASSERT_TRUE(QFile::copy(QStringLiteral(VANTLE_STANDIN_CLIENT), client));
+    ASSERT_TRUE(writeFile(bundle.filePath(u"Resources/AndroidBridge/runtime-manifest.json"_s),
+                          R"({"bridgeVersion": "3.1", "components": []})"));
+    ASSERT_TRUE(writeFile(bundle.filePath(u"Resources/AndroidBridge/server/scrcpy-server"_s), "jar"));
+    const QString client = bundle.filePath(u"Helpers/AndroidBridge/bin/scrcpy"_s);
+    ASSERT_TRUE(writeFile(client, readFile(QStringLiteral(VANTLE_STANDIN_CLIENT)), true));
     qputenv("VANTLE_BUNDLE", bundle.path().toUtf8());
     RuntimeComponentLocator::clearCache();
-    qputenv("STANDIN_RECORD", bundle.filePath(u"record"_s).toUtf8());
-    qputenv("STANDIN_END", "wait");
+    const ScopedEnvironment record("STANDIN_RECORD", bundle.filePath(u"record"_s));
+    const ScopedEnvironment end("STANDIN_END", u"wait"_s);
     VantleSettings::set(SettingsKeys::useExternalWindow, true);
     AndroidSessionRegistry& external = AndroidSessionRegistry::shared();
 
@@ -547,13 +522,11 @@ TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid)
 
     // A client that fails says its error and offers to reopen.
     qputenv("STANDIN_END", "2");
-    qputenv("STANDIN_OUTPUT", "ERROR: Could not find any ADB device\\n");
+    const ScopedEnvironment output("STANDIN_OUTPUT", u"ERROR: Could not find any ADB device\\n"_s);
     external.endAll();
     flow->launch(notes);
     ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
     EXPECT_EQ(store->statusMessage(), u"Notes stopped: ERROR: Could not find any ADB device"_s);
     EXPECT_EQ(offers[0].offer.informative, u"ERROR: Could not find any ADB device"_s);
     EXPECT_EQ(external.runningSession(notes.id), nullptr);
-    for (const char* name : {"STANDIN_END", "STANDIN_OUTPUT", "STANDIN_RECORD"})
-        qunsetenv(name);
 }
