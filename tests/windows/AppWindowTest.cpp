@@ -48,8 +48,8 @@ protected:
 
 // Paste, copy and drop reach the window. Hide and Home put the window away with its stream
 // running; opening the app again shows that same window, unread mark cleared, without a second
-// display server. Back closes it.
-TEST_F(AppWindowTest, PasteCopyDropHideHomeAndTwoBacksOnOneWindow) {
+// display server. Losing the focus hides it unless pinned or told not to; Back closes it.
+TEST_F(AppWindowTest, PasteCopyDropHideHomeFocusAndTwoBacksOnOneWindow) {
     // Without a window the commands are delivered and do nothing.
     EXPECT_EQ(sendFromAnotherThread(u"paste"_s), CommandDelivery::delivered);
     AndroidWindowSession* session = open();
@@ -92,26 +92,8 @@ TEST_F(AppWindowTest, PasteCopyDropHideHomeAndTwoBacksOnOneWindow) {
     // ends it from there), and off it once the window closed.
     EXPECT_EQ(ledger().size(), 1);
 
-    // Two Backs 0.1 s apart: both reach Android (the first one leaves the app), and the window closes
-    // once, with one home panel in its place, although the checks of both presses find the app gone.
-    device().clearReceived();
-    click(session, "back");
-    QTest::qWait(100);
-    session->handleBack(); // Esc or a right click on the video
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_EQ(deviceCount([](const QJsonObject& event) { return event.value(u"message"_s).toInt() == 4; }),
-              4); // down and up, twice
-    EXPECT_EQ(since.count(u"back left "_s + package + u": closing window, showing Vantle home"_s), 1);
-    EXPECT_EQ(since.count(u"close package="_s + package), 1);
-    EXPECT_EQ(since.count(u"close package="_s + package + u" reason=back on first screen"_s), 1);
-    EXPECT_EQ(homeShown.size(), 2);
-    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
-}
-
-// Another window becoming active hides an unpinned window unless "VantleAutoHide" is stored as
-// false (a value of another type counts as true); a pinned window always stays.
-TEST_F(AppWindowTest, LosingTheFocusHidesAnUnpinnedWindowUnlessAutoHideIsOff) {
-    AndroidWindowSession* session = open();
+    // Another window becoming active hides an unpinned window unless "VantleAutoHide" is stored as
+    // false (a value of another type counts as true); a pinned window always stays.
     const struct {
         const char* name;
         QVariant autoHide; // invalid: not stored
@@ -138,6 +120,21 @@ TEST_F(AppWindowTest, LosingTheFocusHidesAnUnpinnedWindowUnlessAutoHideIsOff) {
                     .value_or(QVariantMap())
                     .value(u"pinned"_s)
                     .toBool());
+
+    // Two Backs 0.1 s apart: both reach Android (the first one leaves the app), and the window closes
+    // once, with one home panel in its place, although the checks of both presses find the app gone.
+    device().clearReceived();
+    click(session, "back");
+    QTest::qWait(100);
+    session->handleBack(); // Esc or a right click on the video
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_EQ(deviceCount([](const QJsonObject& event) { return event.value(u"message"_s).toInt() == 4; }),
+              4); // down and up, twice
+    EXPECT_EQ(since.count(u"back left "_s + package + u": closing window, showing Vantle home"_s), 1);
+    EXPECT_EQ(since.count(u"close package="_s + package), 1);
+    EXPECT_EQ(since.count(u"close package="_s + package + u" reason=back on first screen"_s), 1);
+    EXPECT_EQ(homeShown.size(), 2);
+    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
 }
 
 } // namespace

@@ -38,16 +38,12 @@ TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOve
 
     QTemporaryDir root;
     const QString folder = root.filePath(u"Pictures/Vantle"_s); // made on the way
-    const QStringList paths{CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
-                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
-                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at)};
-    EXPECT_EQ(paths.join(u'|').toStdString(), QStringList({folder + u"/A-B 2026-03-03 at 14.05.09.png"_s,
-                                                           folder + u"/A-B 2026-03-03 at 14.05.09 2.png"_s,
-                                                           folder + u"/A-B 2026-03-03 at 14.05.09 3.png"_s})
-                                                  .join(u'|')
-                                                  .toStdString());
-    for (const QString& path : paths)
+    for (const QString& name : {u"A-B 2026-03-03 at 14.05.09.png"_s, u"A-B 2026-03-03 at 14.05.09 2.png"_s,
+                                u"A-B 2026-03-03 at 14.05.09 3.png"_s}) {
+        const QString path = CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at);
+        EXPECT_EQ(path, folder + u'/' + name);
         EXPECT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+    }
     // Another second starts again without a number; a movie of the same second is no copy of a picture.
     EXPECT_EQ(QFileInfo(CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at.addSecs(1))).fileName(),
               u"A-B 2026-03-03 at 14.05.10.png"_s);
@@ -172,24 +168,6 @@ TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheW
                                                             QFileInfo(path).fileName(), std::nullopt, path}));
 }
 
-// With "VantleSnapshots" the first frame starts the series: the window's picture with the still
-// image in the video's place, numbered from 00 in the logs folder, and a line in the window's log.
-TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrame) {
-    VantleSettings::set(SettingsKeys::snapshots, true);
-    AndroidWindowSession* session = open();
-    const QString path = Locations::logs() + u"/snapshots/"_s + package + u"-00.png"_s;
-    ASSERT_TRUE(
-        waitUntil([&] { return session->log().tail(200).value_or(QString()).contains(path); }, 10000));
-    const QImage image(path, "PNG");
-    EXPECT_EQ(image.size(), session->panel()->size() * session->panel()->devicePixelRatioF());
-    const QString line =
-        session->log().tail(200).value_or(QString()).section(u"Vantle: snapshot "_s, 1).section(u'\n', 0, 0);
-    const QSize frame = session->client()->videoSize();
-    EXPECT_TRUE(line.startsWith(path + u" frame=%1x%2 window="_s.arg(frame.width()).arg(frame.height())))
-        << line.toStdString();
-    EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
-}
-
 // VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and of a running recording
 // (scripts/take-screenshots, under Xvfb): the screen where the window and the menu are.
 void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& name) {
@@ -207,12 +185,7 @@ void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& n
 // announced. The window's stream never starts here, so no key frame can come.
 TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
     PostedNotifications notifier;
-    AndroidWindowSession::Setup setup;
-    setup.appID = appID;
-    setup.package = package;
-    setup.title = u"A/B"_s;
-    setup.notifier = &notifier;
-    AndroidWindowSession session(setup);
+    AndroidWindowSession session({appID, package, u"A/B"_s, {}, {}, {}, {}, {}, {}, &notifier});
     session.toggleRecording();
     ASSERT_EQ(logged(u"recording: started "_s).size(), 1);
     const QString name = logged(u"recording: started "_s).first();
@@ -231,16 +204,31 @@ TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
     EXPECT_FALSE(QFileInfo::exists(CaptureFolders::movies() + u'/' + name));
 }
 
+// With "VantleSnapshots" the first frame starts the series: the window's picture with the still
+// image in the video's place, numbered from 00 in the logs folder, and a line in the window's log.
 // A stream that ends by itself (the display server died) still leaves its recording, reported.
-TEST_F(CaptureTest, ARecordingOutlivesAStreamThatEndsByItself) {
+TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrameAndARecordingOutlivesAStreamThatEndsByItself) {
+    VantleSettings::set(SettingsKeys::snapshots, true);
     ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 150), QString());
     AndroidWindowSession* session = open();
     session->toggleRecording();
+    const QString path = Locations::logs() + u"/snapshots/"_s + package + u"-00.png"_s;
+    ASSERT_TRUE(
+        waitUntil([&] { return session->log().tail(200).value_or(QString()).contains(path); }, 10000));
+    const QImage image(path, "PNG");
+    EXPECT_EQ(image.size(), session->panel()->size() * session->panel()->devicePixelRatioF());
+    const QString line =
+        session->log().tail(200).value_or(QString()).section(u"Vantle: snapshot "_s, 1).section(u'\n', 0, 0);
+    const QSize frame = session->client()->videoSize();
+    EXPECT_TRUE(line.startsWith(path + u" frame=%1x%2 window="_s.arg(frame.width()).arg(frame.height())))
+        << line.toStdString();
+    EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
+
     ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 1, 20000)) << since.lines().join(u'\n').toStdString();
     ASSERT_EQ(device().clearFaults(), QString());
-    const QString path = logged(u"recording: saved "_s).first();
-    EXPECT_EQ(path, CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
-    EXPECT_EQ(decodeErrors(path), QString());
+    const QString movie = logged(u"recording: saved "_s).first();
+    EXPECT_EQ(movie, CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
+    EXPECT_EQ(decodeErrors(movie), QString());
 }
 
 // The camera button's menu, in order, follows the recording and the app lock; the button turns
