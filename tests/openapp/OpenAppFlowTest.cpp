@@ -43,7 +43,6 @@ protected:
     AppLibraryStore* store = nullptr;
     std::unique_ptr<OpenAppFlow> flow;
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    QList<QRectF> homeShown;
     bool confirmAnswer = true;
     struct Offered {
         OpenAppFlow::Offer offer;
@@ -76,22 +75,22 @@ protected:
         flowSeams.locateApk = [this](const MobileApp&) { return located; };
         flowSeams.checkUpdatesWhenDue = [this] { ++updateChecksAsked; };
         flow = std::make_unique<OpenAppFlow>(*store, flowSeams);
-        registry.setHomePanel(
-            {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
         vantle->start();
         log.emplace();
     }
     void TearDown() override {
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+        closeAll();
         registry.cancelIdleShutdown();
-        registry.setHomePanel({});
         flow.reset();
         vantle.reset();
         qunsetenv("VANTLE_BUNDLE");
     }
 
     qsizetype logCount(const QString& prefix) const { return log->count(prefix); }
+    bool closeAll() {
+        registry.closeAll();
+        return waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+    }
     MobileApp add(const QString& apk) {
         const qsizetype before = store->apps().size();
         store->addFiles({QUrl::fromLocalFile(apk)});
@@ -256,15 +255,6 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
         waitUntil([&] { return registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished(); }, 10000));
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 1); // stopped once, by its window's close
     EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
-
-    // Back on the app's first screen leaves it: the window closes and home shows in its place.
-    registry.session(weather.id)->handleBack();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_EQ(logCount(u"back left org.vantle.sim.weather: closing window, showing Vantle home"_s), 1);
-    EXPECT_EQ(logCount(u"close package=org.vantle.sim.weather reason=back on first screen"_s), 1);
-    EXPECT_EQ(homeShown.size(), 1);
-    EXPECT_EQ(store->statusMessage(), u"Closed "_s + weather.name);
-    EXPECT_EQ(logCount(u"idle: Android stops in 5.0 min unless an app is opened"_s), 1);
 }
 
 TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroidSleepsUntilWarmedUp) {
@@ -469,16 +459,14 @@ TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRe
     offers[0].choose(0);
     EXPECT_EQ(store->app(notes.id)->sourcePath, second);
     ASSERT_TRUE(waitForFrames(notes));
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    ASSERT_TRUE(closeAll());
 
     // Gone again, but the app is installed in Android: it opens anyway.
     ASSERT_TRUE(QFile::remove(second));
     flow->launch(*store->app(notes.id));
     ASSERT_TRUE(waitForFrames(notes));
     EXPECT_EQ(offers.size(), 1);
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    ASSERT_TRUE(closeAll());
 
     // Uninstalled inside Android as well: removing the entry is offered again and done.
     AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
