@@ -16,27 +16,6 @@ namespace {
 
 class MediaTest : public NotesWindowFixture {
 protected:
-    // A private session bus for the MPRIS player, for the whole program: Qt connects to the
-    // session bus once per process.
-    static inline QProcess* bus = nullptr;
-
-    static void SetUpTestSuite() {
-        bus = new QProcess;
-        bus->start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
-        if (bus->waitForReadyRead(5000)) qputenv("DBUS_SESSION_BUS_ADDRESS", bus->readLine().trimmed());
-    }
-    static void TearDownTestSuite() {
-        bus->kill();
-        bus->waitForFinished();
-        delete bus;
-        bus = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
-        NotesWindowFixture::SetUp();
-    }
-
     // The key codes the app received, pressed (down) and released (up), in order.
     QList<qint64> keysReceived() const {
         QList<qint64> keys;
@@ -65,6 +44,12 @@ protected:
 };
 
 TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAndTheRecordGoesWithItsWindow) {
+    // A private session bus for the MPRIS player: Qt connects to the session bus once per process.
+    QProcess bus;
+    bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
     NowPlayingPublisher publisher(registry, NowPlayingService::create());
     AndroidWindowSession* session = open();
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, u"Singer"_s, u"Album"_s), QString());

@@ -46,17 +46,11 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     post(1, u"Already there"_s, u"before the window"_s);
     NotificationWatch::Clock::time_point now{};
     PostedNotifications notifier;
-    AndroidWindowSession session({appID,
-                                  package,
-                                  u"Notes"_s,
-                                  AndroidRuntimePaths::current().adb(),
+    const NotificationWatch::Now clock = [&] { return now; };
+    AndroidWindowSession session({appID, package, u"Notes"_s, AndroidRuntimePaths::current().adb(),
                                   QString(AndroidRuntimeCLI::deviceSerial),
-                                  RuntimeComponentLocator::androidBridge().server,
-                                  std::nullopt,
-                                  QIcon(),
-                                  {},
-                                  &notifier,
-                                  [&] { return now; }});
+                                  RuntimeComponentLocator::androidBridge().server, std::nullopt, QIcon(),
+                                  nullptr, &notifier, clock});
     QList<bool> unread;
     bool locked = false;
     bool ended = false;
@@ -72,61 +66,53 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     EXPECT_FALSE(session.banner()->isVisible()) << "what was there when the window opened is not news";
     EXPECT_EQ(session.shadeModel().notifications().size(), 1);
 
-    {
-        SCOPED_TRACE("a new notification, then an update in place with a new text");
-        post(2, u"Anna"_s, u"Lunch?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_TRUE(session.banner()->isVisible());
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch?"_s);
-        now += std::chrono::seconds(31);
-        post(2, u"Anna"_s, u"Lunch at 1?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
-        // Within 30 s of the key's last banner another update stays quiet.
-        now += std::chrono::seconds(29);
-        post(2, u"Anna"_s, u"Lunch at 2?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
-        EXPECT_EQ(session.shadeModel().notifications().size(), 2);
-    }
-    {
-        SCOPED_TRACE(
-            "the shade: Clear hides what is listed for the window's life; it keeps the banner quiet");
-        session.panel()->findChild<QToolButton*>(u"notifications"_s)->click();
-        ASSERT_TRUE(session.shade()->isOpen());
-        session.shade()->findChild<QPushButton*>(u"clear"_s)->click();
-        EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
-        ASSERT_TRUE(polled(&session));
-        EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
-        session.banner()->dismiss();
-        ASSERT_TRUE(waitUntil([&] { return !session.banner()->isVisible(); }));
-        now += std::chrono::seconds(60);
-        post(3, u"Ben"_s, u"Hi"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_FALSE(session.banner()->isVisible());
-        ASSERT_EQ(session.shadeModel().notifications().size(), 1);
-        EXPECT_EQ(session.shadeModel().notifications()[0].title, u"Ben"_s);
-        session.toggleShade();
-        EXPECT_FALSE(session.shade()->isOpen());
-    }
-    {
-        SCOPED_TRACE(
-            "hidden: an unread mark and a desktop notification; a locked app's message stays in Android");
-        session.hide();
-        unread.clear();
-        post(5, u"Carla"_s, u"Call me"_s);
-        ASSERT_TRUE(polled(&session));
-        locked = true;
-        post(6, u"Carla"_s, u"The code is 1234"_s);
-        ASSERT_TRUE(polled(&session));
-        post(7, QString(), u"Untitled"_s);
-        locked = false;
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(unread, (QList<bool>{true, true, true}));
-        EXPECT_EQ(notifier.posts, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
-                                                 {u"Notes"_s, QString(), u"New notification"_s, appID},
-                                                 {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
-    }
+    // A new notification, then an update in place with a new text.
+    post(2, u"Anna"_s, u"Lunch?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_TRUE(session.banner()->isVisible());
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch?"_s);
+    now += std::chrono::seconds(31);
+    post(2, u"Anna"_s, u"Lunch at 1?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
+    // Within 30 s of the key's last banner another update stays quiet.
+    now += std::chrono::seconds(29);
+    post(2, u"Anna"_s, u"Lunch at 2?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
+    EXPECT_EQ(session.shadeModel().notifications().size(), 2);
+    // The shade: Clear hides what is listed for the window's life; it keeps the banner quiet.
+    session.panel()->findChild<QToolButton*>(u"notifications"_s)->click();
+    ASSERT_TRUE(session.shade()->isOpen());
+    session.shade()->findChild<QPushButton*>(u"clear"_s)->click();
+    EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
+    ASSERT_TRUE(polled(&session));
+    EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
+    session.banner()->dismiss();
+    ASSERT_TRUE(waitUntil([&] { return !session.banner()->isVisible(); }));
+    now += std::chrono::seconds(60);
+    post(3, u"Ben"_s, u"Hi"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_FALSE(session.banner()->isVisible());
+    ASSERT_EQ(session.shadeModel().notifications().size(), 1);
+    EXPECT_EQ(session.shadeModel().notifications()[0].title, u"Ben"_s);
+    session.toggleShade();
+    EXPECT_FALSE(session.shade()->isOpen());
+    // Hidden: an unread mark and a desktop notification; a locked app's message stays in Android.
+    session.hide();
+    unread.clear();
+    post(5, u"Carla"_s, u"Call me"_s);
+    ASSERT_TRUE(polled(&session));
+    locked = true;
+    post(6, u"Carla"_s, u"The code is 1234"_s);
+    ASSERT_TRUE(polled(&session));
+    post(7, QString(), u"Untitled"_s);
+    locked = false;
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(unread, (QList<bool>{true, true, true}));
+    EXPECT_EQ(notifier.posts, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
+                                             {u"Notes"_s, QString(), u"New notification"_s, appID},
+                                             {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
     session.close(u"test"_s);
     EXPECT_EQ(unread.last(), false);
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000));
