@@ -257,8 +257,24 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
 }
 
-TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroidSleepsUntilWarmedUp) {
+TEST_F(OpenAppFlowTest,
+       WithoutKvmThePanelSaysWhatToDoAWindowClosedWhileConnectingLeavesNothingAndIdleAndroidSleeps) {
     const MobileApp notes = add(notesApk);
+    {
+        // Without usable KVM: the panel says so while Android starts, and when the emulator quits for
+        // want of it, the failure repeats the fix.
+        const MissingDevice missing;
+        const ScopedEnvironment host("VANTLE_KVM_DEVICE", missing.path);
+        const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", missing.path);
+        const QString problem = Virtualisation::problem(Virtualisation::Status::missing);
+        flow->launch(notes);
+        EXPECT_EQ(store->statusMessage(), problem);
+        EXPECT_EQ(store->androidState(), AndroidState::starting);
+        ASSERT_TRUE(waitUntil([&] { return store->statusMessage() != problem; }, 20000));
+        EXPECT_EQ(store->statusMessage(), u"Android launch failed: "_s + problem);
+        EXPECT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }));
+        EXPECT_TRUE(registry.sessions().isEmpty());
+    }
     flow->launch(notes);
     ASSERT_TRUE(waitUntil([&] { return registry.session(notes.id) != nullptr; }, 20000));
     AndroidWindowSession* session = registry.session(notes.id);
@@ -290,7 +306,47 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroi
     EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
 }
 
-TEST_F(OpenAppFlowTest, UninstallAsksAndAppsInstalledInsideAndroidComeAndGoWithTheLibrary) {
+TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndLocatedUninstallAsksAndAppsInstalledInsideAndroidComeAndGo) {
+    QTemporaryDir folder;
+    const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);
+    ASSERT_TRUE(QFile::copy(notesApk, first));
+    const MobileApp moved = add(first);
+    ASSERT_TRUE(QFile::remove(first));
+
+    // Never installed: said at once, without starting Android.
+    flow->launch(moved);
+    const QString missing = u"The APK file of Notes is missing ("_s + first + u')';
+    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() == missing; }, 10000))
+        << store->statusMessage().toStdString();
+    EXPECT_FALSE(store->launchingAppID());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
+    ASSERT_EQ(offers.size(), 1);
+    EXPECT_EQ(offers[0].offer.message, missing);
+    EXPECT_EQ(offers[0].offer.actions, (QStringList{u"Locate…"_s, u"Remove from Vantle"_s}));
+
+    // Located: the entry points at the new file, which opens.
+    ASSERT_TRUE(QFile::copy(notesApk, second));
+    located = second;
+    offers[0].choose(0);
+    EXPECT_EQ(store->app(moved.id)->sourcePath, second);
+    ASSERT_TRUE(waitForFrames(moved));
+    ASSERT_TRUE(closeAll());
+
+    // Gone again, but the app is installed in Android: it opens anyway.
+    ASSERT_TRUE(QFile::remove(second));
+    flow->launch(*store->app(moved.id));
+    ASSERT_TRUE(waitForFrames(moved));
+    EXPECT_EQ(offers.size(), 1);
+    ASSERT_TRUE(closeAll());
+
+    // Uninstalled inside Android as well: removing the entry is offered again and done.
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
+    flow->launch(*store->app(moved.id));
+    ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
+    offers[1].choose(1);
+    EXPECT_FALSE(store->app(moved.id));
+
+    // Uninstall asks first; an entry never installed only leaves the library.
     const MobileApp notes = add(notesApk);
     confirmAnswer = false;
     flow->confirmUninstall(notes);
@@ -365,23 +421,6 @@ TEST_F(OpenAppFlowTest, SwitchingVersionsRefusesOnesNotOfferedAndTheNextAppRunsO
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }));
 }
 
-// Opening an app without usable KVM: the panel says so while Android starts, and when the emulator
-// quits for want of it, the failure repeats the fix.
-TEST_F(OpenAppFlowTest, WithoutVirtualisationThePanelSaysWhatToDo) {
-    const MissingDevice missing;
-    const ScopedEnvironment host("VANTLE_KVM_DEVICE", missing.path);
-    const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", missing.path);
-    const QString problem = Virtualisation::problem(Virtualisation::Status::missing);
-    const MobileApp app = add(notesApk);
-    flow->launch(app);
-    EXPECT_EQ(store->statusMessage(), problem);
-    EXPECT_EQ(store->androidState(), AndroidState::starting);
-    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() != problem; }, 20000));
-    EXPECT_EQ(store->statusMessage(), u"Android launch failed: "_s + problem);
-    EXPECT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }));
-    EXPECT_TRUE(registry.sessions().isEmpty());
-}
-
 // The store mirrors the window's now-playing record; a window whose display server dies takes the
 // record with it, as a closed one does, and offers to reopen.
 TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesEndsItsRecordOffersToReopenAndAReopenOutlivesTheLateForceStop) {
@@ -433,47 +472,6 @@ TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesEndsItsRecordOffersToReopenAndAReo
     EXPECT_TRUE(second->log().tail(500).value_or(QString()).contains(
         u"Vantle: waiting for the previous window's force-stop of org.vantle.sim.notes"_s));
     ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
-}
-
-TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
-    QTemporaryDir folder;
-    const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);
-    ASSERT_TRUE(QFile::copy(notesApk, first));
-    const MobileApp notes = add(first);
-    ASSERT_TRUE(QFile::remove(first));
-
-    // Never installed: said at once, without starting Android.
-    flow->launch(notes);
-    const QString missing = u"The APK file of Notes is missing ("_s + first + u')';
-    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() == missing; }, 10000))
-        << store->statusMessage().toStdString();
-    EXPECT_FALSE(store->launchingAppID());
-    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
-    ASSERT_EQ(offers.size(), 1);
-    EXPECT_EQ(offers[0].offer.message, missing);
-    EXPECT_EQ(offers[0].offer.actions, (QStringList{u"Locate…"_s, u"Remove from Vantle"_s}));
-
-    // Located: the entry points at the new file, which opens.
-    ASSERT_TRUE(QFile::copy(notesApk, second));
-    located = second;
-    offers[0].choose(0);
-    EXPECT_EQ(store->app(notes.id)->sourcePath, second);
-    ASSERT_TRUE(waitForFrames(notes));
-    ASSERT_TRUE(closeAll());
-
-    // Gone again, but the app is installed in Android: it opens anyway.
-    ASSERT_TRUE(QFile::remove(second));
-    flow->launch(*store->app(notes.id));
-    ASSERT_TRUE(waitForFrames(notes));
-    EXPECT_EQ(offers.size(), 1);
-    ASSERT_TRUE(closeAll());
-
-    // Uninstalled inside Android as well: removing the entry is offered again and done.
-    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
-    flow->launch(*store->app(notes.id));
-    ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
-    offers[1].choose(1);
-    EXPECT_FALSE(store->app(notes.id));
 }
 
 // "VantleUseExternalWindow": the app opens in a scrcpy client of its own (the stand-in client of
