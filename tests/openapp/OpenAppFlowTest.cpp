@@ -474,8 +474,7 @@ TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesEndsItsRecordOffersToReopenAndAReo
     ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }
 
-// "VantleUseExternalWindow": the app opens in a scrcpy client of its own (the stand-in client of
-// the tests, in a bundle of the test's own); its end reaches the library as a window's does.
+// "VantleUseExternalWindow": the app opens in the (stand-in) scrcpy client; its end is said as a window's.
 TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid) {
     const QTemporaryDir bundle;
     ASSERT_TRUE(writeFile(bundle.filePath(u"Resources/AndroidBridge/runtime-manifest.json"_s),

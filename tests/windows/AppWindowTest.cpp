@@ -1,5 +1,4 @@
-// A real app window streaming from the simulated Android: its header, Back, hiding and showing it
-// again, losing the focus, and the automation commands sent through the real command channel.
+// A real app window: its header, Back, hiding and showing it again, losing the focus, and the commands.
 #include "NotesWindowFixture.h"
 #include "platform/Locations.h"
 #include "stream/AndroidStreamClient.h"
@@ -17,18 +16,6 @@ namespace {
 
 class AppWindowTest : public CommandedWindowFixture {
 protected:
-    QList<QRectF> homeShown; // frames the home panel was shown at
-
-    void SetUp() override {
-        registry.setHomePanel(
-            {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
-        CommandedWindowFixture::SetUp();
-    }
-    void TearDown() override {
-        CommandedWindowFixture::TearDown();
-        registry.setHomePanel({});
-    }
-
     static void click(AndroidWindowSession* session, const char* button) {
         session->panel()->findChild<QToolButton*>(QLatin1StringView(button))->click();
     }
@@ -50,6 +37,10 @@ protected:
 // running; opening the app again shows that same window, unread mark cleared, without a second
 // display server. Losing the focus hides it unless pinned or told not to; Back closes it.
 TEST_F(AppWindowTest, PasteCopyDropHideHomeFocusAndTwoBacksOnOneWindow) {
+    QList<QRectF> homeShown; // frames the home panel was shown at
+    registry.setHomePanel(
+        {[&](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
+    const auto unset = qScopeGuard([&] { registry.setHomePanel({}); });
     // Without a window the commands are delivered and do nothing.
     EXPECT_EQ(sendFromAnotherThread(u"paste"_s), CommandDelivery::delivered);
     AndroidWindowSession* session = open();

@@ -1,7 +1,5 @@
-// Android's notifications mirrored into a real app window streaming from the simulated device: the
-// banner, the shade and its "Clear", updates in place, the per-key quiet period (on a stepped
-// clock), a locked app's stand-in text, and, through the registry, the unread mark and a desktop notification
-// received and clicked on a real notification server (dunst).
+// Android's notifications in a real app window: banner, shade and "Clear", updates, the quiet period (on a
+// stepped clock), a locked app's stand-in text; the unread mark and a desktop notification clicked in dunst.
 #include "NotesWindowFixture.h"
 #include "core/VantleEvents.h"
 #include "integrations/MacNotifier.h"
@@ -118,9 +116,8 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000));
 }
 
-// Through the registry and the application's desktop notifier: a hidden window's notification
-// marks the app unread ("Vantle.unreadChanged") and reaches the desktop's notification server;
-// clicking it there asks to open the app.
+// A hidden window's notification marks the app unread ("Vantle.unreadChanged") and reaches the desktop's
+// notification server through the registry's notifier; clicking it there asks to open the app.
 TEST_F(NotificationMirrorTest, AHiddenWindowsNotificationReachesTheDesktopAndItsClickOpensTheApp) {
     NotificationServer server;
     ASSERT_EQ(server.start(), QString());
