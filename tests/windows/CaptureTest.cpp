@@ -45,6 +45,7 @@ TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOve
 
 class CaptureTest : public CommandedWindowFixture {
 protected:
+    PostedNotifications notifier; // outlives the windows, which TearDown closes
     // The items as the menu shows them: "&&" is an ampersand, a single "&" marks a shortcut key.
     static QStringList menuTexts(QMenu* menu) {
         QStringList texts;
@@ -71,7 +72,6 @@ TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheW
     EXPECT_FALSE(QFileInfo::exists(prefix + u"-1.png"_s));
     EXPECT_TRUE(logged(u"recording: "_s).isEmpty());
 
-    PostedNotifications notifier;
     registry.notifier = &notifier;
     AndroidWindowSession* session = open(u"A/B"_s);
     QList<QImage> answers; // every still image the stream decoded, in order
@@ -143,7 +143,6 @@ TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheW
     QTest::qWait(1000);
     session->close(u"close button"_s);
     ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 2));
-    registry.notifier = nullptr;
     EXPECT_EQ(logged(u"recording: saved "_s).at(1), path);
     const Probe file = probe(path);
     EXPECT_EQ(file.stream(u"video"_s)[u"codec_name"_s].toString(), u"h264"_s);
@@ -171,7 +170,6 @@ void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& n
 // A stop before the stream brought any key frame leaves no file: "recording: failed", nothing
 // announced. The window's stream never starts here, so no key frame can come.
 TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
-    PostedNotifications notifier;
     AndroidWindowSession session({appID, package, u"A/B"_s, {}, {}, {}, {}, {}, {}, &notifier});
     session.toggleRecording();
     ASSERT_EQ(logged(u"recording: started "_s).size(), 1);

@@ -52,6 +52,7 @@ protected:
         registry.closeAll();
         waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
         registry.cancelIdleShutdown();
+        registry.notifier = nullptr;
         qunsetenv("VANTLE_BUNDLE");
     }
 

@@ -22,6 +22,7 @@ using Posted = PostedNotifications::Post;
 
 class NotificationMirrorTest : public NotesWindowFixture {
 protected:
+    std::optional<MacNotifier> desktop; // outlives the windows, which TearDown closes
     void post(int id, const QString& title, const QString& text) {
         ASSERT_EQ(device().postNotification(package, id, title, text, 0, false), QString());
     }
@@ -121,19 +122,13 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
 TEST_F(NotificationMirrorTest, AHiddenWindowsNotificationReachesTheDesktopAndItsClickOpensTheApp) {
     NotificationServer server;
     ASSERT_EQ(server.start(), QString());
-    MacNotifier notifier{DesktopNotifications::create()};
-    registry.notifier = &notifier;
+    registry.notifier = &desktop.emplace(DesktopNotifications::create());
     QStringList events;
     QObject observer;
     for (QLatin1StringView name : {VantleEvent::unreadChanged, VantleEvent::openAppRequest})
         EventCenter::shared().observe(name, &observer, [&events, name](const QVariantMap& info) {
             events.append(name + u' ' + info.value(u"id"_s).toString());
         });
-    const auto closed = qScopeGuard([&] { // before the notifier goes
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-        registry.notifier = nullptr;
-    });
     AndroidWindowSession* session = open();
     ASSERT_TRUE(polled(session));
     session->panel()->findChild<QToolButton*>(u"hide"_s)->click();
