@@ -33,11 +33,7 @@ protected:
     static QString playerctl(const QStringList& arguments) {
         QProcess process;
         process.start(u"playerctl"_s, QStringList{u"--player=vantle"_s} + arguments);
-        if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000)) {
-            process.kill();
-            process.waitForFinished();
-            return u"(timed out)"_s;
-        }
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000); // else killed on return
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
 };
