@@ -1,5 +1,4 @@
-// Opening apps end to end against the simulated Android: the library, the flow, the registry, a real
-// window with its stream. Tests are scenarios, each over one boot of the simulated device.
+// Opening apps end to end on the simulated Android; each test is a scenario over one boot of the device.
 #include "openapp/OpenAppFlow.h"
 
 #include "apk/APKIconExtractor.h"
@@ -134,7 +133,6 @@ std::string receivedText(const SimControl& device) {
 // kill the app the new window just started; another app's window is closed and stopped once.
 TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     const MobileApp notes = add(notesApk);
-    EXPECT_EQ(notes.name, u"Notes"_s);
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Starting Notes…"_s);
     EXPECT_EQ(store->androidState(), AndroidState::starting);

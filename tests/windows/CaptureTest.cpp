@@ -152,8 +152,7 @@ TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheW
                                                             QFileInfo(path).fileName(), std::nullopt, path}));
 }
 
-// VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and of a running recording
-// (scripts/take-screenshots, under Xvfb): the screen where the window and the menu are.
+// VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and a recording (scripts/take-screenshots).
 void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& name) {
     const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
     if (folder.isEmpty() || !window->screen()) return;
@@ -165,8 +164,7 @@ void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& n
         .save(folder + u'/' + name);
 }
 
-// A stop before the stream brought any key frame leaves no file: "recording: failed", nothing
-// announced. The window's stream never starts here, so no key frame can come.
+// A stop before any key frame (this window's stream never starts) fails: no file, nothing announced.
 TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
     AndroidWindowSession session({appID, package, u"A/B"_s, {}, {}, {}, {}, {}, {}, &notifier});
     session.toggleRecording();
@@ -214,8 +212,7 @@ TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrameAndARecordingOutlivesASt
     EXPECT_EQ(decodeErrors(movie), QString());
 }
 
-// The camera button's menu, in order, follows the recording and the app lock; the button turns
-// red while a recording runs.
+// The camera button's menu follows the recording and the app lock; the button is red while recording.
 TEST_F(CaptureTest, TheCaptureMenuFollowsTheRecordingAndTheLock) {
     bool locked = false;
     int toggles = 0;

@@ -1,7 +1,6 @@
 #pragma once
 
-// A window test's arrangement: a private home with the simulated Android, the build tree's display
-// bridge, no sound, and the Notes app installed and started; every window closed afterwards.
+// Notes started on the simulated Android in a private home, the build's display bridge, no sound.
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
 #include "integrations/Notifier.h"

@@ -18,8 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Posted = PostedNotifications::Post;
-
 class NotificationMirrorTest : public NotesWindowFixture {
 protected:
     std::optional<MacNotifier> desktop; // outlives the windows, which TearDown closes
@@ -109,9 +107,10 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     locked = false;
     ASSERT_TRUE(polled(&session));
     EXPECT_EQ(unread, (QList<bool>{true, true, true}));
-    EXPECT_EQ(notifier.posts, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
-                                             {u"Notes"_s, QString(), u"New notification"_s, appID},
-                                             {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
+    EXPECT_EQ(notifier.posts,
+              (QList<PostedNotifications::Post>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
+                                                {u"Notes"_s, QString(), u"New notification"_s, appID},
+                                                {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
     session.close(u"test"_s);
     EXPECT_EQ(unread.last(), false);
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000));

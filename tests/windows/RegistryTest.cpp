@@ -1,5 +1,4 @@
-// The window registry without windows: idle shutdown, unread marks, the now-playing record and
-// size presets.
+// The window registry without windows: idle shutdown, unread marks, the now-playing record, size presets.
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
@@ -61,7 +60,7 @@ TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledDisabledByZeroAndStopsAndro
     EXPECT_FALSE(registry.idleShutdownPending());
 }
 
-TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWithTheHeader) {
+TEST_F(RegistryTest, UnreadMarksAndTheNowPlayingRecordAnnounceOnlyChangesAndAPresetSetsThePanelSize) {
     const QUuid app = QUuid::createUuid();
     registry.setUnread(app, true);
     registry.setUnread(app, true);
@@ -72,11 +71,8 @@ TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWit
     registry.applySize(WindowSizePreset::all()[7]);
     EXPECT_EQ(VantleLayout::size(), QSizeF(660, 456));
     EXPECT_EQ(since.lines().last(), u"window size preset Landscape — 660 × 420"_s);
-}
 
-// The last window to report media takes the record; a window that reports none clears it only
-// while it holds it. Only changes are announced.
-TEST_F(RegistryTest, TheNowPlayingRecordMovesToTheLastReporterAndOnlyItsHolderClearsIt) {
+    // The last window to report media takes the record; one reporting none clears it only if it holds it.
     const QUuid a = QUuid::createUuid(), b = QUuid::createUuid();
     const AndroidMedia song{u"Song"_s, u"Singer"_s, true}, paused{u"Song"_s, u"Singer"_s, false},
         other{u"Other"_s, {}, true};
