@@ -1,5 +1,4 @@
-// One rule turns whatever a step threw into the user's text, whichever layer threw it and even after
-// it crossed a thread-pool future.
+// One rule turns whatever a step threw into the user's text, whichever layer threw it, across futures too.
 #include "core/VantleError.h"
 #include "provisioning/AndroidBridgeComponents.h"
 #include "provisioning/RuntimeInstallRecord.h"
@@ -24,7 +23,7 @@ template <typename Error> QString describedAfterAFuture(const Error& error) {
     return u"nothing thrown"_s;
 }
 
-TEST(ErrorText, EachKindReadsAsItsDescriptionAfterCrossingAFuture) {
+TEST(ErrorText, EachKindReadsAsItsDescriptionAfterCrossingAFutureAndOtherThrowsKeepTheirTextOrSayUnknown) {
     EXPECT_EQ(describedAfterAFuture(AndroidRuntimeError::packageNameMissing()),
               u"Could not read the APK package name"_s);
     EXPECT_EQ(describedAfterAFuture(RuntimeProvisionError::extract(u"Emulator"_s)),
@@ -34,9 +33,7 @@ TEST(ErrorText, EachKindReadsAsItsDescriptionAfterCrossingAFuture) {
     EXPECT_EQ(describedAfterAFuture(InstallWriteError(u"/x/config.ini"_s)),
               u"Could not write /x/config.ini"_s);
     EXPECT_EQ(describedAfterAFuture(SocketError(u"accept"_s)), u"failed(\"accept\")"_s);
-}
-
-TEST(ErrorText, OtherThrowsKeepTheirOwnTextOrSayUnknown) {
+    // Other throws keep their own text or say it is unknown.
     EXPECT_EQ(VantleError::describe(std::runtime_error("disk full")), u"disk full"_s);
     EXPECT_EQ(VantleError::describe(std::make_exception_ptr(std::runtime_error("disk full"))),
               u"disk full"_s);

@@ -1,5 +1,4 @@
-// Opening apps end to end against the simulated Android: the library, the flow, the registry, a real
-// window with its stream. Tests are scenarios, each over one boot of the simulated device.
+// Opening apps end to end on the simulated Android; each test is a scenario over one boot of the device.
 #include "openapp/OpenAppFlow.h"
 
 #include "apk/APKIconExtractor.h"
@@ -43,7 +42,6 @@ protected:
     AppLibraryStore* store = nullptr;
     std::unique_ptr<OpenAppFlow> flow;
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    QList<QRectF> homeShown;
     bool confirmAnswer = true;
     struct Offered {
         OpenAppFlow::Offer offer;
@@ -76,22 +74,22 @@ protected:
         flowSeams.locateApk = [this](const MobileApp&) { return located; };
         flowSeams.checkUpdatesWhenDue = [this] { ++updateChecksAsked; };
         flow = std::make_unique<OpenAppFlow>(*store, flowSeams);
-        registry.setHomePanel(
-            {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
         vantle->start();
         log.emplace();
     }
     void TearDown() override {
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+        closeAll();
         registry.cancelIdleShutdown();
-        registry.setHomePanel({});
         flow.reset();
         vantle.reset();
         qunsetenv("VANTLE_BUNDLE");
     }
 
     qsizetype logCount(const QString& prefix) const { return log->count(prefix); }
+    bool closeAll() {
+        registry.closeAll();
+        return waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
+    }
     MobileApp add(const QString& apk) {
         const qsizetype before = store->apps().size();
         store->addFiles({QUrl::fromLocalFile(apk)});
@@ -122,30 +120,6 @@ protected:
 
 } // namespace
 
-// A notification posted while the app's window is hidden marks the app unread in the library (the
-// tiles' and menu items' dot); opening the app again shows the window and clears the mark.
-TEST_F(OpenAppFlowTest, ANotificationOfAHiddenWindowMarksTheAppUnreadUntilItIsOpenedAgain) {
-    const MobileApp notes = add(notesApk);
-    flow->launch(notes);
-    AndroidWindowSession* session = waitForFrames(notes);
-    ASSERT_TRUE(session);
-    const auto polled = [session] {
-        const int before = session->handledPolls();
-        return waitUntil([&] {
-            session->pollNotifications();
-            return session->handledPolls() >= before + 2;
-        });
-    };
-    ASSERT_TRUE(polled());
-    session->hide();
-    ASSERT_EQ(device().postNotification(session->package(), 1, u"Anna"_s, u"Lunch?"_s, 0, false), QString());
-    ASSERT_TRUE(polled());
-    EXPECT_EQ(store->unreadAppIDs(), QSet<QUuid>{notes.id});
-    flow->launch(notes);
-    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
-    EXPECT_TRUE(store->unreadAppIDs().isEmpty());
-}
-
 // What the device received since it was last cleared, one event a line (for failure messages).
 std::string receivedText(const SimControl& device) {
     std::string text;
@@ -159,7 +133,6 @@ std::string receivedText(const SimControl& device) {
 // kill the app the new window just started; another app's window is closed and stopped once.
 TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     const MobileApp notes = add(notesApk);
-    EXPECT_EQ(notes.name, u"Notes"_s);
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Starting Notes…"_s);
     EXPECT_EQ(store->androidState(), AndroidState::starting);
@@ -216,16 +189,29 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
         return record.value(u"x"_s).toDouble() == 100 && record.value(u"y"_s).toDouble() == 120;
     }));
 
-    // Clicking the app again while its window is open only brings it forward.
+    // A notification posted while the window is hidden marks the app unread in the library (the tiles'
+    // and menu items' dot); clicking the app again only brings its window forward and clears the mark.
+    const auto polled = [session] {
+        const int before = session->handledPolls();
+        return waitUntil([&] {
+            session->pollNotifications();
+            return session->handledPolls() >= before + 2;
+        });
+    };
+    ASSERT_TRUE(polled());
+    session->hide();
+    ASSERT_EQ(device().postNotification(session->package(), 1, u"Anna"_s, u"Lunch?"_s, 0, false), QString());
+    ASSERT_TRUE(polled());
+    EXPECT_EQ(store->unreadAppIDs(), QSet<QUuid>{notes.id});
     flow->launch(notes);
     EXPECT_EQ(store->statusMessage(), u"Notes is open"_s);
+    EXPECT_TRUE(waitUntil([&] { return session->panel()->isVisible(); }));
+    EXPECT_TRUE(store->unreadAppIDs().isEmpty());
 
     // A broken APK fails to install: its entry and the running window stay, and the failure says why.
     QTemporaryDir folder;
     const QString broken = folder.filePath(u"Broken.apk"_s);
-    QFile file(broken);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a zip") == 9);
-    file.close();
+    ASSERT_TRUE(writeFile(broken, "not a zip"));
     const int updateChecksBefore = updateChecksAsked; // asked once Notes opened
     EXPECT_GE(updateChecksBefore, 1);
     flow->launch(add(broken));
@@ -254,7 +240,8 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
     EXPECT_TRUE(registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished());
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 0);
     EXPECT_TRUE(device().state().value(u"resumed"_s).toString().startsWith(u"org.vantle.sim.notes/"_s))
-        << device().state().value(u"resumed"_s).toString().toStdString() << " after " << receivedText(device());
+        << device().state().value(u"resumed"_s).toString().toStdString() << " after "
+        << receivedText(device());
 
     flow->launch(weather);
     ASSERT_TRUE(waitForFrames(weather));
@@ -266,19 +253,26 @@ TEST_F(OpenAppFlowTest, AnAppOpensOnceTakesClicksAndOtherAppsTakeItsPlace) {
         waitUntil([&] { return registry.forceStopOf(u"org.vantle.sim.notes"_s).isFinished(); }, 10000));
     EXPECT_EQ(forceStops(u"org.vantle.sim.notes"_s), 1); // stopped once, by its window's close
     EXPECT_FALSE(registry.idleShutdownPending());        // a window is open: Android stays up
-
-    // Back on the app's first screen leaves it: the window closes and home shows in its place.
-    registry.session(weather.id)->handleBack();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_EQ(logCount(u"back left org.vantle.sim.weather: closing window, showing Vantle home"_s), 1);
-    EXPECT_EQ(logCount(u"close package=org.vantle.sim.weather reason=back on first screen"_s), 1);
-    EXPECT_EQ(homeShown.size(), 1);
-    EXPECT_EQ(store->statusMessage(), u"Closed "_s + weather.name);
-    EXPECT_EQ(logCount(u"idle: Android stops in 5.0 min unless an app is opened"_s), 1);
 }
 
-TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroidSleepsUntilWarmedUp) {
+TEST_F(OpenAppFlowTest,
+       WithoutKvmThePanelSaysWhatToDoAWindowClosedWhileConnectingLeavesNothingAndIdleAndroidSleeps) {
     const MobileApp notes = add(notesApk);
+    {
+        // Without usable KVM: the panel says so while Android starts, and when the emulator quits for
+        // want of it, the failure repeats the fix.
+        const MissingDevice missing;
+        const ScopedEnvironment host("VANTLE_KVM_DEVICE", missing.path);
+        const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", missing.path);
+        const QString problem = Virtualisation::problem(Virtualisation::Status::missing);
+        flow->launch(notes);
+        EXPECT_EQ(store->statusMessage(), problem);
+        EXPECT_EQ(store->androidState(), AndroidState::starting);
+        ASSERT_TRUE(waitUntil([&] { return store->statusMessage() != problem; }, 20000));
+        EXPECT_EQ(store->statusMessage(), u"Android launch failed: "_s + problem);
+        EXPECT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }));
+        EXPECT_TRUE(registry.sessions().isEmpty());
+    }
     flow->launch(notes);
     ASSERT_TRUE(waitUntil([&] { return registry.session(notes.id) != nullptr; }, 20000));
     AndroidWindowSession* session = registry.session(notes.id);
@@ -310,7 +304,47 @@ TEST_F(OpenAppFlowTest, AWindowClosedWhileConnectingLeavesNothingAndAnIdleAndroi
     EXPECT_TRUE(AndroidRuntimeCLI::deviceIsBooted());
 }
 
-TEST_F(OpenAppFlowTest, UninstallAsksAndAppsInstalledInsideAndroidComeAndGoWithTheLibrary) {
+TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndLocatedUninstallAsksAndAppsInstalledInsideAndroidComeAndGo) {
+    QTemporaryDir folder;
+    const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);
+    ASSERT_TRUE(QFile::copy(notesApk, first));
+    const MobileApp moved = add(first);
+    ASSERT_TRUE(QFile::remove(first));
+
+    // Never installed: said at once, without starting Android.
+    flow->launch(moved);
+    const QString missing = u"The APK file of Notes is missing ("_s + first + u')';
+    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() == missing; }, 10000))
+        << store->statusMessage().toStdString();
+    EXPECT_FALSE(store->launchingAppID());
+    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
+    ASSERT_EQ(offers.size(), 1);
+    EXPECT_EQ(offers[0].offer.message, missing);
+    EXPECT_EQ(offers[0].offer.actions, (QStringList{u"Locate…"_s, u"Remove from Vantle"_s}));
+
+    // Located: the entry points at the new file, which opens.
+    ASSERT_TRUE(QFile::copy(notesApk, second));
+    located = second;
+    offers[0].choose(0);
+    EXPECT_EQ(store->app(moved.id)->sourcePath, second);
+    ASSERT_TRUE(waitForFrames(moved));
+    ASSERT_TRUE(closeAll());
+
+    // Gone again, but the app is installed in Android: it opens anyway.
+    ASSERT_TRUE(QFile::remove(second));
+    flow->launch(*store->app(moved.id));
+    ASSERT_TRUE(waitForFrames(moved));
+    EXPECT_EQ(offers.size(), 1);
+    ASSERT_TRUE(closeAll());
+
+    // Uninstalled inside Android as well: removing the entry is offered again and done.
+    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
+    flow->launch(*store->app(moved.id));
+    ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
+    offers[1].choose(1);
+    EXPECT_FALSE(store->app(moved.id));
+
+    // Uninstall asks first; an entry never installed only leaves the library.
     const MobileApp notes = add(notesApk);
     confirmAnswer = false;
     flow->confirmUninstall(notes);
@@ -385,36 +419,33 @@ TEST_F(OpenAppFlowTest, SwitchingVersionsRefusesOnesNotOfferedAndTheNextAppRunsO
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }));
 }
 
-// Opening an app without usable KVM: the panel says so while Android starts, and when the emulator
-// quits for want of it, the failure repeats the fix.
-TEST_F(OpenAppFlowTest, WithoutVirtualisationThePanelSaysWhatToDo) {
-    const MissingDevice missing;
-    const ScopedEnvironment host("VANTLE_KVM_DEVICE", missing.path);
-    const ScopedEnvironment emulator("VANTLE_SIM_KVM_DEVICE", missing.path);
-    const QString problem = Virtualisation::problem(Virtualisation::Status::missing);
-    const MobileApp app = add(notesApk);
-    flow->launch(app);
-    EXPECT_EQ(store->statusMessage(), problem);
-    EXPECT_EQ(store->androidState(), AndroidState::starting);
-    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() != problem; }, 20000));
-    EXPECT_EQ(store->statusMessage(), u"Android launch failed: "_s + problem);
-    EXPECT_TRUE(waitUntil([&] { return store->androidState() == AndroidState::sleeping; }));
-    EXPECT_TRUE(registry.sessions().isEmpty());
-}
-
-TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTheLateForceStop) {
+// The store mirrors the window's now-playing record; a window whose display server dies takes the
+// record with it, as a closed one does, and offers to reopen.
+TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesEndsItsRecordOffersToReopenAndAReopenOutlivesTheLateForceStop) {
     const MobileApp notes = add(notesApk);
     Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); // the device exists once it booted
-    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 3), QString());
+    ASSERT_EQ(device().setMediaSession(u"org.vantle.sim.notes"_s, u"playing"_s, u"Song"_s, u"Singer"_s, {}),
+              QString());
+    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 300), QString());
+    QList<std::optional<QUuid>> playingApps; // every value the store's nowPlayingAppID took
+    QObject observer;
+    QObject::connect(store, &AppLibraryStore::nowPlayingAppIDChanged, &observer,
+                     [&] { playingApps.append(store->nowPlayingAppID()); });
     flow->launch(notes);
+    ASSERT_TRUE(waitUntil([&] { return store->nowPlaying().has_value(); }, 30000));
+    EXPECT_EQ(store->nowPlaying(), (AndroidMedia{u"Song"_s, u"Singer"_s, true}));
+    EXPECT_EQ(store->nowPlayingAppID(), notes.id);
     ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }));
-    EXPECT_EQ(store->statusMessage(), u"Notes stopped: simulated crash after 3 frames"_s);
+    EXPECT_FALSE(store->nowPlaying());
+    EXPECT_EQ(playingApps, (QList<std::optional<QUuid>>{notes.id, std::nullopt}));
+    EXPECT_EQ(store->statusMessage(), u"Notes stopped: simulated crash after 300 frames"_s);
     EXPECT_EQ(
-        logCount(u"native window ended package=org.vantle.sim.notes error=simulated crash after 3 frames"_s),
+        logCount(
+            u"native window ended package=org.vantle.sim.notes error=simulated crash after 300 frames"_s),
         1);
     EXPECT_EQ(offers[0].offer.message, u"Notes stopped"_s);
-    EXPECT_EQ(offers[0].offer.informative, u"simulated crash after 3 frames"_s);
+    EXPECT_EQ(offers[0].offer.informative, u"simulated crash after 300 frames"_s);
     EXPECT_EQ(offers[0].offer.actions, QStringList{u"Reopen"_s});
 
     ASSERT_EQ(device().clearFaults(), QString());
@@ -441,91 +472,18 @@ TEST_F(OpenAppFlowTest, AWindowWhoseServerDiesOffersToReopenAndAReopenOutlivesTh
     ASSERT_EQ(device().setFault(u"slowForceStop"_s, QJsonValue()), QString());
 }
 
-// The store mirrors the window's now-playing record; a window whose display server dies takes the
-// record with it, as a closed one does.
-TEST_F(OpenAppFlowTest, TheStoreMirrorsWhatAWindowPlaysAndTheRecordEndsWithADeadWindow) {
-    const MobileApp notes = add(notesApk);
-    Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime());
-    ASSERT_EQ(device().setMediaSession(u"org.vantle.sim.notes"_s, u"playing"_s, u"Song"_s, u"Singer"_s, {}),
-              QString());
-    ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 300), QString());
-    QList<std::optional<QUuid>> playingApps; // every value the store's nowPlayingAppID took
-    QObject observer;
-    QObject::connect(store, &AppLibraryStore::nowPlayingAppIDChanged, &observer,
-                     [&] { playingApps.append(store->nowPlayingAppID()); });
-    flow->launch(notes);
-    ASSERT_TRUE(waitUntil([&] { return store->nowPlaying().has_value(); }, 30000));
-    EXPECT_EQ(store->nowPlaying(), (AndroidMedia{u"Song"_s, u"Singer"_s, true}));
-    EXPECT_EQ(store->nowPlayingAppID(), notes.id);
-    ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)); // the server died
-    EXPECT_FALSE(store->nowPlaying());
-    EXPECT_EQ(playingApps, (QList<std::optional<QUuid>>{notes.id, std::nullopt}));
-    ASSERT_EQ(device().clearFaults(), QString());
-}
-
-TEST_F(OpenAppFlowTest, AMissingApkIsSaidAndCanBeLocatedOpenedWhileInstalledOrRemoved) {
-    QTemporaryDir folder;
-    const QString first = folder.filePath(u"notes-1.apk"_s), second = folder.filePath(u"notes-2.apk"_s);
-    ASSERT_TRUE(QFile::copy(notesApk, first));
-    const MobileApp notes = add(first);
-    ASSERT_TRUE(QFile::remove(first));
-
-    // Never installed: said at once, without starting Android.
-    flow->launch(notes);
-    const QString missing = u"The APK file of Notes is missing ("_s + first + u')';
-    ASSERT_TRUE(waitUntil([&] { return store->statusMessage() == missing; }, 10000))
-        << store->statusMessage().toStdString();
-    EXPECT_FALSE(store->launchingAppID());
-    EXPECT_EQ(logCount(u"starting emulator"_s), 0);
-    ASSERT_EQ(offers.size(), 1);
-    EXPECT_EQ(offers[0].offer.message, missing);
-    EXPECT_EQ(offers[0].offer.actions, (QStringList{u"Locate…"_s, u"Remove from Vantle"_s}));
-
-    // Located: the entry points at the new file, which opens.
-    ASSERT_TRUE(QFile::copy(notesApk, second));
-    located = second;
-    offers[0].choose(0);
-    EXPECT_EQ(store->app(notes.id)->sourcePath, second);
-    ASSERT_TRUE(waitForFrames(notes));
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-
-    // Gone again, but the app is installed in Android: it opens anyway.
-    ASSERT_TRUE(QFile::remove(second));
-    flow->launch(*store->app(notes.id));
-    ASSERT_TRUE(waitForFrames(notes));
-    EXPECT_EQ(offers.size(), 1);
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-
-    // Uninstalled inside Android as well: removing the entry is offered again and done.
-    AndroidRuntimeCLI::adbDevice({u"uninstall"_s, u"org.vantle.sim.notes"_s});
-    flow->launch(*store->app(notes.id));
-    ASSERT_TRUE(waitUntil([&] { return offers.size() == 2; }, 20000)) << store->statusMessage().toStdString();
-    offers[1].choose(1);
-    EXPECT_FALSE(store->app(notes.id));
-}
-
-// "VantleUseExternalWindow": the app opens in a scrcpy client of its own (the stand-in client of
-// the tests, in a bundle of the test's own); its end reaches the library as a window's does.
+// "VantleUseExternalWindow": the app opens in the (stand-in) scrcpy client; its end is said as a window's.
 TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid) {
     const QTemporaryDir bundle;
-    for (const auto& [path, bytes] :
-         {std::pair{u"/Resources/AndroidBridge/runtime-manifest.json"_s,
-                    QByteArray(R"({"bridgeVersion": "3.1", "components": []})")},
-          std::pair{u"/Resources/AndroidBridge/server/scrcpy-server"_s, QByteArray("jar")}}) {
-        QDir().mkpath(QFileInfo(bundle.path() + path).absolutePath());
-        QFile file(bundle.path() + path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    const QString client = bundle.path() + u"/Helpers/AndroidBridge/bin/scrcpy"_s;
-    QDir().mkpath(QFileInfo(client).absolutePath());
-    ASSERT_TRUE(QFile::copy(QStringLiteral(VANTLE_STANDIN_CLIENT), client));
+    ASSERT_TRUE(writeFile(bundle.filePath(u"Resources/AndroidBridge/runtime-manifest.json"_s),
+                          R"({"bridgeVersion": "3.1", "components": []})"));
+    ASSERT_TRUE(writeFile(bundle.filePath(u"Resources/AndroidBridge/server/scrcpy-server"_s), "jar"));
+    const QString client = bundle.filePath(u"Helpers/AndroidBridge/bin/scrcpy"_s);
+    ASSERT_TRUE(writeFile(client, readFile(QStringLiteral(VANTLE_STANDIN_CLIENT)), true));
     qputenv("VANTLE_BUNDLE", bundle.path().toUtf8());
     RuntimeComponentLocator::clearCache();
-    qputenv("STANDIN_RECORD", bundle.filePath(u"record"_s).toUtf8());
-    qputenv("STANDIN_END", "wait");
+    const ScopedEnvironment record("STANDIN_RECORD", bundle.filePath(u"record"_s));
+    const ScopedEnvironment end("STANDIN_END", u"wait"_s);
     VantleSettings::set(SettingsKeys::useExternalWindow, true);
     AndroidSessionRegistry& external = AndroidSessionRegistry::shared();
 
@@ -547,13 +505,11 @@ TEST_F(OpenAppFlowTest, WithExternalWindowsOnTheAppOpensInAClientWhoseEndIsSaid)
 
     // A client that fails says its error and offers to reopen.
     qputenv("STANDIN_END", "2");
-    qputenv("STANDIN_OUTPUT", "ERROR: Could not find any ADB device\\n");
+    const ScopedEnvironment output("STANDIN_OUTPUT", u"ERROR: Could not find any ADB device\\n"_s);
     external.endAll();
     flow->launch(notes);
     ASSERT_TRUE(waitUntil([&] { return !offers.isEmpty(); }, 30000)) << store->statusMessage().toStdString();
     EXPECT_EQ(store->statusMessage(), u"Notes stopped: ERROR: Could not find any ADB device"_s);
     EXPECT_EQ(offers[0].offer.informative, u"ERROR: Could not find any ADB device"_s);
     EXPECT_EQ(external.runningSession(notes.id), nullptr);
-    for (const char* name : {"STANDIN_END", "STANDIN_OUTPUT", "STANDIN_RECORD"})
-        qunsetenv(name);
 }

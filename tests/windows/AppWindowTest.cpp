@@ -1,53 +1,21 @@
-// A real app window streaming from the simulated Android: its header, Back, hiding and showing it
-// again, losing the focus, and the automation commands sent through the real command channel.
+// A real app window: its header, Back, hiding and showing it again, losing the focus, and the commands.
 #include "NotesWindowFixture.h"
-#include "core/CommandRouter.h"
-#include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
-#include "platform/CommandChannel.h"
 #include "platform/Locations.h"
-#include "provisioning/RuntimeComponentLocator.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
 #include "stream/AndroidStreamClient.h"
-#include "stream/AndroidVideoView.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
 #include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
-#include "windows/WindowCommands.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-class AppWindowTest : public NotesWindowFixture {
+class AppWindowTest : public CommandedWindowFixture {
 protected:
-    CommandRouter commands;
-    CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
-    QList<QRectF> homeShown; // frames the home panel was shown at
-    MainLogSince since;
-
-    void SetUp() override {
-        ASSERT_TRUE(listening.listener) << listening.error.toStdString();
-        registerWindowCommands(commands);
-        registry.setHomePanel(
-            {[this](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
-        NotesWindowFixture::SetUp();
-    }
-    void TearDown() override {
-        NotesWindowFixture::TearDown();
-        registry.setHomePanel({});
-    }
-
     static void click(AndroidWindowSession* session, const char* button) {
         session->panel()->findChild<QToolButton*>(QLatin1StringView(button))->click();
     }
@@ -67,8 +35,12 @@ protected:
 
 // Paste, copy and drop reach the window. Hide and Home put the window away with its stream
 // running; opening the app again shows that same window, unread mark cleared, without a second
-// display server.
-TEST_F(AppWindowTest, PasteCopyAndDropReachTheWindowAndOpeningAHiddenWindowsAppShowsItAgain) {
+// display server. Losing the focus hides it unless pinned or told not to; Back closes it.
+TEST_F(AppWindowTest, PasteCopyDropHideHomeFocusAndTwoBacksOnOneWindow) {
+    QList<QRectF> homeShown; // frames the home panel was shown at
+    registry.setHomePanel(
+        {[&](QRectF frame) { homeShown.append(frame); }, [] { return std::nullopt; }, [] {}});
+    const auto unset = qScopeGuard([&] { registry.setHomePanel({}); });
     // Without a window the commands are delivered and do nothing.
     EXPECT_EQ(sendFromAnotherThread(u"paste"_s), CommandDelivery::delivered);
     AndroidWindowSession* session = open();
@@ -111,32 +83,8 @@ TEST_F(AppWindowTest, PasteCopyAndDropReachTheWindowAndOpeningAHiddenWindowsAppS
     // ends it from there), and off it once the window closed.
     EXPECT_EQ(ledger().size(), 1);
 
-    registry.closeAll();
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
-}
-
-// Two Backs 0.1 s apart: both reach Android (the first one leaves the app), and the window closes
-// once, with one home panel in its place, although the checks of both presses find the app gone.
-TEST_F(AppWindowTest, TwoBacksATenthOfASecondApartCloseTheWindowOnce) {
-    AndroidWindowSession* session = open();
-    device().clearReceived();
-    click(session, "back");
-    QTest::qWait(100);
-    session->handleBack(); // Esc or a right click on the video
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
-    EXPECT_EQ(deviceCount([](const QJsonObject& event) { return event.value(u"message"_s).toInt() == 4; }),
-              4); // down and up, twice
-    EXPECT_EQ(since.count(u"back left "_s + package + u": closing window, showing Vantle home"_s), 1);
-    EXPECT_EQ(since.count(u"close package="_s + package), 1);
-    EXPECT_EQ(since.count(u"close package="_s + package + u" reason=back on first screen"_s), 1);
-    EXPECT_EQ(homeShown.size(), 1);
-}
-
-// Another window becoming active hides an unpinned window unless "VantleAutoHide" is stored as
-// false (a value of another type counts as true); a pinned window always stays.
-TEST_F(AppWindowTest, LosingTheFocusHidesAnUnpinnedWindowUnlessAutoHideIsOff) {
-    AndroidWindowSession* session = open();
+    // Another window becoming active hides an unpinned window unless "VantleAutoHide" is stored as
+    // false (a value of another type counts as true); a pinned window always stays.
     const struct {
         const char* name;
         QVariant autoHide; // invalid: not stored
@@ -163,6 +111,21 @@ TEST_F(AppWindowTest, LosingTheFocusHidesAnUnpinnedWindowUnlessAutoHideIsOff) {
                     .value_or(QVariantMap())
                     .value(u"pinned"_s)
                     .toBool());
+
+    // Two Backs 0.1 s apart: both reach Android (the first one leaves the app), and the window closes
+    // once, with one home panel in its place, although the checks of both presses find the app gone.
+    device().clearReceived();
+    click(session, "back");
+    QTest::qWait(100);
+    session->handleBack(); // Esc or a right click on the video
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_EQ(deviceCount([](const QJsonObject& event) { return event.value(u"message"_s).toInt() == 4; }),
+              4); // down and up, twice
+    EXPECT_EQ(since.count(u"back left "_s + package + u": closing window, showing Vantle home"_s), 1);
+    EXPECT_EQ(since.count(u"close package="_s + package), 1);
+    EXPECT_EQ(since.count(u"close package="_s + package + u" reason=back on first screen"_s), 1);
+    EXPECT_EQ(homeShown.size(), 2);
+    EXPECT_TRUE(waitUntil([] { return ledger().isEmpty(); }));
 }
 
 } // namespace

@@ -1,30 +1,21 @@
 // Screenshots, window captures and debug snapshots of a real app window streaming from the
 // simulated Android, the capture menu, and the names capture files get.
 #include "NotesWindowFixture.h"
-#include "core/CommandRouter.h"
-#include "core/VantleLog.h"
-#include "integrations/Notifier.h"
-#include "platform/CommandChannel.h"
 #include "stream/AndroidStreamClient.h"
 #include "stream/StreamTestSupport.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/CaptureFolders.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/ScreenshotSupport.h"
-#include "windows/WindowCommands.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
@@ -32,31 +23,16 @@ namespace {
 
 TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOverwritesTheFirst) {
     const QDateTime at(QDate(2026, 3, 3), QTime(14, 5, 9));
-    struct Case {
-        QString app, ext;
-        int copy;
-        QString name;
-    } cases[] = {
-        {u"A/B"_s, u"mp4"_s, 1, u"A-B 2026-03-03 at 14.05.09.mp4"_s},
-        {u"A/B/"_s, u"png"_s, 1, u"A-B- 2026-03-03 at 14.05.09.png"_s},
-        {u"Notes"_s, u"png"_s, 2, u"Notes 2026-03-03 at 14.05.09 2.png"_s},
-        {u"Notes"_s, u"mp4"_s, 12, u"Notes 2026-03-03 at 14.05.09 12.mp4"_s},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(CaptureFolders::fileName(c.app, c.ext, at, c.copy), c.name) << c.app.toStdString();
-
+    // A slash is no path; a copy's number follows the second.
+    EXPECT_EQ(CaptureFolders::fileName(u"A/B/"_s, u"mp4"_s, at, 12), u"A-B- 2026-03-03 at 14.05.09 12.mp4"_s);
     QTemporaryDir root;
     const QString folder = root.filePath(u"Pictures/Vantle"_s); // made on the way
-    const QStringList paths{CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
-                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at),
-                            CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at)};
-    EXPECT_EQ(paths.join(u'|').toStdString(), QStringList({folder + u"/A-B 2026-03-03 at 14.05.09.png"_s,
-                                                           folder + u"/A-B 2026-03-03 at 14.05.09 2.png"_s,
-                                                           folder + u"/A-B 2026-03-03 at 14.05.09 3.png"_s})
-                                                  .join(u'|')
-                                                  .toStdString());
-    for (const QString& path : paths)
+    for (const QString& name : {u"A-B 2026-03-03 at 14.05.09.png"_s, u"A-B 2026-03-03 at 14.05.09 2.png"_s,
+                                u"A-B 2026-03-03 at 14.05.09 3.png"_s}) {
+        const QString path = CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at);
+        EXPECT_EQ(path, folder + u'/' + name);
         EXPECT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+    }
     // Another second starts again without a number; a movie of the same second is no copy of a picture.
     EXPECT_EQ(QFileInfo(CaptureFolders::file(folder, u"A/B"_s, u"png"_s, at.addSecs(1))).fileName(),
               u"A-B 2026-03-03 at 14.05.10.png"_s);
@@ -67,33 +43,9 @@ TEST(CaptureFoldersTest, NamesCarryTheTitleAndTheSecondAndASecondCaptureNeverOve
     EXPECT_EQ(CaptureFolders::movies(), Locations::home() + u"/Videos/Vantle"_s);
 }
 
-class CaptureTest : public NotesWindowFixture {
+class CaptureTest : public CommandedWindowFixture {
 protected:
-    CommandRouter commands;
-    CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
-    MainLogSince since;
-
-    void SetUp() override {
-        ASSERT_TRUE(listening.listener) << listening.error.toStdString();
-        registerWindowCommands(commands);
-        NotesWindowFixture::SetUp();
-    }
-
-    AndroidWindowSession* openTitled(const QString& title) {
-        AndroidWindowSession* session = registry.open(appID, package, title, {});
-        EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
-        return session;
-    }
-    // The main-log lines written since the test began that start with `prefix`, without it.
-    QStringList logged(const QString& prefix) const {
-        QStringList found;
-        for (const QString& line : since.lines())
-            if (line.startsWith(prefix)) found.append(line.mid(prefix.size()));
-        return found;
-    }
-    bool waitForLogged(const QString& prefix, qsizetype count = 1, int timeoutMs = 10000) const {
-        return waitUntil([&] { return logged(prefix).size() >= count; }, timeoutMs);
-    }
+    PostedNotifications notifier; // outlives the windows, which TearDown closes
     // The items as the menu shows them: "&&" is an ampersand, a single "&" marks a shortcut key.
     static QStringList menuTexts(QMenu* menu) {
         QStringList texts;
@@ -106,49 +58,10 @@ protected:
     }
 };
 
-// The screenshot is the key frame the request brought, at the video's own size, pixel for pixel,
-// in the pictures folder and on the clipboard; a second one right after it gets its own file.
-TEST_F(CaptureTest, AScreenshotIsTheKeyFrameThatAnsweredIt) {
-    AndroidWindowSession* session = openTitled(u"A/B"_s);
-    QList<QImage> answers; // every still image the stream decoded, in order
-    const auto handle = session->client()->onSnapshot;
-    session->client()->onSnapshot = [&answers, handle](std::shared_ptr<ImageBox> box) {
-        if (box->image) answers.append(*box->image);
-        handle(box);
-    };
-
-    for (int taken = 1; taken <= 2; ++taken) {
-        session->takeScreenshot();
-        ASSERT_TRUE(waitForLogged(u"screenshot: "_s, taken));
-    }
-    ASSERT_EQ(answers.size(), 2);
-    const QStringList lines = logged(u"screenshot: "_s);
-    QStringList names;
-    for (int n = 0; n < 2; ++n) {
-        // "<path> <w>x<h>"
-        const QString path = lines[n].section(u' ', 0, -2);
-        const QSize size = answers[n].size();
-        EXPECT_EQ(lines[n].section(u' ', -1), u"%1x%2"_s.arg(size.width()).arg(size.height()));
-        EXPECT_EQ(size, session->client()->videoSize());
-        EXPECT_EQ(QFileInfo(path).absolutePath(), CaptureFolders::pictures());
-        names.append(QFileInfo(path).fileName());
-        const QImage saved(path, "PNG");
-        ASSERT_FALSE(saved.isNull()) << path.toStdString();
-        EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
-                  answers[n].convertToFormat(QImage::Format_RGB32));
-    }
-    EXPECT_NE(names[0], names[1]);
-    for (const QString& name : names)
-        EXPECT_TRUE(name.startsWith(u"A-B 2"_s) && name.endsWith(u".png"_s)) << name.toStdString();
-    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
-              answers[1].convertToFormat(QImage::Format_RGB32));
-    // The window was visible: its banner said so.
-    EXPECT_TRUE(session->banner()->isVisible());
-}
-
-// "screenshot" and "record" act on the app window; "capture:" saves every visible Vantle window, or says
-// there is none. Both come through the real command channel, as `vantlectl send` sends them.
-TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
+// "screenshot" and "record" act on the app window; "capture:" saves every visible window, or says there is
+// none. A screenshot is the key frame the request brought, pixel for pixel, in the pictures folder and on
+// the clipboard, each in its own file. Closing the window finishes a recording as a playable file.
+TEST_F(CaptureTest, ScreenshotsRecordingsAndWindowCapturesFromTheCommandsAndTheWindow) {
     QTemporaryDir shots;
     const QString prefix = shots.filePath(u"shot"_s);
     EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered); // no window: nothing
@@ -159,10 +72,38 @@ TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
     EXPECT_FALSE(QFileInfo::exists(prefix + u"-1.png"_s));
     EXPECT_TRUE(logged(u"recording: "_s).isEmpty());
 
-    AndroidWindowSession* session = open();
+    registry.notifier = &notifier;
+    AndroidWindowSession* session = open(u"A/B"_s);
+    QList<QImage> answers; // every still image the stream decoded, in order
+    const auto handle = session->client()->onSnapshot;
+    session->client()->onSnapshot = [&answers, handle](std::shared_ptr<ImageBox> box) {
+        if (box->image) answers.append(*box->image);
+        handle(box);
+    };
     EXPECT_EQ(sendFromAnotherThread(u"screenshot"_s), CommandDelivery::delivered);
     ASSERT_TRUE(waitForLogged(u"screenshot: "_s));
-    EXPECT_TRUE(QFileInfo(logged(u"screenshot: "_s).first().section(u' ', 0, -2)).size() > 0);
+    session->takeScreenshot();
+    ASSERT_TRUE(waitForLogged(u"screenshot: "_s, 2));
+    ASSERT_EQ(answers.size(), 2);
+    const QStringList lines = logged(u"screenshot: "_s);
+    EXPECT_NE(lines[0].section(u' ', 0, -2), lines[1].section(u' ', 0, -2));
+    for (int n = 0; n < 2; ++n) {
+        // "<path> <w>x<h>"
+        const QString path = lines[n].section(u' ', 0, -2);
+        const QSize size = answers[n].size();
+        EXPECT_EQ(lines[n].section(u' ', -1), u"%1x%2"_s.arg(size.width()).arg(size.height()));
+        EXPECT_EQ(size, session->client()->videoSize());
+        EXPECT_EQ(QFileInfo(path).absolutePath(), CaptureFolders::pictures());
+        const QString name = QFileInfo(path).fileName();
+        EXPECT_TRUE(name.startsWith(u"A-B 2"_s) && name.endsWith(u".png"_s)) << name.toStdString();
+        const QImage saved(path, "PNG");
+        ASSERT_FALSE(saved.isNull()) << path.toStdString();
+        EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
+                  answers[n].convertToFormat(QImage::Format_RGB32));
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+              answers[1].convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(session->banner()->isVisible()); // the window was visible: its banner said so
 
     EXPECT_EQ(sendFromAnotherThread(u"record"_s), CommandDelivery::delivered);
     ASSERT_TRUE(waitForLogged(u"recording: started "_s)) << since.lines().join(u'\n').toStdString();
@@ -186,44 +127,32 @@ TEST_F(CaptureTest, CommandsTakeAScreenshotRecordAndSaveTheVisibleWindows) {
     ASSERT_TRUE(waitForLogged(u"capture: "_s, 2));
     const QSize size = session->panel()->size();
     EXPECT_EQ(logged(u"capture: "_s).at(1),
-              u"%1-1.png %2x%3 title=Vantle · Notes"_s.arg(prefix).arg(size.width()).arg(size.height()));
+              u"%1-1.png %2x%3 title=Vantle · A/B"_s.arg(prefix).arg(size.width()).arg(size.height()));
     const QImage image(prefix + u"-1.png"_s, "PNG");
     EXPECT_EQ(image.size(), size * session->panel()->devicePixelRatioF());
     EXPECT_FALSE(QFileInfo::exists(prefix + u"-2.png"_s));
+
+    session->toggleRecording();
+    ASSERT_TRUE(waitForLogged(u"recording: started "_s, 2));
+    const QString path = CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).at(1);
+    // The start asked for a key frame, which comes within moments; then a second of frames. (The
+    // file may show no bytes until the muxer's buffer fills, so its size only shortens the wait.)
+    waitUntil([&] { return QFileInfo(path).size() > 0; }, 1500);
+    QTest::qWait(1000);
+    session->close(u"close button"_s);
+    ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 2));
+    EXPECT_EQ(logged(u"recording: saved "_s).at(1), path);
+    const Probe file = probe(path);
+    EXPECT_EQ(file.stream(u"video"_s)[u"codec_name"_s].toString(), u"h264"_s);
+    ASSERT_FALSE(file.packetsOf(u"video"_s).isEmpty());
+    EXPECT_TRUE(file.packetsOf(u"video"_s).first()[u"flags"_s].toString().startsWith(u'K'));
+    EXPECT_EQ(decodeErrors(path), QString());
+    ASSERT_EQ(notifier.posts.size(), 2);
+    EXPECT_EQ(notifier.posts[1], (PostedNotifications::Post{u"Recording saved"_s, u"A/B"_s,
+                                                            QFileInfo(path).fileName(), std::nullopt, path}));
 }
 
-// With "VantleSnapshots" the first frame starts the series: the window's picture with the still
-// image in the video's place, numbered from 00 in the logs folder, and a line in the window's log.
-TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrame) {
-    VantleSettings::set(SettingsKeys::snapshots, true);
-    AndroidWindowSession* session = open();
-    const QString path = Locations::logs() + u"/snapshots/"_s + package + u"-00.png"_s;
-    ASSERT_TRUE(
-        waitUntil([&] { return session->log().tail(200).value_or(QString()).contains(path); }, 10000));
-    const QImage image(path, "PNG");
-    EXPECT_EQ(image.size(), session->panel()->size() * session->panel()->devicePixelRatioF());
-    const QString line =
-        session->log().tail(200).value_or(QString()).section(u"Vantle: snapshot "_s, 1).section(u'\n', 0, 0);
-    const QSize frame = session->client()->videoSize();
-    EXPECT_TRUE(line.startsWith(path + u" frame=%1x%2 window="_s.arg(frame.width()).arg(frame.height())))
-        << line.toStdString();
-    EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
-}
-
-// What a finished recording posts on the desktop.
-struct PostedNotifications final : Notifier {
-    struct Post {
-        QString title, subtitle, body, file;
-    };
-    QList<Post> posts;
-    void post(const QString& title, const QString& subtitle, const QString& body, const std::optional<QUuid>&,
-              const QString& file) override {
-        posts.append({title, subtitle, body, file});
-    }
-};
-
-// VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and of a running recording
-// (scripts/take-screenshots, under Xvfb): the screen where the window and the menu are.
+// VANTLE_SCREENSHOTS=<folder> keeps pictures of the capture menu and a recording (scripts/take-screenshots).
 void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& name) {
     const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS");
     if (folder.isEmpty() || !window->screen()) return;
@@ -235,16 +164,9 @@ void keepScreenshot(const QWidget* window, const QWidget* menu, const QString& n
         .save(folder + u'/' + name);
 }
 
-// A stop before the stream brought any key frame leaves no file: "recording: failed", nothing
-// announced. The window's stream never starts here, so no key frame can come.
+// A stop before any key frame (this window's stream never starts) fails: no file, nothing announced.
 TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
-    PostedNotifications notifier;
-    AndroidWindowSession::Setup setup;
-    setup.appID = appID;
-    setup.package = package;
-    setup.title = u"A/B"_s;
-    setup.notifier = &notifier;
-    AndroidWindowSession session(setup);
+    AndroidWindowSession session({appID, package, u"A/B"_s, {}, {}, {}, {}, {}, {}, &notifier});
     session.toggleRecording();
     ASSERT_EQ(logged(u"recording: started "_s).size(), 1);
     const QString name = logged(u"recording: started "_s).first();
@@ -263,55 +185,39 @@ TEST_F(CaptureTest, AStopBeforeAnyKeyFrameFailsAndLeavesNoFile) {
     EXPECT_FALSE(QFileInfo::exists(CaptureFolders::movies() + u'/' + name));
 }
 
-// Closing the window finishes the recording at once: a file that plays from its start, reported
-// on the desktop with the app's title and the file attached.
-TEST_F(CaptureTest, ClosingWhileRecordingLeavesAPlayableFile) {
-    PostedNotifications notifier;
-    registry.notifier = &notifier;
-    AndroidWindowSession* session = open();
-    session->toggleRecording();
-    ASSERT_TRUE(waitForLogged(u"recording: started "_s));
-    const QString path = CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first();
-    // The start asked for a key frame, which comes within moments; then a second of frames. (The
-    // file may show no bytes until the muxer's buffer fills, so its size only shortens the wait.)
-    waitUntil([&] { return QFileInfo(path).size() > 0; }, 1500);
-    QTest::qWait(1000);
-    session->close(u"close button"_s);
-    ASSERT_TRUE(waitForLogged(u"recording: saved "_s));
-    registry.notifier = nullptr;
-    EXPECT_EQ(logged(u"recording: saved "_s), QStringList{path});
-    const Probe file = probe(path);
-    EXPECT_EQ(file.stream(u"video"_s)[u"codec_name"_s].toString(), u"h264"_s);
-    ASSERT_FALSE(file.packetsOf(u"video"_s).isEmpty());
-    EXPECT_TRUE(file.packetsOf(u"video"_s).first()[u"flags"_s].toString().startsWith(u'K'));
-    EXPECT_EQ(decodeErrors(path), QString());
-    ASSERT_EQ(notifier.posts.size(), 1);
-    EXPECT_EQ(notifier.posts[0].title, u"Recording saved"_s);
-    EXPECT_EQ(notifier.posts[0].subtitle, u"Notes"_s);
-    EXPECT_EQ(notifier.posts[0].body, QFileInfo(path).fileName());
-    EXPECT_EQ(notifier.posts[0].file, path);
-}
-
+// With "VantleSnapshots" the first frame starts the series: the window's picture with the still
+// image in the video's place, numbered from 00 in the logs folder, and a line in the window's log.
 // A stream that ends by itself (the display server died) still leaves its recording, reported.
-TEST_F(CaptureTest, ARecordingOutlivesAStreamThatEndsByItself) {
+TEST_F(CaptureTest, DebugSnapshotsStartWithTheFirstFrameAndARecordingOutlivesAStreamThatEndsByItself) {
+    VantleSettings::set(SettingsKeys::snapshots, true);
     ASSERT_EQ(device().setServerFault(u"dieAfterFrames"_s, 150), QString());
     AndroidWindowSession* session = open();
     session->toggleRecording();
+    const QString path = Locations::logs() + u"/snapshots/"_s + package + u"-00.png"_s;
+    ASSERT_TRUE(
+        waitUntil([&] { return session->log().tail(200).value_or(QString()).contains(path); }, 10000));
+    const QImage image(path, "PNG");
+    EXPECT_EQ(image.size(), session->panel()->size() * session->panel()->devicePixelRatioF());
+    const QString line =
+        session->log().tail(200).value_or(QString()).section(u"Vantle: snapshot "_s, 1).section(u'\n', 0, 0);
+    const QSize frame = session->client()->videoSize();
+    EXPECT_TRUE(line.startsWith(path + u" frame=%1x%2 window="_s.arg(frame.width()).arg(frame.height())))
+        << line.toStdString();
+    EXPECT_TRUE(logged(u"screenshot: "_s).isEmpty()); // a snapshot is no screenshot
+
     ASSERT_TRUE(waitForLogged(u"recording: saved "_s, 1, 20000)) << since.lines().join(u'\n').toStdString();
     ASSERT_EQ(device().clearFaults(), QString());
-    const QString path = logged(u"recording: saved "_s).first();
-    EXPECT_EQ(path, CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
-    EXPECT_EQ(decodeErrors(path), QString());
+    const QString movie = logged(u"recording: saved "_s).first();
+    EXPECT_EQ(movie, CaptureFolders::movies() + u'/' + logged(u"recording: started "_s).first());
+    EXPECT_EQ(decodeErrors(movie), QString());
 }
 
-// The camera button's menu, in order, follows the recording and the app lock; the button turns
-// red while a recording runs.
+// The camera button's menu follows the recording and the app lock; the button is red while recording.
 TEST_F(CaptureTest, TheCaptureMenuFollowsTheRecordingAndTheLock) {
     bool locked = false;
-    QStringList toggled;
-    registry.setAppLock({[&](const QUuid&) { return locked; },
-                         {},
-                         [&](const QUuid&, const QString& title) { toggled.append(title); }});
+    int toggles = 0;
+    registry.setAppLock(
+        {[&](const QUuid&) { return locked; }, {}, [&](const QUuid&, const QString&) { ++toggles; }});
     const QPalette light = QApplication::palette();
     const bool shots = !qEnvironmentVariableIsEmpty("VANTLE_SCREENSHOTS");
     const QStringList themes = shots ? QStringList{u"light"_s, u"dark"_s} : QStringList{u"light"_s};
@@ -342,8 +248,7 @@ TEST_F(CaptureTest, TheCaptureMenuFollowsTheRecordingAndTheLock) {
                   QStringList({u"Take screenshot"_s, u"Stop recording"_s, u"--"_s,
                                u"Remove the password lock"_s, u"--"_s, u"Show screenshots & recordings"_s}));
         menu->actions().at(3)->trigger();
-        EXPECT_EQ(toggled.size(), 1);
-        toggled.clear();
+        EXPECT_EQ(std::exchange(toggles, 0), 1);
         menu->close();
         locked = false;
         keepScreenshot(session->panel(), nullptr, u"capture-recording-"_s + theme + u".png"_s);

@@ -1,56 +1,20 @@
-// Media sessions end to end: an app on the simulated Android plays; its window follows the media
-// session, the registry keeps the now-playing record, the desktop sees it over MPRIS, and the
-// card, the registry's key (the dock's path) and playerctl all reach the app as Android media keys.
+// Media sessions end to end: the window, the registry's record and MPRIS follow the app's media session;
+// the card, the registry's key (the dock's path), the commands and playerctl reach it as media keys.
 #include "NotesWindowFixture.h"
-#include "core/CommandRouter.h"
-#include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
-#include "platform/Locations.h"
-#include "provisioning/RuntimeComponentLocator.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
-#include "stream/AndroidVideoView.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
 #include "windows/MediaCardView.h"
 #include "windows/NotificationShadeView.h"
 #include "windows/NowPlayingPublisher.h"
-#include "windows/WindowCommands.h"
 
 #include <QDBusConnection>
 #include <QProcess>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-class MediaTest : public NotesWindowFixture {
+class MediaTest : public CommandedWindowFixture {
 protected:
-    // A private session bus for the MPRIS player, for the whole program: Qt connects to the
-    // session bus once per process.
-    static inline QProcess* bus = nullptr;
-
-    static void SetUpTestSuite() {
-        bus = new QProcess;
-        bus->start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
-        if (bus->waitForReadyRead(5000)) qputenv("DBUS_SESSION_BUS_ADDRESS", bus->readLine().trimmed());
-    }
-    static void TearDownTestSuite() {
-        bus->kill();
-        bus->waitForFinished();
-        delete bus;
-        bus = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
-        NotesWindowFixture::SetUp();
-    }
-
     // The key codes the app received, pressed (down) and released (up), in order.
     QList<qint64> keysReceived() const {
         QList<qint64> keys;
@@ -69,16 +33,18 @@ protected:
     static QString playerctl(const QStringList& arguments) {
         QProcess process;
         process.start(u"playerctl"_s, QStringList{u"--player=vantle"_s} + arguments);
-        if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000)) {
-            process.kill();
-            process.waitForFinished();
-            return u"(timed out)"_s;
-        }
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000); // else killed on return
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
 };
 
-TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeys) {
+TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAndTheRecordGoesWithItsWindow) {
+    // A private session bus for the MPRIS player: Qt connects to the session bus once per process.
+    QProcess bus;
+    bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
     NowPlayingPublisher publisher(registry, NowPlayingService::create());
     AndroidWindowSession* session = open();
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, u"Singer"_s, u"Album"_s), QString());
@@ -115,21 +81,15 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeys) {
     ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 8; }));
     EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85, 85, -85, 87, -87, 88, -88}));
 
-    // The dock's path: the registry's key for the app's window.
+    // The dock's path (the registry's key for the app's window), then the automation commands; a key
+    // name they do not know sends nothing.
     device().clearReceived();
     EXPECT_TRUE(registry.sendMediaKey(appID, MediaAction::playPause));
     EXPECT_FALSE(registry.sendMediaKey(QUuid::createUuid(), MediaAction::playPause));
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 2; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85}));
-
-    // The automation commands; a key name they do not know sends nothing.
-    CommandRouter commands;
-    registerWindowCommands(commands);
-    device().clearReceived();
     for (const QString& command : {u"media:louder"_s, u"media:previous"_s, u"media"_s, u"media:next"_s})
         commands.dispatch(command);
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 6; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{88, -88, 85, -85, 87, -87}));
+    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 8; }));
+    EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85, 88, -88, 85, -85, 87, -87}));
 
     // A new title is a new track for the desktop.
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Next song"_s, {}, {}), QString());
@@ -138,47 +98,22 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeys) {
         return playerctl({u"metadata"_s, u"--format"_s, u"{{title}}|{{artist}}|{{mpris:trackid}}"_s}) ==
                u"Next song||'/app/vantle/Vantle/track/2'"_s;
     }));
-}
 
-// With two windows the record (and the desktop's player) follows the window that started playing
-// last; the other one stopping leaves it alone; it goes with its holder's window at once, and with
-// its holder's session; a read still on its way when the window closed does not bring it back.
-TEST_F(MediaTest, TheRecordFollowsTheWindowThatPlaysAndGoesWithItsWindowAndSession) {
-    NowPlayingPublisher publisher(registry, NowPlayingService::create());
-    VantleSettings::set(SettingsKeys::singleApp, false);
-    const QString weather = Coroutines::waitFor(
-        AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/weather.apk")));
-    const QUuid weatherID = QUuid::createUuid();
-    AndroidWindowSession* first = open();
-    AndroidWindowSession* second = registry.open(weatherID, weather, u"Weather"_s, {});
-    const auto holds = [&](const QUuid& id, const QString& title) {
-        const auto& record = registry.nowPlaying();
-        return record && record->appID == id && record->media.title == title;
-    };
-    ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, {}, {}), QString());
-    ASSERT_TRUE(waitUntil([&] { return holds(appID, u"Song"_s); }, 10000));
-    ASSERT_EQ(device().setMediaSession(weather, u"playing"_s, u"Forecast"_s, {}, {}), QString());
-    ASSERT_TRUE(waitUntil([&] { return holds(weatherID, u"Forecast"_s); }, 10000));
-    EXPECT_TRUE(waitUntil([] { return playerctl({u"metadata"_s, u"title"_s}) == u"Forecast"_s; }));
-
-    ASSERT_EQ(device().setMediaSession(package, u"none"_s, {}, {}, {}), QString());
-    ASSERT_TRUE(waitUntil([&] { return !first->media(); }, 10000));
-    EXPECT_TRUE(holds(weatherID, u"Forecast"_s));
-
-    second->close(u"close button"_s);
-    EXPECT_FALSE(registry.nowPlaying()); // at once, not when the stream has ended
-    EXPECT_FALSE(publisher.service().isPublished());
-    EXPECT_FALSE(second->media());
-    EXPECT_TRUE(waitUntil([] { return !playerctl({u"--list-all"_s}).contains(u"vantle"_s); }));
-    ASSERT_TRUE(waitUntil([&] { return registry.sessions().size() == 1; }, 10000));
-    EXPECT_FALSE(registry.nowPlaying());
-
-    ASSERT_EQ(device().setMediaSession(package, u"paused"_s, u"Song"_s, {}, {}), QString());
-    ASSERT_TRUE(waitUntil([&] { return holds(appID, u"Song"_s); }, 10000));
-    EXPECT_TRUE(waitUntil([] { return playerctl({u"status"_s}) == u"Paused"_s; }));
+    // The record goes with its holder's session, comes back paused, and goes with its window at once;
+    // a read still on its way when the window closed does not bring it back.
     ASSERT_EQ(device().setMediaSession(package, u"none"_s, {}, {}, {}), QString());
     EXPECT_TRUE(
         waitUntil([&] { return !registry.nowPlaying() && !publisher.service().isPublished(); }, 10000));
+    ASSERT_EQ(device().setMediaSession(package, u"paused"_s, u"Song"_s, {}, {}), QString());
+    ASSERT_TRUE(waitUntil([&] { return recordIs(u"Song"_s, false); }, 10000));
+    EXPECT_TRUE(waitUntil([] { return playerctl({u"status"_s}) == u"Paused"_s; }));
+    session->close(u"close button"_s);
+    EXPECT_FALSE(registry.nowPlaying()); // at once, not when the stream has ended
+    EXPECT_FALSE(publisher.service().isPublished());
+    EXPECT_FALSE(session->media());
+    EXPECT_TRUE(waitUntil([] { return !playerctl({u"--list-all"_s}).contains(u"vantle"_s); }));
+    ASSERT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
+    EXPECT_FALSE(registry.nowPlaying());
 }
 
 } // namespace

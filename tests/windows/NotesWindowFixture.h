@@ -1,9 +1,9 @@
 #pragma once
 
-// A window test's arrangement: a private home with the simulated Android, the build tree's display
-// bridge, no sound, and the Notes app installed and started; every window closed afterwards.
+// Notes started on the simulated Android in a private home, the build's display bridge, no sound.
 #include "core/SettingsKeys.h"
 #include "core/WaitFor.h"
+#include "integrations/Notifier.h"
 #include "platform/Locations.h"
 #include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/ApkInstaller.h"
@@ -16,6 +16,21 @@
 
 #include <gtest/gtest.h>
 
+// What the windows post on the desktop.
+struct PostedNotifications final : Notifier {
+    struct Post {
+        QString title, subtitle, body;
+        std::optional<QUuid> appID;
+        QString file = {};
+        bool operator==(const Post&) const = default;
+    };
+    QList<Post> posts;
+    void post(const QString& title, const QString& subtitle, const QString& body,
+              const std::optional<QUuid>& appID, const QString& file) override {
+        posts.append({title, subtitle, body, appID, file});
+    }
+};
+
 class NotesWindowFixture : public ::testing::Test {
 protected:
     ScopedSettings settings;
@@ -23,6 +38,7 @@ protected:
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     const QUuid appID = QUuid::createUuid();
     QString package;
+    MainLogSince since;
 
     void SetUp() override {
         qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
@@ -35,15 +51,42 @@ protected:
         registry.closeAll();
         waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
         registry.cancelIdleShutdown();
+        registry.notifier = nullptr;
         qunsetenv("VANTLE_BUNDLE");
     }
 
     // Opens the app's window, or brings it forward, and waits for a picture in it.
-    AndroidWindowSession* open() {
-        using namespace Qt::StringLiterals;
-        AndroidWindowSession* session = registry.open(appID, package, u"Notes"_s, {});
+    AndroidWindowSession* open(const QString& title = QStringLiteral("Notes")) {
+        AndroidWindowSession* session = registry.open(appID, package, title, {});
         EXPECT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
         return session;
     }
     SimControl device() const { return SimControl(Locations::runtime(), 35); }
+    // The main-log lines written since the test began that start with `prefix`, without it.
+    QStringList logged(const QString& prefix) const {
+        QStringList found;
+        for (const QString& line : since.lines())
+            if (line.startsWith(prefix)) found.append(line.mid(prefix.size()));
+        return found;
+    }
+    bool waitForLogged(const QString& prefix, qsizetype count = 1, int timeoutMs = 10000) const {
+        return waitUntil([&] { return logged(prefix).size() >= count; }, timeoutMs);
+    }
+};
+
+#include "core/CommandRouter.h"
+#include "platform/CommandChannel.h"
+#include "windows/WindowCommands.h"
+
+// The same, with the window commands served on the real command channel, as `vantlectl send` reaches them.
+class CommandedWindowFixture : public NotesWindowFixture {
+protected:
+    CommandRouter commands;
+    CommandListening listening = listenForCommands([this](const QString& text) { commands.dispatch(text); });
+
+    void SetUp() override {
+        ASSERT_TRUE(listening.listener) << listening.error.toStdString();
+        registerWindowCommands(commands);
+        NotesWindowFixture::SetUp();
+    }
 };

@@ -1,68 +1,26 @@
-// Android's notifications mirrored into a real app window streaming from the simulated device: the
-// banner, the shade and its "Clear", updates in place, the per-key quiet period (on a stepped
-// clock), a locked app's stand-in text, and, through the registry, the unread mark and a desktop notification
-// received and clicked on a real notification server (dunst).
-#include "core/SettingsKeys.h"
+// Android's notifications in a real app window: banner, shade and "Clear", updates, the quiet period (on a
+// stepped clock), a locked app's stand-in text; the unread mark and a desktop notification clicked in dunst.
+#include "NotesWindowFixture.h"
 #include "core/VantleEvents.h"
-#include "core/WaitFor.h"
 #include "integrations/MacNotifier.h"
 #include "integrations/NotificationShadeModel.h"
-#include "platform/Locations.h"
-#include "provisioning/RuntimeComponentLocator.h"
 #include "runtime/AndroidRuntimePaths.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
-#include "stream/AndroidStreamClient.h"
-#include "stream/AndroidVideoView.h"
 #include "support/NotificationServer.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
 #include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
 #include "windows/NotificationBannerView.h"
 #include "windows/NotificationShadeView.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Posted {
-    QString title, subtitle, body;
-    std::optional<QUuid> appID;
-    bool operator==(const Posted&) const = default;
-};
-class RecordingNotifier final : public Notifier {
-public:
-    QList<Posted> posted;
-    void post(const QString& title, const QString& subtitle, const QString& body,
-              const std::optional<QUuid>& appID, const QString&) override {
-        posted.append({title, subtitle, body, appID});
-    }
-};
-
-class NotificationMirrorTest : public ::testing::Test {
+class NotificationMirrorTest : public NotesWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
-    QString package;
-    const QUuid appID = QUuid::createUuid();
-
-    void SetUp() override {
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE); // the build tree's display bridge
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
-        package = Coroutines::waitFor(
-            AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk")));
-    }
-    void TearDown() override { qunsetenv("VANTLE_BUNDLE"); }
-
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
+    std::optional<MacNotifier> desktop; // outlives the windows, which TearDown closes
     void post(int id, const QString& title, const QString& text) {
         ASSERT_EQ(device().postNotification(package, id, title, text, 0, false), QString());
     }
@@ -84,18 +42,12 @@ protected:
 TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindowOfItsOwn) {
     post(1, u"Already there"_s, u"before the window"_s);
     NotificationWatch::Clock::time_point now{};
-    RecordingNotifier notifier;
-    AndroidWindowSession session({appID,
-                                  package,
-                                  u"Notes"_s,
-                                  AndroidRuntimePaths::current().adb(),
+    PostedNotifications notifier;
+    const NotificationWatch::Now clock = [&] { return now; };
+    AndroidWindowSession session({appID, package, u"Notes"_s, AndroidRuntimePaths::current().adb(),
                                   QString(AndroidRuntimeCLI::deviceSerial),
-                                  RuntimeComponentLocator::androidBridge().server,
-                                  std::nullopt,
-                                  QIcon(),
-                                  {},
-                                  &notifier,
-                                  [&] { return now; }});
+                                  RuntimeComponentLocator::androidBridge().server, std::nullopt, QIcon(),
+                                  nullptr, &notifier, clock});
     QList<bool> unread;
     bool locked = false;
     bool ended = false;
@@ -111,89 +63,72 @@ TEST_F(NotificationMirrorTest, BannerShadeClearQuietPeriodAndLockedAppsInAWindow
     EXPECT_FALSE(session.banner()->isVisible()) << "what was there when the window opened is not news";
     EXPECT_EQ(session.shadeModel().notifications().size(), 1);
 
-    {
-        SCOPED_TRACE("a new notification, then an update in place with a new text");
-        post(2, u"Anna"_s, u"Lunch?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_TRUE(session.banner()->isVisible());
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch?"_s);
-        now += std::chrono::seconds(31);
-        post(2, u"Anna"_s, u"Lunch at 1?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
-        // Within 30 s of the key's last banner another update stays quiet.
-        now += std::chrono::seconds(29);
-        post(2, u"Anna"_s, u"Lunch at 2?"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
-        EXPECT_EQ(session.shadeModel().notifications().size(), 2);
-    }
-    {
-        SCOPED_TRACE(
-            "the shade: Clear hides what is listed for the window's life; it keeps the banner quiet");
-        session.panel()->findChild<QToolButton*>(u"notifications"_s)->click();
-        ASSERT_TRUE(session.shade()->isOpen());
-        session.shade()->findChild<QPushButton*>(u"clear"_s)->click();
-        EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
-        ASSERT_TRUE(polled(&session));
-        EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
-        session.banner()->dismiss();
-        ASSERT_TRUE(waitUntil([&] { return !session.banner()->isVisible(); }));
-        now += std::chrono::seconds(60);
-        post(3, u"Ben"_s, u"Hi"_s);
-        ASSERT_TRUE(polled(&session));
-        EXPECT_FALSE(session.banner()->isVisible());
-        ASSERT_EQ(session.shadeModel().notifications().size(), 1);
-        EXPECT_EQ(session.shadeModel().notifications()[0].title, u"Ben"_s);
-        session.toggleShade();
-        EXPECT_FALSE(session.shade()->isOpen());
-    }
-    {
-        SCOPED_TRACE(
-            "hidden: an unread mark and a desktop notification; a locked app's message stays in Android");
-        session.hide();
-        unread.clear();
-        post(5, u"Carla"_s, u"Call me"_s);
-        ASSERT_TRUE(polled(&session));
-        locked = true;
-        post(6, u"Carla"_s, u"The code is 1234"_s);
-        ASSERT_TRUE(polled(&session));
-        post(7, QString(), u"Untitled"_s);
-        locked = false;
-        ASSERT_TRUE(polled(&session));
-        EXPECT_EQ(unread, (QList<bool>{true, true, true}));
-        EXPECT_EQ(notifier.posted, (QList<Posted>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
-                                                  {u"Notes"_s, QString(), u"New notification"_s, appID},
-                                                  {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
-    }
+    // A new notification, then an update in place with a new text.
+    post(2, u"Anna"_s, u"Lunch?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_TRUE(session.banner()->isVisible());
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch?"_s);
+    now += std::chrono::seconds(31);
+    post(2, u"Anna"_s, u"Lunch at 1?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
+    // Within 30 s of the key's last banner another update stays quiet.
+    now += std::chrono::seconds(29);
+    post(2, u"Anna"_s, u"Lunch at 2?"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(bannerText(&session), u"Anna\nLunch at 1?"_s);
+    EXPECT_EQ(session.shadeModel().notifications().size(), 2);
+    // The shade: Clear hides what is listed for the window's life; it keeps the banner quiet.
+    session.panel()->findChild<QToolButton*>(u"notifications"_s)->click();
+    ASSERT_TRUE(session.shade()->isOpen());
+    session.shade()->findChild<QPushButton*>(u"clear"_s)->click();
+    EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
+    ASSERT_TRUE(polled(&session));
+    EXPECT_TRUE(session.shadeModel().notifications().isEmpty());
+    session.banner()->dismiss();
+    ASSERT_TRUE(waitUntil([&] { return !session.banner()->isVisible(); }));
+    now += std::chrono::seconds(60);
+    post(3, u"Ben"_s, u"Hi"_s);
+    ASSERT_TRUE(polled(&session));
+    EXPECT_FALSE(session.banner()->isVisible());
+    ASSERT_EQ(session.shadeModel().notifications().size(), 1);
+    EXPECT_EQ(session.shadeModel().notifications()[0].title, u"Ben"_s);
+    session.toggleShade();
+    EXPECT_FALSE(session.shade()->isOpen());
+    // Hidden: an unread mark and a desktop notification; a locked app's message stays in Android.
+    session.hide();
+    unread.clear();
+    post(5, u"Carla"_s, u"Call me"_s);
+    ASSERT_TRUE(polled(&session));
+    locked = true;
+    post(6, u"Carla"_s, u"The code is 1234"_s);
+    ASSERT_TRUE(polled(&session));
+    post(7, QString(), u"Untitled"_s);
+    locked = false;
+    ASSERT_TRUE(polled(&session));
+    EXPECT_EQ(unread, (QList<bool>{true, true, true}));
+    EXPECT_EQ(notifier.posts,
+              (QList<PostedNotifications::Post>{{u"Carla"_s, u"Notes"_s, u"Call me"_s, appID},
+                                                {u"Notes"_s, QString(), u"New notification"_s, appID},
+                                                {u"Notes"_s, QString(), u"Untitled"_s, appID}}));
     session.close(u"test"_s);
     EXPECT_EQ(unread.last(), false);
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000));
 }
 
-// Through the registry and the application's desktop notifier: a hidden window's notification
-// marks the app unread ("Vantle.unreadChanged") and reaches the desktop's notification server;
-// clicking it there asks to open the app.
+// A hidden window's notification marks the app unread ("Vantle.unreadChanged") and reaches the desktop's
+// notification server through the registry's notifier; clicking it there asks to open the app.
 TEST_F(NotificationMirrorTest, AHiddenWindowsNotificationReachesTheDesktopAndItsClickOpensTheApp) {
     NotificationServer server;
     ASSERT_EQ(server.start(), QString());
-    MacNotifier notifier{DesktopNotifications::create()};
-    AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
-    registry.notifier = &notifier;
+    registry.notifier = &desktop.emplace(DesktopNotifications::create());
     QStringList events;
     QObject observer;
     for (QLatin1StringView name : {VantleEvent::unreadChanged, VantleEvent::openAppRequest})
         EventCenter::shared().observe(name, &observer, [&events, name](const QVariantMap& info) {
             events.append(name + u' ' + info.value(u"id"_s).toString());
         });
-    const auto closed = qScopeGuard([&] {
-        registry.closeAll();
-        waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-        registry.cancelIdleShutdown();
-        registry.notifier = nullptr;
-    });
-    AndroidWindowSession* session = registry.open(appID, package, u"Notes"_s, {});
-    ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
+    AndroidWindowSession* session = open();
     ASSERT_TRUE(polled(session));
     session->panel()->findChild<QToolButton*>(u"hide"_s)->click();
     post(1, u"Anna"_s, u"Lunch?"_s);

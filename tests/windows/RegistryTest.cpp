@@ -1,5 +1,4 @@
-// The window registry without windows: idle shutdown, unread marks, the now-playing record and
-// size presets.
+// The window registry without windows: idle shutdown, unread marks, the now-playing record, size presets.
 #include "core/SettingsKeys.h"
 #include "core/VantleEvents.h"
 #include "core/VantleLog.h"
@@ -29,8 +28,6 @@ protected:
             });
     }
     void TearDown() override { registry.cancelIdleShutdown(); }
-
-    QStringList log() const { return since.lines(); }
 };
 
 } // namespace
@@ -41,14 +38,14 @@ TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledDisabledByZeroAndStopsAndro
     registry.cancelIdleShutdown();
     EXPECT_FALSE(registry.idleShutdownPending());
     registry.cancelIdleShutdown(); // nothing pending: no second line
-    EXPECT_EQ(log(), (QStringList{u"idle: Android stops in 5.0 min unless an app is opened"_s,
-                                  u"idle: shutdown cancelled (app opened)"_s}));
+    EXPECT_EQ(since.lines(), (QStringList{u"idle: Android stops in 5.0 min unless an app is opened"_s,
+                                          u"idle: shutdown cancelled (app opened)"_s}));
 
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.0);
-    const qsizetype before = log().size();
+    const qsizetype before = since.lines().size();
     registry.scheduleIdleShutdown();
     EXPECT_FALSE(registry.idleShutdownPending());
-    EXPECT_EQ(log().size(), before);
+    EXPECT_EQ(since.lines().size(), before);
 
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, u"soon"_s); // another type: the default
     EXPECT_EQ(AndroidWindowRegistry::idleShutdownMinutes(), 5.0);
@@ -56,13 +53,14 @@ TEST_F(RegistryTest, IdleShutdownIsAnnouncedCancelledDisabledByZeroAndStopsAndro
     // An expired timer stops Android and says it sleeps.
     VantleSettings::set(SettingsKeys::idleShutdownMinutes, 0.001); // 60 ms
     registry.scheduleIdleShutdown();
-    ASSERT_TRUE(waitUntil([&] { return log().contains(u"stopping Android runtime (idle 0.001 min)"_s); }));
-    EXPECT_TRUE(log().contains(u"idle: Android stops in 0.001 min unless an app is opened"_s));
+    ASSERT_TRUE(
+        waitUntil([&] { return since.lines().contains(u"stopping Android runtime (idle 0.001 min)"_s); }));
+    EXPECT_TRUE(since.lines().contains(u"idle: Android stops in 0.001 min unless an app is opened"_s));
     EXPECT_TRUE(events.contains(u"Vantle.runtimeChanged sleeping"_s));
     EXPECT_FALSE(registry.idleShutdownPending());
 }
 
-TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWithTheHeader) {
+TEST_F(RegistryTest, UnreadMarksAndTheNowPlayingRecordAnnounceOnlyChangesAndAPresetSetsThePanelSize) {
     const QUuid app = QUuid::createUuid();
     registry.setUnread(app, true);
     registry.setUnread(app, true);
@@ -72,12 +70,9 @@ TEST_F(RegistryTest, UnreadMarksAnnounceOnlyChangesAndAPresetSetsThePanelSizeWit
 
     registry.applySize(WindowSizePreset::all()[7]);
     EXPECT_EQ(VantleLayout::size(), QSizeF(660, 456));
-    EXPECT_EQ(log().last(), u"window size preset Landscape — 660 × 420"_s);
-}
+    EXPECT_EQ(since.lines().last(), u"window size preset Landscape — 660 × 420"_s);
 
-// The last window to report media takes the record; a window that reports none clears it only
-// while it holds it. Only changes are announced.
-TEST_F(RegistryTest, TheNowPlayingRecordMovesToTheLastReporterAndOnlyItsHolderClearsIt) {
+    // The last window to report media takes the record; one reporting none clears it only if it holds it.
     const QUuid a = QUuid::createUuid(), b = QUuid::createUuid();
     const AndroidMedia song{u"Song"_s, u"Singer"_s, true}, paused{u"Song"_s, u"Singer"_s, false},
         other{u"Other"_s, {}, true};
