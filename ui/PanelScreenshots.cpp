@@ -8,9 +8,8 @@
 #include "core/VantleSettings.h"
 #include "platform/linux/SettingsFile.h"
 #include "ui/AppTile.h"
-#include "ui/LauncherActions.h"
+#include "ui/InertActions.h"
 #include "ui/MenuPanel.h"
-#include "ui/SettingsActions.h"
 #include "ui/SettingsView.h"
 #include "ui/Wallpaper.h"
 #include "updates/AppUpdates.h"
@@ -38,34 +37,14 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // The panel's actions have nothing to act on here.
-class InertActions final : public LauncherActions {
+class InertActions final : public InertLauncherActions {
 public:
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
     std::optional<bool> isLocked(const QUuid& id) const override { return locked.contains(id); }
     // The tile menu as complete as it gets: a tray and backups.
     std::optional<bool> isInTray(const QUuid&) const override { return false; }
     bool offersBackups() const override { return true; }
 
     QSet<QUuid> locked;
-};
-
-class InertSettingsActions final : public SettingsActions {
-public:
-    void switchAndroidVersion(int) override {}
-    void deleteAndroidVersion(int) override {}
-    void checkUpdatesNow() override {}
-    void composeBugReport() override {}
-    void uninstallVantle() override {}
-    QString shortcutsUnavailableReason() const override { return {}; }
 };
 
 // A soft diagonal gradient standing in for the user's photo.

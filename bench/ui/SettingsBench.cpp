@@ -5,9 +5,8 @@
 #include "core/AppLibraryStore.h"
 #include "support/PrivateXServer.h"
 #include "support/TestSupport.h"
-#include "ui/LauncherActions.h"
+#include "ui/InertActions.h"
 #include "ui/MenuPanel.h"
-#include "ui/SettingsActions.h"
 #include "ui/SettingsView.h"
 
 #include <QApplication>
@@ -20,35 +19,17 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct NoActions final : LauncherActions {
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
+// The App lock page lists the apps as unlocked.
+struct UnlockedActions final : InertLauncherActions {
     std::optional<bool> isLocked(const QUuid&) const override { return false; }
-};
-
-struct NoSettingsActions final : SettingsActions {
-    void switchAndroidVersion(int) override {}
-    void deleteAndroidVersion(int) override {}
-    void checkUpdatesNow() override {}
-    void composeBugReport() override {}
-    void uninstallVantle() override {}
-    QString shortcutsUnavailableReason() const override { return {}; }
 };
 
 // A panel with twenty apps, shown on the screen with its apps.
 struct ShownPanel {
     ScopedSettings settings;
     AppLibraryStore store;
-    NoActions actions;
-    NoSettingsActions settingsActions;
+    UnlockedActions actions;
+    InertSettingsActions settingsActions;
     AppIconStore icons{[](const QUuid&, const QString&, MobilePlatform) { return std::nullopt; }};
     std::unique_ptr<MenuPanel> panel;
 

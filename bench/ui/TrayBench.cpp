@@ -5,7 +5,7 @@
 #include "support/PrivateXServer.h"
 #include "support/TestSupport.h"
 #include "ui/AppWindows.h"
-#include "ui/LauncherActions.h"
+#include "ui/InertActions.h"
 #include "ui/MenuBarExtras.h"
 
 #include <QApplication>
@@ -18,19 +18,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr int itemCount = 10;
-
-struct NoActions final : LauncherActions {
-    void launch(const MobileApp&) override {}
-    void confirmUninstall(const MobileApp&) override {}
-    void prewarm() override {}
-    void refreshAndroidState() override {}
-    void syncInstalledApps() override {}
-    void closeAllApps() override {}
-    QStringList windowSizePresets() const override { return {}; }
-    void applyWindowSize(int) override {}
-    void revealInFileManager(const QString&) override {}
-    void quit() override {}
-};
 
 struct NoWindows final : AppWindows {
     bool hasWindow(const QUuid&) const override { return false; }
@@ -48,7 +35,7 @@ struct NoWindows final : AppWindows {
 struct PinnedLibrary {
     ScopedSettings settings;
     AppLibraryStore store;
-    NoActions actions;
+    InertLauncherActions actions;
     NoWindows windows;
     AppIconStore icons;
     MenuBarExtras extras{store, actions, windows, icons};
