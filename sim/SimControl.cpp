@@ -170,6 +170,13 @@ QString SimControl::clearFaults() {
 QList<QJsonObject> SimControl::received() const {
     return DeviceState(m_data).received();
 }
+QList<qint64> SimControl::keysReceived() const {
+    QList<qint64> keys;
+    for (const QJsonObject& event : received())
+        if (event.value(u"message"_s).toInt() == 0 && event.contains(u"keycode"_s))
+            keys.append(event.value(u"keycode"_s).toInteger() * (event.value(u"action"_s).toInt() ? -1 : 1));
+    return keys;
+}
 void SimControl::clearReceived() {
     DeviceState(m_data).clearReceived();
 }

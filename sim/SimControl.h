@@ -27,6 +27,8 @@ public:
     QString setServerFault(const QString& name, const QJsonValue& value);
     QString clearFaults();
     QList<QJsonObject> received() const;
+    // The key codes among them in order: pressed as the code, released as its negative.
+    QList<qint64> keysReceived() const;
     void clearReceived();
     QJsonObject state() const;
 

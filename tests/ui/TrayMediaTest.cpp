@@ -25,15 +25,6 @@ protected:
     static void SetUpTestSuite() { tray = startTray().release(); }
     static void TearDownTestSuite() { delete tray; }
 
-    // The key codes the app received, pressed (down) and released (up, negative), in order.
-    QList<qint64> keysReceived() const {
-        QList<qint64> keys;
-        for (const QJsonObject& event : device().received())
-            if (event.value(u"message"_s).toInt() == 0 && event.contains(u"keycode"_s))
-                keys.append(event.value(u"keycode"_s).toInteger() *
-                            (event.value(u"action"_s).toInt() ? -1 : 1));
-        return keys;
-    }
     static inline QProcess* tray = nullptr;
 };
 
@@ -82,8 +73,8 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
     device().clearReceived();
     menu->actions().at(3)->trigger();
     menu->close();
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 2; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85}));
+    ASSERT_TRUE(waitUntil([&] { return device().keysReceived().size() == 2; }));
+    EXPECT_EQ(device().keysReceived(), (QList<qint64>{85, -85}));
     EXPECT_TRUE(waitUntil([&] { return store.nowPlaying() && !store.nowPlaying()->playing; }, 3000));
     EXPECT_EQ(iconImage(*extras.player().item(), MiniPlayer::iconPixels), MiniPlayer::image(false));
     QMenu paused;
@@ -108,8 +99,8 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
     device().clearReceived();
     paused.actions().at(4)->trigger();
     paused.actions().at(5)->trigger();
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 4; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{87, -87, 88, -88}));
+    ASSERT_TRUE(waitUntil([&] { return device().keysReceived().size() == 4; }));
+    EXPECT_EQ(device().keysReceived(), (QList<qint64>{87, -87, 88, -88}));
     paused.actions().last()->trigger();
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
     EXPECT_TRUE(waitUntil([&] { return extras.player().item() == nullptr; }));

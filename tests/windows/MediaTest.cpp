@@ -15,15 +15,6 @@ namespace {
 
 class MediaTest : public CommandedWindowFixture {
 protected:
-    // The key codes the app received, pressed (down) and released (up), in order.
-    QList<qint64> keysReceived() const {
-        QList<qint64> keys;
-        for (const QJsonObject& event : device().received())
-            if (event.value(u"message"_s).toInt() == 0 && event.contains(u"keycode"_s))
-                keys.append(event.value(u"keycode"_s).toInteger() *
-                            (event.value(u"action"_s).toInt() ? -1 : 1));
-        return keys;
-    }
     bool recordIs(const QString& title, bool playing) const {
         const auto& record = registry.nowPlaying();
         return record && record->appID == appID && record->media.title == title &&
@@ -63,8 +54,8 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAnd
     device().clearReceived();
     for (const char* button : {"previous", "playPause", "next"})
         card->findChild<QToolButton*>(QLatin1StringView(button))->click();
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 6; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{88, -88, 85, -85, 87, -87}));
+    ASSERT_TRUE(waitUntil([&] { return device().keysReceived().size() == 6; }));
+    EXPECT_EQ(device().keysReceived(), (QList<qint64>{88, -88, 85, -85, 87, -87}));
     // The app paused on the key; the re-read 0.6 s later shows it well before the next poll.
     EXPECT_TRUE(waitUntil([&] { return recordIs(u"Song"_s, false); }, 2500));
     EXPECT_TRUE(waitUntil([] { return playerctl({u"status"_s}) == u"Paused"_s; }));
@@ -78,8 +69,8 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAnd
     playerctl({u"pause"_s});
     playerctl({u"next"_s});
     playerctl({u"previous"_s});
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 8; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85, 85, -85, 87, -87, 88, -88}));
+    ASSERT_TRUE(waitUntil([&] { return device().keysReceived().size() == 8; }));
+    EXPECT_EQ(device().keysReceived(), (QList<qint64>{85, -85, 85, -85, 87, -87, 88, -88}));
 
     // The dock's path (the registry's key for the app's window), then the automation commands; a key
     // name they do not know sends nothing.
@@ -88,8 +79,8 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAnd
     EXPECT_FALSE(registry.sendMediaKey(QUuid::createUuid(), MediaAction::playPause));
     for (const QString& command : {u"media:louder"_s, u"media:previous"_s, u"media"_s, u"media:next"_s})
         commands.dispatch(command);
-    ASSERT_TRUE(waitUntil([&] { return keysReceived().size() == 8; }));
-    EXPECT_EQ(keysReceived(), (QList<qint64>{85, -85, 88, -88, 85, -85, 87, -87}));
+    ASSERT_TRUE(waitUntil([&] { return device().keysReceived().size() == 8; }));
+    EXPECT_EQ(device().keysReceived(), (QList<qint64>{85, -85, 88, -88, 85, -85, 87, -87}));
 
     // A new title is a new track for the desktop.
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Next song"_s, {}, {}), QString());
