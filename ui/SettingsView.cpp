@@ -241,6 +241,16 @@ QLabel* rowLabel(const QString& text) {
     return label;
 }
 
+// A label and, at the row's end, the control it names.
+QWidget* choiceRow(const QString& text, QWidget* control) {
+    auto* row = new QWidget;
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(rowLabel(text), 1);
+    line->addWidget(control);
+    return row;
+}
+
 // A switch bound to a boolean setting.
 QWidget* boundSwitch(const QString& text, const SettingKey<bool>& key,
                      QList<std::function<void()>>& readers) {
@@ -271,12 +281,7 @@ QWidget* boundChoice(const QString& text, const SettingKey<T>& key,
     });
     QObject::connect(combo, &QComboBox::activated, combo,
                      [combo, key](int index) { SettingEffects::change(key.key(), combo->itemData(index)); });
-    auto* row = new QWidget;
-    auto* line = new QHBoxLayout(row);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->addWidget(rowLabel(text), 1);
-    line->addWidget(combo);
-    return row;
+    return choiceRow(text, combo);
 }
 
 } // namespace
@@ -338,12 +343,7 @@ QWidget* SettingsView::makeGeneral() {
             chooseWallpaper();
         reload();
     });
-    auto* wallpaperRow = new QWidget;
-    auto* wallpaperLine = new QHBoxLayout(wallpaperRow);
-    wallpaperLine->setContentsMargins(0, 0, 0, 0);
-    wallpaperLine->addWidget(rowLabel(u"Wallpaper"_s), 1);
-    wallpaperLine->addWidget(wallpaperChoice);
-    page.add(wallpaperRow);
+    page.add(choiceRow(u"Wallpaper"_s, wallpaperChoice));
     m_wallpaperProblem = note(QString(), u"settingsProblem"_s);
     m_wallpaperProblem->hide();
     page.add(m_wallpaperProblem);
@@ -394,12 +394,7 @@ QWidget* SettingsView::makeAndroid() {
         if (api != AndroidVersions::selected()) m_actions.switchAndroidVersion(api);
         reload();
     });
-    auto* versionRow = new QWidget;
-    auto* versionLine = new QHBoxLayout(versionRow);
-    versionLine->setContentsMargins(0, 0, 0, 0);
-    versionLine->addWidget(rowLabel(u"Android version"_s), 1);
-    versionLine->addWidget(version);
-    page.add(versionRow);
+    page.add(choiceRow(u"Android version"_s, version));
     page.add(
         note(u"Each version has its own apps and data. Changing it restarts Android; your apps install again "
              u"on the new version when you open them."_s));

@@ -1,13 +1,13 @@
 #include "windows/BellGlyph.h"
 
+#include "windows/GlyphCanvas.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
 QIcon BellGlyph::icon(int side, const QColor& colour) {
-    QPixmap pixmap(side * 2, side * 2); // sharp on screens with a device pixel ratio of 2
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = glyphCanvas(side);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

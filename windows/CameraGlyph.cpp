@@ -1,23 +1,13 @@
 #include "windows/CameraGlyph.h"
 
+#include "windows/GlyphCanvas.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace {
-
-// A transparent canvas of `side` points, sharp on screens with a device pixel ratio of 2.
-QPixmap canvas(int side) {
-    QPixmap pixmap(side * 2, side * 2);
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
-}
-
-} // namespace
-
 QIcon CameraGlyph::camera(int side, const QColor& colour) {
-    QPixmap pixmap = canvas(side);
+    QPixmap pixmap = glyphCanvas(side);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     // On a 16-unit grid: the body from 1 to 15 wide and 4.5 to 13.5 high, the viewfinder hump on
@@ -38,7 +28,7 @@ QIcon CameraGlyph::camera(int side, const QColor& colour) {
 }
 
 QIcon CameraGlyph::recording(int side, const QColor& colour) {
-    QPixmap pixmap = canvas(side);
+    QPixmap pixmap = glyphCanvas(side);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     const double u = side / 16.0;

@@ -1,5 +1,7 @@
 #include "windows/MediaCardView.h"
 
+#include "windows/GlyphCanvas.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -22,17 +24,9 @@ constexpr int controlFrame = 36;
 
 enum class Glyph { note, backward, play, pause, forward };
 
-// A transparent square of `size` points for the screen's pixel ratio.
-QPixmap canvas(int size, qreal ratio) {
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
-}
-
 // The transport symbols, drawn in the text colour so that they follow light and dark.
 QPixmap glyph(Glyph kind, int size, const QColor& colour, qreal ratio) {
-    QPixmap pixmap = canvas(size, ratio);
+    QPixmap pixmap = glyphCanvas(size, ratio);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -75,7 +69,7 @@ QPixmap glyph(Glyph kind, int size, const QColor& colour, qreal ratio) {
 // Five bars whose heights move with the phase: the "playing" mark beside the app's name.
 QPixmap waveform(int phase, const QColor& colour, qreal ratio) {
     constexpr int size = 14;
-    QPixmap pixmap = canvas(size, ratio);
+    QPixmap pixmap = glyphCanvas(size, ratio);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -1,5 +1,7 @@
 #include "windows/PadlockGlyph.h"
 
+#include "windows/GlyphCanvas.h"
+
 #include <QPainter>
 #include <QPixmap>
 
@@ -29,9 +31,7 @@ void paint(QPainter& painter, QPointF centre, double height, const QColor& colou
 }
 
 QIcon icon(int side, const QColor& colour, Shackle shackle) {
-    QPixmap pixmap(side * 2, side * 2); // sharp on screens with a device pixel ratio of 2
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = glyphCanvas(side);
     QPainter painter(&pixmap);
     paint(painter, QPointF(side / 2.0, side / 2.0 + side * 0.12), side * 0.8, colour, shackle);
     painter.end();
