@@ -43,7 +43,7 @@ void finish(std::shared_ptr<StreamRecorder> recorder, Report report) {
             return;
         }
         VantleLog::main().write(u"recording: saved "_s + *saved);
-        if (report.window) report.window->showInfo(u"Recording saved"_s, u"Movies › Vantle"_s);
+        if (report.window) report.window->showInfo(u"Recording saved"_s, u"Videos › Vantle"_s);
         if (report.notifier)
             report.notifier->post(u"Recording saved"_s, report.title, QFileInfo(*saved).fileName(),
                                   std::nullopt, *saved);
