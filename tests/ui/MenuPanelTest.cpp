@@ -172,9 +172,7 @@ TEST_F(MenuPanelTest, SectionsAreFavouritesThenAllAppsAndAQueryShowsResults) {
     EXPECT_EQ(actions.calls.filter(u"launch"_s).size(), 1);
 }
 
-// Showing greets by the hour, refreshes Android and fits the columns to the width; tiles ask the icon
-// store when first drawn, launch on a click and mark their state; the dock puts the app that plays
-// first, with a play/pause button for its window; without a window for it, or without media, it goes.
+// Tiles draw the stored icon, launch on a click and mark their state; the dock leads with what plays.
 TEST_F(MenuPanelTest, ShowingGreetsAndFitsTheGridTilesLaunchAndMarkTheirStateAndTheDockShowsWhatPlays) {
     QImage red(48, 48, QImage::Format_ARGB32);
     red.fill(Qt::red);
@@ -317,6 +315,10 @@ TEST_F(MenuPanelTest, TileAndPanelMenusHoldTheirActionsInOrder) {
               (QStringList{u"Remove from favourites"_s, u"Show in tray"_s, u"Remove password lock"_s,
                            u"Back up app data…"_s, u"Show APK in Files"_s, u"Remove from Vantle"_s,
                            u"Uninstall from Android…"_s}));
+    actions.inTray = true; // pinned: the same entry takes the item away
+    EXPECT_EQ(menuTexts(*full->tiles().first()->makeContextMenu(), u"Remove from tray"_s).value(1),
+              u"Remove from tray"_s);
+    EXPECT_EQ(actions.calls.filter(u"Tray"_s), QStringList{u"toggleInTray"_s});
 }
 
 TEST_F(MenuPanelTest, PillAndDockDescribeEachAndroidStateAndASlowStart) {
