@@ -21,11 +21,6 @@ using LauncherRules::Page;
 
 namespace {
 
-QString labelText(const QWidget& root, const char* objectName) {
-    const auto* label = root.findChild<QLabel*>(QLatin1StringView(objectName));
-    return label ? label->text() : u"(missing)"_s;
-}
-
 bool isCurrentPage(const MenuPanel& panel, QWidget* content) {
     const auto* pages = panel.findChild<QStackedWidget*>();
     return pages && content && pages->currentWidget()->isAncestorOf(content);
@@ -63,8 +58,8 @@ TEST_F(MenuPanelTest, TheEmptyLibraryInvitesTheFirstAppAndChosenOrDroppedFilesAr
     auto panel = makePanel();
     panel->show();
     EXPECT_EQ(panel->page(), Page::empty);
-    EXPECT_EQ(labelText(*panel, "emptyTitle"), u"Add your first app"_s);
-    EXPECT_EQ(labelText(*panel, "emptyText"),
+    EXPECT_EQ(panel->findChild<QLabel*>(u"emptyTitle"_s)->text(), u"Add your first app"_s);
+    EXPECT_EQ(panel->findChild<QLabel*>(u"emptyText"_s)->text(),
               u"Drop an APK file here, or choose one.\nIt opens in its own small window."_s);
     EXPECT_EQ(panel->chooseButton()->text(), u"Choose APK…"_s);
     EXPECT_TRUE(isCurrentPage(*panel, panel->chooseButton()));
@@ -76,7 +71,7 @@ TEST_F(MenuPanelTest, TheEmptyLibraryInvitesTheFirstAppAndChosenOrDroppedFilesAr
     QTest::mouseClick(panel->chooseButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return !store.isAddingFiles(); })); // read in the background
     EXPECT_EQ(panel->page(), Page::library);
-    EXPECT_EQ(labelText(*panel, "statusLine"), u"Added Weather.apk"_s);
+    EXPECT_EQ(panel->findChild<QLabel*>(u"statusLine"_s)->text(), u"Added Weather.apk"_s);
 
     // The library's own button opens the chooser too.
     EXPECT_EQ(panel->addButton()->toolTip(), u"Add an APK"_s);
