@@ -131,3 +131,21 @@ inline QStringList menuTexts(const QMenu& menu, const QString& trigger = {}) {
     }
     return texts;
 }
+
+#include <QCheckBox>
+#include <QComboBox>
+
+// Sets the control named `key` under `page` as the user would: a switch is clicked when it differs, a
+// choice is picked by its data. False when there is no such control or choice.
+inline bool setControl(const QWidget& page, const QString& key, const QVariant& value) {
+    if (auto* box = page.findChild<QCheckBox*>(key)) {
+        if (box->isChecked() != value.toBool()) box->click();
+        return true;
+    }
+    auto* combo = page.findChild<QComboBox*>(key);
+    const int index = combo ? combo->findData(value) : -1;
+    if (index < 0) return false;
+    combo->setCurrentIndex(index);
+    Q_EMIT combo->activated(index);
+    return true;
+}

@@ -21,8 +21,7 @@ inline bool xdotool(const QStringList& arguments) {
     return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
 }
 
-// A real XEmbed tray (trayer) along the top edge of the program's X server, at the right; it ends
-// with the returned process.
+// A real XEmbed tray (trayer) at the top right of the program's X server, ending with the returned process.
 inline std::unique_ptr<QProcess> startTray() {
     auto tray = std::make_unique<QProcess>();
     tray->start(QStringLiteral("trayer"), QStringLiteral("--edge top --align right --widthtype request "
@@ -32,8 +31,7 @@ inline std::unique_ptr<QProcess> startTray() {
     return tray;
 }
 
-// Where the tray host put the item, once it has embedded and mapped Qt's icon window (an XEmbed
-// client): until it is viewable, clicks there reach the tray host's own window and are lost.
+// Where the tray host put the item once its XEmbed window is viewable (clicks before that are lost).
 inline QRect shown(QSystemTrayIcon* item) {
     const auto viewable = [item] {
         for (const QWidget* widget : QApplication::topLevelWidgets()) {
@@ -54,9 +52,8 @@ inline QRect shown(QSystemTrayIcon* item) {
     return item->geometry();
 }
 
-// Right-clicks the item at `frame` and returns the menu that opened. A click at once after other
-// items went (before 0.3 s passed) opens nothing on this tray host, though the item is viewable
-// there; the click is given again.
+// Right-clicks the item at `frame`; returns the menu that opened. Given again when the tray host lost
+// it (a click within 0.3 s of other items going opens nothing, though the item is viewable).
 inline QMenu* rightClick(const QRect& frame) {
     const auto popup = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
     for (int attempt = 0; attempt < 3 && !popup(); ++attempt) {

@@ -12,8 +12,7 @@ namespace {
 // Real grabs on the program's own X server; keys pressed with xdotool reach the dispatcher.
 class GlobalShortcutsTest : public DesktopShellFixture {
 protected:
-    // Presses `keys`, then Alt+Space as a marker, and waits for it: X delivers in order, so what the
-    // keys did has happened by then, and so has nothing when they did nothing.
+    // Presses `keys` then Alt+Space as a marker: X delivers in order, so once it arrived the keys have acted.
     void press(const QStringList& keys) {
         const qsizetype markers = log.count(u"hotkey pressed"_s);
         ASSERT_TRUE(xdotool(QStringList{u"key"_s} + keys + QStringList{u"alt+space"_s}));

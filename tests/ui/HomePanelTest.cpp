@@ -13,7 +13,7 @@ using Presentation = HomePanelController::Presentation;
 
 class HomePanelTest : public PanelFixture {};
 
-TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAsksForTheWarmUpAndIsSnapshotted) {
+TEST_F(HomePanelTest, AWindowPanelShowsAtStartWithTheSharedSizeIsSnapshottedAndAFloatingOneIsPutAway) {
     VantleSettings::set(SettingsKeys::panelWidth, 480.0);
     VantleSettings::set(SettingsKeys::panelHeight, 820.0);
     HomePanelController home(store, actions, environment());
@@ -51,34 +51,32 @@ TEST_F(HomePanelTest, AsAWindowThePanelShowsAtStartWithTheSharedSizeAsksForTheWa
     VantleSettings::set(SettingsKeys::panelWidth, 200.0); // too narrow: the default size
     HomePanelController other(store, actions, environment());
     EXPECT_EQ(other.makePanel(Presentation::window).size(), QSize(390, 760));
-}
 
-TEST_F(HomePanelTest, AFloatingPanelIsPutAwayNotClosedAndLeavesWhenVantleIsNoLongerActive) {
-    HomePanelController home(store, actions, environment());
-    MenuPanel& panel = home.makePanel(Presentation::floating);
-    EXPECT_TRUE(panel.windowFlags() & Qt::FramelessWindowHint);
-    home.showPanel(QRect(100, 0, 20, 24));
-    ASSERT_TRUE(panel.isVisible());
+    // A floating panel is put away, not closed, and leaves when Vantle is no longer active.
+    HomePanelController floating(store, actions, environment());
+    MenuPanel& put = floating.makePanel(Presentation::floating);
+    EXPECT_TRUE(put.windowFlags() & Qt::FramelessWindowHint);
+    floating.showPanel(QRect(100, 0, 20, 24));
+    ASSERT_TRUE(put.isVisible());
 
     QCloseEvent close;
-    QCoreApplication::sendEvent(&panel, &close);
+    QCoreApplication::sendEvent(&put, &close);
     EXPECT_FALSE(close.isAccepted());
-    EXPECT_FALSE(panel.isVisible());
+    EXPECT_FALSE(put.isVisible());
 
-    home.togglePanel();
-    EXPECT_TRUE(panel.isVisible());
-    home.togglePanel();
-    EXPECT_FALSE(panel.isVisible());
+    floating.togglePanel();
+    EXPECT_TRUE(put.isVisible());
+    floating.togglePanel();
+    EXPECT_FALSE(put.isVisible());
 
     // Escape with no search to undo puts it away too.
-    home.showPanel();
-    QTest::keyClick(panel.searchField(), Qt::Key_Escape);
-    EXPECT_FALSE(panel.isVisible());
+    floating.showPanel();
+    QTest::keyClick(put.searchField(), Qt::Key_Escape);
+    EXPECT_FALSE(put.isVisible());
 
     // Another application became active: nothing of Vantle's is, so the panel goes.
-    home.showPanel();
+    floating.showPanel();
     QApplication::setActiveWindow(nullptr);
-    QEvent deactivate(QEvent::WindowDeactivate);
-    QCoreApplication::sendEvent(&panel, &deactivate);
-    EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }, 2000));
+    QCoreApplication::sendEvent(&put, &deactivate);
+    EXPECT_TRUE(waitUntil([&] { return !put.isVisible(); }, 2000));
 }

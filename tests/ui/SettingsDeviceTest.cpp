@@ -1,5 +1,4 @@
-// The Android page's controls against the simulated Android, read back from the device and its
-// configuration; the version picker follows what is installed and "Delete" removes a version.
+// The Android page's controls read back from the simulated Android; the version picker and "Delete".
 #include "RecordingLauncherActions.h"
 #include "RecordingSettingsActions.h"
 #include "core/AppLibraryStore.h"
@@ -11,25 +10,24 @@
 #include "support/SimulatedAndroid.h"
 #include "ui/SettingsView.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QPushButton>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString onDevice(const QString& command) {
-    return offThread([command] {
-               return AndroidRuntimeCLI::runADB({u"shell"_s, command});
-           })
-        .value_or(u"(adb failed)"_s)
-        .trimmed();
-}
-
-QString avdConfig() {
+// What the device answers to a shell `command`; without one, `line` if the device's configuration holds it.
+QString readBack(const QString& command, const QString& line) {
+    if (!command.isEmpty())
+        return offThread([command] {
+                   return AndroidRuntimeCLI::runADB({u"shell"_s, command});
+               })
+            .value_or(u"(adb failed)"_s)
+            .trimmed();
     const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
-    return QString::fromUtf8(readFile(*paths.avdHome + u'/' + paths.avdName + u".avd/config.ini"_s));
+    const QString config =
+        QString::fromUtf8(readFile(*paths.avdHome + u'/' + paths.avdName + u".avd/config.ini"_s));
+    return config.split(u'\n').contains(line) ? line : config;
 }
 
 TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollowsWhatIsInstalled) {
@@ -43,41 +41,30 @@ TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollows
 
     struct Row {
         QLatin1StringView key;
-        QVariant value;                    // a switch is clicked once, a choice is picked
-        std::function<QString()> readBack; // from the device or its configuration
+        QVariant value;  // a switch is clicked once, a choice is picked
+        QString command; // read back from the device; empty: from its configuration
         QString expected;
     };
-    const auto config = [](const QString& line) {
-        return [line] { return avdConfig().split(u'\n').contains(line) ? line : avdConfig(); };
-    };
-    const auto device = [](const QString& command) { return [command] { return onDevice(command); }; };
     // Each control's change reaches Android at once (what each value does there: RuntimeDeviceTest).
     AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it
+    const QString dns = u"settings get global private_dns_"_s;
     const Row rows[] = {
-        {SettingsKeys::adBlock.name, false, device(u"settings get global private_dns_mode"_s),
-         u"opportunistic"_s},
-        {SettingsKeys::adBlock.name, true, device(u"settings get global private_dns_mode"_s), u"hostname"_s},
-        {SettingsKeys::adBlockHost.name, AndroidAdBlock::providers()[2].host,
-         device(u"settings get global private_dns_specifier"_s), AndroidAdBlock::providers()[2].host},
+        {SettingsKeys::adBlock.name, false, dns + u"mode"_s, u"opportunistic"_s},
+        {SettingsKeys::adBlock.name, true, dns + u"mode"_s, u"hostname"_s},
+        {SettingsKeys::adBlockHost.name, AndroidAdBlock::providers()[2].host, dns + u"specifier"_s,
+         AndroidAdBlock::providers()[2].host},
         // Off leaves Android as it is; on carries the desktop's dark mode over.
-        {SettingsKeys::syncDarkMode.name, false, device(u"cmd uimode night"_s), u"Night mode: no"_s},
-        {SettingsKeys::syncDarkMode.name, true, device(u"cmd uimode night"_s), u"Night mode: yes"_s},
-        {SettingsKeys::micCamera.name, true, config(u"hw.audioInput=yes"_s), u"hw.audioInput=yes"_s},
+        {SettingsKeys::syncDarkMode.name, false, u"cmd uimode night"_s, u"Night mode: no"_s},
+        {SettingsKeys::syncDarkMode.name, true, u"cmd uimode night"_s, u"Night mode: yes"_s},
+        {SettingsKeys::micCamera.name, true, {}, u"hw.audioInput=yes"_s},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(QString(row.key).toStdString() + " " + row.value.toString().toStdString());
         const QString key(row.key);
-        if (auto* box = view.findChild<QCheckBox*>(key)) {
-            if (box->isChecked() != row.value.toBool()) box->click();
-        } else {
-            auto* combo = view.findChild<QComboBox*>(key);
-            ASSERT_NE(combo, nullptr);
-            combo->setCurrentIndex(combo->findData(row.value));
-            Q_EMIT combo->activated(combo->currentIndex());
-        }
+        ASSERT_TRUE(setControl(view, key, row.value));
         EXPECT_EQ(VantleSettings::store().value(key), row.value);
-        EXPECT_TRUE(waitUntil([&] { return row.readBack() == row.expected; }, 5000))
-            << row.readBack().toStdString();
+        EXPECT_TRUE(waitUntil([&] { return readBack(row.command, row.expected) == row.expected; }, 5000))
+            << readBack(row.command, row.expected).toStdString();
     }
     AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
 
@@ -113,10 +100,8 @@ TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollows
 
     // Picking another version asks the application to switch; picking the current one does nothing.
     actions.calls.clear();
-    for (const int api : {35, 33}) {
-        picker->setCurrentIndex(picker->findData(api));
-        Q_EMIT picker->activated(picker->currentIndex());
-    }
+    for (const int api : {35, 33})
+        ASSERT_TRUE(setControl(view, SettingsKeys::androidAPI.key(), api));
     EXPECT_EQ(actions.calls, QStringList{u"switchAndroidVersion 33"_s});
 }
 

@@ -1,5 +1,5 @@
-// The settings pages: every control stores its setting and reaches what applies it; the login
-// entry, the wallpaper, the panel's way into the settings and the commands that change its look.
+// The settings pages: each control's stored setting and effect, the login entry, the wallpaper, the look
+// commands.
 #include "ui/SettingsView.h"
 
 #include "PanelFixture.h"
@@ -14,8 +14,6 @@
 #include "updates/AppUpdates.h"
 #include "windows/AndroidWindowRegistry.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
@@ -60,7 +58,7 @@ TEST_F(SettingsViewTest, EveryControlStoresItsSettingAndReachesWhatAppliesIt) {
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     struct Row {
         QLatin1StringView key;
-        QVariant value; // what the user picks; a switch is clicked once (every default is then changed)
+        QVariant value;                    // what the user picks; every row changes the control
         std::function<bool()> effect = {}; // seen in the part that uses the setting, beyond the stored value
         QString logged = {};               // the line the change writes, if any
     };
@@ -94,16 +92,8 @@ TEST_F(SettingsViewTest, EveryControlStoresItsSettingAndReachesWhatAppliesIt) {
         int posted = 0;
         EventCenter::shared().observe(row.key, &observer, [&posted](const QVariantMap&) { ++posted; });
         const MainLogSince log;
-        if (auto* box = view->findChild<QCheckBox*>(key)) {
-            ASSERT_NE(box->isChecked(), row.value.toBool());
-            box->click();
-        } else {
-            auto* combo = view->findChild<QComboBox*>(key);
-            ASSERT_NE(combo, nullptr);
-            ASSERT_GE(combo->findData(row.value), 0);
-            choose(combo, combo->findData(row.value));
-        }
-        EXPECT_EQ(posted, 1);
+        ASSERT_TRUE(setControl(*view, key, row.value));
+        EXPECT_EQ(posted, 1); // a switch already in the row's state would post nothing
         if (!row.logged.isEmpty()) {
             EXPECT_EQ(log.count(row.logged), 1);
         }
@@ -176,8 +166,7 @@ TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsRe
               u"Shortcuts are not available on this desktop: "_s + settingsActions.unavailableReason);
 }
 
-// Open at login is on once by default and never again against the user's choice; the entry holds any
-// path and validates; a failure is the text under the switch.
+// Open at login is on by default once, never against the user's choice; any path validates; failures show.
 TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureShowsUnderTheSwitch) {
     const QString entry = Locations::autostartEntry();
     const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
@@ -198,10 +187,7 @@ TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureSh
     EXPECT_TRUE(validates());
     EXPECT_TRUE(readFile(entry).contains(
         R"(Exec="/opt/My Apps/\\$HOME \\"q\\" \\`x\\` back\\\\slash 100%%/vantle")"));
-    QFile file(entry);
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("Hidden=true\n"); // an entry the desktop skips counts as off
-    file.close();
+    ASSERT_TRUE(writeFile(entry, readFile(entry) + "Hidden=true\n")); // skipped by the desktop: off
     EXPECT_EQ(LoginRegistration::status(), LoginRegistration::Status::disabled);
     EXPECT_NE(LoginRegistration::enable(u"/opt/two\nlines"_s), std::nullopt);
 
@@ -215,8 +201,7 @@ TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureSh
         problemShown(*view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
 }
 
-// The panel's "Settings" (its menu entry, the commands through the real channel) and its way back; a
-// chosen photo becomes the wallpaper and a bad file changes nothing; the look commands act at once.
+// The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); look commands.
 TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollowsTheLookCommands) {
     VantleApp vantle(LaunchArguments::parse({u"vantle"_s}), AppLibraryStore::Seams{}, VantleApp::Steps{});
     ASSERT_TRUE(vantle.start());

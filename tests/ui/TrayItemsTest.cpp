@@ -1,6 +1,5 @@
 #include "DesktopShellFixture.h"
 #include "apk/AppIconStore.h"
-#include "ui/AppTile.h"
 #include "ui/MenuBarExtras.h"
 #include "windows/VantleLayout.h"
 
@@ -94,16 +93,6 @@ TEST_F(TrayItemsTest, AClickOpensTheAppBesideItsItemOrHidesItsWindowAndARightCli
               (QStringList{u"Open Maps"_s, u"Remove password lock"_s, u"-"_s, u"Remove from tray"_s}));
     closed.actions().last()->trigger();
     EXPECT_TRUE(waitUntil([&] { return extras.itemIDs().isEmpty(); }));
-}
-
-TEST_F(TrayItemsTest, TheTileMenuOffersTheTrayItemOnlyWhereThereIsATray) {
-    AppTile tile(add(u"Maps"_s), store, actions, icons);
-    EXPECT_FALSE(texts(*tile.makeContextMenu()).contains(u"Show in tray"_s)); // with a tray: the panel tests
-    actions.inTray = true;
-    const std::unique_ptr<QMenu> menu = tile.makeContextMenu();
-    EXPECT_EQ(menu->actions().at(1)->text(), u"Remove from tray"_s);
-    menu->actions().at(1)->trigger();
-    EXPECT_EQ(actions.calls, QStringList{u"toggleInTray"_s});
 }
 
 TEST(MiniPlayerTitle, TitlesOfTwentyThreeCharactersOrMoreAreCutToTwentyOneAndAnEllipsis) {

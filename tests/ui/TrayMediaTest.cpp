@@ -1,5 +1,5 @@
-// The mini player end to end: Notes plays on the simulated Android in a real window; the tray item
-// appears in a real tray, and its menu reaches the app as Android media keys.
+// The mini player end to end: Notes plays in a real window, the item is in a real tray, its menu sends media
+// keys.
 #include "DesktopShellFixture.h"
 #include "apk/AppIconStore.h"
 #include "openapp/OpenAppFlow.h"
