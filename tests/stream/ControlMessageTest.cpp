@@ -1,4 +1,6 @@
 // Both directions of the control socket: byte-exact messages out, the device-message reader in.
+#include "sim/server/ControlMessage.h"
+
 #include "StreamTestSupport.h"
 #include "stream/DeviceMessageReader.h"
 #include "stream/ScrcpyControl.h"
@@ -65,10 +67,6 @@ TEST(ScrcpyControlTest, FixedPointRoundsTowardZeroAndSaturates) {
     }
 }
 
-QByteArray clipboardMessage(const QByteArray& utf8) {
-    return QByteArray(1, 0) + be32(uint32_t(utf8.size())) + utf8;
-}
-
 // Writes `stream` into one end, closes it, and has the reader read the other end to its end.
 TEST(DeviceMessageReaderTest, ReadsEveryTypeInOrderAndStopsWhereItMust) {
     const struct {
@@ -76,19 +74,16 @@ TEST(DeviceMessageReaderTest, ReadsEveryTypeInOrderAndStopsWhereItMust) {
         DeviceMessages::End end;
         QStringList clipboards;
     } cases[] = {
-        {clipboardMessage("first") + QByteArray(1, 1) + packetHeader(2, 0).left(8) + // acknowledgement of 2
-             QByteArray(1, 2) + QByteArray("\x00\x07\x00\x03", 4) + "abc" +          // UHID output, 3 bytes
-             QByteArray(1, 2) + QByteArray("\x00\x07\x00\x00", 4) +                  // UHID output, empty
-             clipboardMessage("") + clipboardMessage("caf\xc3\xa9"),
+        {ControlMessages::clipboard(u"first"_s) + ControlMessages::acknowledgement(2) + QByteArray(1, 2) +
+             QByteArray("\x00\x07\x00\x03", 4) + "abc" +            // UHID output, 3 bytes
+             QByteArray(1, 2) + QByteArray("\x00\x07\x00\x00", 4) + // UHID output, empty
+             ControlMessages::clipboard({}) + ControlMessages::clipboard(u"caf\u00e9"_s),
          DeviceMessages::End::closed,
          {u"first"_s, QString(), u"caf\u00e9"_s}},
         // Invalid UTF-8 is replaced, not refused.
-        {clipboardMessage("a\xff"
-                          "b"),
-         DeviceMessages::End::closed,
-         {u"a\ufffdb"_s}},
+        {QByteArray(1, 0) + be32(3) + "a\xff" + "b", DeviceMessages::End::closed, {u"a\ufffdb"_s}},
         // An unknown type stops the reader before anything after it.
-        {clipboardMessage("kept") + QByteArray(1, 3) + clipboardMessage("never"),
+        {ControlMessages::clipboard(u"kept"_s) + QByteArray(1, 3) + ControlMessages::clipboard(u"never"_s),
          DeviceMessages::End::unknownType,
          {u"kept"_s}},
         // An oversized clipboard is not read; the largest allowed length is read like any other (here

@@ -62,7 +62,7 @@ protected:
 
 // The messages' layout is the encoders' (tested there); here: which message, where, how much. Each
 // step's events are followed by the marker: what they sent is exactly what comes before it.
-TEST_F(AndroidVideoViewTest, PointerWheelAndInputMethodMapThroughTheLetterboxedPicture) {
+TEST_F(AndroidVideoViewTest, PointerWheelInputMethodAndKeysReachTheDeviceAsMessages) {
     using ScrcpyControl::TouchAction;
     const QSize android(1080, 2088);
     EXPECT_EQ(view.androidPoint(QPointF(195, 362)), std::pair(QPointF(540, 1044), android));
@@ -111,9 +111,8 @@ TEST_F(AndroidVideoViewTest, PointerWheelAndInputMethodMapThroughTheLetterboxedP
     EXPECT_EQ(view.androidPoint(QPointF(799, 0))->first, QPointF(1079, 0));
     EXPECT_NEAR(view.androidPoint(QPointF(barWidth + 100, 362))->first.x(), 100 * 2088 / 724.0, 1e-9);
     EXPECT_FALSE(AndroidVideoView().androidPoint(QPointF(10, 10)));
-}
 
-TEST_F(AndroidVideoViewTest, KeysOfTheTableTextAndShortcuts) {
+    // Keys of the table, text and shortcuts.
     const auto keyPair = [](uint32_t code, uint32_t meta) {
         return ScrcpyControl::key(ScrcpyControl::KeyAction::down, code, meta) +
                ScrcpyControl::key(ScrcpyControl::KeyAction::up, code, meta);

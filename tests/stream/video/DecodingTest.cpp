@@ -64,7 +64,7 @@ TEST(H264, SplitsAtThreeAndFourByteStartCodes) {
 }
 
 // The format from the encoder's parameter sets, and a key frame decoded with it alone.
-TEST(H264, FormatFromEncoderParameterSetsDecodesAKeyFrame) {
+TEST(H264, FormatFromEncoderParameterSetsDecodesAKeyFrameAndRefusesWhatTheDecoderCannotUse) {
     // 2088 is not a multiple of 16: the size comes from the SPS's frame cropping.
     for (const auto& [width, height] : {std::pair{1080, 2088}, std::pair{640, 360}, std::pair{98, 50}}) {
         const auto clip = encodeClip(width, height, 2);
@@ -82,13 +82,10 @@ TEST(H264, FormatFromEncoderParameterSetsDecodesAKeyFrame) {
         // A P-frame has no reference picture in a one-off decoder.
         EXPECT_FALSE(H264::decodeImage(clip.units(1), format));
     }
-    // Units that are not H.264 at all.
-    const QByteArray notH264 = bytes({0, 0, 1, 0x65, 1, 2, 3, 4, 5});
-    EXPECT_FALSE(H264::decodeImage(H264::nalUnits(notH264), encodeClip(64, 64, 1).format()));
-}
-
-TEST(H264, FormatRefusesWhatTheDecoderCannotUse) {
+    // What the decoder cannot use: units that are not H.264 at all, and broken parameter sets.
     const auto clip = encodeClip(320, 240, 1);
+    const QByteArray notH264 = bytes({0, 0, 1, 0x65, 1, 2, 3, 4, 5});
+    EXPECT_FALSE(H264::decodeImage(H264::nalUnits(notH264), clip.format()));
     const auto units = H264::nalUnits(clip.parameterSets);
     const auto sps = units[0], pps = units[1];
     EXPECT_FALSE(H264::format(pps, sps)); // the order is SPS, then PPS
@@ -169,7 +166,9 @@ TEST_F(FrameRendererTest, ShowsEveryFrameWhenTheViewKeepsUpAndTheConverterReuses
     EXPECT_TRUE(converter.convert(nullptr).isNull());
 }
 
-TEST_F(FrameRendererTest, ANewerFrameReplacesOneNotYetShown) {
+// A new format reopens the decoder (the full session's resize); the same parameter sets built again,
+// as when they are repeated in-band, keep it and its reference pictures: a P-frame still decodes.
+TEST_F(FrameRendererTest, ANewerFrameReplacesOneNotYetShownAndTheSameParameterSetsBuiltAgainKeepTheDecoder) {
     enqueue(0, 5);
     EXPECT_EQ(ready, 1); // told once; the view takes whatever is newest when it gets to it
     const VideoFrame newest = renderer.takeFrame();
@@ -179,6 +178,13 @@ TEST_F(FrameRendererTest, ANewerFrameReplacesOneNotYetShown) {
     EXPECT_EQ(renderer.counts().replaced, 4u);
     enqueue(5, 6);
     EXPECT_EQ(ready, 2);
+    ASSERT_TRUE(renderer.takeFrame());
+    const VideoFormatRef again = clip.format();
+    ASSERT_NE(again, format);
+    ASSERT_FALSE(clip.frames[6].key);
+    renderer.push(sampleOf(clip, 6, again), false);
+    EXPECT_LT(meanDifference(imageOf(renderer.takeFrame()), clip.pictures[6]), 4.0);
+    EXPECT_EQ(renderer.counts().errors, 0u);
 }
 
 TEST_F(FrameRendererTest, ABrokenSampleFailsUntilTheNextKeyFrameWherePicturesResumeByThemselves) {
@@ -207,19 +213,6 @@ TEST_F(FrameRendererTest, ABrokenSampleFailsUntilTheNextKeyFrameWherePicturesRes
         }
     }
     EXPECT_EQ(renderer.status(), FrameRenderer::Status::rendering);
-}
-
-// A new format reopens the decoder (the full session's resize); the same parameter sets built again,
-// as when they are repeated in-band, keep it and its reference pictures: a P-frame still decodes.
-TEST_F(FrameRendererTest, TheSameParameterSetsBuiltAgainKeepTheDecoder) {
-    enqueue(0, 2);
-    ASSERT_TRUE(renderer.takeFrame());
-    const VideoFormatRef again = clip.format();
-    ASSERT_NE(again, format);
-    ASSERT_FALSE(clip.frames[2].key);
-    renderer.push(sampleOf(clip, 2, again), false);
-    EXPECT_LT(meanDifference(imageOf(renderer.takeFrame()), clip.pictures[2]), 4.0);
-    EXPECT_EQ(renderer.counts().errors, 0u);
 }
 
 } // namespace
