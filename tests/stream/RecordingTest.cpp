@@ -95,7 +95,7 @@ TEST_F(StreamRecorderTest, WithoutAKeyFrameThereIsNoFileAFailedStartTriesAgainAn
         EXPECT_FALSE(QFile::exists(path));
         ASSERT_TRUE(QDir().mkpath(folder.filePath(u"later"_s)));
         // 11 and 12 arrive within the same clock tick, 13 within the same tick of the track's clock.
-        for (const auto [i, step] :
+        for (const auto& [i, step] :
              {std::pair(1, 33'333), {10, 33'333}, {11, 33'333}, {12, 0}, {13, 1'005}}) {
             now += step;
             appendFrame(recorder, size_t(i));
