@@ -241,6 +241,15 @@ QLabel* rowLabel(const QString& text) {
     return label;
 }
 
+// A column the page fills later (rows that follow the device or the library), named for tests.
+QWidget* filledLater(const QString& objectName, int top, QVBoxLayout*& layout) {
+    auto* widget = new QWidget;
+    widget->setObjectName(objectName);
+    layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, top, 0, 0);
+    return widget;
+}
+
 // A label and, at the row's end, the control it names.
 QWidget* choiceRow(const QString& text, QWidget* control) {
     auto* row = new QWidget;
@@ -398,11 +407,7 @@ QWidget* SettingsView::makeAndroid() {
     page.add(
         note(u"Each version has its own apps and data. Changing it restarts Android; your apps install again "
              u"on the new version when you open them."_s));
-    auto* versions = new QWidget;
-    versions->setObjectName(u"installedVersions"_s);
-    m_versions = new QVBoxLayout(versions);
-    m_versions->setContentsMargins(0, 0, 0, 0);
-    page.add(versions);
+    page.add(filledLater(u"installedVersions"_s, 0, m_versions));
     page.gap();
 
     page.add(boundSwitch(u"Desktop notifications when the app window is hidden"_s, desktopNotifications,
@@ -475,11 +480,7 @@ QWidget* SettingsView::makeAppLock() {
     page.add(
         note(u"Locked apps ask for your password before they open, and their notifications don't show the "
              u"message."_s));
-    auto* apps = new QWidget;
-    apps->setObjectName(u"lockedApps"_s);
-    m_lockedApps = new QVBoxLayout(apps);
-    m_lockedApps->setContentsMargins(0, 4, 0, 0);
-    page.add(apps);
+    page.add(filledLater(u"lockedApps"_s, 4, m_lockedApps));
     return page.done();
 }
 
