@@ -106,9 +106,9 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     QDateTime now(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
     AppUpdates updates{{{}, [&](const QUuid& id) { closedWindows.append(id); }, [&] { return now; }}};
     const auto idle = [&] { return waitUntil([&] { return !updates.isChecking(); }, 30000); };
-    const auto settle = qScopeGuard(idle); // a check cut short by a failed assertion ends before its owner
     int checks = 0; // as they start: check() says if one ran (it may end before checkIfDue returns)
     QObject::connect(&updates, &AppUpdates::checkingChanged, [&] { checks += updates.isChecking(); });
+    const auto settle = qScopeGuard(idle); // a check cut short by a failed assertion ends before its owner
     const auto check = [&](Trigger trigger = Trigger::forced) {
         const int before = checks;
         updates.checkIfDue(store, trigger);
