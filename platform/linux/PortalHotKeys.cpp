@@ -84,10 +84,10 @@ std::optional<QString> trigger(Qt::Key key, Qt::KeyboardModifiers modifiers) {
     return prefix + name;
 }
 
-// The Response codes of a Request in words (1: the user said no, 2: anything else).
+// The Response codes of a Request in words (1: the user cancelled, 2: anything else).
 QString refusal(uint response, const QString& what) {
-    return response == 1 ? u"the desktop's dialog was cancelled ("_s + what + u')'
-                         : u"the desktop's portal could not "_s + what + u" (response %1)"_s.arg(response);
+    return response == 1 ? u"the desktop's dialog to "_s + what + u" was cancelled"_s
+                         : u"the desktop could not "_s + what + u" (response %1)"_s.arg(response);
 }
 
 // The session handle arrives as an object path, or (xdg-desktop-portal up to 1.18) as a string.

@@ -70,6 +70,7 @@ public:
 
     // Steering the stand-in desktop (see its header).
     static void refuse(const QStringList& shortcutIDs) { control(QStringLiteral("Refuse"), {shortcutIDs}); }
+    static void cancelBinds(bool on) { control(QStringLiteral("Cancel"), {on}); }
     static bool activate(const QString& shortcutID) {
         return control(QStringLiteral("Activate"), {shortcutID}).value(0).toBool();
     }

@@ -140,12 +140,20 @@ TEST_F(PortalShortcutsTest, KeysAreBoundInOneRequestPressesArriveAChangeRebindsA
     hotKey.reset(), shortcuts.reset(), keys.reset();
     ASSERT_TRUE(waitUntil([&] { return PortalDesktop::closed().contains(thirdSession); }));
 
-    // The portal leaves the bus: the keys held become unavailable, said once in the log.
+    // The user cancels the desktop's dialog: a failure in the desktop's terms; asked again, granted.
     keys = GlobalHotKeys::create();
     shortcuts.emplace(**keys, store, actions, windows);
     hotKey.emplace(**keys, *shortcuts, windows);
+    PortalDesktop::cancelBinds(true);
+    hotKey->registerKey();
+    ASSERT_TRUE(waitForLine(
+        u"hotkey Alt+Space register status=failed (the desktop's dialog to bind the shortcuts was cancelled)"_s));
+    EXPECT_FALSE(hotKey->isRegistered());
+    PortalDesktop::cancelBinds(false);
     hotKey->registerKey();
     ASSERT_TRUE(waitForLine(u"hotkey Alt+Space register status=registered"_s, 2));
+
+    // The portal leaves the bus: the keys held become unavailable, said once in the log.
     desktop.stopPortal();
     ASSERT_TRUE(waitForLine(u"hotkeys unavailable: "_s));
     const QString lost = (*keys)->unavailableReason();

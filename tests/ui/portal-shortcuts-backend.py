@@ -11,6 +11,7 @@
 # Usage: portal-shortcuts-backend.py <bus name>. Prints "ready" once the name is owned.
 # Test control (object /org/vantle/test, interface org.vantle.test.Backend):
 #   Refuse(as ids)        leave these ids out of the answers to later binds (replaces the last list)
+#   Cancel(b on)          answer later binds as a dialog the user cancelled (response 1)
 #   Activate(s id)        emit Activated for `id` in the newest open session that bound it
 #   Binds() -> as         one line per bind: "<session> <id>=<preferred trigger>,..."
 #   Closed() -> as        the sessions closed so far
@@ -52,6 +53,7 @@ class Backend(dbus.service.Object):
         self.bus = bus
         self.sessions = {}  # path -> Session, in creation order
         self.refused = set()
+        self.cancel = False
         self.binds = []
         self.closed = []
 
@@ -63,8 +65,8 @@ class Backend(dbus.service.Object):
     @dbus.service.method(IMPL, in_signature="ooa(sa{sv})sa{sv}", out_signature="ua{sv}")
     def BindShortcuts(self, handle, session_handle, shortcuts, parent_window, options):
         session = self.sessions.get(str(session_handle))
-        if session is None:
-            return dbus.UInt32(2), dbus.Dictionary({}, signature="sv")
+        if session is None or self.cancel:
+            return dbus.UInt32(2 if session is None else 1), dbus.Dictionary({}, signature="sv")
         self.binds.append(str(session_handle) + " " + ",".join(
             "%s=%s" % (sid, props.get("preferred_trigger", "")) for sid, props in shortcuts))
         answer = []
@@ -108,6 +110,10 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="as", out_signature="")
     def Refuse(self, ids):
         self.backend.refused = set(str(sid) for sid in ids)
+
+    @dbus.service.method(CONTROL, in_signature="b", out_signature="")
+    def Cancel(self, on):
+        self.backend.cancel = bool(on)
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="b")
     def Activate(self, sid):
