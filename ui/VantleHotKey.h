@@ -70,12 +70,12 @@ public:
     bool isRegistered() const { return m_registered; }
 
 private:
-    GlobalHotKeys& m_keys;
-    AppShortcuts& m_shortcuts;
-    AppWindows& m_windows;
     void logStatus(const GlobalHotKeys::Result& result);
     void logUnavailable(const QString& reason);
 
+    GlobalHotKeys& m_keys;
+    AppShortcuts& m_shortcuts;
+    AppWindows& m_windows;
     bool m_registered = false;
     bool m_pending = false;
     bool m_unavailableLogged = false;
