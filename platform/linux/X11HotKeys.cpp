@@ -1,8 +1,8 @@
 #include "platform/GlobalHotKeys.h"
+#include "platform/linux/PortalHotKeys.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPointer>
@@ -55,7 +55,7 @@ public:
     X11HotKeys(const X11HotKeys&) = delete;
     X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-    Result add(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) override {
+    Result add(int id, Qt::Key key, Qt::KeyboardModifiers modifiers, const QString&) override {
         remove(id);
         const std::optional<xcb_keysym_t> symbol = keysym(key);
         xcb_keycode_t* codes = symbol ? xcb_key_symbols_get_keycode(m_symbols, *symbol) : nullptr;
@@ -131,30 +131,6 @@ private:
     QObject m_context; // ends queued reports with this object
 };
 
-// Without X11: the desktop portal's global-shortcuts interface is the only way in.
-class PortalHotKeys final : public GlobalHotKeys {
-public:
-    PortalHotKeys() {
-        QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.portal.Desktop"_s,
-                                                           u"/org/freedesktop/portal/desktop"_s,
-                                                           u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
-        call << u"org.freedesktop.portal.GlobalShortcuts"_s << u"version"_s;
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-        m_reason =
-            reply.type() == QDBusMessage::ReplyMessage
-                ? u"This desktop's portal offers global shortcuts, but Vantle cannot bind them through "
-                  u"it yet; set them in the desktop's keyboard settings with \"vantlectl send shortcut:1\"."_s
-                : u"Global shortcuts are not available: this desktop has no X11 session and its portal "
-                  u"offers no GlobalShortcuts interface."_s;
-    }
-    Result add(int, Qt::Key, Qt::KeyboardModifiers) override { return {Outcome::unavailable, m_reason}; }
-    void remove(int) override {}
-    QString unavailableReason() const override { return m_reason; }
-
-private:
-    QString m_reason;
-};
-
 } // namespace
 
 std::unique_ptr<GlobalHotKeys> GlobalHotKeys::create() {
@@ -165,5 +141,6 @@ std::unique_ptr<GlobalHotKeys> GlobalHotKeys::create() {
             if (screen) return std::make_unique<X11HotKeys>(connection, screen->root);
         }
     }
-    return std::make_unique<PortalHotKeys>();
+    // Wayland and the rest: the desktop portal, when it offers global shortcuts.
+    return makePortalHotKeys(QDBusConnection::sessionBus());
 }

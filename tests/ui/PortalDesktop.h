@@ -1,0 +1,92 @@
+#pragma once
+
+// The global-shortcuts portal as a Wayland desktop has it: a private session bus without service
+// activation, the real frontend /usr/libexec/xdg-desktop-portal on it, pointed by its portal file
+// at our stand-in desktop (portal-shortcuts-backend.py), which the test steers over the same bus.
+// Call from the GUI thread before anything in the process touched the session bus. Everything
+// ends with the object (QProcess ends its children).
+#include "support/TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QProcess>
+#include <QTemporaryDir>
+
+class PortalDesktop {
+public:
+    static constexpr char backendName[] = "org.freedesktop.impl.portal.desktop.vantletest";
+
+    // Empty when the bus, the stand-in desktop and the portal run, else what failed.
+    QString start() {
+        using namespace Qt::StringLiterals;
+        const QString config = m_folder.filePath(u"bus.conf"_s);
+        const QString portals = m_folder.filePath(u"portals"_s);
+        if (!writeFile(config,
+                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") ||
+            !writeFile(portals + u"/vantletest.portal"_s,
+                       QByteArray("[portal]\nDBusName=") + backendName +
+                           "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\nUseIn=vantletest\n"))
+            return u"cannot write the bus configuration and the portal file"_s;
+        m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + config, u"--nofork"_s, u"--print-address"_s});
+        if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        if (!QDBusConnection::sessionBus().isConnected()) return u"no session bus connection"_s;
+        // Debian's Python, which python3-dbus and python3-gi belong to.
+        m_backend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_backend.start(u"/usr/bin/python3"_s,
+                        {QStringLiteral(VANTLE_PORTAL_BACKEND), QString::fromLatin1(backendName)});
+        if (!m_backend.waitForReadyRead(10000)) return u"the stand-in desktop did not start"_s;
+        // xdg-desktop-portal 1.16 reads the *.portal files of XDG_DESKTOP_PORTAL_DIR and uses those
+        // whose UseIn= names a desktop of XDG_CURRENT_DESKTOP.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DESKTOP_PORTAL_DIR"_s, portals);
+        environment.insert(u"XDG_CURRENT_DESKTOP"_s, u"vantletest"_s);
+        m_portal.setProcessEnvironment(environment);
+        m_portal.setStandardErrorFile(m_folder.filePath(u"portal.log"_s));
+        m_portal.start(u"/usr/libexec/xdg-desktop-portal"_s, {u"--verbose"_s});
+        if (!waitUntil(portalRunning, 10000)) return u"xdg-desktop-portal did not take its name"_s;
+        return {};
+    }
+
+    static bool portalRunning() {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    void stopPortal() {
+        m_portal.terminate();
+        m_portal.waitForFinished();
+    }
+    QString portalLog() const {
+        QFile file(m_folder.filePath(QStringLiteral("portal.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    // Steering the stand-in desktop (see its header).
+    static void refuse(const QStringList& shortcutIDs) { control(QStringLiteral("Refuse"), {shortcutIDs}); }
+    static void cancelBinds(bool on) { control(QStringLiteral("Cancel"), {on}); }
+    static bool activate(const QString& shortcutID) {
+        return control(QStringLiteral("Activate"), {shortcutID}).value(0).toBool();
+    }
+    static QStringList binds() { return control(QStringLiteral("Binds")).value(0).toStringList(); }
+    static QStringList closed() { return control(QStringLiteral("Closed")).value(0).toStringList(); }
+
+private:
+    // The stand-in answers from its own process: a blocking call cannot deadlock this thread.
+    static QVariantList control(const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(backendName),
+                                                           QStringLiteral("/org/vantle/test"),
+                                                           QStringLiteral("org.vantle.test.Backend"), method);
+        call.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000).arguments();
+    }
+
+    QTemporaryDir m_folder;
+    QProcess m_bus, m_backend, m_portal;
+};
