@@ -42,10 +42,6 @@ class Session(dbus.service.Object):
         self.backend.sessions.pop(self.path, None)
         self.remove_from_connection()
 
-    @dbus.service.signal(SESSION, signature="")
-    def Closed(self):
-        pass
-
 
 class Backend(dbus.service.Object):
     def __init__(self, bus):
@@ -81,25 +77,9 @@ class Backend(dbus.service.Object):
         return dbus.UInt32(0), dbus.Dictionary(
             {"shortcuts": dbus.Array(answer, signature="(sa{sv})")}, signature="sv")
 
-    @dbus.service.method(IMPL, in_signature="oo", out_signature="ua{sv}")
-    def ListShortcuts(self, handle, session_handle):
-        session = self.sessions.get(str(session_handle))
-        bound = session.bound if session else []
-        return dbus.UInt32(0), dbus.Dictionary({"shortcuts": dbus.Array(
-            [dbus.Struct((sid, dbus.Dictionary({}, signature="sv"))) for sid in bound],
-            signature="(sa{sv})")}, signature="sv")
-
     @dbus.service.signal(IMPL, signature="osta{sv}")
     def Activated(self, session_handle, shortcut_id, timestamp, options):
         pass
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return dbus.UInt32(1)
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return dbus.Dictionary({"version": dbus.UInt32(1)} if interface == IMPL else {}, signature="sv")
 
 
 class Control(dbus.service.Object):
