@@ -113,7 +113,14 @@ TEST_F(SettingsViewTest, EveryControlStoresItsSettingAndReachesWhatAppliesIt) {
     EXPECT_EQ(view->findChild<QComboBox*>(SettingsKeys::theme.key())->currentText(), u"Pixel style"_s);
 }
 
-TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsReachTheApplication) {
+TEST_F(SettingsViewTest, PagesInOrderTheLastRememberedTheirButtonsAndTheLoginEntry) {
+    // Open at login is on by default once, never against the user's choice.
+    const QString entry = Locations::autostartEntry();
+    const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
+    MainLogSince log;
+    LoginItem::enableByDefaultOnce();
+    EXPECT_TRUE(LoginItem::isEnabled() && validates());
+    EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
     EXPECT_EQ(SettingsView::pageTitles(),
               (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
     const MobileApp maps = add(u"Maps"_s);
@@ -164,18 +171,9 @@ TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsRe
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->text(),
               u"Shortcuts are not available on this desktop: "_s + settingsActions.unavailableReason);
-}
 
-// Open at login is on by default once, never against the user's choice; any path validates; failures show.
-TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureShowsUnderTheSwitch) {
-    const QString entry = Locations::autostartEntry();
-    const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
-    MainLogSince log;
-    LoginItem::enableByDefaultOnce();
-    EXPECT_TRUE(LoginItem::isEnabled() && validates());
-    EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
-    auto view = makeView();
-    auto* login = view->findChild<QCheckBox*>(u"loginItem"_s);
+    // The login switch shows the entry made by default once; the user's choice holds; failures show.
+    auto* login = view.findChild<QCheckBox*>(u"loginItem"_s);
     EXPECT_TRUE(login->isChecked());
     login->click(); // the user switches it off
     LoginItem::enableByDefaultOnce();
@@ -197,8 +195,7 @@ TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureSh
     ASSERT_TRUE(writeFile(folder, {}));
     login->click();
     EXPECT_FALSE(login->isChecked() || LoginItem::isEnabled());
-    EXPECT_TRUE(
-        problemShown(*view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
+    EXPECT_TRUE(problemShown(view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
 }
 
 // The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); look commands.
