@@ -202,9 +202,7 @@ TEST_F(SettingsViewTest, PagesInOrderTheLastRememberedTheirButtonsAndTheLoginEnt
 TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollowsTheLookCommands) {
     VantleApp vantle(LaunchArguments::parse({u"vantle"_s}), AppLibraryStore::Seams{}, VantleApp::Steps{});
     ASSERT_TRUE(vantle.start());
-    vantle.store().setApps(
-        {MobileApp{QUuid::createUuid(), u"Maps"_s, MobilePlatform::android, u"/nowhere/maps.apk"_s,
-                   std::nullopt, QDateTime::currentDateTimeUtc(), false}});
+    vantle.store().setApps({add(u"Maps"_s)});
     auto panel = makePanel(&vantle.store());
     Q_EMIT panel->panelMenu()->aboutToShow();
     menuTexts(*panel->panelMenu(), u"Settings"_s);
