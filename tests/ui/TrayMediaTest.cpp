@@ -20,15 +20,10 @@ class RegistryMediaKeys : public RecordingLauncherActions {
     }
 };
 
-class TrayMediaTest : public NotesWindowFixture {
-protected:
-    static void SetUpTestSuite() { tray = startTray().release(); }
-    static void TearDownTestSuite() { delete tray; }
-
-    static inline QProcess* tray = nullptr;
-};
+class TrayMediaTest : public NotesWindowFixture {};
 
 TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAppAsMediaKeys) {
+    const std::unique_ptr<QProcess> tray = startTray(); // ends after the items below
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "trayer did not take the tray";
     AppLibraryStore store;
     OpenAppFlow flow(store); // copies the registry's now-playing record into the store
