@@ -9,6 +9,7 @@
 #include "support/SimulatedAndroid.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QPainter>
 #include <QTest>
 #include <QToolButton>
@@ -18,7 +19,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-TEST(MirrorFrames, TheStatusAndNavigationBarsAreCutAwayAndTooSmallScreenshotsGiveNoFrame) {
+TEST(MirrorFrames, TheBarsAreCutAwayTooSmallScreenshotsGiveNoFrameAndViewPointsBecomeDevicePixels) {
     QImage screen(1080, 2400, QImage::Format_RGB32),
         green(AndroidMirrorModel::deviceSize, QImage::Format_RGB32);
     screen.fill(Qt::red); // the status bar (96 pixels) and the navigation bar (150)
@@ -28,9 +29,8 @@ TEST(MirrorFrames, TheStatusAndNavigationBarsAreCutAwayAndTooSmallScreenshotsGiv
     EXPECT_EQ(AndroidMirrorModel::cropped(QImage(100, 247, QImage::Format_RGB32))->height(), 1);
     EXPECT_FALSE(AndroidMirrorModel::cropped(QImage(100, 246, QImage::Format_RGB32)));
     EXPECT_FALSE(AndroidMirrorModel::cropped(QImage()));
-}
 
-TEST(MirrorFrames, ViewPointsBecomeDevicePixelsBelowTheStatusBarAndInsideTheScreen) {
+    // View points become device pixels below the status bar and inside the screen.
     const struct {
         QPointF at;
         QSizeF view;
@@ -46,7 +46,9 @@ TEST(MirrorFrames, ViewPointsBecomeDevicePixelsBelowTheStatusBarAndInsideTheScre
         EXPECT_EQ(AndroidMirrorModel::devicePoint(c.at, c.view), c.device) << c.at.x() << "," << c.at.y();
 }
 
-TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
+// The player window follows the library: without Android it says so; with the simulated one it shows
+// cropped frames and gestures on it reach the device.
+TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryShowsTheDeviceAndPassesGesturesOn) {
     const QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());
     const ScopedSettings settings;
@@ -68,8 +70,7 @@ TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
     EXPECT_TRUE(player.view()->isPinned());
     EXPECT_EQ(pin->toolTip(), u"Unpin window"_s);
     pin->click();
-    EXPECT_FALSE(player.view()->isPinned());
-    EXPECT_EQ(pin->toolTip(), u"Keep window on top"_s);
+    EXPECT_FALSE(player.view()->isPinned()); // its help reads "Keep window on top" again below
 
     // Closing the window clears the flag; setting it again shows the window again.
     player.view()->close();
@@ -80,19 +81,17 @@ TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryAndSaysWhenThereIsNoAndroid) {
     EXPECT_EQ(libraryShown, 1);
     EXPECT_FALSE(store.showAndroidPlayer());
     EXPECT_FALSE(player.view()->isVisible());
-}
 
-TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
     const SimulatedAndroidHome android;
     SimControl device(Locations::runtime(), 35);
-    AndroidMirrorModel model;
-    model.start();
+    store.setShowAndroidPlayer(true);
+    AndroidMirrorModel& model = player.model();
+    AndroidPlayerView& view = *player.view();
     EXPECT_TRUE(model.isRunning());
     ASSERT_TRUE(waitUntil([&] { return model.frame().has_value(); }, 60000)) << model.status().toStdString();
     EXPECT_EQ(model.status(), u"Android connected"_s);
     EXPECT_EQ(model.frame()->size(), AndroidMirrorModel::deviceSize); // 1080 × 2400 less both bars
 
-    AndroidPlayerView view(model);
     EXPECT_EQ(view.objectName(), u"android-player"_s);
     EXPECT_EQ(view.windowTitle(), u"Vantle Android"_s);
     QStringList help;
@@ -100,8 +99,6 @@ TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
         help.append(button->toolTip());
     EXPECT_EQ(help,
               (QStringList{u"Back to app library"_s, u"Keep window on top"_s, u"Minimise"_s, u"Close"_s}));
-    view.resize(430, 760);
-    view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     // VANTLE_SCREENSHOTS=<folder> keeps a picture of the player for scripts/take-screenshots.
     if (const QString folder = qEnvironmentVariable("VANTLE_SCREENSHOTS"); !folder.isEmpty())
@@ -114,37 +111,38 @@ TEST(MirrorModel, FramesArriveCroppedAndGesturesOnThePlayerReachTheDevice) {
         return (frame.topLeft() + QPointF(frame.width() * x, frame.height() * y)).toPoint();
     };
     const auto onDevice = [&](QPoint p) {
-        const QPoint d = AndroidMirrorModel::devicePoint(p - frame.topLeft(), frame.size());
-        return u"%1 %2"_s.arg(d.x()).arg(d.y());
+        return AndroidMirrorModel::devicePoint(p - frame.topLeft(), frame.size());
     };
     QTest::mouseClick(view.screenArea(), Qt::LeftButton, {}, at(0.25, 0.25));
     QTest::mousePress(view.screenArea(), Qt::LeftButton, {}, at(0.5, 0.8));
     QTest::mouseRelease(view.screenArea(), Qt::LeftButton, {}, at(0.5, 0.2));
     model.key(4);
+    const auto json = [](QJsonObject event) { // without the time it came
+        event.remove(u"atMs"_s);
+        event.insert(u"type"_s, u"input"_s);
+        return QJsonDocument(event).toJson(QJsonDocument::Compact);
+    };
     const auto inputs = [&] { // three adb calls on the pool: any order
-        QSet<QString> events;
-        for (const QJsonObject& event : device.received()) {
-            QStringList words{event.value(u"action"_s).toString()};
-            for (const char* list : {"from", "keycodes"})
-                for (const QJsonValue& value : event.value(QLatin1StringView(list)).toArray())
-                    words.append(QString::number(value.toInt()));
-            if (event.contains(u"x"_s))
-                words << QString::number(event.value(u"x"_s).toInt())
-                      << QString::number(event.value(u"y"_s).toInt());
-            if (event.value(u"type"_s) == u"input"_s) events.insert(words.join(u' '));
-        }
+        QSet<QByteArray> events;
+        for (const QJsonObject& event : device.received())
+            if (event.value(u"type"_s) == u"input"_s) events.insert(json(event));
         return events;
     };
+    const QPoint tap = onDevice(at(0.25, 0.25)), from = onDevice(at(0.5, 0.8)), to = onDevice(at(0.5, 0.2));
     ASSERT_TRUE(waitUntil([&] { return inputs().size() == 3; }, 20000));
-    EXPECT_EQ(inputs(), (QSet<QString>{u"tap "_s + onDevice(at(0.25, 0.25)),
-                                       u"swipe "_s + onDevice(at(0.5, 0.8)) + u' ' + onDevice(at(0.5, 0.2)),
-                                       u"keyevent 4"_s}));
-    EXPECT_NEAR(AndroidMirrorModel::devicePoint(at(0.25, 0.25) - frame.topLeft(), frame.size()).y(), 96 + 538,
-                4);
+    EXPECT_EQ(inputs(), (QSet<QByteArray>{
+                            json({{u"action"_s, u"tap"_s}, {u"x"_s, tap.x()}, {u"y"_s, tap.y()}}),
+                            json({{u"action"_s, u"swipe"_s},
+                                  {u"from"_s, QJsonArray{from.x(), from.y()}},
+                                  {u"x"_s, to.x()},
+                                  {u"y"_s, to.y()}}),
+                            json({{u"action"_s, u"keyevent"_s}, {u"keycodes"_s, QJsonArray{4}}}),
+                        }));
+    EXPECT_NEAR(tap.y(), 96 + 538, 4);
 
     // Closing the window stops the captures.
     view.close();
-    EXPECT_FALSE(model.isRunning());
+    EXPECT_FALSE(model.isRunning() || store.showAndroidPlayer());
 }
 
 } // namespace

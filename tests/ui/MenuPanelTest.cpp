@@ -19,16 +19,13 @@
 using namespace Qt::Literals::StringLiterals;
 using LauncherRules::Page;
 
-namespace {
-
-bool isCurrentPage(const MenuPanel& panel, QWidget* content) {
-    const auto* pages = panel.findChild<QStackedWidget*>();
-    return pages && content && pages->currentWidget()->isAncestorOf(content);
-}
-
-} // namespace
-
-class MenuPanelTest : public PanelFixture {};
+class MenuPanelTest : public PanelFixture {
+protected:
+    static bool isCurrentPage(const MenuPanel& panel, QWidget* content) {
+        const auto* pages = panel.findChild<QStackedWidget*>();
+        return pages && content && pages->currentWidget()->isAncestorOf(content);
+    }
+};
 
 TEST_F(MenuPanelTest, SetupShowsWhileAndroidIsIncompleteOrWhenAskedFor) {
     add(u"Maps"_s);
@@ -190,9 +187,7 @@ TEST_F(MenuPanelTest, ShowingGreetsAndFitsTheGridTilesLaunchAndMarkTheirStateAnd
     const QList<AppTile*> tiles = panel->tiles();
     EXPECT_FALSE(tiles[0]->hasIcon()); // a monogram until the icon arrives
     ASSERT_TRUE(waitUntil([&] { return tiles[0]->hasIcon(); }));
-    const QImage after = tiles[0]->grab().toImage();
-    const QPoint middle(tiles[0]->width() / 2, 30);
-    EXPECT_EQ(after.pixelColor(middle), QColor(Qt::red));
+    EXPECT_EQ(tiles[0]->grab().toImage().pixelColor(tiles[0]->width() / 2, 30), QColor(Qt::red));
 
     QTest::mouseClick(tiles[1], Qt::LeftButton, {}, QPoint(38, 40));
     EXPECT_EQ(actions.calls.filter(u"launch"_s), QStringList{u"launch Notes"_s});

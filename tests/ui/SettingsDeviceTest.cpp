@@ -7,6 +7,7 @@
 #include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
 #include "provisioning/AndroidVersions.h"
+#include "sim/AvdConfig.h"
 #include "support/SimulatedAndroid.h"
 #include "ui/SettingsView.h"
 
@@ -16,18 +17,16 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// What the device answers to a shell `command`; without one, `line` if the device's configuration holds it.
-QString readBack(const QString& command, const QString& line) {
-    if (!command.isEmpty())
-        return offThread([command] {
-                   return AndroidRuntimeCLI::runADB({u"shell"_s, command});
-               })
-            .value_or(u"(adb failed)"_s)
-            .trimmed();
+// What the device answers to a shell `command`; "config:<key>" reads the key from its configuration.
+QString readBack(const QString& command) {
     const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
-    const QString config =
-        QString::fromUtf8(readFile(*paths.avdHome + u'/' + paths.avdName + u".avd/config.ini"_s));
-    return config.split(u'\n').contains(line) ? line : config;
+    if (command.startsWith(u"config:"_s))
+        return AvdConfig::load(*paths.avdHome, paths.avdName).value_or(AvdConfig{}).value(command.mid(7));
+    return offThread([command] {
+               return AndroidRuntimeCLI::runADB({u"shell"_s, command});
+           })
+        .value_or(u"(adb failed)"_s)
+        .trimmed();
 }
 
 TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollowsWhatIsInstalled) {
@@ -41,9 +40,8 @@ TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollows
 
     struct Row {
         QLatin1StringView key;
-        QVariant value;  // a switch is clicked once, a choice is picked
-        QString command; // read back from the device; empty: from its configuration
-        QString expected;
+        QVariant value;            // a switch is clicked once, a choice is picked
+        QString command, expected; // read back from the device or its configuration
     };
     // Each control's change reaches Android at once (what each value does there: RuntimeDeviceTest).
     AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it
@@ -56,15 +54,15 @@ TEST(SettingsDeviceTest, AndroidControlsReachTheDeviceAndTheVersionPickerFollows
         // Off leaves Android as it is; on carries the desktop's dark mode over.
         {SettingsKeys::syncDarkMode.name, false, u"cmd uimode night"_s, u"Night mode: no"_s},
         {SettingsKeys::syncDarkMode.name, true, u"cmd uimode night"_s, u"Night mode: yes"_s},
-        {SettingsKeys::micCamera.name, true, {}, u"hw.audioInput=yes"_s},
+        {SettingsKeys::micCamera.name, true, u"config:hw.audioInput"_s, u"yes"_s},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(QString(row.key).toStdString() + " " + row.value.toString().toStdString());
         const QString key(row.key);
         ASSERT_TRUE(setControl(view, key, row.value));
         EXPECT_EQ(VantleSettings::store().value(key), row.value);
-        EXPECT_TRUE(waitUntil([&] { return readBack(row.command, row.expected) == row.expected; }, 5000))
-            << readBack(row.command, row.expected).toStdString();
+        EXPECT_TRUE(waitUntil([&] { return readBack(row.command) == row.expected; }, 5000))
+            << readBack(row.command).toStdString();
     }
     AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
 

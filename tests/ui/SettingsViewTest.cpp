@@ -53,8 +53,26 @@ protected:
     }
 };
 
-TEST_F(SettingsViewTest, EveryControlStoresItsSettingAndReachesWhatAppliesIt) {
-    auto view = makeView();
+TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsReachTheApplication) {
+    // Open at login is on by default once, never against the user's choice.
+    const QString entry = Locations::autostartEntry();
+    const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
+    MainLogSince log;
+    LoginItem::enableByDefaultOnce();
+    EXPECT_TRUE(LoginItem::isEnabled() && validates());
+    EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
+    EXPECT_EQ(SettingsView::pageTitles(),
+              (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
+    const MobileApp maps = add(u"Maps"_s);
+    actions.locked = false;
+    AppUpdates updates;
+    settingsActions.onCheckNow = [&] { updates.checkIfDue(store, AppUpdates::Trigger::forced); };
+    SettingsView view(store, actions, settingsActions, {{}, &updates});
+    view.show();
+    EXPECT_EQ(view.findChild<QLabel*>(u"shortcutsUnavailable"_s), nullptr);
+    EXPECT_EQ(view.currentPage(), 0);
+
+    // Every control stores its setting and reaches what applies it.
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     struct Row {
         QLatin1StringView key;
@@ -92,38 +110,22 @@ TEST_F(SettingsViewTest, EveryControlStoresItsSettingAndReachesWhatAppliesIt) {
         int posted = 0;
         EventCenter::shared().observe(row.key, &observer, [&posted](const QVariantMap&) { ++posted; });
         const MainLogSince log;
-        ASSERT_TRUE(setControl(*view, key, row.value));
+        ASSERT_TRUE(setControl(view, key, row.value));
         EXPECT_EQ(posted, 1); // a switch already in the row's state would post nothing
-        if (!row.logged.isEmpty()) {
-            EXPECT_EQ(log.count(row.logged), 1);
-        }
+        EXPECT_TRUE(row.logged.isEmpty() || log.count(row.logged) == 1);
         settings.reopen(); // what the next run of Vantle reads
         EXPECT_EQ(VantleSettings::store().value(key), row.value);
-        if (row.effect) {
-            EXPECT_TRUE(row.effect());
-        }
+        EXPECT_TRUE(!row.effect || row.effect());
     }
     registry.cancelIdleShutdown();
 
     // A value changed elsewhere (a command) shows when the page is shown again.
     VantleSettings::set(SettingsKeys::prewarm, true);
     VantleSettings::set(SettingsKeys::theme, u"pixel"_s);
-    view->reload();
-    EXPECT_TRUE(view->findChild<QCheckBox*>(SettingsKeys::prewarm.key())->isChecked());
-    EXPECT_EQ(view->findChild<QComboBox*>(SettingsKeys::theme.key())->currentText(), u"Pixel style"_s);
-}
+    view.reload();
+    EXPECT_TRUE(view.findChild<QCheckBox*>(SettingsKeys::prewarm.key())->isChecked());
+    EXPECT_EQ(view.findChild<QComboBox*>(SettingsKeys::theme.key())->currentText(), u"Pixel style"_s);
 
-TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsReachTheApplication) {
-    EXPECT_EQ(SettingsView::pageTitles(),
-              (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
-    const MobileApp maps = add(u"Maps"_s);
-    actions.locked = false;
-    AppUpdates updates;
-    settingsActions.onCheckNow = [&] { updates.checkIfDue(store, AppUpdates::Trigger::forced); };
-    SettingsView view(store, actions, settingsActions, {{}, &updates});
-    view.show();
-    EXPECT_EQ(view.findChild<QLabel*>(u"shortcutsUnavailable"_s), nullptr);
-    EXPECT_EQ(view.currentPage(), 0);
     view.pageButton(3)->click();
     EXPECT_EQ(view.currentPage(), 3);
     EXPECT_TRUE(view.pageButton(3)->isChecked() && !view.pageButton(0)->isChecked());
@@ -134,9 +136,7 @@ TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsRe
     VantleSettings::set(SettingsKeys::settingsPage, qint64(9)); // from an older or newer Vantle
     EXPECT_EQ(makeView()->currentPage(), 4);
 
-    // With both stores off the check asks nothing, and the page says so.
-    for (const QLatin1StringView source : {SettingsKeys::updatesFDroid.name, SettingsKeys::updatesIzzy.name})
-        view.findChild<QCheckBox*>(QString(source))->click();
+    // With both stores off (above) the check asks nothing, and the page says so.
     for (const char16_t* button : {u"checkNow", u"bugReport", u"uninstallVantle"})
         view.findChild<QPushButton*>(QString::fromUtf16(button))->click();
     EXPECT_EQ(settingsActions.calls,
@@ -164,18 +164,9 @@ TEST_F(SettingsViewTest, PagesComeInOrderTheLastOneIsRememberedAndTheirButtonsRe
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->text(),
               u"Shortcuts are not available on this desktop: "_s + settingsActions.unavailableReason);
-}
 
-// Open at login is on by default once, never against the user's choice; any path validates; failures show.
-TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureShowsUnderTheSwitch) {
-    const QString entry = Locations::autostartEntry();
-    const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
-    MainLogSince log;
-    LoginItem::enableByDefaultOnce();
-    EXPECT_TRUE(LoginItem::isEnabled() && validates());
-    EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
-    auto view = makeView();
-    auto* login = view->findChild<QCheckBox*>(u"loginItem"_s);
+    // The login switch shows the entry made by default once; the user's choice holds; failures show.
+    auto* login = view.findChild<QCheckBox*>(u"loginItem"_s);
     EXPECT_TRUE(login->isChecked());
     login->click(); // the user switches it off
     LoginItem::enableByDefaultOnce();
@@ -197,17 +188,14 @@ TEST_F(SettingsViewTest, TheLoginEntryIsOnByDefaultOnceHoldsAnyPathAndAFailureSh
     ASSERT_TRUE(writeFile(folder, {}));
     login->click();
     EXPECT_FALSE(login->isChecked() || LoginItem::isEnabled());
-    EXPECT_TRUE(
-        problemShown(*view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
+    EXPECT_TRUE(problemShown(view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
 }
 
 // The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); look commands.
 TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollowsTheLookCommands) {
     VantleApp vantle(LaunchArguments::parse({u"vantle"_s}), AppLibraryStore::Seams{}, VantleApp::Steps{});
     ASSERT_TRUE(vantle.start());
-    vantle.store().setApps(
-        {MobileApp{QUuid::createUuid(), u"Maps"_s, MobilePlatform::android, u"/nowhere/maps.apk"_s,
-                   std::nullopt, QDateTime::currentDateTimeUtc(), false}});
+    vantle.store().setApps({add(u"Maps"_s)});
     auto panel = makePanel(&vantle.store());
     Q_EMIT panel->panelMenu()->aboutToShow();
     menuTexts(*panel->panelMenu(), u"Settings"_s);

@@ -95,9 +95,4 @@ TEST_F(TrayItemsTest, AClickOpensTheAppBesideItsItemOrHidesItsWindowAndARightCli
     EXPECT_TRUE(waitUntil([&] { return extras.itemIDs().isEmpty(); }));
 }
 
-TEST(MiniPlayerTitle, TitlesOfTwentyThreeCharactersOrMoreAreCutToTwentyOneAndAnEllipsis) {
-    EXPECT_EQ(MiniPlayer::titleFor(u"1234567890123456789012"_s), u" 1234567890123456789012"_s);
-    EXPECT_EQ(MiniPlayer::titleFor(u"12345678901234567890123"_s), u" 123456789012345678901…"_s);
-}
-
 } // namespace
