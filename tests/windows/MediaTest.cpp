@@ -1,11 +1,11 @@
 // Media sessions end to end: the window, the registry's record and MPRIS follow the app's media session;
 // the card, the registry's key (the dock's path), the commands and playerctl reach it as media keys.
 #include "NotesWindowFixture.h"
+#include "support/NotificationServer.h"
 #include "windows/MediaCardView.h"
 #include "windows/NotificationShadeView.h"
 #include "windows/NowPlayingPublisher.h"
 
-#include <QDBusConnection>
 #include <QProcess>
 #include <QToolButton>
 
@@ -31,11 +31,8 @@ protected:
 
 TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAndTheRecordGoesWithItsWindow) {
     // A private session bus for the MPRIS player: Qt connects to the session bus once per process.
-    QProcess bus;
-    bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
-    ASSERT_TRUE(bus.waitForReadyRead(5000));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no private session bus";
+    NotificationServer bus;
+    ASSERT_EQ(bus.startBus(), QString());
     NowPlayingPublisher publisher(registry, NowPlayingService::create());
     AndroidWindowSession* session = open();
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, u"Singer"_s, u"Album"_s), QString());
