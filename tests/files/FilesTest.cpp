@@ -1,29 +1,13 @@
-// Files in and out of a simulated Android of the test's own, with the gallery (which takes shared images and
-// PDFs) and notes (which takes nothing): Android downloads copied to the desktop, files dropped on an app
-// window pushed, scanned and shared, and names that try to get out of their folder.
-#include "core/CommandRouter.h"
-#include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
+// Files in and out of the simulated Android with the gallery (which takes shared images and PDFs) and notes
+// (which takes nothing): downloads copied out, dropped files pushed, scanned and shared, names kept in their
+// folder.
 #include "integrations/AndroidFileTransfer.h"
 #include "integrations/DownloadSync.h"
-#include "provisioning/RuntimeComponentLocator.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
 #include "stream/AndroidStreamClient.h"
-#include "stream/AndroidVideoView.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
-#include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
+#include "windows/NotesWindowFixture.h"
 #include "windows/NotificationBannerView.h"
-#include "windows/WindowCommands.h"
 
-#include <QJsonArray>
 #include <QLabel>
-#include <QScopeGuard>
-#include <QtConcurrent/QtConcurrentRun>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -32,28 +16,19 @@ namespace {
 
 const QString gallery = u"org.vantle.sim.gallery"_s, saved = u"Saved in Android › Download"_s;
 
-struct RecordingNotifier final : Notifier {
-    QStringList posts; // title|subtitle|body|file
-    void post(const QString& title, const QString& subtitle, const QString& body, const std::optional<QUuid>&,
-              const QString& file) override {
-        posts.append(QStringList{title, subtitle, body, file}.join(u'|'));
-    }
-};
-
-class FilesTest : public ::testing::Test {
+class FilesTest : public CommandedWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
     QTemporaryDir desktop; // the user's files on the desktop side
     SeenDownloads seen;
-    RecordingNotifier notifier;
+    PostedNotifications notifier;
     DownloadSync sync{seen, notifier};
     QStringList banners;
     QString folder = Locations::downloads();
 
-    FilesTest() { Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); }
-
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
+    void TearDown() override {
+        CommandedWindowFixture::TearDown();
+        registry.sendFiles = nullptr;
+    }
     QString deviceDownload(const QString& name) const {
         return device().dataRoot() + u"/media/0/Download/"_s + name;
     }
@@ -94,7 +69,10 @@ protected:
                        banners.size() == count && notifier.posts.size() == count;
             },
             20000));
-        return std::exchange(banners, {}) + std::exchange(notifier.posts, {});
+        QStringList posts; // title|subtitle|body|file
+        for (const PostedNotifications::Post& post : std::exchange(notifier.posts, {}))
+            posts.append(QStringList{post.title, post.subtitle, post.body, post.file}.join(u'|'));
+        return std::exchange(banners, {}) + posts;
     }
     std::optional<QString> copyToMac(const QString& name) {
         return offThread([&] { return DownloadSync::copyToMac(name, folder); }, &AndroidRuntimeCLI::pool());
@@ -190,30 +168,16 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     EXPECT_TRUE(SeenDownloads().load().value_or(QSet<QString>()).contains(u"song.mp3"_s));
 
     // Files dropped on windows, walked through the cases; the last one breaks the Download folder.
-    for (const QString& app : {u"gallery"_s, u"notes"_s})
-        ASSERT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(
-                      QStringLiteral(VANTLE_SIM_TEST_DATA "/") + app + u".apk"_s)),
-                  u"org.vantle.sim."_s + app);
+    ASSERT_EQ(Coroutines::waitFor(
+                  AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/gallery.apk"))),
+              gallery);
     {
         SCOPED_TRACE(
             "a photo dropped on a gallery window lands in Download, is scanned and shared on its display");
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
-        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
         registry.sendFiles = [this](const QStringList& paths, const QString& package,
                                     std::optional<int> display) {
             return AndroidFileTransfer::push(paths, package, display, seen);
         };
-        const auto closed = qScopeGuard([&] {
-            registry.closeAll();
-            waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-            registry.cancelIdleShutdown();
-            registry.sendFiles = nullptr;
-            qunsetenv("VANTLE_BUNDLE");
-        });
-        CommandRouter commands;
-        registerWindowCommands(commands);
         AndroidWindowSession* session = registry.open(QUuid::createUuid(), gallery, u"Gallery"_s, {});
         ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
         // The display's id comes from the server's output, which adb may relay after the first frame.
@@ -251,9 +215,9 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
                       dollar = desktopFile(u"$(id) `id`.pdf"_s, "$");
         const std::tuple<QStringList, QString, QString, qsizetype> cases[]{
             // paths, package, result, shares
-            {{photo}, u"org.vantle.sim.notes"_s, u"holiday.png|"_s + saved, 0}, // notes takes no images
-            {{table}, gallery, u"table.xyz|"_s + saved, 0},                     // unknown type
-            {{quoted}, gallery, u"it's.jpg|"_s + saved, 0},                     // no media lookup
+            {{photo}, package, u"holiday.png|"_s + saved, 0}, // notes takes no images
+            {{table}, gallery, u"table.xyz|"_s + saved, 0},   // unknown type
+            {{quoted}, gallery, u"it's.jpg|"_s + saved, 0},   // no media lookup
             {{dollar}, gallery, u"$(id) `id`.pdf|Choose where to send it"_s, 1},
             {{photo, table, quoted}, gallery, u"3 files sent|"_s + saved, 0},
         };
