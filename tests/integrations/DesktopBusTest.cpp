@@ -60,10 +60,6 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
                                    QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         ASSERT_TRUE(session.registerService(u"org.freedesktop.portal.Desktop"_s));
         EXPECT_FALSE(offThread(DesktopAppearance::prefersDark)); // no preference
-        for (const auto& [scheme, dark] : {std::pair{1u, true}, std::pair{2u, false}}) {
-            portal.colorScheme = scheme;
-            EXPECT_EQ(offThread(DesktopAppearance::prefersDark), dark);
-        }
         AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark);
         EXPECT_TRUE(AndroidDarkMode::desktopIsDark()); // the command's override wins
         AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
@@ -75,9 +71,10 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         const auto night = [] {
             return offThread([] { return AndroidRuntimeCLI::runADB({u"shell"_s, u"cmd uimode night"_s}); });
         };
-        for (const auto& [scheme, wanted] :
-             {std::pair{1u, u"Night mode: yes"_s}, std::pair{2u, u"Night mode: no"_s}}) {
+        for (const auto& [scheme, dark, wanted] :
+             {std::tuple{1u, true, u"Night mode: yes"_s}, std::tuple{2u, false, u"Night mode: no"_s}}) {
             portal.colorScheme = scheme;
+            EXPECT_EQ(offThread(DesktopAppearance::prefersDark), dark);
             Q_EMIT portal.SettingChanged(u"org.freedesktop.appearance"_s, u"color-scheme"_s,
                                          QDBusVariant(scheme));
             EXPECT_TRUE(waitUntil([&] { return night().value_or(QString()).trimmed() == wanted; }, 5000));

@@ -38,17 +38,14 @@ TEST(MediaSessions, ReadsTheFirstTitledBlockOfThePackage) {
     const QString longTitle(5000, u'x');
     const std::tuple<const char*, QString, QString> cases[] = {
         {"playing", dump({block(player, u"3"_s, u"Song, Singer, Album"_s)}), u"Song|Singer|playing"_s},
-        {"paused", dump({block(player, u"2"_s, u"Song, Singer, Album"_s)}), u"Song|Singer|paused"_s},
         {"state 30 is not playing", dump({block(player, u"30"_s, u"Song, Singer"_s)}),
          u"Song|Singer|paused"_s},
         {"the word PLAYING",
          u"package=org.example.player\nstate=PlaybackState {state=PLAYING(3)}\n"
          u"metadata: size=1, description=Song\n"_s,
          u"Song||playing"_s},
-        {"one part, no artist", dump({block(player, u"3"_s, u"Song"_s)}), u"Song||playing"_s},
         {"null artist", dump({block(player, u"3"_s, u"Song, null, null"_s)}), u"Song||playing"_s},
         {"null title", dump({block(player, u"3"_s, u"null, Singer, null"_s)}), QString()},
-        {"null, null", dump({block(player, u"3"_s, u"null, null"_s)}), QString()},
         {"another package only", dump({block(other, u"3"_s, u"Other, Band"_s)}), QString()},
         {"a longer package name", dump({block(player + u"x"_s, u"3"_s, u"Other, Band"_s)}), QString()},
         {"after another package",
