@@ -51,9 +51,8 @@ public:
     }
 
     static bool running() {
-        using namespace Qt::StringLiterals;
         return QDBusConnection::sessionBus().interface()->isServiceRegistered(
-            u"org.freedesktop.Notifications"_s);
+            QStringLiteral("org.freedesktop.Notifications"));
     }
     void stop() {
         m_dunst.kill();
