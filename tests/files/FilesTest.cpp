@@ -7,9 +7,11 @@
 #include "windows/NotificationBannerView.h"
 
 #include <QLabel>
+#include <QScopeGuard>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -24,10 +26,6 @@ protected:
     QStringList banners;
     QString folder = Locations::downloads();
 
-    void TearDown() override {
-        CommandedWindowFixture::TearDown();
-        registry.sendFiles = nullptr;
-    }
     QString deviceDownload(const QString& name) const {
         return device().dataRoot() + u"/media/0/Download/"_s + name;
     }
@@ -170,6 +168,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
                                     std::optional<int> display) {
             return AndroidFileTransfer::push(paths, package, display, seen);
         };
+        const auto unset = qScopeGuard([&] { registry.sendFiles = nullptr; }); // open windows keep a copy
         AndroidWindowSession* session = registry.open(QUuid::createUuid(), gallery, u"Gallery"_s, {});
         ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
         // The display's id comes from the server's output, which adb may relay after the first frame.
@@ -244,12 +243,9 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     {
         SCOPED_TRACE("the media lookup waits for the scanner, then gives up");
         ASSERT_EQ(device().putDownload(desktopFile(u"late.png"_s, "late")), QString());
-        EXPECT_EQ(offThread([] {
-                      return AndroidFileTransfer::mediaURI(u"late.png"_s, 3, std::chrono::milliseconds(10));
-                  }),
-                  std::nullopt);
+        EXPECT_FALSE(offThread([] { return AndroidFileTransfer::mediaURI(u"late.png"_s, 3, 10ms); }));
         auto lookup = QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] {
-            return AndroidFileTransfer::mediaURI(u"late.png"_s, 6, std::chrono::milliseconds(300));
+            return AndroidFileTransfer::mediaURI(u"late.png"_s, 6, 300ms);
         });
         offThread([] {
             return AndroidRuntimeCLI::runADB(

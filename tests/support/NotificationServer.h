@@ -75,12 +75,12 @@ public:
     static QList<QStringList> history() {
         using namespace Qt::StringLiterals;
         dunstctl({u"close-all"_s});
-        const QJsonDocument json = QJsonDocument::fromJson(dunstctl({u"history"_s}).toUtf8());
         QList<QStringList> received;
-        for (const QJsonValue& value : json.object().value(u"data"_s).toArray().at(0).toArray()) {
+        for (const QJsonValue& value :
+             QJsonDocument::fromJson(dunstctl({u"history"_s}).toUtf8())[u"data"][0].toArray()) {
             received.append(QStringList());
             for (const QString& field : {u"appname"_s, u"summary"_s, u"body"_s})
-                received.last().append(value.toObject().value(field).toObject().value(u"data"_s).toString());
+                received.last().append(value[field][u"data"].toString());
         }
         return received;
     }

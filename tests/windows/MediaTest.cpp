@@ -27,6 +27,10 @@ protected:
         waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000); // else killed on return
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
+    // playerctl prints the track id, an object path, quoted.
+    static QString track() {
+        return playerctl({u"metadata"_s, u"--format"_s, u"{{title}}|{{artist}}|{{mpris:trackid}}"_s});
+    }
 };
 
 TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAndTheRecordGoesWithItsWindow) {
@@ -38,10 +42,7 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAnd
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, u"Singer"_s, u"Album"_s), QString());
     ASSERT_TRUE(waitUntil([&] { return recordIs(u"Song"_s, true); }, 10000));
     EXPECT_TRUE(waitUntil([] { return playerctl({u"status"_s}) == u"Playing"_s; }));
-    // playerctl prints the track id, an object path, quoted.
-    EXPECT_EQ(
-        playerctl({u"metadata"_s, u"--format"_s, u"{{title}}|{{artist}}|{{mpris:trackid}}"_s}).toStdString(),
-        "Song|Singer|'/app/vantle/Vantle/track/1'");
+    EXPECT_EQ(track().toStdString(), "Song|Singer|'/app/vantle/Vantle/track/1'");
 
     // The card in the window's shade follows the record; its buttons are media keys.
     auto* card = session->shade()->findChild<MediaCardView*>();
@@ -77,10 +78,7 @@ TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAnd
     // A new title is a new track for the desktop.
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Next song"_s, {}, {}), QString());
     ASSERT_TRUE(waitUntil([&] { return recordIs(u"Next song"_s, true); }, 10000));
-    EXPECT_TRUE(waitUntil([] {
-        return playerctl({u"metadata"_s, u"--format"_s, u"{{title}}|{{artist}}|{{mpris:trackid}}"_s}) ==
-               u"Next song||'/app/vantle/Vantle/track/2'"_s;
-    }));
+    EXPECT_TRUE(waitUntil([] { return track() == u"Next song||'/app/vantle/Vantle/track/2'"_s; }));
 
     // The record goes with its holder's session, comes back paused, and goes with its window at once;
     // a read still on its way when the window closed does not bring it back.
