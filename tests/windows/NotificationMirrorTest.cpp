@@ -90,6 +90,7 @@ TEST_F(NotificationMirrorTest, BannerShadeClearAndQuietPeriodInAWindowOfItsOwn) 
     EXPECT_EQ(session.shadeModel().notifications()[0].title, u"Ben"_s);
     session.toggleShade();
     EXPECT_FALSE(session.shade()->isOpen());
+    EXPECT_TRUE(waitUntil([&] { return !session.shade()->isVisible(); })); // once it has faded out
     session.close(u"test"_s);
     EXPECT_EQ(cleared, (QList<bool>{true, true}));
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000));
