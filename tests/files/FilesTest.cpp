@@ -1,59 +1,31 @@
-// Files in and out of a simulated Android of the test's own, with the gallery (which takes shared images and
-// PDFs) and notes (which takes nothing): Android downloads copied to the desktop, files dropped on an app
-// window pushed, scanned and shared, and names that try to get out of their folder.
-#include "core/CommandRouter.h"
-#include "core/SettingsKeys.h"
-#include "core/WaitFor.h"
+// Files in and out of the simulated Android with the gallery (takes images and PDFs) and notes (takes
+// nothing): downloads copied out, dropped files pushed, scanned and shared, names kept in their folder.
 #include "integrations/AndroidFileTransfer.h"
 #include "integrations/DownloadSync.h"
-#include "provisioning/RuntimeComponentLocator.h"
-#include "runtime/ApkInstaller.h"
-#include "sim/SimControl.h"
 #include "stream/AndroidStreamClient.h"
-#include "stream/AndroidVideoView.h"
-#include "support/SimulatedAndroid.h"
-#include "support/TestSupport.h"
-#include "windows/AndroidAppPanel.h"
-#include "windows/AndroidWindowRegistry.h"
-#include "windows/AndroidWindowSession.h"
+#include "windows/NotesWindowFixture.h"
 #include "windows/NotificationBannerView.h"
-#include "windows/WindowCommands.h"
 
-#include <QJsonArray>
 #include <QLabel>
 #include <QScopeGuard>
-#include <QtConcurrent/QtConcurrentRun>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
 const QString gallery = u"org.vantle.sim.gallery"_s, saved = u"Saved in Android › Download"_s;
 
-struct RecordingNotifier final : Notifier {
-    QStringList posts; // title|subtitle|body|file
-    void post(const QString& title, const QString& subtitle, const QString& body, const std::optional<QUuid>&,
-              const QString& file) override {
-        posts.append(QStringList{title, subtitle, body, file}.join(u'|'));
-    }
-};
-
-class FilesTest : public ::testing::Test {
+class FilesTest : public CommandedWindowFixture {
 protected:
-    ScopedSettings settings;
-    SimulatedAndroidHome android;
     QTemporaryDir desktop; // the user's files on the desktop side
     SeenDownloads seen;
-    RecordingNotifier notifier;
+    PostedNotifications notifier;
     DownloadSync sync{seen, notifier};
     QStringList banners;
     QString folder = Locations::downloads();
 
-    FilesTest() { Coroutines::waitFor(AndroidRuntimeCLI::ensureRuntime()); }
-
-    SimControl device() const { return SimControl(Locations::runtime(), 35); }
     QString deviceDownload(const QString& name) const {
         return device().dataRoot() + u"/media/0/Download/"_s + name;
     }
@@ -94,7 +66,10 @@ protected:
                        banners.size() == count && notifier.posts.size() == count;
             },
             20000));
-        return std::exchange(banners, {}) + std::exchange(notifier.posts, {});
+        QStringList posts; // title|subtitle|body|file
+        for (const PostedNotifications::Post& post : std::exchange(notifier.posts, {}))
+            posts.append(QStringList{post.title, post.subtitle, post.body, post.file}.join(u'|'));
+        return std::exchange(banners, {}) + posts;
     }
     std::optional<QString> copyToMac(const QString& name) {
         return offThread([&] { return DownloadSync::copyToMac(name, folder); }, &AndroidRuntimeCLI::pool());
@@ -103,7 +78,6 @@ protected:
 
 TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     sync.onSaved = [this](const QString& title, const QString& text) { banners.append(title + u'|' + text); };
-    MainLogSince since;
     {
         SCOPED_TRACE("the first run seeds, then a new file arrives once after two stable polls");
         for (const QString& name : {u"old1.pdf"_s, u"old2.jpg"_s, u"old3.txt"_s})
@@ -131,9 +105,7 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     }
     {
         SCOPED_TRACE("temporary names, empty files and files sent from the desktop are not copied");
-        for (const QString& name :
-             {u"movie.mp4.crdownload"_s, u".pending-123-movie.mp4"_s, u"page.download"_s})
-            put(name, "partial");
+        put(u"movie.mp4.crdownload"_s, "partial"); // the other temporary names are in the rules' table
         put(u"empty.txt"_s, "");
         // A file dropped on a window is in the seen set before it reaches Android.
         push({desktopFile(u"dropped.txt"_s, "from the desktop")}, u"org.vantle.sim.none"_s);
@@ -164,24 +136,20 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
         EXPECT_EQ(announced(1).first(), u"Saved to your computer|Downloads › Vantle › report 2.pdf"_s);
         EXPECT_EQ(copy(u"report.pdf"_s) + copy(u"report 2.pdf"_s), "minefrom android");
         EXPECT_EQ(copyToMac(u"report.pdf"_s), folder + u"/report 3.pdf"_s);
-        put(u"README"_s, "readme"); // without an extension
-        EXPECT_EQ(copyToMac(u"README"_s), folder + u"/README"_s);
-        EXPECT_EQ(copyToMac(u"README"_s), folder + u"/README 2"_s);
-        ASSERT_TRUE(QFile::remove(deviceDownload(u"README"_s))); // not for the watcher
         put(u"bell\u0007and\u001b[31mred.txt"_s, "escape");
         poll(2);
         EXPECT_EQ(announced(1).size(), 2);
         EXPECT_EQ(copy(u"bell_and_[31mred.txt"_s), "escape");
         // Names no honest listing has: refused before adb is asked, or the pull finds nothing.
-        const QString parent = QFileInfo(folder).absolutePath();
-        const QStringList before =
-            QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-        const qsizetype files = copied().size();
+        const auto around = [&] {
+            return QDir(folder + u"/.."_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden) +
+                   copied();
+        };
+        const QStringList before = around();
         for (const QString& name :
              {u".."_s, u"."_s, u"../escape.txt"_s, u""_s, QString(300, u'n') + u".txt"_s})
             EXPECT_EQ(copyToMac(name), std::nullopt) << name.size();
-        EXPECT_EQ(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
-        EXPECT_EQ(copied().size(), files);
+        EXPECT_EQ(around(), before);
     }
     VantleSettings::set(SettingsKeys::syncDownloads, false);
     sync.poll();
@@ -190,30 +158,17 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     EXPECT_TRUE(SeenDownloads().load().value_or(QSet<QString>()).contains(u"song.mp3"_s));
 
     // Files dropped on windows, walked through the cases; the last one breaks the Download folder.
-    for (const QString& app : {u"gallery"_s, u"notes"_s})
-        ASSERT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(
-                      QStringLiteral(VANTLE_SIM_TEST_DATA "/") + app + u".apk"_s)),
-                  u"org.vantle.sim."_s + app);
+    ASSERT_EQ(Coroutines::waitFor(
+                  AndroidRuntimeCLI::installAndLaunch(QStringLiteral(VANTLE_SIM_TEST_DATA "/gallery.apk"))),
+              gallery);
     {
         SCOPED_TRACE(
             "a photo dropped on a gallery window lands in Download, is scanned and shared on its display");
-        qputenv("VANTLE_BUNDLE", VANTLE_BUILD_BRIDGE);
-        RuntimeComponentLocator::clearCache();
-        VantleSettings::set(SettingsKeys::forwardAudio, false);
-        AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
         registry.sendFiles = [this](const QStringList& paths, const QString& package,
                                     std::optional<int> display) {
             return AndroidFileTransfer::push(paths, package, display, seen);
         };
-        const auto closed = qScopeGuard([&] {
-            registry.closeAll();
-            waitUntil([&] { return registry.sessions().isEmpty(); }, 10000);
-            registry.cancelIdleShutdown();
-            registry.sendFiles = nullptr;
-            qunsetenv("VANTLE_BUNDLE");
-        });
-        CommandRouter commands;
-        registerWindowCommands(commands);
+        const auto unset = qScopeGuard([&] { registry.sendFiles = nullptr; }); // open windows keep a copy
         AndroidWindowSession* session = registry.open(QUuid::createUuid(), gallery, u"Gallery"_s, {});
         ASSERT_TRUE(waitUntil([&] { return !session->videoView()->currentFrame().isNull(); }, 30000));
         // The display's id comes from the server's output, which adb may relay after the first frame.
@@ -223,7 +178,6 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
             return session->banner()->titleLabel()->text() + u'\n' + session->banner()->bodyLabel()->text();
         };
         device().clearReceived();
-        MainLogSince since;
         commands.dispatch(u"drop:"_s + desktopFile(u"photo.jpg"_s, QByteArray(5000, 'j')));
         EXPECT_TRUE(waitUntil([&] { return notice() == u"photo.jpg\nChoose where to send it"_s; }, 20000));
         EXPECT_EQ(readFile(deviceDownload(u"photo.jpg"_s)), QByteArray(5000, 'j'));
@@ -244,16 +198,15 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     }
     {
         SCOPED_TRACE("what the app cannot take stays in Download; shell words in a name stay text");
-        MainLogSince since;
         const QString photo = desktopFile(u"holiday.png"_s, "png"),
                       table = desktopFile(u"table.xyz"_s, "xyz");
         const QString quoted = desktopFile(u"it's.jpg"_s, "quote"),
                       dollar = desktopFile(u"$(id) `id`.pdf"_s, "$");
         const std::tuple<QStringList, QString, QString, qsizetype> cases[]{
             // paths, package, result, shares
-            {{photo}, u"org.vantle.sim.notes"_s, u"holiday.png|"_s + saved, 0}, // notes takes no images
-            {{table}, gallery, u"table.xyz|"_s + saved, 0},                     // unknown type
-            {{quoted}, gallery, u"it's.jpg|"_s + saved, 0},                     // no media lookup
+            {{photo}, package, u"holiday.png|"_s + saved, 0}, // notes takes no images
+            {{table}, gallery, u"table.xyz|"_s + saved, 0},   // unknown type
+            {{quoted}, gallery, u"it's.jpg|"_s + saved, 0},   // no media lookup
             {{dollar}, gallery, u"$(id) `id`.pdf|Choose where to send it"_s, 1},
             {{photo, table, quoted}, gallery, u"3 files sent|"_s + saved, 0},
         };
@@ -290,12 +243,9 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
     {
         SCOPED_TRACE("the media lookup waits for the scanner, then gives up");
         ASSERT_EQ(device().putDownload(desktopFile(u"late.png"_s, "late")), QString());
-        EXPECT_EQ(offThread([] {
-                      return AndroidFileTransfer::mediaURI(u"late.png"_s, 3, std::chrono::milliseconds(10));
-                  }),
-                  std::nullopt);
+        EXPECT_FALSE(offThread([] { return AndroidFileTransfer::mediaURI(u"late.png"_s, 3, 10ms); }));
         auto lookup = QtConcurrent::run(&AndroidRuntimeCLI::pool(), [] {
-            return AndroidFileTransfer::mediaURI(u"late.png"_s, 6, std::chrono::milliseconds(300));
+            return AndroidFileTransfer::mediaURI(u"late.png"_s, 6, 300ms);
         });
         offThread([] {
             return AndroidRuntimeCLI::runADB(
@@ -310,7 +260,6 @@ TEST_F(FilesTest, DownloadsOutAndDropsIn) {
         ASSERT_TRUE(QDir(download).removeRecursively());
         ASSERT_TRUE(writeFile(download, {})); // a file in the folder's place: nothing can be written below it
         device().clearReceived();
-        MainLogSince since;
         EXPECT_EQ(push({desktopFile(u"x.txt"_s, "x")}),
                   u"Could not send|The file could not be copied into Android."_s);
         EXPECT_EQ(since.count(u"drop: push x.txt failed: "_s), 1);
@@ -340,7 +289,8 @@ TEST(FilesRules, NamesListingsAndTypes) {
     const QString cut = DownloadSync::safeName(QString(150, u'é') + u".jpeg"_s); // 305 bytes
     EXPECT_LE(DownloadSync::numbered(cut, 9999).toUtf8().size(), 255);
     EXPECT_TRUE(cut.endsWith(u"é.jpeg"_s));
-    EXPECT_EQ(DownloadSync::numbered(u".profile"_s, 2), u".profile 2"_s);
+    EXPECT_EQ(DownloadSync::numbered(u".profile"_s, 2) + DownloadSync::numbered(u"README"_s, 2),
+              u".profile 2README 2"_s); // no extension
     EXPECT_EQ(AndroidFileTransfer::mimeType(u"a.JPG"_s), u"image/jpeg"_s);
     EXPECT_EQ(AndroidFileTransfer::mimeType(u"g.Docx"_s),
               u"application/vnd.openxmlformats-officedocument.wordprocessingml.document"_s);

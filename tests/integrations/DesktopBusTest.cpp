@@ -1,8 +1,7 @@
 // The desktop over a private session bus: the colour scheme read from and followed through a desktop portal
 // and carried into the simulated Android, and notifications through a real notification server (dunst on an X
-// server of the test's own), read back and clicked with dunstctl.
+// server of the test's own), read back and clicked with dunstctl; an app's, clicked, in the window tests.
 #include "core/SettingsKeys.h"
-#include "core/VantleEvents.h"
 #include "core/WaitFor.h"
 #include "integrations/DeviceSettings.h"
 #include "integrations/MacNotifier.h"
@@ -61,10 +60,6 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
                                    QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         ASSERT_TRUE(session.registerService(u"org.freedesktop.portal.Desktop"_s));
         EXPECT_FALSE(offThread(DesktopAppearance::prefersDark)); // no preference
-        for (const auto& [scheme, dark] : {std::pair{1u, true}, std::pair{2u, false}}) {
-            portal.colorScheme = scheme;
-            EXPECT_EQ(offThread(DesktopAppearance::prefersDark), dark);
-        }
         AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark);
         EXPECT_TRUE(AndroidDarkMode::desktopIsDark()); // the command's override wins
         AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
@@ -76,9 +71,10 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         const auto night = [] {
             return offThread([] { return AndroidRuntimeCLI::runADB({u"shell"_s, u"cmd uimode night"_s}); });
         };
-        for (const auto& [scheme, wanted] :
-             {std::pair{1u, u"Night mode: yes"_s}, std::pair{2u, u"Night mode: no"_s}}) {
+        for (const auto& [scheme, dark, wanted] :
+             {std::tuple{1u, true, u"Night mode: yes"_s}, std::tuple{2u, false, u"Night mode: no"_s}}) {
             portal.colorScheme = scheme;
+            EXPECT_EQ(offThread(DesktopAppearance::prefersDark), dark);
             Q_EMIT portal.SettingChanged(u"org.freedesktop.appearance"_s, u"color-scheme"_s,
                                          QDBusVariant(scheme));
             EXPECT_TRUE(waitUntil([&] { return night().value_or(QString()).trimmed() == wanted; }, 5000));
@@ -90,25 +86,6 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
                                        QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(session.registerService(u"org.freedesktop.FileManager1"_s));
     {
-        SCOPED_TRACE("a click on an app's notification asks to open the app; Android's texts stay text");
-        QStringList opened;
-        QObject observer;
-        EventCenter::shared().observe(VantleEvent::openAppRequest, &observer, [&](const QVariantMap& info) {
-            opened.append(info.value(u"id"_s).toString());
-        });
-        const QUuid mail = QUuid::createUuid();
-        MainLogSince since;
-        notifier.post(u"Mail"_s, u"Inbox"_s, u"New <b>message</b> & more"_s, mail);
-        ASSERT_TRUE(waitUntil([&] { return since.count(u"mac notification posted: Mail"_s) == 1; }));
-        ASSERT_TRUE(waitUntil([] { return NotificationServer::displayed() == 1; }));
-        NotificationServer::click();
-        ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }));
-        EXPECT_EQ(opened, QStringList{mail.toString(QUuid::WithoutBraces)});
-        EXPECT_EQ(NotificationServer::history(),
-                  (QList<QStringList>{
-                      {u"Vantle"_s, u"Mail"_s, u"Inbox\nNew &lt;b&gt;message&lt;/b&gt; &amp; more"_s}}));
-    }
-    {
         SCOPED_TRACE("a click on a saved file's notification reveals it");
         notifier.post(u"Saved to your computer"_s, u"From Android"_s, u"Downloads › Vantle › report 2.pdf"_s,
                       std::nullopt, u"/home/user/Downloads/Vantle/report 2.pdf"_s);
@@ -119,13 +96,11 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
     }
     {
         SCOPED_TRACE("with the setting off nothing is posted");
-        const qsizetype before = NotificationServer::history().size();
         VantleSettings::set(SettingsKeys::desktopNotifications, false);
         MainLogSince since;
         notifier.post(u"Backup saved"_s, u"Notes"_s, u"Documents › Vantle Backups"_s);
-        waitUntil([] { return false; }, 500);
-        EXPECT_EQ(NotificationServer::history().size(), before);
-        EXPECT_TRUE(since.lines().isEmpty());
+        // Posted or failed, a notification leaves a line in the log.
+        EXPECT_FALSE(waitUntil([&] { return !since.lines().isEmpty(); }, 500));
         VantleSettings::set(SettingsKeys::desktopNotifications, true);
     }
     {
@@ -143,9 +118,9 @@ TEST(DesktopBusTest, DarkModeAndNotifications) {
         MainLogSince since;
         notifier.post(u"Mail"_s, {}, u"New message"_s);
         ASSERT_TRUE(waitUntil([&] { return !since.lines().isEmpty(); }));
-        EXPECT_TRUE(since.lines().first().startsWith(u"mac notification failed: "_s))
-            << since.lines().first().toStdString();
-        EXPECT_TRUE(since.lines().first().endsWith(u" - using fallback"_s));
+        const QString line = since.lines().first();
+        EXPECT_TRUE(line.startsWith(u"mac notification failed: "_s) && line.endsWith(u" - using fallback"_s))
+            << line.toStdString();
     }
 }
 

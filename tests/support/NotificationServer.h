@@ -1,9 +1,8 @@
 #pragma once
 
-// A real desktop notification server for a test: a private session bus without service
-// activation, an X server of its own and dunst on them; what dunst received is read back, and
-// clicks are made, with dunstctl. Everything ends with the object (QProcess kills its children).
-// Call from the GUI thread before anything in the process touched the session bus.
+// A real desktop notification server for a test: a private session bus, an X server of its own and dunst on
+// them, read back and clicked with dunstctl; all end with the object. Start it on the GUI thread before
+// anything in the process touched the session bus.
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
@@ -16,42 +15,44 @@
 
 class NotificationServer {
 public:
-    // Empty when the server runs, else what failed.
-    QString start() {
+    // A private session bus without service activation: empty when it runs, else what failed.
+    QString startBus() {
         using namespace Qt::StringLiterals;
-        const QString config = m_folder.filePath(u"bus.conf"_s), dunstrc = m_folder.filePath(u"dunstrc"_s);
-        // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
+        const QString config = m_folder.filePath(u"bus.conf"_s);
         if (!writeFile(config,
-                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") ||
-            !writeFile(dunstrc,
-                       "[global]\n    markup = full\n    history_length = 50\n    idle_threshold = 0\n"
-                       "[urgency_low]\n    timeout = 0\n[urgency_normal]\n    timeout = 0\n"
-                       "[urgency_critical]\n    timeout = 0\n"))
-            return u"cannot write the bus and dunst configurations"_s;
+                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy "
+                       "context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                       "<allow own=\"*\"/></policy></busconfig>\n"))
+            return u"cannot write the bus configuration"_s;
         m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + config, u"--nofork"_s, u"--print-address"_s});
         if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
-        if (!QDBusConnection::sessionBus().isConnected()) return u"no session bus connection"_s;
+        return QDBusConnection::sessionBus().isConnected() ? QString() : u"no session bus connection"_s;
+    }
+    // The bus with dunst on it: empty when the server runs, else what failed.
+    QString start() {
+        using namespace Qt::StringLiterals;
+        if (const QString error = startBus(); !error.isEmpty()) return error;
+        const QString dunstrc = m_folder.filePath(u"dunstrc"_s);
+        // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
+        if (!writeFile(dunstrc,
+                       "[global]\n    markup = full\n    history_length = 50\n    idle_threshold = 0\n"
+                       "[urgency_low]\n    timeout = 0\n[urgency_normal]\n    timeout = 0\n"
+                       "[urgency_critical]\n    timeout = 0\n"))
+            return u"cannot write the dunst configuration"_s;
         m_display.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s,
                                     u"-nolisten"_s, u"tcp"_s});
         if (!m_display.waitForReadyRead(10000)) return u"Xvfb did not start"_s;
-        const QByteArray display = ":" + m_display.readLine().trimmed();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"DISPLAY"_s, QString::fromLatin1(display));
+        environment.insert(u"DISPLAY"_s, u':' + QString::fromLatin1(m_display.readLine().trimmed()));
         m_dunst.setProcessEnvironment(environment);
         m_dunst.start(u"dunst"_s, {u"-config"_s, dunstrc});
-        if (!waitUntil(running, 10000)) return u"dunst did not take the notification service"_s;
-        return {};
+        return waitUntil(running, 10000) ? QString() : u"dunst did not take the notification service"_s;
     }
 
     static bool running() {
-        using namespace Qt::StringLiterals;
         return QDBusConnection::sessionBus().interface()->isServiceRegistered(
-            u"org.freedesktop.Notifications"_s);
+            QStringLiteral("org.freedesktop.Notifications"));
     }
     void stop() {
         m_dunst.kill();
@@ -68,18 +69,18 @@ public:
     static int displayed() {
         return dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).toInt();
     }
-    // Clicks the newest displayed notification.
+    // Clicks the oldest displayed notification, which closes it.
     static void click() { dunstctl({QStringLiteral("action"), QStringLiteral("0")}); }
     // Everything the server received (app name, summary, body), newest first; closes what is displayed.
     static QList<QStringList> history() {
         using namespace Qt::StringLiterals;
         dunstctl({u"close-all"_s});
-        const QJsonDocument json = QJsonDocument::fromJson(dunstctl({u"history"_s}).toUtf8());
         QList<QStringList> received;
-        for (const QJsonValue& value : json.object().value(u"data"_s).toArray().at(0).toArray()) {
+        for (const QJsonValue& value :
+             QJsonDocument::fromJson(dunstctl({u"history"_s}).toUtf8())[u"data"][0].toArray()) {
             received.append(QStringList());
             for (const QString& field : {u"appname"_s, u"summary"_s, u"body"_s})
-                received.last().append(value.toObject().value(field).toObject().value(u"data"_s).toString());
+                received.last().append(value[field][u"data"].toString());
         }
         return received;
     }
