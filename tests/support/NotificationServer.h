@@ -3,6 +3,7 @@
 // A real desktop notification server for a test: a private session bus, an X server of its own and dunst on
 // them, read back and clicked with dunstctl; all end with the object. Start it on the GUI thread before
 // anything in the process touched the session bus.
+#include "support/PrivateSessionBus.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
@@ -15,24 +16,10 @@
 
 class NotificationServer {
 public:
-    // A private session bus without service activation: empty when it runs, else what failed.
-    QString startBus() {
-        using namespace Qt::StringLiterals;
-        const QString config = m_folder.filePath(u"bus.conf"_s);
-        if (!writeFile(config,
-                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy "
-                       "context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                       "<allow own=\"*\"/></policy></busconfig>\n"))
-            return u"cannot write the bus configuration"_s;
-        m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + config, u"--nofork"_s, u"--print-address"_s});
-        if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
-        return QDBusConnection::sessionBus().isConnected() ? QString() : u"no session bus connection"_s;
-    }
     // The bus with dunst on it: empty when the server runs, else what failed.
     QString start() {
         using namespace Qt::StringLiterals;
-        if (const QString error = startBus(); !error.isEmpty()) return error;
+        if (const QString error = m_bus.start(); !error.isEmpty()) return error;
         const QString dunstrc = m_folder.filePath(u"dunstrc"_s);
         // Nothing expires while the test looks at it; the body is markup, as most desktops have it.
         if (!writeFile(dunstrc,
@@ -87,5 +74,6 @@ public:
 
 private:
     QTemporaryDir m_folder;
-    QProcess m_bus, m_display, m_dunst;
+    PrivateSessionBus m_bus; // ends after dunst
+    QProcess m_display, m_dunst;
 };

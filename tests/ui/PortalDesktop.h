@@ -5,6 +5,7 @@
 // at our stand-in desktop (portal-shortcuts-backend.py), which the test steers over the same bus.
 // Call from the GUI thread before anything in the process touched the session bus. Everything
 // ends with the object (QProcess ends its children).
+#include "support/PrivateSessionBus.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
@@ -21,23 +22,12 @@ public:
     // Empty when the bus, the stand-in desktop and the portal run, else what failed.
     QString start() {
         using namespace Qt::StringLiterals;
-        const QString config = m_folder.filePath(u"bus.conf"_s);
         const QString portals = m_folder.filePath(u"portals"_s);
-        if (!writeFile(config,
-                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") ||
-            !writeFile(portals + u"/vantletest.portal"_s,
+        if (!writeFile(portals + u"/vantletest.portal"_s,
                        QByteArray("[portal]\nDBusName=") + backendName +
                            "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\nUseIn=vantletest\n"))
-            return u"cannot write the bus configuration and the portal file"_s;
-        m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + config, u"--nofork"_s, u"--print-address"_s});
-        if (!m_bus.waitForReadyRead(5000)) return u"dbus-daemon did not start"_s;
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        if (!QDBusConnection::sessionBus().isConnected()) return u"no session bus connection"_s;
+            return u"cannot write the portal file"_s;
+        if (const QString error = m_bus.start(); !error.isEmpty()) return error;
         // Debian's Python, which python3-dbus and python3-gi belong to.
         m_backend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_backend.start(u"/usr/bin/python3"_s,
@@ -88,5 +78,6 @@ private:
     }
 
     QTemporaryDir m_folder;
-    QProcess m_bus, m_backend, m_portal;
+    PrivateSessionBus m_bus; // ends after the portal and the stand-in
+    QProcess m_backend, m_portal;
 };

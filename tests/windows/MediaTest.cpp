@@ -1,7 +1,7 @@
 // Media sessions end to end: the window, the registry's record and MPRIS follow the app's media session;
 // the card, the registry's key (the dock's path), the commands and playerctl reach it as media keys.
 #include "NotesWindowFixture.h"
-#include "support/NotificationServer.h"
+#include "support/PrivateSessionBus.h"
 #include "windows/MediaCardView.h"
 #include "windows/NotificationShadeView.h"
 #include "windows/NowPlayingPublisher.h"
@@ -35,8 +35,8 @@ protected:
 
 TEST_F(MediaTest, TheCardTheRegistryAndPlayerctlReachTheAppAsAndroidMediaKeysAndTheRecordGoesWithItsWindow) {
     // A private session bus for the MPRIS player: Qt connects to the session bus once per process.
-    NotificationServer bus;
-    ASSERT_EQ(bus.startBus(), QString());
+    PrivateSessionBus bus;
+    ASSERT_EQ(bus.start(), QString());
     NowPlayingPublisher publisher(registry, NowPlayingService::create());
     AndroidWindowSession* session = open();
     ASSERT_EQ(device().setMediaSession(package, u"playing"_s, u"Song"_s, u"Singer"_s, u"Album"_s), QString());
