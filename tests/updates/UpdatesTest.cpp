@@ -74,12 +74,10 @@ TEST(UpdateRulesTest, ListsTextsAndAddresses) {
 }
 
 QByteArray signedApk(int version, char key) {
-    return readFile(QStringLiteral(VANTLE_UPDATE_APKS) +
-                    u"/tally-%1-%2.apk"_s.arg(version).arg(QLatin1Char(key)));
+    return readFile(u"" VANTLE_UPDATE_APKS "/tally-%1-%2.apk"_s.arg(version).arg(QLatin1Char(key)));
 }
 
-// Tally 1 (key A) in the simulated Android and the library, its package known from the install record only:
-// the checks walked through in order, refused installs that leave it so, an install, then no Android.
+// Tally 1 installed (its package known from the install record): checks, refused installs, one, no Android.
 TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     ScopedSettings settings;
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
@@ -89,33 +87,29 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     // With trailing slashes, as a mirror's address may be written.
     ScopedEnvironment fdroidBase{"VANTLE_FDROID_URL", stores.url(u"/"_s).toString()},
         izzyBase{"VANTLE_IZZYONDROID_URL", stores.url(u"/fdroid//"_s).toString()};
-    // The run's own home has no Android: after the simulated one, an install fails.
     ScopedEnvironment sdk{"VANTLE_SDK_REPOSITORY", u"http://127.0.0.1:9/"_s};
-    std::optional<SimulatedAndroidHome> android(std::in_place);
+    std::optional<SimulatedAndroidHome> android(std::in_place); // then the run's own home, without one
     const QString tallyOne = u"" VANTLE_UPDATE_APKS "/tally-1-a.apk"_s; // key A
     const MobileApp app{QUuid::createUuid(), u"Tally"_s, MobilePlatform::android, tallyOne, {}, {}};
     ASSERT_EQ(Coroutines::waitFor(AndroidRuntimeCLI::installAndLaunch(app.sourcePath)), tally);
-    // Apps not in Android, or not Android apps, are not asked for; a package twice once.
     const MobileApp ios{QUuid::createUuid(), u"iOS"_s, MobilePlatform::ios, {}, u"org.vantle.ios"_s, {}};
     const MobileApp gone{QUuid::createUuid(), {}, MobilePlatform::android, {}, u"org.vantle.gone"_s, {}};
     const MobileApp twin{QUuid::createUuid(), {}, MobilePlatform::android, {}, tally, {}};
     AppLibraryStore store;
-    store.setApps({app, gone, twin, ios});
+    store.setApps({app, gone, twin, ios}); // not in Android, not Android's, and Tally again: asked once
     MainLogSince checkLog;
     QList<QUuid> closedWindows;
     QDateTime now(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
     AppUpdates updates{{{}, [&](const QUuid& id) { closedWindows.append(id); }, [&] { return now; }}};
     const auto idle = [&] { return waitUntil([&] { return !updates.isChecking(); }, 30000); };
     const auto settle = qScopeGuard(idle); // a check cut short by a failed assertion ends before its owner
-    // Whether a check ran, `seconds` after the last call.
-    const auto check = [&](Trigger trigger = Trigger::forced, qint64 seconds = 1) {
+    const auto check = [&](Trigger trigger = Trigger::forced, qint64 seconds = 1) { // whether one ran
         now = now.addSecs(seconds);
         updates.checkIfDue(store, trigger);
         EXPECT_TRUE(idle());
         return updates.lastCheck() == now;
     };
-    // "<store> <version>" of the update on offer, or "none".
-    const auto offered = [&] {
+    const auto offered = [&] { // "<store> <version>" of the update on offer, or "none"
         const std::optional<AppUpdate> found = updates.update(store.apps().first());
         return found ? UpdateSources::displayName(found->source) + u' ' + found->versionName : u"none"_s;
     };
@@ -137,11 +131,10 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
         {{200, R"([{"suggestedVersionCode":9}])"}, 2, izzyAlone},
         {{200, nine + QByteArray(UpdateTransport::maxAnswerBytes, ' ')}, 2, izzyAlone}, // over the size cap
         {{302, {}, -1, -1, false, plain.url(QString::fromUtf8(fdroidApi)).toEncoded()}, 2, izzyAlone},
-        // The first element of the suggested code names it.
         {{200, R"({"suggestedVersionCode":9,"packages":[{"versionName":"2.0","versionCode":10},
             {"versionName":"1.4","versionCode":9},{"versionName":"dup","versionCode":9}]})"},
          2,
-         "F-Droid 1.4 2"},
+         "F-Droid 1.4 2"}, // the first element of the suggested code names it
     };
     for (const auto& [answer, izzyCode, expected] : cases) {
         SCOPED_TRACE(std::to_string(answer.status) + ' ' + answer.body.left(80).toStdString());
@@ -178,9 +171,8 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
 
     SCOPED_TRACE("no second check while one runs (F-Droid's answer stalls)");
     VantleSettings::set(SettingsKeys::updatesFDroid, true);
-    stores.serve(
-        fdroidApi,
-        {200, R"({"suggestedVersionCode":12.0,"packages":[{"versionName":7,"versionCode":12}]})", -1, 0});
+    const QByteArray slow = R"({"suggestedVersionCode":12,"packages":[{"versionName":7,"versionCode":12}]})";
+    stores.serve(fdroidApi, {200, slow, -1, 0});
     updates.checkIfDue(store, Trigger::forced);
     EXPECT_EQ(updates.lastMessage(), u"Checking F-Droid and IzzyOnDroid…"_s);
     ASSERT_TRUE(waitUntil([&] { return stores.requests.size() == 2; })); // F-Droid's, stalled
@@ -223,8 +215,7 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     EXPECT_EQ(failedInstall().left(refused.size()), refused); // the rest is the network's words
     remote.reset();
     SCOPED_TRACE("a download that is not the app is refused before installing; no redirect to HTTP");
-    stores.serve("/repo/org.vantle.tally_2.apk",
-                 {200, readFile(QStringLiteral(VANTLE_SIM_TEST_DATA "/notes.apk"))});
+    stores.serve("/repo/org.vantle.tally_2.apk", {200, readFile(u"" VANTLE_SIM_TEST_DATA "/notes.apk"_s)});
     plain.serve(izzyApk, {200, signedApk(2, 'a')});
     stores.serve(izzyApk, {302, {}, -1, -1, false, plain.url(QString::fromUtf8(izzyApk)).toEncoded()});
     EXPECT_EQ(failedInstall(), u"F-Droid: the download is not org.vantle.tally · IzzyOnDroid: update "
