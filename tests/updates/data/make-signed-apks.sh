@@ -2,7 +2,6 @@
 # make-signed-apks.sh <out folder>: org.vantle.tally 1.0 to 3.0 (aapt) as tally-<versionCode>-<key>.apk,
 # v1-signed by jarsigner with one of two test keys made here (keytool), a or b.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$1"
@@ -11,7 +10,7 @@ for key in a b; do
     -alias "$key" -keyalg RSA -keysize 2048 -validity 3650 -dname "CN=Vantle test key $key" >/dev/null 2>&1
 done
 for apk in 1-a 2-a 3-b; do
-  aapt package -f --version-code "${apk%-*}" --version-name "${apk%-*}.0" -M "$here/AndroidManifest.xml" \
+  aapt package -f --version-code "${apk%-*}" --version-name "${apk%-*}.0" -M "${0%/*}/AndroidManifest.xml" \
     -I /usr/share/android-framework-res/framework-res.apk -F "$work/tally-$apk.apk" >/dev/null
   jarsigner -keystore "$work/${apk#*-}.p12" -storetype PKCS12 -storepass vantle-test -digestalg SHA-256 \
     -sigalg SHA256withRSA "$work/tally-$apk.apk" "${apk#*-}" >/dev/null
