@@ -77,7 +77,7 @@ QByteArray signedApk(int version, char key) {
     return readFile(u"" VANTLE_UPDATE_APKS "/tally-%1-%2.apk"_s.arg(version).arg(QLatin1Char(key)));
 }
 
-// Tally 1 installed (its package known from the install record): checks, refused installs, one, no Android.
+// Tally 1 installed (package known from its install record): checks, refusals, an update, no Android.
 TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     ScopedSettings settings;
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
