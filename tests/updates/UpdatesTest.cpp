@@ -119,8 +119,9 @@ TEST(AppUpdatesTest, ChecksAndInstallsAgainstTwoStores) {
     const char* const izzyAlone = "IzzyOnDroid 2.0 1"; // F-Droid's answer refused (a 404 is not JSON either)
     // F-Droid's answer or fault, IzzyOnDroid's code, and then "<store> <version> <candidates>" on offer.
     const std::tuple<Answer, qint64, const char*> cases[]{
-        {versions(1), 0, "none 0"},        // equal and lower codes
-        {versions(3), 3, "F-Droid 3.0 2"}, // the same code in both: F-Droid
+        {versions(1), 0, "none 0"}, // equal and lower codes
+        // The same code in both: F-Droid's, named by its code when no version of that code has a name.
+        {{200, R"({"suggestedVersionCode":3,"packages":[{"versionName":"x"}]})"}, 3, "F-Droid 3 2"},
         {versions(2), 4, "IzzyOnDroid 4.0 2"},
         {{500, nine}, 2, izzyAlone},
         {{200, "<html>maintenance</html>"}, 2, izzyAlone},
