@@ -28,21 +28,12 @@ class SettingsViewTest : public PanelFixture {
 protected:
     SettingsViewTest() { withSettings = true; }
 
-    std::unique_ptr<SettingsView> makeView() {
-        return std::make_unique<SettingsView>(
-            store, actions, settingsActions,
-            SettingsView::Environment{[this](QWidget*) { return chosenPhoto; }});
-    }
     QString photoFile(const QString& name, const QColor& colour) {
         QImage image(64, 40, QImage::Format_RGB32);
         image.fill(colour);
         const QString path = files.filePath(name);
         EXPECT_TRUE(image.save(path));
         return path;
-    }
-    static void choose(QComboBox* combo, int index) {
-        combo->setCurrentIndex(index);
-        Q_EMIT combo->activated(index);
     }
     // Whether a problem line on the page shows a text that starts with `text`.
     static bool problemShown(const QWidget& view, const QString& text) {
@@ -132,9 +123,9 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_TRUE(view.page(3)->isAncestorOf(view.findChild<QPushButton*>(u"checkNow"_s)));
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::settingsPage), 3);
-    EXPECT_EQ(makeView()->currentPage(), 3);
+    EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 3);
     VantleSettings::set(SettingsKeys::settingsPage, qint64(9)); // from an older or newer Vantle
-    EXPECT_EQ(makeView()->currentPage(), 4);
+    EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 4);
 
     // With both stores off (above) the check asks nothing, and the page says so.
     for (const char16_t* button : {u"checkNow", u"bugReport", u"uninstallVantle"})
@@ -159,8 +150,8 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_TRUE(view.findChild<QCheckBox*>(lockName)->isChecked());
 
     settingsActions.unavailableReason = u"this desktop is a Wayland session without global shortcuts"_s;
-    const auto withNote = makeView();
-    const auto* note = withNote->findChild<QLabel*>(u"shortcutsUnavailable"_s);
+    const SettingsView withNote(store, actions, settingsActions);
+    const auto* note = withNote.findChild<QLabel*>(u"shortcutsUnavailable"_s);
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->text(),
               u"Shortcuts are not available on this desktop: "_s + settingsActions.unavailableReason);
@@ -226,24 +217,21 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     panel->showSettings();
     SettingsView* view = panel->settingsView();
     auto* wallpaper = view->findChild<QComboBox*>(SettingsKeys::wallpaper.key());
-    const auto texts = [wallpaper] {
-        QStringList result;
-        for (int i = 0; i < wallpaper->count(); ++i)
-            result.append(wallpaper->itemText(i));
-        return result;
-    };
-    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"Choose a photo…"_s}));
+    EXPECT_EQ(wallpaper->count(), 2); // no "My photo" yet: its choices are below
     EXPECT_TRUE(panel->wallpaper().isNull());
 
-    choose(wallpaper, 1); // cancelled
+    Q_EMIT wallpaper->activated(1); // cancelled
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"none"_s);
 
     chosenPhoto = photoFile(u"beach.png"_s, Qt::blue);
-    choose(wallpaper, 1);
+    Q_EMIT wallpaper->activated(1);
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"photo"_s);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
-    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"My photo"_s, u"Choose a photo…"_s}));
+    QStringList choices;
+    for (int i = 0; i < wallpaper->count(); ++i)
+        choices.append(wallpaper->itemText(i));
+    EXPECT_EQ(choices, (QStringList{u"none"_s, u"My photo"_s, u"Choose a photo…"_s}));
     EXPECT_EQ(wallpaper->currentText(), u"My photo"_s);
     ASSERT_FALSE(panel->wallpaper().isNull());
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0), QColor(Qt::blue));
@@ -253,17 +241,17 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     // Not a photo: the wallpaper and its revision stay, the page says why.
     chosenPhoto = files.filePath(u"notes.txt"_s);
     writeFile(chosenPhoto, "just text");
-    choose(wallpaper, 2);
+    Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
     EXPECT_EQ(Wallpaper::current().pixelColor(0, 0), QColor(Qt::blue));
     EXPECT_TRUE(problemShown(*view, u"“notes.txt” is not a photo Vantle can read"_s));
 
     chosenPhoto = photoFile(u"forest.jpg"_s, Qt::darkGreen);
-    choose(wallpaper, 2);
+    Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 2);
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0).green(), QColor(Qt::darkGreen).green());
 
-    choose(wallpaper, 0);
+    Q_EMIT wallpaper->activated(0);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"none"_s);
     EXPECT_TRUE(panel->wallpaper().isNull());
 
