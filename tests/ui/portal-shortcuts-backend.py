@@ -56,15 +56,10 @@ class Backend(dbus.service.Object):
             return dbus.UInt32(2 if session is None else 1), dbus.Dictionary({}, signature="sv")
         self.binds.append(str(session_handle) + " " + ",".join(
             "%s=%s" % (sid, props.get("preferred_trigger", "")) for sid, props in shortcuts))
-        answer = []
-        for sid, props in shortcuts:
-            if str(sid) in self.refused:
-                continue
-            session.bound.append(str(sid))
-            trigger = str(props.get("preferred_trigger", ""))
-            answer.append(dbus.Struct((sid, dbus.Dictionary({
-                "description": props.get("description", ""),
-                "trigger_description": "Press " + trigger}, signature="sv"))))
+        granted = [(str(sid), props) for sid, props in shortcuts if str(sid) not in self.refused]
+        session.bound += [sid for sid, _ in granted]
+        answer = [dbus.Struct((sid, dbus.Dictionary({"trigger_description": "Press %s" % props.get(
+            "preferred_trigger", "")}, signature="sv"))) for sid, props in granted]
         return dbus.UInt32(0), dbus.Dictionary(
             {"shortcuts": dbus.Array(answer, signature="(sa{sv})")}, signature="sv")
 
