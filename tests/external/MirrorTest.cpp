@@ -1,5 +1,4 @@
-// The mirror mode against the simulated device: screenshots become cropped frames, gestures on
-// the player window reach the device's input in device pixels.
+// The mirror mode: screenshots become cropped frames, the player window's gestures reach the device.
 #include "core/AppLibraryStore.h"
 #include "external/AndroidMirrorModel.h"
 #include "external/AndroidPlayerView.h"

@@ -1,6 +1,4 @@
-// The external-window mode: which installed clients it accepts, the error a failed client leaves,
-// and its sessions, with a stand-in client program that records its arguments and environment and
-// ends as it is told (standin-scrcpy).
+// The external-window mode's clients, sessions and errors, with a stand-in client (standin-scrcpy).
 #include "core/SettingsKeys.h"
 #include "external/AndroidSessionRegistry.h"
 #include "platform/Locations.h"
@@ -35,9 +33,6 @@ protected:
             qunsetenv(name);
         RuntimeComponentLocator::clearCache();
     }
-    static void installClient(const QString& path) {
-        ASSERT_TRUE(writeFile(path, readFile(QStringLiteral(VANTLE_STANDIN_CLIENT)), true));
-    }
     static QStringList read(const QString& path) {
         return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
     }
@@ -64,11 +59,11 @@ protected:
     AndroidSessionRegistry registry;
     const QUuid appID = QUuid::createUuid();
     const QString adb = u"/rt/sdk/platform-tools/adb"_s;
-    const QByteArray savedPath = qgetenv("PATH");
+    const QByteArray savedPath = qgetenv("PATH"), standin = readFile(QStringLiteral(VANTLE_STANDIN_CLIENT));
 };
 
 TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAndItsEndDecidesTheError) {
-    installClient(client);
+    ASSERT_TRUE(writeFile(client, standin, true));
     VantleSettings::set(SettingsKeys::printFPS, true);
     qputenv("STANDIN_END", "wait");
     qputenv("STANDIN_OUTPUT", "INFO: Renderer: opengl\\nERROR: half a line");
@@ -150,7 +145,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
 
 TEST_F(SessionRegistryTest, WithoutABundledClientAnInstalledOneOfVersionThreeOrNewerIsUsed) {
     const QString prefix = root.filePath(u"prefix"_s);
-    installClient(prefix + u"/bin/scrcpy"_s);
+    ASSERT_TRUE(writeFile(prefix + u"/bin/scrcpy"_s, standin, true));
     writeFile(prefix + u"/share/scrcpy/scrcpy-server"_s, "its own jar");
     const auto openError = [&] { return thrownDescription<VantleError>([&] { open(); }); };
     qputenv("PATH", QFile::encodeName(root.filePath(u"empty"_s)));
