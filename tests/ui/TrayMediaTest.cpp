@@ -119,14 +119,13 @@ TEST_F(TrayMediaTest,
     // RuntimeDeviceTest).
     RecordingSettingsActions settingsActions;
     SettingsView view(store, actions, settingsActions);
-    struct Row {
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it
+    const QString dns = u"settings get global private_dns_"_s;
+    const struct {
         QLatin1StringView key;
         QVariant value;            // a switch is clicked once, a choice is picked
         QString command, expected; // read back from the device or its configuration
-    };
-    AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it
-    const QString dns = u"settings get global private_dns_"_s;
-    const Row rows[] = {
+    } rows[] = {
         {SettingsKeys::adBlock.name, false, dns + u"mode"_s, u"opportunistic"_s},
         {SettingsKeys::adBlock.name, true, dns + u"mode"_s, u"hostname"_s},
         {SettingsKeys::adBlockHost.name, AndroidAdBlock::providers()[2].host, dns + u"specifier"_s,
@@ -136,7 +135,7 @@ TEST_F(TrayMediaTest,
         {SettingsKeys::syncDarkMode.name, true, u"cmd uimode night"_s, u"Night mode: yes"_s},
         {SettingsKeys::micCamera.name, true, u"config:hw.audioInput"_s, u"yes"_s},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(QString(row.key).toStdString() + " " + row.value.toString().toStdString());
         const QString key(row.key);
         ASSERT_TRUE(setControl(view, key, row.value));
