@@ -92,7 +92,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
         mainLog.lines(),
         QStringList{u"bridge start package=org.example.notes source=Bundled in Vantle scrcpy="_s + client});
 
-    // Ended from outside by a signal: a clean end whatever the log says, the half line kept, the session
+    // Ended by a signal from outside: a clean end whatever the log says, the half line kept, the session
     // gone.
     ASSERT_EQ(::kill(pid_t(session.processID()), SIGKILL), 0);
     ASSERT_TRUE(waitUntil([&] { return error != u"(not called)"_s; }));
@@ -103,8 +103,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
     EXPECT_TRUE(
         mainLog.lines().last().startsWith(u"bridge exit package=org.example.notes status=9 after="_s));
 
-    // How the client ended decides the state and the error the opener hears: the last line saying ERROR
-    // or error among the log's final six (the exit line is the sixth), else the status.
+    // The error: the last ERROR/error line among the log's final six (the exit line is one), else the status.
     using State = AndroidDisplaySession::LaunchState;
     const struct {
         const char *end, *output;

@@ -4,8 +4,7 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-// An X server of the program's own (Xvfb), started before the Qt application connects: DISPLAY
-// and QT_QPA_PLATFORM point at it, and the session bus at nothing, so tray items are XEmbed icons
+// The program's own Xvfb, started before Qt connects, and no session bus: tray items are XEmbed icons
 // in a tray the program starts itself, never a desktop's. Stopped when the object goes.
 class PrivateXServer {
 public:

@@ -10,10 +10,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Without X11 (the offscreen platform), as a Wayland desktop has it: a private session bus without
-// service activation, the real frontend /usr/libexec/xdg-desktop-portal on it, pointed by its portal file
-// at our stand-in desktop (portal-shortcuts-backend.py), whose Activated signal is the key press. The
-// dispatch rules are GlobalShortcutsTest's.
+// Offscreen, as on Wayland: the real xdg-desktop-portal on a private bus, pointed by its portal file at
+// the stand-in desktop portal-shortcuts-backend.py. The dispatch rules are GlobalShortcutsTest's.
 class PortalShortcutsTest : public DesktopShellFixture {
 protected:
     void SetUp() override {
@@ -28,8 +26,7 @@ protected:
         backend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         backend.start(u"/usr/bin/python3"_s, {QStringLiteral(VANTLE_PORTAL_BACKEND), backendName});
         ASSERT_TRUE(backend.waitForReadyRead(10000)) << "the stand-in desktop did not start";
-        // xdg-desktop-portal 1.16 reads the *.portal files of XDG_DESKTOP_PORTAL_DIR and uses those
-        // whose UseIn= names a desktop of XDG_CURRENT_DESKTOP.
+        // xdg-desktop-portal 1.16 uses the *.portal files there whose UseIn= names the current desktop.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_DESKTOP_PORTAL_DIR"_s, portals);
         environment.insert(u"XDG_CURRENT_DESKTOP"_s, u"vantletest"_s);
@@ -42,8 +39,7 @@ protected:
         };
         ASSERT_TRUE(waitUntil(running, 10000)) << "xdg-desktop-portal did not take its name";
     }
-    // Steers the stand-in desktop (see its header); it answers from its own process, so a blocking
-    // call cannot deadlock this thread.
+    // Steers the stand-in (see its header): another process, so a blocking call cannot deadlock.
     static QVariantList control(const QString& method, const QVariantList& arguments = {}) {
         QDBusMessage call = QDBusMessage::createMethodCall(backendName, u"/org/freedesktop/portal/desktop"_s,
                                                            u"org.vantle.test.Backend"_s, method);
@@ -106,8 +102,7 @@ TEST_F(PortalShortcutsTest, KeysAreBoundInOneRequestPressesArriveAChangeRebindsA
     EXPECT_EQ(actions.calls, QStringList{u"launch Notes"_s});
     EXPECT_EQ(log.count(u"shortcut Alt+3: Notes"_s), 1);
 
-    // Switched off: the nine are released at once, and a new session binds Alt+Space alone; the
-    // old session is closed, so the desktop no longer has Alt+3. Alt+Space still arrives.
+    // Switched off: the nine go at once, a new session binds Alt+Space alone, the old one is closed.
     SettingEffects::change(SettingsKeys::appShortcuts.key(), false);
     EXPECT_EQ(shortcuts->registeredCount(), 0);
     ASSERT_TRUE(waitUntil([] { return binds().size() == 2; }));
@@ -120,8 +115,7 @@ TEST_F(PortalShortcutsTest, KeysAreBoundInOneRequestPressesArriveAChangeRebindsA
     EXPECT_EQ(windows.calls, QStringList{u"home"_s});
     EXPECT_EQ(log.count(u"hotkey Alt+Space register status="_s), 1); // held throughout: said once
 
-    // On again while the desktop declines Alt+5, and Alt+Space that it held until now: both are
-    // reported in its words, the rest work.
+    // On again while the desktop declines Alt+5 and Alt+Space: both reported in its words, the rest work.
     control(u"Refuse"_s, {QStringList{u"vantle-key-15"_s, u"vantle-key-1"_s}});
     SettingEffects::change(SettingsKeys::appShortcuts.key(), true);
     ASSERT_TRUE(waitForLine(u"shortcuts: Alt+1-Alt+9 registered=8"_s));
@@ -164,7 +158,7 @@ TEST_F(PortalShortcutsTest, KeysAreBoundInOneRequestPressesArriveAChangeRebindsA
     EXPECT_TRUE(log.lines().filter(u"hotkeys unavailable: "_s).value(0).endsWith(lost));
     EXPECT_FALSE(hotKey->isRegistered());
 
-    // Started without a portal on the bus: unavailable, with the reason on the General page.
+    // Started without a portal on the bus: unavailable, and says why.
     hotKey.reset(), shortcuts.reset(), keys.reset();
     keys = GlobalHotKeys::create();
     shortcuts.emplace(**keys, store, actions, windows);

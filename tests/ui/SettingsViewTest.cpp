@@ -1,5 +1,4 @@
-// The settings pages: each control's stored setting and effect, the login entry, the wallpaper, the look
-// commands.
+// The settings pages: each control's setting and effect, the login entry, the wallpaper, the look commands.
 #include "ui/SettingsView.h"
 
 #include "PanelFixture.h"
@@ -62,8 +61,7 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_EQ(view.findChild<QLabel*>(u"shortcutsUnavailable"_s), nullptr);
     EXPECT_EQ(view.currentPage(), 0);
 
-    // Every control stores its setting and reaches what applies it (the Android page's device controls
-    // are read back from the device in TrayMediaTest).
+    // Every control stores its setting and reaches what applies it (device read-backs: TrayMediaTest).
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     struct Row {
         QLatin1StringView key;

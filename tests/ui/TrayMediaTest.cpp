@@ -115,8 +115,7 @@ TEST_F(TrayMediaTest,
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
     EXPECT_TRUE(waitUntil([&] { return extras.player().item() == nullptr; }));
 
-    // The Android page: each control's change reaches Android at once (what each value does there:
-    // RuntimeDeviceTest).
+    // The Android page: each control's change reaches Android at once (the values: RuntimeDeviceTest).
     RecordingSettingsActions settingsActions;
     SettingsView view(store, actions, settingsActions);
     AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it

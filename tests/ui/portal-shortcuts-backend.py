@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-# The desktop side of the global-shortcuts portal, behind the real /usr/libexec/xdg-desktop-portal, for
-# the portal shortcut tests (no real implementation runs headless: KDE's lives in its compositor). It
-# binds what it is asked to with the preferred trigger, leaving out the ids the test refuses (as when the
-# user declines one), and records binds and closed sessions.
-# Usage: portal-shortcuts-backend.py <bus name>; prints "ready" once the name is owned. Test control on
-# the same object, interface org.vantle.test.Backend:
-#   Refuse(as ids)   leave these ids out of later answers   Cancel(b on)   answer binds as cancelled (1)
-#   Activate(s id) -> b   emit Activated in the newest open session that bound `id`
-#   State() -> as, as     the binds as "<session> <id>=<preferred trigger>,...", the closed sessions
+# A stand-in desktop behind the real xdg-desktop-portal (no real GlobalShortcuts backend runs headless).
+# It binds each id with its preferred trigger except those refused, as a user declining one, and records
+# binds and closed sessions. Usage: portal-shortcuts-backend.py <bus name>; prints "ready" once owned.
+# Test control, interface org.vantle.test.Backend: Refuse(as ids) for later binds; Cancel(b) answers
+# binds as a cancelled dialog; Activate(s id) -> b in the newest session holding it; State() -> (binds as
+# "<session> <id>=<trigger>,...", closed sessions).
 import sys
 import time
 
