@@ -19,7 +19,7 @@ CONTROL = "org.vantle.test.Backend"
 
 class Session(dbus.service.Object):
     def __init__(self, backend, path):
-        super().__init__(backend.bus, path)
+        super().__init__(backend.connection, path)
         self.backend = backend
         self.path = path
         self.bound = []
@@ -34,7 +34,6 @@ class Session(dbus.service.Object):
 class Backend(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, "/org/freedesktop/portal/desktop")
-        self.bus = bus
         self.sessions = {}  # path -> Session, in creation order
         self.refused = set()
         self.cancel = False
