@@ -42,7 +42,7 @@ protected:
     }
 };
 
-TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsReachTheApplication) {
+TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensThePagesAndTakesAWallpaper) {
     // Open at login is on by default once, never against the user's choice.
     const QString entry = Locations::autostartEntry();
     const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
@@ -175,10 +175,8 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     login->click();
     EXPECT_FALSE(login->isChecked() || LoginItem::isEnabled());
     EXPECT_TRUE(problemShown(view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
-}
 
-// The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); look commands.
-TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollowsTheLookCommands) {
+    // The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); looks.
     VantleApp vantle(LaunchArguments::parse({u"vantle"_s}), AppLibraryStore::Seams{}, VantleApp::Steps{});
     ASSERT_TRUE(vantle.start());
     vantle.store().setApps({add(u"Maps"_s)});
@@ -203,15 +201,15 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     panel->show();
     EXPECT_EQ(panel->tiles().size(), 1);
 
-    const QImage classic = panel->grab().toImage();
-    EXPECT_EQ(sendFromAnotherThread(u"theme:pixel"_s), CommandDelivery::delivered);
-    EXPECT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::theme) == u"pixel"_s; }));
+    const QImage pixel = panel->grab().toImage(); // the style set above
+    EXPECT_EQ(sendFromAnotherThread(u"theme:oneui"_s), CommandDelivery::delivered);
+    EXPECT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::theme) == u"oneui"_s; }));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_NE(panel->grab().toImage(), classic);
+    EXPECT_NE(panel->grab().toImage(), pixel);
 
     panel->showSettings();
-    SettingsView* view = panel->settingsView();
-    auto* wallpaper = view->findChild<QComboBox*>(SettingsKeys::wallpaper.key());
+    SettingsView* panelView = panel->settingsView();
+    auto* wallpaper = panelView->findChild<QComboBox*>(SettingsKeys::wallpaper.key());
     EXPECT_EQ(wallpaper->count(), 2); // no "My photo" yet: its choices are below
     EXPECT_TRUE(panel->wallpaper().isNull());
 
@@ -239,7 +237,7 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
     EXPECT_EQ(Wallpaper::current().pixelColor(0, 0), QColor(Qt::blue));
-    EXPECT_TRUE(problemShown(*view, u"“notes.txt” is not a photo Vantle can read"_s));
+    EXPECT_TRUE(problemShown(*panelView, u"“notes.txt” is not a photo Vantle can read"_s));
 
     chosenPhoto = photoFile(u"forest.jpg"_s, Qt::darkGreen);
     Q_EMIT wallpaper->activated(2);
