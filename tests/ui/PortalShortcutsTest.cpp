@@ -20,8 +20,7 @@ protected:
             writeFile(portals + u"/vantletest.portal"_s,
                       "[portal]\nDBusName=" + backendName.toLatin1() +
                           "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\nUseIn=vantletest\n"));
-        const QString problem = bus.start();
-        ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+        ASSERT_EQ(bus.start().toStdString(), "");
         // Debian's Python, which python3-dbus and python3-gi belong to.
         backend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         backend.start(u"/usr/bin/python3"_s, {QStringLiteral(VANTLE_PORTAL_BACKEND), backendName});

@@ -26,13 +26,6 @@ class SettingsViewTest : public PanelFixture {
 protected:
     SettingsViewTest() { withSettings = true; }
 
-    QString photoFile(const QString& name, const QColor& colour) {
-        QImage image(64, 40, QImage::Format_RGB32);
-        image.fill(colour);
-        const QString path = files.filePath(name);
-        EXPECT_TRUE(image.save(path));
-        return path;
-    }
     // Whether a problem line on the page shows a text that starts with `text`.
     static bool problemShown(const QWidget& view, const QString& text) {
         const auto problems = view.findChildren<QLabel*>(u"settingsProblem"_s);
@@ -216,7 +209,10 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     Q_EMIT wallpaper->activated(1); // cancelled
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"none"_s);
 
-    chosenPhoto = photoFile(u"beach.png"_s, Qt::blue);
+    chosenPhoto = files.filePath(u"beach.png"_s);
+    QImage photo(64, 40, QImage::Format_RGB32);
+    photo.fill(Qt::blue);
+    ASSERT_TRUE(photo.save(chosenPhoto));
     Q_EMIT wallpaper->activated(1);
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"photo"_s);
@@ -239,7 +235,9 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     EXPECT_EQ(Wallpaper::current().pixelColor(0, 0), QColor(Qt::blue));
     EXPECT_TRUE(problemShown(*panelView, u"“notes.txt” is not a photo Vantle can read"_s));
 
-    chosenPhoto = photoFile(u"forest.jpg"_s, Qt::darkGreen);
+    chosenPhoto = files.filePath(u"forest.jpg"_s);
+    photo.fill(Qt::darkGreen);
+    ASSERT_TRUE(photo.save(chosenPhoto));
     Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 2);
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0).green(), QColor(Qt::darkGreen).green());

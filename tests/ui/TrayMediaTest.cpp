@@ -25,11 +25,8 @@ QString readBack(const QString& command) {
     const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
     if (command.startsWith(u"config:"_s))
         return AvdConfig::load(*paths.avdHome, paths.avdName).value_or(AvdConfig{}).value(command.mid(7));
-    return offThread([command] {
-               return AndroidRuntimeCLI::runADB({u"shell"_s, command});
-           })
-        .value_or(u"(adb failed)"_s)
-        .trimmed();
+    const auto answer = offThread([command] { return AndroidRuntimeCLI::runADB({u"shell"_s, command}); });
+    return answer.value_or(u"(adb failed)"_s).trimmed();
 }
 
 // The application's media path: a key for an app goes to its window through the registry.

@@ -21,13 +21,12 @@ class Session(dbus.service.Object):
     def __init__(self, backend, path):
         super().__init__(backend.connection, path)
         self.backend = backend
-        self.path = path
         self.bound = []
 
     @dbus.service.method("org.freedesktop.impl.portal.Session", in_signature="", out_signature="")
     def Close(self):
-        self.backend.closed.append(self.path)
-        self.backend.sessions.pop(self.path, None)
+        self.backend.closed.append(self.__dbus_object_path__)
+        self.backend.sessions.pop(self.__dbus_object_path__, None)
         self.remove_from_connection()
 
 
