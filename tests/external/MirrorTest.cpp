@@ -1,5 +1,4 @@
-// The mirror mode against the simulated device: screenshots become cropped frames, gestures on
-// the player window reach the device's input in device pixels.
+// The mirror mode: screenshots become cropped frames, the player window's gestures reach the device.
 #include "core/AppLibraryStore.h"
 #include "external/AndroidMirrorModel.h"
 #include "external/AndroidPlayerView.h"
@@ -46,8 +45,7 @@ TEST(MirrorFrames, TheBarsAreCutAwayTooSmallScreenshotsGiveNoFrameAndViewPointsB
         EXPECT_EQ(AndroidMirrorModel::devicePoint(c.at, c.view), c.device) << c.at.x() << "," << c.at.y();
 }
 
-// The player window follows the library: without Android it says so; with the simulated one it shows
-// cropped frames and gestures on it reach the device.
+// The player window follows the library; with the simulated Android it shows frames and passes gestures on.
 TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryShowsTheDeviceAndPassesGesturesOn) {
     const QTemporaryDir home;
     qputenv("VANTLE_HOME", home.path().toUtf8());

@@ -1,6 +1,4 @@
-// The external-window mode: which installed clients it accepts, the error a failed client leaves,
-// and its sessions, with a stand-in client program that records its arguments and environment and
-// ends as it is told (standin-scrcpy).
+// The external-window mode's clients, sessions and errors, with a stand-in client (standin-scrcpy).
 #include "core/SettingsKeys.h"
 #include "external/AndroidSessionRegistry.h"
 #include "platform/Locations.h"
@@ -35,9 +33,6 @@ protected:
             qunsetenv(name);
         RuntimeComponentLocator::clearCache();
     }
-    static void installClient(const QString& path) {
-        ASSERT_TRUE(writeFile(path, readFile(QStringLiteral(VANTLE_STANDIN_CLIENT)), true));
-    }
     static QStringList read(const QString& path) {
         return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
     }
@@ -64,11 +59,11 @@ protected:
     AndroidSessionRegistry registry;
     const QUuid appID = QUuid::createUuid();
     const QString adb = u"/rt/sdk/platform-tools/adb"_s;
-    const QByteArray savedPath = qgetenv("PATH");
+    const QByteArray savedPath = qgetenv("PATH"), standin = readFile(QStringLiteral(VANTLE_STANDIN_CLIENT));
 };
 
 TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAndItsEndDecidesTheError) {
-    installClient(client);
+    ASSERT_TRUE(writeFile(client, standin, true));
     VantleSettings::set(SettingsKeys::printFPS, true);
     qputenv("STANDIN_END", "wait");
     qputenv("STANDIN_OUTPUT", "INFO: Renderer: opengl\\nERROR: half a line");
@@ -97,7 +92,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
         mainLog.lines(),
         QStringList{u"bridge start package=org.example.notes source=Bundled in Vantle scrcpy="_s + client});
 
-    // Ended from outside by a signal: a clean end whatever the log says, the half line kept, the session
+    // Ended by a signal from outside: a clean end whatever the log says, the half line kept, the session
     // gone.
     ASSERT_EQ(::kill(pid_t(session.processID()), SIGKILL), 0);
     ASSERT_TRUE(waitUntil([&] { return error != u"(not called)"_s; }));
@@ -108,8 +103,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
     EXPECT_TRUE(
         mainLog.lines().last().startsWith(u"bridge exit package=org.example.notes status=9 after="_s));
 
-    // How the client ended decides the state and the error the opener hears: the last line saying ERROR
-    // or error among the log's final six (the exit line is the sixth), else the status.
+    // The error: the last ERROR/error line among the log's final six (the exit line is one), else the status.
     using State = AndroidDisplaySession::LaunchState;
     const struct {
         const char *end, *output;
@@ -150,7 +144,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
 
 TEST_F(SessionRegistryTest, WithoutABundledClientAnInstalledOneOfVersionThreeOrNewerIsUsed) {
     const QString prefix = root.filePath(u"prefix"_s);
-    installClient(prefix + u"/bin/scrcpy"_s);
+    ASSERT_TRUE(writeFile(prefix + u"/bin/scrcpy"_s, standin, true));
     writeFile(prefix + u"/share/scrcpy/scrcpy-server"_s, "its own jar");
     const auto openError = [&] { return thrownDescription<VantleError>([&] { open(); }); };
     qputenv("PATH", QFile::encodeName(root.filePath(u"empty"_s)));

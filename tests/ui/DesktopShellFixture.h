@@ -52,8 +52,7 @@ inline QRect shown(QSystemTrayIcon* item) {
     return item->geometry();
 }
 
-// Right-clicks the item at `frame`; returns the menu that opened. Given again when the tray host lost
-// it (a click within 0.3 s of other items going opens nothing, though the item is viewable).
+// Right-clicks `frame`, again if the tray host lost the click (as within 0.3 s of items going); the menu.
 inline QMenu* rightClick(const QRect& frame) {
     const auto popup = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
     for (int attempt = 0; attempt < 3 && !popup(); ++attempt) {

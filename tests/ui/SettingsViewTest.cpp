@@ -1,12 +1,10 @@
-// The settings pages: each control's stored setting and effect, the login entry, the wallpaper, the look
-// commands.
+// The settings pages: each control's setting and effect, the login entry, the wallpaper, the look commands.
 #include "ui/SettingsView.h"
 
 #include "PanelFixture.h"
 #include "core/SettingsKeys.h"
 #include "core/VantleApp.h"
 #include "core/VantleEvents.h"
-#include "integrations/DeviceSettings.h"
 #include "platform/Locations.h"
 #include "platform/LoginRegistration.h"
 #include "ui/LoginItem.h"
@@ -28,22 +26,6 @@ class SettingsViewTest : public PanelFixture {
 protected:
     SettingsViewTest() { withSettings = true; }
 
-    std::unique_ptr<SettingsView> makeView() {
-        return std::make_unique<SettingsView>(
-            store, actions, settingsActions,
-            SettingsView::Environment{[this](QWidget*) { return chosenPhoto; }});
-    }
-    QString photoFile(const QString& name, const QColor& colour) {
-        QImage image(64, 40, QImage::Format_RGB32);
-        image.fill(colour);
-        const QString path = files.filePath(name);
-        EXPECT_TRUE(image.save(path));
-        return path;
-    }
-    static void choose(QComboBox* combo, int index) {
-        combo->setCurrentIndex(index);
-        Q_EMIT combo->activated(index);
-    }
     // Whether a problem line on the page shows a text that starts with `text`.
     static bool problemShown(const QWidget& view, const QString& text) {
         const auto problems = view.findChildren<QLabel*>(u"settingsProblem"_s);
@@ -53,7 +35,7 @@ protected:
     }
 };
 
-TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsReachTheApplication) {
+TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensThePagesAndTakesAWallpaper) {
     // Open at login is on by default once, never against the user's choice.
     const QString entry = Locations::autostartEntry();
     const auto validates = [&] { return QProcess::execute(u"desktop-file-validate"_s, {entry}) == 0; };
@@ -72,7 +54,7 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_EQ(view.findChild<QLabel*>(u"shortcutsUnavailable"_s), nullptr);
     EXPECT_EQ(view.currentPage(), 0);
 
-    // Every control stores its setting and reaches what applies it.
+    // Every control stores its setting and reaches what applies it (device read-backs: TrayMediaTest).
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     struct Row {
         QLatin1StringView key;
@@ -94,10 +76,7 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
          [&registry] { return !registry.idleShutdownPending(); }},
         {SettingsKeys::desktopNotifications.name, false},
         {SettingsKeys::syncDownloads.name, false},
-        {SettingsKeys::syncDarkMode.name, false},
         {SettingsKeys::micCamera.name, true, {}, u"microphone/camera setting changed"_s},
-        {SettingsKeys::adBlock.name, false},
-        {SettingsKeys::adBlockHost.name, AndroidAdBlock::providers()[1].host},
         {SettingsKeys::checkUpdates.name, false},
         {SettingsKeys::updatesFDroid.name, false},
         {SettingsKeys::updatesIzzy.name, false},
@@ -132,9 +111,9 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_TRUE(view.page(3)->isAncestorOf(view.findChild<QPushButton*>(u"checkNow"_s)));
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::settingsPage), 3);
-    EXPECT_EQ(makeView()->currentPage(), 3);
+    EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 3);
     VantleSettings::set(SettingsKeys::settingsPage, qint64(9)); // from an older or newer Vantle
-    EXPECT_EQ(makeView()->currentPage(), 4);
+    EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 4);
 
     // With both stores off (above) the check asks nothing, and the page says so.
     for (const char16_t* button : {u"checkNow", u"bugReport", u"uninstallVantle"})
@@ -159,8 +138,8 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     EXPECT_TRUE(view.findChild<QCheckBox*>(lockName)->isChecked());
 
     settingsActions.unavailableReason = u"this desktop is a Wayland session without global shortcuts"_s;
-    const auto withNote = makeView();
-    const auto* note = withNote->findChild<QLabel*>(u"shortcutsUnavailable"_s);
+    const SettingsView withNote(store, actions, settingsActions);
+    const auto* note = withNote.findChild<QLabel*>(u"shortcutsUnavailable"_s);
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->text(),
               u"Shortcuts are not available on this desktop: "_s + settingsActions.unavailableReason);
@@ -189,10 +168,8 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingPagesAndButtonsRe
     login->click();
     EXPECT_FALSE(login->isChecked() || LoginItem::isEnabled());
     EXPECT_TRUE(problemShown(view, u"Your desktop did not allow this: cannot create the folder "_s + folder));
-}
 
-// The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); look commands.
-TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollowsTheLookCommands) {
+    // The panel's way into the settings and back; a photo wallpaper (a bad file changes nothing); looks.
     VantleApp vantle(LaunchArguments::parse({u"vantle"_s}), AppLibraryStore::Seams{}, VantleApp::Steps{});
     ASSERT_TRUE(vantle.start());
     vantle.store().setApps({add(u"Maps"_s)});
@@ -217,33 +194,33 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     panel->show();
     EXPECT_EQ(panel->tiles().size(), 1);
 
-    const QImage classic = panel->grab().toImage();
-    EXPECT_EQ(sendFromAnotherThread(u"theme:pixel"_s), CommandDelivery::delivered);
-    EXPECT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::theme) == u"pixel"_s; }));
+    const QImage pixel = panel->grab().toImage(); // the style set above
+    EXPECT_EQ(sendFromAnotherThread(u"theme:oneui"_s), CommandDelivery::delivered);
+    EXPECT_TRUE(waitUntil([] { return VantleSettings::get(SettingsKeys::theme) == u"oneui"_s; }));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_NE(panel->grab().toImage(), classic);
+    EXPECT_NE(panel->grab().toImage(), pixel);
 
     panel->showSettings();
-    SettingsView* view = panel->settingsView();
-    auto* wallpaper = view->findChild<QComboBox*>(SettingsKeys::wallpaper.key());
-    const auto texts = [wallpaper] {
-        QStringList result;
-        for (int i = 0; i < wallpaper->count(); ++i)
-            result.append(wallpaper->itemText(i));
-        return result;
-    };
-    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"Choose a photo…"_s}));
+    SettingsView* panelView = panel->settingsView();
+    auto* wallpaper = panelView->findChild<QComboBox*>(SettingsKeys::wallpaper.key());
+    EXPECT_EQ(wallpaper->count(), 2); // no "My photo" yet: its choices are below
     EXPECT_TRUE(panel->wallpaper().isNull());
 
-    choose(wallpaper, 1); // cancelled
+    Q_EMIT wallpaper->activated(1); // cancelled
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"none"_s);
 
-    chosenPhoto = photoFile(u"beach.png"_s, Qt::blue);
-    choose(wallpaper, 1);
+    chosenPhoto = files.filePath(u"beach.png"_s);
+    QImage photo(64, 40, QImage::Format_RGB32);
+    photo.fill(Qt::blue);
+    ASSERT_TRUE(photo.save(chosenPhoto));
+    Q_EMIT wallpaper->activated(1);
     settings.reopen();
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"photo"_s);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
-    EXPECT_EQ(texts(), (QStringList{u"none"_s, u"My photo"_s, u"Choose a photo…"_s}));
+    QStringList choices;
+    for (int i = 0; i < wallpaper->count(); ++i)
+        choices.append(wallpaper->itemText(i));
+    EXPECT_EQ(choices, (QStringList{u"none"_s, u"My photo"_s, u"Choose a photo…"_s}));
     EXPECT_EQ(wallpaper->currentText(), u"My photo"_s);
     ASSERT_FALSE(panel->wallpaper().isNull());
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0), QColor(Qt::blue));
@@ -253,17 +230,19 @@ TEST_F(SettingsViewTest, ThePanelOpensTheSettingsTakesAPhotoAsWallpaperAndFollow
     // Not a photo: the wallpaper and its revision stay, the page says why.
     chosenPhoto = files.filePath(u"notes.txt"_s);
     writeFile(chosenPhoto, "just text");
-    choose(wallpaper, 2);
+    Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 1);
     EXPECT_EQ(Wallpaper::current().pixelColor(0, 0), QColor(Qt::blue));
-    EXPECT_TRUE(problemShown(*view, u"“notes.txt” is not a photo Vantle can read"_s));
+    EXPECT_TRUE(problemShown(*panelView, u"“notes.txt” is not a photo Vantle can read"_s));
 
-    chosenPhoto = photoFile(u"forest.jpg"_s, Qt::darkGreen);
-    choose(wallpaper, 2);
+    chosenPhoto = files.filePath(u"forest.jpg"_s);
+    photo.fill(Qt::darkGreen);
+    ASSERT_TRUE(photo.save(chosenPhoto));
+    Q_EMIT wallpaper->activated(2);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaperRevision), 2);
     EXPECT_EQ(panel->wallpaper().pixelColor(0, 0).green(), QColor(Qt::darkGreen).green());
 
-    choose(wallpaper, 0);
+    Q_EMIT wallpaper->activated(0);
     EXPECT_EQ(VantleSettings::get(SettingsKeys::wallpaper), u"none"_s);
     EXPECT_TRUE(panel->wallpaper().isNull());
 

@@ -1,17 +1,33 @@
-// The mini player end to end: Notes plays in a real window, the item is in a real tray, its menu sends media
-// keys.
+// On the simulated Android: the mini player end to end (Notes plays in a real window, the item is in a real
+// tray, its menu sends media keys), then the Android settings page's controls read back from the device.
 #include "DesktopShellFixture.h"
+#include "RecordingSettingsActions.h"
 #include "apk/AppIconStore.h"
+#include "integrations/DeviceSettings.h"
 #include "openapp/OpenAppFlow.h"
+#include "provisioning/AndroidVersions.h"
+#include "sim/AvdConfig.h"
 #include "ui/MenuBarExtras.h"
 #include "ui/RegistryAppWindows.h"
 #include "ui/SettingEffects.h"
+#include "ui/SettingsView.h"
 #include "windows/AndroidAppPanel.h"
 #include "windows/NotesWindowFixture.h"
+
+#include <QPushButton>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// What the device answers to a shell `command`; "config:<key>" reads the key from its configuration.
+QString readBack(const QString& command) {
+    const AndroidRuntimePaths paths = AndroidRuntimePaths::current();
+    if (command.startsWith(u"config:"_s))
+        return AvdConfig::load(*paths.avdHome, paths.avdName).value_or(AvdConfig{}).value(command.mid(7));
+    const auto answer = offThread([command] { return AndroidRuntimeCLI::runADB({u"shell"_s, command}); });
+    return answer.value_or(u"(adb failed)"_s).trimmed();
+}
 
 // The application's media path: a key for an app goes to its window through the registry.
 class RegistryMediaKeys : public RecordingLauncherActions {
@@ -22,7 +38,8 @@ class RegistryMediaKeys : public RecordingLauncherActions {
 
 class TrayMediaTest : public NotesWindowFixture {};
 
-TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAppAsMediaKeys) {
+TEST_F(TrayMediaTest,
+       TheMiniPlayerFollowsThePlayingWindowItsMenuSendsMediaKeysAndTheAndroidPageReachesTheDevice) {
     const std::unique_ptr<QProcess> tray = startTray(); // ends after the items below
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "trayer did not take the tray";
     AppLibraryStore store;
@@ -94,6 +111,70 @@ TEST_F(TrayMediaTest, TheMiniPlayerFollowsThePlayingWindowAndItsMenuReachesTheAp
     bare.actions().last()->trigger();
     EXPECT_TRUE(waitUntil([&] { return registry.sessions().isEmpty(); }, 10000));
     EXPECT_TRUE(waitUntil([&] { return extras.player().item() == nullptr; }));
+
+    // The Android page: each control's change reaches Android at once (the values: RuntimeDeviceTest).
+    RecordingSettingsActions settingsActions;
+    SettingsView view(store, actions, settingsActions);
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::dark); // the desktop as the command sets it
+    const QString dns = u"settings get global private_dns_"_s;
+    const struct {
+        QLatin1StringView key;
+        QVariant value;            // a switch is clicked once, a choice is picked
+        QString command, expected; // read back from the device or its configuration
+    } rows[] = {
+        {SettingsKeys::adBlock.name, false, dns + u"mode"_s, u"opportunistic"_s},
+        {SettingsKeys::adBlock.name, true, dns + u"mode"_s, u"hostname"_s},
+        {SettingsKeys::adBlockHost.name, AndroidAdBlock::providers()[2].host, dns + u"specifier"_s,
+         AndroidAdBlock::providers()[2].host},
+        // Off leaves Android as it is; on carries the desktop's dark mode over.
+        {SettingsKeys::syncDarkMode.name, false, u"cmd uimode night"_s, u"Night mode: no"_s},
+        {SettingsKeys::syncDarkMode.name, true, u"cmd uimode night"_s, u"Night mode: yes"_s},
+        {SettingsKeys::micCamera.name, true, u"config:hw.audioInput"_s, u"yes"_s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(QString(row.key).toStdString() + " " + row.value.toString().toStdString());
+        const QString key(row.key);
+        ASSERT_TRUE(setControl(view, key, row.value));
+        EXPECT_EQ(VantleSettings::store().value(key), row.value);
+        EXPECT_TRUE(waitUntil([&] { return readBack(row.command) == row.expected; }, 5000))
+            << readBack(row.command).toStdString();
+    }
+    AndroidDarkMode::setOverride(AndroidDarkMode::Override::none);
+
+    // Only Android 15 is here: the others need a download, and the current one cannot be deleted.
+    auto* picker = view.findChild<QComboBox*>(SettingsKeys::androidAPI.key());
+    const auto itemText = [picker](int api) { return picker->itemText(picker->findData(api)); };
+    EXPECT_EQ(picker->currentText(), u"Android 15"_s);
+    EXPECT_EQ(itemText(34), u"Android 14 (needs a download)"_s);
+    EXPECT_EQ(view.findChildren<QPushButton*>(u"deleteVersion"_s).size(), 0);
+
+    ASSERT_EQ(SimulatedAndroidHome::install(34), QString());
+    view.show(); // shown again: the page reads what is installed
+    EXPECT_EQ(itemText(34), u"Android 14"_s);
+    const auto deletes = view.findChildren<QPushButton*>(u"deleteVersion"_s);
+    ASSERT_EQ(deletes.size(), 1);
+    EXPECT_EQ(deletes[0]->parentWidget()->objectName(), u"installedVersion34"_s);
+    auto* confirm = view.findChild<QWidget*>(u"confirmDelete"_s);
+    deletes[0]->click();
+    EXPECT_FALSE(confirm->isHidden());
+    view.findChild<QPushButton*>(u"cancelDeleteVersion"_s)->click();
+    EXPECT_TRUE(confirm->isHidden());
+    EXPECT_TRUE(AndroidVersions::installed().contains(34));
+
+    settingsActions.onDelete = [&flow](int api) { flow.deleteAndroidVersion(api); };
+    deletes[0]->click();
+    view.findChild<QPushButton*>(u"confirmDeleteVersion"_s)->click();
+    EXPECT_EQ(settingsActions.calls, QStringList{u"deleteAndroidVersion 34"_s});
+    EXPECT_EQ(AndroidVersions::installed(), QList<int>{35});
+    EXPECT_TRUE(AndroidRuntimePaths::current().isComplete()); // the current one is untouched
+    EXPECT_TRUE(view.findChildren<QPushButton*>(u"deleteVersion"_s).isEmpty());
+    EXPECT_EQ(itemText(34), u"Android 14 (needs a download)"_s);
+
+    // Picking another version asks the application to switch; picking the current one does nothing.
+    settingsActions.calls.clear();
+    for (const int api : {35, 33})
+        ASSERT_TRUE(setControl(view, SettingsKeys::androidAPI.key(), api));
+    EXPECT_EQ(settingsActions.calls, QStringList{u"switchAndroidVersion 33"_s});
 }
 
 } // namespace

@@ -1,20 +1,10 @@
 #!/usr/bin/env python3
-# The desktop side of the global-shortcuts portal for the portal shortcut tests.
-#
-# It is a stand-in because no real implementation of org.freedesktop.impl.portal.GlobalShortcuts
-# runs headless: KDE's lives inside its compositor and asks the user. Between it and Vantle stands
-# the real frontend, /usr/libexec/xdg-desktop-portal, which reaches it through the portal file the
-# test writes. It binds what it is asked to (with the preferred trigger as the trigger), except the
-# ids the test refuses, which it leaves out of its answer as a desktop does when the user declines
-# one; it records every bind and every closed session, and emits Activated when the test asks.
-#
-# Usage: portal-shortcuts-backend.py <bus name>. Prints "ready" once the name is owned.
-# Test control (object /org/vantle/test, interface org.vantle.test.Backend):
-#   Refuse(as ids)        leave these ids out of the answers to later binds (replaces the last list)
-#   Cancel(b on)          answer later binds as a dialog the user cancelled (response 1)
-#   Activate(s id)        emit Activated for `id` in the newest open session that bound it
-#   Binds() -> as         one line per bind: "<session> <id>=<preferred trigger>,..."
-#   Closed() -> as        the sessions closed so far
+# A stand-in desktop behind the real xdg-desktop-portal (no real GlobalShortcuts backend runs headless).
+# It binds each id with its preferred trigger except those refused, as a user declining one, and records
+# binds and closed sessions. Usage: portal-shortcuts-backend.py <bus name>; prints "ready" once owned.
+# Test control, interface org.vantle.test.Backend: Refuse(as ids) for later binds; Cancel(b) answers
+# binds as a cancelled dialog; Activate(s id) -> b in the newest session holding it; State() -> (binds as
+# "<session> <id>=<trigger>,...", closed sessions).
 import sys
 import time
 
@@ -24,29 +14,25 @@ from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
 IMPL = "org.freedesktop.impl.portal.GlobalShortcuts"
-SESSION = "org.freedesktop.impl.portal.Session"
 CONTROL = "org.vantle.test.Backend"
-PATH = "/org/freedesktop/portal/desktop"
 
 
 class Session(dbus.service.Object):
     def __init__(self, backend, path):
-        super().__init__(backend.bus, path)
+        super().__init__(backend.connection, path)
         self.backend = backend
-        self.path = path
         self.bound = []
 
-    @dbus.service.method(SESSION, in_signature="", out_signature="")
+    @dbus.service.method("org.freedesktop.impl.portal.Session", in_signature="", out_signature="")
     def Close(self):
-        self.backend.closed.append(self.path)
-        self.backend.sessions.pop(self.path, None)
+        self.backend.closed.append(self.__dbus_object_path__)
+        self.backend.sessions.pop(self.__dbus_object_path__, None)
         self.remove_from_connection()
 
 
 class Backend(dbus.service.Object):
     def __init__(self, bus):
-        super().__init__(bus, PATH)
-        self.bus = bus
+        super().__init__(bus, "/org/freedesktop/portal/desktop")
         self.sessions = {}  # path -> Session, in creation order
         self.refused = set()
         self.cancel = False
@@ -65,15 +51,10 @@ class Backend(dbus.service.Object):
             return dbus.UInt32(2 if session is None else 1), dbus.Dictionary({}, signature="sv")
         self.binds.append(str(session_handle) + " " + ",".join(
             "%s=%s" % (sid, props.get("preferred_trigger", "")) for sid, props in shortcuts))
-        answer = []
-        for sid, props in shortcuts:
-            if str(sid) in self.refused:
-                continue
-            session.bound.append(str(sid))
-            trigger = str(props.get("preferred_trigger", ""))
-            answer.append(dbus.Struct((sid, dbus.Dictionary({
-                "description": props.get("description", ""),
-                "trigger_description": "Press " + trigger}, signature="sv"))))
+        granted = [(str(sid), props) for sid, props in shortcuts if str(sid) not in self.refused]
+        session.bound += [sid for sid, _ in granted]
+        answer = [dbus.Struct((sid, dbus.Dictionary({"trigger_description": "Press %s" % props.get(
+            "preferred_trigger", "")}, signature="sv"))) for sid, props in granted]
         return dbus.UInt32(0), dbus.Dictionary(
             {"shortcuts": dbus.Array(answer, signature="(sa{sv})")}, signature="sv")
 
@@ -81,47 +62,36 @@ class Backend(dbus.service.Object):
     def Activated(self, session_handle, shortcut_id, timestamp, options):
         pass
 
-
-class Control(dbus.service.Object):
-    def __init__(self, bus, backend):
-        super().__init__(bus, "/org/vantle/test")
-        self.backend = backend
-
     @dbus.service.method(CONTROL, in_signature="as", out_signature="")
     def Refuse(self, ids):
-        self.backend.refused = set(str(sid) for sid in ids)
+        self.refused = set(str(sid) for sid in ids)
 
     @dbus.service.method(CONTROL, in_signature="b", out_signature="")
     def Cancel(self, on):
-        self.backend.cancel = bool(on)
+        self.cancel = bool(on)
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="b")
     def Activate(self, sid):
-        for path, session in reversed(list(self.backend.sessions.items())):
+        for path, session in reversed(list(self.sessions.items())):
             if str(sid) in session.bound:
-                self.backend.Activated(dbus.ObjectPath(path), sid, dbus.UInt64(int(time.time() * 1e6)),
-                                       dbus.Dictionary({}, signature="sv"))
+                self.Activated(dbus.ObjectPath(path), sid, dbus.UInt64(int(time.time() * 1e6)),
+                               dbus.Dictionary({}, signature="sv"))
                 return True
         return False
 
-    @dbus.service.method(CONTROL, in_signature="", out_signature="as")
-    def Binds(self):
-        return dbus.Array(self.backend.binds, signature="s")
-
-    @dbus.service.method(CONTROL, in_signature="", out_signature="as")
-    def Closed(self):
-        return dbus.Array(self.backend.closed, signature="s")
+    @dbus.service.method(CONTROL, in_signature="", out_signature="asas")
+    def State(self):
+        return dbus.Array(self.binds, signature="s"), dbus.Array(self.closed, signature="s")
 
 
 def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     backend = Backend(bus)
-    control = Control(bus, backend)
     name = dbus.service.BusName(sys.argv[1], bus, do_not_queue=True)
     print("ready", flush=True)
     GLib.MainLoop().run()
-    del name, control
+    del name, backend
 
 
 if __name__ == "__main__":
