@@ -31,7 +31,8 @@ inline std::unique_ptr<QProcess> startTray() {
     return tray;
 }
 
-// Where the tray host put the item once its XEmbed window is viewable (clicks before that are lost).
+// Where the tray host put the item once its XEmbed window is viewable and in place (clicks before that are
+// lost).
 inline QRect shown(QSystemTrayIcon* item) {
     const auto viewable = [item] {
         for (const QWidget* widget : QApplication::topLevelWidgets()) {
@@ -48,7 +49,18 @@ inline QRect shown(QSystemTrayIcon* item) {
         }
         return false;
     };
-    waitUntil([&] { return item->geometry().x() > 0 && viewable(); });
+    // trayer grows leftwards as items arrive: an item is placed once it lies on the screen and has
+    // stayed put for a moment (a click at a place it is leaving is lost).
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QRect settled;
+    waitUntil([&] {
+        const QRect now = item->geometry();
+        const bool still = now == settled;
+        settled = now;
+        if (still) return screen.contains(now) && viewable();
+        QTest::qWait(100);
+        return false;
+    });
     return item->geometry();
 }
 

@@ -54,7 +54,7 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     EXPECT_EQ(view.findChild<QLabel*>(u"shortcutsUnavailable"_s), nullptr);
     EXPECT_EQ(view.currentPage(), 0);
 
-    // Every control stores its setting and reaches what applies it (device read-backs: TrayMediaTest).
+    // Every control stores its setting and reaches what applies it (device read-backs: ShellOnAndroidTest).
     AndroidWindowRegistry& registry = AndroidWindowRegistry::shared();
     struct Row {
         QLatin1StringView key;

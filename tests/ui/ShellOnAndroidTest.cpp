@@ -36,9 +36,9 @@ class RegistryMediaKeys : public RecordingLauncherActions {
     }
 };
 
-class TrayMediaTest : public NotesWindowFixture {};
+class ShellOnAndroidTest : public NotesWindowFixture {};
 
-TEST_F(TrayMediaTest,
+TEST_F(ShellOnAndroidTest,
        TheMiniPlayerFollowsThePlayingWindowItsMenuSendsMediaKeysAndTheAndroidPageReachesTheDevice) {
     const std::unique_ptr<QProcess> tray = startTray(); // ends after the items below
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "trayer did not take the tray";
