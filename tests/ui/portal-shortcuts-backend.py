@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-# A stand-in desktop behind the real xdg-desktop-portal (no real GlobalShortcuts backend runs headless).
-# It binds each id with its preferred trigger except those refused, as a user declining one, and records
-# binds and closed sessions. Usage: portal-shortcuts-backend.py <bus name>; prints "ready" once owned.
-# Test control, interface org.vantle.test.Backend: Refuse(as ids) for later binds; Cancel(b) answers
-# binds as a cancelled dialog; Activate(s id) -> b in the newest session holding it; State() -> (binds as
-# "<session> <id>=<trigger>,...", closed sessions).
+# A stand-in desktop behind the real xdg-desktop-portal: binds each id with its preferred trigger unless
+# refused and records binds and closed sessions. Arguments: the bus name and the folder where it writes
+# its .portal file; prints "ready" once owned.
+# Control (org.vantle.test.Backend): Answer(as refused, b cancelled) for later binds; Activate(s id) -> b
+# in the newest session holding it; State() -> (binds as "<session> <id>=<trigger>,...", closed sessions).
 import sys
 import time
 
@@ -62,13 +61,10 @@ class Backend(dbus.service.Object):
     def Activated(self, session_handle, shortcut_id, timestamp, options):
         pass
 
-    @dbus.service.method(CONTROL, in_signature="as", out_signature="")
-    def Refuse(self, ids):
-        self.refused = set(str(sid) for sid in ids)
-
-    @dbus.service.method(CONTROL, in_signature="b", out_signature="")
-    def Cancel(self, on):
-        self.cancel = bool(on)
+    @dbus.service.method(CONTROL, in_signature="asb", out_signature="")
+    def Answer(self, refused, cancel):
+        self.refused = set(str(sid) for sid in refused)
+        self.cancel = bool(cancel)
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="b")
     def Activate(self, sid):
@@ -84,15 +80,11 @@ class Backend(dbus.service.Object):
         return dbus.Array(self.binds, signature="s"), dbus.Array(self.closed, signature="s")
 
 
-def main():
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    backend = Backend(bus)
-    name = dbus.service.BusName(sys.argv[1], bus, do_not_queue=True)
-    print("ready", flush=True)
-    GLib.MainLoop().run()
-    del name, backend
-
-
-if __name__ == "__main__":
-    main()
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+backend = Backend(bus)
+name = dbus.service.BusName(sys.argv[1], bus, do_not_queue=True)
+with open(sys.argv[2] + "/vantletest.portal", "w") as portal:
+    portal.write("[portal]\nDBusName=%s\nInterfaces=%s;\nUseIn=vantletest\n" % (sys.argv[1], IMPL))
+print("ready", flush=True)
+GLib.MainLoop().run()
