@@ -43,8 +43,6 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     LoginItem::enableByDefaultOnce();
     EXPECT_TRUE(LoginItem::isEnabled() && validates());
     EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
-    EXPECT_EQ(SettingsView::pageTitles(),
-              (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
     const MobileApp maps = add(u"Maps"_s);
     actions.locked = false;
     AppUpdates updates;
@@ -62,26 +60,22 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
         std::function<bool()> effect = {}; // seen in the part that uses the setting, beyond the stored value
         QString logged = {};               // the line the change writes, if any
     };
-    const Row rows[] = {
-        {SettingsKeys::hotKey.name, false},
-        {SettingsKeys::appShortcuts.name, false},
+    std::vector<Row> rows{
         {SettingsKeys::theme.name, u"ios"_s},
-        {SettingsKeys::miniPlayer.name, false},
         {SettingsKeys::singleApp.name, false, [] { return !AndroidWindowRegistry::singleAppMode(); }},
-        {SettingsKeys::notifications.name, false},
-        {SettingsKeys::prewarm.name, false},
         {SettingsKeys::idleShutdownMinutes.name, 15.0, [&registry] { return registry.idleShutdownPending(); },
          u"idle: Android stops in 15.0 min unless an app is opened"_s},
         {SettingsKeys::idleShutdownMinutes.name, 0.0,
          [&registry] { return !registry.idleShutdownPending(); }},
-        {SettingsKeys::desktopNotifications.name, false},
-        {SettingsKeys::syncDownloads.name, false},
         {SettingsKeys::micCamera.name, true, {}, u"microphone/camera setting changed"_s},
-        {SettingsKeys::checkUpdates.name, false},
-        {SettingsKeys::updatesFDroid.name, false},
-        {SettingsKeys::updatesIzzy.name, false},
     };
-    registry.scheduleIdleShutdown(); // pending with the default 5 minutes
+    for (QLatin1StringView key :
+         {SettingsKeys::hotKey.name, SettingsKeys::appShortcuts.name, SettingsKeys::miniPlayer.name,
+          SettingsKeys::notifications.name, SettingsKeys::prewarm.name,
+          SettingsKeys::desktopNotifications.name, SettingsKeys::syncDownloads.name,
+          SettingsKeys::checkUpdates.name, SettingsKeys::updatesFDroid.name, SettingsKeys::updatesIzzy.name})
+        rows.push_back({key, false}); // switches on by default
+    registry.scheduleIdleShutdown();  // pending with the default 5 minutes
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key.data());
         const QString key(row.key);
