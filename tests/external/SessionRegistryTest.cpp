@@ -92,8 +92,7 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
         mainLog.lines(),
         QStringList{u"bridge start package=org.example.notes source=Bundled in Vantle scrcpy="_s + client});
 
-    // Ended by a signal from outside: a clean end whatever the log says, the half line kept, the session
-    // gone.
+    // Killed from outside: a clean end whatever the log says, the half line kept, the session gone.
     ASSERT_EQ(::kill(pid_t(session.processID()), SIGKILL), 0);
     ASSERT_TRUE(waitUntil([&] { return error != u"(not called)"_s; }));
     EXPECT_EQ(error, std::nullopt);
@@ -124,9 +123,8 @@ TEST_F(SessionRegistryTest, TheBundledClientGetsItsArgumentsEnvironmentAndLogsAn
         qputenv("STANDIN_OUTPUT", c.output);
         std::optional<State> state;
         std::optional<QString> error, lastError;
-        AndroidDisplaySession* session = nullptr;
         // The session is released soon after its end: what it says is read while it reports.
-        session = &open([&](std::optional<QString> reported) {
+        AndroidDisplaySession* session = &open([&](std::optional<QString> reported) {
             error = std::move(reported);
             state = session->launchState();
             lastError = session->lastError();
