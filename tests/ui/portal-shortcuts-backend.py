@@ -16,31 +16,25 @@ IMPL = "org.freedesktop.impl.portal.GlobalShortcuts"
 CONTROL = "org.vantle.test.Backend"
 
 
-class Session(dbus.service.Object):
-    def __init__(self, backend, path):
-        super().__init__(backend.connection, path)
-        self.backend = backend
-        self.bound = []
-
-    @dbus.service.method("org.freedesktop.impl.portal.Session", in_signature="", out_signature="")
-    def Close(self):
-        self.backend.closed.append(self.__dbus_object_path__)
-        self.backend.sessions.pop(self.__dbus_object_path__, None)
-        self.remove_from_connection()
-
-
-class Backend(dbus.service.Object):
+class Backend(dbus.service.FallbackObject):  # also the sessions' objects below its path
     def __init__(self, bus):
         super().__init__(bus, "/org/freedesktop/portal/desktop")
-        self.sessions = {}  # path -> Session, in creation order
+        self.sessions = {}  # path -> the ids bound there, in creation order
         self.refused = set()
         self.cancel = False
         self.binds = []
         self.closed = []
 
+    @dbus.service.method("org.freedesktop.impl.portal.Session", in_signature="", out_signature="",
+                         rel_path_keyword="path")
+    def Close(self, path):
+        path = "/org/freedesktop/portal/desktop" + path
+        if self.sessions.pop(path, None) is not None:
+            self.closed.append(path)
+
     @dbus.service.method(IMPL, in_signature="oosa{sv}", out_signature="ua{sv}")
     def CreateSession(self, handle, session_handle, app_id, options):
-        self.sessions[str(session_handle)] = Session(self, str(session_handle))
+        self.sessions[str(session_handle)] = []
         return dbus.UInt32(0), dbus.Dictionary({"session_id": str(session_handle)}, signature="sv")
 
     @dbus.service.method(IMPL, in_signature="ooa(sa{sv})sa{sv}", out_signature="ua{sv}")
@@ -51,7 +45,7 @@ class Backend(dbus.service.Object):
         self.binds.append(str(session_handle) + " " + ",".join(
             "%s=%s" % (sid, props.get("preferred_trigger", "")) for sid, props in shortcuts))
         granted = [(str(sid), props) for sid, props in shortcuts if str(sid) not in self.refused]
-        session.bound += [sid for sid, _ in granted]
+        session.extend(sid for sid, _ in granted)
         answer = [dbus.Struct((sid, dbus.Dictionary({"trigger_description": "Press %s" % props.get(
             "preferred_trigger", "")}, signature="sv"))) for sid, props in granted]
         return dbus.UInt32(0), dbus.Dictionary(
@@ -69,7 +63,7 @@ class Backend(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="s", out_signature="b")
     def Activate(self, sid):
         for path, session in reversed(list(self.sessions.items())):
-            if str(sid) in session.bound:
+            if str(sid) in session:
                 self.Activated(dbus.ObjectPath(path), sid, dbus.UInt64(int(time.time() * 1e6)),
                                dbus.Dictionary({}, signature="sv"))
                 return True
