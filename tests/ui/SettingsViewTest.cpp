@@ -103,8 +103,7 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     EXPECT_EQ(view.currentPage(), 3);
     EXPECT_TRUE(view.pageButton(3)->isChecked() && !view.pageButton(0)->isChecked());
     EXPECT_TRUE(view.page(3)->isAncestorOf(view.findChild<QPushButton*>(u"checkNow"_s)));
-    settings.reopen();
-    EXPECT_EQ(VantleSettings::get(SettingsKeys::settingsPage), 3);
+    settings.reopen(); // a new view opens on the page stored
     EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 3);
     VantleSettings::set(SettingsKeys::settingsPage, qint64(9)); // from an older or newer Vantle
     EXPECT_EQ(SettingsView(store, actions, settingsActions).currentPage(), 4);
