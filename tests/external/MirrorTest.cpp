@@ -89,7 +89,6 @@ TEST(MirrorModel, ThePlayerWindowFollowsTheLibraryShowsTheDeviceAndPassesGesture
     EXPECT_EQ(model.status(), u"Android connected"_s);
     EXPECT_EQ(model.frame()->size(), AndroidMirrorModel::deviceSize); // 1080 × 2400 less both bars
 
-    EXPECT_EQ(view.objectName(), u"android-player"_s);
     EXPECT_EQ(view.windowTitle(), u"Vantle Android"_s);
     QStringList help;
     for (const QToolButton* button : view.findChildren<QToolButton*>())
