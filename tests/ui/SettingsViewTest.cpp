@@ -43,6 +43,8 @@ TEST_F(SettingsViewTest, EveryControlStoresAndAppliesItsSettingAndThePanelOpensT
     LoginItem::enableByDefaultOnce();
     EXPECT_TRUE(LoginItem::isEnabled() && validates());
     EXPECT_EQ(log.count(u"open at login enabled=true status=enabled"_s), 1);
+    EXPECT_EQ(SettingsView::pageTitles(),
+              (QStringList{u"General"_s, u"Android"_s, u"App lock"_s, u"Updates"_s, u"About"_s}));
     const MobileApp maps = add(u"Maps"_s);
     actions.locked = false;
     AppUpdates updates;
