@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-# A stand-in desktop behind the real xdg-desktop-portal (no desktop's side of global shortcuts runs headless):
-# binds each id with its preferred trigger unless refused and records binds and closed sessions. Arguments: the bus name and the folder where it writes
-# its .portal file; prints "ready" once owned.
-# Control (org.vantle.test.Backend): Answer(as refused, b cancelled) for later binds; Activate(s id) -> b
-# in the newest session holding it; State() -> (binds as "<session> <id>=<trigger>,...", closed sessions).
+# A stand-in desktop behind the real xdg-desktop-portal (no desktop's side of global shortcuts runs
+# headless): binds each id with its preferred trigger unless refused, and records binds and closed
+# sessions. Arguments: the bus name and the folder where it writes its .portal file; prints "ready"
+# once owned. Control (org.vantle.test.Backend): Answer(as refused, b cancelled) for later binds;
+# Activate(s id) -> b in the newest session holding it; State() -> (binds as
+# "<session> <id>=<trigger>,...", closed sessions).
 import sys
 import time
 
