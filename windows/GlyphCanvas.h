@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIcon>
+#include <QPainter>
 #include <QPixmap>
 #include <QSize>
 
@@ -10,4 +12,17 @@ inline QPixmap glyphCanvas(int side, qreal ratio = 2.0) {
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     return pixmap;
+}
+
+// A glyph filled in one colour: `draw(painter, u)` paints on a 16-unit grid (u points a unit) with
+// antialiasing, no pen and `colour` as the brush.
+template <typename Draw> QIcon filledGlyph(int side, const QColor& colour, Draw draw) {
+    QPixmap pixmap = glyphCanvas(side);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    draw(painter, side / 16.0);
+    painter.end();
+    return QIcon(pixmap);
 }
