@@ -165,7 +165,6 @@ private:
     void announce(const AndroidNotification& notification);
     bool locked() const { return isLocked && isLocked(m_setup.appID); }
     void handleSnapshot(const std::shared_ptr<ImageBox>& box);
-    void requestDebugSnapshot();
     void startRecording();
     void stopRecording();
 

@@ -10,7 +10,6 @@
 #include "windows/AndroidWindowSession.h"
 #include "windows/CaptureFolders.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
@@ -25,16 +24,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-std::optional<QByteArray> encodePNG(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return std::nullopt;
-    return png;
-}
-
-bool writeWhole(const QString& path, const QByteArray& bytes) {
+// Written whole or not at all.
+bool savePNG(const QString& path, const QImage& image) {
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit();
 }
 
 QString size(QSize size) {
@@ -82,11 +75,9 @@ void AndroidWindowSession::handleSnapshot(const std::shared_ptr<ImageBox>& box) 
 }
 
 void AndroidWindowSession::saveScreenshot(const QImage& image) {
-    const std::optional<QByteArray> png = encodePNG(image);
-    if (!png) return;
     const QString path = CaptureFolders::file(CaptureFolders::pictures(), m_setup.title, u"png"_s);
     // A screenshot that did not reach the disk is not announced as saved.
-    if (!writeWhole(path, *png)) {
+    if (!savePNG(path, image)) {
         QFile::remove(path); // the empty name it reserved
         VantleLog::main().write(u"screenshot: could not write "_s + path);
         return;
@@ -109,16 +100,12 @@ void AndroidWindowSession::startDebugSnapshots() {
         m_snapshotTimer->setInterval(snapshotIntervalMs);
         connect(m_snapshotTimer, &QTimer::timeout, this, [this] {
             if (!m_closing && m_snapshotIndex < maxSnapshots)
-                requestDebugSnapshot();
+                m_client->requestSnapshot();
             else
                 m_snapshotTimer->stop();
         });
     }
     if (!m_snapshotTimer->isActive()) m_snapshotTimer->start();
-    requestDebugSnapshot();
-}
-
-void AndroidWindowSession::requestDebugSnapshot() {
     m_client->requestSnapshot();
 }
 
@@ -135,8 +122,7 @@ void AndroidWindowSession::writeSnapshot(const QImage& image) {
     const QString path = folder + u'/' + m_setup.package + u'-' +
                          u"%1"_s.arg(m_snapshotIndex, 2, 10, QLatin1Char('0')) + u".png"_s;
     ++m_snapshotIndex; // a failed write counts too: the series stays bounded
-    const std::optional<QByteArray> png = encodePNG(content);
-    if (!png || !writeWhole(path, *png)) {
+    if (!savePNG(path, content)) {
         m_log->write(u"Vantle: snapshot not written "_s + path);
         return;
     }
